@@ -1,0 +1,174 @@
+#include "app/IniFile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <mutex>
+#include <vector>
+
+namespace tw {
+namespace {
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  return s;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  char buf[8192];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+  std::fclose(f);
+  return true;
+}
+
+// The file's lines without their line ends; a leading byte-order mark is dropped.
+std::vector<std::string> SplitLines(std::string text, bool* crlf) {
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  std::vector<std::string> lines;
+  size_t start = 0;
+  *crlf = false;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+      *crlf = true;
+    }
+    lines.push_back(std::move(line));
+    start = end + 1;
+  }
+  return lines;
+}
+
+// "[name]" gives name; anything else gives nothing.
+std::optional<std::string_view> SectionName(std::string_view line) {
+  line = Trim(line);
+  if (line.size() < 2 || line.front() != '[') return std::nullopt;
+  const size_t close = line.find(']');
+  if (close == std::string_view::npos) return std::nullopt;
+  return Trim(line.substr(1, close - 1));
+}
+
+// "key = value" gives key and value; a line without "=" gives nothing.
+bool KeyValue(std::string_view line, std::string_view& key, std::string_view& value) {
+  const size_t eq = line.find('=');
+  if (eq == std::string_view::npos) return false;
+  key = Trim(line.substr(0, eq));
+  value = Trim(line.substr(eq + 1));
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+    value = value.substr(1, value.size() - 2);
+  return !key.empty();
+}
+
+// Values are single lines: line breaks would split them into other keys.
+std::string OneLine(std::string_view value) {
+  std::string out(value);
+  for (char& c : out) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  return out;
+}
+
+std::mutex& WriterMutex() {
+  static std::mutex m;
+  return m;
+}
+
+}  // namespace
+
+std::optional<std::string> ReadIniValue(const std::string& path, std::string_view section, std::string_view key) {
+  std::string text;
+  if (!ReadWholeFile(path, text)) return std::nullopt;
+  bool crlf = false;
+  bool inSection = false;
+  for (const std::string& line : SplitLines(std::move(text), &crlf)) {
+    if (auto name = SectionName(line)) {
+      inSection = SameName(*name, section);
+      continue;
+    }
+    std::string_view k, v;
+    if (inSection && KeyValue(line, k, v) && SameName(k, key)) return std::string(v);
+  }
+  return std::nullopt;
+}
+
+bool WriteIniValue(const std::string& path, std::string_view section, std::string_view key, std::string_view value) {
+  std::lock_guard<std::mutex> hold(WriterMutex());
+  const std::string lockPath = path + ".lock";
+  const int lockFd = open(lockPath.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+  if (lockFd < 0) return false;
+  while (flock(lockFd, LOCK_EX) != 0 && errno == EINTR) {
+  }
+
+  std::string text;
+  ReadWholeFile(path, text);
+  const bool hadBom = text.compare(0, 3, "\xEF\xBB\xBF") == 0;
+  bool crlf = false;
+  std::vector<std::string> lines = SplitLines(std::move(text), &crlf);
+  const std::string entry = std::string(key) + "=" + OneLine(value);
+
+  bool inSection = false, done = false;
+  long sectionEnd = -1;  // index after the last line of the matching section
+  for (size_t i = 0; i < lines.size() && !done; ++i) {
+    if (auto name = SectionName(lines[i])) {
+      inSection = SameName(*name, section);
+      if (inSection) sectionEnd = static_cast<long>(i) + 1;
+      continue;
+    }
+    if (!inSection) continue;
+    std::string_view k, v;
+    if (KeyValue(lines[i], k, v) && SameName(k, key)) {
+      lines[i] = entry;
+      done = true;
+    } else if (!Trim(lines[i]).empty()) {
+      sectionEnd = static_cast<long>(i) + 1;
+    }
+  }
+  if (!done) {
+    if (sectionEnd >= 0) {
+      lines.insert(lines.begin() + sectionEnd, entry);
+    } else {
+      lines.push_back("[" + std::string(section) + "]");
+      lines.push_back(entry);
+    }
+  }
+
+  std::string out = hadBom ? "\xEF\xBB\xBF" : "";
+  const char* eol = crlf ? "\r\n" : "\n";
+  for (const std::string& line : lines) out += line + eol;
+
+  const std::string temp = path + ".tmp." + std::to_string(getpid());
+  bool ok = false;
+  if (FILE* f = std::fopen(temp.c_str(), "wb")) {
+    ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
+    ok = std::fflush(f) == 0 && ok;
+    ok = fsync(fileno(f)) == 0 && ok;
+    ok = std::fclose(f) == 0 && ok;
+    if (ok) ok = std::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) std::remove(temp.c_str());
+  }
+  flock(lockFd, LOCK_UN);
+  close(lockFd);
+  return ok;
+}
+
+}  // namespace tw

@@ -1,0 +1,154 @@
+#include "app/MediaHelpers.h"
+
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include "media/FFmpegPtr.h"
+
+namespace tw {
+
+std::string FormatFileSize(std::int64_t sizeBytes) {
+  char text[64];
+  if (sizeBytes < 1024) {
+    std::snprintf(text, sizeof text, "%dB", static_cast<int>(static_cast<std::uint32_t>(sizeBytes)));
+  } else if (sizeBytes < 1048576) {
+    std::snprintf(text, sizeof text, "%dKB", static_cast<int>(sizeBytes >> 10));
+  } else if (sizeBytes < 1073741824) {
+    std::snprintf(text, sizeof text, "%.2fM", static_cast<double>(static_cast<float>(sizeBytes) * 9.5367431640625e-07f));
+  } else {
+    std::snprintf(text, sizeof text, "%.2fG", static_cast<double>(static_cast<float>(sizeBytes) * 9.31322574615478515625e-10f));
+  }
+  return text;
+}
+
+double ProbeDuration(const std::string& pathUtf8) {
+  FormatInputPtr input = OpenInput(pathUtf8);
+  if (!input) return -1;
+  if (avformat_find_stream_info(input.get(), nullptr) < 0) return -1;
+  for (unsigned i = 0; i < input->nb_streams; ++i) {
+    const AVStream* stream = input->streams[i];
+    const AVMediaType type = stream->codecpar->codec_type;
+    if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) continue;
+    // A cover picture is a one-frame "video" stream without duration; the container's
+    // duration then stands for the file, as for any stream without its own.
+    double duration = stream->duration == AV_NOPTS_VALUE ? -1.0 : av_q2d(stream->time_base) * stream->duration;
+    if (duration < 0) {
+      if (input->duration == AV_NOPTS_VALUE || input->duration < 0) return -1;
+      duration = static_cast<double>(input->duration / 1000000);
+    }
+    return duration;
+  }
+  std::printf("not found a video stream.\n");
+  return -1;
+}
+
+std::string FormatDuration(double seconds) {
+  const long long whole = static_cast<long long>(seconds);
+  char text[64];
+  std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", whole / 3600, (whole % 3600) / 60, (whole % 3600) % 60);
+  return text;
+}
+
+std::string FormatTimeText(double seconds) {
+  const long long whole = static_cast<long long>(seconds);
+  const int hundredths = static_cast<int>((seconds - static_cast<double>(whole)) * 100);
+  char text[64];
+  std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld.%02d", whole / 3600, (whole % 3600) / 60, whole % 60,
+                hundredths);
+  return text;
+}
+
+bool IsDigits(std::string_view text) {
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+long long LeadingInt(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  long long value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    if (value > 100000000000000000LL) break;  // far beyond any value read here
+    value = value * 10 + (text[i] - '0');
+  }
+  return negative ? -value : value;
+}
+
+namespace {
+
+struct TimeFields {
+  long long hours = 0, minutes = 0, seconds = 0, hundredths = 0;  // LeadingInt caps huge values
+};
+
+// Splits and checks an H:MM:SS.cc text; false when it is not one.
+bool ReadTimeFields(std::string_view text, TimeFields& out) {
+  const auto fields = SplitText(text, ":");
+  if (fields.size() != 3) return false;
+  if (!IsDigits(fields[0]) || !IsDigits(fields[1])) return false;
+  const auto secondParts = SplitText(fields[2], ".");
+  if (secondParts.size() < 2) return false;
+  if (!IsDigits(secondParts[0]) || !IsDigits(secondParts[1])) return false;
+  out.hours = LeadingInt(fields[0]);
+  out.minutes = LeadingInt(fields[1]);
+  out.seconds = LeadingInt(secondParts[0]);
+  out.hundredths = LeadingInt(secondParts[1]);
+  return out.minutes < 60 && out.seconds <= 59 && out.hundredths <= 99;
+}
+
+}  // namespace
+
+bool IsTimeText(std::string_view text) {
+  TimeFields fields;
+  if (!ReadTimeFields(text, fields)) return false;
+  // Validation wants exactly two "."-fields in the seconds; parsing ignores any beyond.
+  return SplitText(SplitText(text, ":")[2], ".").size() == 2;
+}
+
+double ParseTimeText(std::string_view text) {
+  TimeFields f;
+  if (!ReadTimeFields(text, f)) return 0;
+  return static_cast<double>(f.hours) * 3600.0 + static_cast<double>(f.minutes * 60 + f.seconds) +
+         static_cast<double>(f.hundredths) / 100.0;
+}
+
+bool IsVideoExtension(std::string_view extension) {
+  static const char* const kVideo[] = {"mp4", "flv", "wmv",  "avi",  "mov", "mkv", "m4v", "f4v",
+                                       "ts",  "mts", "rm",   "rmvb", "m3u8", "webm", "mpg", "mpeg",
+                                       "asf", "dat", "3gp",  "3g2",  "vob", "ogv", "divx", "mxf"};
+  std::string lower(extension);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const char* ext : kVideo) {
+    if (lower == ext) return true;
+  }
+  return false;
+}
+
+std::vector<std::string> SplitText(std::string_view text, std::string_view delimiters) {
+  std::vector<std::string> pieces;
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t end = text.find_first_of(delimiters, start);
+    const size_t stop = end == std::string_view::npos ? text.size() : end;
+    if (stop > start) pieces.emplace_back(text.substr(start, stop - start));
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  return pieces;
+}
+
+std::string MakeTimestampQuery() {
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
+  return "?timestamp=" + std::to_string(ms);
+}
+
+}  // namespace tw

@@ -1,0 +1,78 @@
+#include "app/MediaHelpers.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "tests/support/TestMedia.h"
+
+namespace tw {
+namespace {
+
+TEST(MediaHelpers, FormatFileSizeTable) {
+  const struct {
+    long long size;
+    const char* text;
+  } cases[] = {{0, "0B"},          {1023, "1023B"},         {1024, "1KB"},        {1048575, "1023KB"},
+               {1048576, "1.00M"}, {1073741823, "1024.00M"}, {1073741824, "1.00G"}, {1610612736, "1.50G"},
+               {-5, "-5B"}};
+  for (const auto& c : cases) EXPECT_EQ(FormatFileSize(c.size), c.text) << c.size;
+}
+
+TEST(MediaHelpers, DurationAndTimeTexts) {
+  EXPECT_EQ(FormatDuration(3725.9), "01:02:05");
+  EXPECT_EQ(FormatDuration(59.99), "00:00:59");
+  EXPECT_EQ(FormatDuration(0), "00:00:00");
+  EXPECT_EQ(FormatTimeText(3723.04 + 1e-9), "01:02:03.04");
+  EXPECT_EQ(FormatTimeText(1.5), "00:00:01.50");
+}
+
+TEST(MediaHelpers, TimeTextValidationAndParsing) {
+  const struct {
+    const char* text;
+    bool valid;
+    double seconds;
+  } cases[] = {
+      {"00:01:02.03", true, 62.03}, {"0:1:2.3", true, 62.03},   {"00:60:00.00", false, 0},
+      {"00:00:60.00", false, 0},    {"00:00:00.100", false, 0}, {"00:01:02", false, 0},
+      {"00::01:02.03", true, 62.03}, {"01:02:03.04", true, 3723.04}, {"1:2", false, 0},
+      {"", false, 0},               {"a:00:01.00", false, 0},   {"00:00:01.5", true, 1.05},
+      {"00:00:01.50.7", false, 1.5}, {"-1:00:00.00", false, 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsTimeText(c.text), c.valid) << c.text;
+    EXPECT_NEAR(ParseTimeText(c.text), c.seconds, 1e-9) << c.text;
+  }
+  EXPECT_TRUE(IsDigits(""));
+  EXPECT_TRUE(IsDigits("0123"));
+  EXPECT_FALSE(IsDigits("1a"));
+}
+
+TEST(MediaHelpers, VideoExtensionsAndSplitting) {
+  for (const char* ext : {"MP4", "Mkv", "ts", "m3u8", "mxf", "rmvb"}) EXPECT_TRUE(IsVideoExtension(ext)) << ext;
+  for (const char* ext : {"mp3", "wav", "", "mp4a", ".mp4"}) EXPECT_FALSE(IsVideoExtension(ext)) << ext;
+
+  using V = std::vector<std::string>;
+  EXPECT_EQ(SplitText("a::b:", ":"), (V{"a", "b"}));
+  EXPECT_EQ(SplitText("", ":"), V{});
+  EXPECT_EQ(SplitText(":::", ":"), V{});
+  EXPECT_EQ(SplitText("1.2:3", ":."), (V{"1", "2", "3"}));
+
+  const std::string q = MakeTimestampQuery();
+  ASSERT_EQ(q.rfind("?timestamp=", 0), 0u);
+  EXPECT_TRUE(IsDigits(q.substr(11)));
+  EXPECT_GE(q.size(), 11u + 13u);
+}
+
+TEST(MediaHelpers, ProbeDurationOnRealFiles) {
+  EXPECT_NEAR(ProbeDuration(test::ToneWav(5)), 5.0, 0.05);
+  EXPECT_NEAR(ProbeDuration(test::ToneMp3(5)), 5.0, 0.1);
+  EXPECT_NEAR(ProbeDuration(test::VideoWithSound(5)), 5.0, 0.1);
+  EXPECT_NEAR(ProbeDuration(test::Mp3WithCover()), 4.0, 0.2);
+  EXPECT_EQ(ProbeDuration(test::TextNamedMp3()), -1);
+  EXPECT_EQ(ProbeDuration(test::EmptyMp3()), -1);
+  EXPECT_EQ(ProbeDuration(test::MediaDir() + "/no-such-file.wav"), -1);
+}
+
+}  // namespace
+}  // namespace tw

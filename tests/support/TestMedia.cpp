@@ -1,0 +1,267 @@
+#include "tests/support/TestMedia.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <json/json.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace tw::test {
+
+std::string MediaDir() {
+  static const std::string dir = [] {
+    const char* env = std::getenv("TW_TEST_MEDIA_DIR");
+    std::string d = env && *env ? env : "/tmp/tw-media-" + std::to_string(getuid());
+    fs::create_directories(d);
+    return d;
+  }();
+  return dir;
+}
+
+int RunProcess(const std::vector<std::string>& argv, std::string* output) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = -1;
+  const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  if (rc != 0) {
+    close(fds[0]);
+    return -1;
+  }
+  std::string text;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = read(fds[0], buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.append(buf, static_cast<size_t>(n));
+  }
+  close(fds[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (output) *output = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string MakeMedia(const std::string& name, const std::vector<std::string>& args) {
+  const std::string path = MediaDir() + "/" + name;
+  if (fs::exists(path)) return path;
+  const std::string lockPath = path + ".lock";
+  const int lockFd = open(lockPath.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
+  if (lockFd >= 0) flock(lockFd, LOCK_EX);
+  if (!fs::exists(path)) {
+    const std::string partial = MediaDir() + "/.partial-" + std::to_string(getpid()) + "-" + name;
+    std::vector<std::string> argv{"ffmpeg", "-hide_banner", "-loglevel", "error", "-y"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    argv.push_back(partial);
+    std::string out;
+    const int rc = RunProcess(argv, &out);
+    if (rc == 0) {
+      fs::rename(partial, path);
+    } else {
+      ADD_FAILURE() << "generating " << name << " failed: " << out;
+      std::error_code ec;
+      fs::remove(partial, ec);
+    }
+  }
+  if (lockFd >= 0) {
+    flock(lockFd, LOCK_UN);
+    close(lockFd);
+  }
+  return path;
+}
+
+namespace {
+
+std::string Num(double v) {
+  std::ostringstream s;
+  s << v;
+  return s.str();
+}
+
+}  // namespace
+
+std::string ToneWav(double seconds, int frequency, int rate, int channels) {
+  const std::string name = "tone-" + Num(seconds) + "s-" + std::to_string(frequency) + "hz-" +
+                           std::to_string(rate) + "-" + std::to_string(channels) + "ch.wav";
+  return MakeMedia(name, {"-f", "lavfi", "-i",
+                          "sine=frequency=" + std::to_string(frequency) + ":sample_rate=" + std::to_string(rate) +
+                              ":duration=" + Num(seconds),
+                          "-ac", std::to_string(channels), "-c:a", "pcm_s16le"});
+}
+
+std::string ToneMp3(double seconds, int frequency) {
+  return MakeMedia("tone-" + Num(seconds) + "s-" + std::to_string(frequency) + "hz.mp3",
+                   {"-f", "lavfi", "-i",
+                    "sine=frequency=" + std::to_string(frequency) + ":sample_rate=44100:duration=" + Num(seconds),
+                    "-ac", "2", "-c:a", "libmp3lame", "-b:a", "128k"});
+}
+
+std::string NoiseWav(double seconds) {
+  return MakeMedia("noise-" + Num(seconds) + "s.wav",
+                   {"-f", "lavfi", "-i", "anoisesrc=color=white:amplitude=0.1:sample_rate=44100:duration=" + Num(seconds),
+                    "-ac", "2", "-c:a", "pcm_s16le"});
+}
+
+std::string VideoWithSound(double seconds) {
+  return MakeMedia("video-sound-" + Num(seconds) + "s.mp4",
+                   {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=" + Num(seconds), "-f", "lavfi", "-i",
+                    "sine=frequency=440:sample_rate=44100:duration=" + Num(seconds), "-c:v", "libx264", "-preset",
+                    "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac", "-ac", "2", "-shortest"});
+}
+
+std::string VideoWithoutSound(double seconds) {
+  return MakeMedia("video-silent-" + Num(seconds) + "s.mp4",
+                   {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=" + Num(seconds), "-c:v", "libx264",
+                    "-preset", "ultrafast", "-pix_fmt", "yuv420p"});
+}
+
+std::string TwoAudioStreams() {
+  return MakeMedia("two-audio-streams.mkv",
+                   {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=4", "-f", "lavfi", "-i",
+                    "sine=frequency=880:sample_rate=44100:duration=4", "-map", "0:a", "-map", "1:a", "-c:a",
+                    "pcm_s16le"});
+}
+
+std::string SurroundWav() {
+  return MakeMedia("surround-5.1.wav", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=3",
+                                        "-af", "pan=5.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0", "-c:a", "pcm_s16le"});
+}
+
+std::string Mp3WithCover() {
+  const std::string cover = MakeMedia("cover.png", {"-f", "lavfi", "-i", "testsrc=size=64x64:duration=1", "-frames:v", "1"});
+  return MakeMedia("with-cover.mp3", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=4", "-i",
+                                      cover, "-map", "0:a", "-map", "1:v", "-c:a", "libmp3lame", "-c:v", "png",
+                                      "-disposition:v", "attached_pic", "-id3v2_version", "3"});
+}
+
+std::string TextNamedMp3() {
+  const std::string path = MediaDir() + "/text-named.mp3";
+  if (!fs::exists(path)) {
+    std::ofstream(path + ".tmp") << "This is plain text, not sound.\nLine two.\n";
+    fs::rename(path + ".tmp", path);
+  }
+  return path;
+}
+
+std::string EmptyMp3() {
+  const std::string path = MediaDir() + "/empty.mp3";
+  if (!fs::exists(path)) std::ofstream(path).close();
+  return path;
+}
+
+namespace {
+
+std::vector<std::string>& TempDirs() {
+  static std::vector<std::string> dirs;
+  return dirs;
+}
+
+void RemoveTempDirs() {
+  for (const auto& d : TempDirs()) {
+    std::error_code ec;
+    fs::remove_all(d, ec);
+  }
+}
+
+}  // namespace
+
+std::string TempDir() {
+  static std::once_flag once;
+  std::call_once(once, [] { std::atexit(RemoveTempDirs); });
+  std::string pattern = (fs::temp_directory_path() / "tw-test.XXXXXX").string();
+  char* made = mkdtemp(pattern.data());
+  if (!made) return {};
+  TempDirs().push_back(made);
+  return made;
+}
+
+int MediaInfo::CountType(const std::string& type) const {
+  int n = 0;
+  for (const auto& s : streams) n += s.codecType == type;
+  return n;
+}
+
+const StreamInfo* MediaInfo::First(const std::string& type) const {
+  for (const auto& s : streams) {
+    if (s.codecType == type) return &s;
+  }
+  return nullptr;
+}
+
+MediaInfo Probe(const std::string& path) {
+  MediaInfo info;
+  std::string out;
+  const int rc = RunProcess({"ffprobe", "-v", "error", "-print_format", "json", "-show_format", "-show_streams", path},
+                            &out);
+  if (rc != 0) return info;
+  Json::Value root;
+  Json::CharReaderBuilder builder;
+  std::string errors;
+  std::istringstream in(out);
+  if (!Json::parseFromStream(builder, in, &root, &errors)) return info;
+  info.ok = true;
+  info.durationSec = std::atof(root["format"]["duration"].asString().c_str());
+  info.formatName = root["format"]["format_name"].asString();
+  for (const auto& s : root["streams"]) {
+    StreamInfo si;
+    si.codecType = s["codec_type"].asString();
+    si.codecName = s["codec_name"].asString();
+    si.channels = s["channels"].asInt();
+    si.sampleRate = std::atoi(s["sample_rate"].asString().c_str());
+    si.width = s["width"].asInt();
+    si.height = s["height"].asInt();
+    si.frameRate = s["r_frame_rate"].asString();
+    if (s["tags"].isMember("rotate")) si.rotate = s["tags"]["rotate"].asString();
+    for (const auto& sd : s["side_data_list"]) {
+      if (sd.isMember("rotation")) si.rotate = std::to_string(sd["rotation"].asInt());
+    }
+    info.streams.push_back(si);
+  }
+  return info;
+}
+
+Level MeasureLevel(const std::string& path, double startSec, double lengthSec) {
+  std::vector<std::string> argv{"ffmpeg", "-hide_banner", "-nostats", "-ss", Num(startSec)};
+  if (lengthSec > 0) {
+    argv.push_back("-t");
+    argv.push_back(Num(lengthSec));
+  }
+  argv.insert(argv.end(), {"-i", path, "-vn", "-af", "volumedetect", "-f", "null", "-"});
+  std::string out;
+  RunProcess(argv, &out);
+  Level level;
+  const auto read = [&](const std::string& key, double& value) {
+    const size_t p = out.find(key);
+    if (p != std::string::npos) value = std::atof(out.c_str() + p + key.size());
+  };
+  read("mean_volume: ", level.meanDb);
+  read("max_volume: ", level.maxDb);
+  return level;
+}
+
+}  // namespace tw::test

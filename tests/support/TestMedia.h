@@ -1,0 +1,66 @@
+// Media for tests, made with ffmpeg's lavfi sources on first use and kept for the whole
+// test run in TW_TEST_MEDIA_DIR (scripts/test makes a fresh one per run). Safe to call
+// from several test processes at once: each file is generated under a lock.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tw::test {
+
+// The folder holding generated media.
+std::string MediaDir();
+
+// The path of `name` in MediaDir, generated when missing by
+//   ffmpeg -hide_banner -loglevel error -y <args...> <path>
+// Fails the calling test (ADD_FAILURE) when ffmpeg fails.
+std::string MakeMedia(const std::string& name, const std::vector<std::string>& args);
+
+// The standard set. Durations in seconds.
+std::string ToneWav(double seconds = 5, int frequency = 440, int rate = 44100, int channels = 2);
+std::string ToneMp3(double seconds = 5, int frequency = 440);
+std::string NoiseWav(double seconds = 5);
+std::string VideoWithSound(double seconds = 5);    // mp4: testsrc 320x240 25 fps + sine, AAC
+std::string VideoWithoutSound(double seconds = 5); // mp4: testsrc only
+std::string TwoAudioStreams();                     // mkv: 440 Hz stream then 880 Hz stream
+std::string SurroundWav();                         // 5.1, 3 s
+std::string Mp3WithCover();                        // mp3 with an attached PNG picture
+std::string TextNamedMp3();                        // plain text named .mp3
+std::string EmptyMp3();                            // zero bytes
+
+// A fresh empty folder for one test (removed at process exit).
+std::string TempDir();
+
+// Runs argv (no shell) and returns its exit status; output (stdout+stderr) when asked.
+int RunProcess(const std::vector<std::string>& argv, std::string* output = nullptr);
+
+// ffprobe facts about a file.
+struct StreamInfo {
+  std::string codecType;  // "audio", "video"
+  std::string codecName;
+  int channels = 0;
+  int sampleRate = 0;
+  int width = 0;
+  int height = 0;
+  std::string frameRate;  // "25/1"
+  std::string rotate;     // the rotation of the display matrix or tag, "" when none
+};
+struct MediaInfo {
+  bool ok = false;
+  double durationSec = 0;
+  std::string formatName;
+  std::vector<StreamInfo> streams;
+  int CountType(const std::string& type) const;
+  const StreamInfo* First(const std::string& type) const;
+};
+MediaInfo Probe(const std::string& path);
+
+// Mean and peak level in dB of the sound between start and start+length seconds
+// (volumedetect); -91 for digital silence.
+struct Level {
+  double meanDb = -91;
+  double maxDb = -91;
+};
+Level MeasureLevel(const std::string& path, double startSec = 0, double lengthSec = -1);
+
+}  // namespace tw::test
