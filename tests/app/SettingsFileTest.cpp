@@ -1,0 +1,187 @@
+#include "app/SettingsFile.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "app/IniFile.h"
+
+namespace fs = std::filesystem;
+
+namespace tw {
+namespace {
+
+// A private home for the whole process, set before the settings accessor fixes its path.
+const std::string& Home() {
+  static const std::string home = [] {
+    std::string pattern = (fs::temp_directory_path() / "tw-settings.XXXXXX").string();
+    std::string dir = mkdtemp(pattern.data());
+    setenv("HOME", dir.c_str(), 1);
+    setenv("XDG_DATA_HOME", (dir + "/data").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), 1);
+    return dir;
+  }();
+  return home;
+}
+const bool kHomeReady = !Home().empty();
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+class SettingsFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(kHomeReady);
+    fs::remove_all(Home() + "/data");
+    fs::remove_all(Home() + "/Documents");
+    fs::remove_all(Home() + "/Desktop");
+    fs::remove_all(Home() + "/config");
+    fs::create_directories(Home() + "/Documents");
+  }
+  SettingsFile& S() { return SettingsFile::Instance(); }
+  static constexpr const char* G = kSettingsSection;
+};
+
+TEST_F(SettingsFileTest, MissingFileGivesEveryDefault) {
+  EXPECT_EQ(S().Path(), Home() + "/data/Tunewell/Config/configure.ini");
+  EXPECT_TRUE(fs::is_directory(Home() + "/data/Tunewell/Config"));
+  EXPECT_FALSE(fs::exists(S().Path()));
+  EXPECT_EQ(S().GetInt(G, kKeyAudioQuality, 0), 0);
+  EXPECT_EQ(S().GetInt(G, kKeyWindowClose, 0), 0);
+  EXPECT_EQ(S().GetInt(G, kKeyVoiceSource, 0), 0);
+  EXPECT_EQ(S().GetInt(G, kKeyVoiceSize, 20), 20);
+  EXPECT_EQ(S().GetString(G, kKeyOutputDir, ""), "");
+  EXPECT_EQ(GetOutputFolder(), Home() + "/Documents/Tunewell");
+  EXPECT_TRUE(fs::is_directory(Home() + "/Documents/Tunewell"));
+  EXPECT_FALSE(fs::exists(S().Path()));  // reading never creates the file
+}
+
+TEST_F(SettingsFileTest, ReadingRules) {
+  WriteFile(S().Path(),
+            "\xEF\xBB\xBF[other]\r\nvoice-size=77\r\n[ Global ]\r\n  Voice-Size = 35 \r\nwindow-close=1abc\r\n"
+            "agc-check=abc\r\noutput-dir=\"/tmp/q\"\r\nthis line has no equals sign\r\n");
+  EXPECT_EQ(S().GetInt(G, kKeyVoiceSize, 20), 35);     // section and key without regard to case and blanks
+  EXPECT_EQ(S().GetInt(G, kKeyWindowClose, 0), 1);     // leading digits count
+  EXPECT_EQ(S().GetInt(G, kKeyAgcCheck, 5), 0);        // no digits give 0
+  EXPECT_EQ(S().GetInt(G, kKeyNoiseCheck, 9), 9);      // missing key gives the default
+  EXPECT_EQ(S().GetString(G, kKeyOutputDir, ""), "/tmp/q");
+  std::string cut;
+  EXPECT_TRUE(S().GetString(G, kKeyOutputDir, "", cut, 4));
+  EXPECT_EQ(cut, "/tm");
+  EXPECT_FALSE(S().GetString(G, kKeyUserRealIp, "", cut, 260));
+  WriteFile(S().Path(), "[global]\noutput-dir=/媒体/文件夹\n");
+  EXPECT_TRUE(S().GetString(G, kKeyOutputDir, "", cut, 6));
+  EXPECT_EQ(cut, "/媒");  // never cut inside a character
+}
+
+TEST_F(SettingsFileTest, WriteChangesOnlyItsKey) {
+  const std::string original =
+      "\xEF\xBB\xBF; a comment\r\n[other]\r\nkey=1\r\n[global]\r\nvoice-size=35\r\ngarbage line\r\n"
+      "window-close=0\r\n[tail]\r\nx=y\r\n";
+  WriteFile(S().Path(), original);
+  ASSERT_TRUE(S().WriteInt(G, kKeyWindowClose, 1));
+  ASSERT_TRUE(S().WriteString(G, kKeyOutputDir, "/home/u/My Music"));
+  ASSERT_TRUE(S().WriteString(G, kKeyUserRealIp, "evil\nvoice-size=99"));
+  const std::string text = ReadFile(S().Path());
+  EXPECT_EQ(text.rfind("\xEF\xBB\xBF; a comment\r\n[other]\r\nkey=1\r\n[global]\r\nvoice-size=35\r\ngarbage line\r\n"
+                       "window-close=1\r\n",
+                       0),
+            0u)
+      << text;
+  EXPECT_NE(text.find("[tail]\r\nx=y\r\n"), std::string::npos);
+  EXPECT_EQ(S().GetString(G, kKeyOutputDir, ""), "/home/u/My Music");
+  EXPECT_EQ(S().GetInt(G, kKeyVoiceSize, 20), 35);  // a value with a line break cannot plant another key
+  EXPECT_EQ(ReadIniValue(S().Path(), "other", "key").value_or(""), "1");
+}
+
+TEST_F(SettingsFileTest, BrokenFilesReadAsDefaultsAndRecover) {
+  WriteFile(S().Path(), std::string("\0\x01\x02\xff\xfe[glo\0bal]\n\x80\x81=\n", 20));
+  EXPECT_EQ(S().GetInt(G, kKeyVoiceSize, 20), 20);
+  EXPECT_TRUE(S().WriteInt(G, kKeyVoiceSize, 40));
+  EXPECT_EQ(S().GetInt(G, kKeyVoiceSize, 20), 40);
+
+  WriteFile(S().Path(), "");
+  EXPECT_EQ(S().GetInt(G, kKeyWindowClose, 0), 0);
+
+  fs::remove(S().Path());
+  fs::create_directory(S().Path());  // unreadable as a file
+  EXPECT_EQ(S().GetInt(G, kKeyWindowClose, 0), 0);
+  EXPECT_FALSE(S().WriteInt(G, kKeyWindowClose, 1));  // reported, nothing crashes
+  fs::remove_all(S().Path());
+}
+
+TEST_F(SettingsFileTest, FolderRules) {
+  // A removed configuration folder comes back at the next access; the next write makes a new file.
+  S().WriteInt(G, kKeyAudioQuality, 1);
+  fs::remove_all(Home() + "/data/Tunewell");
+  EXPECT_EQ(S().GetInt(G, kKeyAudioQuality, 0), 0);
+  EXPECT_TRUE(fs::is_directory(Home() + "/data/Tunewell/Config"));
+  EXPECT_TRUE(S().WriteInt(G, kKeyAudioQuality, 1));
+  EXPECT_TRUE(fs::exists(S().Path()));
+
+  // An output folder that does not exist yet is made with all its parents; trailing blanks go.
+  const std::string deep = Home() + "/out/a/b/c";
+  S().WriteString(G, kKeyOutputDir, deep + "  \t");
+  EXPECT_EQ(GetOutputFolder(), deep);
+  EXPECT_TRUE(fs::is_directory(deep));
+
+  // Without a Documents folder the default is on the desktop.
+  S().WriteString(G, kKeyOutputDir, "");
+  fs::remove_all(Home() + "/Documents");
+  EXPECT_EQ(GetOutputFolder(), Home() + "/Desktop/Tunewell");
+  EXPECT_TRUE(fs::is_directory(Home() + "/Desktop/Tunewell"));
+
+  // The XDG user-dirs file names the documents folder.
+  fs::create_directories(Home() + "/config");
+  fs::create_directories(Home() + "/Dokumente");
+  WriteFile(Home() + "/config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
+  EXPECT_EQ(GetOutputFolder(), Home() + "/Dokumente/Tunewell");
+  EXPECT_EQ(GetLocalAppFolder("Packmoor/Temp"), Home() + "/data/Packmoor/Temp");
+  EXPECT_TRUE(fs::is_directory(Home() + "/data/Packmoor/Temp"));
+}
+
+TEST_F(SettingsFileTest, ConcurrentWritersLoseNothing) {
+  constexpr int kRounds = 100;
+  std::thread a([&] {
+    for (int i = 0; i <= kRounds; ++i) S().WriteInt(G, "thread-a", i);
+  });
+  std::thread b([&] {
+    for (int i = 0; i <= kRounds; ++i) S().WriteInt(G, "thread-b", i);
+  });
+  std::vector<pid_t> children;
+  for (int c = 0; c < 2; ++c) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const std::string key = "process-" + std::to_string(c);
+      for (int i = 0; i <= kRounds; ++i) WriteIniValue(S().Path(), G, key, std::to_string(i));
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+  a.join();
+  b.join();
+  for (pid_t pid : children) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  for (const char* key : {"thread-a", "thread-b", "process-0", "process-1"})
+    EXPECT_EQ(S().GetInt(G, key, -1), kRounds) << key;
+}
+
+}  // namespace
+}  // namespace tw
