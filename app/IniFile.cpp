@@ -147,7 +147,9 @@ bool WriteIniValue(const std::string& path, std::string_view section, std::strin
     if (sectionEnd >= 0) {
       lines.insert(lines.begin() + sectionEnd, entry);
     } else {
-      lines.push_back("[" + std::string(section) + "]");
+      std::string header = "[";
+      header.append(section).append("]");
+      lines.push_back(std::move(header));
       lines.push_back(entry);
     }
   }
