@@ -176,9 +176,10 @@ std::string EmptyMp3() {
 
 namespace {
 
+// Never destroyed: the exit handler that removes the folders runs after static destructors.
 std::vector<std::string>& TempDirs() {
-  static std::vector<std::string> dirs;
-  return dirs;
+  static auto* dirs = new std::vector<std::string>;
+  return *dirs;
 }
 
 void RemoveTempDirs() {
