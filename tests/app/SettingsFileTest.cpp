@@ -156,12 +156,7 @@ TEST_F(SettingsFileTest, FolderRules) {
 
 TEST_F(SettingsFileTest, ConcurrentWritersLoseNothing) {
   constexpr int kRounds = 100;
-  std::thread a([&] {
-    for (int i = 0; i <= kRounds; ++i) S().WriteInt(G, "thread-a", i);
-  });
-  std::thread b([&] {
-    for (int i = 0; i <= kRounds; ++i) S().WriteInt(G, "thread-b", i);
-  });
+  S();  // the path is fixed before the children copy the process
   std::vector<pid_t> children;
   for (int c = 0; c < 2; ++c) {
     const pid_t pid = fork();
@@ -172,6 +167,13 @@ TEST_F(SettingsFileTest, ConcurrentWritersLoseNothing) {
     }
     children.push_back(pid);
   }
+  // The threads start after the forks: a child must not inherit a lock held by a thread.
+  std::thread a([&] {
+    for (int i = 0; i <= kRounds; ++i) S().WriteInt(G, "thread-a", i);
+  });
+  std::thread b([&] {
+    for (int i = 0; i <= kRounds; ++i) S().WriteInt(G, "thread-b", i);
+  });
   a.join();
   b.join();
   for (pid_t pid : children) {
