@@ -2,13 +2,34 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
+#include <filesystem>
 #include <fstream>
 #include <set>
 
+#include "app/MediaHelpers.h"
+#include "app/Messages.h"
+#include "app/SettingsFile.h"
+#include "tests/support/QueueSink.h"
 #include "tests/support/TestMedia.h"
+
+namespace fs = std::filesystem;
 
 namespace tw {
 namespace {
+
+// Settings and folders of this process live in a private home, fixed before the first
+// SettingsFile::Instance() call.
+const bool kPrivateHome = [] {
+  char pattern[] = "/tmp/tw-commands-home.XXXXXX";
+  const char* home = mkdtemp(pattern);
+  if (!home) return false;
+  setenv("HOME", home, 1);
+  setenv("XDG_DATA_HOME", (std::string(home) + "/data").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (std::string(home) + "/config").c_str(), 1);
+  return true;
+}();
 
 const char* const kFfmpeg = "/opt/tw/ffmpeg";
 const char* const kStamp = "20260102030405";
@@ -434,6 +455,254 @@ TEST(Commands, FormatListsOfferOnlyWritableFormats) {
   const bool amrOffered = std::find(formats.begin(), formats.end(), "amr") != formats.end();
   EXPECT_EQ(amrOffered, CanWriteFormat("amr"));
   for (const char* never : {"ape", "xyz", "", "m p3", "../wav"}) EXPECT_FALSE(CanWriteFormat(never)) << never;
+}
+
+// ---- Real runs through StartTranscoder ------------------------------------------------
+
+// A context for real runs: the installed transcoder, a fresh output folder, now.
+CommandContext RunContext(int bitRate = 128000) {
+  CommandContext ctx;
+  ctx.transcoder = TranscoderPath();
+  ctx.outputFolder = test::TempDir();
+  ctx.timestamp = LocalTimestamp(std::time(nullptr));
+  ctx.bitRate = bitRate;
+  return ctx;
+}
+
+// Runs a built command to its verdict; true for WM_TASK_DONE.
+bool RunToVerdict(const BuiltCommand& built, OperationKind kind = OperationKind::Convert) {
+  EXPECT_TRUE(built.ok) << built.message;
+  if (!built.ok) return false;
+  test::QueueSink sink;
+  if (!StartTranscoder(built.command, 7, kind, &sink)) return false;
+  auto verdict = sink.WaitMatch(
+      [](const Message& m) { return m.id == WM_TASK_DONE || m.id == WM_TASK_FAILED; }, std::chrono::seconds(120));
+  EXPECT_TRUE(verdict.has_value()) << built.command.text;
+  return verdict && verdict->id == WM_TASK_DONE;
+}
+
+FileEntry MediaEntry(const std::string& path) {
+  FileEntry e = EntryForPath(path);
+  e.duration = ProbeDuration(path);
+  return e;
+}
+
+std::string SilenceWav(double seconds) {
+  return test::MakeMedia("silence-" + std::to_string(static_cast<int>(seconds)) + "s.wav",
+                         {"-f", "lavfi", "-i", "anullsrc=r=44100:cl=stereo", "-t", std::to_string(seconds), "-c:a",
+                          "pcm_s16le"});
+}
+
+TEST(CommandRuns, ConvertGivesTheFormatChannelsAndRateAskedFor) {
+  const FileEntry tone = MediaEntry(test::ToneWav(2));
+  const struct {
+    ConvertOptions options;
+    const char* formatName;
+    int channels, rate;
+  } cases[] = {
+      {{"ogg", 2, 5, 0}, "ogg", 1, 22050},
+      {{"mp3", 1, 1, 4}, "mp3", 2, 48000},
+      {{"flac", 0, 6, 0}, "flac", 2, 16000},
+      {{"wav", 0, 0, 0}, "wav", 2, 44100},
+  };
+  for (const auto& c : cases) {
+    const CommandContext ctx = RunContext();
+    const BuiltCommand built = BuildConvertCommand(tone, c.options, ctx);
+    ASSERT_TRUE(RunToVerdict(built)) << built.command.text;
+    const test::MediaInfo info = test::Probe(built.outputPath);
+    ASSERT_TRUE(info.ok) << built.outputPath;
+    EXPECT_NE(info.formatName.find(c.formatName), std::string::npos) << info.formatName;
+    ASSERT_NE(info.First("audio"), nullptr);
+    EXPECT_EQ(info.First("audio")->channels, c.channels) << c.options.format;
+    EXPECT_EQ(info.First("audio")->sampleRate, c.rate) << c.options.format;
+  }
+}
+
+TEST(CommandRuns, EveryOfferedFormatCanBeWritten) {
+  const FileEntry tone = MediaEntry(test::ToneWav(1));
+  const CommandContext ctx = RunContext();
+  for (const std::string& format : WritableAudioFormats()) {
+    const BuiltCommand built = BuildConvertCommand(tone, {format, 0, 0, 0}, ctx);
+    EXPECT_TRUE(RunToVerdict(built)) << format;
+    const test::MediaInfo info = test::Probe(built.outputPath);
+    EXPECT_TRUE(info.ok && info.First("audio")) << format;
+  }
+  if (!CanWriteFormat("amr")) {
+    // Not offered, but the template stands: a run ends as a reported failure.
+    EXPECT_FALSE(RunToVerdict(BuildConvertCommand(tone, {"amr", 0, 0, 0}, ctx)));
+  }
+}
+
+TEST(CommandRuns, MergeLastsTheSumOfItsFiles) {
+  const std::vector<FileEntry> files = {MediaEntry(test::ToneWav(1.5, 440)), MediaEntry(test::ToneWav(2.5, 660)),
+                                        MediaEntry(test::ToneWav(1, 880))};
+  for (const char* format : {"wav", "mp3"}) {
+    const BuiltCommand built = BuildMergeCommand(files, format, RunContext());
+    EXPECT_NEAR(built.totalSeconds, 5.0, 0.01);
+    ASSERT_TRUE(RunToVerdict(built, OperationKind::Merge)) << built.command.text;
+    EXPECT_NEAR(test::Probe(built.outputPath).durationSec, 5.0, 0.1) << format;
+  }
+}
+
+TEST(CommandRuns, SpeedScalesTheDuration) {
+  const struct {
+    std::string input;
+    const char* speed;
+    double seconds;
+  } cases[] = {{test::ToneWav(4), "2.0", 2.0}, {test::ToneWav(4), "0.5", 8.0}, {test::ToneMp3(4), "2.0", 2.0}};
+  for (const auto& c : cases) {
+    const BuiltCommand built = BuildSpeedCommand(MediaEntry(c.input), c.speed, RunContext(320000));
+    ASSERT_TRUE(RunToVerdict(built, OperationKind::Speed)) << built.command.text;
+    EXPECT_NEAR(test::Probe(built.outputPath).durationSec, c.seconds, 0.1) << c.input << " " << c.speed;
+  }
+}
+
+TEST(CommandRuns, ExtractKeepsTheSoundOrTheAccompaniment) {
+  const FileEntry video = MediaEntry(test::VideoWithSound(2));
+  const BuiltCommand track = BuildExtractCommand(video, "mp3", 0, RunContext());
+  ASSERT_TRUE(RunToVerdict(track, OperationKind::Extract));
+  const test::MediaInfo trackInfo = test::Probe(track.outputPath);
+  EXPECT_EQ(trackInfo.CountType("video"), 0);
+  EXPECT_EQ(trackInfo.CountType("audio"), 1);
+
+  const BuiltCommand accompaniment = BuildExtractCommand(video, "wav", 1, RunContext());
+  ASSERT_TRUE(RunToVerdict(accompaniment, OperationKind::Extract));
+  const test::MediaInfo accInfo = test::Probe(accompaniment.outputPath);
+  ASSERT_NE(accInfo.First("audio"), nullptr);
+  EXPECT_EQ(accInfo.First("audio")->channels, 1);
+  EXPECT_EQ(accInfo.CountType("video"), 0);
+}
+
+TEST(CommandRuns, VolumeAndFades) {
+  const std::string input = test::ToneWav(4);
+  const FileEntry tone = MediaEntry(input);
+  const test::Level before = test::MeasureLevel(input);
+
+  VolumeOptions half;
+  half.factor = 0.5f;
+  const BuiltCommand halfBuilt = BuildVolumeCommand(tone, half, RunContext());
+  ASSERT_TRUE(RunToVerdict(halfBuilt, OperationKind::Volume));
+  EXPECT_NEAR(test::MeasureLevel(halfBuilt.outputPath).meanDb - before.meanDb, -6.0, 0.5);
+
+  VolumeOptions fades;
+  fades.fadeIn = true;
+  fades.fadeInStart = "0";
+  fades.fadeInDuration = "2";
+  fades.fadeOut = true;
+  fades.fadeOutStart = "0";  // end of file minus the duration, probed: 4 - 1
+  fades.fadeOutDuration = "1";
+  const BuiltCommand fadeBuilt = BuildVolumeCommand(tone, fades, RunContext());
+  EXPECT_NE(fadeBuilt.command.text.find("afade=t=out:st=3:d=1"), std::string::npos) << fadeBuilt.command.text;
+  ASSERT_TRUE(RunToVerdict(fadeBuilt, OperationKind::Volume));
+  EXPECT_LT(test::MeasureLevel(fadeBuilt.outputPath, 0, 0.02).meanDb, before.meanDb - 30);
+  EXPECT_NEAR(test::MeasureLevel(fadeBuilt.outputPath, 2.2, 0.6).meanDb, before.meanDb, 1.0);
+  EXPECT_LT(test::MeasureLevel(fadeBuilt.outputPath, 3.97, 0.03).meanDb, before.meanDb - 25);
+}
+
+TEST(CommandRuns, BackgroundMusicStartsAfterItsDelay) {
+  const FileEntry main = MediaEntry(SilenceWav(6));
+  for (const bool loop : {false, true}) {
+    SCOPED_TRACE(loop ? "looped" : "once");
+    const std::string music = loop ? test::ToneWav(1) : test::ToneWav(6);
+    const BuiltCommand built = BuildBgMusicCommand(main, {music, -6, "3", loop}, RunContext());
+    ASSERT_TRUE(RunToVerdict(built, OperationKind::BgMusic)) << built.command.text;
+    EXPECT_NEAR(test::Probe(built.outputPath).durationSec, 6.0, 0.1);
+    EXPECT_LT(test::MeasureLevel(built.outputPath, 0, 2.9).maxDb, -60);
+    EXPECT_GT(test::MeasureLevel(built.outputPath, 3.2, 0.6).meanDb, -40);
+    // The looped music goes on past its own second.
+    if (loop) {
+      EXPECT_GT(test::MeasureLevel(built.outputPath, 5.2, 0.6).meanDb, -40);
+    }
+  }
+}
+
+TEST(CommandRuns, CutLastsItsStretch) {
+  const CommandContext ctx = RunContext();
+  const FileEntry cutWav = MakeCutEntry(MediaEntry(test::ToneWav(5)), 1.00, 3.50, ctx);
+  ASSERT_TRUE(RunToVerdict(BuildCutCommand(cutWav, ctx), OperationKind::Cut));
+  EXPECT_NEAR(test::Probe(cutWav.fullPath).durationSec, 2.5, 0.05);
+
+  const FileEntry cutVideo = MakeCutEntry(MediaEntry(test::VideoWithSound(4)), 0.5, 2.0, ctx);
+  EXPECT_EQ(Extension(cutVideo.fileName), "mp3");
+  ASSERT_TRUE(RunToVerdict(BuildCutCommand(cutVideo, ctx), OperationKind::Cut));
+  const test::MediaInfo info = test::Probe(cutVideo.fullPath);
+  EXPECT_EQ(info.CountType("video"), 0);
+  EXPECT_NEAR(info.durationSec, 1.5, 0.1);
+}
+
+TEST(CommandRuns, SameSecondRunsBothSucceed) {
+  // Both start before either has written its file; without distinct names the second,
+  // lacking "-y", would refuse to overwrite and fail.
+  const FileEntry tone = MediaEntry(test::ToneWav(2));
+  const CommandContext ctx = RunContext();
+  const BuiltCommand first = BuildSpeedCommand(tone, "1.5", ctx);
+  const BuiltCommand second = BuildSpeedCommand(tone, "1.5", ctx);
+  ASSERT_NE(first.outputPath, second.outputPath);
+  test::QueueSink sink;
+  ASSERT_TRUE(StartTranscoder(first.command, 1, OperationKind::Speed, &sink));
+  ASSERT_TRUE(StartTranscoder(second.command, 2, OperationKind::Speed, &sink));
+  for (int i = 0; i < 2; ++i) {
+    auto verdict = sink.WaitMatch(
+        [](const Message& m) { return m.id == WM_TASK_DONE || m.id == WM_TASK_FAILED; }, std::chrono::seconds(60));
+    ASSERT_TRUE(verdict.has_value());
+    EXPECT_EQ(verdict->id, WM_TASK_DONE);
+  }
+  for (const auto* built : {&first, &second}) EXPECT_NEAR(test::Probe(built->outputPath).durationSec, 1.333, 0.1);
+}
+
+TEST(CommandRuns, HostileNamesAndBrokenInput) {
+  const std::string dir = test::TempDir();
+  for (const char* name : {"it's \"q\" $(touch pwned).wav", "-lead.wav", "中文 名 (1).wav", "a;b&c|d.wav"}) {
+    const std::string path = dir + "/" + name;
+    fs::copy_file(test::ToneWav(1), path);
+    CommandContext ctx = RunContext();
+    ctx.outputFolder = dir;
+    const BuiltCommand built = BuildVolumeCommand(MediaEntry(path), {}, ctx);
+    EXPECT_TRUE(RunToVerdict(built, OperationKind::Volume)) << name;
+    EXPECT_TRUE(test::Probe(built.outputPath).ok) << name;
+    EXPECT_TRUE(fs::exists(path)) << name;
+  }
+  EXPECT_FALSE(fs::exists(dir + "/pwned"));
+  EXPECT_FALSE(fs::exists("pwned"));
+
+  // Unreadable media fails visibly and leaves the input as it was.
+  const std::string text = dir + "/text.mp3";
+  fs::copy_file(test::TextNamedMp3(), text);
+  const auto sizeBefore = fs::file_size(text);
+  EXPECT_FALSE(RunToVerdict(BuildSpeedCommand(MediaEntry(text), "2.0", RunContext()), OperationKind::Speed));
+  EXPECT_FALSE(RunToVerdict(BuildConvertCommand(EntryForPath(dir + "/missing.wav"), {"mp3", 0, 0, 0}, RunContext())));
+  EXPECT_EQ(fs::file_size(text), sizeBefore);
+}
+
+TEST(CommandRuns, ConvertOntoItselfLeavesTheInputIntact) {
+  const std::string dir = test::TempDir();
+  const std::string input = dir + "/song.wav";
+  fs::copy_file(test::ToneWav(1), input);
+  const auto sizeBefore = fs::file_size(input);
+  CommandContext ctx = RunContext();
+  ctx.outputFolder = dir;
+  const BuiltCommand built = BuildConvertCommand(MediaEntry(input), {"wav", 0, 5, 0}, ctx);
+  ASSERT_TRUE(RunToVerdict(built));
+  EXPECT_EQ(fs::file_size(input), sizeBefore);
+  EXPECT_EQ(test::Probe(built.outputPath).First("audio")->sampleRate, 22050);
+}
+
+TEST(CommandRuns, ContextComesFromTheSettings) {
+  const std::string out = test::TempDir() + "/结果 folder";
+  ASSERT_TRUE(SettingsFile::Instance().WriteString(kSettingsSection, kKeyOutputDir, out));
+  ASSERT_TRUE(SettingsFile::Instance().WriteInt(kSettingsSection, kKeyAudioQuality, 1));
+  CommandContext ctx = CurrentCommandContext();
+  EXPECT_EQ(ctx.outputFolder, out);
+  EXPECT_TRUE(fs::is_directory(out));
+  EXPECT_EQ(ctx.bitRate, 320000);
+  EXPECT_EQ(ctx.timestamp.size(), 14u);
+  ASSERT_TRUE(SettingsFile::Instance().WriteInt(kSettingsSection, kKeyAudioQuality, 0));
+  ctx = CurrentCommandContext();
+  EXPECT_EQ(ctx.bitRate, 128000);
+  const BuiltCommand built = BuildSpeedCommand(MediaEntry(test::ToneMp3(1)), "1.25", ctx);
+  EXPECT_NE(built.command.text.find("-ab 128000"), std::string::npos);
+  ASSERT_TRUE(RunToVerdict(built, OperationKind::Speed));
+  EXPECT_EQ(fs::path(built.outputPath).parent_path(), fs::path(out));
 }
 
 }  // namespace
