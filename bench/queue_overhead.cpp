@@ -1,7 +1,8 @@
 // The convert queue against bare ffmpeg on the same jobs, side by side: 50 one-second WAV
 // files converted to MP3 through ConvertQueue (worker, runner, completion handled by a
-// window-like loop), and the same 50 argument vectors run back to back. Prints the median
-// wall times of the rounds and their ratio (goal <= 1.05).
+// window-like loop), and the same 50 argument vectors run back to back. The two alternate
+// which goes first from round to round; prints the median wall times and the median of the
+// per-round ratios (goal <= 1.05). Usage: bench_queue_overhead [rounds, default 5]
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -80,7 +81,7 @@ double Seconds(Clock::time_point since) { return std::chrono::duration<double>(C
 
 int main(int argc, char** argv) {
   FLAGS_minloglevel = 1;  // the runner and the queue log every step at INFO
-  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
   const int files = 50;
   const fs::path dir = fs::temp_directory_path() / ("tw-bench-queue-" + std::to_string(getpid()));
   fs::create_directories(dir / "in");
@@ -100,27 +101,25 @@ int main(int argc, char** argv) {
   base.transcoder = tw::TranscoderPath();
   base.timestamp = tw::LocalTimestamp(std::time(nullptr));
 
-  std::vector<double> bare, queued;
+  std::vector<double> bare, queued, ratios;
   for (int round = 0; round < rounds; ++round) {
     // Baseline: the very commands the queue builds, run back to back.
-    tw::CommandContext ctx = base;
-    ctx.outputFolder = (dir / ("bare-" + std::to_string(round))).string();
-    fs::create_directories(ctx.outputFolder);
-    std::vector<std::vector<std::string>> jobs;
-    for (int id : ids) jobs.push_back(tw::BuildConvertCommand(tasks.Lookup(id), options, ctx).command.args);
-    auto t0 = Clock::now();
-    for (const auto& job : jobs) {
-      if (RunBare(job) != 0) {
-        std::fprintf(stderr, "bare ffmpeg failed\n");
-        return 1;
+    const auto runBare = [&]() -> double {
+      tw::CommandContext ctx = base;
+      ctx.outputFolder = (dir / ("bare-" + std::to_string(round))).string();
+      fs::create_directories(ctx.outputFolder);
+      std::vector<std::vector<std::string>> jobs;
+      for (int id : ids) jobs.push_back(tw::BuildConvertCommand(tasks.Lookup(id), options, ctx).command.args);
+      const auto t0 = Clock::now();
+      for (const auto& job : jobs) {
+        if (RunBare(job) != 0) return -1;
       }
-    }
-    bare.push_back(Seconds(t0));
-
-    const std::string queueFolder = (dir / ("queue-" + std::to_string(round))).string();
-    fs::create_directories(queueFolder);
-    VerdictSink sink;
-    {
+      return Seconds(t0);
+    };
+    const auto runQueue = [&]() -> double {
+      const std::string queueFolder = (dir / ("queue-" + std::to_string(round))).string();
+      fs::create_directories(queueFolder);
+      VerdictSink sink;
       tw::ConvertQueue queue(tasks, &sink, [&] {
         tw::CommandContext c = base;
         c.outputFolder = queueFolder;
@@ -128,23 +127,34 @@ int main(int argc, char** argv) {
       });
       queue.SetOptions(options);
       queue.Start();
-      t0 = Clock::now();
+      const auto t0 = Clock::now();
       queue.EnqueueAll(ids);
       for (int done = 0; done < files; ++done) {
         const tw::Message m = sink.Next();
-        if (m.id != tw::WM_TASK_DONE) {
-          std::fprintf(stderr, "queued conversion failed\n");
-          return 1;
-        }
+        if (m.id != tw::WM_TASK_DONE) return -1;
         queue.CompleteFromMessage(m);
       }
-      queued.push_back(Seconds(t0));
+      return Seconds(t0);
+    };
+    double b = 0, q = 0;
+    if (round % 2 == 0) {
+      b = runBare();
+      q = runQueue();
+    } else {
+      q = runQueue();
+      b = runBare();
     }
-    std::printf("round %d: bare %.3f s, queue %.3f s\n", round + 1, bare.back(), queued.back());
+    if (b <= 0 || q <= 0) {
+      std::fprintf(stderr, "a conversion failed\n");
+      return 1;
+    }
+    bare.push_back(b);
+    queued.push_back(q);
+    ratios.push_back(q / b);
+    std::printf("round %d: bare %.3f s, queue %.3f s, ratio %.3f\n", round + 1, b, q, q / b);
   }
-  const double b = Median(bare), q = Median(queued);
-  std::printf("%d files: bare ffmpeg median %.3f s, queue median %.3f s, ratio %.3f (goal <= 1.05)\n", files, b, q,
-              q / b);
+  std::printf("%d files: bare ffmpeg median %.3f s, queue median %.3f s, median ratio %.3f (goal <= 1.05)\n", files,
+              Median(bare), Median(queued), Median(ratios));
   fs::remove_all(dir);
   return 0;
 }
