@@ -1,0 +1,149 @@
+// The command line of every transcoder operation: output name, command text (exactly as the
+// templates read, for logs and tests) and the argument vector built from the same pieces (what
+// the child is given; no shell sees it), plus the checks made before a run with the prompt
+// texts the page or the CLI shows. Pure apart from three marked reads: CurrentCommandContext
+// (settings, clock, program folder), the output-name reservation (file system) and the volume
+// builder's duration probe. Safe from any thread.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tasks/TaskRecords.h"
+#include "tasks/Transcoder.h"
+
+namespace tw {
+
+// Prompt texts of the checks.
+inline constexpr const char* kMsgMergeNoFiles = "请添加要合并的音频文件!";
+inline constexpr const char* kMsgMergeTooFew = "至少需要添加2个音频文件!";
+inline constexpr const char* kMsgFadeInStartEmpty = "淡入起始位置不能为空!";
+inline constexpr const char* kMsgFadeInStartDigits = "淡入起始位置只能输入数字!";
+inline constexpr const char* kMsgFadeInDurationEmpty = "淡入时长不能为空!";
+inline constexpr const char* kMsgFadeInDurationDigits = "淡入时长只能输入数字!";
+inline constexpr const char* kMsgFadeOutStartEmpty = "淡出起始位置不能为空!";
+inline constexpr const char* kMsgFadeOutStartDigits = "淡出起始位置只能输入数字!";
+inline constexpr const char* kMsgFadeOutDurationEmpty = "淡出时长不能为空!";
+inline constexpr const char* kMsgFadeOutDurationDigits = "淡出时长只能输入数字!";
+inline constexpr const char* kMsgBgMusicNoFile = "请先选择背景音乐文件!";
+inline constexpr const char* kMsgBgMusicStartDigits = "起始位置只能输入数字!";
+// Refusals of input the page controls cannot produce but a batch caller can.
+inline constexpr const char* kMsgCommandTooLong = "命令超出系统长度限制,请减少文件数量或缩短路径!";
+inline constexpr const char* kMsgBadFormat = "输出格式无效!";
+inline constexpr const char* kMsgBadSpeed = "速度倍数无效!";
+
+// What a run is built from besides its own options. Resolved when the run starts.
+struct CommandContext {
+  std::string transcoder;    // TranscoderPath()
+  std::string outputFolder;  // GetOutputFolder(), without a trailing "/"
+  std::string timestamp;     // local time "%Y%m%d%H%M%S"
+  int bitRate = 128000;      // bit/s of MP3 results, from "audio-quality"
+  // Pick a free output name ("-2", "-3", ... before the extension) when the timestamped
+  // name is taken on disk or by an earlier build of this process. Off only for text tests.
+  bool avoidCollisions = true;
+};
+
+// Reads TranscoderPath, GetOutputFolder, the local clock and "audio-quality" now.
+CommandContext CurrentCommandContext();
+
+// 14-digit local time of t.
+std::string LocalTimestamp(std::time_t t);
+// "audio-quality" 0 gives 128000 bit/s, any other value 320000.
+int QualityBitRate(int audioQuality);
+
+// The result of a builder: on success the output path and the command; otherwise the prompt
+// text in message and nothing to run.
+struct BuiltCommand {
+  bool ok = false;
+  std::string message;
+  std::string outputPath;
+  CommandLine command;
+  double totalSeconds = 0;  // merge: sum of the merged files' durations, for its progress
+};
+
+// Name up to its last "." (the whole name without one) and the text after it ("" without).
+std::string BaseName(std::string_view fileName);
+std::string Extension(std::string_view fileName);
+
+// Extensions (lower-cased: ncm, mgg, mflac, kgm, kgma) that never enter a list.
+bool IsUnsupportedExtension(std::string_view extension);
+
+// "" when the command can be handed to the system, otherwise kMsgCommandTooLong: one argument
+// above the kernel's per-argument limit, or all of them with the environment above ARG_MAX.
+std::string CheckCommandFits(const CommandLine& cmd);
+
+// ---- Convert ----------------------------------------------------------------------------
+// The page's choices by item index (0 = unchanged) and the shown format text.
+struct ConvertOptions {
+  std::string format = "mp3";
+  int channelIndex = 0;     // 0 unchanged, 1 two channels, 2 one channel
+  int sampleRateIndex = 0;  // 0 unchanged, 1 48000 ... 9 8000
+  int bitRateIndex = 0;     // 0 unchanged, 1 320000, 2 128000, 3 96000, 4 64000
+};
+// " -ac %d", " -ar %d", " -ab %d" for each chosen value, in that order; "" when none.
+std::string ConvertOptionText(const ConvertOptions& options);
+// base + "." + format, with "-y": a second conversion replaces the first result, but never the
+// input itself (then "-2" ... is added).
+BuiltCommand BuildConvertCommand(const FileEntry& entry, const ConvertOptions& options, const CommandContext& ctx);
+
+// ---- Merge ------------------------------------------------------------------------------
+// The entries in list order. Task id of the run: kMergeTaskId.
+BuiltCommand BuildMergeCommand(const std::vector<FileEntry>& entries, const std::string& format,
+                               const CommandContext& ctx);
+
+// ---- Change speed -----------------------------------------------------------------------
+// speedText: "0.5" ... "2.0" or the slider's "%.2f" text; "" means "1.0".
+BuiltCommand BuildSpeedCommand(const FileEntry& entry, const std::string& speedText, const CommandContext& ctx);
+
+// ---- Extract ----------------------------------------------------------------------------
+// extractType 0 takes a video's sound track; 1 (and every audio input) keeps left minus right.
+BuiltCommand BuildExtractCommand(const FileEntry& entry, const std::string& format, int extractType,
+                                 const CommandContext& ctx);
+
+// ---- Volume -----------------------------------------------------------------------------
+struct VolumeOptions {
+  float factor = 1.0f;  // slider value / 100
+  bool fadeIn = false;
+  std::string fadeInStart, fadeInDuration;  // whole seconds, as typed
+  bool fadeOut = false;
+  std::string fadeOutStart, fadeOutDuration;  // a start of 0 means end of file - duration
+};
+// The first failed check's prompt text, "" when all pass. Fields of an unticked fade are not
+// checked.
+std::string CheckVolumeOptions(const VolumeOptions& options);
+// The -filter:a text; inputDurationSec is used only for a fade-out start of 0.
+std::string VolumeFilter(const VolumeOptions& options, double inputDurationSec);
+// Probes the input's duration when a fade-out starts at 0.
+BuiltCommand BuildVolumeCommand(const FileEntry& entry, const VolumeOptions& options, const CommandContext& ctx);
+
+// ---- Background music -------------------------------------------------------------------
+struct BgMusicOptions {
+  std::string musicPath;  // "bg-music-edit"
+  int levelDb = 0;        // "bg-music-slider"
+  std::string startPos;   // "bg-music-start-pos": whole seconds, "" means 0
+  bool loop = false;      // "bg-music-loop"
+};
+BuiltCommand BuildBgMusicCommand(const FileEntry& entry, const BgMusicOptions& options, const CommandContext& ctx);
+
+// ---- Cut --------------------------------------------------------------------------------
+// The cut result's extension: the source's, lower-cased, or "mp3" for none, "3gpp", "ape",
+// "amr", "awb" and video containers.
+std::string CutExtension(std::string_view sourceFileName);
+// Output path of a new cut entry (made when the entry is added, exported later with "-y").
+std::string CutOutputPath(std::string_view sourceFileName, const CommandContext& ctx);
+// The cut entry as the page files it: fileName/fullPath = output, filePath = the source's
+// folder, size = the source's size, duration = end - start, and the stretch.
+FileEntry MakeCutEntry(const FileEntry& source, double startSec, double endSec, const CommandContext& ctx);
+// Exports entry.cutStart..cutEnd of entry.sourcePath into entry.fullPath.
+BuiltCommand BuildCutCommand(const FileEntry& cutEntry, const CommandContext& ctx);
+
+// ---- Format lists -----------------------------------------------------------------------
+// The format texts the convert, merge and extract choices offer: those of a fixed candidate
+// list whose muxer and default audio encoder the installed FFmpeg has (asked in-process).
+std::vector<std::string> WritableAudioFormats();
+// True when FFmpeg can write an audio file with this extension by default.
+bool CanWriteFormat(const std::string& format);
+
+}  // namespace tw

@@ -1,0 +1,709 @@
+#include "tasks/Commands.h"
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "app/MediaHelpers.h"
+#include "app/Messages.h"
+#include "app/SettingsFile.h"
+#include "tests/support/QueueSink.h"
+#include "tests/support/TestMedia.h"
+
+namespace fs = std::filesystem;
+
+namespace tw {
+namespace {
+
+// Settings and folders of this process live in a private home, fixed before the first
+// SettingsFile::Instance() call.
+const bool kPrivateHome = [] {
+  char pattern[] = "/tmp/tw-commands-home.XXXXXX";
+  const char* home = mkdtemp(pattern);
+  if (!home) return false;
+  setenv("HOME", home, 1);
+  setenv("XDG_DATA_HOME", (std::string(home) + "/data").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (std::string(home) + "/config").c_str(), 1);
+  return true;
+}();
+
+const char* const kFfmpeg = "/opt/tw/ffmpeg";
+const char* const kStamp = "20260102030405";
+
+// Fixed inputs so the texts can be compared character for character.
+CommandContext FixedContext(int bitRate = 128000) {
+  CommandContext ctx;
+  ctx.transcoder = kFfmpeg;
+  ctx.outputFolder = "/out";
+  ctx.timestamp = kStamp;
+  ctx.bitRate = bitRate;
+  ctx.avoidCollisions = false;
+  return ctx;
+}
+
+FileEntry Entry(const std::string& fullPath, double duration = 10) {
+  FileEntry e;
+  e.fullPath = fullPath;
+  e.fileName = fullPath.substr(fullPath.rfind('/') + 1);
+  e.filePath = fullPath.substr(0, fullPath.rfind('/') + 1);
+  e.duration = duration;
+  return e;
+}
+
+using Args = std::vector<std::string>;
+
+struct TemplateCase {
+  const char* name;
+  BuiltCommand built;
+  std::string text;
+  Args args;
+  std::string output;
+};
+
+std::vector<TemplateCase> TemplateCases() {
+  const CommandContext ctx = FixedContext();
+  const CommandContext ctx320 = FixedContext(320000);
+  const std::string F = kFfmpeg;
+  std::vector<TemplateCase> cases;
+
+  cases.push_back({"convert unchanged", BuildConvertCommand(Entry("/music/song.flac"), {"mp3", 0, 0, 0}, ctx),
+                   "\"" + F + "\" -y -i \"/music/song.flac\" -vn \"/out/song.mp3\"",
+                   {F, "-y", "-i", "/music/song.flac", "-vn", "/out/song.mp3"}, "/out/song.mp3"});
+  cases.push_back({"convert options", BuildConvertCommand(Entry("/music/song.flac"), {"ogg", 1, 2, 2}, ctx),
+                   "\"" + F + "\" -y -i \"/music/song.flac\"  -ac 2 -ar 44100 -ab 128000 -vn \"/out/song.ogg\"",
+                   {F, "-y", "-i", "/music/song.flac", "-ac", "2", "-ar", "44100", "-ab", "128000", "-vn",
+                    "/out/song.ogg"},
+                   "/out/song.ogg"});
+  cases.push_back({"convert one option", BuildConvertCommand(Entry("/music/song.flac"), {"wav", 0, 9, 0}, ctx),
+                   "\"" + F + "\" -y -i \"/music/song.flac\"  -ar 8000 -vn \"/out/song.wav\"",
+                   {F, "-y", "-i", "/music/song.flac", "-ar", "8000", "-vn", "/out/song.wav"}, "/out/song.wav"});
+  cases.push_back({"convert amr", BuildConvertCommand(Entry("/music/song.flac"), {"amr", 1, 2, 1}, ctx),
+                   "\"" + F + "\" -y -i \"/music/song.flac\" -ar 8000 -ac 1 -vn \"/out/song.amr\"",
+                   {F, "-y", "-i", "/music/song.flac", "-ar", "8000", "-ac", "1", "-vn", "/out/song.amr"},
+                   "/out/song.amr"});
+  cases.push_back({"convert AMR is not amr", BuildConvertCommand(Entry("/music/song.flac"), {"AMR", 2, 0, 0}, ctx),
+                   "\"" + F + "\" -y -i \"/music/song.flac\"  -ac 1 -vn \"/out/song.AMR\"",
+                   {F, "-y", "-i", "/music/song.flac", "-ac", "1", "-vn", "/out/song.AMR"}, "/out/song.AMR"});
+  cases.push_back({"convert several dots", BuildConvertCommand(Entry("/m/a.b.c.wav"), {"mp3", 0, 0, 0}, ctx),
+                   "\"" + F + "\" -y -i \"/m/a.b.c.wav\" -vn \"/out/a.b.c.mp3\"",
+                   {F, "-y", "-i", "/m/a.b.c.wav", "-vn", "/out/a.b.c.mp3"}, "/out/a.b.c.mp3"});
+
+  const std::vector<FileEntry> three = {Entry("/m/a.mp3", 60), Entry("/m/b.wav", 40), Entry("/m/c.flac", 5)};
+  cases.push_back({"merge mp3", BuildMergeCommand(three, "mp3", ctx),
+                   "\"" + F +
+                       "\"  -i \"/m/a.mp3\" -i \"/m/b.wav\" -i \"/m/c.flac\" -filter_complex "
+                       "\"[0:a][1:a][2:a]concat=n=3:v=0:a=1 [a]\" -map \"[a]\" -ab 128000 \"/out/合并-" +
+                       kStamp + ".mp3\"",
+                   {F, "-i", "/m/a.mp3", "-i", "/m/b.wav", "-i", "/m/c.flac", "-filter_complex",
+                    "[0:a][1:a][2:a]concat=n=3:v=0:a=1 [a]", "-map", "[a]", "-ab", "128000",
+                    "/out/合并-" + std::string(kStamp) + ".mp3"},
+                   "/out/合并-" + std::string(kStamp) + ".mp3"});
+  cases.push_back({"merge wav", BuildMergeCommand({three[0], three[1]}, "wav", ctx),
+                   "\"" + F +
+                       "\"  -i \"/m/a.mp3\" -i \"/m/b.wav\" -filter_complex \"[0:a][1:a]concat=n=2:v=0:a=1 [a]\" "
+                       "-map \"[a]\" \"/out/合并-" +
+                       kStamp + ".wav\"",
+                   {F, "-i", "/m/a.mp3", "-i", "/m/b.wav", "-filter_complex", "[0:a][1:a]concat=n=2:v=0:a=1 [a]",
+                    "-map", "[a]", "/out/合并-" + std::string(kStamp) + ".wav"},
+                   "/out/合并-" + std::string(kStamp) + ".wav"});
+
+  cases.push_back({"speed mp3", BuildSpeedCommand(Entry("/m/a.mp3"), "1.25", ctx320),
+                   "\"" + F + "\" -i \"/m/a.mp3\" -filter:a \"atempo=1.25\" -ab 320000 -vn \"/out/a-变速-" + kStamp +
+                       ".mp3\"",
+                   {F, "-i", "/m/a.mp3", "-filter:a", "atempo=1.25", "-ab", "320000", "-vn",
+                    "/out/a-变速-" + std::string(kStamp) + ".mp3"},
+                   "/out/a-变速-" + std::string(kStamp) + ".mp3"});
+  cases.push_back({"speed wav", BuildSpeedCommand(Entry("/m/a.wav"), "1.25", ctx320),
+                   "\"" + F + "\" -i \"/m/a.wav\" -filter:a \"atempo=1.25\" -vn \"/out/a-变速-" + kStamp + ".wav\"",
+                   {F, "-i", "/m/a.wav", "-filter:a", "atempo=1.25", "-vn",
+                    "/out/a-变速-" + std::string(kStamp) + ".wav"},
+                   "/out/a-变速-" + std::string(kStamp) + ".wav"});
+  cases.push_back({"speed MP3 upper case, nothing chosen", BuildSpeedCommand(Entry("/m/A.MP3"), "", ctx),
+                   "\"" + F + "\" -i \"/m/A.MP3\" -filter:a \"atempo=1.0\" -ab 128000 -vn \"/out/A-变速-" + kStamp +
+                       ".MP3\"",
+                   {F, "-i", "/m/A.MP3", "-filter:a", "atempo=1.0", "-ab", "128000", "-vn",
+                    "/out/A-变速-" + std::string(kStamp) + ".MP3"},
+                   "/out/A-变速-" + std::string(kStamp) + ".MP3"});
+
+  const std::string pan = "pan=stereo|c0=c0|c1=-1*c1";
+  cases.push_back({"extract video type 0", BuildExtractCommand(Entry("/v/clip.mp4"), "mp3", 0, ctx),
+                   "\"" + F + "\" -i \"/v/clip.mp4\" -vn \"/out/clip-提取-" + kStamp + ".mp3\"",
+                   {F, "-i", "/v/clip.mp4", "-vn", "/out/clip-提取-" + std::string(kStamp) + ".mp3"},
+                   "/out/clip-提取-" + std::string(kStamp) + ".mp3"});
+  cases.push_back({"extract video type 1", BuildExtractCommand(Entry("/v/clip.MKV"), "wav", 1, ctx),
+                   "\"" + F + "\" -i \"/v/clip.MKV\"  -af pan=\"stereo|c0=c0|c1=-1*c1\" -ac 1 \"/out/clip-提取-" +
+                       kStamp + ".wav\"",
+                   {F, "-i", "/v/clip.MKV", "-af", pan, "-ac", "1", "/out/clip-提取-" + std::string(kStamp) + ".wav"},
+                   "/out/clip-提取-" + std::string(kStamp) + ".wav"});
+  cases.push_back({"extract audio type 0", BuildExtractCommand(Entry("/m/song.mp3"), "mp3", 0, ctx),
+                   "\"" + F + "\" -i \"/m/song.mp3\"  -af pan=\"stereo|c0=c0|c1=-1*c1\" -ac 1 \"/out/song-提取-" +
+                       kStamp + ".mp3\"",
+                   {F, "-i", "/m/song.mp3", "-af", pan, "-ac", "1", "/out/song-提取-" + std::string(kStamp) + ".mp3"},
+                   "/out/song-提取-" + std::string(kStamp) + ".mp3"});
+
+  VolumeOptions louder;
+  louder.factor = 1.5f;
+  cases.push_back({"volume wav", BuildVolumeCommand(Entry("/m/a.wav"), louder, ctx),
+                   "\"" + F + "\" -i \"/m/a.wav\" -filter:a \"volume=1.50\" -vn \"/out/a-声音调整-" + kStamp + ".wav\"",
+                   {F, "-i", "/m/a.wav", "-filter:a", "volume=1.50", "-vn",
+                    "/out/a-声音调整-" + std::string(kStamp) + ".wav"},
+                   "/out/a-声音调整-" + std::string(kStamp) + ".wav"});
+  VolumeOptions fades;
+  fades.factor = 0.5f;
+  fades.fadeIn = true;
+  fades.fadeInStart = "0";
+  fades.fadeInDuration = " 3 ";
+  fades.fadeOut = true;
+  fades.fadeOutStart = "10";
+  fades.fadeOutDuration = "5";
+  const std::string fadeFilter = "[0:a]afade=t=in:st=0:d=3[a1];[a1]afade=t=out:st=10:d=5[a2];[a2]volume=0.50";
+  cases.push_back({"volume mp3 with fades", BuildVolumeCommand(Entry("/m/a.mp3"), fades, ctx),
+                   "\"" + F + "\" -i \"/m/a.mp3\" -filter:a \"" + fadeFilter + "\" -ab 128000 -vn \"/out/a-声音调整-" +
+                       kStamp + ".mp3\"",
+                   {F, "-i", "/m/a.mp3", "-filter:a", fadeFilter, "-ab", "128000", "-vn",
+                    "/out/a-声音调整-" + std::string(kStamp) + ".mp3"},
+                   "/out/a-声音调整-" + std::string(kStamp) + ".mp3"});
+
+  BgMusicOptions loop{"/m/music.mp3", -6, "3", true};
+  const std::string loopGraph =
+      "[1:a]volume=-6dB[a1],[a1]adelay=3000|3000[b],[0:a][b]amix=inputs=2:duration=first";
+  cases.push_back({"music looped", BuildBgMusicCommand(Entry("/m/voice.wav"), loop, ctx),
+                   "\"" + F + "\" -i \"/m/voice.wav\" -stream_loop -1 -i \"/m/music.mp3\" -filter_complex \"" +
+                       loopGraph + "\" -vn \"/out/voice-背景音乐-" + kStamp + ".wav\"",
+                   {F, "-i", "/m/voice.wav", "-stream_loop", "-1", "-i", "/m/music.mp3", "-filter_complex", loopGraph,
+                    "-vn", "/out/voice-背景音乐-" + std::string(kStamp) + ".wav"},
+                   "/out/voice-背景音乐-" + std::string(kStamp) + ".wav"});
+  BgMusicOptions once{"/m/music.mp3", 5, "", false};
+  const std::string onceGraph = "[1]volume=5dB[a1],[a1]adelay=0|0[b],[0][b]amix=inputs=2:duration=first";
+  cases.push_back({"music once", BuildBgMusicCommand(Entry("/m/voice.mp3"), once, ctx),
+                   "\"" + F + "\" -i \"/m/voice.mp3\" -i \"/m/music.mp3\" -filter_complex \"" + onceGraph +
+                       "\" -vn \"/out/voice-背景音乐-" + kStamp + ".mp3\"",
+                   {F, "-i", "/m/voice.mp3", "-i", "/m/music.mp3", "-filter_complex", onceGraph, "-vn",
+                    "/out/voice-背景音乐-" + std::string(kStamp) + ".mp3"},
+                   "/out/voice-背景音乐-" + std::string(kStamp) + ".mp3"});
+
+  FileEntry source = Entry("/m/song.wav", 4000);
+  const FileEntry cut = MakeCutEntry(source, 65.25, 3725.5, ctx);
+  cases.push_back({"cut", BuildCutCommand(cut, ctx),
+                   "\"" + F + "\" -y -i \"/m/song.wav\" -ss 00:01:05.25 -to 01:02:05.50 -ab 128000 -vn \"/out/song-剪辑-" +
+                       kStamp + ".wav\"",
+                   {F, "-y", "-i", "/m/song.wav", "-ss", "00:01:05.25", "-to", "01:02:05.50", "-ab", "128000", "-vn",
+                    "/out/song-剪辑-" + std::string(kStamp) + ".wav"},
+                   "/out/song-剪辑-" + std::string(kStamp) + ".wav"});
+  return cases;
+}
+
+TEST(Commands, EveryTemplateTextAndArgumentVector) {
+  for (const TemplateCase& c : TemplateCases()) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(c.built.ok) << c.built.message;
+    EXPECT_EQ(c.built.command.text, c.text);
+    EXPECT_EQ(c.built.command.args, c.args);
+    EXPECT_EQ(c.built.outputPath, c.output);
+    EXPECT_EQ(c.built.outputPath, c.built.command.args.back());
+  }
+}
+
+TEST(Commands, ConvertOptionTextTable) {
+  const struct {
+    int channel, rate, bitRate;
+    const char* text;
+  } cases[] = {
+      {0, 0, 0, ""},
+      {1, 2, 2, " -ac 2 -ar 44100 -ab 128000"},
+      {2, 0, 0, " -ac 1"},
+      {0, 1, 0, " -ar 48000"},
+      {0, 3, 0, " -ar 32000"},
+      {0, 4, 0, " -ar 24000"},
+      {0, 5, 0, " -ar 22050"},
+      {0, 6, 0, " -ar 16000"},
+      {0, 7, 0, " -ar 12000"},
+      {0, 8, 0, " -ar 11025"},
+      {0, 9, 4, " -ar 8000 -ab 64000"},
+      {0, 0, 1, " -ab 320000"},
+      {0, 0, 3, " -ab 96000"},
+      {3, 10, 5, ""},  // indices beyond the lists change nothing
+      {-1, -1, -1, ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ConvertOptionText({"mp3", c.channel, c.rate, c.bitRate}), c.text)
+        << c.channel << " " << c.rate << " " << c.bitRate;
+  }
+}
+
+TEST(Commands, MergeLabelsCountAndTotal) {
+  std::vector<FileEntry> files;
+  for (int i = 0; i < 12; ++i) files.push_back(Entry("/m/f" + std::to_string(i) + ".wav", 1.5));
+  const BuiltCommand built = BuildMergeCommand(files, "flac", FixedContext());
+  ASSERT_TRUE(built.ok);
+  EXPECT_NE(built.command.text.find("[0:a][1:a][2:a][3:a][4:a][5:a][6:a][7:a][8:a][9:a][10:a][11:a]concat=n=12:"),
+            std::string::npos);
+  EXPECT_DOUBLE_EQ(built.totalSeconds, 18.0);
+  EXPECT_EQ(built.command.args.size(), 1u + 2 * 12 + 4 + 1);
+}
+
+TEST(Commands, VolumeFilterTable) {
+  const struct {
+    bool in;
+    const char *inStart, *inDuration;
+    bool out;
+    const char *outStart, *outDuration;
+    float factor;
+    double fileSec;
+    const char* filter;
+  } cases[] = {
+      {false, "", "", false, "", "", 1.5f, 0, "volume=1.50"},
+      {false, "", "", false, "", "", 0.0f, 0, "volume=0.00"},
+      {false, "", "", true, "0", "5", 1.0f, 60.4, "[0:a]afade=t=out:st=55:d=5[a1];[a1]volume=1.00"},
+      {false, "", "", true, "20", "5", 1.0f, 60.4, "[0:a]afade=t=out:st=20:d=5[a1];[a1]volume=1.00"},
+      {false, "", "", true, "0", "90", 1.0f, 60.4, "[0:a]afade=t=out:st=0:d=90[a1];[a1]volume=1.00"},
+      {true, "2", "4", false, "", "", 0.57f, 0, "[0:a]afade=t=in:st=2:d=4[a1];[a1]volume=0.57"},
+      {true, "0", "3", true, "0", "5", 2.0f, 30.99,
+       "[0:a]afade=t=in:st=0:d=3[a1];[a1]afade=t=out:st=25:d=5[a2];[a2]volume=2.00"},
+      // Fields of an unticked fade are ignored.
+      {false, "x", "y", false, "z", "w", 1.25f, 10, "volume=1.25"},
+  };
+  for (const auto& c : cases) {
+    VolumeOptions o;
+    o.fadeIn = c.in;
+    o.fadeInStart = c.inStart;
+    o.fadeInDuration = c.inDuration;
+    o.fadeOut = c.out;
+    o.fadeOutStart = c.outStart;
+    o.fadeOutDuration = c.outDuration;
+    o.factor = c.factor;
+    EXPECT_EQ(CheckVolumeOptions(o), "") << c.filter;
+    EXPECT_EQ(VolumeFilter(o, c.fileSec), c.filter);
+  }
+}
+
+TEST(Commands, ChecksReturnTheirMessages) {
+  const CommandContext ctx = FixedContext();
+  const FileEntry a = Entry("/m/a.wav");
+  auto volume = [&](bool in, const char* inStart, const char* inDur, bool out, const char* outStart,
+                    const char* outDur) {
+    VolumeOptions o;
+    o.fadeIn = in;
+    o.fadeInStart = inStart;
+    o.fadeInDuration = inDur;
+    o.fadeOut = out;
+    o.fadeOutStart = outStart;
+    o.fadeOutDuration = outDur;
+    return BuildVolumeCommand(a, o, ctx);
+  };
+  const struct {
+    const char* name;
+    BuiltCommand built;
+    const char* message;
+  } cases[] = {
+      {"merge none", BuildMergeCommand({}, "mp3", ctx), kMsgMergeNoFiles},
+      {"merge one", BuildMergeCommand({a}, "mp3", ctx), kMsgMergeTooFew},
+      {"fade-in start blank", volume(true, "  \t", "3", false, "", ""), kMsgFadeInStartEmpty},
+      {"fade-in start letters", volume(true, "1a", "3", false, "", ""), kMsgFadeInStartDigits},
+      {"fade-in start negative", volume(true, "-1", "3", false, "", ""), kMsgFadeInStartDigits},
+      {"fade-in duration empty", volume(true, "1", "", false, "", ""), kMsgFadeInDurationEmpty},
+      {"fade-in duration decimal", volume(true, "1", "2.5", false, "", ""), kMsgFadeInDurationDigits},
+      {"fade-out start empty", volume(false, "", "", true, "", "5"), kMsgFadeOutStartEmpty},
+      {"fade-out start full-width digit", volume(false, "", "", true, "１", "5"), kMsgFadeOutStartDigits},
+      {"fade-out duration empty", volume(false, "", "", true, "0", " "), kMsgFadeOutDurationEmpty},
+      {"fade-out duration letters", volume(false, "", "", true, "0", "five"), kMsgFadeOutDurationDigits},
+      {"fade-in checked before fade-out", volume(true, "", "", true, "", ""), kMsgFadeInStartEmpty},
+      {"music missing", BuildBgMusicCommand(a, {"", -6, "3", false}, ctx), kMsgBgMusicNoFile},
+      {"music start letters", BuildBgMusicCommand(a, {"/m/b.mp3", -6, "3s", false}, ctx), kMsgBgMusicStartDigits},
+      {"music start blank inside", BuildBgMusicCommand(a, {"/m/b.mp3", -6, " 3", true}, ctx),
+       kMsgBgMusicStartDigits},
+      {"format with a folder", BuildConvertCommand(a, {"../x", 0, 0, 0}, ctx), kMsgBadFormat},
+      {"format empty", BuildExtractCommand(a, "", 0, ctx), kMsgBadFormat},
+      {"merge format with blank", BuildMergeCommand({a, a}, "mp3 -y", ctx), kMsgBadFormat},
+      {"speed with a second filter", BuildSpeedCommand(a, "1.0,volume=9", ctx), kMsgBadSpeed},
+      {"speed negative", BuildSpeedCommand(a, "-2", ctx), kMsgBadSpeed},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_FALSE(c.built.ok);
+    EXPECT_EQ(c.built.message, c.message);
+    EXPECT_TRUE(c.built.command.args.empty());
+  }
+}
+
+TEST(Commands, CutNamesAndExtensions) {
+  const struct {
+    const char* source;
+    const char* extension;
+    const char* base;
+  } cases[] = {
+      {"song.APE", "mp3", "song"},     {"voice.AMR", "mp3", "voice"}, {"clip.mp4", "mp3", "clip"},
+      {"tone.flac", "flac", "tone"},   {"X.WAV", "wav", "X"},         {"noext", "mp3", "noext"},
+      {"dot.", "mp3", "dot"},          {"a.3gpp", "mp3", "a"},        {"a.awb", "mp3", "a"},
+      {"film.MOV", "mp3", "film"},     {"a.b.ogg", "ogg", "a.b"},     {"录音 1.m4a", "m4a", "录音 1"},
+  };
+  const CommandContext ctx = FixedContext();
+  for (const auto& c : cases) {
+    EXPECT_EQ(CutExtension(c.source), c.extension) << c.source;
+    EXPECT_EQ(CutOutputPath(c.source, ctx), std::string("/out/") + c.base + "-剪辑-" + kStamp + "." + c.extension);
+  }
+  FileEntry source = Entry("/m/song.APE", 100);
+  source.size = 4096;
+  const FileEntry cut = MakeCutEntry(source, 1.0, 3.5, ctx);
+  EXPECT_EQ(cut.fileName, std::string("song-剪辑-") + kStamp + ".mp3");
+  EXPECT_EQ(cut.filePath, "/m/");
+  EXPECT_EQ(cut.sourcePath, "/m/song.APE");
+  EXPECT_EQ(cut.size, 4096);
+  EXPECT_DOUBLE_EQ(cut.duration, 2.5);
+}
+
+TEST(Commands, TimestampAndBitRate) {
+  const std::string stamp = LocalTimestamp(std::time(nullptr));
+  EXPECT_EQ(stamp.size(), 14u);
+  EXPECT_EQ(stamp.find_first_not_of("0123456789"), std::string::npos);
+  EXPECT_EQ(QualityBitRate(0), 128000);
+  EXPECT_EQ(QualityBitRate(1), 320000);
+  EXPECT_EQ(QualityBitRate(-3), 320000);
+}
+
+TEST(Commands, SameSecondRunsGetFreeNames) {
+  CommandContext ctx = FixedContext();
+  ctx.outputFolder = test::TempDir();
+  ctx.avoidCollisions = true;
+  const FileEntry a = Entry("/m/a.wav");
+  const std::string first = ctx.outputFolder + "/a-变速-" + kStamp;
+
+  const BuiltCommand one = BuildSpeedCommand(a, "2.0", ctx);
+  const BuiltCommand two = BuildSpeedCommand(a, "2.0", ctx);  // before the first file exists
+  std::ofstream(first + "-3.wav") << "taken";                  // a file of another run
+  const BuiltCommand three = BuildSpeedCommand(a, "2.0", ctx);
+  EXPECT_EQ(one.outputPath, first + ".wav");
+  EXPECT_EQ(two.outputPath, first + "-2.wav");
+  EXPECT_EQ(three.outputPath, first + "-4.wav");
+  EXPECT_EQ(three.command.args.back(), three.outputPath);
+  EXPECT_NE(three.command.text.find("\"" + three.outputPath + "\""), std::string::npos);
+
+  // Every timestamped operation, and cut entries added in the same second.
+  std::set<std::string> outputs;
+  for (int i = 0; i < 2; ++i) {
+    outputs.insert(BuildExtractCommand(a, "mp3", 0, ctx).outputPath);
+    outputs.insert(BuildVolumeCommand(a, {}, ctx).outputPath);
+    outputs.insert(BuildBgMusicCommand(a, {"/m/b.mp3", 0, "", false}, ctx).outputPath);
+    outputs.insert(BuildMergeCommand({a, a}, "mp3", ctx).outputPath);
+    outputs.insert(MakeCutEntry(a, 0, 1, ctx).fullPath);
+  }
+  EXPECT_EQ(outputs.size(), 10u);
+}
+
+TEST(Commands, ConvertNeverWritesOverItsInput) {
+  CommandContext ctx = FixedContext();
+  ctx.outputFolder = test::TempDir();
+  const std::string input = ctx.outputFolder + "/song.mp3";
+  std::ofstream(input) << "precious";
+  // The same file reached through another spelling of the folder.
+  const FileEntry entry = Entry(ctx.outputFolder + "/./song.mp3");
+  const BuiltCommand built = BuildConvertCommand(entry, {"mp3", 0, 0, 0}, ctx);
+  ASSERT_TRUE(built.ok);
+  EXPECT_EQ(built.outputPath, ctx.outputFolder + "/song-2.mp3");
+  // Another format replaces an earlier result, as a second conversion should.
+  EXPECT_EQ(BuildConvertCommand(entry, {"wav", 0, 0, 0}, ctx).outputPath, ctx.outputFolder + "/song.wav");
+}
+
+TEST(Commands, LongCommandsStayWholeAndTooLongOnesAreRefused) {
+  const CommandContext ctx = FixedContext();
+  const std::string folder = "/media/很长的文件夹名称/" + std::string(150, 'd') + "/";
+  std::vector<FileEntry> files;
+  for (int i = 0; i < 80; ++i) files.push_back(Entry(folder + "track " + std::to_string(i) + ".mp3", 1));
+  const BuiltCommand merge = BuildMergeCommand(files, "mp3", ctx);
+  ASSERT_TRUE(merge.ok) << merge.message;
+  EXPECT_GT(merge.command.text.size(), 8192u);
+  EXPECT_EQ(merge.command.text.substr(merge.command.text.size() - merge.outputPath.size() - 1),
+            merge.outputPath + "\"");
+  EXPECT_EQ(merge.command.args[2 * 79 + 2], folder + "track 79.mp3");
+
+  const FileEntry huge = Entry("/m/" + std::string(200000, 'x') + ".wav");
+  for (const BuiltCommand& refused :
+       {BuildSpeedCommand(huge, "1.5", ctx), BuildConvertCommand(huge, {"mp3", 0, 0, 0}, ctx)}) {
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.message, kMsgCommandTooLong);
+  }
+  CommandLine many;
+  many.args.assign(40000, std::string(100, 'a'));
+  EXPECT_EQ(CheckCommandFits(many), kMsgCommandTooLong);
+  EXPECT_EQ(CheckCommandFits(merge.command), "");
+}
+
+TEST(Commands, LeadingDashPathsAreNotReadAsOptions) {
+  CommandContext ctx = FixedContext();
+  ctx.outputFolder = "-out";
+  const BuiltCommand built = BuildVolumeCommand(Entry("-in.wav"), {}, ctx);
+  ASSERT_TRUE(built.ok);
+  EXPECT_EQ(built.command.args[2], "./-in.wav");
+  EXPECT_EQ(built.command.args.back(), "./-out/-in-声音调整-" + std::string(kStamp) + ".wav");
+}
+
+TEST(Commands, UnsupportedExtensions) {
+  for (const char* ext : {"ncm", "NCM", "mgg", "mflac", "kgm", "KgMa"}) EXPECT_TRUE(IsUnsupportedExtension(ext)) << ext;
+  for (const char* ext : {"mp3", "flac", "kg", ""}) EXPECT_FALSE(IsUnsupportedExtension(ext)) << ext;
+}
+
+TEST(Commands, FormatListsOfferOnlyWritableFormats) {
+  const std::vector<std::string> formats = WritableAudioFormats();
+  for (const char* common : {"mp3", "wav", "flac", "aac", "m4a", "ogg"}) {
+    EXPECT_NE(std::find(formats.begin(), formats.end(), common), formats.end()) << common;
+  }
+  for (const std::string& f : formats) EXPECT_TRUE(CanWriteFormat(f)) << f;
+  const bool amrOffered = std::find(formats.begin(), formats.end(), "amr") != formats.end();
+  EXPECT_EQ(amrOffered, CanWriteFormat("amr"));
+  for (const char* never : {"ape", "xyz", "", "m p3", "../wav"}) EXPECT_FALSE(CanWriteFormat(never)) << never;
+}
+
+// ---- Real runs through StartTranscoder ------------------------------------------------
+
+// A context for real runs: the installed transcoder, a fresh output folder, now.
+CommandContext RunContext(int bitRate = 128000) {
+  CommandContext ctx;
+  ctx.transcoder = TranscoderPath();
+  ctx.outputFolder = test::TempDir();
+  ctx.timestamp = LocalTimestamp(std::time(nullptr));
+  ctx.bitRate = bitRate;
+  return ctx;
+}
+
+// Runs a built command to its verdict; true for WM_TASK_DONE.
+bool RunToVerdict(const BuiltCommand& built, OperationKind kind = OperationKind::Convert) {
+  EXPECT_TRUE(built.ok) << built.message;
+  if (!built.ok) return false;
+  test::QueueSink sink;
+  if (!StartTranscoder(built.command, 7, kind, &sink)) return false;
+  auto verdict = sink.WaitMatch(
+      [](const Message& m) { return m.id == WM_TASK_DONE || m.id == WM_TASK_FAILED; }, std::chrono::seconds(120));
+  EXPECT_TRUE(verdict.has_value()) << built.command.text;
+  return verdict && verdict->id == WM_TASK_DONE;
+}
+
+FileEntry MediaEntry(const std::string& path) {
+  FileEntry e = EntryForPath(path);
+  e.duration = ProbeDuration(path);
+  return e;
+}
+
+std::string SilenceWav(double seconds) {
+  return test::MakeMedia("silence-" + std::to_string(static_cast<int>(seconds)) + "s.wav",
+                         {"-f", "lavfi", "-i", "anullsrc=r=44100:cl=stereo", "-t", std::to_string(seconds), "-c:a",
+                          "pcm_s16le"});
+}
+
+TEST(CommandRuns, ConvertGivesTheFormatChannelsAndRateAskedFor) {
+  const FileEntry tone = MediaEntry(test::ToneWav(2));
+  const struct {
+    ConvertOptions options;
+    const char* formatName;
+    int channels, rate;
+  } cases[] = {
+      {{"ogg", 2, 5, 0}, "ogg", 1, 22050},
+      {{"mp3", 1, 1, 4}, "mp3", 2, 48000},
+      {{"flac", 0, 6, 0}, "flac", 2, 16000},
+      {{"wav", 0, 0, 0}, "wav", 2, 44100},
+  };
+  for (const auto& c : cases) {
+    const CommandContext ctx = RunContext();
+    const BuiltCommand built = BuildConvertCommand(tone, c.options, ctx);
+    ASSERT_TRUE(RunToVerdict(built)) << built.command.text;
+    const test::MediaInfo info = test::Probe(built.outputPath);
+    ASSERT_TRUE(info.ok) << built.outputPath;
+    EXPECT_NE(info.formatName.find(c.formatName), std::string::npos) << info.formatName;
+    ASSERT_NE(info.First("audio"), nullptr);
+    EXPECT_EQ(info.First("audio")->channels, c.channels) << c.options.format;
+    EXPECT_EQ(info.First("audio")->sampleRate, c.rate) << c.options.format;
+  }
+}
+
+TEST(CommandRuns, EveryOfferedFormatCanBeWritten) {
+  const FileEntry tone = MediaEntry(test::ToneWav(1));
+  const CommandContext ctx = RunContext();
+  for (const std::string& format : WritableAudioFormats()) {
+    const BuiltCommand built = BuildConvertCommand(tone, {format, 0, 0, 0}, ctx);
+    EXPECT_TRUE(RunToVerdict(built)) << format;
+    const test::MediaInfo info = test::Probe(built.outputPath);
+    EXPECT_TRUE(info.ok && info.First("audio")) << format;
+  }
+  if (!CanWriteFormat("amr")) {
+    // Not offered, but the template stands: a run ends as a reported failure.
+    EXPECT_FALSE(RunToVerdict(BuildConvertCommand(tone, {"amr", 0, 0, 0}, ctx)));
+  }
+}
+
+TEST(CommandRuns, MergeLastsTheSumOfItsFiles) {
+  const std::vector<FileEntry> files = {MediaEntry(test::ToneWav(1.5, 440)), MediaEntry(test::ToneWav(2.5, 660)),
+                                        MediaEntry(test::ToneWav(1, 880))};
+  for (const char* format : {"wav", "mp3"}) {
+    const BuiltCommand built = BuildMergeCommand(files, format, RunContext());
+    EXPECT_NEAR(built.totalSeconds, 5.0, 0.01);
+    ASSERT_TRUE(RunToVerdict(built, OperationKind::Merge)) << built.command.text;
+    EXPECT_NEAR(test::Probe(built.outputPath).durationSec, 5.0, 0.1) << format;
+  }
+}
+
+TEST(CommandRuns, SpeedScalesTheDuration) {
+  const struct {
+    std::string input;
+    const char* speed;
+    double seconds;
+  } cases[] = {{test::ToneWav(4), "2.0", 2.0}, {test::ToneWav(4), "0.5", 8.0}, {test::ToneMp3(4), "2.0", 2.0}};
+  for (const auto& c : cases) {
+    const BuiltCommand built = BuildSpeedCommand(MediaEntry(c.input), c.speed, RunContext(320000));
+    ASSERT_TRUE(RunToVerdict(built, OperationKind::Speed)) << built.command.text;
+    EXPECT_NEAR(test::Probe(built.outputPath).durationSec, c.seconds, 0.1) << c.input << " " << c.speed;
+  }
+}
+
+TEST(CommandRuns, ExtractKeepsTheSoundOrTheAccompaniment) {
+  const FileEntry video = MediaEntry(test::VideoWithSound(2));
+  const BuiltCommand track = BuildExtractCommand(video, "mp3", 0, RunContext());
+  ASSERT_TRUE(RunToVerdict(track, OperationKind::Extract));
+  const test::MediaInfo trackInfo = test::Probe(track.outputPath);
+  EXPECT_EQ(trackInfo.CountType("video"), 0);
+  EXPECT_EQ(trackInfo.CountType("audio"), 1);
+
+  const BuiltCommand accompaniment = BuildExtractCommand(video, "wav", 1, RunContext());
+  ASSERT_TRUE(RunToVerdict(accompaniment, OperationKind::Extract));
+  const test::MediaInfo accInfo = test::Probe(accompaniment.outputPath);
+  ASSERT_NE(accInfo.First("audio"), nullptr);
+  EXPECT_EQ(accInfo.First("audio")->channels, 1);
+  EXPECT_EQ(accInfo.CountType("video"), 0);
+}
+
+TEST(CommandRuns, VolumeAndFades) {
+  const std::string input = test::ToneWav(4);
+  const FileEntry tone = MediaEntry(input);
+  const test::Level before = test::MeasureLevel(input);
+
+  VolumeOptions half;
+  half.factor = 0.5f;
+  const BuiltCommand halfBuilt = BuildVolumeCommand(tone, half, RunContext());
+  ASSERT_TRUE(RunToVerdict(halfBuilt, OperationKind::Volume));
+  EXPECT_NEAR(test::MeasureLevel(halfBuilt.outputPath).meanDb - before.meanDb, -6.0, 0.5);
+
+  VolumeOptions fades;
+  fades.fadeIn = true;
+  fades.fadeInStart = "0";
+  fades.fadeInDuration = "2";
+  fades.fadeOut = true;
+  fades.fadeOutStart = "0";  // end of file minus the duration, probed: 4 - 1
+  fades.fadeOutDuration = "1";
+  const BuiltCommand fadeBuilt = BuildVolumeCommand(tone, fades, RunContext());
+  EXPECT_NE(fadeBuilt.command.text.find("afade=t=out:st=3:d=1"), std::string::npos) << fadeBuilt.command.text;
+  ASSERT_TRUE(RunToVerdict(fadeBuilt, OperationKind::Volume));
+  EXPECT_LT(test::MeasureLevel(fadeBuilt.outputPath, 0, 0.02).meanDb, before.meanDb - 30);
+  EXPECT_NEAR(test::MeasureLevel(fadeBuilt.outputPath, 2.2, 0.6).meanDb, before.meanDb, 1.0);
+  EXPECT_LT(test::MeasureLevel(fadeBuilt.outputPath, 3.97, 0.03).meanDb, before.meanDb - 25);
+}
+
+TEST(CommandRuns, BackgroundMusicStartsAfterItsDelay) {
+  const FileEntry main = MediaEntry(SilenceWav(6));
+  for (const bool loop : {false, true}) {
+    SCOPED_TRACE(loop ? "looped" : "once");
+    const std::string music = loop ? test::ToneWav(1) : test::ToneWav(6);
+    const BuiltCommand built = BuildBgMusicCommand(main, {music, -6, "3", loop}, RunContext());
+    ASSERT_TRUE(RunToVerdict(built, OperationKind::BgMusic)) << built.command.text;
+    EXPECT_NEAR(test::Probe(built.outputPath).durationSec, 6.0, 0.1);
+    EXPECT_LT(test::MeasureLevel(built.outputPath, 0, 2.9).maxDb, -60);
+    EXPECT_GT(test::MeasureLevel(built.outputPath, 3.2, 0.6).meanDb, -40);
+    // The looped music goes on past its own second.
+    if (loop) {
+      EXPECT_GT(test::MeasureLevel(built.outputPath, 5.2, 0.6).meanDb, -40);
+    }
+  }
+}
+
+TEST(CommandRuns, CutLastsItsStretch) {
+  const CommandContext ctx = RunContext();
+  const FileEntry cutWav = MakeCutEntry(MediaEntry(test::ToneWav(5)), 1.00, 3.50, ctx);
+  ASSERT_TRUE(RunToVerdict(BuildCutCommand(cutWav, ctx), OperationKind::Cut));
+  EXPECT_NEAR(test::Probe(cutWav.fullPath).durationSec, 2.5, 0.05);
+
+  const FileEntry cutVideo = MakeCutEntry(MediaEntry(test::VideoWithSound(4)), 0.5, 2.0, ctx);
+  EXPECT_EQ(Extension(cutVideo.fileName), "mp3");
+  ASSERT_TRUE(RunToVerdict(BuildCutCommand(cutVideo, ctx), OperationKind::Cut));
+  const test::MediaInfo info = test::Probe(cutVideo.fullPath);
+  EXPECT_EQ(info.CountType("video"), 0);
+  EXPECT_NEAR(info.durationSec, 1.5, 0.1);
+}
+
+TEST(CommandRuns, SameSecondRunsBothSucceed) {
+  // Both start before either has written its file; without distinct names the second,
+  // lacking "-y", would refuse to overwrite and fail.
+  const FileEntry tone = MediaEntry(test::ToneWav(2));
+  const CommandContext ctx = RunContext();
+  const BuiltCommand first = BuildSpeedCommand(tone, "1.5", ctx);
+  const BuiltCommand second = BuildSpeedCommand(tone, "1.5", ctx);
+  ASSERT_NE(first.outputPath, second.outputPath);
+  test::QueueSink sink;
+  ASSERT_TRUE(StartTranscoder(first.command, 1, OperationKind::Speed, &sink));
+  ASSERT_TRUE(StartTranscoder(second.command, 2, OperationKind::Speed, &sink));
+  for (int i = 0; i < 2; ++i) {
+    auto verdict = sink.WaitMatch(
+        [](const Message& m) { return m.id == WM_TASK_DONE || m.id == WM_TASK_FAILED; }, std::chrono::seconds(60));
+    ASSERT_TRUE(verdict.has_value());
+    EXPECT_EQ(verdict->id, WM_TASK_DONE);
+  }
+  for (const auto* built : {&first, &second}) EXPECT_NEAR(test::Probe(built->outputPath).durationSec, 1.333, 0.1);
+}
+
+TEST(CommandRuns, HostileNamesAndBrokenInput) {
+  const std::string dir = test::TempDir();
+  for (const char* name : {"it's \"q\" $(touch pwned).wav", "-lead.wav", "中文 名 (1).wav", "a;b&c|d.wav"}) {
+    const std::string path = dir + "/" + name;
+    fs::copy_file(test::ToneWav(1), path);
+    CommandContext ctx = RunContext();
+    ctx.outputFolder = dir;
+    const BuiltCommand built = BuildVolumeCommand(MediaEntry(path), {}, ctx);
+    EXPECT_TRUE(RunToVerdict(built, OperationKind::Volume)) << name;
+    EXPECT_TRUE(test::Probe(built.outputPath).ok) << name;
+    EXPECT_TRUE(fs::exists(path)) << name;
+  }
+  EXPECT_FALSE(fs::exists(dir + "/pwned"));
+  EXPECT_FALSE(fs::exists("pwned"));
+
+  // Unreadable media fails visibly and leaves the input as it was.
+  const std::string text = dir + "/text.mp3";
+  fs::copy_file(test::TextNamedMp3(), text);
+  const auto sizeBefore = fs::file_size(text);
+  EXPECT_FALSE(RunToVerdict(BuildSpeedCommand(MediaEntry(text), "2.0", RunContext()), OperationKind::Speed));
+  EXPECT_FALSE(RunToVerdict(BuildConvertCommand(EntryForPath(dir + "/missing.wav"), {"mp3", 0, 0, 0}, RunContext())));
+  EXPECT_EQ(fs::file_size(text), sizeBefore);
+}
+
+TEST(CommandRuns, ConvertOntoItselfLeavesTheInputIntact) {
+  const std::string dir = test::TempDir();
+  const std::string input = dir + "/song.wav";
+  fs::copy_file(test::ToneWav(1), input);
+  const auto sizeBefore = fs::file_size(input);
+  CommandContext ctx = RunContext();
+  ctx.outputFolder = dir;
+  const BuiltCommand built = BuildConvertCommand(MediaEntry(input), {"wav", 0, 5, 0}, ctx);
+  ASSERT_TRUE(RunToVerdict(built));
+  EXPECT_EQ(fs::file_size(input), sizeBefore);
+  EXPECT_EQ(test::Probe(built.outputPath).First("audio")->sampleRate, 22050);
+}
+
+TEST(CommandRuns, ContextComesFromTheSettings) {
+  const std::string out = test::TempDir() + "/结果 folder";
+  ASSERT_TRUE(SettingsFile::Instance().WriteString(kSettingsSection, kKeyOutputDir, out));
+  ASSERT_TRUE(SettingsFile::Instance().WriteInt(kSettingsSection, kKeyAudioQuality, 1));
+  CommandContext ctx = CurrentCommandContext();
+  EXPECT_EQ(ctx.outputFolder, out);
+  EXPECT_TRUE(fs::is_directory(out));
+  EXPECT_EQ(ctx.bitRate, 320000);
+  EXPECT_EQ(ctx.timestamp.size(), 14u);
+  ASSERT_TRUE(SettingsFile::Instance().WriteInt(kSettingsSection, kKeyAudioQuality, 0));
+  ctx = CurrentCommandContext();
+  EXPECT_EQ(ctx.bitRate, 128000);
+  const BuiltCommand built = BuildSpeedCommand(MediaEntry(test::ToneMp3(1)), "1.25", ctx);
+  EXPECT_NE(built.command.text.find("-ab 128000"), std::string::npos);
+  ASSERT_TRUE(RunToVerdict(built, OperationKind::Speed));
+  EXPECT_EQ(fs::path(built.outputPath).parent_path(), fs::path(out));
+}
+
+}  // namespace
+}  // namespace tw

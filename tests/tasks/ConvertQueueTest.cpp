@@ -1,0 +1,273 @@
+#include "tasks/ConvertQueue.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+
+#include "app/MediaHelpers.h"
+#include "app/Messages.h"
+#include "tests/support/QueueSink.h"
+#include "tests/support/TestMedia.h"
+
+namespace fs = std::filesystem;
+
+namespace tw {
+namespace {
+
+const bool kPrivateHome = [] {
+  char pattern[] = "/tmp/tw-queue-home.XXXXXX";
+  const char* home = mkdtemp(pattern);
+  if (!home) return false;
+  setenv("HOME", home, 1);
+  setenv("XDG_DATA_HOME", (std::string(home) + "/data").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (std::string(home) + "/config").c_str(), 1);
+  return true;
+}();
+
+// What the window saw, in order: a start (the worker's ResetProgress request), a done or
+// a failure, each with its task id.
+struct Event {
+  char what;  // 'S' start, 'D' done, 'F' failed
+  int taskId;
+  bool operator==(const Event&) const = default;
+};
+
+// Plays the main window: owns the map, the sink and the queue, and handles the messages the
+// way the window thread does (completion releases the queue).
+class Window {
+ public:
+  explicit Window(ConvertQueue::ContextProvider context = nullptr)
+      : outputFolder(test::TempDir()),
+        queue(tasks, &sink,
+              context ? std::move(context) : ConvertQueue::ContextProvider([this] {
+                CommandContext ctx = CurrentCommandContext();
+                ctx.outputFolder = outputFolder;
+                return ctx;
+              })) {
+    queue.Start();
+  }
+  // A run's reader may still be leaving Post when its verdict was handled.
+  ~Window() { sink.DrainAfterQuiet(std::chrono::milliseconds(100), std::chrono::seconds(2)); }
+
+  int AddFile(const std::string& source, const std::string& name) {
+    const std::string path = inputFolder + "/" + name;
+    fs::copy_file(source, path);
+    FileEntry entry = EntryForPath(path);
+    entry.duration = ProbeDuration(path);
+    return tasks.Add(entry);
+  }
+  std::string OutputOf(int taskId, const std::string& format) {
+    return outputFolder + "/" + BaseName(tasks.Lookup(taskId).fileName) + "." + format;
+  }
+
+  // Handles messages until `finals` verdicts arrived; false on a timeout.
+  bool Pump(int finals, std::chrono::seconds timeout = std::chrono::seconds(120)) {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    while (finals > 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      auto m = sink.WaitMatch([](const Message&) { return true; }, left);
+      if (!m) return false;
+      if (Handle(*m)) --finals;
+    }
+    return true;
+  }
+  // Waits for the next start request without completing anything.
+  int WaitStart() {
+    for (;;) {
+      auto m = sink.WaitMatch([](const Message&) { return true; }, std::chrono::seconds(60));
+      if (!m) return -1;
+      Handle(*m);
+      if (!events.empty() && events.back().what == 'S' && m->id == WM_CONVERT_ROW_REQUEST) return events.back().taskId;
+    }
+  }
+
+  std::string inputFolder = test::TempDir();
+  std::string outputFolder;
+  TaskMap tasks;
+  test::QueueSink sink;
+  ConvertQueue queue;
+  std::vector<Event> events;
+  std::vector<CompletionResult> completions;
+
+ private:
+  // True for a verdict.
+  bool Handle(Message& m) {
+    if (m.id == WM_CONVERT_ROW_REQUEST) {
+      const auto* r = m.As<RowRequestRecord>();
+      if (r && r->action == RowRequestRecord::Action::ResetProgress) events.push_back({'S', r->taskId});
+      return false;
+    }
+    if (m.id != WM_TASK_DONE && m.id != WM_TASK_FAILED) return false;
+    const int id = m.id == WM_TASK_DONE ? m.As<FinishRecord>()->taskId : m.As<FailureRecord>()->taskId;
+    events.push_back({m.id == WM_TASK_DONE ? 'D' : 'F', id});
+    auto result = queue.CompleteFromMessage(m);
+    EXPECT_TRUE(result.has_value());
+    if (result) completions.push_back(*result);
+    return true;
+  }
+};
+
+TEST(ConvertQueue, PressesRunInPressOrderOneAtATime) {
+  Window w;
+  const std::string tone = test::ToneWav(1);
+  const int a = w.AddFile(tone, "a.wav"), b = w.AddFile(tone, "b.wav"), c = w.AddFile(tone, "c.wav");
+  w.queue.SetOptions({"mp3", 0, 0, 0});
+  for (int id : {c, a, b}) w.queue.EnqueueOne(id);
+  ASSERT_TRUE(w.Pump(3));
+  // Each start follows the previous task's completion: never two at once.
+  EXPECT_EQ(w.events, (std::vector<Event>{{'S', c}, {'D', c}, {'S', a}, {'D', a}, {'S', b}, {'D', b}}));
+  ASSERT_EQ(w.completions.size(), 3u);
+  EXPECT_FALSE(w.completions[0].queueIdle);
+  EXPECT_FALSE(w.completions[1].queueIdle);
+  EXPECT_TRUE(w.completions[2].queueIdle);
+  for (const auto& done : w.completions) EXPECT_TRUE(done.removed);
+  for (int id : {a, b, c}) EXPECT_NEAR(test::Probe(w.OutputOf(id, "mp3")).durationSec, 1.0, 0.1);
+  EXPECT_TRUE(w.queue.IdleTasks().empty());
+  EXPECT_TRUE(w.queue.BusyTasks().empty());
+}
+
+TEST(ConvertQueue, AllRequeuesEveryRowTheRunningOneIncluded) {
+  Window w;
+  const std::string tone = test::ToneWav(1);
+  const std::vector<int> rows = {w.AddFile(tone, "r0.wav"), w.AddFile(tone, "r1.wav"), w.AddFile(tone, "r2.wav")};
+  w.queue.SetOptions({"wav", 0, 0, 0});
+  w.queue.EnqueueOne(rows[1]);
+  ASSERT_EQ(w.WaitStart(), rows[1]);
+  // Row 1 is running (its completion is not handled yet).
+  EXPECT_EQ(w.queue.BusyTasks(), std::vector<int>{rows[1]});
+  EXPECT_EQ(w.queue.EnqueueAll(rows), "");
+  EXPECT_EQ(w.queue.EnqueueAll(rows), "");  // a second press adds nothing that already waits
+  EXPECT_EQ(w.queue.IdleTasks(), rows);
+  ASSERT_TRUE(w.Pump(4));
+  std::vector<int> starts;
+  for (const Event& e : w.events) {
+    if (e.what == 'S') starts.push_back(e.taskId);
+  }
+  EXPECT_EQ(starts, (std::vector<int>{rows[1], rows[0], rows[1], rows[2]}));
+  EXPECT_TRUE(w.completions.back().queueIdle);
+}
+
+TEST(ConvertQueue, AllWithAnEmptyListQueuesNothing) {
+  Window w;
+  EXPECT_EQ(w.queue.EnqueueAll({}), kMsgConvertNoFiles);
+  EXPECT_TRUE(w.queue.IdleTasks().empty());
+  EXPECT_TRUE(w.sink.DrainAfterQuiet(std::chrono::milliseconds(300), std::chrono::seconds(2)).empty());
+}
+
+TEST(ConvertQueue, OptionsAreReadWhenATaskStarts) {
+  Window w;
+  const std::string tone = test::ToneWav(1, 440, 44100, 2);
+  const int first = w.AddFile(tone, "first.wav"), second = w.AddFile(tone, "second.wav");
+  w.queue.SetOptions({"wav", 2, 0, 0});  // one channel
+  w.queue.EnqueueOne(first);
+  w.queue.EnqueueOne(second);
+  ASSERT_EQ(w.WaitStart(), first);
+  // Changed while the second task waits: it starts with these.
+  w.queue.SetOptions({"wav", 1, 6, 0});  // two channels, 16000 Hz
+  ASSERT_TRUE(w.Pump(2));
+  const test::MediaInfo one = test::Probe(w.OutputOf(first, "wav"));
+  const test::MediaInfo two = test::Probe(w.OutputOf(second, "wav"));
+  ASSERT_TRUE(one.First("audio") && two.First("audio"));
+  EXPECT_EQ(one.First("audio")->channels, 1);
+  EXPECT_EQ(one.First("audio")->sampleRate, 44100);
+  EXPECT_EQ(two.First("audio")->channels, 2);
+  EXPECT_EQ(two.First("audio")->sampleRate, 16000);
+}
+
+TEST(ConvertQueue, FailedTasksReportAndTheQueueGoesOn) {
+  Window w;
+  const int broken = w.AddFile(test::TextNamedMp3(), "broken.mp3");
+  const int good = w.AddFile(test::ToneWav(1), "good.wav");
+  const int unknown = 999;  // no entry: an empty path, which the transcoder rejects
+  w.queue.SetOptions({"flac", 0, 0, 0});
+  EXPECT_EQ(w.queue.EnqueueAll({broken, unknown, good}), "");
+  ASSERT_TRUE(w.Pump(3));
+  EXPECT_EQ(w.events, (std::vector<Event>{{'S', broken}, {'F', broken}, {'S', unknown}, {'F', unknown}, {'S', good},
+                                          {'D', good}}));
+  EXPECT_FALSE(w.completions[0].queueIdle);
+  EXPECT_TRUE(w.completions[2].queueIdle);
+  EXPECT_TRUE(test::Probe(w.OutputOf(good, "flac")).ok);
+
+  // The last task fails: the queue is idle again, so "all-convert-btn" is restored.
+  w.events.clear();
+  w.completions.clear();
+  w.queue.EnqueueOne(broken);
+  ASSERT_TRUE(w.Pump(1));
+  EXPECT_EQ(w.events, (std::vector<Event>{{'S', broken}, {'F', broken}}));
+  EXPECT_TRUE(w.completions[0].queueIdle);
+}
+
+TEST(ConvertQueue, AFailedStartReportsAndTheNextTaskRuns) {
+  std::atomic<int> starts{0};
+  std::string folder;
+  Window w([&] {
+    CommandContext ctx = CurrentCommandContext();
+    ctx.outputFolder = folder;
+    // The first start finds no transcoder.
+    if (starts++ == 0) ctx.transcoder = "/no/such/folder/ffmpeg";
+    return ctx;
+  });
+  folder = w.outputFolder;
+  const int first = w.AddFile(test::ToneWav(1), "x.wav"), second = w.AddFile(test::ToneWav(1), "y.wav");
+  w.queue.SetOptions({"mp3", 0, 0, 0});
+  w.queue.EnqueueOne(first);
+  w.queue.EnqueueOne(second);
+  ASSERT_TRUE(w.Pump(2));
+  EXPECT_EQ(w.events, (std::vector<Event>{{'S', first}, {'F', first}, {'S', second}, {'D', second}}));
+  EXPECT_FALSE(w.completions[0].removed);  // it never ran
+  EXPECT_TRUE(w.completions[1].queueIdle);
+  EXPECT_FALSE(fs::exists(w.OutputOf(first, "mp3")));
+  EXPECT_TRUE(fs::exists(w.OutputOf(second, "mp3")));
+
+  // A start that fails while nothing else waits leaves the queue idle.
+  starts = 0;
+  w.events.clear();
+  w.completions.clear();
+  w.queue.EnqueueOne(second);
+  ASSERT_TRUE(w.Pump(1));
+  EXPECT_EQ(w.events, (std::vector<Event>{{'S', second}, {'F', second}}));
+  EXPECT_TRUE(w.completions[0].queueIdle);
+}
+
+TEST(ConvertQueue, RowRequestsComeInOrderAndOthersAreIgnored) {
+  Window w;
+  const int id = w.AddFile(test::ToneWav(1), "rows.wav");
+  w.queue.EnqueueOne(id);
+  std::vector<RowRequestRecord::Action> actions;
+  for (int i = 0; i < 2; ++i) {
+    auto m = w.sink.WaitFor(WM_CONVERT_ROW_REQUEST, std::chrono::seconds(30));
+    ASSERT_TRUE(m.has_value());
+    EXPECT_EQ(m->As<RowRequestRecord>()->taskId, id);
+    actions.push_back(m->As<RowRequestRecord>()->action);
+  }
+  EXPECT_EQ(actions, (std::vector<RowRequestRecord::Action>{RowRequestRecord::Action::ShowProgress,
+                                                            RowRequestRecord::Action::ResetProgress}));
+  ASSERT_TRUE(w.Pump(1));
+  // Verdicts of other kinds do not touch the queue.
+  FailureRecord other;
+  other.taskId = id;
+  other.kind = OperationKind::Speed;
+  EXPECT_FALSE(w.queue.CompleteFromMessage(Message(WM_TASK_FAILED, std::make_unique<FailureRecord>(other))));
+  EXPECT_FALSE(w.queue.CompleteFromMessage(Message(WM_TASK_PROGRESS)));
+  // A completion of a task that is not running changes nothing and says the queue is idle.
+  const CompletionResult stray = w.queue.Complete(12345, true);
+  EXPECT_FALSE(stray.removed);
+  EXPECT_TRUE(stray.queueIdle);
+}
+
+TEST(ConvertQueue, StopsPromptlyWithTasksWaiting) {
+  auto w = std::make_unique<Window>();
+  const int id = w->AddFile(test::ToneWav(1), "wait.wav");
+  w->queue.EnqueueOne(id);
+  ASSERT_EQ(w->WaitStart(), id);
+  w->queue.EnqueueOne(id);  // waits behind the running one, which is never completed
+  ASSERT_TRUE(w->sink.WaitFor(WM_TASK_DONE, std::chrono::seconds(30)).has_value());
+  const auto begin = std::chrono::steady_clock::now();
+  w.reset();  // joins the worker
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+}
+
+}  // namespace
+}  // namespace tw
