@@ -193,7 +193,11 @@ void RemoveTempDirs() {
 
 std::string TempDir() {
   static std::once_flag once;
-  std::call_once(once, [] { std::atexit(RemoveTempDirs); });
+  // The list must exist before the handler is registered, so that it is destroyed after it runs.
+  std::call_once(once, [] {
+    TempDirs();
+    std::atexit(RemoveTempDirs);
+  });
   std::string pattern = (fs::temp_directory_path() / "tw-test.XXXXXX").string();
   char* made = mkdtemp(pattern.data());
   if (!made) return {};

@@ -1,0 +1,50 @@
+#include "tests/support/QtDialogs.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QTimer>
+
+namespace tw::test {
+
+std::shared_ptr<ModalAnswer> AnswerNextModal(const QString& button, int timeoutMs) {
+  auto answer = std::make_shared<ModalAnswer>();
+  auto* timer = new QTimer(qApp);
+  auto clock = std::make_shared<QElapsedTimer>();
+  clock->start();
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, timer, [timer, answer, button, clock, timeoutMs] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal) {
+      if (auto* b = modal->findChild<QAbstractButton*>(button)) {
+        answer->dialogClass = modal->objectName();
+        if (auto* text = modal->findChild<QLabel*>("msgText")) answer->text = text->text();
+        answer->answered = true;
+        timer->stop();
+        timer->deleteLater();
+        b->click();
+        return;
+      }
+    }
+    if (clock->elapsed() > timeoutMs) {
+      timer->stop();
+      timer->deleteLater();
+    }
+  });
+  timer->start();
+  return answer;
+}
+
+QStringList PresetFileChooser::OpenFiles(QWidget*, const std::vector<FileFilter>& filters, bool multiple) {
+  lastFilters = filters;
+  lastMultiple = multiple;
+  if (files_.isEmpty()) return {};
+  return files_.takeFirst().split(QChar('\n'), Qt::SkipEmptyParts);
+}
+
+QString PresetFileChooser::ChooseFolder(QWidget*, const QString&) {
+  return folders_.isEmpty() ? QString() : folders_.takeFirst();
+}
+
+}  // namespace tw::test

@@ -1,0 +1,35 @@
+// The main of every tests/ui/*Test.cpp: private settings and data folders, Qt's offscreen
+// platform unless another is asked for, one QApplication with the skin applied, then
+// GoogleTest.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstdlib>
+#include <string>
+
+#include "tests/support/TestMedia.h"
+#include "ui/PaintView.h"
+#include "ui/Skin.h"
+#include "ui/dialogs/CWndShadow.h"
+
+int main(int argc, char** argv) {
+  char home[] = "/tmp/tw-uitest.XXXXXX";
+  if (!mkdtemp(home)) return 2;
+  const std::string h = home;
+  setenv("HOME", h.c_str(), 1);
+  setenv("XDG_DATA_HOME", (h + "/data").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (h + "/config").c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", h.c_str(), 1);
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+
+  QApplication app(argc, argv);
+  tw::CWndShadow::RegisterShadowClass();
+  tw::PaintView::RegisterDefault();
+  QString error;
+  if (!tw::Skin::LoadResources(app, &error)) {
+    fprintf(stderr, "skin: %s\n", error.toUtf8().constData());
+    return 2;
+  }
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

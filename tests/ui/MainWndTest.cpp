@@ -1,0 +1,298 @@
+// The main window driven as the user and the engines drive it: notifications and posted
+// messages, on Qt's offscreen platform.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QPointer>
+#include <QProgressBar>
+#include <QStackedWidget>
+#include <thread>
+
+#include "app/Messages.h"
+#include "app/SettingsFile.h"
+#include "tests/support/QtDialogs.h"
+#include "ui/CMainWnd.h"
+#include "ui/dialogs/LoadingDialog.h"
+#include "ui/pages/MergePage.h"
+#include "ui/pages/SpeedPage.h"
+
+namespace tw {
+namespace {
+
+void Pump() {
+  for (int i = 0; i < 3; ++i) {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+  }
+}
+
+std::unique_ptr<MessageRecord> Progress(OperationKind kind, int id, int positionMs, int durationMs) {
+  auto r = std::make_unique<ProgressRecord>();
+  r->kind = kind;
+  r->taskId = id;
+  r->positionMs = positionMs;
+  r->durationMs = durationMs;
+  return r;
+}
+
+std::unique_ptr<MessageRecord> Finish(OperationKind kind, int id) {
+  auto r = std::make_unique<FinishRecord>();
+  r->kind = kind;
+  r->taskId = id;
+  return r;
+}
+
+std::unique_ptr<MessageRecord> Failure(OperationKind kind, int id) {
+  auto r = std::make_unique<FailureRecord>();
+  r->kind = kind;
+  r->taskId = id;
+  return r;
+}
+
+class MainWndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SettingsFile::Instance().WriteString(kSettingsSection, kKeyWindowClose, "0");
+    window_ = new CMainWnd();
+    QString error;
+    ASSERT_TRUE(window_->Create(&error)) << error.toStdString();
+    window_->show();
+  }
+  void TearDown() override { delete window_.data(); }
+
+  QWidget* AddRow(OperationKind kind, int id) {
+    return window_->PageFor(kind)->AddRow(id, QString("file-%1.mp3").arg(id), "1.00M", "00:01:40");
+  }
+  QString Text(QWidget* row, const char* name) { return row->findChild<QLabel*>(name)->text(); }
+  int Bar(QWidget* row, const char* name) { return row->findChild<QProgressBar*>(name)->value(); }
+
+  QPointer<CMainWnd> window_;
+};
+
+TEST_F(MainWndTest, PageOptionsSwitchTheTabLayout) {
+  const std::vector<std::pair<const char*, int>> cases = {
+      {"audio-bg-music", 8}, {"audio-cut", 0},         {"audio-record", 1}, {"audio-convert", 2},
+      {"audio-merge", 3},    {"audio-change-speed", 4}, {"audio-extract", 5}, {"audio-noise", 6},
+      {"audio-volume", 7},
+  };
+  for (const auto& [option, index] : cases) {
+    // As the skin delivers it: a click on the option.
+    auto* button = FindControl<QAbstractButton>(window_->Root(), option);
+    ASSERT_NE(button, nullptr) << option;
+    button->click();
+    EXPECT_EQ(window_->CurrentPage(), index) << option;
+    EXPECT_TRUE(button->isChecked());
+  }
+  // A notification of the same type from a control that is no page option changes nothing.
+  window_->Notify("selectchanged", FindControl(window_->Root(), "speed-check"));
+  window_->Notify("click", FindControl(window_->Root(), "audio-cut"));
+  EXPECT_EQ(window_->CurrentPage(), 7);
+  window_->Context().selectPage("audio-convert");
+  EXPECT_EQ(window_->CurrentPage(), 2);
+}
+
+// Progress, completion and failure of transcoder runs on the rows of each page.
+TEST_F(MainWndTest, TranscoderMessagesUpdateTheirRows) {
+  struct Case {
+    OperationKind kind;
+    const char* bar;
+    const char* button;
+  };
+  const std::vector<Case> cases = {
+      {OperationKind::Cut, "cut-progress", "exportBtn"},
+      {OperationKind::Convert, "convert-progress", "convertBtn"},
+      {OperationKind::Speed, "speed-progress", "speedBtn"},
+      {OperationKind::Extract, "extract-progress", "extractBtn"},
+      {OperationKind::Volume, "volume-progress", "volumeBtn"},
+      {OperationKind::BgMusic, "bg-music-progress", "bgMusicBtn"},
+  };
+  int id = 100;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bar);
+    QWidget* row = AddRow(c.kind, id);
+    QWidget* other = AddRow(c.kind, id + 1);
+    ASSERT_NE(row, nullptr);
+    SetMouseEnabled(row->findChild<QWidget*>(c.button), false);  // a run started
+
+    window_->Post(Message(WM_TASK_PROGRESS, Progress(c.kind, id, 50000, 100000)));
+    Pump();
+    EXPECT_EQ(Bar(row, c.bar), 50);
+    EXPECT_EQ(Text(row, "progress-label"), "50%");
+    EXPECT_EQ(Text(other, "progress-label"), "0%");  // only the row of the task id
+
+    // A position past the duration: the label says so, the bar stays full.
+    window_->Post(Message(WM_TASK_PROGRESS, Progress(c.kind, id, 150000, 100000)));
+    Pump();
+    EXPECT_EQ(Bar(row, c.bar), 100);
+    EXPECT_EQ(Text(row, "progress-label"), "150%");
+
+    window_->Post(Message(WM_TASK_DONE, Finish(c.kind, id)));
+    Pump();
+    EXPECT_EQ(Bar(row, c.bar), 100);
+    EXPECT_EQ(Text(row, "progress-label"), "100%");
+    EXPECT_TRUE(IsMouseEnabled(row->findChild<QWidget*>(c.button)));
+    id += 2;
+  }
+}
+
+TEST_F(MainWndTest, SpeedProgressIsMeasuredAgainstTheSpedUpDuration) {
+  QWidget* row = AddRow(OperationKind::Speed, 5);
+  window_->Speed()->SetSpeedText("2.0");
+  window_->Post(Message(WM_TASK_PROGRESS, Progress(OperationKind::Speed, 5, 25000, 100000)));
+  Pump();
+  EXPECT_EQ(Text(row, "progress-label"), "50%");
+}
+
+TEST_F(MainWndTest, MergeProgressBelongsToThePage) {
+  window_->Merge()->SetMergeTotal(60 + 40);
+  auto* bar = FindControl<QProgressBar>(window_->Root(), "merge-progress");
+  auto* label = FindControl<QLabel>(window_->Root(), "merge-progress-label");
+  QWidget* button = FindControl(window_->Root(), "merge-btn");
+  SetMouseEnabled(button, false);
+  window_->Post(Message(WM_TASK_PROGRESS, Progress(OperationKind::Merge, -1, 50000, 0)));
+  Pump();
+  EXPECT_EQ(bar->value(), 50);
+  EXPECT_EQ(label->text(), "50%");
+  window_->Post(Message(WM_TASK_FAILED, Failure(OperationKind::Merge, -1)));
+  Pump();
+  EXPECT_TRUE(IsMouseEnabled(button));
+  EXPECT_EQ(label->text(), "失败");
+  window_->Post(Message(WM_TASK_DONE, Finish(OperationKind::Merge, -1)));
+  Pump();
+  EXPECT_EQ(bar->value(), 100);
+  EXPECT_EQ(label->text(), "100%");
+}
+
+TEST_F(MainWndTest, ConvertFailureShowsTheErrorLookAndFreesTheButton) {
+  QWidget* row = AddRow(OperationKind::Convert, 3);
+  auto* button = row->findChild<QAbstractButton*>("convertBtn");
+  SetMouseEnabled(button, false);
+  EXPECT_FALSE(row->findChild<QWidget*>("errorLabel")->isVisibleTo(row));
+  window_->Post(Message(WM_TASK_FAILED, Failure(OperationKind::Convert, 3)));
+  Pump();
+  EXPECT_TRUE(row->findChild<QWidget*>("errorLabel")->isVisibleTo(row));
+  EXPECT_FALSE(row->findChild<QWidget*>("progress-container")->isVisibleTo(row));
+  EXPECT_FALSE(row->findChild<QWidget*>("progress-label")->isVisibleTo(row));
+  EXPECT_EQ(button->text(), "压 缩");
+  EXPECT_TRUE(IsMouseEnabled(button));
+}
+
+TEST_F(MainWndTest, OtherPagesShowAFailureAndLetTheUserRetry) {
+  QWidget* row = AddRow(OperationKind::Extract, 4);
+  auto* button = row->findChild<QWidget*>("extractBtn");
+  SetMouseEnabled(button, false);
+  window_->Post(Message(WM_TASK_PROGRESS, Progress(OperationKind::Extract, 4, 30000, 100000)));
+  window_->Post(Message(WM_TASK_FAILED, Failure(OperationKind::Extract, 4)));
+  Pump();
+  EXPECT_EQ(Bar(row, "extract-progress"), 30);
+  EXPECT_EQ(Text(row, "progress-label"), "失败");
+  EXPECT_TRUE(IsMouseEnabled(button));
+}
+
+TEST_F(MainWndTest, MessagesForARemovedRowChangeNothing) {
+  Page* page = window_->PageFor(OperationKind::Volume);
+  AddRow(OperationKind::Volume, 10);
+  QWidget* kept = AddRow(OperationKind::Volume, 11);
+  ASSERT_TRUE(RemoveRow(page->List(), 10));
+  EXPECT_FALSE(RemoveRow(page->List(), 10));
+  for (unsigned id : {WM_TASK_PROGRESS, WM_TASK_DONE, WM_TASK_FAILED}) {
+    std::unique_ptr<MessageRecord> r = id == WM_TASK_PROGRESS ? Progress(OperationKind::Volume, 10, 1, 2)
+                                       : id == WM_TASK_DONE   ? Finish(OperationKind::Volume, 10)
+                                                              : Failure(OperationKind::Volume, 10);
+    window_->Post(Message(id, std::move(r)));
+  }
+  // A record of the wrong type, and no record, are ignored too.
+  window_->Post(Message(WM_TASK_PROGRESS, Failure(OperationKind::Volume, 11)));
+  window_->Post(Message(WM_TASK_DONE));
+  Pump();
+  EXPECT_EQ(RowCount(page->List()), 1);
+  EXPECT_EQ(Text(kept, "progress-label"), "0%");
+  EXPECT_EQ(Bar(kept, "volume-progress"), 0);
+}
+
+TEST_F(MainWndTest, RowsTakeTheirIdsAndReachTheDispatcher) {
+  Page* page = window_->PageFor(OperationKind::Merge);
+  QWidget* row = AddRow(OperationKind::Merge, 42);
+  EXPECT_EQ(row->objectName(), "item-42");
+  for (const char* name : {"moveUpBtn", "moveDownBtn", "mergeListMenuBtn"})
+    EXPECT_EQ(GetTag(row->findChild<QWidget*>(name)), 42) << name;
+  EXPECT_TRUE(page->NotifyNames().contains("moveUpBtn"));
+  EXPECT_EQ(RowIndex(page->List(), 42), 0);
+  EXPECT_EQ(FindRow(page->List(), 43), nullptr);
+  RemoveAllRows(page->List());
+  EXPECT_EQ(RowCount(page->List()), 0);
+}
+
+TEST_F(MainWndTest, MessagesFromOtherThreadsArriveInOrder) {
+  QWidget* row = AddRow(OperationKind::Convert, 1);
+  std::thread worker([sink = window_->Sink()] {
+    for (int i = 0; i <= 100; ++i) sink->Post(Message(WM_TASK_PROGRESS, Progress(OperationKind::Convert, 1, i, 100)));
+  });
+  worker.join();
+  Pump();
+  EXPECT_EQ(Text(row, "progress-label"), "100%");
+}
+
+TEST_F(MainWndTest, PageMessagesByNumber) {
+  window_->Post(Message(WM_RECORD_TIME, nullptr, 3661));
+  Pump();
+  EXPECT_EQ(FindControl<QLabel>(window_->Root(), "recorder-progress")->text(), "01:01:01");
+
+  LoadingDialog* loading = window_->Loading();
+  ASSERT_NE(loading, nullptr);
+  EXPECT_FALSE(loading->isVisible());
+  window_->Post(Message(WM_LOADING_SHOW, nullptr, 40));
+  Pump();
+  EXPECT_TRUE(loading->isVisible());
+  EXPECT_EQ(loading->ProgressText(), "40%");
+  window_->Post(Message(WM_LOADING_HIDE));
+  Pump();
+  EXPECT_FALSE(loading->isVisible());
+  EXPECT_EQ(loading->ProgressText(), "100%");
+
+  Message unknown(WM_USER + 9999);
+  EXPECT_FALSE(window_->HandleCustomMessage(unknown));
+  EXPECT_EQ(window_->CurrentPage(), 0);
+}
+
+TEST_F(MainWndTest, CloseEndsTheProgramWhenWindowCloseIsZero) {
+  bool finished = false;
+  QObject::connect(window_, &CMainWnd::finalMessage, [&finished](int code) { finished = code == 0; });
+  window_->Notify("click", FindControl(window_->Root(), "closebtn"));
+  Pump();
+  EXPECT_TRUE(finished);
+  EXPECT_TRUE(window_.isNull());
+}
+
+TEST_F(MainWndTest, CloseMinimisesWhenWindowCloseIsSetButQuitStillEnds) {
+  SettingsFile::Instance().WriteString(kSettingsSection, kKeyWindowClose, "1");
+  window_->PostClose(0);
+  Pump();
+  ASSERT_FALSE(window_.isNull());
+  EXPECT_TRUE(window_->windowState() & Qt::WindowMinimized);
+  window_->Post(Message(WM_MENU_HOME));
+  Pump();
+  EXPECT_FALSE(window_->windowState() & Qt::WindowMinimized);
+  window_->Post(Message(WM_MENU_QUIT));
+  Pump();
+  EXPECT_TRUE(window_.isNull());
+  SettingsFile::Instance().WriteString(kSettingsSection, kKeyWindowClose, "0");
+}
+
+TEST_F(MainWndTest, MouseSwitchKeepsTheLookAndLetsClicksFallThrough) {
+  auto* button = FindControl<QWidget>(window_->Root(), "add-audio-file");
+  const QPoint centre = button->mapTo(window_, button->rect().center());
+  EXPECT_EQ(window_->childAt(centre), button);
+  SetMouseEnabled(button, false);
+  EXPECT_NE(window_->childAt(centre), button);
+  EXPECT_TRUE(button->isEnabled());
+  SetMouseEnabled(button, true);
+  EXPECT_EQ(window_->childAt(centre), button);
+}
+
+}  // namespace
+}  // namespace tw

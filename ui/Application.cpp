@@ -1,0 +1,190 @@
+#include "ui/Application.h"
+
+#include <dirent.h>
+#include <glog/logging.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+extern "C" {
+#include <libavdevice/avdevice.h>
+#include <libavformat/avformat.h>
+}
+
+#include <QApplication>
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QStandardPaths>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+
+#include "app/SettingsFile.h"
+#include "ui/CMainWnd.h"
+#include "ui/PaintView.h"
+#include "ui/Skin.h"
+#include "ui/dialogs/CWndShadow.h"
+
+namespace tw {
+namespace {
+
+constexpr const char* kRaiseRequest = "raise\n";
+
+QString RuntimeFolder() {
+  QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  if (dir.isEmpty()) dir = QDir::tempPath();
+  return dir;
+}
+
+QString InstanceBaseName() { return QStringLiteral("TunewellProcessMutex-%1").arg(getuid()); }
+
+// Asks the running instance to raise its window. Nothing happens when it cannot be reached.
+void RaiseFirstInstance() {
+  QLocalSocket socket;
+  socket.connectToServer(InstanceServerPath());
+  if (!socket.waitForConnected(1000)) return;
+  socket.write(kRaiseRequest);
+  socket.waitForBytesWritten(1000);
+  socket.disconnectFromServer();
+}
+
+std::string TodayText() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[16];
+  std::strftime(text, sizeof text, "%Y%m%d", &local);
+  return text;
+}
+
+void StartLogging(const std::string& logFolder) {
+  const std::string prefix = logFolder + "/";
+  google::InitGoogleLogging("Tunewell");
+  google::SetLogDestination(google::GLOG_INFO, prefix.c_str());
+  // Lines of every severity go to the INFO file above; no other files in other folders.
+  google::SetLogDestination(google::GLOG_WARNING, "");
+  google::SetLogDestination(google::GLOG_ERROR, "");
+  google::SetLogDestination(google::GLOG_FATAL, "");
+  google::SetLogFilenameExtension("log.");
+  FLAGS_logtostderr = false;
+  FLAGS_alsologtostderr = false;
+  FLAGS_logbufsecs = 0;
+  FLAGS_max_log_size = 10;
+  FLAGS_stop_logging_if_full_disk = true;
+}
+
+// Sends the first paint of the main window to the start-up hook.
+class FirstPaintWatch : public QObject {
+ public:
+  FirstPaintWatch(CMainWnd* window, std::function<void(CMainWnd&)> hook) : window_(window), hook_(std::move(hook)) {
+    window->installEventFilter(this);
+  }
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == window_ && event->type() == QEvent::Paint && hook_) {
+      auto hook = std::move(hook_);
+      hook_ = nullptr;
+      QMetaObject::invokeMethod(this, [this, hook] { hook(*window_); }, Qt::QueuedConnection);
+    }
+    return false;
+  }
+
+ private:
+  CMainWnd* window_;
+  std::function<void(CMainWnd&)> hook_;
+};
+
+}  // namespace
+
+QString InstanceLockPath() { return RuntimeFolder() + "/" + InstanceBaseName() + ".lock"; }
+QString InstanceServerPath() { return RuntimeFolder() + "/" + InstanceBaseName() + ".socket"; }
+
+int CleanLogFolder(const std::string& folder) {
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return -1;
+  const std::string today = TodayText();
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    const std::string path = folder + "/" + name;
+    struct stat st{};
+    if (lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+    if (name.compare(0, 8, today) != 0) unlink(path.c_str());
+  }
+  closedir(dir);
+  return 0;
+}
+
+int RunApplication(int argc, char** argv, const StartHooks& hooks) {
+  QApplication app(argc, argv);
+
+  // 1. One instance per user: a second start raises the first and ends.
+  QLockFile lock(InstanceLockPath());
+  lock.setStaleLockTime(0);
+  if (!lock.tryLock(0)) {
+    RaiseFirstInstance();
+    return kExitOk;
+  }
+  QLocalServer::removeServer(InstanceServerPath());
+  QLocalServer server;
+  server.setSocketOptions(QLocalServer::UserAccessOption);
+  server.listen(InstanceServerPath());
+
+  // 2.-4. The log folder, cleared of files not from today, then the logging library.
+  const std::string logFolder = GetLocalAppFolder("Tunewell/Log");
+  if (CleanLogFolder(logFolder) != 0) {
+    std::fprintf(stderr, "Tunewell: cannot list the log folder %s\n", logFolder.c_str());
+    return kExitLogFolderUnreadable;
+  }
+  StartLogging(logFolder);
+  LOG(INFO) << "Tunewell starting, log folder " << logFolder;
+
+  // 6. Shadows where a compositor runs. 9. The skin.
+  CWndShadow::RegisterShadowClass();
+  PaintView::RegisterDefault();
+  QString error;
+  if (!Skin::LoadResources(app, &error)) {
+    LOG(ERROR) << "skin: " << error.toStdString();
+    std::fprintf(stderr, "Tunewell: %s\n", error.toUtf8().constData());
+    return kExitNoSkin;
+  }
+
+  // 11. The media libraries.
+  avdevice_register_all();
+  avformat_network_init();
+
+  // 12. The main window, centred.
+  auto* window = new CMainWnd();
+  if (!window->Create(&error)) {
+    LOG(ERROR) << "main window: " << error.toStdString();
+    std::fprintf(stderr, "Tunewell: %s\n", error.toUtf8().constData());
+    delete window;
+    avformat_network_deinit();
+    return kExitNoSkin;
+  }
+  QObject::connect(&server, &QLocalServer::newConnection, window, [&server, window] {
+    while (QLocalSocket* socket = server.nextPendingConnection()) {
+      QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+      QObject::connect(socket, &QLocalSocket::readyRead, window, [socket, window] {
+        if (socket->readAll().contains("raise")) window->RaiseFromAnotherInstance();
+      });
+    }
+  });
+  std::unique_ptr<FirstPaintWatch> watch;
+  if (hooks.firstPaint) watch = std::make_unique<FirstPaintWatch>(window, hooks.firstPaint);
+  window->CenterWindow();
+  window->show();
+  LOG(INFO) << "main window shown";
+
+  // 13. The message loop, until the window's final message posts the quit.
+  const int code = app.exec();
+
+  // 14. Shut down.
+  watch.reset();
+  avformat_network_deinit();
+  LOG(INFO) << "Tunewell exits with " << code;
+  google::ShutdownGoogleLogging();
+  return code;
+}
+
+}  // namespace tw

@@ -1,0 +1,366 @@
+#include "ui/CMainWnd.h"
+
+#include <glog/logging.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QSystemTrayIcon>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include "app/Messages.h"
+#include "app/SettingsFile.h"
+#include "ui/MessageEvent.h"
+#include "ui/NotifyAdapter.h"
+#include "ui/dialogs/LoadingDialog.h"
+#include "ui/pages/BgMusicPage.h"
+#include "ui/pages/ConvertPage.h"
+#include "ui/pages/CutPage.h"
+#include "ui/pages/ExtractPage.h"
+#include "ui/pages/MergePage.h"
+#include "ui/pages/NoisePage.h"
+#include "ui/pages/RecordPage.h"
+#include "ui/pages/SpeedPage.h"
+#include "ui/pages/VolumePage.h"
+
+namespace tw {
+namespace {
+
+constexpr int kTrayLeftButtonDown = 513;
+constexpr int kTrayRightButtonDown = 516;
+
+// The controls of the window itself (beyond the pages).
+const QStringList& WindowControlNames() {
+  static const QStringList names = {"main-tab", "title-bar", "seting", "feedback", "help",
+                                    "menubtn",  "minbtn",    "closebtn"};
+  return names;
+}
+
+}  // namespace
+
+const std::array<const char*, 9>& CMainWnd::PageOptions() {
+  static const std::array<const char*, 9> options = {
+      CutPage::kOptionName,     RecordPage::kOptionName, ConvertPage::kOptionName,
+      MergePage::kOptionName,   SpeedPage::kOptionName,  ExtractPage::kOptionName,
+      NoisePage::kOptionName,   VolumePage::kOptionName, BgMusicPage::kOptionName};
+  return options;
+}
+
+CMainWnd::CMainWnd(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
+  setObjectName("CMainWnd");
+  setWindowTitle(QStringLiteral("TWL音频剪辑"));
+  port_ = WindowPort::Create();
+  port_->Attach(this);
+  ctx_.window = this;
+  ctx_.sink = port_;
+  ctx_.selectPage = [this](const QString& option) { SelectPage(option); };
+}
+
+CMainWnd::~CMainWnd() {
+  port_->Detach();
+  pages_.clear();
+}
+
+MessageSink* CMainWnd::Sink() const { return port_; }
+
+void CMainWnd::Post(Message message) { port_->Post(std::move(message)); }
+
+bool CMainWnd::Create(QString* error) {
+  root_ = Skin::Load(GetSkinFile(), this, error);
+  if (!root_) return false;
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(root_);
+  resize(root_->size());
+  ctx_.root = root_;
+  notify_ = new NotifyAdapter([this](const QString& type, QObject* sender) { Notify(type, sender); }, this);
+  ctx_.notify = notify_;
+
+  pages_.push_back(std::make_unique<CutPage>(ctx_));
+  pages_.push_back(std::make_unique<RecordPage>(ctx_));
+  pages_.push_back(std::make_unique<ConvertPage>(ctx_));
+  pages_.push_back(std::make_unique<MergePage>(ctx_));
+  pages_.push_back(std::make_unique<SpeedPage>(ctx_));
+  pages_.push_back(std::make_unique<ExtractPage>(ctx_));
+  pages_.push_back(std::make_unique<NoisePage>(ctx_));
+  pages_.push_back(std::make_unique<VolumePage>(ctx_));
+  pages_.push_back(std::make_unique<BgMusicPage>(ctx_));
+  cut_ = static_cast<CutPage*>(pages_[0].get());
+  record_ = static_cast<RecordPage*>(pages_[1].get());
+  convert_ = static_cast<ConvertPage*>(pages_[2].get());
+  merge_ = static_cast<MergePage*>(pages_[3].get());
+  speed_ = static_cast<SpeedPage*>(pages_[4].get());
+  extract_ = static_cast<ExtractPage*>(pages_[5].get());
+  noise_ = static_cast<NoisePage*>(pages_[6].get());
+  volume_ = static_cast<VolumePage*>(pages_[7].get());
+  bgMusic_ = static_cast<BgMusicPage*>(pages_[8].get());
+
+  InitWindow();
+  notify_->Attach(root_);
+  return true;
+}
+
+void CMainWnd::InitWindow() {
+  // 1. The marker a second start looks for, and the window icon.
+  setProperty("Tunewell", 1);
+  const QIcon icon(QStringLiteral("skin:images/logo.png"));
+  setWindowIcon(icon);
+
+  // 2. The tray icon, where the desktop has a tray.
+  if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    tray_ = new QSystemTrayIcon(icon, this);
+    tray_->setToolTip(QStringLiteral("TWL音频剪辑"));
+    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+      if (reason == QSystemTrayIcon::Trigger) PostValue(port_, WM_TRAY_NOTIFY, kTrayLeftButtonDown);
+      if (reason == QSystemTrayIcon::Context) PostValue(port_, WM_TRAY_NOTIFY, kTrayRightButtonDown);
+    });
+    tray_->show();
+  }
+
+  // 3. Every control of the window and its pages.
+  missing_.clear();
+  for (const QString& name : WindowControlNames())
+    if (!FindControl(root_, name)) missing_ << name;
+  for (const char* option : PageOptions())
+    if (!FindControl<QAbstractButton>(root_, option)) missing_ << option;
+  mainTab_ = FindControl<QStackedWidget>(root_, "main-tab");
+  notifyOwners_.clear();
+  for (auto& page : pages_) {
+    missing_ << page->Bind(root_);
+    for (const QString& name : page->NotifyNames()) notifyOwners_.insert(name, page.get());
+  }
+  if (!missing_.isEmpty()) LOG(ERROR) << "MainWindow.xml lacks: " << missing_.join(", ").toStdString();
+  if (QWidget* titleBar = FindControl(root_, "title-bar")) titleBar->installEventFilter(this);
+
+  // 4. The loading dialog, hidden until the waveform reader reports.
+  loading_ = new LoadingDialog(this, QStringLiteral("正在加载波形..."));
+  try {
+    loading_->Create();
+  } catch (const DialogError& e) {
+    LOG(ERROR) << e.what();
+  }
+  loading_->CenterWindow();
+  loading_->hide();
+  ctx_.loading = loading_;
+
+  // 5.-8. The convert queue, the recorder's levels and the background threads start with the
+  // pages that own them.
+  for (auto& page : pages_) page->Init();
+}
+
+void CMainWnd::CenterWindow() {
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    move(area.center() - QPoint(width() / 2, height() / 2));
+  }
+}
+
+int CMainWnd::CurrentPage() const { return mainTab_ ? mainTab_->currentIndex() : -1; }
+
+Page* CMainWnd::PageAt(int index) const {
+  return index >= 0 && index < static_cast<int>(pages_.size()) ? pages_[index].get() : nullptr;
+}
+
+Page* CMainWnd::PageFor(OperationKind kind) const {
+  for (const auto& page : pages_)
+    if (page->Kind() == kind) return page.get();
+  return nullptr;
+}
+
+bool CMainWnd::SwitchPage(const QString& optionName) {
+  const auto& options = PageOptions();
+  for (int i = 0; i < static_cast<int>(options.size()); ++i) {
+    if (optionName != options[i]) continue;
+    if (mainTab_) mainTab_->setCurrentIndex(i);
+    return true;
+  }
+  return false;
+}
+
+void CMainWnd::SelectPage(const QString& optionName) {
+  auto* option = FindControl<QAbstractButton>(root_, optionName);
+  if (option && !option->isChecked())
+    option->setChecked(true);  // its "selectchanged" switches the page
+  else
+    SwitchPage(optionName);
+}
+
+void CMainWnd::Notify(const QString& type, QObject* sender) {
+  if (!sender) return;
+  const QString name = sender->objectName();
+  if (type == "selectchanged" && SwitchPage(name)) return;
+  if (type == "click" && HandleWindowClick(name)) return;
+  if (Page* page = notifyOwners_.value(name)) page->Notify(type, sender);
+}
+
+bool CMainWnd::HandleWindowClick(const QString& name) {
+  if (name == "closebtn") {
+    PostClose(0);
+    return true;
+  }
+  if (name == "minbtn") {
+    showMinimized();
+    return true;
+  }
+  // "menubtn", "seting", "feedback" and "help" open the main menu, the settings and feedback
+  // dialogs and the help page, which arrive with the tray, settings and online parts.
+  return name == "menubtn" || name == "seting" || name == "feedback" || name == "help";
+}
+
+bool CMainWnd::HandleCustomMessage(Message& message) {
+  switch (message.id) {
+    case WM_TASK_PROGRESS:
+      if (auto* r = message.As<ProgressRecord>())
+        if (Page* page = PageFor(r->kind)) page->OnTaskProgress(*r);
+      return true;
+    case WM_TASK_DONE:
+      if (auto* r = message.As<FinishRecord>())
+        if (Page* page = PageFor(r->kind)) page->OnTaskDone(*r);
+      return true;
+    case WM_TASK_FAILED:
+      if (auto* r = message.As<FailureRecord>())
+        if (Page* page = PageFor(r->kind)) page->OnTaskFailed(*r);
+      return true;
+    case WM_CONVERT_ROW_REQUEST:
+      return convert_ && convert_->HandleMessage(message);
+    case WM_NOISE_PROGRESS:
+    case WM_NOISE_DONE:
+      return noise_ && noise_->HandleMessage(message);
+    case WM_CUT_START:
+    case WM_CUT_END:
+    case WM_LEFT_MARKER_GRAB:
+    case WM_RIGHT_MARKER_GRAB:
+    case WM_LEFT_MARKER_RELEASE:
+    case WM_RIGHT_MARKER_RELEASE:
+    case WM_WAVE_CLICK:
+    case WM_LOADING_SHOW:
+    case WM_LOADING_HIDE:
+    case WM_PLAY_TICK:
+      return cut_ && cut_->HandleMessage(message);
+    case WM_RECORD_TIME:
+      return record_ && record_->HandleMessage(message);
+    case WM_LIST_OPEN_DIR:
+    case WM_LIST_ADD_TO_CONVERT:
+    case WM_LIST_ADD_TO_SPEED:
+    case WM_LIST_ADD_TO_NOISE:
+    case WM_LIST_ADD_TO_VOLUME:
+    case WM_LIST_REMOVE:
+    case WM_LIST_DELETE:
+      if (auto* r = message.As<ListRecord>())
+        if (Page* page = PageFor(static_cast<OperationKind>(r->listCode))) return page->HandleMessage(message);
+      return false;
+    case WM_MENU_QUIT:
+      PostClose(kForceCloseParam);
+      return true;
+    case WM_MENU_HOME:
+      ShowAndActivate();
+      return true;
+    case WM_MENU_SETTINGS:
+    case WM_MENU_FEEDBACK:
+      // The settings and feedback dialogs open here once they exist.
+      ShowAndActivate();
+      return true;
+    case WM_MENU_HELP:
+    case WM_MENU_UPGRADE:
+      return false;
+    case WM_TRAY_NOTIFY:
+      OnTrayNotify(message.param);
+      return message.param == kTrayLeftButtonDown || message.param == kTrayRightButtonDown;
+    default:
+      return false;
+  }
+}
+
+void CMainWnd::OnTrayNotify(std::int64_t mouseMessage) {
+  if (mouseMessage == kTrayLeftButtonDown) {
+    raise();
+    showNormal();
+  } else if (mouseMessage == kTrayRightButtonDown) {
+    ShowAndActivate();  // the tray menu opens here once it exists
+  }
+}
+
+void CMainWnd::ShowAndActivate() {
+  if (isMinimized()) showNormal();
+  show();
+  raise();
+  activateWindow();
+}
+
+void CMainWnd::RaiseFromAnotherInstance() {
+  LOG(INFO) << "raise requested by another start";
+  ShowAndActivate();
+  if (QWidget* modal = QApplication::activeModalWidget()) {
+    modal->raise();
+    modal->activateWindow();
+  }
+}
+
+void CMainWnd::PostClose(int wParam) {
+  QMetaObject::invokeMethod(
+      this,
+      [this, wParam] {
+        pendingCloseParam_ = wParam;
+        close();
+      },
+      Qt::QueuedConnection);
+}
+
+bool CMainWnd::OnClose(int wParam) {
+  if (wParam != kForceCloseParam &&
+      SettingsFile::Instance().GetInt(kSettingsSection, kKeyWindowClose, 0) != 0) {
+    showMinimized();
+    return false;
+  }
+  return true;
+}
+
+void CMainWnd::closeEvent(QCloseEvent* event) {
+  const int wParam = pendingCloseParam_;
+  pendingCloseParam_ = 0;
+  if (destroyed_ || !OnClose(wParam)) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+  OnDestroy();
+  OnFinalMessage();
+}
+
+void CMainWnd::OnDestroy() {
+  destroyed_ = true;
+  if (tray_) tray_->hide();
+  if (loading_) loading_->hide();
+}
+
+void CMainWnd::OnFinalMessage() {
+  port_->Detach();
+  emit finalMessage(0);
+  QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+  deleteLater();
+}
+
+bool CMainWnd::event(QEvent* event) {
+  if (event->type() == MessageEvent::EventType()) {
+    HandleCustomMessage(static_cast<MessageEvent*>(event)->message());
+    return true;
+  }
+  return QWidget::event(event);
+}
+
+// The title bar moves the frameless window.
+bool CMainWnd::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonPress && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    if (QWindow* handle = windowHandle()) handle->startSystemMove();
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace tw

@@ -1,0 +1,131 @@
+// The main window "TWL音频剪辑": builds "MainWindow.xml", owns the nine pages and every piece
+// of page state, and dispatches. User actions arrive as Notify(type, sender) (from the notify
+// adapter) and go, type first and then by the sender's name, to the page that owns the
+// control; window messages posted by engines on any thread (Post, the window's MessageSink)
+// arrive as one custom event and HandleCustomMessage routes them by number.
+// Window thread only, except Post.
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <array>
+#include <memory>
+
+#include "app/MessageSink.h"
+#include "ui/pages/Page.h"
+
+class QStackedWidget;
+class QSystemTrayIcon;
+class QLocalServer;
+
+namespace tw {
+
+class LoadingDialog;
+class NotifyAdapter;
+class WindowPort;
+class CutPage;
+class RecordPage;
+class ConvertPage;
+class MergePage;
+class SpeedPage;
+class ExtractPage;
+class NoisePage;
+class VolumePage;
+class BgMusicPage;
+
+class CMainWnd : public QWidget, public MessageSink {
+  Q_OBJECT
+ public:
+  // The page options in the order of the pages of "main-tab".
+  static const std::array<const char*, 9>& PageOptions();
+  // The close parameter that always closes, whatever "window-close" says.
+  static constexpr int kForceCloseParam = 1234;
+
+  explicit CMainWnd(QWidget* parent = nullptr);
+  ~CMainWnd() override;
+
+  static QString GetSkinFile() { return QStringLiteral("MainWindow.xml"); }
+
+  // Builds the layout and runs InitWindow. False with a message when the layout cannot be built.
+  bool Create(QString* error);
+  // Centred on the primary screen.
+  void CenterWindow();
+
+  void Notify(const QString& type, QObject* sender);
+  // True when the message was handled; unknown numbers are passed on and change nothing.
+  bool HandleCustomMessage(Message& message);
+  // Thread-safe: the message reaches HandleCustomMessage on the window thread.
+  void Post(Message message) override;
+  // The sink to hand to engines; it outlives the window (late messages are dropped).
+  MessageSink* Sink() const;
+
+  // Closes the window as its close button does, with the given close parameter.
+  void PostClose(int wParam);
+  // True when the close goes ahead; false when the window minimised itself instead.
+  bool OnClose(int wParam);
+
+  // Restores, shows and activates the window and its open dialog (a second start asked).
+  void RaiseFromAnotherInstance();
+
+  int CurrentPage() const;
+  Page* PageAt(int index) const;
+  Page* PageFor(OperationKind kind) const;
+  CutPage* Cut() const { return cut_; }
+  RecordPage* Record() const { return record_; }
+  ConvertPage* Convert() const { return convert_; }
+  MergePage* Merge() const { return merge_; }
+  SpeedPage* Speed() const { return speed_; }
+  ExtractPage* Extract() const { return extract_; }
+  NoisePage* Noise() const { return noise_; }
+  VolumePage* Volume() const { return volume_; }
+  BgMusicPage* BgMusic() const { return bgMusic_; }
+  LoadingDialog* Loading() const { return loading_; }
+  QWidget* Root() const { return root_; }
+  PageContext& Context() { return ctx_; }
+
+  // The names InitWindow looked up and did not find (empty with a complete skin).
+  const QStringList& MissingControls() const { return missing_; }
+
+ signals:
+  // The window is gone: OnFinalMessage ran and the quit was posted with this code.
+  void finalMessage(int exitCode);
+
+ protected:
+  bool event(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void InitWindow();
+  void OnDestroy();
+  void OnFinalMessage();
+  bool SwitchPage(const QString& optionName);
+  void SelectPage(const QString& optionName);
+  bool HandleWindowClick(const QString& name);
+  void ShowAndActivate();
+  void OnTrayNotify(std::int64_t mouseMessage);
+
+  PageContext ctx_;
+  WindowPort* port_ = nullptr;
+  QWidget* root_ = nullptr;
+  QStackedWidget* mainTab_ = nullptr;
+  NotifyAdapter* notify_ = nullptr;
+  LoadingDialog* loading_ = nullptr;
+  QSystemTrayIcon* tray_ = nullptr;
+  std::vector<std::unique_ptr<Page>> pages_;  // in the order of "main-tab"
+  QHash<QString, Page*> notifyOwners_;        // control name -> page
+  CutPage* cut_ = nullptr;
+  RecordPage* record_ = nullptr;
+  ConvertPage* convert_ = nullptr;
+  MergePage* merge_ = nullptr;
+  SpeedPage* speed_ = nullptr;
+  ExtractPage* extract_ = nullptr;
+  NoisePage* noise_ = nullptr;
+  VolumePage* volume_ = nullptr;
+  BgMusicPage* bgMusic_ = nullptr;
+  QStringList missing_;
+  int pendingCloseParam_ = 0;
+  bool destroyed_ = false;
+};
+
+}  // namespace tw

@@ -1,0 +1,38 @@
+#include "ui/dialogs/MessageBoxDialog.h"
+
+#include <glog/logging.h>
+
+#include <QLabel>
+#include <QPushButton>
+
+namespace tw {
+
+int MessageBoxDialog::Show(QWidget* owner, const QString& text) {
+  auto* dialog = new MessageBoxDialog(owner, text);
+  try {
+    dialog->Create();
+  } catch (const DialogError& e) {
+    LOG(ERROR) << e.what();
+    delete dialog;
+    return 0;
+  }
+  return dialog->ShowModal();
+}
+
+void MessageBoxDialog::InitWindow() {
+  msgText_ = Require<QLabel>("msgText");
+  msgConfirm_ = Require<QPushButton>("msgConfirm");
+  msgCancel_ = Require<QPushButton>("msgCancel");
+  msgText_->setText(text_);
+  msgConfirm_->setDefault(true);
+}
+
+void MessageBoxDialog::Notify(const QString& type, QObject* sender) {
+  if (type == "click") {
+    if (sender == msgConfirm_) return Close(1);
+    if (sender == msgCancel_) return Close(0);
+  }
+  SkinDialog::Notify(type, sender);
+}
+
+}  // namespace tw

@@ -1,0 +1,75 @@
+// The pattern every dialog of Tunewell follows: it names its layout (GetSkinFile) and window
+// class name, builds the layout when created, finds its controls in InitWindow, answers the
+// "click" of its buttons in Notify by closing with a result code, and is shown modally and
+// centred over its owner. Shown through ShowModal, a dialog owns and deletes itself: do not
+// touch it after ShowModal returns.
+//
+// Set-up failures throw DialogError with the text "<Class>::GetSkinFile" or "<Class>::Init";
+// the static Show helpers of the dialogs catch it, log it and answer 0, so nothing is thrown
+// beyond the dialogs. Tests reach an open modal dialog with QApplication::activeModalWidget()
+// and press its buttons by name. Window thread only.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <stdexcept>
+
+#include "ui/dialogs/CWndShadow.h"
+
+namespace tw {
+
+class NotifyAdapter;
+
+class DialogError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class SkinDialog : public QDialog {
+  Q_OBJECT
+ public:
+  SkinDialog(QWidget* owner, QString text);
+  ~SkinDialog() override;
+
+  virtual QString GetSkinFile() const = 0;
+  virtual QString GetWindowClassName() const = 0;
+
+  // Builds the layout and the controls (OnCreate, then InitWindow). Throws DialogError.
+  void Create();
+  // Centres over the owner (or the screen).
+  void CenterWindow();
+  // Runs modally and returns the code given to Close; the dialog deletes itself.
+  int ShowModal();
+  void Close(int result);
+
+  const QString& Text() const { return text_; }
+
+ protected:
+  // Finds the controls and fills them; throws DialogError("<Class>::Init") on a missing one.
+  virtual void InitWindow() = 0;
+  // "click" of a button closes with its result; the base passes everything else on.
+  virtual void Notify(const QString& type, QObject* sender);
+  // The message and prompt dialogs drop their caption and carry a shadow.
+  virtual bool HasShadow() const { return false; }
+  // Dialogs with a shadow get a shape with cut corners, which the shadow follows.
+  void resizeEvent(QResizeEvent* event) override;
+
+  // The control called name in the layout, or DialogError("<Class>::Init").
+  template <class T>
+  T* Require(const char* name) {
+    T* control = form_ ? form_->findChild<T*>(name) : nullptr;
+    if (!control) throw DialogError((GetWindowClassName() + "::Init").toStdString());
+    return control;
+  }
+
+  QWidget* form_ = nullptr;
+  QString text_;
+
+ private:
+  void OnCreate();
+
+  NotifyAdapter* notify_ = nullptr;
+  CWndShadow shadow_;
+};
+
+}  // namespace tw

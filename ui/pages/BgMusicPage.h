@@ -1,0 +1,20 @@
+// The background-music page ("audio-bg-music"): the music file, its level, delay and loop.
+// Window thread only.
+#pragma once
+
+#include "ui/pages/Page.h"
+
+namespace tw {
+
+class BgMusicPage : public Page {
+ public:
+  explicit BgMusicPage(PageContext& context) : Page(context, OperationKind::BgMusic) {}
+
+  // The page option of the tab bar.
+  static constexpr const char* kOptionName = "audio-bg-music";
+
+  QStringList ControlNames() const override;
+  QStringList NotifyNames() const override;
+};
+
+}  // namespace tw

@@ -1,0 +1,137 @@
+#include "ui/pages/ListRows.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPointer>
+#include <QProgressBar>
+#include <QScrollBar>
+
+#include "ui/NotifyAdapter.h"
+#include "ui/Skin.h"
+
+namespace tw {
+
+namespace {
+// Removes the item at index and destroys its row widget at once, so that a message handled
+// right afterwards cannot find the row any more.
+void TakeRow(QListWidget* list, int index) {
+  QPointer<QWidget> row = RowAt(list, index);
+  list->removeItemWidget(list->item(index));
+  delete list->takeItem(index);
+  delete row.data();
+}
+}  // namespace
+
+const std::vector<RowSpec>& RowSpecs() {
+  static const std::vector<RowSpec> specs = {
+      {OperationKind::Cut, "audio-cut-list", "VideoListContainerElement.xml", "exportBtn", "listMenuBtn", "cut-progress"},
+      {OperationKind::Record, "audio-record-list", "RecorderListContainerElement.xml", "recorderCutBtn",
+       "recorderListMenuBtn", ""},
+      {OperationKind::Convert, "audio-convert-list", "ConvertListContainerElement.xml", "convertBtn",
+       "convertListMenuBtn", "convert-progress"},
+      {OperationKind::Merge, "audio-merge-list", "MergeListContainerElement.xml", "", "mergeListMenuBtn", ""},
+      {OperationKind::Speed, "audio-speed-list", "SpeedListContainerElement.xml", "speedBtn", "speedListMenuBtn",
+       "speed-progress"},
+      {OperationKind::Extract, "audio-extract-list", "ExtractListContainerElement.xml", "extractBtn",
+       "extractListMenuBtn", "extract-progress"},
+      {OperationKind::Noise, "audio-noise-list", "NoiseListContainerElement.xml", "noiseBtn", "noiseListMenuBtn",
+       "noise-progress"},
+      {OperationKind::Volume, "audio-volume-list", "VolumeListContainerElement.xml", "volumeBtn", "volumeListMenuBtn",
+       "volume-progress"},
+      {OperationKind::BgMusic, "audio-bg-music-list", "BgMusicListContainerElement.xml", "bgMusicBtn",
+       "bgMusicListMenuBtn", "bg-music-progress"},
+  };
+  return specs;
+}
+
+const RowSpec* FindRowSpec(OperationKind kind) {
+  for (const auto& spec : RowSpecs())
+    if (spec.kind == kind) return &spec;
+  return nullptr;
+}
+
+QStringList RowControlNames(const RowSpec& spec) {
+  QStringList names = {"fileNameLabel", "durationLabel", spec.menuButton};
+  if (*spec.actionButton) names << spec.actionButton;
+  if (*spec.progressName) names << spec.progressName << "progress-label";
+  names << "fileSizeLabel";
+  if (spec.kind == OperationKind::Merge) names << "moveUpBtn" << "moveDownBtn";
+  if (spec.kind == OperationKind::Convert) names << "progress-container" << "errorLabel";
+  return names;
+}
+
+QString RowName(int taskId) { return QStringLiteral("item-%1").arg(taskId); }
+
+QWidget* MakeRow(const RowSpec& spec, int taskId, NotifyAdapter* notify, QString* error) {
+  QWidget* row = Skin::Load(spec.rowLayout, nullptr, error);
+  if (!row) return nullptr;
+  row->setObjectName(RowName(taskId));
+  SetTag(row, taskId);
+  for (const char* name : {spec.actionButton, spec.menuButton, "moveUpBtn", "moveDownBtn"}) {
+    if (QWidget* button = *name ? row->findChild<QWidget*>(name) : nullptr) SetTag(button, taskId);
+  }
+  if (notify) notify->Attach(row);
+  return row;
+}
+
+void AppendRow(QListWidget* list, QWidget* row) {
+  auto* item = new QListWidgetItem(list);
+  item->setSizeHint(QSize(0, row->sizeHint().height()));
+  list->setItemWidget(item, row);
+}
+
+int RowCount(const QListWidget* list) { return list ? list->count() : 0; }
+
+QWidget* RowAt(const QListWidget* list, int index) {
+  if (!list || index < 0 || index >= list->count()) return nullptr;
+  return list->itemWidget(list->item(index));
+}
+
+int RowIndex(const QListWidget* list, int taskId) {
+  const QString name = RowName(taskId);
+  for (int i = 0; i < RowCount(list); ++i) {
+    QWidget* row = RowAt(list, i);
+    if (row && row->objectName() == name) return i;
+  }
+  return -1;
+}
+
+QWidget* FindRow(const QListWidget* list, int taskId) { return RowAt(list, RowIndex(list, taskId)); }
+
+bool RemoveRow(QListWidget* list, int taskId) {
+  const int index = RowIndex(list, taskId);
+  if (index < 0) return false;
+  TakeRow(list, index);
+  return true;
+}
+
+void RemoveAllRows(QListWidget* list) {
+  if (!list) return;
+  while (list->count() > 0) TakeRow(list, list->count() - 1);
+}
+
+void SelectLastRow(QListWidget* list) {
+  if (!list || list->count() == 0) return;
+  list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
+  list->setCurrentRow(list->count() - 1);
+}
+
+void SetRowTexts(QWidget* row, const QString& fileName, const QString& sizeText, const QString& durationText) {
+  if (!row) return;
+  if (auto* l = row->findChild<QLabel*>("fileNameLabel")) {
+    l->setText(fileName);
+    l->setToolTip(fileName);
+  }
+  if (auto* l = row->findChild<QLabel*>("fileSizeLabel")) l->setText(sizeText);
+  if (auto* l = row->findChild<QLabel*>("durationLabel")) l->setText(durationText);
+}
+
+QString PercentText(int percent) { return QStringLiteral("%1%").arg(percent); }
+
+void SetRowProgress(QWidget* row, const char* progressName, int percent) {
+  if (!row) return;
+  if (auto* bar = row->findChild<QProgressBar*>(progressName)) bar->setValue(std::clamp(percent, 0, 100));
+  if (auto* label = row->findChild<QLabel*>("progress-label")) label->setText(PercentText(percent));
+}
+
+}  // namespace tw

@@ -1,0 +1,30 @@
+// The merge page ("audio-merge"): the ordered list joined into one file, with the page's own progress.
+// Window thread only.
+#pragma once
+
+#include "ui/pages/Page.h"
+
+namespace tw {
+
+class MergePage : public Page {
+ public:
+  explicit MergePage(PageContext& context) : Page(context, OperationKind::Merge) {}
+
+  // The page option of the tab bar.
+  static constexpr const char* kOptionName = "audio-merge";
+
+  QStringList ControlNames() const override;
+  QStringList NotifyNames() const override;
+  void OnTaskProgress(const ProgressRecord& progress) override;
+  void OnTaskDone(const FinishRecord& finish) override;
+  void OnTaskFailed(const FailureRecord& failure) override;
+
+  // The sum of the merged files' durations, set when a merge starts.
+  void SetMergeTotal(double seconds) { mergeTotalSeconds_ = seconds; }
+  double MergeTotal() const { return mergeTotalSeconds_; }
+
+ private:
+  double mergeTotalSeconds_ = 0;
+};
+
+}  // namespace tw

@@ -1,0 +1,31 @@
+// The change-speed page ("audio-change-speed"): the preset speeds, the slider speed and the list.
+// Window thread only.
+#pragma once
+
+#include "ui/pages/Page.h"
+
+namespace tw {
+
+class SpeedPage : public Page {
+ public:
+  explicit SpeedPage(PageContext& context) : Page(context, OperationKind::Speed) {}
+
+  // The page option of the tab bar.
+  static constexpr const char* kOptionName = "audio-change-speed";
+
+  QStringList ControlNames() const override;
+  QStringList NotifyNames() const override;
+  // The factor handed to the change-speed command ("1.0" at start).
+  const QString& SpeedText() const { return speedText_; }
+  void SetSpeedText(const QString& text) { speedText_ = text; }
+
+ protected:
+  int ProgressPercent(const ProgressRecord& progress) const override;
+
+ private:
+  QString speedText_ = QStringLiteral("1.0");
+  QString lastPresetSpeed_ = QStringLiteral("1.0");
+  QString sliderSpeed_ = QStringLiteral("1.0");
+};
+
+}  // namespace tw
