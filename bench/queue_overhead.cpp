@@ -4,6 +4,7 @@
 // which goes first from round to round; prints the median wall times and the median of the
 // per-round ratios (goal <= 1.05). Usage: bench_queue_overhead [rounds, default 5]
 #include <fcntl.h>
+#include <glog/logging.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,8 +18,6 @@
 #include <mutex>
 #include <string>
 #include <vector>
-
-#include <glog/logging.h>
 
 #include "app/Messages.h"
 #include "tasks/ConvertQueue.h"
@@ -75,7 +74,9 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
 
 }  // namespace
 
@@ -91,7 +92,8 @@ int main(int argc, char** argv) {
   for (int i = 0; i < files; ++i) {
     const std::string path = (dir / "in" / ("tone-" + std::to_string(i) + ".wav")).string();
     RunBare({"ffmpeg", "-y", "-f", "lavfi", "-i",
-             "sine=frequency=" + std::to_string(300 + 10 * i) + ":sample_rate=44100:duration=1", "-ac", "2", path});
+             "sine=frequency=" + std::to_string(300 + 10 * i) + ":sample_rate=44100:duration=1", "-ac", "2",
+             path});
     tw::FileEntry entry = tw::EntryForPath(path);
     entry.duration = 1;
     ids.push_back(tasks.Add(entry));
@@ -153,8 +155,8 @@ int main(int argc, char** argv) {
     ratios.push_back(q / b);
     std::printf("round %d: bare %.3f s, queue %.3f s, ratio %.3f\n", round + 1, b, q, q / b);
   }
-  std::printf("%d files: bare ffmpeg median %.3f s, queue median %.3f s, median ratio %.3f (goal <= 1.05)\n", files,
-              Median(bare), Median(queued), Median(ratios));
+  std::printf("%d files: bare ffmpeg median %.3f s, queue median %.3f s, median ratio %.3f (goal <= 1.05)\n",
+              files, Median(bare), Median(queued), Median(ratios));
   fs::remove_all(dir);
   return 0;
 }

@@ -1,17 +1,16 @@
 #include "tasks/Commands.h"
 
+#include <glog/logging.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <glog/logging.h>
 
 #include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 #include <initializer_list>
+#include <iterator>
 #include <mutex>
 #include <set>
 
@@ -60,7 +59,9 @@ std::string FillTemplate(std::string_view tmpl, std::initializer_list<std::strin
 }
 
 // A path as the child gets it: one starting with "-" would be read as an option.
-std::string PathArg(const std::string& path) { return !path.empty() && path[0] == '-' ? "./" + path : path; }
+std::string PathArg(const std::string& path) {
+  return !path.empty() && path[0] == '-' ? "./" + path : path;
+}
 
 bool Exists(const std::string& path) {
   struct stat st {};
@@ -68,7 +69,8 @@ bool Exists(const std::string& path) {
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
+  struct stat sa {
+  }, sb{};
   if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
@@ -146,14 +148,16 @@ int ClampedInt(std::string_view text) {
 }  // namespace
 
 std::string LocalTimestamp(std::time_t t) {
-  std::tm local {};
+  std::tm local{};
   localtime_r(&t, &local);
   char text[32];
   std::strftime(text, sizeof(text), "%Y%m%d%H%M%S", &local);
   return text;
 }
 
-int QualityBitRate(int audioQuality) { return audioQuality == 0 ? 128000 : 320000; }
+int QualityBitRate(int audioQuality) {
+  return audioQuality == 0 ? 128000 : 320000;
+}
 
 CommandContext CurrentCommandContext() {
   CommandContext ctx;
@@ -215,24 +219,28 @@ std::string ConvertOptionText(const ConvertOptions& options) {
   return text;
 }
 
-BuiltCommand BuildConvertCommand(const FileEntry& entry, const ConvertOptions& options, const CommandContext& ctx) {
+BuiltCommand BuildConvertCommand(const FileEntry& entry, const ConvertOptions& options,
+                                 const CommandContext& ctx) {
   if (!IsPlainFormat(options.format)) return Refuse(kMsgBadFormat);
   const std::string base = BaseName(entry.fileName);
   // The result replaces an earlier result of the same name, never the file it is made from.
   std::string output = NumberedPath(ctx.outputFolder, base, options.format, 1);
-  for (int n = 2; SameFile(output, entry.fullPath); ++n) output = NumberedPath(ctx.outputFolder, base, options.format, n);
+  for (int n = 2; SameFile(output, entry.fullPath); ++n)
+    output = NumberedPath(ctx.outputFolder, base, options.format, n);
 
   CommandLine cmd;
   cmd.args = {ctx.transcoder, "-y", "-i", PathArg(entry.fullPath)};
   if (options.format == "amr") {
-    cmd.text = FillTemplate("\"%s\" -y -i \"%s\" -ar 8000 -ac 1 -vn \"%s\"", {ctx.transcoder, entry.fullPath, output});
+    cmd.text = FillTemplate("\"%s\" -y -i \"%s\" -ar 8000 -ac 1 -vn \"%s\"",
+                            {ctx.transcoder, entry.fullPath, output});
     cmd.args.insert(cmd.args.end(), {"-ar", "8000", "-ac", "1"});
   } else {
     const std::string optionText = ConvertOptionText(options);
     if (optionText.empty()) {
       cmd.text = FillTemplate("\"%s\" -y -i \"%s\" -vn \"%s\"", {ctx.transcoder, entry.fullPath, output});
     } else {
-      cmd.text = FillTemplate("\"%s\" -y -i \"%s\" %s -vn \"%s\"", {ctx.transcoder, entry.fullPath, optionText, output});
+      cmd.text = FillTemplate("\"%s\" -y -i \"%s\" %s -vn \"%s\"",
+                              {ctx.transcoder, entry.fullPath, optionText, output});
       for (std::string& word : SplitText(optionText, " ")) cmd.args.push_back(std::move(word));
     }
   }
@@ -265,9 +273,9 @@ BuiltCommand BuildMergeCommand(const std::vector<FileEntry>& entries, const std:
   const std::string graph = labels + "concat=n=" + count + ":v=0:a=1 [a]";
   cmd.args.insert(cmd.args.end(), {"-filter_complex", graph, "-map", "[a]"});
   if (format == "mp3") {
-    cmd.text = FillTemplate(
-        "\"%s\" %s -filter_complex \"%sconcat=n=%s:v=0:a=1 [a]\" -map \"[a]\" -ab %d \"%s\"",
-        {ctx.transcoder, inputText, labels, count, std::to_string(ctx.bitRate), output});
+    cmd.text =
+        FillTemplate("\"%s\" %s -filter_complex \"%sconcat=n=%s:v=0:a=1 [a]\" -map \"[a]\" -ab %d \"%s\"",
+                     {ctx.transcoder, inputText, labels, count, std::to_string(ctx.bitRate), output});
     cmd.args.insert(cmd.args.end(), {"-ab", std::to_string(ctx.bitRate)});
   } else {
     cmd.text = FillTemplate("\"%s\" %s -filter_complex \"%sconcat=n=%s:v=0:a=1 [a]\" -map \"[a]\" \"%s\"",
@@ -281,7 +289,8 @@ BuiltCommand BuildMergeCommand(const std::vector<FileEntry>& entries, const std:
 
 // ---- Change speed -----------------------------------------------------------------------
 
-BuiltCommand BuildSpeedCommand(const FileEntry& entry, const std::string& speedText, const CommandContext& ctx) {
+BuiltCommand BuildSpeedCommand(const FileEntry& entry, const std::string& speedText,
+                               const CommandContext& ctx) {
   const std::string speed = speedText.empty() ? "1.0" : speedText;
   // The text goes into a filter graph: a number only, nothing that could add filters.
   if (!IsSpeedNumber(speed)) return Refuse(kMsgBadSpeed);
@@ -361,15 +370,18 @@ std::string VolumeFilter(const VolumeOptions& options, double inputDurationSec) 
   const std::string f = factor;
   const auto n = [](int v) { return std::to_string(v); };
   if (options.fadeIn && options.fadeOut) {
-    return "[0:a]afade=t=in:st=" + n(inStart) + ":d=" + n(inDuration) + "[a1];[a1]afade=t=out:st=" + n(outStart) +
-           ":d=" + n(outDuration) + "[a2];[a2]volume=" + f;
+    return "[0:a]afade=t=in:st=" + n(inStart) + ":d=" + n(inDuration) +
+           "[a1];[a1]afade=t=out:st=" + n(outStart) + ":d=" + n(outDuration) + "[a2];[a2]volume=" + f;
   }
-  if (options.fadeIn) return "[0:a]afade=t=in:st=" + n(inStart) + ":d=" + n(inDuration) + "[a1];[a1]volume=" + f;
-  if (options.fadeOut) return "[0:a]afade=t=out:st=" + n(outStart) + ":d=" + n(outDuration) + "[a1];[a1]volume=" + f;
+  if (options.fadeIn)
+    return "[0:a]afade=t=in:st=" + n(inStart) + ":d=" + n(inDuration) + "[a1];[a1]volume=" + f;
+  if (options.fadeOut)
+    return "[0:a]afade=t=out:st=" + n(outStart) + ":d=" + n(outDuration) + "[a1];[a1]volume=" + f;
   return "volume=" + f;
 }
 
-BuiltCommand BuildVolumeCommand(const FileEntry& entry, const VolumeOptions& options, const CommandContext& ctx) {
+BuiltCommand BuildVolumeCommand(const FileEntry& entry, const VolumeOptions& options,
+                                const CommandContext& ctx) {
   if (std::string refusal = CheckVolumeOptions(options); !refusal.empty()) return Refuse(refusal);
   const std::string ext = Extension(entry.fileName);
   if (!ext.empty() && !IsPlainFormat(ext)) return Refuse(kMsgBadFormat);
@@ -379,7 +391,8 @@ BuiltCommand BuildVolumeCommand(const FileEntry& entry, const VolumeOptions& opt
     if (duration < 0) duration = entry.duration;
   }
   const std::string filter = VolumeFilter(options, duration);
-  const std::string output = FreeOutputPath(ctx, BaseName(entry.fileName) + "-声音调整-" + ctx.timestamp, ext);
+  const std::string output =
+      FreeOutputPath(ctx, BaseName(entry.fileName) + "-声音调整-" + ctx.timestamp, ext);
   CommandLine cmd;
   cmd.args = {ctx.transcoder, "-i", PathArg(entry.fullPath), "-filter:a", filter};
   if (Lower(ext) == "mp3") {
@@ -387,7 +400,8 @@ BuiltCommand BuildVolumeCommand(const FileEntry& entry, const VolumeOptions& opt
                             {ctx.transcoder, entry.fullPath, filter, std::to_string(ctx.bitRate), output});
     cmd.args.insert(cmd.args.end(), {"-ab", std::to_string(ctx.bitRate)});
   } else {
-    cmd.text = FillTemplate("\"%s\" -i \"%s\" -filter:a \"%s\" -vn \"%s\"", {ctx.transcoder, entry.fullPath, filter, output});
+    cmd.text = FillTemplate("\"%s\" -i \"%s\" -filter:a \"%s\" -vn \"%s\"",
+                            {ctx.transcoder, entry.fullPath, filter, output});
   }
   cmd.args.insert(cmd.args.end(), {"-vn", PathArg(output)});
   return Finish(output, std::move(cmd));
@@ -395,7 +409,8 @@ BuiltCommand BuildVolumeCommand(const FileEntry& entry, const VolumeOptions& opt
 
 // ---- Background music -------------------------------------------------------------------
 
-BuiltCommand BuildBgMusicCommand(const FileEntry& entry, const BgMusicOptions& options, const CommandContext& ctx) {
+BuiltCommand BuildBgMusicCommand(const FileEntry& entry, const BgMusicOptions& options,
+                                 const CommandContext& ctx) {
   if (options.musicPath.empty()) return Refuse(kMsgBgMusicNoFile);
   if (!IsDigits(options.startPos)) return Refuse(kMsgBgMusicStartDigits);
   const std::string ext = Extension(entry.fileName);
@@ -403,7 +418,8 @@ BuiltCommand BuildBgMusicCommand(const FileEntry& entry, const BgMusicOptions& o
   const long long delayMs = std::min<long long>(LeadingInt(options.startPos) * 1000, INT_MAX);
   const std::string delay = std::to_string(delayMs);
   const std::string level = std::to_string(options.levelDb);
-  const std::string output = FreeOutputPath(ctx, BaseName(entry.fileName) + "-背景音乐-" + ctx.timestamp, ext);
+  const std::string output =
+      FreeOutputPath(ctx, BaseName(entry.fileName) + "-背景音乐-" + ctx.timestamp, ext);
   CommandLine cmd;
   cmd.args = {ctx.transcoder, "-i", PathArg(entry.fullPath)};
   std::string graph;
@@ -416,13 +432,15 @@ BuiltCommand BuildBgMusicCommand(const FileEntry& entry, const BgMusicOptions& o
         {ctx.transcoder, entry.fullPath, options.musicPath, level, delay, delay, output});
     cmd.args.insert(cmd.args.end(), {"-stream_loop", "-1"});
   } else {
-    graph = "[1]volume=" + level + "dB[a1],[a1]adelay=" + delay + "|" + delay + "[b],[0][b]amix=inputs=2:duration=first";
+    graph = "[1]volume=" + level + "dB[a1],[a1]adelay=" + delay + "|" + delay +
+            "[b],[0][b]amix=inputs=2:duration=first";
     cmd.text = FillTemplate(
         "\"%s\" -i \"%s\" -i \"%s\" -filter_complex "
         "\"[1]volume=%ddB[a1],[a1]adelay=%d|%d[b],[0][b]amix=inputs=2:duration=first\" -vn \"%s\"",
         {ctx.transcoder, entry.fullPath, options.musicPath, level, delay, delay, output});
   }
-  cmd.args.insert(cmd.args.end(), {"-i", PathArg(options.musicPath), "-filter_complex", graph, "-vn", PathArg(output)});
+  cmd.args.insert(cmd.args.end(),
+                  {"-i", PathArg(options.musicPath), "-filter_complex", graph, "-vn", PathArg(output)});
   return Finish(output, std::move(cmd));
 }
 
@@ -431,12 +449,14 @@ BuiltCommand BuildBgMusicCommand(const FileEntry& entry, const BgMusicOptions& o
 std::string CutExtension(std::string_view sourceFileName) {
   if (sourceFileName.find('.') == std::string_view::npos) return "mp3";
   const std::string ext = Lower(Extension(sourceFileName));
-  if (ext.empty() || ext == "3gpp" || ext == "ape" || ext == "amr" || ext == "awb" || IsVideoExtension(ext)) return "mp3";
+  if (ext.empty() || ext == "3gpp" || ext == "ape" || ext == "amr" || ext == "awb" || IsVideoExtension(ext))
+    return "mp3";
   return IsPlainFormat(ext) ? ext : "mp3";
 }
 
 std::string CutOutputPath(std::string_view sourceFileName, const CommandContext& ctx) {
-  return FreeOutputPath(ctx, BaseName(sourceFileName) + "-剪辑-" + ctx.timestamp, CutExtension(sourceFileName));
+  return FreeOutputPath(ctx, BaseName(sourceFileName) + "-剪辑-" + ctx.timestamp,
+                        CutExtension(sourceFileName));
 }
 
 FileEntry MakeCutEntry(const FileEntry& source, double startSec, double endSec, const CommandContext& ctx) {
@@ -459,8 +479,8 @@ BuiltCommand BuildCutCommand(const FileEntry& cutEntry, const CommandContext& ct
   CommandLine cmd;
   cmd.text = FillTemplate("\"%s\" -y -i \"%s\" -ss %s -to %s -ab %d -vn \"%s\"",
                           {ctx.transcoder, cutEntry.sourcePath, start, end, bitRate, cutEntry.fullPath});
-  cmd.args = {ctx.transcoder, "-y", "-i", PathArg(cutEntry.sourcePath), "-ss", start, "-to", end,
-              "-ab", bitRate, "-vn", PathArg(cutEntry.fullPath)};
+  cmd.args = {ctx.transcoder, "-y",    "-i",  PathArg(cutEntry.sourcePath), "-ss", start, "-to", end,
+              "-ab",          bitRate, "-vn", PathArg(cutEntry.fullPath)};
   return Finish(cutEntry.fullPath, std::move(cmd));
 }
 
@@ -477,8 +497,8 @@ bool CanWriteFormat(const std::string& format) {
 }
 
 std::vector<std::string> WritableAudioFormats() {
-  static const char* const kCandidates[] = {"mp3", "wav", "aac", "m4a", "flac", "ogg", "opus",
-                                            "wma", "ac3", "aiff", "mp2", "wv",  "amr"};
+  static const char* const kCandidates[] = {"mp3", "wav", "aac",  "m4a", "flac", "ogg", "opus",
+                                            "wma", "ac3", "aiff", "mp2", "wv",   "amr"};
   std::vector<std::string> formats;
   for (const char* format : kCandidates) {
     if (CanWriteFormat(format)) formats.emplace_back(format);

@@ -86,7 +86,8 @@ struct ConvertOptions {
 std::string ConvertOptionText(const ConvertOptions& options);
 // base + "." + format, with "-y": a second conversion replaces the first result, but never the
 // input itself (then "-2" ... is added).
-BuiltCommand BuildConvertCommand(const FileEntry& entry, const ConvertOptions& options, const CommandContext& ctx);
+BuiltCommand BuildConvertCommand(const FileEntry& entry, const ConvertOptions& options,
+                                 const CommandContext& ctx);
 
 // ---- Merge ------------------------------------------------------------------------------
 // The entries in list order. Task id of the run: kMergeTaskId.
@@ -95,7 +96,8 @@ BuiltCommand BuildMergeCommand(const std::vector<FileEntry>& entries, const std:
 
 // ---- Change speed -----------------------------------------------------------------------
 // speedText: "0.5" ... "2.0" or the slider's "%.2f" text; "" means "1.0".
-BuiltCommand BuildSpeedCommand(const FileEntry& entry, const std::string& speedText, const CommandContext& ctx);
+BuiltCommand BuildSpeedCommand(const FileEntry& entry, const std::string& speedText,
+                               const CommandContext& ctx);
 
 // ---- Extract ----------------------------------------------------------------------------
 // extractType 0 takes a video's sound track; 1 (and every audio input) keeps left minus right.
@@ -116,7 +118,8 @@ std::string CheckVolumeOptions(const VolumeOptions& options);
 // The -filter:a text; inputDurationSec is used only for a fade-out start of 0.
 std::string VolumeFilter(const VolumeOptions& options, double inputDurationSec);
 // Probes the input's duration when a fade-out starts at 0.
-BuiltCommand BuildVolumeCommand(const FileEntry& entry, const VolumeOptions& options, const CommandContext& ctx);
+BuiltCommand BuildVolumeCommand(const FileEntry& entry, const VolumeOptions& options,
+                                const CommandContext& ctx);
 
 // ---- Background music -------------------------------------------------------------------
 struct BgMusicOptions {
@@ -125,7 +128,8 @@ struct BgMusicOptions {
   std::string startPos;   // "bg-music-start-pos": whole seconds, "" means 0
   bool loop = false;      // "bg-music-loop"
 };
-BuiltCommand BuildBgMusicCommand(const FileEntry& entry, const BgMusicOptions& options, const CommandContext& ctx);
+BuiltCommand BuildBgMusicCommand(const FileEntry& entry, const BgMusicOptions& options,
+                                 const CommandContext& ctx);
 
 // ---- Cut --------------------------------------------------------------------------------
 // The cut result's extension: the source's, lower-cased, or "mp3" for none, "3gpp", "ape",

@@ -48,11 +48,19 @@ std::string ConvertQueue::EnqueueAll(const std::vector<int>& rowIds) {
   {
     std::lock_guard<std::mutex> hold(queueLock);
     for (int id : rowIds) {
-      if (std::find(idleTaskList.begin(), idleTaskList.end(), id) == idleTaskList.end()) idleTaskList.push_back(id);
+      if (std::find(idleTaskList.begin(), idleTaskList.end(), id) == idleTaskList.end())
+        idleTaskList.push_back(id);
     }
   }
   queueWake.notify_one();
   return "";
+}
+
+bool ConvertQueue::Forget(int taskId) {
+  std::lock_guard<std::mutex> hold(queueLock);
+  const size_t before = idleTaskList.size();
+  idleTaskList.remove(taskId);
+  return idleTaskList.size() != before;
 }
 
 CompletionResult ConvertQueue::Complete(int taskId, bool success) {
@@ -125,10 +133,15 @@ void ConvertQueue::ConvertWorker() {
 
 bool ConvertQueue::StartTask(int taskId) {
   const FileEntry entry = tasks_.Lookup(taskId);
-  if (sink_) PostRecord<RowRequestRecord>(sink_, WM_CONVERT_ROW_REQUEST, taskId, RowRequestRecord::Action::ShowProgress);
+  if (sink_)
+    PostRecord<RowRequestRecord>(sink_, WM_CONVERT_ROW_REQUEST, taskId,
+                                 RowRequestRecord::Action::ShowProgress);
   const ConvertOptions options = Options();
-  const BuiltCommand built = BuildConvertCommand(entry, options, context_ ? context_() : CurrentCommandContext());
-  if (sink_) PostRecord<RowRequestRecord>(sink_, WM_CONVERT_ROW_REQUEST, taskId, RowRequestRecord::Action::ResetProgress);
+  const BuiltCommand built =
+      BuildConvertCommand(entry, options, context_ ? context_() : CurrentCommandContext());
+  if (sink_)
+    PostRecord<RowRequestRecord>(sink_, WM_CONVERT_ROW_REQUEST, taskId,
+                                 RowRequestRecord::Action::ResetProgress);
   if (!built.ok) {
     LOG(ERROR) << "convert task " << taskId << " not started: " << built.message;
     return false;

@@ -78,6 +78,9 @@ class ConvertQueue {
   // "all-convert-btn": rowIds in list order. Empty → kMsgConvertNoFiles and nothing is
   // queued; otherwise "" and each id not already waiting is queued (a running one again).
   std::string EnqueueAll(const std::vector<int>& rowIds);
+  // A row removed from the list: its waiting occurrences leave the queue (a running one
+  // finishes). True when one was waiting.
+  bool Forget(int taskId);
   // WM_TASK_DONE / WM_TASK_FAILED of kind Convert: release the running task, wake the worker.
   CompletionResult Complete(int taskId, bool success);
   // Complete for a task message of kind Convert; nothing for other messages.

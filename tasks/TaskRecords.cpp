@@ -4,7 +4,9 @@
 
 namespace tw {
 
-std::string RowName(int taskId) { return "item-" + std::to_string(taskId); }
+std::string RowName(int taskId) {
+  return "item-" + std::to_string(taskId);
+}
 
 FileEntry EntryForPath(const std::string& fullPath) {
   FileEntry entry;
@@ -51,7 +53,9 @@ bool TaskMap::Find(int taskId, FileEntry* out) const {
   return true;
 }
 
-bool TaskMap::Contains(int taskId) const { return Find(taskId, nullptr); }
+bool TaskMap::Contains(int taskId) const {
+  return Find(taskId, nullptr);
+}
 
 void TaskMap::Remove(int taskId) {
   std::lock_guard<std::mutex> hold(lock_);

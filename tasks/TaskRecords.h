@@ -16,9 +16,9 @@ inline constexpr int kMergeTaskId = -1;
 
 // One row of a page list. Texts are UTF-8; folders use "/".
 struct FileEntry {
-  std::string fileName;  // name with extension, no folder
-  std::string filePath;  // folder; ends with "/" for files added by a page's file dialog
-  std::string fullPath;  // folder, one "/", fileName
+  std::string fileName;   // name with extension, no folder
+  std::string filePath;   // folder; ends with "/" for files added by a page's file dialog
+  std::string fullPath;   // folder, one "/", fileName
   std::int64_t size = 0;  // bytes, read when the file is added
   double duration = 0;    // seconds (ProbeDuration); > 0 for an accepted file
   // Cut entries only: the chosen stretch in seconds and the file it is cut from.

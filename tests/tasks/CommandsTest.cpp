@@ -1,7 +1,4 @@
-#include "tasks/Commands.h"
-
 #include <gtest/gtest.h>
-
 #include <stdlib.h>
 
 #include <filesystem>
@@ -11,6 +8,7 @@
 #include "app/MediaHelpers.h"
 #include "app/Messages.h"
 #include "app/SettingsFile.h"
+#include "tasks/Commands.h"
 #include "tests/support/QueueSink.h"
 #include "tests/support/TestMedia.h"
 
@@ -70,30 +68,47 @@ std::vector<TemplateCase> TemplateCases() {
   const std::string F = kFfmpeg;
   std::vector<TemplateCase> cases;
 
-  cases.push_back({"convert unchanged", BuildConvertCommand(Entry("/music/song.flac"), {"mp3", 0, 0, 0}, ctx),
+  cases.push_back({"convert unchanged",
+                   BuildConvertCommand(Entry("/music/song.flac"), {"mp3", 0, 0, 0}, ctx),
                    "\"" + F + "\" -y -i \"/music/song.flac\" -vn \"/out/song.mp3\"",
-                   {F, "-y", "-i", "/music/song.flac", "-vn", "/out/song.mp3"}, "/out/song.mp3"});
-  cases.push_back({"convert options", BuildConvertCommand(Entry("/music/song.flac"), {"ogg", 1, 2, 2}, ctx),
-                   "\"" + F + "\" -y -i \"/music/song.flac\"  -ac 2 -ar 44100 -ab 128000 -vn \"/out/song.ogg\"",
-                   {F, "-y", "-i", "/music/song.flac", "-ac", "2", "-ar", "44100", "-ab", "128000", "-vn",
-                    "/out/song.ogg"},
-                   "/out/song.ogg"});
-  cases.push_back({"convert one option", BuildConvertCommand(Entry("/music/song.flac"), {"wav", 0, 9, 0}, ctx),
+                   {F, "-y", "-i", "/music/song.flac", "-vn", "/out/song.mp3"},
+                   "/out/song.mp3"});
+  cases.push_back(
+      {"convert options",
+       BuildConvertCommand(Entry("/music/song.flac"), {"ogg", 1, 2, 2}, ctx),
+       "\"" + F + "\" -y -i \"/music/song.flac\"  -ac 2 -ar 44100 -ab 128000 -vn \"/out/song.ogg\"",
+       {F, "-y", "-i", "/music/song.flac", "-ac", "2", "-ar", "44100", "-ab", "128000", "-vn",
+        "/out/song.ogg"},
+       "/out/song.ogg"});
+  cases.push_back({"convert one option",
+                   BuildConvertCommand(Entry("/music/song.flac"), {"wav", 0, 9, 0}, ctx),
                    "\"" + F + "\" -y -i \"/music/song.flac\"  -ar 8000 -vn \"/out/song.wav\"",
-                   {F, "-y", "-i", "/music/song.flac", "-ar", "8000", "-vn", "/out/song.wav"}, "/out/song.wav"});
-  cases.push_back({"convert amr", BuildConvertCommand(Entry("/music/song.flac"), {"amr", 1, 2, 1}, ctx),
+                   {F, "-y", "-i", "/music/song.flac", "-ar", "8000", "-vn", "/out/song.wav"},
+                   "/out/song.wav"});
+  cases.push_back({"convert amr",
+                   BuildConvertCommand(Entry("/music/song.flac"), {"amr", 1, 2, 1}, ctx),
                    "\"" + F + "\" -y -i \"/music/song.flac\" -ar 8000 -ac 1 -vn \"/out/song.amr\"",
                    {F, "-y", "-i", "/music/song.flac", "-ar", "8000", "-ac", "1", "-vn", "/out/song.amr"},
                    "/out/song.amr"});
-  cases.push_back({"convert AMR is not amr", BuildConvertCommand(Entry("/music/song.flac"), {"AMR", 2, 0, 0}, ctx),
+  cases.push_back({"convert AMR is not amr",
+                   BuildConvertCommand(Entry("/music/song.flac"), {"AMR", 2, 0, 0}, ctx),
                    "\"" + F + "\" -y -i \"/music/song.flac\"  -ac 1 -vn \"/out/song.AMR\"",
-                   {F, "-y", "-i", "/music/song.flac", "-ac", "1", "-vn", "/out/song.AMR"}, "/out/song.AMR"});
-  cases.push_back({"convert several dots", BuildConvertCommand(Entry("/m/a.b.c.wav"), {"mp3", 0, 0, 0}, ctx),
+                   {F, "-y", "-i", "/music/song.flac", "-ac", "1", "-vn", "/out/song.AMR"},
+                   "/out/song.AMR"});
+  cases.push_back({"convert name with conversions",
+                   BuildConvertCommand(Entry("/m/100%s %d.wav"), {"mp3", 0, 0, 0}, ctx),
+                   "\"" + F + "\" -y -i \"/m/100%s %d.wav\" -vn \"/out/100%s %d.mp3\"",
+                   {F, "-y", "-i", "/m/100%s %d.wav", "-vn", "/out/100%s %d.mp3"},
+                   "/out/100%s %d.mp3"});
+  cases.push_back({"convert several dots",
+                   BuildConvertCommand(Entry("/m/a.b.c.wav"), {"mp3", 0, 0, 0}, ctx),
                    "\"" + F + "\" -y -i \"/m/a.b.c.wav\" -vn \"/out/a.b.c.mp3\"",
-                   {F, "-y", "-i", "/m/a.b.c.wav", "-vn", "/out/a.b.c.mp3"}, "/out/a.b.c.mp3"});
+                   {F, "-y", "-i", "/m/a.b.c.wav", "-vn", "/out/a.b.c.mp3"},
+                   "/out/a.b.c.mp3"});
 
   const std::vector<FileEntry> three = {Entry("/m/a.mp3", 60), Entry("/m/b.wav", 40), Entry("/m/c.flac", 5)};
-  cases.push_back({"merge mp3", BuildMergeCommand(three, "mp3", ctx),
+  cases.push_back({"merge mp3",
+                   BuildMergeCommand(three, "mp3", ctx),
                    "\"" + F +
                        "\"  -i \"/m/a.mp3\" -i \"/m/b.wav\" -i \"/m/c.flac\" -filter_complex "
                        "\"[0:a][1:a][2:a]concat=n=3:v=0:a=1 [a]\" -map \"[a]\" -ab 128000 \"/out/合并-" +
@@ -102,56 +117,69 @@ std::vector<TemplateCase> TemplateCases() {
                     "[0:a][1:a][2:a]concat=n=3:v=0:a=1 [a]", "-map", "[a]", "-ab", "128000",
                     "/out/合并-" + std::string(kStamp) + ".mp3"},
                    "/out/合并-" + std::string(kStamp) + ".mp3"});
-  cases.push_back({"merge wav", BuildMergeCommand({three[0], three[1]}, "wav", ctx),
-                   "\"" + F +
-                       "\"  -i \"/m/a.mp3\" -i \"/m/b.wav\" -filter_complex \"[0:a][1:a]concat=n=2:v=0:a=1 [a]\" "
-                       "-map \"[a]\" \"/out/合并-" +
-                       kStamp + ".wav\"",
-                   {F, "-i", "/m/a.mp3", "-i", "/m/b.wav", "-filter_complex", "[0:a][1:a]concat=n=2:v=0:a=1 [a]",
-                    "-map", "[a]", "/out/合并-" + std::string(kStamp) + ".wav"},
-                   "/out/合并-" + std::string(kStamp) + ".wav"});
+  cases.push_back(
+      {"merge wav",
+       BuildMergeCommand({three[0], three[1]}, "wav", ctx),
+       "\"" + F +
+           "\"  -i \"/m/a.mp3\" -i \"/m/b.wav\" -filter_complex \"[0:a][1:a]concat=n=2:v=0:a=1 [a]\" "
+           "-map \"[a]\" \"/out/合并-" +
+           kStamp + ".wav\"",
+       {F, "-i", "/m/a.mp3", "-i", "/m/b.wav", "-filter_complex", "[0:a][1:a]concat=n=2:v=0:a=1 [a]", "-map",
+        "[a]", "/out/合并-" + std::string(kStamp) + ".wav"},
+       "/out/合并-" + std::string(kStamp) + ".wav"});
 
-  cases.push_back({"speed mp3", BuildSpeedCommand(Entry("/m/a.mp3"), "1.25", ctx320),
-                   "\"" + F + "\" -i \"/m/a.mp3\" -filter:a \"atempo=1.25\" -ab 320000 -vn \"/out/a-变速-" + kStamp +
-                       ".mp3\"",
+  cases.push_back({"speed mp3",
+                   BuildSpeedCommand(Entry("/m/a.mp3"), "1.25", ctx320),
+                   "\"" + F + "\" -i \"/m/a.mp3\" -filter:a \"atempo=1.25\" -ab 320000 -vn \"/out/a-变速-" +
+                       kStamp + ".mp3\"",
                    {F, "-i", "/m/a.mp3", "-filter:a", "atempo=1.25", "-ab", "320000", "-vn",
                     "/out/a-变速-" + std::string(kStamp) + ".mp3"},
                    "/out/a-变速-" + std::string(kStamp) + ".mp3"});
-  cases.push_back({"speed wav", BuildSpeedCommand(Entry("/m/a.wav"), "1.25", ctx320),
-                   "\"" + F + "\" -i \"/m/a.wav\" -filter:a \"atempo=1.25\" -vn \"/out/a-变速-" + kStamp + ".wav\"",
-                   {F, "-i", "/m/a.wav", "-filter:a", "atempo=1.25", "-vn",
-                    "/out/a-变速-" + std::string(kStamp) + ".wav"},
-                   "/out/a-变速-" + std::string(kStamp) + ".wav"});
-  cases.push_back({"speed MP3 upper case, nothing chosen", BuildSpeedCommand(Entry("/m/A.MP3"), "", ctx),
-                   "\"" + F + "\" -i \"/m/A.MP3\" -filter:a \"atempo=1.0\" -ab 128000 -vn \"/out/A-变速-" + kStamp +
-                       ".MP3\"",
+  cases.push_back(
+      {"speed wav",
+       BuildSpeedCommand(Entry("/m/a.wav"), "1.25", ctx320),
+       "\"" + F + "\" -i \"/m/a.wav\" -filter:a \"atempo=1.25\" -vn \"/out/a-变速-" + kStamp + ".wav\"",
+       {F, "-i", "/m/a.wav", "-filter:a", "atempo=1.25", "-vn",
+        "/out/a-变速-" + std::string(kStamp) + ".wav"},
+       "/out/a-变速-" + std::string(kStamp) + ".wav"});
+  cases.push_back({"speed MP3 upper case, nothing chosen",
+                   BuildSpeedCommand(Entry("/m/A.MP3"), "", ctx),
+                   "\"" + F + "\" -i \"/m/A.MP3\" -filter:a \"atempo=1.0\" -ab 128000 -vn \"/out/A-变速-" +
+                       kStamp + ".MP3\"",
                    {F, "-i", "/m/A.MP3", "-filter:a", "atempo=1.0", "-ab", "128000", "-vn",
                     "/out/A-变速-" + std::string(kStamp) + ".MP3"},
                    "/out/A-变速-" + std::string(kStamp) + ".MP3"});
 
   const std::string pan = "pan=stereo|c0=c0|c1=-1*c1";
-  cases.push_back({"extract video type 0", BuildExtractCommand(Entry("/v/clip.mp4"), "mp3", 0, ctx),
+  cases.push_back({"extract video type 0",
+                   BuildExtractCommand(Entry("/v/clip.mp4"), "mp3", 0, ctx),
                    "\"" + F + "\" -i \"/v/clip.mp4\" -vn \"/out/clip-提取-" + kStamp + ".mp3\"",
                    {F, "-i", "/v/clip.mp4", "-vn", "/out/clip-提取-" + std::string(kStamp) + ".mp3"},
                    "/out/clip-提取-" + std::string(kStamp) + ".mp3"});
-  cases.push_back({"extract video type 1", BuildExtractCommand(Entry("/v/clip.MKV"), "wav", 1, ctx),
-                   "\"" + F + "\" -i \"/v/clip.MKV\"  -af pan=\"stereo|c0=c0|c1=-1*c1\" -ac 1 \"/out/clip-提取-" +
-                       kStamp + ".wav\"",
-                   {F, "-i", "/v/clip.MKV", "-af", pan, "-ac", "1", "/out/clip-提取-" + std::string(kStamp) + ".wav"},
-                   "/out/clip-提取-" + std::string(kStamp) + ".wav"});
-  cases.push_back({"extract audio type 0", BuildExtractCommand(Entry("/m/song.mp3"), "mp3", 0, ctx),
-                   "\"" + F + "\" -i \"/m/song.mp3\"  -af pan=\"stereo|c0=c0|c1=-1*c1\" -ac 1 \"/out/song-提取-" +
-                       kStamp + ".mp3\"",
-                   {F, "-i", "/m/song.mp3", "-af", pan, "-ac", "1", "/out/song-提取-" + std::string(kStamp) + ".mp3"},
-                   "/out/song-提取-" + std::string(kStamp) + ".mp3"});
+  cases.push_back(
+      {"extract video type 1",
+       BuildExtractCommand(Entry("/v/clip.MKV"), "wav", 1, ctx),
+       "\"" + F + "\" -i \"/v/clip.MKV\"  -af pan=\"stereo|c0=c0|c1=-1*c1\" -ac 1 \"/out/clip-提取-" +
+           kStamp + ".wav\"",
+       {F, "-i", "/v/clip.MKV", "-af", pan, "-ac", "1", "/out/clip-提取-" + std::string(kStamp) + ".wav"},
+       "/out/clip-提取-" + std::string(kStamp) + ".wav"});
+  cases.push_back(
+      {"extract audio type 0",
+       BuildExtractCommand(Entry("/m/song.mp3"), "mp3", 0, ctx),
+       "\"" + F + "\" -i \"/m/song.mp3\"  -af pan=\"stereo|c0=c0|c1=-1*c1\" -ac 1 \"/out/song-提取-" +
+           kStamp + ".mp3\"",
+       {F, "-i", "/m/song.mp3", "-af", pan, "-ac", "1", "/out/song-提取-" + std::string(kStamp) + ".mp3"},
+       "/out/song-提取-" + std::string(kStamp) + ".mp3"});
 
   VolumeOptions louder;
   louder.factor = 1.5f;
-  cases.push_back({"volume wav", BuildVolumeCommand(Entry("/m/a.wav"), louder, ctx),
-                   "\"" + F + "\" -i \"/m/a.wav\" -filter:a \"volume=1.50\" -vn \"/out/a-声音调整-" + kStamp + ".wav\"",
-                   {F, "-i", "/m/a.wav", "-filter:a", "volume=1.50", "-vn",
-                    "/out/a-声音调整-" + std::string(kStamp) + ".wav"},
-                   "/out/a-声音调整-" + std::string(kStamp) + ".wav"});
+  cases.push_back(
+      {"volume wav",
+       BuildVolumeCommand(Entry("/m/a.wav"), louder, ctx),
+       "\"" + F + "\" -i \"/m/a.wav\" -filter:a \"volume=1.50\" -vn \"/out/a-声音调整-" + kStamp + ".wav\"",
+       {F, "-i", "/m/a.wav", "-filter:a", "volume=1.50", "-vn",
+        "/out/a-声音调整-" + std::string(kStamp) + ".wav"},
+       "/out/a-声音调整-" + std::string(kStamp) + ".wav"});
   VolumeOptions fades;
   fades.factor = 0.5f;
   fades.fadeIn = true;
@@ -161,9 +189,10 @@ std::vector<TemplateCase> TemplateCases() {
   fades.fadeOutStart = "10";
   fades.fadeOutDuration = "5";
   const std::string fadeFilter = "[0:a]afade=t=in:st=0:d=3[a1];[a1]afade=t=out:st=10:d=5[a2];[a2]volume=0.50";
-  cases.push_back({"volume mp3 with fades", BuildVolumeCommand(Entry("/m/a.mp3"), fades, ctx),
-                   "\"" + F + "\" -i \"/m/a.mp3\" -filter:a \"" + fadeFilter + "\" -ab 128000 -vn \"/out/a-声音调整-" +
-                       kStamp + ".mp3\"",
+  cases.push_back({"volume mp3 with fades",
+                   BuildVolumeCommand(Entry("/m/a.mp3"), fades, ctx),
+                   "\"" + F + "\" -i \"/m/a.mp3\" -filter:a \"" + fadeFilter +
+                       "\" -ab 128000 -vn \"/out/a-声音调整-" + kStamp + ".mp3\"",
                    {F, "-i", "/m/a.mp3", "-filter:a", fadeFilter, "-ab", "128000", "-vn",
                     "/out/a-声音调整-" + std::string(kStamp) + ".mp3"},
                    "/out/a-声音调整-" + std::string(kStamp) + ".mp3"});
@@ -171,15 +200,18 @@ std::vector<TemplateCase> TemplateCases() {
   BgMusicOptions loop{"/m/music.mp3", -6, "3", true};
   const std::string loopGraph =
       "[1:a]volume=-6dB[a1],[a1]adelay=3000|3000[b],[0:a][b]amix=inputs=2:duration=first";
-  cases.push_back({"music looped", BuildBgMusicCommand(Entry("/m/voice.wav"), loop, ctx),
-                   "\"" + F + "\" -i \"/m/voice.wav\" -stream_loop -1 -i \"/m/music.mp3\" -filter_complex \"" +
+  cases.push_back({"music looped",
+                   BuildBgMusicCommand(Entry("/m/voice.wav"), loop, ctx),
+                   "\"" + F +
+                       "\" -i \"/m/voice.wav\" -stream_loop -1 -i \"/m/music.mp3\" -filter_complex \"" +
                        loopGraph + "\" -vn \"/out/voice-背景音乐-" + kStamp + ".wav\"",
-                   {F, "-i", "/m/voice.wav", "-stream_loop", "-1", "-i", "/m/music.mp3", "-filter_complex", loopGraph,
-                    "-vn", "/out/voice-背景音乐-" + std::string(kStamp) + ".wav"},
+                   {F, "-i", "/m/voice.wav", "-stream_loop", "-1", "-i", "/m/music.mp3", "-filter_complex",
+                    loopGraph, "-vn", "/out/voice-背景音乐-" + std::string(kStamp) + ".wav"},
                    "/out/voice-背景音乐-" + std::string(kStamp) + ".wav"});
   BgMusicOptions once{"/m/music.mp3", 5, "", false};
   const std::string onceGraph = "[1]volume=5dB[a1],[a1]adelay=0|0[b],[0][b]amix=inputs=2:duration=first";
-  cases.push_back({"music once", BuildBgMusicCommand(Entry("/m/voice.mp3"), once, ctx),
+  cases.push_back({"music once",
+                   BuildBgMusicCommand(Entry("/m/voice.mp3"), once, ctx),
                    "\"" + F + "\" -i \"/m/voice.mp3\" -i \"/m/music.mp3\" -filter_complex \"" + onceGraph +
                        "\" -vn \"/out/voice-背景音乐-" + kStamp + ".mp3\"",
                    {F, "-i", "/m/voice.mp3", "-i", "/m/music.mp3", "-filter_complex", onceGraph, "-vn",
@@ -188,12 +220,15 @@ std::vector<TemplateCase> TemplateCases() {
 
   FileEntry source = Entry("/m/song.wav", 4000);
   const FileEntry cut = MakeCutEntry(source, 65.25, 3725.5, ctx);
-  cases.push_back({"cut", BuildCutCommand(cut, ctx),
-                   "\"" + F + "\" -y -i \"/m/song.wav\" -ss 00:01:05.25 -to 01:02:05.50 -ab 128000 -vn \"/out/song-剪辑-" +
-                       kStamp + ".wav\"",
-                   {F, "-y", "-i", "/m/song.wav", "-ss", "00:01:05.25", "-to", "01:02:05.50", "-ab", "128000", "-vn",
-                    "/out/song-剪辑-" + std::string(kStamp) + ".wav"},
-                   "/out/song-剪辑-" + std::string(kStamp) + ".wav"});
+  cases.push_back(
+      {"cut",
+       BuildCutCommand(cut, ctx),
+       "\"" + F +
+           "\" -y -i \"/m/song.wav\" -ss 00:01:05.25 -to 01:02:05.50 -ab 128000 -vn \"/out/song-剪辑-" +
+           kStamp + ".wav\"",
+       {F, "-y", "-i", "/m/song.wav", "-ss", "00:01:05.25", "-to", "01:02:05.50", "-ab", "128000", "-vn",
+        "/out/song-剪辑-" + std::string(kStamp) + ".wav"},
+       "/out/song-剪辑-" + std::string(kStamp) + ".wav"});
   return cases;
 }
 
@@ -240,8 +275,9 @@ TEST(Commands, MergeLabelsCountAndTotal) {
   for (int i = 0; i < 12; ++i) files.push_back(Entry("/m/f" + std::to_string(i) + ".wav", 1.5));
   const BuiltCommand built = BuildMergeCommand(files, "flac", FixedContext());
   ASSERT_TRUE(built.ok);
-  EXPECT_NE(built.command.text.find("[0:a][1:a][2:a][3:a][4:a][5:a][6:a][7:a][8:a][9:a][10:a][11:a]concat=n=12:"),
-            std::string::npos);
+  EXPECT_NE(
+      built.command.text.find("[0:a][1:a][2:a][3:a][4:a][5:a][6:a][7:a][8:a][9:a][10:a][11:a]concat=n=12:"),
+      std::string::npos);
   EXPECT_DOUBLE_EQ(built.totalSeconds, 18.0);
   EXPECT_EQ(built.command.args.size(), 1u + 2 * 12 + 4 + 1);
 }
@@ -313,7 +349,8 @@ TEST(Commands, ChecksReturnTheirMessages) {
       {"fade-out duration letters", volume(false, "", "", true, "0", "five"), kMsgFadeOutDurationDigits},
       {"fade-in checked before fade-out", volume(true, "", "", true, "", ""), kMsgFadeInStartEmpty},
       {"music missing", BuildBgMusicCommand(a, {"", -6, "3", false}, ctx), kMsgBgMusicNoFile},
-      {"music start letters", BuildBgMusicCommand(a, {"/m/b.mp3", -6, "3s", false}, ctx), kMsgBgMusicStartDigits},
+      {"music start letters", BuildBgMusicCommand(a, {"/m/b.mp3", -6, "3s", false}, ctx),
+       kMsgBgMusicStartDigits},
       {"music start blank inside", BuildBgMusicCommand(a, {"/m/b.mp3", -6, " 3", true}, ctx),
        kMsgBgMusicStartDigits},
       {"format with a folder", BuildConvertCommand(a, {"../x", 0, 0, 0}, ctx), kMsgBadFormat},
@@ -336,15 +373,16 @@ TEST(Commands, CutNamesAndExtensions) {
     const char* extension;
     const char* base;
   } cases[] = {
-      {"song.APE", "mp3", "song"},     {"voice.AMR", "mp3", "voice"}, {"clip.mp4", "mp3", "clip"},
-      {"tone.flac", "flac", "tone"},   {"X.WAV", "wav", "X"},         {"noext", "mp3", "noext"},
-      {"dot.", "mp3", "dot"},          {"a.3gpp", "mp3", "a"},        {"a.awb", "mp3", "a"},
-      {"film.MOV", "mp3", "film"},     {"a.b.ogg", "ogg", "a.b"},     {"录音 1.m4a", "m4a", "录音 1"},
+      {"song.APE", "mp3", "song"},   {"voice.AMR", "mp3", "voice"}, {"clip.mp4", "mp3", "clip"},
+      {"tone.flac", "flac", "tone"}, {"X.WAV", "wav", "X"},         {"noext", "mp3", "noext"},
+      {"dot.", "mp3", "dot"},        {"a.3gpp", "mp3", "a"},        {"a.awb", "mp3", "a"},
+      {"film.MOV", "mp3", "film"},   {"a.b.ogg", "ogg", "a.b"},     {"录音 1.m4a", "m4a", "录音 1"},
   };
   const CommandContext ctx = FixedContext();
   for (const auto& c : cases) {
     EXPECT_EQ(CutExtension(c.source), c.extension) << c.source;
-    EXPECT_EQ(CutOutputPath(c.source, ctx), std::string("/out/") + c.base + "-剪辑-" + kStamp + "." + c.extension);
+    EXPECT_EQ(CutOutputPath(c.source, ctx),
+              std::string("/out/") + c.base + "-剪辑-" + kStamp + "." + c.extension);
   }
   FileEntry source = Entry("/m/song.APE", 100);
   source.size = 4096;
@@ -374,7 +412,7 @@ TEST(Commands, SameSecondRunsGetFreeNames) {
 
   const BuiltCommand one = BuildSpeedCommand(a, "2.0", ctx);
   const BuiltCommand two = BuildSpeedCommand(a, "2.0", ctx);  // before the first file exists
-  std::ofstream(first + "-3.wav") << "taken";                  // a file of another run
+  std::ofstream(first + "-3.wav") << "taken";                 // a file of another run
   const BuiltCommand three = BuildSpeedCommand(a, "2.0", ctx);
   EXPECT_EQ(one.outputPath, first + ".wav");
   EXPECT_EQ(two.outputPath, first + "-2.wav");
@@ -442,7 +480,8 @@ TEST(Commands, LeadingDashPathsAreNotReadAsOptions) {
 }
 
 TEST(Commands, UnsupportedExtensions) {
-  for (const char* ext : {"ncm", "NCM", "mgg", "mflac", "kgm", "KgMa"}) EXPECT_TRUE(IsUnsupportedExtension(ext)) << ext;
+  for (const char* ext : {"ncm", "NCM", "mgg", "mflac", "kgm", "KgMa"})
+    EXPECT_TRUE(IsUnsupportedExtension(ext)) << ext;
   for (const char* ext : {"mp3", "flac", "kg", ""}) EXPECT_FALSE(IsUnsupportedExtension(ext)) << ext;
 }
 
@@ -475,8 +514,9 @@ bool RunToVerdict(const BuiltCommand& built, OperationKind kind = OperationKind:
   if (!built.ok) return false;
   test::QueueSink sink;
   if (!StartTranscoder(built.command, 7, kind, &sink)) return false;
-  auto verdict = sink.WaitMatch(
-      [](const Message& m) { return m.id == WM_TASK_DONE || m.id == WM_TASK_FAILED; }, std::chrono::seconds(120));
+  auto verdict =
+      sink.WaitMatch([](const Message& m) { return m.id == WM_TASK_DONE || m.id == WM_TASK_FAILED; },
+                     std::chrono::seconds(120));
   EXPECT_TRUE(verdict.has_value()) << built.command.text;
   return verdict && verdict->id == WM_TASK_DONE;
 }
@@ -489,8 +529,8 @@ FileEntry MediaEntry(const std::string& path) {
 
 std::string SilenceWav(double seconds) {
   return test::MakeMedia("silence-" + std::to_string(static_cast<int>(seconds)) + "s.wav",
-                         {"-f", "lavfi", "-i", "anullsrc=r=44100:cl=stereo", "-t", std::to_string(seconds), "-c:a",
-                          "pcm_s16le"});
+                         {"-f", "lavfi", "-i", "anullsrc=r=44100:cl=stereo", "-t", std::to_string(seconds),
+                          "-c:a", "pcm_s16le"});
 }
 
 TEST(CommandRuns, ConvertGivesTheFormatChannelsAndRateAskedFor) {
@@ -534,7 +574,8 @@ TEST(CommandRuns, EveryOfferedFormatCanBeWritten) {
 }
 
 TEST(CommandRuns, MergeLastsTheSumOfItsFiles) {
-  const std::vector<FileEntry> files = {MediaEntry(test::ToneWav(1.5, 440)), MediaEntry(test::ToneWav(2.5, 660)),
+  const std::vector<FileEntry> files = {MediaEntry(test::ToneWav(1.5, 440)),
+                                        MediaEntry(test::ToneWav(2.5, 660)),
                                         MediaEntry(test::ToneWav(1, 880))};
   for (const char* format : {"wav", "mp3"}) {
     const BuiltCommand built = BuildMergeCommand(files, format, RunContext());
@@ -549,7 +590,8 @@ TEST(CommandRuns, SpeedScalesTheDuration) {
     std::string input;
     const char* speed;
     double seconds;
-  } cases[] = {{test::ToneWav(4), "2.0", 2.0}, {test::ToneWav(4), "0.5", 8.0}, {test::ToneMp3(4), "2.0", 2.0}};
+  } cases[] = {
+      {test::ToneWav(4), "2.0", 2.0}, {test::ToneWav(4), "0.5", 8.0}, {test::ToneMp3(4), "2.0", 2.0}};
   for (const auto& c : cases) {
     const BuiltCommand built = BuildSpeedCommand(MediaEntry(c.input), c.speed, RunContext(320000));
     ASSERT_TRUE(RunToVerdict(built, OperationKind::Speed)) << built.command.text;
@@ -642,12 +684,14 @@ TEST(CommandRuns, SameSecondRunsBothSucceed) {
   ASSERT_TRUE(StartTranscoder(first.command, 1, OperationKind::Speed, &sink));
   ASSERT_TRUE(StartTranscoder(second.command, 2, OperationKind::Speed, &sink));
   for (int i = 0; i < 2; ++i) {
-    auto verdict = sink.WaitMatch(
-        [](const Message& m) { return m.id == WM_TASK_DONE || m.id == WM_TASK_FAILED; }, std::chrono::seconds(60));
+    auto verdict =
+        sink.WaitMatch([](const Message& m) { return m.id == WM_TASK_DONE || m.id == WM_TASK_FAILED; },
+                       std::chrono::seconds(60));
     ASSERT_TRUE(verdict.has_value());
     EXPECT_EQ(verdict->id, WM_TASK_DONE);
   }
-  for (const auto* built : {&first, &second}) EXPECT_NEAR(test::Probe(built->outputPath).durationSec, 1.333, 0.1);
+  for (const auto* built : {&first, &second})
+    EXPECT_NEAR(test::Probe(built->outputPath).durationSec, 1.333, 0.1);
 }
 
 TEST(CommandRuns, HostileNamesAndBrokenInput) {
@@ -670,7 +714,8 @@ TEST(CommandRuns, HostileNamesAndBrokenInput) {
   fs::copy_file(test::TextNamedMp3(), text);
   const auto sizeBefore = fs::file_size(text);
   EXPECT_FALSE(RunToVerdict(BuildSpeedCommand(MediaEntry(text), "2.0", RunContext()), OperationKind::Speed));
-  EXPECT_FALSE(RunToVerdict(BuildConvertCommand(EntryForPath(dir + "/missing.wav"), {"mp3", 0, 0, 0}, RunContext())));
+  EXPECT_FALSE(
+      RunToVerdict(BuildConvertCommand(EntryForPath(dir + "/missing.wav"), {"mp3", 0, 0, 0}, RunContext())));
   EXPECT_EQ(fs::file_size(text), sizeBefore);
 }
 

@@ -1,5 +1,3 @@
-#include "tasks/ConvertQueue.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,6 +5,7 @@
 
 #include "app/MediaHelpers.h"
 #include "app/Messages.h"
+#include "tasks/ConvertQueue.h"
 #include "tests/support/QueueSink.h"
 #include "tests/support/TestMedia.h"
 
@@ -39,8 +38,7 @@ class Window {
  public:
   explicit Window(ConvertQueue::ContextProvider context = nullptr)
       : outputFolder(test::TempDir()),
-        queue(tasks, &sink,
-              context ? std::move(context) : ConvertQueue::ContextProvider([this] {
+        queue(tasks, &sink, context ? std::move(context) : ConvertQueue::ContextProvider([this] {
                 CommandContext ctx = CurrentCommandContext();
                 ctx.outputFolder = outputFolder;
                 return ctx;
@@ -65,7 +63,8 @@ class Window {
   bool Pump(int finals, std::chrono::seconds timeout = std::chrono::seconds(120)) {
     const auto until = std::chrono::steady_clock::now() + timeout;
     while (finals > 0) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
       if (left.count() <= 0) return false;
       auto m = sink.WaitMatch([](const Message&) { return true; }, left);
       if (!m) return false;
@@ -79,7 +78,8 @@ class Window {
       auto m = sink.WaitMatch([](const Message&) { return true; }, std::chrono::seconds(60));
       if (!m) return -1;
       Handle(*m);
-      if (!events.empty() && events.back().what == 'S' && m->id == WM_CONVERT_ROW_REQUEST) return events.back().taskId;
+      if (!events.empty() && events.back().what == 'S' && m->id == WM_CONVERT_ROW_REQUEST)
+        return events.back().taskId;
     }
   }
 
@@ -131,7 +131,8 @@ TEST(ConvertQueue, PressesRunInPressOrderOneAtATime) {
 TEST(ConvertQueue, AllRequeuesEveryRowTheRunningOneIncluded) {
   Window w;
   const std::string tone = test::ToneWav(1);
-  const std::vector<int> rows = {w.AddFile(tone, "r0.wav"), w.AddFile(tone, "r1.wav"), w.AddFile(tone, "r2.wav")};
+  const std::vector<int> rows = {w.AddFile(tone, "r0.wav"), w.AddFile(tone, "r1.wav"),
+                                 w.AddFile(tone, "r2.wav")};
   w.queue.SetOptions({"wav", 0, 0, 0});
   w.queue.EnqueueOne(rows[1]);
   ASSERT_EQ(w.WaitStart(), rows[1]);
@@ -184,8 +185,9 @@ TEST(ConvertQueue, FailedTasksReportAndTheQueueGoesOn) {
   w.queue.SetOptions({"flac", 0, 0, 0});
   EXPECT_EQ(w.queue.EnqueueAll({broken, unknown, good}), "");
   ASSERT_TRUE(w.Pump(3));
-  EXPECT_EQ(w.events, (std::vector<Event>{{'S', broken}, {'F', broken}, {'S', unknown}, {'F', unknown}, {'S', good},
-                                          {'D', good}}));
+  EXPECT_EQ(w.events,
+            (std::vector<Event>{
+                {'S', broken}, {'F', broken}, {'S', unknown}, {'F', unknown}, {'S', good}, {'D', good}}));
   EXPECT_FALSE(w.completions[0].queueIdle);
   EXPECT_TRUE(w.completions[2].queueIdle);
   EXPECT_TRUE(test::Probe(w.OutputOf(good, "flac")).ok);
@@ -255,6 +257,23 @@ TEST(ConvertQueue, RowRequestsComeInOrderAndOthersAreIgnored) {
   const CompletionResult stray = w.queue.Complete(12345, true);
   EXPECT_FALSE(stray.removed);
   EXPECT_TRUE(stray.queueIdle);
+}
+
+TEST(ConvertQueue, ARemovedRowLeavesTheQueue) {
+  Window w;
+  const std::string tone = test::ToneWav(1);
+  const int a = w.AddFile(tone, "keep1.wav"), b = w.AddFile(tone, "drop.wav"),
+            c = w.AddFile(tone, "keep2.wav");
+  w.queue.EnqueueOne(a);
+  ASSERT_EQ(w.WaitStart(), a);
+  w.queue.EnqueueOne(b);
+  w.queue.EnqueueOne(c);
+  EXPECT_TRUE(w.queue.Forget(b));
+  EXPECT_FALSE(w.queue.Forget(b));
+  EXPECT_FALSE(w.queue.Forget(a));  // running: it finishes
+  ASSERT_TRUE(w.Pump(2));
+  EXPECT_EQ(w.events, (std::vector<Event>{{'S', a}, {'D', a}, {'S', c}, {'D', c}}));
+  EXPECT_TRUE(w.completions.back().queueIdle);
 }
 
 TEST(ConvertQueue, StopsPromptlyWithTasksWaiting) {

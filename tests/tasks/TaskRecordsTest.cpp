@@ -1,5 +1,3 @@
-#include "tasks/TaskRecords.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,6 +5,7 @@
 #include <set>
 #include <thread>
 
+#include "tasks/TaskRecords.h"
 #include "tests/support/TestMedia.h"
 
 namespace fs = std::filesystem;
@@ -50,7 +49,8 @@ TEST(TaskRecords, EntryForPathSplitsNameAndFolder) {
   const struct {
     std::string name;
     std::int64_t bytes;
-  } cases[] = {{"plain.wav", 10}, {"中文 名字.mp3", 3}, {"it's \"q\" $(x).flac", 0}, {"-lead", 7}, {"a.b.c", 1}};
+  } cases[] = {
+      {"plain.wav", 10}, {"中文 名字.mp3", 3}, {"it's \"q\" $(x).flac", 0}, {"-lead", 7}, {"a.b.c", 1}};
   for (const auto& c : cases) {
     const std::string path = dir + "/" + c.name;
     std::ofstream(path) << std::string(static_cast<size_t>(c.bytes), 'x');
