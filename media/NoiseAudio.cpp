@@ -269,12 +269,12 @@ bool NoiseAudio::WritePackets(AVPacket* packet) {
       printf("audio encode err,times=%d, ret=%d, got_picture=%d\n", 1, ret, 0);
       return false;
     }
-    const int64_t samples = packet->duration > 0 ? packet->duration : frameSize_;
-    const int64_t duration = av_rescale_q(samples, AVRational{1, outRate_}, outStream_->time_base);
+    // The encoder's own timestamps carry its start-up delay (negative at first), which
+    // lets the container trim it: the file then plays exactly as long as its input.
+    if (packet->duration <= 0) packet->duration = frameSize_;
+    av_packet_rescale_ts(packet, encoder_->time_base, outStream_->time_base);
     packet->stream_index = outStream_->index;
-    packet->pts = packet->dts = nextPts_;
-    packet->duration = duration;
-    nextPts_ += duration;
+    nextPts_ = packet->pts + packet->duration;
     const int written = av_interleaved_write_frame(output_.get(), packet);
     if (written < 0) LOG(ERROR) << "write audio frame err,ret=" << written;
     ReportProgress();

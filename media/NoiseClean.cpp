@@ -277,14 +277,17 @@ bool SampleFifo::Write(uint8_t** data, int count, const std::atomic<bool>& stop,
   if (!fifo_) return false;
   int written = 0;
   while (written < count) {
-    const int capacity = av_audio_fifo_space(fifo_.get()) + av_audio_fifo_size(fifo_.get());
-    const int need = std::min(count - written, capacity);
-    if (av_audio_fifo_space(fifo_.get()) < need) {
-      printf("audio fifo space is not enough\n");
+    // Writing what fits, rather than waiting for room for all, keeps a frame longer than
+    // the FIFO (or one that fills it past the reader's need) from blocking both sides.
+    const int space = av_audio_fifo_space(fifo_.get());
+    if (space < count - written) printf("audio fifo space is not enough\n");
+    if (space <= 0) {
       if (stop) return false;
       changed_.wait_for(lk, waitStep);
       continue;
     }
+    if (stop) return false;
+    const int need = std::min(count - written, space);
     uint8_t* at[kMaxChannels] = {};
     OffsetPointers(data, written, format_, channels_, at);
     if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(at), need) < need) return false;

@@ -128,7 +128,8 @@ class SoundCleaner {
 class SampleFifo {
  public:
   int Alloc(AVSampleFormat format, int channels, int capacitySamples);
-  // Writes count samples, waiting in steps of waitStep while there is no room (printing
+  // Writes count samples, as many as fit at a time, waiting in steps of waitStep while the
+  // FIFO is full (printing
   // "audio fifo space is not enough\n"). False when stop was set before all were written.
   bool Write(uint8_t** data, int count, const std::atomic<bool>& stop, std::chrono::milliseconds waitStep);
   // Reads want samples into frame (allocated for want). Waits in steps of waitStep until
