@@ -297,10 +297,11 @@ bool SampleFifo::Write(uint8_t** data, int count, const std::atomic<bool>& stop,
   return true;
 }
 
-int SampleFifo::Read(AVFrame* frame, int want, const std::atomic<bool>& stop, std::chrono::milliseconds waitStep) {
+int SampleFifo::Read(AVFrame* frame, int want, const std::atomic<bool>& stop, std::chrono::milliseconds waitStep,
+                     int maxWaits) {
   std::unique_lock<std::mutex> lk(lock_);
   if (!fifo_) return -1;
-  for (;;) {
+  for (int waits = 0;; ++waits) {
     if (stop) return -1;
     const int size = av_audio_fifo_size(fifo_.get());
     if (size >= want || (ended_ && size > 0)) {
@@ -311,6 +312,7 @@ int SampleFifo::Read(AVFrame* frame, int want, const std::atomic<bool>& stop, st
       return got;
     }
     if (ended_) return 0;
+    if (maxWaits >= 0 && waits >= maxWaits) return -2;
     changed_.wait_for(lk, waitStep);
   }
 }
@@ -324,6 +326,11 @@ void SampleFifo::MarkEnd() {
 int SampleFifo::Size() const {
   std::lock_guard<std::mutex> guard(lock_);
   return fifo_ ? av_audio_fifo_size(fifo_.get()) : 0;
+}
+
+bool SampleFifo::Full() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return fifo_ && av_audio_fifo_space(fifo_.get()) <= 0;
 }
 
 bool SampleFifo::Ended() const {
@@ -379,11 +386,13 @@ bool PictureFifo::Write(const AVFrame* picture, const std::atomic<bool>& stop, s
   return true;
 }
 
-int PictureFifo::Read(AVFrame* frame, const std::atomic<bool>& stop, std::chrono::milliseconds waitStep) {
+int PictureFifo::Read(AVFrame* frame, const std::atomic<bool>& stop, std::chrono::milliseconds waitStep,
+                      int maxWaits) {
   std::unique_lock<std::mutex> lk(lock_);
-  while (pictures_.empty()) {
+  for (int waits = 0; pictures_.empty(); ++waits) {
     if (stop) return -1;
     if (ended_) return 0;
+    if (maxWaits >= 0 && waits >= maxWaits) return -2;
     printf("video fifo is empty, lock\n");
     changed_.wait_for(lk, waitStep);
   }
@@ -410,6 +419,11 @@ void PictureFifo::MarkEnd() {
   std::lock_guard<std::mutex> guard(lock_);
   ended_ = true;
   changed_.notify_all();
+}
+
+bool PictureFifo::Full() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return pictures_.size() >= capacityPictures_;
 }
 
 size_t PictureFifo::Count() const {

@@ -134,10 +134,14 @@ class SampleFifo {
   bool Write(uint8_t** data, int count, const std::atomic<bool>& stop, std::chrono::milliseconds waitStep);
   // Reads want samples into frame (allocated for want). Waits in steps of waitStep until
   // want samples are there, or fewer after MarkEnd. Returns the count read, 0 when the end is
-  // reached and nothing is left, -1 when stop was set.
-  int Read(AVFrame* frame, int want, const std::atomic<bool>& stop, std::chrono::milliseconds waitStep);
+  // reached and nothing is left, -1 when stop was set, -2 after maxWaits steps without
+  // enough data (never when maxWaits is negative).
+  int Read(AVFrame* frame, int want, const std::atomic<bool>& stop, std::chrono::milliseconds waitStep,
+           int maxWaits = -1);
   void MarkEnd();
   int Size() const;
+  // No room left: the producer is waiting.
+  bool Full() const;
   bool Ended() const;
 
  private:
@@ -159,11 +163,13 @@ class PictureFifo {
   // Copies a yuv420p frame of the configured size. False when stop was set first.
   bool Write(const AVFrame* picture, const std::atomic<bool>& stop, std::chrono::milliseconds waitStep);
   // Copies the oldest picture into frame (yuv420p, configured size, writable). 1 when a
-  // picture was read, 0 at the end, -1 when stop was set. Prints "video fifo is empty, lock\n"
-  // before each wait.
-  int Read(AVFrame* frame, const std::atomic<bool>& stop, std::chrono::milliseconds waitStep);
+  // picture was read, 0 at the end, -1 when stop was set, -2 after maxWaits steps without a
+  // picture (never when maxWaits is negative). Prints "video fifo is empty, lock\n" before
+  // each wait.
+  int Read(AVFrame* frame, const std::atomic<bool>& stop, std::chrono::milliseconds waitStep, int maxWaits = -1);
   void MarkEnd();
   size_t Count() const;
+  bool Full() const;
 
  private:
   size_t PictureBytes() const;
