@@ -39,6 +39,13 @@ class NoiseAudio {
   int Start(const std::string& inputPath, const std::string& outputPath, int formatType, int64_t bitRate,
             int policy);
 
+  // Asks a running job to end early without a completion message; returns at once. The
+  // destructor then waits for its threads. For an owner that is going away.
+  void StopQuietly() {
+    abandoned_ = true;
+    stop_ = true;
+  }
+
   int ItemId() const { return itemId_; }
   // Whole seconds of input that progress is measured against.
   int64_t TotalSeconds() const { return totalSeconds_; }

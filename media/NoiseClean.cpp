@@ -276,11 +276,15 @@ bool SampleFifo::Write(uint8_t** data, int count, const std::atomic<bool>& stop,
   std::unique_lock<std::mutex> lk(lock_);
   if (!fifo_) return false;
   int written = 0;
+  bool told = false;
   while (written < count) {
     // Writing what fits, rather than waiting for room for all, keeps a frame longer than
     // the FIFO (or one that fills it past the reader's need) from blocking both sides.
     const int space = av_audio_fifo_space(fifo_.get());
-    if (space < count - written) printf("audio fifo space is not enough\n");
+    if (space < count - written && !told) {
+      printf("audio fifo space is not enough\n");
+      told = true;  // once per write, not at every wake-up of the wait
+    }
     if (space <= 0) {
       if (stop) return false;
       changed_.wait_for(lk, waitStep);

@@ -46,6 +46,13 @@ class NoiseConvert {
   int Start(const std::string& inputPath, int qualitySelector, int fifoWidth, int fifoHeight, int audioChannels,
             int audioRate, int64_t audioBitRate, int policy);
 
+  // Asks a running job to end early without a completion message; returns at once. The
+  // destructor then waits for its threads. For an owner that is going away.
+  void StopQuietly() {
+    abandoned_ = true;
+    stop_ = true;
+  }
+
   int ItemId() const { return itemId_; }
   // Expected picture count that progress is measured against (0 without a picture).
   int64_t TotalFrames() const { return totalFrames_; }
