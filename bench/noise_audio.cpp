@@ -10,6 +10,7 @@ using namespace tw;
 using namespace tw::bench;
 
 int main() {
+  FILE* report = QuietEnginesAndGetReport("bench");
   const std::string input = Media(
       "speechlike-noisy-600s.wav",
       {"-f", "lavfi", "-i",
@@ -21,15 +22,15 @@ int main() {
   }
   const std::string out = MediaFolder() + "/out-";
   const int rounds = 2;
-  const double plain = Best(rounds, [&] {
+  const Timing plain = Best(rounds, [&] {
     RunFfmpeg({"-i", input, "-ac", "2", "-ar", "44100", "-c:a", "libmp3lame", "-b:a", "128k", out + "plain.mp3"});
   });
-  const double afftdn = Best(rounds, [&] {
+  const Timing afftdn = Best(rounds, [&] {
     RunFfmpeg({"-i", input, "-af", "afftdn", "-ac", "2", "-ar", "44100", "-c:a", "libmp3lame", "-b:a", "128k",
                out + "afftdn.mp3"});
   });
   int started = 0;
-  const double ours = Best(rounds, [&] {
+  const Timing ours = Best(rounds, [&] {
     DoneSink sink;
     NoiseAudio job(&sink, 1);
     started = job.Start(input, out + "noise.mp3", 0, 128000, 2);
@@ -39,11 +40,13 @@ int main() {
     fprintf(stderr, "NoiseAudio could not start\n");
     return 1;
   }
-  printf("10-minute WAV to MP3, best of %d, wall seconds\n", rounds);
-  printf("  ffmpeg decode+encode     %7.2f s\n", plain);
-  printf("  ffmpeg -af afftdn        %7.2f s\n", afftdn);
-  printf("  NoiseAudio               %7.2f s\n", ours);
-  printf("ratio NoiseAudio / afftdn       = %.3f (goal < 1.0)\n", ours / afftdn);
-  printf("ratio NoiseAudio / plain encode = %.3f (goal <= 1.3)\n", ours / plain);
+  fprintf(report, "10-minute WAV to MP3, best of %d: wall seconds, processor seconds\n", rounds);
+  fprintf(report, "  ffmpeg decode+encode     %7.2f s  %7.2f s\n", plain.wall, plain.cpu);
+  fprintf(report, "  ffmpeg -af afftdn        %7.2f s  %7.2f s\n", afftdn.wall, afftdn.cpu);
+  fprintf(report, "  NoiseAudio               %7.2f s  %7.2f s\n", ours.wall, ours.cpu);
+  fprintf(report, "ratio NoiseAudio / afftdn       = %.3f wall, %.3f processor (goal < 1.0)\n", ours.wall / afftdn.wall,
+          ours.cpu / afftdn.cpu);
+  fprintf(report, "ratio NoiseAudio / plain encode = %.3f wall, %.3f processor (goal <= 1.3)\n", ours.wall / plain.wall,
+          ours.cpu / plain.cpu);
   return 0;
 }

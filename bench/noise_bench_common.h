@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include <glog/logging.h>
+
 #include "app/MessageSink.h"
 #include "app/Messages.h"
 #include "tasks/Transcoder.h"
@@ -23,6 +26,18 @@
 extern char** environ;
 
 namespace tw::bench {
+
+// The engines print short trace lines on standard output and log progress; a benchmark
+// keeps its own figures apart: this silences both and returns the stream for the figures.
+inline FILE* QuietEnginesAndGetReport(const char* name) {
+  google::InitGoogleLogging(name);
+  FLAGS_logtostderr = true;
+  FLAGS_minloglevel = google::GLOG_ERROR;
+  fflush(stdout);
+  FILE* report = fdopen(dup(1), "w");
+  if (!freopen("/dev/null", "w", stdout)) return report ? report : stderr;
+  return report ? report : stderr;
+}
 
 // Runs ffmpeg with args, its output thrown away; the exit status (-1 when it cannot start).
 inline int RunFfmpeg(const std::vector<std::string>& args) {
@@ -45,17 +60,34 @@ inline int RunFfmpeg(const std::vector<std::string>& args) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Wall-clock seconds of fn.
-inline double Seconds(const std::function<void()>& fn) {
-  const auto start = std::chrono::steady_clock::now();
-  fn();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+// Wall-clock and processor seconds (user + system, of this process and of the children
+// it waited for) of one call.
+struct Timing {
+  double wall = 1e30;
+  double cpu = 1e30;
+};
+
+inline double CpuNow() {
+  double total = 0;
+  for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+    rusage usage{};
+    getrusage(who, &usage);
+    total += usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+  }
+  return total;
 }
 
-// The best of rounds runs: the least disturbed by the other work on the machine.
-inline double Best(int rounds, const std::function<void()>& fn) {
-  double best = 1e30;
-  for (int i = 0; i < rounds; ++i) best = std::min(best, Seconds(fn));
+// The best of rounds runs of fn, the least disturbed by other work on the machine.
+inline Timing Best(int rounds, const std::function<void()>& fn) {
+  Timing best;
+  for (int i = 0; i < rounds; ++i) {
+    const double cpu0 = CpuNow();
+    const auto start = std::chrono::steady_clock::now();
+    fn();
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    best.wall = std::min(best.wall, wall);
+    best.cpu = std::min(best.cpu, CpuNow() - cpu0);
+  }
   return best;
 }
 

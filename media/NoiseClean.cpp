@@ -287,7 +287,9 @@ bool SampleFifo::Write(uint8_t** data, int count, const std::atomic<bool>& stop,
     }
     if (space <= 0) {
       if (stop) return false;
+      ++waiting_;
       changed_.wait_for(lk, waitStep);
+      --waiting_;
       continue;
     }
     if (stop) return false;
@@ -296,7 +298,7 @@ bool SampleFifo::Write(uint8_t** data, int count, const std::atomic<bool>& stop,
     OffsetPointers(data, written, format_, channels_, at);
     if (av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(at), need) < need) return false;
     written += need;
-    changed_.notify_all();
+    if (waiting_) changed_.notify_all();
   }
   return true;
 }
@@ -312,12 +314,14 @@ int SampleFifo::Read(AVFrame* frame, int want, const std::atomic<bool>& stop, st
       const int n = std::min(size, want);
       const int got = av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(frame->extended_data), n);
       frame->nb_samples = got;
-      changed_.notify_all();
+      if (waiting_) changed_.notify_all();
       return got;
     }
     if (ended_) return 0;
     if (maxWaits >= 0 && waits >= maxWaits) return -2;
+    ++waiting_;
     changed_.wait_for(lk, waitStep);
+    --waiting_;
   }
 }
 
@@ -366,7 +370,9 @@ bool PictureFifo::Write(const AVFrame* picture, const std::atomic<bool>& stop, s
   std::unique_lock<std::mutex> lk(lock_);
   while (pictures_.size() >= capacityPictures_) {
     if (stop) return false;
+    ++waiting_;
     changed_.wait_for(lk, waitStep);
+    --waiting_;
   }
   std::vector<uint8_t> buffer;
   if (!spare_.empty()) {
@@ -386,7 +392,7 @@ bool PictureFifo::Write(const AVFrame* picture, const std::atomic<bool>& stop, s
   }
   lk.lock();
   pictures_.push_back(std::move(buffer));
-  changed_.notify_all();
+  if (waiting_) changed_.notify_all();
   return true;
 }
 
@@ -398,12 +404,14 @@ int PictureFifo::Read(AVFrame* frame, const std::atomic<bool>& stop, std::chrono
     if (ended_) return 0;
     if (maxWaits >= 0 && waits >= maxWaits) return -2;
     printf("video fifo is empty, lock\n");
+    ++waiting_;
     changed_.wait_for(lk, waitStep);
+    --waiting_;
   }
   if (stop) return -1;
   std::vector<uint8_t> buffer = std::move(pictures_.front());
   pictures_.pop_front();
-  changed_.notify_all();
+  if (waiting_) changed_.notify_all();
   lk.unlock();
   const uint8_t* at = buffer.data();
   const int widths[3] = {width_, (width_ + 1) / 2, (width_ + 1) / 2};

@@ -150,6 +150,7 @@ class SampleFifo {
   AudioFifoPtr fifo_;
   AVSampleFormat format_ = AV_SAMPLE_FMT_NONE;
   int channels_ = 0;
+  int waiting_ = 0;  // threads inside a wait: only they need waking
   bool ended_ = false;
 };
 
@@ -181,6 +182,7 @@ class PictureFifo {
   int width_ = 0;
   int height_ = 0;
   size_t capacityPictures_ = 1;
+  int waiting_ = 0;
   bool ended_ = false;
 };
 
