@@ -285,7 +285,12 @@ bool SampleFifo::Write(uint8_t** data, int count, const std::atomic<bool>& stop,
       printf("audio fifo space is not enough\n");
       told = true;  // once per write, not at every wake-up of the wait
     }
-    if (space <= 0) {
+    // Once full, wait for a quarter of the FIFO to be free rather than for each frame the
+    // reader takes: far fewer wake-ups. The reader never waits for more than a frame, which
+    // three quarters of the FIFO always hold, so neither side can block the other.
+    const int capacity = space + av_audio_fifo_size(fifo_.get());
+    const int enough = std::max(1, std::min(count - written, capacity / 4));
+    if (space < enough) {
       if (stop) return false;
       ++waiting_;
       changed_.wait_for(lk, waitStep);
@@ -368,11 +373,15 @@ void PictureFifo::Configure(int width, int height, size_t capacityBytes) {
 
 bool PictureFifo::Write(const AVFrame* picture, const std::atomic<bool>& stop, std::chrono::milliseconds waitStep) {
   std::unique_lock<std::mutex> lk(lock_);
-  while (pictures_.size() >= capacityPictures_) {
-    if (stop) return false;
-    ++waiting_;
-    changed_.wait_for(lk, waitStep);
-    --waiting_;
+  if (pictures_.size() >= capacityPictures_) {
+    // Full: go on once a quarter is free, not at every picture taken (fewer wake-ups).
+    const size_t resume = capacityPictures_ - std::max<size_t>(1, capacityPictures_ / 4);
+    while (pictures_.size() > resume) {
+      if (stop) return false;
+      ++waiting_;
+      changed_.wait_for(lk, waitStep);
+      --waiting_;
+    }
   }
   std::vector<uint8_t> buffer;
   if (!spare_.empty()) {
