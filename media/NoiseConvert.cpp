@@ -162,6 +162,8 @@ int NoiseConvert::OpenVideo(AVStream* stream) {
   AVRational rate = av_guess_frame_rate(input_.get(), stream, nullptr);
   if (rate.num <= 0 || rate.den <= 0) rate = AVRational{25, 1};
   decoder->framerate = rate;
+  // Decoding large pictures on one thread would leave the encoder waiting for pictures.
+  decoder->thread_count = 2;
   if (avcodec_open2(decoder.get(), decoderCodec, nullptr) < 0) {
     fprintf(stderr, "Failed to open video codec\n");
     return -1;
