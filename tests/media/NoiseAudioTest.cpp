@@ -23,7 +23,7 @@ using test::TempDir;
 // 12 s at 44.1 kHz stereo: a tone with a voice-like vibrato sounds during the even seconds
 // and pauses during the odd ones, all under steady white noise about 18 dB below the tone.
 std::string BurstsUnderNoise() {
-  return MakeMedia("noise-bursts-12s.wav",
+  return MakeMedia("vibrato-bursts-under-noise-12s.wav",
                    {"-f", "lavfi", "-i",
                     "aevalsrc=exprs='0.4*sin(2*PI*(440*t+30*sin(2*PI*3*t)))*lt(mod(t\\,2)\\,1)+"
                     "0.06*(2*random(0)-1)':s=44100:d=12",

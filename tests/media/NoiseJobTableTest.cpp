@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 
 #include "app/Messages.h"
 #include "app/SettingsFile.h"
@@ -28,6 +27,16 @@ const std::string kHome = [] {
 
 using test::QueueSink;
 using test::TempDir;
+
+bool Is14Digits(const std::string& text) {
+  return text.size() == 14 && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// Whether name is prefix + 14 digits + suffix.
+bool IsStampedName(const std::string& name, const std::string& prefix, const std::string& suffix) {
+  return name.size() == prefix.size() + 14 + suffix.size() && name.rfind(prefix, 0) == 0 &&
+         Is14Digits(name.substr(prefix.size(), 14)) && name.substr(prefix.size() + 14) == suffix;
+}
 
 TEST(NoiseJobTable, EngineByExtensionInLowerOrUpperCaseOnly) {
   const struct {
@@ -52,7 +61,7 @@ TEST(NoiseJobTable, EngineByExtensionInLowerOrUpperCaseOnly) {
 TEST(NoiseJobTable, SourceExtensionAndOutputName) {
   const std::time_t when = 1700000000;
   const std::string stamp = NoiseTimestamp(when);
-  ASSERT_TRUE(std::regex_match(stamp, std::regex("[0-9]{14}"))) << stamp;
+  ASSERT_TRUE(Is14Digits(stamp)) << stamp;
   const struct {
     const char* source;
     const char* extension;
@@ -141,8 +150,8 @@ TEST(NoiseJobTable, WavBecomesMp3AndTheRowIsFreedByDone) {
   EXPECT_TRUE(table.IsRunning(4));
   EXPECT_EQ(table.RunningAudio(), 1u);
   EXPECT_EQ(table.Run(4, test::ToneWav(2), settings), -1) << "a row runs one job at a time";
-  EXPECT_TRUE(std::regex_match(std::filesystem::path(plan.outputPath).filename().string(),
-                               std::regex("tone-2s-440hz-44100-2ch-噪声消除-[0-9]{14}\\.mp3")))
+  EXPECT_TRUE(IsStampedName(std::filesystem::path(plan.outputPath).filename().string(),
+                            "tone-2s-440hz-44100-2ch-噪声消除-", ".mp3"))
       << plan.outputPath;
 
   auto done = sink.WaitFor(WM_NOISE_DONE);
