@@ -341,11 +341,6 @@ int SampleFifo::Size() const {
   return fifo_ ? av_audio_fifo_size(fifo_.get()) : 0;
 }
 
-bool SampleFifo::Full() const {
-  std::lock_guard<std::mutex> guard(lock_);
-  return fifo_ && av_audio_fifo_space(fifo_.get()) <= 0;
-}
-
 bool SampleFifo::Ended() const {
   std::lock_guard<std::mutex> guard(lock_);
   return ended_;
@@ -440,11 +435,6 @@ void PictureFifo::MarkEnd() {
   std::lock_guard<std::mutex> guard(lock_);
   ended_ = true;
   changed_.notify_all();
-}
-
-bool PictureFifo::Full() const {
-  std::lock_guard<std::mutex> guard(lock_);
-  return pictures_.size() >= capacityPictures_;
 }
 
 size_t PictureFifo::Count() const {

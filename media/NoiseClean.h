@@ -140,8 +140,7 @@ class SampleFifo {
            int maxWaits = -1);
   void MarkEnd();
   int Size() const;
-  // No room left: the producer is waiting.
-  bool Full() const;
+
   bool Ended() const;
 
  private:
@@ -170,7 +169,6 @@ class PictureFifo {
   int Read(AVFrame* frame, const std::atomic<bool>& stop, std::chrono::milliseconds waitStep, int maxWaits = -1);
   void MarkEnd();
   size_t Count() const;
-  bool Full() const;
 
  private:
   size_t PictureBytes() const;

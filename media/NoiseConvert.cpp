@@ -513,21 +513,29 @@ void NoiseConvert::EncodeThread() {
     av_channel_layout_copy(&sound->ch_layout, &audioEncoder_->ch_layout);
     if (av_frame_get_buffer(sound.get(), 0) < 0) audioEnded = true;
   }
+  int patience = kWaitsBeforeSwitch;
   while (!stop_ && !(videoEnded && audioEnded)) {
     // The side that is behind in time goes next, so the file is interleaved by time; a side
     // that has ended leaves the other alone.
     bool audioNext = videoEnded || (!audioEnded && av_compare_ts(lastVideoPts_, videoOutStream_->time_base,
                                                                  lastAudioPts_, audioOutStream_->time_base) > 0);
     const bool otherActive = audioNext ? !videoEnded : !audioEnded;
-    int result = audioNext ? EncodeAudio(sound.get(), packet.get(), otherActive ? kWaitsBeforeSwitch : -1)
-                           : EncodeVideo(picture.get(), packet.get(), otherActive ? kWaitsBeforeSwitch : -1);
+    int result = audioNext ? EncodeAudio(sound.get(), packet.get(), otherActive ? patience : -1)
+                           : EncodeVideo(picture.get(), packet.get(), otherActive ? patience : -1);
     if (result == -2) {
-      // The decoder may be held up by the other side's full FIFO (a file whose sound and
-      // picture lie far apart): serve that side for once instead of waiting for this one.
-      const bool otherFull = audioNext ? pictureFifo_.Full() : audioFifo_.Full();
-      if (!otherFull) continue;
+      // Nothing came for this side while the other may be waiting: in a file whose sound
+      // and picture lie far apart the decoder is held up by the other side's full FIFO.
+      // Serve the other side with what it has ready, and look at this side again without
+      // waiting until it has something or the other runs dry.
       audioNext = !audioNext;
-      result = audioNext ? EncodeAudio(sound.get(), packet.get(), -1) : EncodeVideo(picture.get(), packet.get(), -1);
+      result = audioNext ? EncodeAudio(sound.get(), packet.get(), 0) : EncodeVideo(picture.get(), packet.get(), 0);
+      if (result == -2) {
+        patience = kWaitsBeforeSwitch;
+        continue;
+      }
+      patience = 0;
+    } else {
+      patience = kWaitsBeforeSwitch;
     }
     if (result < 0) break;
     if (result == 0) (audioNext ? audioEnded : videoEnded) = true;

@@ -87,6 +87,45 @@ std::string RotatedVideo() {
   return path;
 }
 
+// A badly interleaved file: every sound packet of a 12 s video first, then every picture,
+// so the decoder meets 12 s of sound (more than its FIFO holds) before the first picture.
+std::string SoundFirstVideo() {
+  const std::string path = test::MediaDir() + "/sound-first-12s.mkv";
+  if (std::filesystem::exists(path)) return path;
+  const std::string partial = path + ".partial-" + std::to_string(getpid()) + ".mkv";
+  FormatInputPtr in = OpenInput(test::VideoWithSound(12));
+  EXPECT_TRUE(in);
+  if (!in) return path;
+  avformat_find_stream_info(in.get(), nullptr);
+  AVFormatContext* raw = nullptr;
+  avformat_alloc_output_context2(&raw, nullptr, "matroska", partial.c_str());
+  FormatOutputPtr out(raw);
+  for (unsigned i = 0; i < in->nb_streams; ++i) {
+    AVStream* s = avformat_new_stream(out.get(), nullptr);
+    avcodec_parameters_copy(s->codecpar, in->streams[i]->codecpar);
+    s->codecpar->codec_tag = 0;
+  }
+  EXPECT_GE(avio_open(&out->pb, partial.c_str(), AVIO_FLAG_WRITE), 0);
+  EXPECT_GE(avformat_write_header(out.get(), nullptr), 0);
+  std::vector<PacketPtr> later;
+  PacketPtr packet = MakePacket();
+  while (av_read_frame(in.get(), packet.get()) >= 0) {
+    av_packet_rescale_ts(packet.get(), in->streams[packet->stream_index]->time_base,
+                         out->streams[packet->stream_index]->time_base);
+    if (in->streams[packet->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+      later.push_back(std::move(packet));
+      packet = MakePacket();
+    } else {
+      av_write_frame(out.get(), packet.get());
+    }
+  }
+  for (auto& p : later) av_write_frame(out.get(), p.get());
+  av_write_trailer(out.get());
+  out.reset();
+  std::filesystem::rename(partial, path);
+  return path;
+}
+
 // Whether the file holds text (x264 writes its settings into the stream as text).
 bool FileContains(const std::string& path, const std::string& text) {
   std::ifstream in(path, std::ios::binary);
@@ -196,6 +235,18 @@ TEST(NoiseConvert, ContainersAndSingleStreamSources) {
     }
     EXPECT_NEAR(info.durationSec, c.seconds, 0.15);
   }
+}
+
+TEST(NoiseConvert, SoundFarAheadOfThePictureStillCompletes) {
+  const std::string output = TempDir() + "/apart.mp4";
+  const RunResult run = RunJob(SoundFirstVideo(), output);
+  ASSERT_EQ(run.startResult, 0);
+  ASSERT_EQ(run.messages.back().id, WM_NOISE_DONE);
+  const auto info = Probe(output);
+  ASSERT_TRUE(info.ok);
+  EXPECT_EQ(info.CountType("video"), 1);
+  EXPECT_EQ(info.CountType("audio"), 1);
+  EXPECT_NEAR(info.durationSec, 12, 0.15);
 }
 
 TEST(NoiseConvert, CleansTheSound) {
