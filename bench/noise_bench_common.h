@@ -3,8 +3,9 @@
 #pragma once
 
 #include <fcntl.h>
-#include <sys/resource.h>
+#include <glog/logging.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,8 +17,6 @@
 #include <mutex>
 #include <string>
 #include <vector>
-
-#include <glog/logging.h>
 
 #include "app/MessageSink.h"
 #include "app/Messages.h"
@@ -72,7 +71,8 @@ inline double CpuNow() {
   for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
     rusage usage{};
     getrusage(who, &usage);
-    total += usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+    total += usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+             usage.ru_stime.tv_usec / 1e6;
   }
   return total;
 }
@@ -93,8 +93,8 @@ inline Timing Best(int rounds, const std::function<void()>& fn) {
 
 // A folder kept between runs for the generated media.
 inline std::string MediaFolder() {
-  const std::string dir = std::filesystem::temp_directory_path().string() + "/tw-bench-noise-" +
-                          std::to_string(getuid());
+  const std::string dir =
+      std::filesystem::temp_directory_path().string() + "/tw-bench-noise-" + std::to_string(getuid());
   std::filesystem::create_directories(dir);
   return dir;
 }

@@ -10,11 +10,13 @@ using namespace tw::bench;
 
 int main() {
   FILE* report = QuietEnginesAndGetReport("bench");
-  const std::string input = Media(
-      "video-720p-60s.mp4",
-      {"-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=25:duration=60", "-f", "lavfi", "-i",
-       "aevalsrc=exprs='0.4*sin(2*PI*(440*t+30*sin(2*PI*3*t)))*lt(mod(t\\,2)\\,1)+0.06*(2*random(0)-1)':s=44100:d=60",
-       "-c:v", "libx264", "-preset", "veryfast", "-pix_fmt", "yuv420p", "-c:a", "aac", "-ac", "2", "-shortest"});
+  const std::string input =
+      Media("video-720p-60s.mp4",
+            {"-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=25:duration=60", "-f", "lavfi", "-i",
+             "aevalsrc=exprs='0.4*sin(2*PI*(440*t+30*sin(2*PI*3*t)))*lt(mod(t\\,2)\\,1)+0.06*(2*random(0)-1)'"
+             ":s=44100:d=60",
+             "-c:v", "libx264", "-preset", "veryfast", "-pix_fmt", "yuv420p", "-c:a", "aac", "-ac", "2",
+             "-shortest"});
   if (input.empty()) {
     fprintf(stderr, "could not generate the input with ffmpeg\n");
     return 1;
@@ -22,8 +24,8 @@ int main() {
   const std::string out = MediaFolder() + "/out-";
   const int rounds = 2;
   const Timing baseline = Best(rounds, [&] {
-    RunFfmpeg({"-i", input, "-c:v", "libx264", "-preset", "ultrafast", "-tune", "zerolatency", "-crf", "23", "-af",
-               "afftdn", "-c:a", "aac", out + "ffmpeg.mp4"});
+    RunFfmpeg({"-i", input, "-c:v", "libx264", "-preset", "ultrafast", "-tune", "zerolatency", "-crf", "23",
+               "-af", "afftdn", "-c:a", "aac", out + "ffmpeg.mp4"});
   });
   int started = 0;
   const Timing ours = Best(rounds, [&] {
@@ -39,7 +41,7 @@ int main() {
   fprintf(report, "60 s 720p video, best of %d: wall seconds, processor seconds\n", rounds);
   fprintf(report, "  ffmpeg x264 ultrafast + afftdn + aac  %7.2f s  %7.2f s\n", baseline.wall, baseline.cpu);
   fprintf(report, "  NoiseConvert                          %7.2f s  %7.2f s\n", ours.wall, ours.cpu);
-  fprintf(report, "ratio NoiseConvert / ffmpeg = %.3f wall, %.3f processor (goal <= 1.1)\n", ours.wall / baseline.wall,
-          ours.cpu / baseline.cpu);
+  fprintf(report, "ratio NoiseConvert / ffmpeg = %.3f wall, %.3f processor (goal <= 1.1)\n",
+          ours.wall / baseline.wall, ours.cpu / baseline.cpu);
   return 0;
 }

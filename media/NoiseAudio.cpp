@@ -35,8 +35,8 @@ NoiseAudio::~NoiseAudio() {
   if (encodeThread_.joinable()) encodeThread_.join();
 }
 
-int NoiseAudio::Start(const std::string& inputPath, const std::string& outputPath, int formatType, int64_t bitRate,
-                      int policy) {
+int NoiseAudio::Start(const std::string& inputPath, const std::string& outputPath, int formatType,
+                      int64_t bitRate, int policy) {
   inputPath_ = inputPath;
   outputPath_ = outputPath;
   formatType_ = formatType;

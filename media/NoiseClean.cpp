@@ -30,7 +30,9 @@ constexpr int kMaxChannels = 64;
 
 }  // namespace
 
-std::string LocalFileUrl(const std::string& path) { return "file:" + path; }
+std::string LocalFileUrl(const std::string& path) {
+  return "file:" + path;
+}
 
 int NoisePercent(double done, double total) {
   if (!(total > 0) || !(done > 0)) return 0;
@@ -162,7 +164,9 @@ int SoundCleaner::Open(const AVChannelLayout& outLayout, int outRate, AVSampleFo
   return 0;
 }
 
-int SoundCleaner::StartSuppressor(int policy) { return ns_.Init(policy); }
+int SoundCleaner::StartSuppressor(int policy) {
+  return ns_.Init(policy);
+}
 
 int SoundCleaner::MakeToClean(const AVFrame* frame) {
   AVChannelLayout inLayout{};
@@ -205,8 +209,8 @@ int SoundCleaner::ConvertToClean(const uint8_t* const* data, int samples) {
     LOG(ERROR) << "samples alloc error";
     return -1;
   }
-  const int converted = swr_convert(toClean_.get(), cleanInput_.Data(), room, const_cast<const uint8_t**>(data),
-                                    samples);
+  const int converted =
+      swr_convert(toClean_.get(), cleanInput_.Data(), room, const_cast<const uint8_t**>(data), samples);
   if (converted < 0) {
     LOG(ERROR) << "Error while converting";
     return -1;
@@ -230,7 +234,8 @@ int SoundCleaner::ConvertFromClean(SampleBuffer& out, bool flush) {
   uint8_t* at[kMaxChannels];
   OffsetPointers(out.Data(), held, outFormat_, outLayout_.nb_channels, at);
   const uint8_t* in[1] = {reinterpret_cast<const uint8_t*>(cleaned_.data())};
-  const int converted = swr_convert(fromClean_.get(), at, room, flush && inCount == 0 ? nullptr : in, inCount);
+  const int converted =
+      swr_convert(fromClean_.get(), at, room, flush && inCount == 0 ? nullptr : in, inCount);
   if (converted < 0) {
     printf("Error while converting\n");
     return -1;
@@ -308,8 +313,8 @@ bool SampleFifo::Write(uint8_t** data, int count, const std::atomic<bool>& stop,
   return true;
 }
 
-int SampleFifo::Read(AVFrame* frame, int want, const std::atomic<bool>& stop, std::chrono::milliseconds waitStep,
-                     int maxWaits) {
+int SampleFifo::Read(AVFrame* frame, int want, const std::atomic<bool>& stop,
+                     std::chrono::milliseconds waitStep, int maxWaits) {
   std::unique_lock<std::mutex> lk(lock_);
   if (!fifo_) return -1;
   for (int waits = 0;; ++waits) {
@@ -366,7 +371,8 @@ void PictureFifo::Configure(int width, int height, size_t capacityBytes) {
   ended_ = false;
 }
 
-bool PictureFifo::Write(const AVFrame* picture, const std::atomic<bool>& stop, std::chrono::milliseconds waitStep) {
+bool PictureFifo::Write(const AVFrame* picture, const std::atomic<bool>& stop,
+                        std::chrono::milliseconds waitStep) {
   std::unique_lock<std::mutex> lk(lock_);
   if (pictures_.size() >= capacityPictures_) {
     // Full: go on once a quarter is free, not at every picture taken (fewer wake-ups).

@@ -118,8 +118,8 @@ class SoundCleaner {
   int outRate_ = 0;
   AVSampleFormat outFormat_ = AV_SAMPLE_FMT_NONE;
   CleanBlocks blocks_;
-  SampleBuffer cleanInput_;          // 32 kHz mono s16 after the first conversion
-  std::vector<int16_t> cleaned_;     // cleaned samples of the current frame
+  SampleBuffer cleanInput_;       // 32 kHz mono s16 after the first conversion
+  std::vector<int16_t> cleaned_;  // cleaned samples of the current frame
 };
 
 // A bounded sample FIFO between one producer and one consumer thread. The producer waits
@@ -166,7 +166,8 @@ class PictureFifo {
   // picture was read, 0 at the end, -1 when stop was set, -2 after maxWaits steps without a
   // picture (never when maxWaits is negative). Prints "video fifo is empty, lock\n" before
   // each wait.
-  int Read(AVFrame* frame, const std::atomic<bool>& stop, std::chrono::milliseconds waitStep, int maxWaits = -1);
+  int Read(AVFrame* frame, const std::atomic<bool>& stop, std::chrono::milliseconds waitStep,
+           int maxWaits = -1);
   void MarkEnd();
   size_t Count() const;
 

@@ -116,7 +116,8 @@ int NoiseConvert::Open(const std::string& inputPath) {
   for (unsigned i = 0; i < in->nb_streams; ++i) {
     AVStream* stream = in->streams[i];
     const AVMediaType type = stream->codecpar->codec_type;
-    if (type == AVMEDIA_TYPE_VIDEO && !videoInStream_ && !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
+    if (type == AVMEDIA_TYPE_VIDEO && !videoInStream_ &&
+        !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
       if (OpenVideo(stream) < 0) return -1;
     } else if (type == AVMEDIA_TYPE_AUDIO && !audioInStream_) {
       if (OpenAudio(stream) < 0) return -1;
@@ -168,11 +169,12 @@ int NoiseConvert::OpenVideo(AVStream* stream) {
     fprintf(stderr, "Failed to open video codec\n");
     return -1;
   }
-  const double seconds = stream->duration > 0 && stream->duration != AV_NOPTS_VALUE
-                             ? stream->duration * av_q2d(stream->time_base)
-                             : (input_->duration > 0 ? static_cast<double>(input_->duration) / AV_TIME_BASE : 0);
-  const AVRational average = stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0 ? stream->avg_frame_rate
-                                                                                               : rate;
+  const double seconds =
+      stream->duration > 0 && stream->duration != AV_NOPTS_VALUE
+          ? stream->duration * av_q2d(stream->time_base)
+          : (input_->duration > 0 ? static_cast<double>(input_->duration) / AV_TIME_BASE : 0);
+  const AVRational average =
+      stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0 ? stream->avg_frame_rate : rate;
   totalFrames_ = static_cast<int64_t>(seconds * av_q2d(average));
   const int width = stream->codecpar->width;
   const int height = stream->codecpar->height;
@@ -284,8 +286,8 @@ int NoiseConvert::OpenAudio(AVStream* stream) {
     fprintf(stderr, "Failed to allocate the video encoder context\n");
     return -1;
   }
-  const AVChannelLayout layout = audioChannels_ == 1 ? AVChannelLayout AV_CHANNEL_LAYOUT_MONO
-                                                     : AVChannelLayout AV_CHANNEL_LAYOUT_STEREO;
+  const AVChannelLayout layout =
+      audioChannels_ == 1 ? AVChannelLayout AV_CHANNEL_LAYOUT_MONO : AVChannelLayout AV_CHANNEL_LAYOUT_STEREO;
   encoder->bit_rate = audioBitRate_;
   encoder->sample_fmt = AV_SAMPLE_FMT_FLTP;
   encoder->sample_rate = audioRate_;
@@ -325,16 +327,18 @@ int NoiseConvert::OpenAudio(AVStream* stream) {
 
 bool NoiseConvert::PutPicture(const AVFrame* frame) {
   const AVFrame* picture = frame;
-  if (frame->format != AV_PIX_FMT_YUV420P || frame->width != scaled_->width || frame->height != scaled_->height) {
+  if (frame->format != AV_PIX_FMT_YUV420P || frame->width != scaled_->width ||
+      frame->height != scaled_->height) {
     // One scaler for as long as the source keeps its size and format.
-    scaler_.reset(sws_getCachedContext(scaler_.release(), frame->width, frame->height,
-                                       static_cast<AVPixelFormat>(frame->format), scaled_->width, scaled_->height,
-                                       AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr));
+    scaler_.reset(sws_getCachedContext(
+        scaler_.release(), frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+        scaled_->width, scaled_->height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr));
     if (!scaler_ || av_frame_make_writable(scaled_.get()) < 0) {
       printf("av_image_fill_arrays err\n");
       return false;
     }
-    sws_scale(scaler_.get(), frame->data, frame->linesize, 0, frame->height, scaled_->data, scaled_->linesize);
+    sws_scale(scaler_.get(), frame->data, frame->linesize, 0, frame->height, scaled_->data,
+              scaled_->linesize);
     picture = scaled_.get();
   }
   return pictureFifo_.Write(picture, stop_, kSpaceWait);
@@ -376,7 +380,8 @@ bool NoiseConvert::DecodeAudio(AVPacket* packet, AVFrame* frame, SampleBuffer& c
     const int pushed = cleaner_.Push(frame, cleaned);
     av_frame_unref(frame);
     if (pushed < 0) return false;
-    if (cleaned.count > 0 && !audioFifo_.Write(cleaned.Data(), cleaned.count, stop_, kSpaceWait)) return false;
+    if (cleaned.count > 0 && !audioFifo_.Write(cleaned.Data(), cleaned.count, stop_, kSpaceWait))
+      return false;
   }
 }
 
@@ -447,9 +452,10 @@ bool NoiseConvert::WriteAudioPackets(AVPacket* packet) {
 }
 
 void NoiseConvert::ReportProgress() {
-  const int percent = videoEncoder_ ? NoisePercent(static_cast<double>(videoPacketsWritten_),
-                                                   static_cast<double>(totalFrames_))
-                                    : NoisePercent(audioEndPts_ * av_q2d(audioOutStream_->time_base), totalSeconds_);
+  const int percent =
+      videoEncoder_
+          ? NoisePercent(static_cast<double>(videoPacketsWritten_), static_cast<double>(totalFrames_))
+          : NoisePercent(audioEndPts_ * av_q2d(audioOutStream_->time_base), totalSeconds_);
   if (percent == lastPercent_) return;
   lastPercent_ = percent;
   PostRecord<NoiseProgressRecord>(window_, WM_NOISE_PROGRESS, itemId_, percent);
@@ -517,8 +523,9 @@ void NoiseConvert::EncodeThread() {
   while (!stop_ && !(videoEnded && audioEnded)) {
     // The side that is behind in time goes next, so the file is interleaved by time; a side
     // that has ended leaves the other alone.
-    bool audioNext = videoEnded || (!audioEnded && av_compare_ts(lastVideoPts_, videoOutStream_->time_base,
-                                                                 lastAudioPts_, audioOutStream_->time_base) > 0);
+    bool audioNext =
+        videoEnded || (!audioEnded && av_compare_ts(lastVideoPts_, videoOutStream_->time_base, lastAudioPts_,
+                                                    audioOutStream_->time_base) > 0);
     const bool otherActive = audioNext ? !videoEnded : !audioEnded;
     int result = audioNext ? EncodeAudio(sound.get(), packet.get(), otherActive ? patience : -1)
                            : EncodeVideo(picture.get(), packet.get(), otherActive ? patience : -1);
@@ -528,7 +535,8 @@ void NoiseConvert::EncodeThread() {
       // Serve the other side with what it has ready, and look at this side again without
       // waiting until it has something or the other runs dry.
       audioNext = !audioNext;
-      result = audioNext ? EncodeAudio(sound.get(), packet.get(), 0) : EncodeVideo(picture.get(), packet.get(), 0);
+      result =
+          audioNext ? EncodeAudio(sound.get(), packet.get(), 0) : EncodeVideo(picture.get(), packet.get(), 0);
       if (result == -2) {
         patience = kWaitsBeforeSwitch;
         continue;

@@ -43,8 +43,8 @@ class NoiseConvert {
   // audioChannels (1 or 2), audioRate Hz and audioBitRate bit/s; policy 1..3 as in NoiseAudio.
   // 0 when the threads run, -1 when the source or output cannot be set up (the reason is
   // printed; no thread runs, no message is posted and no output file is left behind).
-  int Start(const std::string& inputPath, int qualitySelector, int fifoWidth, int fifoHeight, int audioChannels,
-            int audioRate, int64_t audioBitRate, int policy);
+  int Start(const std::string& inputPath, int qualitySelector, int fifoWidth, int fifoHeight,
+            int audioChannels, int audioRate, int64_t audioBitRate, int policy);
 
   // Asks a running job to end early without a completion message; returns at once. The
   // destructor then waits for its threads. For an owner that is going away.

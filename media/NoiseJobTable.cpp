@@ -11,8 +11,10 @@ namespace tw {
 
 namespace {
 
-constexpr std::array<std::string_view, 7> kVideoExtensions = {"mp4", "flv", "avi", "wmv", "mov", "mkv", "3gp"};
-constexpr std::array<std::string_view, 7> kAudioExtensions = {"mp3", "aac", "wma", "ogg", "m4a", "flac", "wav"};
+constexpr std::array<std::string_view, 7> kVideoExtensions = {"mp4", "flv", "avi", "wmv",
+                                                              "mov", "mkv", "3gp"};
+constexpr std::array<std::string_view, 7> kAudioExtensions = {"mp3", "aac",  "wma", "ogg",
+                                                              "m4a", "flac", "wav"};
 
 // The name as written all in upper case (ASCII only: the names are ASCII).
 std::string Upper(std::string_view text) {
@@ -65,8 +67,9 @@ std::string NoiseOutputName(const std::string& sourcePath, const std::string& fo
   return base + "-噪声消除-" + NoiseTimestamp(when) + "." + format;
 }
 
-std::string NoiseOutputPath(const std::string& folder, const std::string& sourcePath, const std::string& format,
-                            std::time_t when, const std::function<bool(const std::string&)>& taken) {
+std::string NoiseOutputPath(const std::string& folder, const std::string& sourcePath,
+                            const std::string& format, std::time_t when,
+                            const std::function<bool(const std::string&)>& taken) {
   const std::string name = NoiseOutputName(sourcePath, format, when);
   const std::string first = folder + "/" + name;
   if (!taken || !taken(first)) return first;
@@ -99,7 +102,9 @@ NoiseJobTable::~NoiseJobTable() {
   video_.clear();
 }
 
-bool NoiseJobTable::IsRunning(int rowId) const { return audio_.count(rowId) || video_.count(rowId); }
+bool NoiseJobTable::IsRunning(int rowId) const {
+  return audio_.count(rowId) || video_.count(rowId);
+}
 
 bool NoiseJobTable::IsReserved(const std::string& path) const {
   for (const auto& [id, job] : audio_) {
@@ -113,10 +118,11 @@ bool NoiseJobTable::IsReserved(const std::string& path) const {
 
 int NoiseJobTable::Run(int rowId, const std::string& sourcePath, const NoiseRunSettings& settings,
                        NoiseRunPlan* planOut) {
-  const NoiseRunPlan plan = PlanNoiseRun(sourcePath, settings, std::time(nullptr), [this](const std::string& path) {
-    std::error_code ec;
-    return IsReserved(path) || std::filesystem::exists(std::filesystem::symlink_status(path, ec));
-  });
+  const NoiseRunPlan plan =
+      PlanNoiseRun(sourcePath, settings, std::time(nullptr), [this](const std::string& path) {
+        std::error_code ec;
+        return IsReserved(path) || std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+      });
   if (planOut) *planOut = plan;
   return Start(rowId, plan);
 }

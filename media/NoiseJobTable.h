@@ -38,8 +38,9 @@ std::string NoiseOutputName(const std::string& sourcePath, const std::string& fo
 
 // folder + "/" + the name above; when that path is taken, "-2", "-3", ... is put after the
 // timestamp until a free one is found (two jobs of one source in the same second).
-std::string NoiseOutputPath(const std::string& folder, const std::string& sourcePath, const std::string& format,
-                            std::time_t when, const std::function<bool(const std::string&)>& taken);
+std::string NoiseOutputPath(const std::string& folder, const std::string& sourcePath,
+                            const std::string& format, std::time_t when,
+                            const std::function<bool(const std::string&)>& taken);
 
 // What the page passes into a run.
 struct NoiseRunSettings {
@@ -88,7 +89,8 @@ class NoiseJobTable {
   // running job) and starts the run of a row. 0 when the job runs; -1 when the row already
   // has a running job, the extension starts no job, or the engine could not start (nothing
   // is kept then, so the row may be started again). plan, when given, receives the plan.
-  int Run(int rowId, const std::string& sourcePath, const NoiseRunSettings& settings, NoiseRunPlan* plan = nullptr);
+  int Run(int rowId, const std::string& sourcePath, const NoiseRunSettings& settings,
+          NoiseRunPlan* plan = nullptr);
   // Starts a prepared plan for a row; results as for Run.
   int Start(int rowId, const NoiseRunPlan& plan);
   // The answer to WM_NOISE_DONE: destroys the finished job. False when no such job runs.

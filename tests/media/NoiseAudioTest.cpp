@@ -1,5 +1,3 @@
-#include "media/NoiseAudio.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,6 +5,7 @@
 #include <fstream>
 
 #include "app/Messages.h"
+#include "media/NoiseAudio.h"
 #include "media/NoiseRecords.h"
 #include "tests/support/QueueSink.h"
 #include "tests/support/TestMedia.h"
@@ -48,7 +47,8 @@ struct RunResult {
 };
 
 // Runs one job to its end (or for at most two minutes) and returns what it posted.
-RunResult RunJob(const std::string& input, const std::string& output, int formatType, int policy, int itemId = 7) {
+RunResult RunJob(const std::string& input, const std::string& output, int formatType, int policy,
+                 int itemId = 7) {
   QueueSink sink;
   RunResult result;
   NoiseAudio job(&sink, itemId);
@@ -116,8 +116,9 @@ TEST(NoiseAudio, OutputKeepsTheLengthOfTheInput) {
       {"mp3 to aac", test::ToneMp3(4), 1, "aac", "aac"},
       {"mono 8 kHz", test::ToneWav(3, 300, 8000, 1), 0, "mp3", "mp3"},
       {"surround", test::SurroundWav(), 0, "mp3", "mp3"},
-      {"48 kHz flac", MakeMedia("tone-3s-48k.flac", {"-f", "lavfi", "-i", "sine=frequency=500:sample_rate=48000:d=3"}),
-       0, "mp3", "mp3"},
+      {"48 kHz flac",
+       MakeMedia("tone-3s-48k.flac", {"-f", "lavfi", "-i", "sine=frequency=500:sample_rate=48000:d=3"}), 0,
+       "mp3", "mp3"},
       {"shorter than a second", test::ToneWav(0.5), 0, "mp3", "mp3"},
       {"ends on a 10 ms block", test::ToneWav(2, 440, 32000, 1), 0, "mp3", "mp3"},
   };
@@ -234,8 +235,8 @@ TEST(NoiseAudio, BadSourcesFailToStartAndLeaveNothing) {
 
 TEST(NoiseAudio, HostileFileNames) {
   const std::string dir = TempDir();
-  const std::string names[] = {"it's \"quoted\".wav", "$(touch pwned).wav", "-leading-dash.wav", "噪声 样本.wav",
-                               "colon:like-a-protocol.wav", "semi;colon & amp.wav"};
+  const std::string names[] = {"it's \"quoted\".wav", "$(touch pwned).wav",        "-leading-dash.wav",
+                               "噪声 样本.wav",       "colon:like-a-protocol.wav", "semi;colon & amp.wav"};
   for (const auto& name : names) {
     SCOPED_TRACE(name);
     const std::string input = dir + "/" + name;

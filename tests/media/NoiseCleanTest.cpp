@@ -1,9 +1,9 @@
-#include "media/NoiseClean.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <thread>
+
+#include "media/NoiseClean.h"
 
 namespace tw {
 namespace {
@@ -13,9 +13,9 @@ TEST(NoiseClean, PercentIsCutAndHeldBelowTheEnd) {
     double done, total;
     int percent;
   } cases[] = {
-      {0, 10, 0},     {0.99, 10, 9},  {1, 10, 10},   {5, 10, 50},    {9.99, 10, 99}, {10, 10, 99},
-      {12, 10, 99},   {1, 3, 33},     {2, 3, 66},    {1499, 1500, 99}, {15, 1500, 1}, {3, 0, 0},
-      {3, -1, 0},     {-2, 10, 0},    {NAN, 10, 0},  {5, NAN, 0},
+      {0, 10, 0},   {0.99, 10, 9}, {1, 10, 10},  {5, 10, 50},      {9.99, 10, 99}, {10, 10, 99},
+      {12, 10, 99}, {1, 3, 33},    {2, 3, 66},   {1499, 1500, 99}, {15, 1500, 1},  {3, 0, 0},
+      {3, -1, 0},   {-2, 10, 0},   {NAN, 10, 0}, {5, NAN, 0},
   };
   for (const auto& c : cases) EXPECT_EQ(NoisePercent(c.done, c.total), c.percent) << c.done << "/" << c.total;
 }
@@ -154,7 +154,8 @@ TEST(NoiseClean, PictureFifoCopiesPlanesOfAnySize) {
     for (int p = 0; p < 3; ++p) {
       const int h = p ? (c.height + 1) / 2 : c.height;
       for (int y = 0; y < h; ++y)
-        for (int x = 0; x < in->linesize[p]; ++x) in->data[p][y * in->linesize[p] + x] = (p * 50 + x + y) & 0xff;
+        for (int x = 0; x < in->linesize[p]; ++x)
+          in->data[p][y * in->linesize[p] + x] = (p * 50 + x + y) & 0xff;
     }
     size_t written = 0;
     while (written < c.capacityPictures) {
@@ -179,7 +180,8 @@ TEST(NoiseClean, PictureFifoCopiesPlanesOfAnySize) {
           ASSERT_EQ(out->data[p][y * out->linesize[p] + x], in->data[p][y * in->linesize[p] + x]) << p;
     }
     fifo.MarkEnd();
-    for (size_t i = 1; i < c.capacityPictures; ++i) EXPECT_EQ(fifo.Read(out.get(), stop, std::chrono::milliseconds(1)), 1);
+    for (size_t i = 1; i < c.capacityPictures; ++i)
+      EXPECT_EQ(fifo.Read(out.get(), stop, std::chrono::milliseconds(1)), 1);
     EXPECT_EQ(fifo.Read(out.get(), stop, std::chrono::milliseconds(1)), 0);
   }
 }

@@ -1,5 +1,3 @@
-#include "media/NoiseConvert.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,6 +5,7 @@
 #include <iterator>
 
 #include "app/Messages.h"
+#include "media/NoiseConvert.h"
 #include "media/NoiseRecords.h"
 #include "tests/support/QueueSink.h"
 #include "tests/support/TestMedia.h"
@@ -184,7 +183,8 @@ TEST(NoiseConvert, QualitySelectorChoosesTheRateFactor) {
     const RunResult run = RunJob(input, output, c.selector);
     ASSERT_EQ(run.startResult, 0);
     EXPECT_EQ(run.options, std::string("preset=ultrafast tune=zerolatency profile=main crf=") + c.crf);
-    EXPECT_TRUE(FileContains(output, std::string("crf=") + c.crf + ".0")) << "the encoder did not get the option";
+    EXPECT_TRUE(FileContains(output, std::string("crf=") + c.crf + ".0"))
+        << "the encoder did not get the option";
   }
 }
 
@@ -251,16 +251,34 @@ TEST(NoiseConvert, SoundFarAheadOfThePictureStillCompletes) {
 
 TEST(NoiseConvert, CleansTheSound) {
   // The picture of the test video with a voice-like tone in the even seconds under noise.
-  const std::string input = MakeMedia(
-      "video-noisy-sound-10s.mp4",
-      {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=10", "-f", "lavfi", "-i",
-       "aevalsrc=exprs='0.4*sin(2*PI*(440*t+30*sin(2*PI*3*t)))*lt(mod(t\\,2)\\,1)+0.06*(2*random(0)-1)':s=44100:d=10",
-       "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac", "-b:a", "192k", "-ac", "2"});
+  const std::string input =
+      MakeMedia("video-noisy-sound-10s.mp4", {"-f",
+                                              "lavfi",
+                                              "-i",
+                                              "testsrc=size=320x240:rate=25:duration=10",
+                                              "-f",
+                                              "lavfi",
+                                              "-i",
+                                              "aevalsrc=exprs='0.4*sin(2*PI*(440*t+30*sin(2*PI*3*t)))*lt(mod("
+                                              "t\\,2)\\,1)+0.06*(2*random(0)-1)':s=44100:d=10",
+                                              "-c:v",
+                                              "libx264",
+                                              "-preset",
+                                              "ultrafast",
+                                              "-pix_fmt",
+                                              "yuv420p",
+                                              "-c:a",
+                                              "aac",
+                                              "-b:a",
+                                              "192k",
+                                              "-ac",
+                                              "2"});
   const std::string output = TempDir() + "/clean.mp4";
   ASSERT_EQ(RunJob(input, output).startResult, 0);
   for (double pause : {3.2, 5.2, 7.2}) {
     EXPECT_LE(MeasureLevel(output, pause, 0.6).meanDb, MeasureLevel(input, pause, 0.6).meanDb - 10) << pause;
-    EXPECT_NEAR(MeasureLevel(output, pause - 0.8, 0.6).meanDb, MeasureLevel(input, pause - 0.8, 0.6).meanDb, 3)
+    EXPECT_NEAR(MeasureLevel(output, pause - 0.8, 0.6).meanDb, MeasureLevel(input, pause - 0.8, 0.6).meanDb,
+                3)
         << pause;
   }
 }
@@ -270,9 +288,9 @@ TEST(NoiseConvert, SourcesThatCannotStart) {
   // AVI with a picture stream of an unknown four-character code: the container opens, but
   // no decoder exists for the picture.
   const std::string unknownCodec =
-      MakeMedia("unknown-video-codec.avi", {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=1", "-f",
-                                            "lavfi", "-i", "sine=d=1", "-c:v", "mpeg4", "-tag:v", "ABCD", "-strict",
-                                            "-2", "-c:a", "pcm_s16le"});
+      MakeMedia("unknown-video-codec.avi",
+                {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=1", "-f", "lavfi", "-i",
+                 "sine=d=1", "-c:v", "mpeg4", "-tag:v", "ABCD", "-strict", "-2", "-c:a", "pcm_s16le"});
   const struct {
     std::string name;
     std::string input;

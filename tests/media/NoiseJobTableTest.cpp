@@ -1,5 +1,3 @@
-#include "media/NoiseJobTable.h"
-
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -8,6 +6,7 @@
 
 #include "app/Messages.h"
 #include "app/SettingsFile.h"
+#include "media/NoiseJobTable.h"
 #include "tests/support/QueueSink.h"
 #include "tests/support/TestMedia.h"
 
@@ -43,16 +42,16 @@ TEST(NoiseJobTable, EngineByExtensionInLowerOrUpperCaseOnly) {
     const char* extension;
     NoiseEngine engine;
   } cases[] = {
-      {"mp4", NoiseEngine::Video}, {"MP4", NoiseEngine::Video}, {"Mp4", NoiseEngine::None},
-      {"flv", NoiseEngine::Video}, {"avi", NoiseEngine::Video}, {"WMV", NoiseEngine::Video},
-      {"mov", NoiseEngine::Video}, {"MKV", NoiseEngine::Video}, {"3gp", NoiseEngine::Video},
-      {"3GP", NoiseEngine::Video}, {"mp3", NoiseEngine::Audio}, {"MP3", NoiseEngine::Audio},
-      {"Mp3", NoiseEngine::None},  {"mP3", NoiseEngine::None},  {"aac", NoiseEngine::Audio},
-      {"wma", NoiseEngine::Audio}, {"OGG", NoiseEngine::Audio}, {"m4a", NoiseEngine::Audio},
+      {"mp4", NoiseEngine::Video}, {"MP4", NoiseEngine::Video},  {"Mp4", NoiseEngine::None},
+      {"flv", NoiseEngine::Video}, {"avi", NoiseEngine::Video},  {"WMV", NoiseEngine::Video},
+      {"mov", NoiseEngine::Video}, {"MKV", NoiseEngine::Video},  {"3gp", NoiseEngine::Video},
+      {"3GP", NoiseEngine::Video}, {"mp3", NoiseEngine::Audio},  {"MP3", NoiseEngine::Audio},
+      {"Mp3", NoiseEngine::None},  {"mP3", NoiseEngine::None},   {"aac", NoiseEngine::Audio},
+      {"wma", NoiseEngine::Audio}, {"OGG", NoiseEngine::Audio},  {"m4a", NoiseEngine::Audio},
       {"M4A", NoiseEngine::Audio}, {"flac", NoiseEngine::Audio}, {"FLAC", NoiseEngine::Audio},
-      {"Flac", NoiseEngine::None}, {"wav", NoiseEngine::Audio}, {"WAV", NoiseEngine::Audio},
-      {"", NoiseEngine::None},     {"txt", NoiseEngine::None},  {"webm", NoiseEngine::None},
-      {"mpeg", NoiseEngine::None}, {"mp", NoiseEngine::None},   {"mp3 ", NoiseEngine::None},
+      {"Flac", NoiseEngine::None}, {"wav", NoiseEngine::Audio},  {"WAV", NoiseEngine::Audio},
+      {"", NoiseEngine::None},     {"txt", NoiseEngine::None},   {"webm", NoiseEngine::None},
+      {"mpeg", NoiseEngine::None}, {"mp", NoiseEngine::None},    {"mp3 ", NoiseEngine::None},
       {".mp3", NoiseEngine::None},
   };
   for (const auto& c : cases) EXPECT_EQ(NoiseEngineForExtension(c.extension), c.engine) << c.extension;
@@ -88,8 +87,8 @@ TEST(NoiseJobTable, TakenNamesGetTheNextFreeNumber) {
   std::set<std::string> taken;
   const std::string expected[] = {base + ".mp3", base + "-2.mp3", base + "-3.mp3", base + "-4.mp3"};
   for (const auto& want : expected) {
-    const std::string path =
-        NoiseOutputPath("/out", "/in/x.wav", "mp3", when, [&](const std::string& p) { return taken.count(p) > 0; });
+    const std::string path = NoiseOutputPath("/out", "/in/x.wav", "mp3", when,
+                                             [&](const std::string& p) { return taken.count(p) > 0; });
     EXPECT_EQ(path, want);
     taken.insert(path);
   }
@@ -204,8 +203,11 @@ TEST(NoiseJobTable, RowsThatStartNoJob) {
   const struct {
     const char* name;
     std::string source;
-  } cases[] = {{"mixed case", mixedCase}, {"unreadable audio", broken}, {"unreadable video", unknownVideo},
-               {"missing", dir + "/none.wav"}, {"no extension", dir + "/plain"}};
+  } cases[] = {{"mixed case", mixedCase},
+               {"unreadable audio", broken},
+               {"unreadable video", unknownVideo},
+               {"missing", dir + "/none.wav"},
+               {"no extension", dir + "/plain"}};
   int row = 10;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
