@@ -1,0 +1,117 @@
+// One video file whose sound is cleaned of steady background noise: the picture is decoded
+// and re-encoded as H.264 (same size, frame rate and rotation), the sound goes through the
+// same cleaning path as NoiseAudio and is encoded as AAC.
+//
+// Threads: the owner (the noise page's job table, on the window thread) constructs the job
+// and calls Start once. Start runs the decode thread (picture and sound into their FIFOs),
+// the encode-and-mux thread (the one writer of the output, interleaving by timestamps) and
+// the finish thread, which waits for both, writes the trailer, closes input and output and
+// posts WM_NOISE_DONE. The destructor sets stop and joins the finish thread: a job destroyed
+// while it runs finishes its file early and posts nothing more. A source with only a picture
+// or only sound is handled by skipping the missing side.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "app/MessageSink.h"
+#include "media/FFmpegPtr.h"
+#include "media/NoiseClean.h"
+
+namespace tw {
+
+// The constant rate factor of the picture encoder for a quality selector: 0 → "23",
+// 1 → "34", 2 → "38"; other selectors take "23".
+const char* NoiseCrfForSelector(int selector);
+
+class NoiseConvert {
+ public:
+  static constexpr int kFifoPictures = 72;
+  static constexpr int kFifoSeconds = 6;
+
+  // window receives the messages (may be null); itemId is the row's task id; outputPath is
+  // UTF-8 and its extension chooses the container.
+  NoiseConvert(MessageSink* window, int itemId, std::string outputPath);
+  ~NoiseConvert();
+  NoiseConvert(const NoiseConvert&) = delete;
+  NoiseConvert& operator=(const NoiseConvert&) = delete;
+
+  // qualitySelector 0..2 (see NoiseCrfForSelector); the picture FIFO holds kFifoPictures
+  // pictures of fifoWidth × fifoHeight (both 0: the source size); the sound is encoded with
+  // audioChannels (1 or 2), audioRate Hz and audioBitRate bit/s; policy 1..3 as in NoiseAudio.
+  // 0 when the threads run, -1 when the source or output cannot be set up (the reason is
+  // printed; no thread runs, no message is posted and no output file is left behind).
+  int Start(const std::string& inputPath, int qualitySelector, int fifoWidth, int fifoHeight,
+            int audioChannels, int audioRate, int64_t audioBitRate, int policy);
+
+  // Asks a running job to end early without a completion message; returns at once. The
+  // destructor then waits for its threads. For an owner that is going away.
+  void StopQuietly() {
+    abandoned_ = true;
+    stop_ = true;
+  }
+
+  int ItemId() const { return itemId_; }
+  // Expected picture count that progress is measured against (0 without a picture).
+  int64_t TotalFrames() const { return totalFrames_; }
+  // The options the picture encoder was opened with, "preset=... tune=... profile=... crf=...".
+  const std::string& VideoOptions() const { return videoOptions_; }
+  const std::string& OutputPath() const { return outputPath_; }
+
+ private:
+  int Open(const std::string& inputPath);
+  int OpenVideo(AVStream* stream);
+  int OpenAudio(AVStream* stream);
+  void DecodeThread();
+  bool DecodeVideo(AVPacket* packet, AVFrame* frame);
+  bool DecodeAudio(AVPacket* packet, AVFrame* frame, SampleBuffer& cleaned);
+  bool PutPicture(const AVFrame* frame);
+  void EncodeThread();
+  int EncodeAudio(AVFrame* frame, AVPacket* packet, int maxWaits);
+  int EncodeVideo(AVFrame* frame, AVPacket* packet, int maxWaits);
+  bool WriteVideoPackets(AVPacket* packet);
+  bool WriteAudioPackets(AVPacket* packet);
+  void ReportProgress();
+  void FinishThread();
+  void Abandon();
+
+  MessageSink* window_;
+  int itemId_;
+  std::string outputPath_;
+  FormatInputPtr input_;
+  AVStream* videoInStream_ = nullptr;
+  AVStream* audioInStream_ = nullptr;
+  int videoStreamIndex_ = -1;
+  int audioStreamIndex_ = -1;
+  CodecContextPtr videoDecoder_, videoEncoder_, audioDecoder_, audioEncoder_;
+  FormatOutputPtr output_;
+  AVStream* videoOutStream_ = nullptr;
+  AVStream* audioOutStream_ = nullptr;
+  int policy_ = 2;
+  SoundCleaner cleaner_;
+  int qualitySelector_ = 0;
+  int fifoWidth_ = 0, fifoHeight_ = 0;
+  int audioChannels_ = 2, audioRate_ = 44100;
+  int64_t audioBitRate_ = 128000;
+  int64_t totalFrames_ = 0;
+  double totalSeconds_ = 0;
+  std::atomic<int64_t> readPackets_{0};
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> abandoned_{false};
+  int64_t lastVideoPts_ = 0, lastAudioPts_ = 0;
+  int64_t videoFramesSent_ = 0, audioSamplesSent_ = 0;
+  int64_t videoPacketsWritten_ = 0;
+  int64_t audioEndPts_ = 0;
+  int lastPercent_ = 0;
+  PictureFifo pictureFifo_;
+  SampleFifo audioFifo_;
+  SwsPtr scaler_;
+  FramePtr scaled_;
+  std::string videoOptions_;
+  bool createdOutput_ = false;
+  std::thread decodeThread_, encodeThread_, finishThread_;
+};
+
+}  // namespace tw

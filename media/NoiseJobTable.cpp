@@ -1,0 +1,156 @@
+#include "media/NoiseJobTable.h"
+
+#include <glog/logging.h>
+
+#include <array>
+#include <filesystem>
+
+#include "app/SettingsFile.h"
+
+namespace tw {
+
+namespace {
+
+constexpr std::array<std::string_view, 7> kVideoExtensions = {"mp4", "flv", "avi", "wmv",
+                                                              "mov", "mkv", "3gp"};
+constexpr std::array<std::string_view, 7> kAudioExtensions = {"mp3", "aac",  "wma", "ogg",
+                                                              "m4a", "flac", "wav"};
+
+// The name as written all in upper case (ASCII only: the names are ASCII).
+std::string Upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+template <size_t N>
+bool Listed(const std::array<std::string_view, N>& names, std::string_view extension) {
+  for (std::string_view name : names) {
+    if (extension == name || extension == Upper(name)) return true;
+  }
+  return false;
+}
+
+std::string FileName(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+NoiseEngine NoiseEngineForExtension(std::string_view extension) {
+  if (Listed(kVideoExtensions, extension)) return NoiseEngine::Video;
+  if (Listed(kAudioExtensions, extension)) return NoiseEngine::Audio;
+  return NoiseEngine::None;
+}
+
+std::string NoiseSourceExtension(const std::string& sourcePath) {
+  const std::string name = FileName(sourcePath);
+  const size_t dot = name.find_last_of('.');
+  return dot == std::string::npos ? std::string() : name.substr(dot + 1);
+}
+
+std::string NoiseTimestamp(std::time_t when) {
+  std::tm local{};
+  localtime_r(&when, &local);
+  char text[32];
+  const size_t n = std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &local);
+  return std::string(text, n);
+}
+
+std::string NoiseOutputName(const std::string& sourcePath, const std::string& format, std::time_t when) {
+  const std::string name = FileName(sourcePath);
+  const size_t dot = name.find_last_of('.');
+  const std::string base = dot == std::string::npos ? name : name.substr(0, dot);
+  return base + "-噪声消除-" + NoiseTimestamp(when) + "." + format;
+}
+
+std::string NoiseOutputPath(const std::string& folder, const std::string& sourcePath,
+                            const std::string& format, std::time_t when,
+                            const std::function<bool(const std::string&)>& taken) {
+  const std::string name = NoiseOutputName(sourcePath, format, when);
+  const std::string first = folder + "/" + name;
+  if (!taken || !taken(first)) return first;
+  const std::string stem = folder + "/" + name.substr(0, name.size() - format.size() - 1);
+  for (int n = 2;; ++n) {
+    const std::string candidate = stem + "-" + std::to_string(n) + "." + format;
+    if (!taken(candidate)) return candidate;
+  }
+}
+
+NoiseRunPlan PlanNoiseRun(const std::string& sourcePath, const NoiseRunSettings& settings, std::time_t when,
+                          const std::function<bool(const std::string&)>& taken) {
+  NoiseRunPlan plan;
+  plan.inputPath = sourcePath;
+  plan.policy = settings.policy;
+  plan.engine = NoiseEngineForExtension(NoiseSourceExtension(sourcePath));
+  if (plan.engine == NoiseEngine::None) return plan;
+  const std::string& format = plan.engine == NoiseEngine::Video ? settings.videoFormat : settings.audioFormat;
+  const std::string folder = settings.outputFolder.empty() ? GetOutputFolder() : settings.outputFolder;
+  plan.outputPath = NoiseOutputPath(folder, sourcePath, format, when, taken);
+  plan.formatType = settings.audioFormat == "mp3" ? 0 : 1;
+  return plan;
+}
+
+NoiseJobTable::~NoiseJobTable() {
+  // Every job is told first, so none completes while another is being waited for.
+  for (auto& [id, job] : audio_) job->StopQuietly();
+  for (auto& [id, job] : video_) job->StopQuietly();
+  audio_.clear();
+  video_.clear();
+}
+
+bool NoiseJobTable::IsRunning(int rowId) const {
+  return audio_.count(rowId) || video_.count(rowId);
+}
+
+bool NoiseJobTable::IsReserved(const std::string& path) const {
+  for (const auto& [id, job] : audio_) {
+    if (job->OutputPath() == path) return true;
+  }
+  for (const auto& [id, job] : video_) {
+    if (job->OutputPath() == path) return true;
+  }
+  return false;
+}
+
+int NoiseJobTable::Run(int rowId, const std::string& sourcePath, const NoiseRunSettings& settings,
+                       NoiseRunPlan* planOut) {
+  const NoiseRunPlan plan =
+      PlanNoiseRun(sourcePath, settings, std::time(nullptr), [this](const std::string& path) {
+        std::error_code ec;
+        return IsReserved(path) || std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+      });
+  if (planOut) *planOut = plan;
+  return Start(rowId, plan);
+}
+
+int NoiseJobTable::Start(int rowId, const NoiseRunPlan& plan) {
+  if (IsRunning(rowId) || plan.engine == NoiseEngine::None) return -1;
+  if (plan.engine == NoiseEngine::Audio) {
+    auto job = std::make_unique<NoiseAudio>(sink_, rowId);
+    if (job->Start(plan.inputPath, plan.outputPath, plan.formatType, plan.bitRate, plan.policy) < 0) {
+      LOG(ERROR) << "noise job of row " << rowId << " could not start: " << plan.inputPath;
+      return -1;
+    }
+    audio_[rowId] = std::move(job);
+    return 0;
+  }
+  auto job = std::make_unique<NoiseConvert>(sink_, rowId, plan.outputPath);
+  if (job->Start(plan.inputPath, plan.qualitySelector, plan.fifoWidth, plan.fifoHeight, plan.audioChannels,
+                 plan.audioRate, plan.audioBitRate, plan.policy) < 0) {
+    LOG(ERROR) << "noise job of row " << rowId << " could not start: " << plan.inputPath;
+    return -1;
+  }
+  video_[rowId] = std::move(job);
+  return 0;
+}
+
+bool NoiseJobTable::Finish(const NoiseDoneRecord& done) {
+  if (done.audioEngine) return audio_.erase(done.itemId) > 0;
+  return video_.erase(done.itemId) > 0;
+}
+
+}  // namespace tw

@@ -1,0 +1,110 @@
+// The noise page's run, without the page: which engine a source goes to, the name of its
+// result, the settings each engine is given, and the table of running jobs keyed by row id
+// that the window (or a batch front end) owns.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "app/MessageSink.h"
+#include "media/NoiseAudio.h"
+#include "media/NoiseConvert.h"
+#include "media/NoiseRecords.h"
+
+namespace tw {
+
+enum class NoiseEngine { None, Audio, Video };
+
+// The engine for a source extension given without the dot. Each known name matches only
+// written all in lower case or all in upper case ("mp4", "MP4"); a mixed-case "Mp4" or an
+// unknown extension gives None.
+//   Video: mp4 flv avi wmv mov mkv 3gp     Audio: mp3 aac wma ogg m4a flac wav
+NoiseEngine NoiseEngineForExtension(std::string_view extension);
+
+// The text after the last "." of the file name (not of a folder name); "" when it has none.
+std::string NoiseSourceExtension(const std::string& sourcePath);
+
+// The local time as the 14 digits "%Y%m%d%H%M%S".
+std::string NoiseTimestamp(std::time_t when);
+
+// "<file name up to its last '.'>-噪声消除-<timestamp>.<format>".
+std::string NoiseOutputName(const std::string& sourcePath, const std::string& format, std::time_t when);
+
+// folder + "/" + the name above; when that path is taken, "-2", "-3", ... is put after the
+// timestamp until a free one is found (two jobs of one source in the same second).
+std::string NoiseOutputPath(const std::string& folder, const std::string& sourcePath,
+                            const std::string& format, std::time_t when,
+                            const std::function<bool(const std::string&)>& taken);
+
+// What the page passes into a run.
+struct NoiseRunSettings {
+  std::string audioFormat = "mp3";  // the shown text of "audio-noise-format"
+  std::string videoFormat = "mp4";  // the shown text of "video-noise-format"
+  int policy = 2;                   // the noise level: 1, 2 or 3
+  std::string outputFolder;         // empty: GetOutputFolder()
+};
+
+// Everything one job is started with.
+struct NoiseRunPlan {
+  NoiseEngine engine = NoiseEngine::None;
+  std::string inputPath;
+  std::string outputPath;
+  int policy = 2;
+  // NoiseAudio
+  int formatType = 0;  // 0 for "mp3", 1 otherwise
+  int64_t bitRate = 128000;
+  // NoiseConvert
+  int qualitySelector = 0;
+  int fifoWidth = 1280;
+  int fifoHeight = 720;
+  int audioChannels = 2;
+  int audioRate = 44100;
+  int64_t audioBitRate = 128000;
+};
+
+// The plan for a source; engine None (and no output path) when the extension starts no job.
+NoiseRunPlan PlanNoiseRun(const std::string& sourcePath, const NoiseRunSettings& settings, std::time_t when,
+                          const std::function<bool(const std::string&)>& taken);
+
+// The running denoiser jobs of the noise page, one per row at most: audio jobs and video
+// jobs in separate tables as the completion message tells them apart. Not thread-safe: the
+// owner calls everything from one thread (the window thread); the jobs post their messages
+// to the sink from their own threads, and the owner hands WM_NOISE_DONE back to Finish.
+// Destroying the table destroys the running jobs: they finish their files early and post
+// nothing more.
+class NoiseJobTable {
+ public:
+  explicit NoiseJobTable(MessageSink* sink) : sink_(sink) {}
+  ~NoiseJobTable();
+  NoiseJobTable(const NoiseJobTable&) = delete;
+  NoiseJobTable& operator=(const NoiseJobTable&) = delete;
+
+  // Plans (with the current time, avoiding every existing file and every output of a
+  // running job) and starts the run of a row. 0 when the job runs; -1 when the row already
+  // has a running job, the extension starts no job, or the engine could not start (nothing
+  // is kept then, so the row may be started again). plan, when given, receives the plan.
+  int Run(int rowId, const std::string& sourcePath, const NoiseRunSettings& settings,
+          NoiseRunPlan* plan = nullptr);
+  // Starts a prepared plan for a row; results as for Run.
+  int Start(int rowId, const NoiseRunPlan& plan);
+  // The answer to WM_NOISE_DONE: destroys the finished job. False when no such job runs.
+  bool Finish(const NoiseDoneRecord& done);
+  bool IsRunning(int rowId) const;
+  size_t RunningAudio() const { return audio_.size(); }
+  size_t RunningVideo() const { return video_.size(); }
+  // True for an output path that a running job writes.
+  bool IsReserved(const std::string& path) const;
+
+ private:
+  MessageSink* sink_;
+  std::map<int, std::unique_ptr<NoiseAudio>> audio_;
+  std::map<int, std::unique_ptr<NoiseConvert>> video_;
+};
+
+}  // namespace tw

@@ -1,0 +1,27 @@
+// The records that the denoisers post with WM_NOISE_PROGRESS and WM_NOISE_DONE. The
+// receiver owns them from the moment of posting.
+#pragma once
+
+#include "app/MessageSink.h"
+
+namespace tw {
+
+// WM_NOISE_PROGRESS: a job's row and its new percent (0..99; 100 comes only with the end).
+struct NoiseProgressRecord : MessageRecord {
+  NoiseProgressRecord(int item, int value) : itemId(item), percent(value) {}
+  int itemId;
+  int percent;
+};
+
+// WM_NOISE_DONE: a job's row has finished. audioEngine is 1 from NoiseAudio and 0 from
+// NoiseConvert, so the window knows which table of running jobs holds it. result is 0 when
+// the output file was completed and -1 when its end could not be written (the file is
+// then unusable and the row should say so).
+struct NoiseDoneRecord : MessageRecord {
+  NoiseDoneRecord(int item, int audio, int outcome = 0) : itemId(item), audioEngine(audio), result(outcome) {}
+  int itemId;
+  int audioEngine;
+  int result;
+};
+
+}  // namespace tw

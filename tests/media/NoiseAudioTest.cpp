@@ -1,0 +1,268 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+#include "app/Messages.h"
+#include "media/NoiseAudio.h"
+#include "media/NoiseRecords.h"
+#include "tests/support/QueueSink.h"
+#include "tests/support/TestMedia.h"
+
+namespace tw {
+namespace {
+
+using test::MakeMedia;
+using test::MeasureLevel;
+using test::Probe;
+using test::QueueSink;
+using test::TempDir;
+
+// 12 s at 44.1 kHz stereo: a tone with a voice-like vibrato sounds during the even seconds
+// and pauses during the odd ones, all under steady white noise about 18 dB below the tone.
+std::string BurstsUnderNoise() {
+  return MakeMedia("vibrato-bursts-under-noise-12s.wav",
+                   {"-f", "lavfi", "-i",
+                    "aevalsrc=exprs='0.4*sin(2*PI*(440*t+30*sin(2*PI*3*t)))*lt(mod(t\\,2)\\,1)+"
+                    "0.06*(2*random(0)-1)':s=44100:d=12",
+                    "-ac", "2", "-c:a", "pcm_s16le"});
+}
+
+// Seconds of sound that a player gets out of the file (decoded sample count over the rate),
+// which leaves out the encoder's start-up delay that the container may count.
+double DecodedSeconds(const std::string& path, int rate) {
+  std::string out;
+  test::RunProcess({"ffmpeg", "-hide_banner", "-nostats", "-i", path, "-af",
+                    "astats=measure_overall=Number_of_samples:measure_perchannel=none", "-f", "null", "-"},
+                   &out);
+  const size_t at = out.rfind("Number of samples:");
+  if (at == std::string::npos) return -1;
+  return std::atof(out.c_str() + at + 18) / rate;
+}
+
+struct RunResult {
+  int startResult = -1;
+  std::vector<Message> messages;  // every message posted, in order
+};
+
+// Runs one job to its end (or for at most two minutes) and returns what it posted.
+RunResult RunJob(const std::string& input, const std::string& output, int formatType, int policy,
+                 int itemId = 7) {
+  QueueSink sink;
+  RunResult result;
+  NoiseAudio job(&sink, itemId);
+  result.startResult = job.Start(input, output, formatType, 128000, policy);
+  if (result.startResult == 0) {
+    auto done = sink.WaitFor(WM_NOISE_DONE, std::chrono::seconds(120));
+    EXPECT_TRUE(done.has_value()) << "no completion for " << input;
+    result.messages = sink.Drain();
+    if (done) result.messages.push_back(std::move(*done));
+  } else {
+    result.messages = sink.DrainAfterQuiet(std::chrono::milliseconds(300), std::chrono::seconds(2));
+  }
+  return result;
+}
+
+// Mean level of the pauses (odd seconds) and of the tone (even seconds) after the first two
+// seconds, in which the suppressor learns the noise.
+struct BurstLevels {
+  double pauseDb = 0;
+  double toneDb = 0;
+};
+BurstLevels MeasureBursts(const std::string& path) {
+  BurstLevels levels;
+  double pauses = 0, tones = 0;
+  int n = 0;
+  for (int s = 2; s < 12; s += 2) {
+    tones += MeasureLevel(path, s + 0.2, 0.6).meanDb;
+    pauses += MeasureLevel(path, s + 1.2, 0.6).meanDb;
+    ++n;
+  }
+  levels.pauseDb = pauses / n;
+  levels.toneDb = tones / n;
+  return levels;
+}
+
+TEST(NoiseAudio, CleansThePausesAndKeepsTheSignal) {
+  const std::string input = BurstsUnderNoise();
+  const BurstLevels before = MeasureBursts(input);
+  const std::string dir = TempDir();
+  double pauseByPolicy[4] = {};
+  for (int policy : {1, 3}) {
+    SCOPED_TRACE(policy);
+    const std::string output = dir + "/cleaned-" + std::to_string(policy) + ".mp3";
+    const RunResult run = RunJob(input, output, 0, policy);
+    ASSERT_EQ(run.startResult, 0);
+    const BurstLevels after = MeasureBursts(output);
+    EXPECT_LE(after.pauseDb, before.pauseDb - 10) << "before " << before.pauseDb;
+    EXPECT_NEAR(after.toneDb, before.toneDb, 3.0);
+    pauseByPolicy[policy] = after.pauseDb;
+  }
+  EXPECT_LT(pauseByPolicy[3], pauseByPolicy[1]);
+}
+
+TEST(NoiseAudio, OutputKeepsTheLengthOfTheInput) {
+  const std::string dir = TempDir();
+  const struct {
+    std::string name;
+    std::string input;
+    int formatType;
+    const char* extension;
+    const char* codec;
+  } cases[] = {
+      {"wav to mp3", test::ToneWav(5), 0, "mp3", "mp3"},
+      {"wav to m4a", test::ToneWav(5), 1, "m4a", "aac"},
+      {"mp3 to aac", test::ToneMp3(4), 1, "aac", "aac"},
+      {"mono 8 kHz", test::ToneWav(3, 300, 8000, 1), 0, "mp3", "mp3"},
+      {"surround", test::SurroundWav(), 0, "mp3", "mp3"},
+      {"48 kHz flac",
+       MakeMedia("tone-3s-48k.flac", {"-f", "lavfi", "-i", "sine=frequency=500:sample_rate=48000:d=3"}), 0,
+       "mp3", "mp3"},
+      {"shorter than a second", test::ToneWav(0.5), 0, "mp3", "mp3"},
+      {"ends on a 10 ms block", test::ToneWav(2, 440, 32000, 1), 0, "mp3", "mp3"},
+  };
+  int index = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string output = dir + "/out-" + std::to_string(index++) + "." + c.extension;
+    const RunResult run = RunJob(c.input, output, c.formatType, 2);
+    ASSERT_EQ(run.startResult, 0);
+    const auto in = Probe(c.input);
+    const auto out = Probe(output);
+    ASSERT_TRUE(out.ok);
+    ASSERT_EQ(out.CountType("audio"), 1);
+    const auto* stream = out.First("audio");
+    EXPECT_EQ(stream->codecName, c.codec);
+    EXPECT_EQ(stream->channels, 2);
+    EXPECT_EQ(stream->sampleRate, 44100);
+    // Within one encoder frame.
+    EXPECT_NEAR(DecodedSeconds(output, 44100), in.durationSec, 1152.0 / 44100) << output;
+    // Sound, not silence, reaches the end of the file: the last stretch is about as loud as
+    // the cleaned sound before it (a steady tone is partly taken for noise, so the level of
+    // the input is no measure).
+    const double middle = MeasureLevel(output, in.durationSec / 2, 0.15).meanDb;
+    EXPECT_GT(MeasureLevel(output, in.durationSec - 0.2, 0.15).meanDb, middle - 10) << output;
+  }
+}
+
+TEST(NoiseAudio, ProgressOnlyOnChangeAndTheEndOnlyThroughDone) {
+  const std::string output = TempDir() + "/progress.mp3";
+  const RunResult run = RunJob(test::ToneWav(30), output, 0, 2, 42);
+  ASSERT_EQ(run.startResult, 0);
+  ASSERT_FALSE(run.messages.empty());
+  int last = 0;
+  int progressCount = 0;
+  for (size_t i = 0; i + 1 < run.messages.size(); ++i) {
+    const Message& m = run.messages[i];
+    ASSERT_EQ(m.id, WM_NOISE_PROGRESS) << i;
+    const auto* record = m.As<NoiseProgressRecord>();
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->itemId, 42);
+    EXPECT_GT(record->percent, last) << "repeated or falling percent";
+    EXPECT_LT(record->percent, 100);
+    last = record->percent;
+    ++progressCount;
+  }
+  EXPECT_GE(progressCount, 20);  // 30 s give a step every 3 %
+  EXPECT_GE(last, 90);
+  const Message& done = run.messages.back();
+  ASSERT_EQ(done.id, WM_NOISE_DONE);
+  const auto* record = done.As<NoiseDoneRecord>();
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(record->itemId, 42);
+  EXPECT_EQ(record->audioEngine, 1);
+  EXPECT_EQ(record->result, 0);
+}
+
+TEST(NoiseAudio, ShortInputCompletesWithoutProgress) {
+  const RunResult run = RunJob(test::ToneWav(0.5), TempDir() + "/short.mp3", 0, 2);
+  ASSERT_EQ(run.startResult, 0);
+  ASSERT_EQ(run.messages.size(), 1u);
+  EXPECT_EQ(run.messages[0].id, WM_NOISE_DONE);
+}
+
+TEST(NoiseAudio, MeasuresProgressAgainstWholeSeconds) {
+  const struct {
+    std::string input;
+    int64_t seconds;
+  } cases[] = {
+      {test::ToneWav(10), 10},
+      {test::ToneWav(2.9), 2},
+      // A raw AAC stream has no length of its own: the estimate from the bit rate counts.
+      {MakeMedia("tone-10s.aac", {"-f", "lavfi", "-i", "sine=d=10", "-c:a", "aac"}), 9},
+      // Matroska gives the length of the container, not of its streams.
+      {MakeMedia("tone-5s.mka", {"-f", "lavfi", "-i", "sine=d=5", "-c:a", "flac"}), 5},
+      {MakeMedia("tone-6s.ogg", {"-f", "lavfi", "-i", "sine=d=6", "-c:a", "libvorbis"}), 6},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input);
+    QueueSink sink;
+    NoiseAudio job(&sink, 1);
+    ASSERT_EQ(job.Start(c.input, TempDir() + "/t.mp3", 0, 128000, 2), 0);
+    EXPECT_EQ(job.TotalSeconds(), c.seconds);
+    EXPECT_TRUE(sink.WaitFor(WM_NOISE_DONE).has_value());
+  }
+}
+
+TEST(NoiseAudio, BadSourcesFailToStartAndLeaveNothing) {
+  const std::string dir = TempDir();
+  const std::string textFile = dir + "/notes.wav";
+  std::ofstream(textFile) << "just some words, no sound at all\n";
+  const struct {
+    std::string name;
+    std::string input;
+    std::string output;
+  } cases[] = {
+      {"missing file", dir + "/nothing-here.wav", dir + "/a.mp3"},
+      {"text named mp3", test::TextNamedMp3(), dir + "/b.mp3"},
+      {"empty mp3", test::EmptyMp3(), dir + "/c.mp3"},
+      {"text named wav", textFile, dir + "/d.mp3"},
+      {"video without sound", test::VideoWithoutSound(2), dir + "/e.mp3"},
+      {"output folder missing", test::ToneWav(1), dir + "/no/such/folder/f.mp3"},
+      {"output container unknown", test::ToneWav(1), dir + "/g.unknownext"},
+      {"container refuses the codec", test::ToneWav(1), dir + "/h.ogg"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const RunResult run = RunJob(c.input, c.output, 0, 2);
+    EXPECT_EQ(run.startResult, -1);
+    EXPECT_TRUE(run.messages.empty());
+    EXPECT_FALSE(std::filesystem::exists(c.output));
+  }
+  EXPECT_TRUE(std::filesystem::exists(textFile));
+}
+
+TEST(NoiseAudio, HostileFileNames) {
+  const std::string dir = TempDir();
+  const std::string names[] = {"it's \"quoted\".wav", "$(touch pwned).wav",        "-leading-dash.wav",
+                               "噪声 样本.wav",       "colon:like-a-protocol.wav", "semi;colon & amp.wav"};
+  for (const auto& name : names) {
+    SCOPED_TRACE(name);
+    const std::string input = dir + "/" + name;
+    std::filesystem::copy_file(test::ToneWav(1), input);
+    const std::string output = dir + "/" + name + "-cleaned.mp3";
+    const RunResult run = RunJob(input, output, 0, 2);
+    ASSERT_EQ(run.startResult, 0);
+    EXPECT_TRUE(Probe(output).ok);
+    EXPECT_TRUE(std::filesystem::exists(input));
+  }
+  EXPECT_FALSE(std::filesystem::exists("pwned"));
+}
+
+TEST(NoiseAudio, DestroyedWhileRunningPostsNothingMore) {
+  QueueSink sink;
+  const std::string output = TempDir() + "/abandoned.mp3";
+  {
+    NoiseAudio job(&sink, 3);
+    ASSERT_EQ(job.Start(test::ToneWav(60), output, 0, 128000, 2), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  const auto messages = sink.DrainAfterQuiet(std::chrono::milliseconds(300), std::chrono::seconds(2));
+  for (const auto& m : messages) EXPECT_NE(m.id, WM_NOISE_DONE);
+  // What was cleaned so far is still a readable file.
+  EXPECT_TRUE(Probe(output).ok);
+}
+
+}  // namespace
+}  // namespace tw
