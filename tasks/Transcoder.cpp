@@ -92,7 +92,9 @@ std::vector<OutputParser::Step> OutputParser::Feed(std::string_view block) {
     LOG(INFO) << "duration: " << text;
     durationMs_ = ParseClockText(text);
     LOG(INFO) << "duration: " << durationMs_;
-    accumulator_.clear();
+    // Keep what follows the duration: a short job's whole output, verdict included, can
+    // arrive in the same block.
+    accumulator_.erase(0, p + 10 + 11);
   }
   const size_t t = accumulator_.find("time=");
   if (t != std::string::npos) {

@@ -76,6 +76,15 @@ TEST(Transcoder, ParserOnScriptedOutput) {
     EXPECT_EQ(ev[1].event, Event::Done);
   }
   {
+    // A short job's whole output in one block still ends in its verdict.
+    OutputParser p;
+    auto ev = FeedAll(p, {head + "size= 345kB time=00:01:40.00 bitrate\nvideo:0kB muxing overhead: 0.02%\n"});
+    ASSERT_EQ(ev.size(), 2u);
+    EXPECT_EQ(ev[0].event, Event::Progress);
+    EXPECT_EQ(ev[0].positionMs, 100000);
+    EXPECT_EQ(ev[1].event, Event::Done);
+  }
+  {
     OutputParser p;
     auto ev = FeedAll(p, {head, "Error while opening encoder\nConversion failed!\n"});
     ASSERT_EQ(ev.size(), 1u);
