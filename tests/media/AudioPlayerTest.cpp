@@ -1,10 +1,6 @@
 #include "media/AudioPlayer.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -20,6 +16,7 @@
 #include <optional>
 #include <thread>
 
+#include "tests/support/MediaHttpServer.h"
 #include "tests/support/TestMedia.h"
 
 namespace tw {
@@ -444,72 +441,11 @@ TEST_F(AudioPlayerTest, EndCallbackOncePerEnd) {
   Finish(player);
 }
 
-// Serves a WAV over loopback HTTP but drops the connection half-way, so the player's
-// reading thread meets a read error and ends on its own.
-class TruncatingHttpServer {
- public:
-  explicit TruncatingHttpServer(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    body_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-    listen(listen_, 4);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~TruncatingHttpServer() {
-    stop_ = true;
-    thread_.join();
-    close(listen_);
-  }
-  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/tone.wav"; }
-
- private:
-  void Serve() {
-    while (!stop_) {
-      pollfd p{listen_, POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) continue;
-      const int client = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (client < 0) continue;
-      std::string request;
-      char buf[1024];
-      while (request.find("\r\n\r\n") == std::string::npos) {
-        const ssize_t n = read(client, buf, sizeof buf);
-        if (n <= 0) break;
-        request.append(buf, static_cast<size_t>(n));
-      }
-      const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: audio/wav\r\nContent-Length: " +
-                               std::to_string(body_.size()) + "\r\nConnection: close\r\n\r\n";
-      Send(client, head.data(), head.size());
-      Send(client, body_.data(), body_.size() / 3);
-      close(client);
-    }
-  }
-  static void Send(int fd, const char* data, size_t size) {
-    while (size > 0) {
-      const ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
-      if (n <= 0) return;
-      data += n;
-      size -= static_cast<size_t>(n);
-    }
-  }
-
-  std::vector<char> body_;
-  int listen_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
-
 TEST_F(AudioPlayerTest, StopReturnsWhenTheReadingThreadIsAlreadyGone) {
-  TruncatingHttpServer server(test::ToneWav(6));
+  // The connection drops a third of the way in: a read error for the reading thread.
+  test::MediaHttpServer server(test::ToneWav(6), {.sendFraction = 1.0 / 3});
   AudioPlayer player;
-  ASSERT_EQ(player.Play(server.Url()), 0);
+  ASSERT_EQ(player.Play(server.Url("tone.wav")), 0);
   ASSERT_TRUE(WaitUntil([&] { return player.ReadThreadExited(); }, 20s)) << "the read error did not end the thread";
   // The device keeps playing what was decoded, then silence.
   EXPECT_EQ(player.state.load(), PlayerState::Playing);

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "app/Messages.h"
+#include "tests/support/MediaHttpServer.h"
 #include "tests/support/QueueSink.h"
 #include "tests/support/TestMedia.h"
 
@@ -199,10 +200,14 @@ TEST(PcmWaveTest, FailuresReturnMinusOneAndPostNothing) {
 TEST(PcmWaveTest, ReplacingARunningReader) {
   test::QueueSink sink;
   std::unique_ptr<PcmWave> reader;
-  const std::string longFile = test::ToneMp3(180);
+  // The first file arrives slowly (about 4 s for all of it), so it is surely still decoding
+  // when the second load comes.
+  test::MediaHttpServer slow(test::ToneWav(5), {.bytesPerSecond = 220000});
   const std::string shortFile = test::ToneWav(0.5);
-  ASSERT_EQ(ReplaceWaveReader(reader, &sink, longFile), 0);
+  ASSERT_EQ(ReplaceWaveReader(reader, &sink, slow.Url("slow.wav")), 0);
   ASSERT_TRUE(sink.WaitFor(WM_LOADING_SHOW, 60s).has_value()) << "the first load never started";
+  std::this_thread::sleep_for(300ms);
+  ASSERT_FALSE(reader->Done());
   int pumped = 0;
   ASSERT_EQ(ReplaceWaveReader(reader, &sink, shortFile, [&] { ++pumped; }), 0);
   EXPECT_NE(reader.get(), nullptr);
