@@ -80,11 +80,21 @@ int AudioPlayer::Play(const std::string& pathUtf8) {
   played_ = true;
   playStart_ = std::chrono::steady_clock::now();
   path_ = pathUtf8;
-  const int rc = Open();
+  int rc = Open();
+  if (rc == 0) rc = StartReading();
+  if (rc == 0) rc = OpenDevice();
   if (rc < 0) {
     std::printf("AudioPlayer: opening \"%s\" failed (%d)\n", path_.c_str(), rc);
+    // A failed player keeps no thread running.
+    Stop();
     return rc;
   }
+  device_.Start();
+  state = PlayerState::Playing;
+  return 0;
+}
+
+int AudioPlayer::StartReading() {
   readExited_.Reset();
   try {
     readThread_ = std::thread(ReadThreadFunc, this);
@@ -93,8 +103,10 @@ int AudioPlayer::Play(const std::string& pathUtf8) {
     readExited_.MarkExited();
     return -1;
   }
-  device_.Start();
-  state = PlayerState::Playing;
+  // SDL runs the first callback as soon as the device starts; with a packet waiting by then
+  // the first callback carries sound instead of silence and a wait for the sound server.
+  std::unique_lock<std::mutex> hold(queueWaitLock_);
+  primed_.wait_for(hold, kPrimeWait, [this] { return firstPacketQueued_; });
   return 0;
 }
 
@@ -114,6 +126,7 @@ int AudioPlayer::Open() {
   pendingPacket_.reset();
   resampler_.reset();
   queue_.Clear();
+  firstPacketQueued_ = false;
 
   frame_ = MakeFrame();
   AVFormatContext* raw = avformat_alloc_context();
@@ -164,7 +177,10 @@ int AudioPlayer::Open() {
     return -1;
   }
   silenceBytes_ = SilenceChunkBytes(deviceChannels_);
+  return 0;
+}
 
+int AudioPlayer::OpenDevice() {
   const int sdlRc = sdl_.Init();
   if (sdlRc < 0) {
     std::printf("Window could not be created! SDL_Error: %s\n", SDL_GetError());
@@ -275,8 +291,18 @@ int AudioPlayer::InterruptCallback(void* opaque) { return static_cast<AudioPlaye
 
 void AudioPlayer::ReadThreadFunc(AudioPlayer* player) {
   player->ReadLoop();
+  player->MarkPrimed();
   player->readExited_.MarkExited();
   std::printf("video_read_thread exit....\n");
+}
+
+void AudioPlayer::MarkPrimed() {
+  {
+    std::lock_guard<std::mutex> hold(queueWaitLock_);
+    if (firstPacketQueued_) return;
+    firstPacketQueued_ = true;
+  }
+  primed_.notify_all();
 }
 
 void AudioPlayer::WakeReader() {
@@ -312,11 +338,15 @@ void AudioPlayer::ReadLoop() {
           report = true;
         }
       }
+      MarkPrimed();  // nothing to wait for: an empty file or an end reached at once
       if (report && endCallbackEnabled && endCallback_) endCallback_(endUserData_);
       SDL_Delay(kEndPollMs);
       continue;
     }
-    if (packet->stream_index == streamIndex_) queue_.Push(std::move(packet));
+    if (packet->stream_index == streamIndex_) {
+      queue_.Push(std::move(packet));
+      MarkPrimed();
+    }
   }
 }
 

@@ -39,6 +39,9 @@ class AudioPlayer {
   static constexpr std::size_t kQueueLowMark = 50;    // the decoder wakes it below this many
   static constexpr int kDeviceSamples = 1024;         // sample frames per device callback
   static constexpr int kDefaultVolume = 50;           // SDL scale, 128 = full
+  // Play waits at most this long for the first packet before starting the device, so that the
+  // device's first callback (which SDL makes at once) already carries sound.
+  static constexpr std::chrono::milliseconds kPrimeWait{100};
 
   AudioPlayer();
   AudioPlayer(const AudioPlayer&) = delete;
@@ -101,12 +104,16 @@ class AudioPlayer {
   static int InterruptCallback(void* opaque);
   static void ReadThreadFunc(AudioPlayer* player);
 
+  // The steps of Play: the file and its decoder; the reading thread; the sound device.
   int Open();
+  int StartReading();
+  int OpenDevice();
   void ReadLoop();
   void FillDevice(Uint8* stream, int len);
   int DecodeChunk();
   int ConvertFrame();
   void WakeReader();
+  void MarkPrimed();
   // Seeks under ioLock_ and drops every queued packet; flushes the decoder when asked.
   void SeekStream(double seconds, bool flushDecoder);
 
@@ -116,6 +123,8 @@ class AudioPlayer {
   std::uint64_t seekGeneration_ = 0;  // guarded by ioLock_
   std::mutex queueWaitLock_;
   std::condition_variable queueNotFull_;
+  std::condition_variable primed_;  // with queueWaitLock_: the first packet is queued
+  bool firstPacketQueued_ = false;   // guarded by queueWaitLock_
   std::atomic<bool> stopping_{false};
   std::atomic<bool> quitting_{false};
   std::atomic<bool> seeking_{false};

@@ -135,6 +135,11 @@ void PcmWave::WaitForExit(const MessagePump& pump) {
   if (decodeThread_.joinable()) decodeThread_.join();
 }
 
+void PcmWave::Join() {
+  if (readThread_.joinable()) readThread_.join();
+  if (decodeThread_.joinable()) decodeThread_.join();
+}
+
 void PcmWave::Release() {
   if (readThread_.joinable() || decodeThread_.joinable()) {
     Abort();
@@ -292,7 +297,7 @@ int ReadWavePeaks(const std::string& pathUtf8, std::vector<std::int32_t>* peaks,
                   double* durationSec) {
   PcmWave wave(sink);
   if (wave.Open(pathUtf8) != 0) return -1;
-  wave.WaitForExit();
+  wave.Join();
   if (!wave.Done()) return -1;
   if (peaks) *peaks = wave.Peaks();
   if (durationSec) *durationSec = wave.Duration();

@@ -49,6 +49,9 @@ class PcmWave {
   void WakeReader();
   // Waits until both threads have ended, calling pump (when given) at least every 200 ms.
   void WaitForExit(const MessagePump& pump = {});
+  // Waits until both threads have ended, without the window's wait loop and its log lines
+  // (for callers that have no messages to serve: the command line, benchmarks).
+  void Join();
   // Frees the values, the queue and every FFmpeg object. Aborts and waits first when the
   // threads still run.
   void Release();
