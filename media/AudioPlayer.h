@@ -130,7 +130,7 @@ class AudioPlayer {
   std::atomic<bool> seeking_{false};
 
   // Touched only by the device callback, except bufferIndex_/bufferSize_ (read by GetPosition).
-  std::array<std::uint8_t, kPcmBufferBytes> pcm_{};
+  alignas(16) std::array<std::uint8_t, kPcmBufferBytes> pcm_{};  // holds int16 samples
   std::atomic<int> bufferIndex_{0};
   std::atomic<int> bufferSize_{0};
   int silenceBytes_ = 1024;

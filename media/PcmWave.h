@@ -98,7 +98,7 @@ class PcmWave {
   int resamplerInFormat_ = -1;
   int resamplerInRate_ = 0;
   std::atomic<bool> stop_{false};
-  std::array<std::uint8_t, kPcmBufferBytes> pcm_{};
+  alignas(16) std::array<std::uint8_t, kPcmBufferBytes> pcm_{};  // holds int16 samples
   bool needReceive_ = false;
   PacketPtr pendingPacket_;  // refused by the decoder with EAGAIN; sent again first
   std::mutex queueWaitLock_;
