@@ -87,7 +87,8 @@ double BareDeviceStartMs() {
   }
   SDL_PauseAudio(0);
   const auto until = Clock::now() + std::chrono::seconds(5);
-  while (firstCallbackNs < 0 && Clock::now() < until) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  while (firstCallbackNs < 0 && Clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
   SDL_CloseAudio();
   SDL_QuitSubSystem(SDL_INIT_AUDIO);
   return firstCallbackNs < 0 ? -1 : firstCallbackNs / 1e6;
@@ -97,7 +98,8 @@ double PlayerStartMs(const std::string& path) {
   tw::AudioPlayer player;
   if (player.Play(path) != 0) return -1;
   const auto until = Clock::now() + std::chrono::seconds(5);
-  while (player.MsToFirstSound() < 0 && Clock::now() < until) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  while (player.MsToFirstSound() < 0 && Clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
   const double ms = player.MsToFirstSound();
   player.Stop();
   player.Release();
@@ -115,10 +117,12 @@ int main(int argc, char** argv) {
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) files.push_back(argv[i]);
   if (files.empty()) {
-    files.push_back(Media("start-tone.wav", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=60",
-                                             "-ac", "2", "-c:a", "pcm_s16le"}));
-    files.push_back(Media("start-tone.mp3", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=60",
-                                             "-ac", "2", "-c:a", "libmp3lame", "-b:a", "192k"}));
+    files.push_back(
+        Media("start-tone.wav", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=60",
+                                 "-ac", "2", "-c:a", "pcm_s16le"}));
+    files.push_back(
+        Media("start-tone.mp3", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=60",
+                                 "-ac", "2", "-c:a", "libmp3lame", "-b:a", "192k"}));
   }
   std::vector<std::string> drivers{"dummy"};
   if (std::getenv("PULSE_SERVER") && Run({"pactl", "info"}) == 0) drivers.push_back("pulse");
@@ -147,10 +151,11 @@ int main(int argc, char** argv) {
       }
       const double b = Median(bare), p = Median(player);
       char line[512];
-      std::snprintf(line, sizeof line,
-                    "%-6s %-16s bare device %6.1f ms, player %6.1f ms (median of %d), ratio %.2f, goal < 100 ms: %s",
-                    driver.c_str(), std::filesystem::path(file).filename().c_str(), b, p, kStarts, b > 0 ? p / b : 0,
-                    p >= 0 && p < 100 ? "met" : "missed");
+      std::snprintf(
+          line, sizeof line,
+          "%-6s %-16s bare device %6.1f ms, player %6.1f ms (median of %d), ratio %.2f, goal < 100 ms: %s",
+          driver.c_str(), std::filesystem::path(file).filename().c_str(), b, p, kStarts, b > 0 ? p / b : 0,
+          p >= 0 && p < 100 ? "met" : "missed");
       report.push_back(line);
       ok = ok && p >= 0;
     }

@@ -41,7 +41,9 @@ struct RunFigures {
   int status = 0;
 };
 
-double Seconds(const timeval& tv) { return tv.tv_sec + tv.tv_usec / 1e6; }
+double Seconds(const timeval& tv) {
+  return tv.tv_sec + tv.tv_usec / 1e6;
+}
 
 RunFigures WaitChild(pid_t pid, Clock::time_point start) {
   RunFigures f;
@@ -95,11 +97,28 @@ std::string MakeLongMp3() {
   if (std::filesystem::exists(path)) return path;
   std::printf("generating a 2-hour MP3 (once) ...\n");
   const std::string partial = path + ".partial.mp3";
-  const RunFigures made = RunProgram({"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                                      "sine=frequency=440:sample_rate=44100:duration=7200", "-f", "lavfi", "-i",
+  const RunFigures made = RunProgram({"ffmpeg",
+                                      "-hide_banner",
+                                      "-loglevel",
+                                      "error",
+                                      "-y",
+                                      "-f",
+                                      "lavfi",
+                                      "-i",
+                                      "sine=frequency=440:sample_rate=44100:duration=7200",
+                                      "-f",
+                                      "lavfi",
+                                      "-i",
                                       "anoisesrc=color=pink:amplitude=0.05:sample_rate=44100:duration=7200",
-                                      "-filter_complex", "amix=inputs=2:normalize=0", "-ac", "2", "-c:a", "libmp3lame",
-                                      "-b:a", "128k", partial});
+                                      "-filter_complex",
+                                      "amix=inputs=2:normalize=0",
+                                      "-ac",
+                                      "2",
+                                      "-c:a",
+                                      "libmp3lame",
+                                      "-b:a",
+                                      "128k",
+                                      partial});
   if (made.status != 0) return {};
   std::filesystem::rename(partial, path);
   return path;
@@ -117,7 +136,8 @@ int DecodeRange(const std::string& path, double fromSec, double toSec, int strid
   tw::CodecContextPtr codec = tw::OpenDecoder(stream);
   if (!codec) return -1;
   if (fromSec > 0) {
-    av_seek_frame(format.get(), index, static_cast<int64_t>(fromSec / av_q2d(stream->time_base)), AVSEEK_FLAG_BACKWARD);
+    av_seek_frame(format.get(), index, static_cast<int64_t>(fromSec / av_q2d(stream->time_base)),
+                  AVSEEK_FLAG_BACKWARD);
   }
   const int64_t offset = strideBytes > 0 ? strideBytes / 2 : 0;
   const int64_t period = offset + 1;
@@ -144,7 +164,8 @@ int DecodeRange(const std::string& path, double fromSec, double toSec, int strid
         swr.reset(raw);
         if (!raw || swr_init(raw) < 0) return -1;
       }
-      if (position < 0) position = static_cast<int64_t>(frame->pts * av_q2d(stream->time_base) * tw::kWaveSampleRate);
+      if (position < 0)
+        position = static_cast<int64_t>(frame->pts * av_q2d(stream->time_base) * tw::kWaveSampleRate);
       uint8_t* dst[1] = {reinterpret_cast<uint8_t*>(pcm.data())};
       const int n = swr_convert(swr.get(), dst, static_cast<int>(pcm.size()),
                                 const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
@@ -180,8 +201,8 @@ int main(int argc, char** argv) {
   size_t values = 0;
   double duration = 0;
   for (int round = 0; round < rounds; ++round) {
-    const RunFigures base = RunProgram({"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-i", path, "-f",
-                                        "null", "-"});
+    const RunFigures base = RunProgram(
+        {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-i", path, "-f", "null", "-"});
     if (base.status != 0) {
       std::fprintf(stderr, "the baseline ffmpeg run failed (%d)\n", base.status);
       return 1;
@@ -216,21 +237,22 @@ int main(int argc, char** argv) {
     b.join();
     halvesWall.push_back(std::chrono::duration<double>(Clock::now() - start).count());
     if (round == 0) {
-      std::printf("two halves picked %zu + %zu values (one reader: %zu)\n", first.size(), second.size(), values);
+      std::printf("two halves picked %zu + %zu values (one reader: %zu)\n", first.size(), second.size(),
+                  values);
     }
-    std::printf("round %d: ffmpeg -f null %.2f s, waveform %.2f s, two halves %.2f s\n", round + 1, base.wallSec,
-                wave.wallSec, halvesWall.back());
+    std::printf("round %d: ffmpeg -f null %.2f s, waveform %.2f s, two halves %.2f s\n", round + 1,
+                base.wallSec, wave.wallSec, halvesWall.back());
   }
   const double bw = Median(baseWall), ww = Median(waveWall), hw = Median(halvesWall);
   std::printf("\nfile: %s (%.0f s), %zu values\n", path.c_str(), duration, values);
-  std::printf("decode only (ffmpeg -f null): wall %.2f s, cpu %.2f s, peak memory %.1f MB\n", bw, Median(baseCpu),
-              Median(baseRss));
-  std::printf("waveform reader:              wall %.2f s, cpu %.2f s, peak memory %.1f MB\n", ww, Median(waveCpu),
-              Median(waveRss));
+  std::printf("decode only (ffmpeg -f null): wall %.2f s, cpu %.2f s, peak memory %.1f MB\n", bw,
+              Median(baseCpu), Median(baseRss));
+  std::printf("waveform reader:              wall %.2f s, cpu %.2f s, peak memory %.1f MB\n", ww,
+              Median(waveCpu), Median(waveRss));
   std::printf("ratio waveform / decode only: wall %.3f (goal <= 1.1), cpu %.3f\n", ww / bw,
               Median(waveCpu) / Median(baseCpu));
   std::printf("peak memory of the reader: %.1f MB (goal < 60 MB)\n", Median(waveRss));
-  std::printf("two halves on two threads: wall %.2f s = %.3f of decode only, %.3f of the reader\n", hw, hw / bw,
-              hw / ww);
+  std::printf("two halves on two threads: wall %.2f s = %.3f of decode only, %.3f of the reader\n", hw,
+              hw / bw, hw / ww);
   return 0;
 }

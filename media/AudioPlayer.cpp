@@ -20,7 +20,8 @@ constexpr Uint32 kEndPollMs = 20;
 // Seconds of the chosen stream; the container's when the stream does not say; 0 when
 // neither does.
 double StreamDurationSeconds(const AVFormatContext* format, const AVStream* stream) {
-  if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) return stream->duration * av_q2d(stream->time_base);
+  if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
+    return stream->duration * av_q2d(stream->time_base);
   if (format->duration != AV_NOPTS_VALUE && format->duration > 0) {
     return static_cast<double>(format->duration) / AV_TIME_BASE;
   }
@@ -47,7 +48,9 @@ double ForwardTarget(double clockSec, int seconds, double durationSec) {
   return durationSec > 0 ? std::min(durationSec, target) : target;
 }
 
-double RewindTarget(double clockSec, int seconds) { return std::max(0.0, clockSec - seconds); }
+double RewindTarget(double clockSec, int seconds) {
+  return std::max(0.0, clockSec - seconds);
+}
 
 std::int64_t SecondsToStreamTs(double seconds, AVRational timeBase) {
   if (timeBase.num <= 0 || timeBase.den <= 0) return 0;
@@ -210,7 +213,8 @@ void AudioPlayer::Stop(const MessagePump& pump) {
   WakeReader();
   if (readThread_.joinable()) {
     WaitForExit({&readExited_}, pump,
-                {"AudioPlayer Decode Thread MsgWaitForMultipleObjects Exit", "AudioPlayer Decode Thread THREAD EXIT:"});
+                {"AudioPlayer Decode Thread MsgWaitForMultipleObjects Exit",
+                 "AudioPlayer Decode Thread THREAD EXIT:"});
     readThread_.join();
   }
   device_.Close();
@@ -245,9 +249,13 @@ void AudioPlayer::SeekTo(double seconds) {
   SeekStream(seconds, false);
 }
 
-void AudioPlayer::Forward(int seconds) { SeekStream(ForwardTarget(clock, seconds, duration), true); }
+void AudioPlayer::Forward(int seconds) {
+  SeekStream(ForwardTarget(clock, seconds, duration), true);
+}
 
-void AudioPlayer::Rewind(int seconds) { SeekStream(RewindTarget(clock, seconds), true); }
+void AudioPlayer::Rewind(int seconds) {
+  SeekStream(RewindTarget(clock, seconds), true);
+}
 
 void AudioPlayer::SeekStream(double seconds, bool flushDecoder) {
   if (!format_ || streamIndex_ < 0) return;
@@ -270,7 +278,9 @@ void AudioPlayer::SeekStream(double seconds, bool flushDecoder) {
   seeking_ = false;
 }
 
-void AudioPlayer::SetVolume(int volume) { volume_ = volume; }
+void AudioPlayer::SetVolume(int volume) {
+  volume_ = volume;
+}
 
 void AudioPlayer::SetEndCallback(EndCallback callback, void* userData) {
   endCallback_ = std::move(callback);
@@ -287,7 +297,9 @@ double AudioPlayer::MsToFirstSound() const {
   return ns < 0 ? -1.0 : ns / 1e6;
 }
 
-int AudioPlayer::InterruptCallback(void* opaque) { return static_cast<AudioPlayer*>(opaque)->quitting_ ? 1 : 0; }
+int AudioPlayer::InterruptCallback(void* opaque) {
+  return static_cast<AudioPlayer*>(opaque)->quitting_ ? 1 : 0;
+}
 
 void AudioPlayer::ReadThreadFunc(AudioPlayer* player) {
   player->ReadLoop();
@@ -365,8 +377,8 @@ void AudioPlayer::FillDevice(Uint8* stream, int len) {
       } else {
         bufferSize_ = n;
         if (n > 0 && firstSoundNs_ < 0) {
-          firstSoundNs_ = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
-                                                                               playStart_)
+          firstSoundNs_ = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              std::chrono::steady_clock::now() - playStart_)
                               .count();
         }
       }
@@ -420,15 +432,17 @@ int AudioPlayer::ConvertFrame() {
 
   // Built on the first frame, and again whenever the input changes shape mid-stream, so
   // the converter never reads a frame as something it is not.
-  const bool sameInput = resampler_ && resamplerInFormat_ == frame->format && resamplerInRate_ == frame->sample_rate &&
+  const bool sameInput = resampler_ && resamplerInFormat_ == frame->format &&
+                         resamplerInRate_ == frame->sample_rate &&
                          av_channel_layout_compare(&resamplerInLayout_, &frame->ch_layout) == 0;
   if (!sameInput) {
     resampler_.reset();
     AVChannelLayout outLayout{};
     av_channel_layout_default(&outLayout, deviceChannels_);
     SwrContext* swr = nullptr;
-    const int rc = swr_alloc_set_opts2(&swr, &outLayout, AV_SAMPLE_FMT_S16, deviceRate_, &frame->ch_layout,
-                                       static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
+    const int rc =
+        swr_alloc_set_opts2(&swr, &outLayout, AV_SAMPLE_FMT_S16, deviceRate_, &frame->ch_layout,
+                            static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
     av_channel_layout_uninit(&outLayout);
     resampler_.reset(swr);
     if (rc < 0 || !swr || swr_init(swr) < 0) {
@@ -447,8 +461,9 @@ int AudioPlayer::ConvertFrame() {
                      frame->sample_rate, AV_ROUND_UP);
   const int outCount = static_cast<int>(std::min<std::int64_t>(wanted, kPcmBufferBytes / frameBytes));
   std::uint8_t* out[1] = {pcm_.data()};
-  const int converted = swr_convert(resampler_.get(), out, outCount, const_cast<const std::uint8_t**>(frame->extended_data),
-                                    frame->nb_samples);
+  const int converted =
+      swr_convert(resampler_.get(), out, outCount, const_cast<const std::uint8_t**>(frame->extended_data),
+                  frame->nb_samples);
   av_frame_unref(frame);
   if (converted < 0) return -1;
   return converted * frameBytes;

@@ -8,8 +8,8 @@
 // does to its own thread (post a message) before touching widgets.
 #pragma once
 
-#include <atomic>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -119,12 +119,12 @@ class AudioPlayer {
 
   std::thread readThread_;
   ExitFlag readExited_;
-  std::mutex ioLock_;  // av_read_frame against av_seek_frame
+  std::mutex ioLock_;                 // av_read_frame against av_seek_frame
   std::uint64_t seekGeneration_ = 0;  // guarded by ioLock_
   std::mutex queueWaitLock_;
   std::condition_variable queueNotFull_;
   std::condition_variable primed_;  // with queueWaitLock_: the first packet is queued
-  bool firstPacketQueued_ = false;   // guarded by queueWaitLock_
+  bool firstPacketQueued_ = false;  // guarded by queueWaitLock_
   std::atomic<bool> stopping_{false};
   std::atomic<bool> quitting_{false};
   std::atomic<bool> seeking_{false};

@@ -37,7 +37,9 @@ PcmWave::~PcmWave() {
   path_.clear();
 }
 
-int PcmWave::InterruptCallback(void* opaque) { return static_cast<PcmWave*>(opaque)->stop_ ? 1 : 0; }
+int PcmWave::InterruptCallback(void* opaque) {
+  return static_cast<PcmWave*>(opaque)->stop_ ? 1 : 0;
+}
 
 int PcmWave::Open(const std::string& pathUtf8) {
   if (opened_) return -1;
@@ -130,7 +132,8 @@ void PcmWave::WakeReader() {
 
 void PcmWave::WaitForExit(const MessagePump& pump) {
   if (!readThread_.joinable() && !decodeThread_.joinable()) return;
-  tw::WaitForExit({&readExited_, &decodeExited_}, pump, {"PcmWave MsgWaitForMultipleObjects Exit", "PcmWave THREAD EXIT:"});
+  tw::WaitForExit({&readExited_, &decodeExited_}, pump,
+                  {"PcmWave MsgWaitForMultipleObjects Exit", "PcmWave THREAD EXIT:"});
   if (readThread_.joinable()) readThread_.join();
   if (decodeThread_.joinable()) decodeThread_.join();
 }
@@ -246,14 +249,16 @@ int PcmWave::ConvertFrame() {
   if (frame->pts != AV_NOPTS_VALUE) PostProgress(frame->pts * av_q2d(timeBase_));
   if (frame->sample_rate <= 0 || frame->ch_layout.nb_channels <= 0) return -1;
 
-  const bool sameInput = resampler_ && resamplerInFormat_ == frame->format && resamplerInRate_ == frame->sample_rate &&
+  const bool sameInput = resampler_ && resamplerInFormat_ == frame->format &&
+                         resamplerInRate_ == frame->sample_rate &&
                          av_channel_layout_compare(&resamplerInLayout_, &frame->ch_layout) == 0;
   if (!sameInput) {
     resampler_.reset();
     AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
     SwrContext* swr = nullptr;
-    const int rc = swr_alloc_set_opts2(&swr, &mono, AV_SAMPLE_FMT_S16, kWaveSampleRate, &frame->ch_layout,
-                                       static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
+    const int rc =
+        swr_alloc_set_opts2(&swr, &mono, AV_SAMPLE_FMT_S16, kWaveSampleRate, &frame->ch_layout,
+                            static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
     resampler_.reset(swr);
     if (rc < 0 || !swr || swr_init(swr) < 0) {
       resampler_.reset();
@@ -266,12 +271,14 @@ int PcmWave::ConvertFrame() {
     resamplerInRate_ = frame->sample_rate;
   }
   // Counted in output samples, so the bound holds for input rates below 8000 Hz too.
-  const std::int64_t wanted = av_rescale_rnd(swr_get_delay(resampler_.get(), frame->sample_rate) + frame->nb_samples,
-                                             kWaveSampleRate, frame->sample_rate, AV_ROUND_UP);
+  const std::int64_t wanted =
+      av_rescale_rnd(swr_get_delay(resampler_.get(), frame->sample_rate) + frame->nb_samples, kWaveSampleRate,
+                     frame->sample_rate, AV_ROUND_UP);
   const int outCount = static_cast<int>(std::min<std::int64_t>(wanted, kPcmBufferBytes / 2));
   std::uint8_t* out[1] = {pcm_.data()};
-  const int converted = swr_convert(resampler_.get(), out, outCount,
-                                    const_cast<const std::uint8_t**>(frame->extended_data), frame->nb_samples);
+  const int converted =
+      swr_convert(resampler_.get(), out, outCount, const_cast<const std::uint8_t**>(frame->extended_data),
+                  frame->nb_samples);
   av_frame_unref(frame);
   if (converted < 0) return -1;
   return converted * 2;

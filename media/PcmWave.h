@@ -9,8 +9,8 @@
 // by Release and the destructor). Peaks() may be read once Done() is true.
 #pragma once
 
-#include <atomic>
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -80,7 +80,7 @@ class PcmWave {
 
   MessageSink* sink_;
   std::atomic<bool> done_{false};
-  std::mutex postLock_;  // Abort against a post in flight
+  std::mutex postLock_;      // Abort against a post in flight
   bool postEnabled_ = true;  // guarded by postLock_
   std::vector<std::int32_t> peaks_;
   std::string path_;

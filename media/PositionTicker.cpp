@@ -9,7 +9,9 @@ namespace tw {
 
 PositionTicker::PositionTicker(MessageSink* sink) : sink_(sink) {}
 
-PositionTicker::~PositionTicker() { Stop(); }
+PositionTicker::~PositionTicker() {
+  Stop();
+}
 
 bool PositionTicker::Start() {
   if (thread_.joinable()) return false;
@@ -32,7 +34,8 @@ void PositionTicker::Stop(const MessagePump& pump) {
   }
   wake_.notify_all();
   WaitForExit({&exited_}, pump,
-              {"AudioPlayer Reflush Thread MsgWaitForMultipleObjects Exit", "AudioPlayer Reflush Thread THREAD EXIT:"});
+              {"AudioPlayer Reflush Thread MsgWaitForMultipleObjects Exit",
+               "AudioPlayer Reflush Thread THREAD EXIT:"});
   thread_.join();
 }
 

@@ -47,10 +47,10 @@ class PeakPicker {
  private:
   void Halve();
 
-  std::uint64_t offset_;     // position of the first pick
-  std::uint64_t period_;     // distance between picks
+  std::uint64_t offset_;         // position of the first pick
+  std::uint64_t period_;         // distance between picks
   std::uint64_t keepEvery_ = 1;  // of the picks, every keepEvery_-th is stored
-  std::uint64_t nextPick_;   // position of the next pick to store
+  std::uint64_t nextPick_;       // position of the next pick to store
   std::uint64_t seen_ = 0;
   bool thinned_ = false;
   std::vector<std::int32_t> kept_;

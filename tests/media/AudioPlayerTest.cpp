@@ -1,5 +1,3 @@
-#include "media/AudioPlayer.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -16,6 +14,7 @@
 #include <optional>
 #include <thread>
 
+#include "media/AudioPlayer.h"
 #include "tests/support/MediaHttpServer.h"
 #include "tests/support/TestMedia.h"
 
@@ -71,7 +70,9 @@ void Finish(AudioPlayer& player) {
 // (other tests may play into the shared default sink at the same time).
 class PulseSink {
  public:
-  static bool ServerAnswers() { return std::getenv("PULSE_SERVER") && test::RunProcess({"pactl", "info"}) == 0; }
+  static bool ServerAnswers() {
+    return std::getenv("PULSE_SERVER") && test::RunProcess({"pactl", "info"}) == 0;
+  }
 
   PulseSink() {
     static std::atomic<int> serial{0};
@@ -91,10 +92,10 @@ class PulseSink {
   std::vector<int16_t> Capture(double seconds) const {
     const std::string raw = test::TempDir() + "/capture.raw";
     std::string out;
-    const int rc = test::RunProcess({"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "pulse", "-i",
-                                     name_ + ".monitor", "-t", std::to_string(seconds), "-ac", "1", "-ar", "44100",
-                                     "-f", "s16le", raw},
-                                    &out);
+    const int rc = test::RunProcess(
+        {"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "pulse", "-i", name_ + ".monitor", "-t",
+         std::to_string(seconds), "-ac", "1", "-ar", "44100", "-f", "s16le", raw},
+        &out);
     EXPECT_EQ(rc, 0) << out;
     std::ifstream in(raw, std::ios::binary);
     std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -446,7 +447,8 @@ TEST_F(AudioPlayerTest, StopReturnsWhenTheReadingThreadIsAlreadyGone) {
   test::MediaHttpServer server(test::ToneWav(6), {.sendFraction = 1.0 / 3});
   AudioPlayer player;
   ASSERT_EQ(player.Play(server.Url("tone.wav")), 0);
-  ASSERT_TRUE(WaitUntil([&] { return player.ReadThreadExited(); }, 20s)) << "the read error did not end the thread";
+  ASSERT_TRUE(WaitUntil([&] { return player.ReadThreadExited(); }, 20s))
+      << "the read error did not end the thread";
   // The device keeps playing what was decoded, then silence.
   EXPECT_EQ(player.state.load(), PlayerState::Playing);
   int pumped = 0;

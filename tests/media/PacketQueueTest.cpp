@@ -1,10 +1,10 @@
-#include "media/PacketQueue.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 #include <vector>
+
+#include "media/PacketQueue.h"
 
 namespace tw {
 namespace {

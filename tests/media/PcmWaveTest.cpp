@@ -1,5 +1,3 @@
-#include "media/PcmWave.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,6 +9,7 @@
 #include <thread>
 
 #include "app/Messages.h"
+#include "media/PcmWave.h"
 #include "tests/support/MediaHttpServer.h"
 #include "tests/support/QueueSink.h"
 #include "tests/support/TestMedia.h"
@@ -52,8 +51,8 @@ Loaded Load(const std::string& path) {
 // The file's sound as ffmpeg itself converts it: 8000 Hz mono 16-bit.
 std::vector<int16_t> DecodeWithFfmpeg(const std::string& path) {
   const std::string raw = test::TempDir() + "/sound.raw";
-  EXPECT_EQ(test::RunProcess({"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-i", path, "-ac", "1", "-ar",
-                              "8000", "-f", "s16le", raw}),
+  EXPECT_EQ(test::RunProcess({"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-i", path, "-ac", "1",
+                              "-ar", "8000", "-f", "s16le", raw}),
             0);
   std::ifstream in(raw, std::ios::binary);
   std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -85,8 +84,9 @@ TEST(PcmWaveTest, ValueCountsFollowTheStride) {
       {"surround", test::SurroundWav(), 3, 4, 7990, 8000},
       // The stream has no duration, the container says 3.9 s: 3 whole seconds are used for the
       // stride, so 3.9 s of sound yields about 31200 / 3 values instead of 31200 / 4.
-      {"container duration", test::MakeMedia("flac-3.9s.mkv", {"-f", "lavfi", "-i", "sine=duration=3.9", "-c:a", "flac"}),
-       3, 4, 10300, 10400},
+      {"container duration",
+       test::MakeMedia("flac-3.9s.mkv", {"-f", "lavfi", "-i", "sine=duration=3.9", "-c:a", "flac"}), 3, 4,
+       10300, 10400},
       {"quotes and $(x) in the name", CopyTo(test::ToneWav(0.5), "it's \"$(x)\".wav"), 0.5, 0, 3980, 4000},
       {"leading dash and CJK", CopyTo(test::ToneWav(0.5), "-声音.wav"), 0.5, 0, 3980, 4000},
   };
@@ -105,9 +105,10 @@ TEST(PcmWaveTest, ValueCountsFollowTheStride) {
 // With an 8000 Hz mono 16-bit file nothing is converted, so the values must be exactly the
 // file's samples at the stride's positions.
 TEST(PcmWaveTest, ValuesAreTheFileSamplesAtTheStridePositions) {
-  const std::string path = test::MakeMedia(
-      "noise-8k-mono-30s.wav",
-      {"-f", "lavfi", "-i", "anoisesrc=color=pink:amplitude=0.8:sample_rate=8000:duration=30", "-c:a", "pcm_s16le"});
+  const std::string path =
+      test::MakeMedia("noise-8k-mono-30s.wav",
+                      {"-f", "lavfi", "-i", "anoisesrc=color=pink:amplitude=0.8:sample_rate=8000:duration=30",
+                       "-c:a", "pcm_s16le"});
   const auto samples = DecodeWithFfmpeg(path);
   ASSERT_EQ(samples.size(), 240000u);
   const Loaded loaded = Load(path);
@@ -123,8 +124,8 @@ TEST(PcmWaveTest, ValuesAreTheFileSamplesAtTheStridePositions) {
 // 8 kHz sample of its 20 minutes; it is capped like any other file.
 TEST(PcmWaveTest, NoDurationStaysBounded) {
   const std::string path = test::MakeMedia(
-      "live-20min.mkv", {"-f", "lavfi", "-i", "sine=frequency=300:sample_rate=8000:duration=1200", "-c:a", "flac",
-                         "-live", "1"});
+      "live-20min.mkv", {"-f", "lavfi", "-i", "sine=frequency=300:sample_rate=8000:duration=1200", "-c:a",
+                         "flac", "-live", "1"});
   const Loaded loaded = Load(path);
   ASSERT_EQ(loaded.openResult, 0);
   EXPECT_TRUE(loaded.done);

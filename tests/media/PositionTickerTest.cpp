@@ -1,10 +1,9 @@
-#include "media/PositionTicker.h"
-
 #include <gtest/gtest.h>
 
 #include <thread>
 
 #include "app/Messages.h"
+#include "media/PositionTicker.h"
 #include "tests/support/QueueSink.h"
 
 namespace tw {

@@ -1,10 +1,10 @@
-#include "media/ThreadExit.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <thread>
+
+#include "media/ThreadExit.h"
 
 namespace tw {
 namespace {
@@ -16,7 +16,7 @@ struct WaitCase {
   std::chrono::milliseconds firstWork;   // how long the first worker runs
   std::chrono::milliseconds secondWork;  // negative: there is only one worker
   bool withPump;
-  bool expectPumped;                     // the pump must have run at least once
+  bool expectPumped;  // the pump must have run at least once
 };
 
 // The waiter returns once every worker has marked itself, whether that happened long before

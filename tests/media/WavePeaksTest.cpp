@@ -1,10 +1,10 @@
-#include "media/WavePeaks.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 #include <numeric>
+
+#include "media/WavePeaks.h"
 
 namespace tw {
 namespace {
@@ -17,11 +17,22 @@ TEST(WavePeaksTest, StrideRule) {
     int stride;
   };
   const Case cases[] = {
-      {0.5, 0},      {1.0, 0},     {1.079, 0},  // shorter than 1.08 s keeps every sample
-      {1.08, 2},     {2.16, 4},    {180, 332},  {3600, 6666}, {7200, 13332},
-      {3.0, 4},      {3.9, 6},     // the container fallback changes the stride
-      {0, -1},       {-3, -1},     {std::numeric_limits<double>::quiet_NaN(), -1},
-      {std::numeric_limits<double>::infinity(), -1}, {-9.2e18 / 44100, -1}, {1e12, -1},
+      {0.5, 0},
+      {1.0, 0},
+      {1.079, 0},  // shorter than 1.08 s keeps every sample
+      {1.08, 2},
+      {2.16, 4},
+      {180, 332},
+      {3600, 6666},
+      {7200, 13332},
+      {3.0, 4},
+      {3.9, 6},  // the container fallback changes the stride
+      {0, -1},
+      {-3, -1},
+      {std::numeric_limits<double>::quiet_NaN(), -1},
+      {std::numeric_limits<double>::infinity(), -1},
+      {-9.2e18 / 44100, -1},
+      {1e12, -1},
   };
   for (const Case& c : cases) EXPECT_EQ(WaveStrideBytes(c.seconds), c.stride) << c.seconds;
 }
@@ -44,7 +55,8 @@ TEST(WavePeaksTest, DurationFromStreamThenContainerInWholeSeconds) {
       {"broken time base", 1000, 0, 0, 4000000, 4.0},
   };
   for (const Case& c : cases) {
-    EXPECT_DOUBLE_EQ(WaveDurationSeconds(c.streamDuration, c.num, c.den, c.containerUs), c.expected) << c.name;
+    EXPECT_DOUBLE_EQ(WaveDurationSeconds(c.streamDuration, c.num, c.den, c.containerUs), c.expected)
+        << c.name;
   }
 }
 

@@ -59,7 +59,8 @@ void MediaHttpServer::Answer(int client) {
   const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
                            std::to_string(body_.size()) + "\r\nConnection: close\r\n\r\n";
   send(client, head.data(), head.size(), MSG_NOSIGNAL);
-  const size_t total = static_cast<size_t>(static_cast<double>(body_.size()) * std::clamp(options_.sendFraction, 0.0, 1.0));
+  const size_t total =
+      static_cast<size_t>(static_cast<double>(body_.size()) * std::clamp(options_.sendFraction, 0.0, 1.0));
   const size_t piece = options_.bytesPerSecond ? std::max<size_t>(1, options_.bytesPerSecond / 20) : total;
   size_t sent = 0;
   while (sent < total && !stop_) {

@@ -12,8 +12,8 @@
 namespace tw::test {
 
 struct HttpServeOptions {
-  double sendFraction = 1.0;   // of the body sent before the connection is closed
-  size_t bytesPerSecond = 0;   // 0: as fast as the socket takes it
+  double sendFraction = 1.0;  // of the body sent before the connection is closed
+  size_t bytesPerSecond = 0;  // 0: as fast as the socket takes it
 };
 
 class MediaHttpServer {
