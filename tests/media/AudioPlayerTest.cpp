@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -116,13 +117,20 @@ double Rms(const std::vector<int16_t>& samples) {
   return std::sqrt(sum / samples.size());
 }
 
-// Frequency of a pure tone from its rising zero crossings, 44100 Hz samples.
+// Frequency of a pure tone from the median distance between rising zero crossings, 44100 Hz
+// samples; a gap or an underrun in the capture does not move a median.
 double ToneFrequency(const std::vector<int16_t>& samples) {
-  int rising = 0;
+  std::vector<size_t> gaps;
+  size_t last = 0;
   for (size_t i = 1; i < samples.size(); ++i) {
-    if (samples[i - 1] < 0 && samples[i] >= 0) ++rising;
+    if (samples[i - 1] < 0 && samples[i] >= 0) {
+      if (last > 0) gaps.push_back(i - last);
+      last = i;
+    }
   }
-  return samples.empty() ? 0 : rising / (samples.size() / 44100.0);
+  if (gaps.empty()) return 0;
+  std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
+  return 44100.0 / gaps[gaps.size() / 2];
 }
 
 std::string CopyTo(const std::string& source, const std::string& name) {
