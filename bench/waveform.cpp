@@ -26,6 +26,7 @@
 
 extern "C" {
 #include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
 }
 
 extern char** environ;
@@ -162,6 +163,7 @@ int DecodeRange(const std::string& path, double fromSec, double toSec, int strid
         swr_alloc_set_opts2(&raw, &mono, AV_SAMPLE_FMT_S16, tw::kWaveSampleRate, &frame->ch_layout,
                             static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
         swr.reset(raw);
+        if (raw) av_opt_set_int(raw, "filter_size", tw::kWaveFilterSize, 0);
         if (!raw || swr_init(raw) < 0) return -1;
       }
       if (position < 0)

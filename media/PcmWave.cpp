@@ -8,6 +8,7 @@
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/mathematics.h>
+#include <libavutil/opt.h>
 }
 
 #include "app/Messages.h"
@@ -260,6 +261,9 @@ int PcmWave::ConvertFrame() {
         swr_alloc_set_opts2(&swr, &mono, AV_SAMPLE_FMT_S16, kWaveSampleRate, &frame->ch_layout,
                             static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
     resampler_.reset(swr);
+    // A shorter low-pass than the default: at 44.1 kHz -> 8 kHz the default filter costs as much
+    // as a third of the decoding, and the values only feed a drawing.
+    if (swr) av_opt_set_int(swr, "filter_size", kWaveFilterSize, 0);
     if (rc < 0 || !swr || swr_init(swr) < 0) {
       resampler_.reset();
       std::printf("swr set open or swr init error\n");

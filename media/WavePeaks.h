@@ -11,6 +11,8 @@ namespace tw {
 
 constexpr int kWaveSampleRate = 8000;
 constexpr int kWaveTargetValues = 8640;
+// Length of the resampler's low-pass filter (FFmpeg's "filter_size") for the 8 kHz conversion.
+constexpr int kWaveFilterSize = 8;
 // The values kept while reading never exceed this; past it every second one is dropped.
 constexpr std::size_t kWaveKeptLimit = 2 * kWaveTargetValues;
 
