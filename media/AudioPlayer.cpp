@@ -94,6 +94,7 @@ int AudioPlayer::Play(const std::string& pathUtf8) {
   }
   device_.Start();
   state = PlayerState::Playing;
+  deviceStarted_ = true;
   return 0;
 }
 
@@ -341,11 +342,12 @@ void AudioPlayer::ReadLoop() {
     if (rc < 0) {
       if (format_->pb && format_->pb->error) break;
       // End of file. Keep polling so that a seek back resumes reading; report the end once
-      // the decoder has taken every packet, unless a seek came between.
+      // the decoder has taken every packet, unless a seek came between (and never for a
+      // player whose device did not start: its Play failed).
       bool report = false;
       {
         std::lock_guard<std::mutex> io(ioLock_);
-        if (generation == seekGeneration_ && queue_.Empty() && !endReported) {
+        if (deviceStarted_ && generation == seekGeneration_ && queue_.Empty() && !endReported) {
           endReported = true;
           report = true;
         }

@@ -128,6 +128,7 @@ class AudioPlayer {
   std::atomic<bool> stopping_{false};
   std::atomic<bool> quitting_{false};
   std::atomic<bool> seeking_{false};
+  std::atomic<bool> deviceStarted_{false};
 
   // Touched only by the device callback, except bufferIndex_/bufferSize_ (read by GetPosition).
   alignas(16) std::array<std::uint8_t, kPcmBufferBytes> pcm_{};  // holds int16 samples
