@@ -228,12 +228,15 @@ TEST(PcmWaveTest, ReplacingARunningReader) {
 // Dropping a reader at any moment of its work (the view going away) ends its threads and
 // frees everything without a message afterwards.
 TEST(PcmWaveTest, AbortAtAnyMoment) {
+  // A source that takes seconds to arrive, so the reader is surely busy at every moment
+  // tried; Abort must also cut a network read short.
+  test::MediaHttpServer slow(test::ToneWav(5), {.bytesPerSecond = 220000});
   for (auto delay : {0ms, 5ms, 50ms, 300ms}) {
     SCOPED_TRACE(delay.count());
     test::QueueSink sink;
     {
       PcmWave wave(&sink);
-      ASSERT_EQ(wave.Open(test::ToneMp3(180)), 0);
+      ASSERT_EQ(wave.Open(slow.Url("slow.wav")), 0);
       std::this_thread::sleep_for(delay);
       wave.Abort();
       wave.WakeReader();
