@@ -1,0 +1,271 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "app/Messages.h"
+#include "media/PcmWave.h"
+#include "tests/support/MediaHttpServer.h"
+#include "tests/support/QueueSink.h"
+#include "tests/support/TestMedia.h"
+
+namespace tw {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+struct Loaded {
+  int openResult = -1;
+  bool done = false;
+  std::vector<int32_t> peaks;
+  double duration = 0;
+  int stride = 0;
+  std::vector<Message> messages;
+};
+
+// Opens a reader, waits for its end message and collects everything it posted.
+Loaded Load(const std::string& path) {
+  test::QueueSink sink;
+  PcmWave wave(&sink);
+  Loaded out;
+  out.openResult = wave.Open(path);
+  if (out.openResult == 0) {
+    const auto hide = sink.WaitFor(WM_LOADING_HIDE, 120s);
+    EXPECT_TRUE(hide.has_value()) << "no end message for " << path;
+    wave.WaitForExit();
+    out.done = wave.Done();
+    out.peaks = wave.Peaks();
+    out.duration = wave.Duration();
+    out.stride = wave.StrideBytes();
+  }
+  out.messages = sink.DrainAfterQuiet(200ms, 2s);
+  return out;
+}
+
+// The file's sound as ffmpeg itself converts it: 8000 Hz mono 16-bit.
+std::vector<int16_t> DecodeWithFfmpeg(const std::string& path) {
+  const std::string raw = test::TempDir() + "/sound.raw";
+  EXPECT_EQ(test::RunProcess({"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-i", path, "-ac", "1",
+                              "-ar", "8000", "-f", "s16le", raw}),
+            0);
+  std::ifstream in(raw, std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<int16_t> samples(bytes.size() / 2);
+  std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+  return samples;
+}
+
+std::string CopyTo(const std::string& source, const std::string& name) {
+  const std::string target = test::TempDir() + "/" + name;
+  fs::copy_file(source, target, fs::copy_options::overwrite_existing);
+  return target;
+}
+
+TEST(PcmWaveTest, ValueCountsFollowTheStride) {
+  struct Case {
+    const char* name;
+    std::string path;
+    double duration;  // what the reader must use
+    int stride;
+    size_t low, high;  // values kept
+  };
+  const Case cases[] = {
+      {"0.5 s keeps every sample", test::ToneWav(0.5), 0.5, 0, 3980, 4000},
+      {"180 s", test::ToneMp3(180), 180, 332, 8600, 8630},
+      {"mono 8 kHz", test::ToneWav(2, 440, 8000, 1), 2, 2, 7990, 8000},
+      {"video", test::VideoWithSound(4), 4, 6, 7900, 8100},
+      {"two streams: the last", test::TwoAudioStreams(), 4, 6, 7990, 8000},
+      {"surround", test::SurroundWav(), 3, 4, 7990, 8000},
+      // The stream has no duration, the container says 3.9 s: 3 whole seconds are used for the
+      // stride, so 3.9 s of sound yields about 31200 / 3 values instead of 31200 / 4.
+      {"container duration",
+       test::MakeMedia("flac-3.9s.mkv", {"-f", "lavfi", "-i", "sine=duration=3.9", "-c:a", "flac"}), 3, 4,
+       10300, 10400},
+      {"quotes and $(x) in the name", CopyTo(test::ToneWav(0.5), "it's \"$(x)\".wav"), 0.5, 0, 3980, 4000},
+      {"leading dash and CJK", CopyTo(test::ToneWav(0.5), "-声音.wav"), 0.5, 0, 3980, 4000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Loaded loaded = Load(c.path);
+    ASSERT_EQ(loaded.openResult, 0);
+    EXPECT_TRUE(loaded.done);
+    EXPECT_NEAR(loaded.duration, c.duration, 0.05);
+    EXPECT_EQ(loaded.stride, c.stride);
+    EXPECT_GE(loaded.peaks.size(), c.low);
+    EXPECT_LE(loaded.peaks.size(), c.high);
+  }
+}
+
+// With an 8000 Hz mono 16-bit file nothing is converted, so the values must be exactly the
+// file's samples at the stride's positions.
+TEST(PcmWaveTest, ValuesAreTheFileSamplesAtTheStridePositions) {
+  const std::string path =
+      test::MakeMedia("noise-8k-mono-30s.wav",
+                      {"-f", "lavfi", "-i", "anoisesrc=color=pink:amplitude=0.8:sample_rate=8000:duration=30",
+                       "-c:a", "pcm_s16le"});
+  const auto samples = DecodeWithFfmpeg(path);
+  ASSERT_EQ(samples.size(), 240000u);
+  const Loaded loaded = Load(path);
+  ASSERT_EQ(loaded.openResult, 0);
+  EXPECT_EQ(loaded.stride, WaveStrideBytes(30));
+  EXPECT_EQ(loaded.peaks, PickPeaks(samples.data(), samples.size(), WaveStrideBytes(30)));
+  bool negative = false;
+  for (int32_t v : loaded.peaks) negative |= v < 0;
+  EXPECT_TRUE(negative) << "values must be sign-extended";
+}
+
+// A file that gives no duration at all (written as a live stream) must not keep every
+// 8 kHz sample of its 20 minutes; it is capped like any other file.
+TEST(PcmWaveTest, NoDurationStaysBounded) {
+  const std::string path = test::MakeMedia(
+      "live-20min.mkv", {"-f", "lavfi", "-i", "sine=frequency=300:sample_rate=8000:duration=1200", "-c:a",
+                         "flac", "-live", "1"});
+  const Loaded loaded = Load(path);
+  ASSERT_EQ(loaded.openResult, 0);
+  EXPECT_TRUE(loaded.done);
+  EXPECT_EQ(loaded.duration, 0);
+  EXPECT_EQ(loaded.stride, -1);
+  EXPECT_GE(loaded.peaks.size(), 8600u);
+  EXPECT_LE(loaded.peaks.size(), 8641u);
+  for (const Message& m : loaded.messages) EXPECT_NE(m.id, WM_LOADING_SHOW) << "progress without a duration";
+}
+
+TEST(PcmWaveTest, ProgressMessages) {
+  test::QueueSink sink;
+  PcmWave wave(&sink);
+  ASSERT_EQ(wave.Open(test::ToneMp3(180)), 0);
+  std::vector<int64_t> percents;
+  int hides = 0;
+  for (;;) {
+    auto m = sink.WaitMatch([](const Message&) { return true; }, 120s);
+    ASSERT_TRUE(m.has_value());
+    if (m->id == WM_LOADING_HIDE) {
+      ++hides;
+      EXPECT_TRUE(wave.Done()) << "done is set before the end message";
+      EXPECT_EQ(m->param, 0);
+      break;
+    }
+    ASSERT_EQ(m->id, WM_LOADING_SHOW);
+    EXPECT_EQ(m->record, nullptr);
+    percents.push_back(m->param);
+  }
+  wave.WaitForExit();
+  EXPECT_TRUE(sink.DrainAfterQuiet(200ms, 2s).empty()) << "messages after the end";
+  EXPECT_EQ(hides, 1);
+  EXPECT_LE(percents.size(), 101u);
+  EXPECT_GE(percents.size(), 90u);
+  for (size_t i = 0; i < percents.size(); ++i) {
+    EXPECT_GE(percents[i], 0);
+    EXPECT_LE(percents[i], 100);
+    if (i > 0) {
+      EXPECT_GT(percents[i], percents[i - 1]) << "repeated or backwards at " << i;
+    }
+  }
+}
+
+TEST(PcmWaveTest, FailuresReturnMinusOneAndPostNothing) {
+  struct Case {
+    const char* name;
+    std::string path;
+  };
+  const Case cases[] = {
+      {"video without sound", test::VideoWithoutSound()},
+      {"text named mp3", test::TextNamedMp3()},
+      {"empty file", test::EmptyMp3()},
+      {"missing file", test::TempDir() + "/missing.wav"},
+      {"a folder", test::TempDir()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::QueueSink sink;
+    PcmWave wave(&sink);
+    EXPECT_EQ(wave.Open(c.path), -1);
+    EXPECT_TRUE(wave.Opened());
+    EXPECT_FALSE(wave.Done());
+    EXPECT_TRUE(wave.Peaks().empty());
+    wave.WaitForExit();  // no threads: returns at once
+    EXPECT_TRUE(sink.DrainAfterQuiet(300ms, 2s).empty());
+    std::vector<int32_t> peaks;
+    EXPECT_EQ(ReadWavePeaks(c.path, &peaks), -1);
+  }
+}
+
+// A second load while the first still decodes: the first reader stops without its end
+// message, and from then on only the new reader is heard.
+TEST(PcmWaveTest, ReplacingARunningReader) {
+  test::QueueSink sink;
+  std::unique_ptr<PcmWave> reader;
+  // The first file arrives slowly (about 4 s for all of it), so it is surely still decoding
+  // when the second load comes.
+  test::MediaHttpServer slow(test::ToneWav(5), {.bytesPerSecond = 220000});
+  const std::string shortFile = test::ToneWav(0.5);
+  ASSERT_EQ(ReplaceWaveReader(reader, &sink, slow.Url("slow.wav")), 0);
+  ASSERT_TRUE(sink.WaitFor(WM_LOADING_SHOW, 60s).has_value()) << "the first load never started";
+  std::this_thread::sleep_for(300ms);
+  ASSERT_FALSE(reader->Done());
+  int pumped = 0;
+  ASSERT_EQ(ReplaceWaveReader(reader, &sink, shortFile, [&] { ++pumped; }), 0);
+  EXPECT_NE(reader.get(), nullptr);
+  ASSERT_TRUE(sink.WaitFor(WM_LOADING_HIDE, 60s).has_value());
+  reader->WaitForExit();
+  EXPECT_TRUE(reader->Done());
+  EXPECT_NEAR(static_cast<double>(reader->Peaks().size()), 3990, 20) << "the values are not the new file's";
+  const auto rest = sink.DrainAfterQuiet(300ms, 3s);
+  for (const Message& m : rest) EXPECT_NE(m.id, WM_LOADING_HIDE) << "a second end message";
+
+  // Replacing a reader that failed to open, and one that has finished, works the same way.
+  ASSERT_EQ(ReplaceWaveReader(reader, &sink, test::VideoWithoutSound()), -1);
+  ASSERT_EQ(ReplaceWaveReader(reader, &sink, shortFile), 0);
+  EXPECT_TRUE(sink.WaitFor(WM_LOADING_HIDE, 60s).has_value());
+}
+
+// Dropping a reader at any moment of its work (the view going away) ends its threads and
+// frees everything without a message afterwards.
+TEST(PcmWaveTest, AbortAtAnyMoment) {
+  // A source that takes seconds to arrive, so the reader is surely busy at every moment
+  // tried; Abort must also cut a network read short.
+  test::MediaHttpServer slow(test::ToneWav(5), {.bytesPerSecond = 220000});
+  for (auto delay : {0ms, 5ms, 50ms, 300ms}) {
+    SCOPED_TRACE(delay.count());
+    test::QueueSink sink;
+    {
+      PcmWave wave(&sink);
+      ASSERT_EQ(wave.Open(slow.Url("slow.wav")), 0);
+      std::this_thread::sleep_for(delay);
+      wave.Abort();
+      wave.WakeReader();
+      wave.WaitForExit();
+      EXPECT_TRUE(wave.ReadThreadExited());
+      EXPECT_TRUE(wave.DecodeThreadExited());
+      EXPECT_FALSE(wave.Done());
+      sink.Drain();
+    }
+    EXPECT_TRUE(sink.DrainAfterQuiet(200ms, 2s).empty());
+  }
+  // Destroyed while running, without Abort.
+  test::QueueSink sink;
+  auto wave = std::make_unique<PcmWave>(&sink);
+  ASSERT_EQ(wave->Open(test::ToneMp3(180)), 0);
+  wave.reset();
+  sink.Drain();
+  EXPECT_TRUE(sink.DrainAfterQuiet(200ms, 2s).empty());
+}
+
+TEST(PcmWaveTest, ReadWavePeaksMatchesTheReader) {
+  const std::string path = test::ToneMp3(20);
+  std::vector<int32_t> peaks;
+  double duration = 0;
+  ASSERT_EQ(ReadWavePeaks(path, &peaks, nullptr, &duration), 0);
+  EXPECT_NEAR(duration, 20, 0.1);
+  const Loaded loaded = Load(path);
+  EXPECT_EQ(peaks, loaded.peaks);
+}
+
+}  // namespace
+}  // namespace tw
