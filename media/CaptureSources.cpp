@@ -1,0 +1,471 @@
+#include "media/CaptureSources.h"
+
+#include <glog/logging.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "media/AudioRecorder.h"
+#include "media/PulseClient.h"
+#include "media/VoiceProcessor.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/samplefmt.h>
+}
+
+namespace tw {
+namespace {
+
+constexpr int kFragmentMs = 20;
+constexpr int kStagingFrames = 22050;  // loopback conversion block, about half a second
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+template <class... Args>
+void Trace(const char* format, Args... args) {
+  std::printf(format, args...);
+  std::fflush(stdout);
+}
+
+// Lowers the recorder's count of live capture threads when a thread body returns.
+struct CaptureExit {
+  std::atomic<int>& count;
+  ~CaptureExit() { count -= 1; }
+};
+
+SwrPtr MakeResampler(uint64_t inLayoutMask, int inChannels, int inRate, int inFormat, uint64_t outLayoutMask,
+                     int outRate, int outFormat) {
+  AVChannelLayout inLayout{}, outLayout{};
+  if (inLayoutMask)
+    av_channel_layout_from_mask(&inLayout, inLayoutMask);
+  else
+    av_channel_layout_default(&inLayout, inChannels);
+  av_channel_layout_from_mask(&outLayout, outLayoutMask);
+  SwrContext* raw = nullptr;
+  const int rc = swr_alloc_set_opts2(&raw, &outLayout, static_cast<AVSampleFormat>(outFormat), outRate, &inLayout,
+                                     static_cast<AVSampleFormat>(inFormat), inRate, 0, nullptr);
+  av_channel_layout_uninit(&inLayout);
+  av_channel_layout_uninit(&outLayout);
+  if (rc < 0) return nullptr;
+  return SwrPtr(raw);
+}
+
+uint64_t DefaultLayoutMask(int channels) {
+  AVChannelLayout layout{};
+  av_channel_layout_default(&layout, channels);
+  const uint64_t mask = layout.order == AV_CHANNEL_ORDER_NATIVE ? layout.u.mask : 0;
+  av_channel_layout_uninit(&layout);
+  return mask;
+}
+
+// The default source when it is a microphone (not a sink's monitor).
+bool DefaultMicrophone(PulseConnection& pulse, PulseDeviceFacts& found) {
+  std::string sink, source;
+  std::vector<PulseDeviceFacts> sources;
+  if (!pulse.DefaultNames(sink, source) || !pulse.ListSources(sources)) return false;
+  for (const auto& s : sources) {
+    if (s.name == source && !s.isMonitor) {
+      found = s;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool IsDigitalSilence(const uint8_t* data, size_t bytes) {
+  if (bytes == 0) return true;
+  return data[0] == 0 && std::memcmp(data, data + 1, bytes - 1) == 0;
+}
+
+std::string CutUtf8(const std::string& text, size_t maxBytes) {
+  if (text.size() <= maxBytes) return text;
+  size_t end = maxBytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
+int EnumAudioInputDevices(std::vector<CaptureDeviceRecord>& list) {
+  list.clear();
+  PulseConnection pulse;
+  std::vector<PulseDeviceFacts> sources;
+  if (!pulse.Connect("Tunewell") || !pulse.ListSources(sources)) return -1;
+  for (const auto& s : sources) {
+    if (s.isMonitor) continue;
+    list.push_back(CaptureDeviceRecord{CutUtf8(s.description, 127), CutUtf8(s.name, 255)});
+  }
+  return 0;
+}
+
+int OpenMicrophone(AudioRecorder* r) {
+  PulseDeviceFacts mic;
+  {
+    PulseConnection pulse;
+    if (!pulse.Connect("Tunewell")) {
+      LOG(ERROR) << "dshow not soport";
+      return -1;
+    }
+    if (!DefaultMicrophone(pulse, mic)) {
+      LOG(ERROR) << "psDevName:" << "" << " avformat_open_input err,ret=" << -1 << ",errstr=no microphone";
+      return -1;
+    }
+  }
+  Trace("device name: %s\n", mic.description.c_str());
+  Trace("audiodevice: %s\n", mic.name.c_str());
+
+  // Record in the device's own rate, channel count and (where FFmpeg has it) format, and
+  // convert from exactly that.
+  pa_sample_spec spec = mic.sampleSpec;
+  int format = AvFormatFromPulse(spec.format);
+  if (format == AV_SAMPLE_FMT_NONE) {
+    spec.format = PA_SAMPLE_FLOAT32NE;
+    format = AV_SAMPLE_FMT_FLT;
+  }
+  if (spec.channels == 0 || spec.channels > 8) spec.channels = 2;
+  r->micInput = std::make_unique<PulseRecordStream>();
+  if (r->micInput->Open(mic.name, spec, kFragmentMs, "Tunewell microphone") < 0) {
+    LOG(ERROR) << "psDevName:" << mic.name << " avformat_open_input err,ret=" << -1
+               << ",errstr=the source cannot be recorded";
+    r->micInput.reset();
+    return -1;
+  }
+  r->micDeviceName = mic.name;
+  r->micSampleRate = static_cast<int>(spec.rate);
+  r->micSampleFormat = format;
+  r->micChannels = spec.channels;
+  r->micChannelLayout = DefaultLayoutMask(spec.channels);
+  r->outChannels = av_popcount64(r->outChannelLayout);
+
+  const bool processing = r->noiseSuppression || r->gainControl;
+  r->micToOutputResampler =
+      processing ? MakeResampler(AV_CH_LAYOUT_MONO, 1, kVoiceRate, AV_SAMPLE_FMT_S16, r->outChannelLayout,
+                                 r->outSampleRate, r->outSampleFormat)
+                 : MakeResampler(r->micChannelLayout, r->micChannels, r->micSampleRate, r->micSampleFormat,
+                                 r->outChannelLayout, r->outSampleRate, r->outSampleFormat);
+  if (!r->micToOutputResampler) {
+    LOG(ERROR) << "Could not allocate resampler context";
+    return -1;
+  }
+  if (swr_init(r->micToOutputResampler.get()) < 0) {
+    LOG(ERROR) << "Failed to initialize the resampling context";
+    return -1;
+  }
+  r->micFifo.reset(av_audio_fifo_alloc(static_cast<AVSampleFormat>(r->outSampleFormat), 2, r->outSampleRate * 6));
+  if (!r->micFifo) {
+    LOG(ERROR) << "Could not allocate audio fifo";
+    return -1;
+  }
+  return 0;
+}
+
+int MicCaptureThread(AudioRecorder* r) {
+  CaptureExit exitGuard{r->captureThreadsRunning};
+  VoiceProcessor voice;
+  switch (voice.Create(r->noiseSuppression != 0, r->gainControl != 0, r->gainDb)) {
+    case VoiceProcessor::kOk:
+      break;
+    case VoiceProcessor::kCreateFailed:
+      LOG(ERROR) << "WebRtcNs_Create error";
+      return -1;
+    case VoiceProcessor::kNoiseLevelFailed:
+      LOG(ERROR) << "WebRtcNs_set_policy error";
+      return -1;
+    case VoiceProcessor::kGainConfigFailed:
+      LOG(ERROR) << "WebRtcAgc_set_config error";
+      return -1;
+  }
+  const bool processing = r->noiseSuppression || r->gainControl;
+  const int bytesPerFrame = r->micChannels * av_get_bytes_per_sample(static_cast<AVSampleFormat>(r->micSampleFormat));
+  std::vector<uint8_t> piece;
+  std::vector<int16_t> mono, processed;
+
+  // Runs the 10-ms frames held in processingBuffer; a partial frame waits for the next
+  // piece. On a failing frame the rest of the buffer is dropped so that it cannot stall.
+  auto walk = [&]() {
+    int offset = 0;
+    while (r->processingFill - offset >= kVoiceFrameBytes) {
+      auto* frame = reinterpret_cast<int16_t*>(r->processingBuffer.get() + offset);
+      if (voice.ProcessFrame(frame) != 0) {
+        Trace("failed in WebRtcAgc_Process\n");
+        r->processingFill = 0;
+        return;
+      }
+      processed.insert(processed.end(), frame, frame + kVoiceFrameSamples);
+      offset += kVoiceFrameBytes;
+    }
+    const int left = r->processingFill - offset;
+    if (left > 0 && offset > 0) std::memmove(r->processingBuffer.get(), r->processingBuffer.get() + offset, left);
+    r->processingFill = left;
+  };
+
+  while (!r->stopRequested) {
+    if (r->voiceSource == SourceAll) {
+      while (!(r->micFlushed && r->systemDrained) && !r->stopRequested) {
+        r->micInput->Flush();
+        r->micFlushed = true;
+        SleepMs(5);
+      }
+    }
+    piece.clear();
+    const long bytes = r->micInput->ReadPiece(piece);
+    if (bytes < 0) {
+      // The device or the server went away: nothing more will come.
+      LOG(ERROR) << "read audio packet err";
+      return -1;
+    }
+    if (bytes == 0) {
+      SleepMs(5);
+      continue;
+    }
+    if (!r->running) continue;
+    const int frameSamples = static_cast<int>(bytes / bytesPerFrame);
+    if (frameSamples <= 0) continue;
+    const uint8_t* input[1] = {piece.data()};
+
+    const uint8_t** source = input;
+    int count = frameSamples;
+    int sourceRate = r->micSampleRate;
+    const uint8_t* processedPlane[1] = {nullptr};
+    if (processing) {
+      if (!r->micResampler) {
+        r->micResampler = MakeResampler(r->micChannelLayout, r->micChannels, r->micSampleRate, r->micSampleFormat,
+                                        AV_CH_LAYOUT_MONO, kVoiceRate, AV_SAMPLE_FMT_S16);
+        if (!r->micResampler) {
+          LOG(ERROR) << "swr alloc error";
+          return -1;
+        }
+        if (swr_init(r->micResampler.get()) < 0) {
+          LOG(ERROR) << "swr init error";
+          return -1;
+        }
+      }
+      const int capacity = static_cast<int>(av_rescale_rnd(
+          swr_get_delay(r->micResampler.get(), r->micSampleRate) + frameSamples, kVoiceRate, r->micSampleRate,
+          AV_ROUND_UP));
+      mono.resize(static_cast<size_t>(capacity));
+      uint8_t* monoOut[1] = {reinterpret_cast<uint8_t*>(mono.data())};
+      const int n = swr_convert(r->micResampler.get(), monoOut, capacity, input, frameSamples);
+      if (n < 0) {
+        LOG(ERROR) << "Error while converting";
+        return -1;
+      }
+      if (!r->processingBuffer) {
+        r->processingBuffer = std::make_unique<uint8_t[]>(static_cast<size_t>(r->processingCapacity));
+        r->processingFill = 0;
+      }
+      processed.clear();
+      // Append in portions that fit, so the buffer is never filled past its capacity.
+      const auto* from = reinterpret_cast<const uint8_t*>(mono.data());
+      int remaining = n * 2;
+      while (remaining > 0) {
+        const int portion = std::min(remaining, r->processingCapacity - r->processingFill);
+        std::memcpy(r->processingBuffer.get() + r->processingFill, from, static_cast<size_t>(portion));
+        r->processingFill += portion;
+        from += portion;
+        remaining -= portion;
+        walk();
+      }
+      // Fewer than 10 ms so far: nothing to hand on until the next piece.
+      if (processed.empty()) continue;
+      processedPlane[0] = reinterpret_cast<const uint8_t*>(processed.data());
+      source = processedPlane;
+      count = static_cast<int>(processed.size());
+      sourceRate = kVoiceRate;
+    }
+
+    int outCount = static_cast<int>(av_rescale_rnd(count, r->outSampleRate, sourceRate, AV_ROUND_UP));
+    if (outCount <= 0) {
+      LOG(ERROR) << "av_rescale_rnd error";
+      return -1;
+    }
+    const int withDelay = static_cast<int>(
+        av_rescale_rnd(swr_get_delay(r->micToOutputResampler.get(), sourceRate) + count, r->outSampleRate,
+                       sourceRate, AV_ROUND_UP));
+    if (withDelay > outCount) outCount = withDelay;
+    uint8_t** outData = nullptr;
+    int lineSize = 0;
+    if (av_samples_alloc_array_and_samples(&outData, &lineSize, r->outChannels, outCount,
+                                           static_cast<AVSampleFormat>(r->outSampleFormat), 0) < 0) {
+      LOG(ERROR) << "av_samples_alloc_array_and_samples error";
+      return -1;
+    }
+    const int m = swr_convert(r->micToOutputResampler.get(), outData, outCount, source, count);
+    if (m < 0) {
+      av_freep(&outData[0]);
+      av_freep(&outData);
+      LOG(ERROR) << "Error while converting";
+      return -1;
+    }
+    {
+      std::unique_lock<std::mutex> lock(r->micFifoLock);
+      bool write = true;
+      while (av_audio_fifo_space(r->micFifo.get()) < m) {
+        LOG(ERROR) << "audio fifo space is not enough";
+        if (r->stopRequested) {
+          write = false;
+          break;
+        }
+        r->micFifoSignal.wait_for(lock, std::chrono::milliseconds(400));
+      }
+      if (write && m > 0) av_audio_fifo_write(r->micFifo.get(), reinterpret_cast<void**>(outData), m);
+    }
+    r->micFifoSignal.notify_all();
+    av_freep(&outData[0]);
+    av_freep(&outData);
+  }
+  Trace("micophone audio capture thread exit\n");
+  return 0;
+}
+
+int LoopbackCaptureThread(AudioRecorder* r) {
+  CaptureExit exitGuard{r->captureThreadsRunning};
+  PulseDeviceFacts speaker;
+  {
+    PulseConnection pulse;
+    std::string sinkName, sourceName;
+    std::vector<PulseDeviceFacts> sinks;
+    if (!pulse.Connect("Tunewell")) {
+      LOG(ERROR) << "CoCreateInstance error";
+      return -1;
+    }
+    bool found = false;
+    if (pulse.DefaultNames(sinkName, sourceName) && pulse.ListSinks(sinks)) {
+      for (const auto& s : sinks)
+        if (s.name == sinkName) {
+          speaker = s;
+          found = true;
+        }
+    }
+    if (!found || speaker.monitorSourceName.empty()) {
+      LOG(ERROR) << "Get Default Audio Endpoint error";
+      return -1;
+    }
+  }
+  // The device's rate and channel count, as 32-bit integer samples.
+  pa_sample_spec spec{PA_SAMPLE_S32NE, speaker.sampleSpec.rate, speaker.sampleSpec.channels};
+  if (spec.channels == 0 || spec.channels > 8) spec.channels = 2;
+  const int channels = spec.channels;
+  const int rate = static_cast<int>(spec.rate);
+  const int blockAlign = channels * 4;
+  LOG(INFO) << "nChannels: " << channels;
+  LOG(INFO) << "nSamplesPerSec: " << rate;
+  LOG(INFO) << "wBitsPerSample: " << 32;
+  LOG(INFO) << "nBlockAlign: " << blockAlign;
+
+  PulseRecordStream stream;
+  if (stream.Open(speaker.monitorSourceName, spec, kFragmentMs, "Tunewell system sound") < 0) {
+    LOG(ERROR) << "AudioClient Initialize  error";
+    return -1;
+  }
+  SwrPtr swr = MakeResampler(0, channels, rate, AV_SAMPLE_FMT_S32, r->outChannelLayout, r->outSampleRate,
+                             r->outSampleFormat);
+  if (!swr) {
+    LOG(ERROR) << "Could not allocate resampler context";
+    return -1;
+  }
+  if (swr_init(swr.get()) < 0) {
+    LOG(ERROR) << "swr_init error";
+    return -1;
+  }
+  FramePtr outFrame = MakeFrame();
+  if (!outFrame) {
+    LOG(ERROR) << "frame alloc error";
+    return -1;
+  }
+  const int blockOut = static_cast<int>(
+      av_rescale_rnd(swr_get_delay(swr.get(), rate) + kStagingFrames, r->outSampleRate, rate, AV_ROUND_UP));
+  outFrame->format = r->outSampleFormat;
+  av_channel_layout_default(&outFrame->ch_layout, 2);
+  outFrame->nb_samples = blockOut + 64;  // room for what the conversion still holds
+  outFrame->sample_rate = r->outSampleRate;
+  if (av_frame_get_buffer(outFrame.get(), 0) < 0) {
+    LOG(ERROR) << "av_frame_get_buffer error";
+    return -1;
+  }
+  std::vector<uint8_t> staging(static_cast<size_t>(blockAlign) * kStagingFrames, 0);
+  size_t stagingFill = 0;
+  int idleTurns = 0;
+  int64_t silentFrames = 0;
+  std::vector<uint8_t> piece;
+
+  // Converts `frames` staged frames (or, with none, what the conversion still holds)
+  // and hands them to the encoder's FIFO.
+  auto deliver = [&](int frames) -> bool {
+    const uint8_t* in[1] = {staging.data()};
+    const int got = swr_convert(swr.get(), outFrame->data, outFrame->nb_samples, frames > 0 ? in : nullptr, frames);
+    if (got < 0) {
+      LOG(ERROR) << "swr_convert  error";
+      return false;
+    }
+    std::fill(staging.begin(), staging.end(), 0);
+    stagingFill = 0;
+    if (got > 0) {
+      std::lock_guard<std::mutex> lock(r->systemFifoLock);
+      if (r->systemFifo) av_audio_fifo_write(r->systemFifo.get(), reinterpret_cast<void**>(outFrame->data), got);
+    }
+    return true;
+  };
+
+  while (!r->stopRequested) {
+    if (r->voiceSource == SourceAll) {
+      while (!(r->systemDrained && r->micFlushed) && !r->stopRequested) {
+        piece.clear();
+        const long n = stream.ReadPiece(piece);
+        if (n < 0) break;
+        if (n == 0) {
+          r->systemDrained = true;
+          SleepMs(10);
+        }
+      }
+    }
+    piece.clear();
+    const long bytes = stream.ReadPiece(piece);
+    if (bytes < 0) {
+      LOG(ERROR) << "AudioCaptureClient GetBuffer  error";
+      return -1;
+    }
+    if (!r->running) {
+      if (bytes == 0) SleepMs(10);  // sound played while paused is dropped
+      continue;
+    }
+    if (bytes == 0) {
+      SleepMs(10);
+      if (++idleTurns >= 100) {
+        r->systemActive = false;
+        idleTurns = 0;
+      }
+      continue;
+    }
+    idleTurns = 0;
+    // The monitor of a sink delivers zeros while nothing plays; a second of them counts
+    // as no sound, as an empty device would.
+    if (!IsDigitalSilence(piece.data(), static_cast<size_t>(bytes))) {
+      r->systemActive = true;
+      silentFrames = 0;
+    } else {
+      silentFrames += bytes / blockAlign;
+      if (silentFrames >= rate) r->systemActive = false;
+    }
+    if (!r->systemActive) continue;
+
+    size_t at = 0;
+    while (at < static_cast<size_t>(bytes)) {
+      const size_t portion = std::min(static_cast<size_t>(bytes) - at, staging.size() - stagingFill);
+      std::memcpy(staging.data() + stagingFill, piece.data() + at, portion);
+      stagingFill += portion;
+      at += portion;
+      if (stagingFill == staging.size() && !deliver(kStagingFrames)) return -1;
+    }
+  }
+  // The last partial block and the conversion's tail belong to the recording too.
+  if (stagingFill > 0 && !deliver(static_cast<int>(stagingFill / blockAlign))) return -1;
+  if (!deliver(0)) return -1;
+  Trace("speaker audio capture thread exit\n");
+  return 0;
+}
+
+}  // namespace tw

@@ -1,0 +1,303 @@
+#include "media/PulseClient.h"
+
+#include <cstring>
+
+extern "C" {
+#include <libavutil/samplefmt.h>
+}
+
+namespace tw {
+namespace {
+
+void SignalLoop(pa_threaded_mainloop* loop) { pa_threaded_mainloop_signal(loop, 0); }
+
+void ContextStateChanged(pa_context*, void* userdata) {
+  SignalLoop(static_cast<pa_threaded_mainloop*>(userdata));
+}
+
+void StreamStateChanged(pa_stream*, void* userdata) { SignalLoop(static_cast<pa_threaded_mainloop*>(userdata)); }
+
+struct ListRequest {
+  pa_threaded_mainloop* loop;
+  std::vector<PulseDeviceFacts>* out;
+};
+
+void SourceListed(pa_context*, const pa_source_info* info, int eol, void* userdata) {
+  auto* request = static_cast<ListRequest*>(userdata);
+  if (eol == 0 && info) {
+    PulseDeviceFacts facts;
+    facts.index = info->index;
+    facts.name = info->name ? info->name : "";
+    facts.description = info->description ? info->description : "";
+    facts.isMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
+    facts.mute = info->mute != 0;
+    facts.volume = info->volume;
+    facts.sampleSpec = info->sample_spec;
+    request->out->push_back(std::move(facts));
+  }
+  SignalLoop(request->loop);
+}
+
+void SinkListed(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
+  auto* request = static_cast<ListRequest*>(userdata);
+  if (eol == 0 && info) {
+    PulseDeviceFacts facts;
+    facts.index = info->index;
+    facts.name = info->name ? info->name : "";
+    facts.description = info->description ? info->description : "";
+    facts.monitorSourceName = info->monitor_source_name ? info->monitor_source_name : "";
+    facts.mute = info->mute != 0;
+    facts.volume = info->volume;
+    facts.sampleSpec = info->sample_spec;
+    request->out->push_back(std::move(facts));
+  }
+  SignalLoop(request->loop);
+}
+
+struct ServerRequest {
+  pa_threaded_mainloop* loop;
+  std::string sink;
+  std::string source;
+};
+
+void ServerAnswered(pa_context*, const pa_server_info* info, void* userdata) {
+  auto* request = static_cast<ServerRequest*>(userdata);
+  if (info) {
+    request->sink = info->default_sink_name ? info->default_sink_name : "";
+    request->source = info->default_source_name ? info->default_source_name : "";
+  }
+  SignalLoop(request->loop);
+}
+
+struct SuccessRequest {
+  pa_threaded_mainloop* loop;
+  bool ok = false;
+};
+
+void Succeeded(pa_context*, int success, void* userdata) {
+  auto* request = static_cast<SuccessRequest*>(userdata);
+  request->ok = success != 0;
+  SignalLoop(request->loop);
+}
+
+void StreamSucceeded(pa_stream*, int success, void* userdata) {
+  auto* request = static_cast<SuccessRequest*>(userdata);
+  request->ok = success != 0;
+  SignalLoop(request->loop);
+}
+
+}  // namespace
+
+PulseConnection::~PulseConnection() {
+  // The loop thread must stop before the context goes: the deleters run in reverse
+  // declaration order, so stop it here first.
+  if (loop_) pa_threaded_mainloop_stop(loop_.get());
+  if (context_) {
+    pa_context_disconnect(context_.get());
+    pa_context_unref(context_.release());
+  }
+}
+
+bool PulseConnection::Connect(const char* clientName) {
+  PulseLoopPtr loop(pa_threaded_mainloop_new());
+  if (!loop) return false;
+  pa_context* raw = pa_context_new(pa_threaded_mainloop_get_api(loop.get()), clientName);
+  if (!raw) return false;
+  PulseContextPtr context(raw);
+  pa_context_set_state_callback(raw, ContextStateChanged, loop.get());
+  if (pa_context_connect(raw, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return false;
+  if (pa_threaded_mainloop_start(loop.get()) < 0) return false;
+  bool ready = false;
+  {
+    PulseLock lock(loop.get());
+    for (;;) {
+      const pa_context_state_t state = pa_context_get_state(raw);
+      if (state == PA_CONTEXT_READY) {
+        ready = true;
+        break;
+      }
+      if (!PA_CONTEXT_IS_GOOD(state)) break;
+      pa_threaded_mainloop_wait(loop.get());
+    }
+  }
+  if (!ready) {
+    pa_threaded_mainloop_stop(loop.get());
+    return false;
+  }
+  loop_ = std::move(loop);
+  context_ = std::move(context);
+  return true;
+}
+
+bool PulseConnection::Await(pa_operation* op) {
+  if (!op) return false;
+  bool ok = true;
+  while (pa_operation_get_state(op) == PA_OPERATION_RUNNING) {
+    if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context_.get()))) {
+      pa_operation_cancel(op);
+      ok = false;
+      break;
+    }
+    pa_threaded_mainloop_wait(loop_.get());
+  }
+  if (pa_operation_get_state(op) == PA_OPERATION_CANCELLED) ok = false;
+  pa_operation_unref(op);
+  return ok;
+}
+
+bool PulseConnection::DefaultNames(std::string& sink, std::string& source) {
+  if (!context_) return false;
+  ServerRequest request{loop_.get(), {}, {}};
+  PulseLock lock(loop_.get());
+  if (!Await(pa_context_get_server_info(context_.get(), ServerAnswered, &request))) return false;
+  sink = request.sink;
+  source = request.source;
+  return true;
+}
+
+bool PulseConnection::ListSources(std::vector<PulseDeviceFacts>& out) {
+  out.clear();
+  if (!context_) return false;
+  ListRequest request{loop_.get(), &out};
+  PulseLock lock(loop_.get());
+  return Await(pa_context_get_source_info_list(context_.get(), SourceListed, &request));
+}
+
+bool PulseConnection::ListSinks(std::vector<PulseDeviceFacts>& out) {
+  out.clear();
+  if (!context_) return false;
+  ListRequest request{loop_.get(), &out};
+  PulseLock lock(loop_.get());
+  return Await(pa_context_get_sink_info_list(context_.get(), SinkListed, &request));
+}
+
+bool PulseConnection::SetSourceVolume(uint32_t index, const pa_cvolume& volume) {
+  if (!context_) return false;
+  SuccessRequest request{loop_.get()};
+  PulseLock lock(loop_.get());
+  return Await(pa_context_set_source_volume_by_index(context_.get(), index, &volume, Succeeded, &request)) &&
+         request.ok;
+}
+
+bool PulseConnection::SetSourceMute(uint32_t index, bool mute) {
+  if (!context_) return false;
+  SuccessRequest request{loop_.get()};
+  PulseLock lock(loop_.get());
+  return Await(pa_context_set_source_mute_by_index(context_.get(), index, mute ? 1 : 0, Succeeded, &request)) &&
+         request.ok;
+}
+
+bool PulseConnection::SetSinkVolume(uint32_t index, const pa_cvolume& volume) {
+  if (!context_) return false;
+  SuccessRequest request{loop_.get()};
+  PulseLock lock(loop_.get());
+  return Await(pa_context_set_sink_volume_by_index(context_.get(), index, &volume, Succeeded, &request)) &&
+         request.ok;
+}
+
+PulseRecordStream::~PulseRecordStream() {
+  if (stream_) {
+    PulseLock lock(connection_.Loop());
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+  }
+}
+
+int PulseRecordStream::Open(const std::string& source, const pa_sample_spec& spec, int fragmentMs,
+                            const char* streamName) {
+  if (stream_ || !pa_sample_spec_valid(&spec)) return -1;
+  if (!connection_.Connect("Tunewell")) return -1;
+  spec_ = spec;
+  pa_threaded_mainloop* loop = connection_.Loop();
+  PulseLock lock(loop);
+  stream_ = pa_stream_new(connection_.Context(), streamName, &spec, nullptr);
+  if (!stream_) return -1;
+  pa_stream_set_state_callback(stream_, StreamStateChanged, loop);
+  pa_buffer_attr attr;
+  std::memset(&attr, 0xff, sizeof attr);  // (uint32_t)-1: the server's default
+  attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(fragmentMs) * 1000, &spec));
+  if (pa_stream_connect_record(stream_, source.empty() ? nullptr : source.c_str(), &attr,
+                               PA_STREAM_ADJUST_LATENCY) < 0)
+    return -1;
+  for (;;) {
+    const pa_stream_state_t state = pa_stream_get_state(stream_);
+    if (state == PA_STREAM_READY) return 0;
+    if (!PA_STREAM_IS_GOOD(state)) return -1;
+    pa_threaded_mainloop_wait(loop);
+  }
+}
+
+bool PulseRecordStream::Alive() const {
+  return stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY &&
+         pa_context_get_state(connection_.Context()) == PA_CONTEXT_READY;
+}
+
+long PulseRecordStream::Readable() {
+  if (!stream_) return -1;
+  PulseLock lock(connection_.Loop());
+  if (!Alive()) return -1;
+  const size_t n = pa_stream_readable_size(stream_);
+  return n == static_cast<size_t>(-1) ? -1 : static_cast<long>(n);
+}
+
+long PulseRecordStream::ReadPiece(std::vector<uint8_t>& out) {
+  if (!stream_) return -1;
+  PulseLock lock(connection_.Loop());
+  if (!Alive()) return -1;
+  if (pa_stream_readable_size(stream_) == 0) return 0;
+  const void* data = nullptr;
+  size_t bytes = 0;
+  if (pa_stream_peek(stream_, &data, &bytes) < 0) return -1;
+  if (bytes == 0) return 0;  // nothing, or a hole of unknown size: no drop needed
+  const size_t at = out.size();
+  out.resize(at + bytes);
+  if (data)
+    std::memcpy(out.data() + at, data, bytes);
+  else
+    std::memset(out.data() + at, spec_.format == PA_SAMPLE_U8 ? 0x80 : 0, bytes);
+  pa_stream_drop(stream_);
+  return static_cast<long>(bytes);
+}
+
+int PulseRecordStream::Flush() {
+  if (!stream_) return -1;
+  PulseLock lock(connection_.Loop());
+  if (!Alive()) return -1;
+  SuccessRequest request{connection_.Loop()};
+  if (!connection_.Await(pa_stream_flush(stream_, StreamSucceeded, &request))) return -1;
+  return request.ok ? 0 : -1;
+}
+
+pa_sample_format_t PulseFormatFromAv(int avSampleFormat) {
+  switch (avSampleFormat) {
+    case AV_SAMPLE_FMT_U8:
+      return PA_SAMPLE_U8;
+    case AV_SAMPLE_FMT_S16:
+      return PA_SAMPLE_S16NE;
+    case AV_SAMPLE_FMT_S32:
+      return PA_SAMPLE_S32NE;
+    case AV_SAMPLE_FMT_FLT:
+      return PA_SAMPLE_FLOAT32NE;
+    default:
+      return PA_SAMPLE_INVALID;
+  }
+}
+
+int AvFormatFromPulse(pa_sample_format_t format) {
+  switch (format) {
+    case PA_SAMPLE_U8:
+      return AV_SAMPLE_FMT_U8;
+    case PA_SAMPLE_S16NE:
+      return AV_SAMPLE_FMT_S16;
+    case PA_SAMPLE_S32NE:
+      return AV_SAMPLE_FMT_S32;
+    case PA_SAMPLE_FLOAT32NE:
+      return AV_SAMPLE_FMT_FLT;
+    default:
+      return AV_SAMPLE_FMT_NONE;
+  }
+}
+
+}  // namespace tw

@@ -1,0 +1,122 @@
+// A small synchronous face over libpulse: one connection per user, each with its own
+// threaded main loop. Callers block until the sound server answers (or the connection
+// fails); nothing here throws. A PulseConnection and the streams made on it belong to
+// one thread at a time; libpulse's own loop thread runs inside and is joined by the
+// destructor.
+#pragma once
+
+#include <pulse/pulseaudio.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tw {
+
+struct PulseLoopDeleter {
+  void operator()(pa_threaded_mainloop* loop) const {
+    pa_threaded_mainloop_stop(loop);
+    pa_threaded_mainloop_free(loop);
+  }
+};
+struct PulseContextDeleter {
+  void operator()(pa_context* ctx) const {
+    pa_context_disconnect(ctx);
+    pa_context_unref(ctx);
+  }
+};
+using PulseLoopPtr = std::unique_ptr<pa_threaded_mainloop, PulseLoopDeleter>;
+using PulseContextPtr = std::unique_ptr<pa_context, PulseContextDeleter>;
+
+// What the server tells about one source or sink.
+struct PulseDeviceFacts {
+  uint32_t index = PA_INVALID_INDEX;
+  std::string name;
+  std::string description;
+  std::string monitorSourceName;  // sinks: the source that records what they play
+  bool isMonitor = false;         // sources: the monitor of a sink
+  bool mute = false;
+  pa_cvolume volume{};
+  pa_sample_spec sampleSpec{};
+};
+
+class PulseConnection {
+ public:
+  PulseConnection() = default;
+  ~PulseConnection();
+  PulseConnection(const PulseConnection&) = delete;
+  PulseConnection& operator=(const PulseConnection&) = delete;
+
+  // Connects to the server that the environment names (PULSE_SERVER, XDG_RUNTIME_DIR),
+  // never spawning one. False when no server answers.
+  bool Connect(const char* clientName);
+  bool Connected() const { return context_ != nullptr; }
+
+  // Default sink and source names; false when the server cannot be asked.
+  bool DefaultNames(std::string& sink, std::string& source);
+  bool ListSources(std::vector<PulseDeviceFacts>& out);
+  bool ListSinks(std::vector<PulseDeviceFacts>& out);
+  bool SetSourceVolume(uint32_t index, const pa_cvolume& volume);
+  bool SetSourceMute(uint32_t index, bool mute);
+  bool SetSinkVolume(uint32_t index, const pa_cvolume& volume);
+
+  pa_threaded_mainloop* Loop() const { return loop_.get(); }
+  pa_context* Context() const { return context_.get(); }
+
+  // Waits, with the loop locked by the caller, until op has finished or the connection
+  // broke; unrefs op. False when the connection broke first.
+  bool Await(pa_operation* op);
+
+ private:
+  PulseLoopPtr loop_;
+  PulseContextPtr context_;
+};
+
+// Holds the loop lock of a connection for one scope.
+class PulseLock {
+ public:
+  explicit PulseLock(pa_threaded_mainloop* loop) : loop_(loop) { pa_threaded_mainloop_lock(loop_); }
+  ~PulseLock() { pa_threaded_mainloop_unlock(loop_); }
+  PulseLock(const PulseLock&) = delete;
+  PulseLock& operator=(const PulseLock&) = delete;
+
+ private:
+  pa_threaded_mainloop* loop_;
+};
+
+// A recording stream of one source, read by polling like a capture device: ask what is
+// waiting, take one piece, or throw the backlog away. Owned and read by one thread.
+class PulseRecordStream {
+ public:
+  PulseRecordStream() = default;
+  ~PulseRecordStream();
+  PulseRecordStream(const PulseRecordStream&) = delete;
+  PulseRecordStream& operator=(const PulseRecordStream&) = delete;
+
+  // Connects and opens `source` in the given format, with pieces of about fragmentMs.
+  // 0, or -1 when the server or the source is not there.
+  int Open(const std::string& source, const pa_sample_spec& spec, int fragmentMs, const char* streamName);
+  // Bytes waiting to be read; -1 when the stream has died (server gone, device removed).
+  long Readable();
+  // Appends the next waiting piece to out (holes become silence). Bytes appended, 0 when
+  // nothing waits, -1 when the stream has died.
+  long ReadPiece(std::vector<uint8_t>& out);
+  // Drops everything recorded and not yet read.
+  int Flush();
+  const pa_sample_spec& Spec() const { return spec_; }
+
+ private:
+  bool Alive() const;
+  PulseConnection connection_;
+  pa_stream* stream_ = nullptr;
+  pa_sample_spec spec_{};
+};
+
+// The sample format of libpulse that matches an FFmpeg packed format; PA_SAMPLE_INVALID
+// when there is none. And the other way round (AV_SAMPLE_FMT_NONE when FFmpeg has no
+// packed equivalent, for example 24-bit packed samples).
+pa_sample_format_t PulseFormatFromAv(int avSampleFormat);
+int AvFormatFromPulse(pa_sample_format_t format);
+
+}  // namespace tw
