@@ -1,0 +1,186 @@
+#include "media/MixerWrap.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "media/CaptureSources.h"
+#include "media/PulseClient.h"
+#include "tests/support/PrivatePulse.h"
+
+namespace tw {
+namespace {
+
+class MixerWrapTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    pulse_ = std::make_unique<test::PrivatePulse>();
+    ASSERT_TRUE(pulse_->Ok()) << "pulseaudio could not be started for the test";
+  }
+  void TearDown() override { pulse_.reset(); }
+
+  // The raw volume of a source or sink (first channel) and its mute flag, as the server has them.
+  struct Reading {
+    uint32_t volume = 0;
+    bool mute = false;
+    bool found = false;
+  };
+  Reading ReadSource(const std::string& name) {
+    PulseConnection c;
+    std::vector<PulseDeviceFacts> list;
+    Reading r;
+    if (!c.Connect("test") || !c.ListSources(list)) return r;
+    for (const auto& s : list)
+      if (s.name == name) r = {s.volume.values[0], s.mute, true};
+    return r;
+  }
+  Reading ReadSink(const std::string& name) {
+    PulseConnection c;
+    std::vector<PulseDeviceFacts> list;
+    Reading r;
+    if (!c.Connect("test") || !c.ListSinks(list)) return r;
+    for (const auto& s : list)
+      if (s.name == name) r = {s.volume.values[0], s.mute, true};
+    return r;
+  }
+
+  std::unique_ptr<test::PrivatePulse> pulse_;
+};
+
+TEST(MixerWrapScale, LevelFromScalarRoundsHalfUp) {
+  const struct {
+    double scalar;
+    int level;
+  } cases[] = {{0.755, 76}, {0.456, 46}, {0.0, 0}, {1.0, 100}, {0.004, 0}, {0.005, 1}, {1.5, 150}};
+  for (const auto& c : cases) EXPECT_EQ(LevelFromScalar(c.scalar), c.level) << c.scalar;
+}
+
+TEST_F(MixerWrapTest, DevicesAreFoundByTheirDescriptions) {
+  std::string name;
+  ASSERT_TRUE(GetDefaultCaptureName(name));
+  EXPECT_EQ(name, "TwMicrophone");
+  EXPECT_TRUE(HasRenderDevice());
+
+  std::vector<CaptureDeviceRecord> devices{{"stale", "stale"}};
+  ASSERT_EQ(EnumAudioInputDevices(devices), 0);
+  ASSERT_EQ(devices.size(), 1u) << "monitors are not input devices";
+  EXPECT_EQ(devices[0].friendlyName, "TwMicrophone");
+  EXPECT_EQ(devices[0].displayName, "tw_mic");
+}
+
+TEST_F(MixerWrapTest, CaptureLevelReadsOnTheHundredScale) {
+  const struct {
+    const char* raw;  // pa_volume_t, PA_VOLUME_NORM = 65536
+    int level;
+  } cases[] = {{"49480", 76}, {"0", 0}, {"65536", 100}, {"29884", 46}};
+  for (const auto& c : cases) {
+    ASSERT_EQ(pulse_->Pactl({"set-source-volume", "tw_mic", c.raw}), 0);
+    int level = -7;
+    GetCaptureVolume(level);
+    EXPECT_EQ(level, c.level) << c.raw;
+  }
+}
+
+TEST_F(MixerWrapTest, SetCaptureVolumeClearsMuteAndSetsTheLevel) {
+  ASSERT_EQ(pulse_->Pactl({"set-source-mute", "tw_mic", "1"}), 0);
+  SetCaptureVolume(false, 40);
+  Reading r = ReadSource("tw_mic");
+  ASSERT_TRUE(r.found);
+  EXPECT_FALSE(r.mute);
+  EXPECT_EQ(r.volume, 26214u);  // 0.40 x 65536, rounded
+  int level = -1;
+  GetCaptureVolume(level);
+  EXPECT_EQ(level, 40);
+
+  SetCaptureVolume(true, 55);
+  r = ReadSource("tw_mic");
+  EXPECT_TRUE(r.mute);
+  GetCaptureVolume(level);
+  EXPECT_EQ(level, 55);
+
+  // A level the scale does not know is refused; the mute state still changes.
+  SetCaptureVolume(false, 150);
+  r = ReadSource("tw_mic");
+  EXPECT_FALSE(r.mute);
+  GetCaptureVolume(level);
+  EXPECT_EQ(level, 55);
+}
+
+TEST_F(MixerWrapTest, EveryCaptureDeviceWithTheSameDescriptionIsSet) {
+  ASSERT_EQ(pulse_->Pactl({"load-module", "module-remap-source", "source_name=tw_mic2", "master=tw_micfeed.monitor",
+                           "source_properties=device.description=TwMicrophone"}),
+            0);
+  ASSERT_EQ(pulse_->Pactl({"load-module", "module-remap-source", "source_name=tw_other",
+                           "master=tw_micfeed.monitor", "source_properties=device.description=Other"}),
+            0);
+  ASSERT_EQ(pulse_->Pactl({"set-source-volume", "tw_other", "65536"}), 0);
+  SetCaptureVolume(false, 30);
+  EXPECT_EQ(ReadSource("tw_mic").volume, 19661u);
+  EXPECT_EQ(ReadSource("tw_mic2").volume, 19661u);
+  EXPECT_EQ(ReadSource("tw_other").volume, 65536u) << "a device of another name keeps its level";
+}
+
+TEST_F(MixerWrapTest, RenderLevelIsClampedAndRead) {
+  const struct {
+    float level;
+    uint32_t raw;
+    float reads;
+  } cases[] = {{150, 65536, 100.5f}, {-5, 0, -1}, {42, 27525, 42.5f}, {100, 65536, 100.5f}, {0.5f, 328, 1.0f}};
+  for (const auto& c : cases) {
+    SetRenderVolume(c.level);
+    const Reading r = ReadSink("tw_speaker");
+    ASSERT_TRUE(r.found);
+    EXPECT_EQ(r.volume, c.raw) << c.level;
+    float read = -1;
+    GetRenderVolume(read);
+    // At 0 % the caller's value stays as it was.
+    EXPECT_NEAR(read, c.reads, 0.01) << c.level;
+  }
+}
+
+TEST_F(MixerWrapTest, MonitorAsDefaultSourceIsNoMicrophone) {
+  ASSERT_EQ(pulse_->Pactl({"unload-module", "module-remap-source"}), 0);
+  std::string name = "unchanged";
+  EXPECT_FALSE(GetDefaultCaptureName(name));
+  EXPECT_EQ(name, "unchanged");
+  int level = 33;
+  GetCaptureVolume(level);
+  EXPECT_EQ(level, 33);
+  SetCaptureVolume(true, 10);  // nothing to act on, nothing breaks
+  EXPECT_FALSE(ReadSource("tw_micfeed.monitor").mute);
+  std::vector<CaptureDeviceRecord> devices;
+  EXPECT_EQ(EnumAudioInputDevices(devices), 0);
+  EXPECT_TRUE(devices.empty());
+  EXPECT_TRUE(HasRenderDevice());
+}
+
+TEST(MixerWrapNoServer, EverythingAnswersNoAndChangesNothing) {
+  const char* previous = std::getenv("PULSE_SERVER");
+  const std::string saved = previous ? previous : "";
+  setenv("PULSE_SERVER", "unix:/nonexistent/tw-no-server/native", 1);
+  std::string name = "unchanged";
+  EXPECT_FALSE(GetDefaultCaptureName(name));
+  EXPECT_EQ(name, "unchanged");
+  EXPECT_FALSE(HasRenderDevice());
+  int level = 17;
+  GetCaptureVolume(level);
+  EXPECT_EQ(level, 17);
+  float renderLevel = 18;
+  GetRenderVolume(renderLevel);
+  EXPECT_EQ(renderLevel, 18);
+  SetCaptureVolume(false, 50);
+  SetRenderVolume(50);
+  std::vector<CaptureDeviceRecord> devices{{"stale", "stale"}};
+  EXPECT_EQ(EnumAudioInputDevices(devices), -1);
+  EXPECT_TRUE(devices.empty());
+  if (previous)
+    setenv("PULSE_SERVER", saved.c_str(), 1);
+  else
+    unsetenv("PULSE_SERVER");
+}
+
+}  // namespace
+}  // namespace tw

@@ -1,0 +1,110 @@
+#include "tests/support/PrivatePulse.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "tests/support/TestMedia.h"
+
+extern char** environ;
+
+namespace tw::test {
+namespace {
+
+pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv) {
+  std::vector<std::string> envText;
+  for (char** e = environ; *e; ++e) envText.emplace_back(*e);
+  for (const auto& e : extraEnv) envText.push_back(e);
+  std::vector<char*> env, args;
+  for (auto& e : envText) env.push_back(e.data());
+  env.push_back(nullptr);
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), env.data());
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
+}
+
+void KillAndWait(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  for (int i = 0; i < 50; ++i) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+}
+
+}  // namespace
+
+PrivatePulse::PrivatePulse() {
+  dir_ = TempDir() + "/pulse";
+  std::filesystem::create_directories(dir_ + "/runtime");
+  std::filesystem::permissions(dir_, std::filesystem::perms::owner_all);
+  std::filesystem::permissions(dir_ + "/runtime", std::filesystem::perms::owner_all);
+  const std::string socket = dir_ + "/native";
+  server_ = "unix:" + socket;
+  pid_ = Spawn({"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "--system=false", "--disallow-exit",
+                "--use-pid-file=no", "--load=module-native-protocol-unix socket=" + socket + " auth-anonymous=1",
+                "--load=module-null-sink sink_name=tw_speaker sink_properties=device.description=TwSpeaker",
+                "--load=module-null-sink sink_name=tw_micfeed sink_properties=device.description=TwMicFeed",
+                "--load=module-remap-source source_name=tw_mic master=tw_micfeed.monitor "
+                "source_properties=device.description=TwMicrophone"},
+               {"XDG_RUNTIME_DIR=" + dir_ + "/runtime", "PULSE_RUNTIME_PATH=" + dir_ + "/runtime",
+                "HOME=" + dir_, "PULSE_SERVER=" + server_});
+  if (const char* previous = std::getenv("PULSE_SERVER")) {
+    hadPrevious_ = true;
+    previousServer_ = previous;
+  }
+  setenv("PULSE_SERVER", server_.c_str(), 1);
+  for (int i = 0; i < 100 && pid_ > 0; ++i) {
+    if (Pactl({"info"}) == 0) {
+      ok_ = Pactl({"set-default-sink", "tw_speaker"}) == 0 && Pactl({"set-default-source", "tw_mic"}) == 0;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+PrivatePulse::~PrivatePulse() {
+  KillAndWait(pid_);
+  if (hadPrevious_)
+    setenv("PULSE_SERVER", previousServer_.c_str(), 1);
+  else
+    unsetenv("PULSE_SERVER");
+}
+
+int PrivatePulse::Pactl(const std::vector<std::string>& args, std::string* output) const {
+  std::vector<std::string> argv{"pactl", "-s", server_};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProcess(argv, output);
+}
+
+Player::Player(const std::string& sink, const std::string& file) {
+  pid_ = Spawn({"paplay", "-d", sink, file}, {});
+}
+
+Player::~Player() { Stop(); }
+
+void Player::Stop() {
+  KillAndWait(pid_);
+  pid_ = -1;
+}
+
+}  // namespace tw::test
