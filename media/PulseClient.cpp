@@ -80,11 +80,6 @@ void Succeeded(pa_context*, int success, void* userdata) {
   SignalLoop(request->loop);
 }
 
-void StreamSucceeded(pa_stream*, int success, void* userdata) {
-  auto* request = static_cast<SuccessRequest*>(userdata);
-  request->ok = success != 0;
-  SignalLoop(request->loop);
-}
 
 }  // namespace
 
@@ -261,13 +256,20 @@ long PulseRecordStream::ReadPiece(std::vector<uint8_t>& out) {
   return static_cast<long>(bytes);
 }
 
+// Reads and drops what has arrived. (The server's own flush resets the read index of a
+// record stream ahead of the data still in flight, which then stalls the stream.)
 int PulseRecordStream::Flush() {
   if (!stream_) return -1;
   PulseLock lock(connection_.Loop());
   if (!Alive()) return -1;
-  SuccessRequest request{connection_.Loop()};
-  if (!connection_.Await(pa_stream_flush(stream_, StreamSucceeded, &request))) return -1;
-  return request.ok ? 0 : -1;
+  while (pa_stream_readable_size(stream_) > 0) {
+    const void* data = nullptr;
+    size_t bytes = 0;
+    if (pa_stream_peek(stream_, &data, &bytes) < 0) return -1;
+    if (bytes == 0) break;
+    pa_stream_drop(stream_);
+  }
+  return 0;
 }
 
 pa_sample_format_t PulseFormatFromAv(int avSampleFormat) {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "media/PulseClient.h"
 #include "tests/support/TestMedia.h"
 
 extern char** environ;
@@ -76,6 +77,21 @@ PrivatePulse::PrivatePulse() {
   for (int i = 0; i < 100 && pid_ > 0; ++i) {
     if (Pactl({"info"}) == 0) {
       ok_ = Pactl({"set-default-sink", "tw_speaker"}) == 0 && Pactl({"set-default-source", "tw_mic"}) == 0;
+      // An idle null sink renders in blocks of up to two seconds, so a stream that joins
+      // it waits that long for its first sound. Low-latency readers kept on both devices
+      // make it render in small blocks, as a sound card would.
+      for (const char* device : {"tw_speaker.monitor", "tw_mic"})
+        keepers_.push_back(Spawn({"parec", "--latency-msec=10", "--raw", "-d", device}, {}));
+      // The first stream of a device also waits for the device to settle: wait for that
+      // here, once, instead of in the first recording of a test.
+      for (const char* device : {"tw_speaker.monitor", "tw_mic"}) {
+        PulseRecordStream stream;
+        const pa_sample_spec spec{PA_SAMPLE_S16LE, 44100, 2};
+        if (stream.Open(device, spec, 20, "warm-up") != 0) continue;
+        std::vector<uint8_t> piece;
+        for (int waited = 0; waited < 4000 && stream.ReadPiece(piece) == 0; waited += 10)
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -83,6 +99,7 @@ PrivatePulse::PrivatePulse() {
 }
 
 PrivatePulse::~PrivatePulse() {
+  for (pid_t keeper : keepers_) KillAndWait(keeper);
   KillAndWait(pid_);
   if (hadPrevious_)
     setenv("PULSE_SERVER", previousServer_.c_str(), 1);

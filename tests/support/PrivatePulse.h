@@ -27,6 +27,7 @@ class PrivatePulse {
  private:
   bool ok_ = false;
   pid_t pid_ = -1;
+  std::vector<pid_t> keepers_;
   std::string dir_;
   std::string server_;
   std::string previousServer_;
