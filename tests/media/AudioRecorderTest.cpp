@@ -70,13 +70,17 @@ double BandLevel(const std::string& path, int frequency, double startSec, double
   return -200;
 }
 
-// Seconds of sound a full decode yields.
+// Seconds of sound a full decode yields (-1 when ffmpeg cannot read the file at all).
 double DecodedSeconds(const std::string& path) {
+  const std::string raw = test::TempDir() + "/decoded.raw";
   std::string out;
-  const int rc =
-      test::RunProcess({"ffmpeg", "-v", "error", "-i", path, "-ac", "1", "-ar", "8000", "-f", "s16le", "-"}, &out);
-  if (rc != 0) return -1;
-  return static_cast<double>(out.size()) / 16000.0;
+  const int rc = test::RunProcess(
+      {"ffmpeg", "-v", "error", "-y", "-i", path, "-ac", "1", "-ar", "8000", "-f", "s16le", raw}, &out);
+  if (!fs::exists(raw)) {
+    ADD_FAILURE() << "ffmpeg could not decode " << path << " (" << rc << "): " << out;
+    return -1;
+  }
+  return static_cast<double>(fs::file_size(raw)) / 16000.0;
 }
 
 int CountSilences(const std::string& path, double minSeconds) {
