@@ -19,7 +19,8 @@ extern "C" {
 namespace tw {
 namespace {
 
-constexpr int kFragmentMs = 20;
+// Size of the pieces the server delivers: fewer wake-ups; the FIFOs absorb the jitter.
+constexpr int kFragmentMs = 40;
 constexpr int kStagingFrames = 22050;  // loopback conversion block, about half a second
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -218,7 +219,7 @@ int MicCaptureThread(AudioRecorder* r) {
       return -1;
     }
     if (bytes == 0) {
-      SleepMs(5);
+      r->micInput->WaitData(50);  // a stop is seen within 50 ms
       continue;
     }
     if (!r->running) continue;
@@ -418,7 +419,7 @@ int LoopbackCaptureThread(AudioRecorder* r) {
         if (n < 0) break;
         if (n == 0) {
           r->systemDrained = true;
-          SleepMs(10);
+          stream.WaitData(10);
         }
       }
     }
@@ -429,11 +430,12 @@ int LoopbackCaptureThread(AudioRecorder* r) {
       return -1;
     }
     if (!r->running) {
-      if (bytes == 0) SleepMs(10);  // sound played while paused is dropped
+      if (bytes == 0) stream.WaitData(10);  // sound played while paused is dropped
       continue;
     }
     if (bytes == 0) {
-      SleepMs(10);
+      // An idle turn is 10 ms without sound; data arriving ends the wait early.
+      if (stream.WaitData(10)) continue;
       if (++idleTurns >= 100) {
         r->systemActive = false;
         idleTurns = 0;

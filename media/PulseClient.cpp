@@ -1,5 +1,6 @@
 #include "media/PulseClient.h"
 
+#include <chrono>
 #include <cstring>
 
 extern "C" {
@@ -194,6 +195,7 @@ PulseRecordStream::~PulseRecordStream() {
   if (stream_) {
     PulseLock lock(connection_.Loop());
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_read_callback(stream_, nullptr, nullptr);
     pa_stream_disconnect(stream_);
     pa_stream_unref(stream_);
     stream_ = nullptr;
@@ -210,6 +212,7 @@ int PulseRecordStream::Open(const std::string& source, const pa_sample_spec& spe
   stream_ = pa_stream_new(connection_.Context(), streamName, &spec, nullptr);
   if (!stream_) return -1;
   pa_stream_set_state_callback(stream_, StreamStateChanged, loop);
+  pa_stream_set_read_callback(stream_, DataArrived, this);
   pa_buffer_attr attr;
   std::memset(&attr, 0xff, sizeof attr);  // (uint32_t)-1: the server's default
   attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(fragmentMs) * 1000, &spec));
@@ -222,6 +225,24 @@ int PulseRecordStream::Open(const std::string& source, const pa_sample_spec& spe
     if (!PA_STREAM_IS_GOOD(state)) return -1;
     pa_threaded_mainloop_wait(loop);
   }
+}
+
+// Runs on libpulse's loop thread.
+void PulseRecordStream::DataArrived(pa_stream*, size_t, void* self) {
+  auto* stream = static_cast<PulseRecordStream*>(self);
+  {
+    std::lock_guard<std::mutex> lock(stream->dataLock_);
+    stream->dataReady_ = true;
+  }
+  stream->dataSignal_.notify_one();
+}
+
+bool PulseRecordStream::WaitData(int timeoutMs) {
+  std::unique_lock<std::mutex> lock(dataLock_);
+  const bool came =
+      dataSignal_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return dataReady_; });
+  dataReady_ = false;
+  return came;
 }
 
 bool PulseRecordStream::Alive() const {

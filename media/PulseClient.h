@@ -7,8 +7,10 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -104,10 +106,17 @@ class PulseRecordStream {
   long ReadPiece(std::vector<uint8_t>& out);
   // Drops everything recorded and not yet read.
   int Flush();
+  // Waits up to timeoutMs for new data to arrive (returns at once when some came since
+  // the last wait). True when data came.
+  bool WaitData(int timeoutMs);
   const pa_sample_spec& Spec() const { return spec_; }
 
  private:
   bool Alive() const;
+  static void DataArrived(pa_stream* stream, size_t bytes, void* self);
+  std::mutex dataLock_;
+  std::condition_variable dataSignal_;
+  bool dataReady_ = false;  // guarded by dataLock_
   PulseConnection connection_;
   pa_stream* stream_ = nullptr;
   pa_sample_spec spec_{};

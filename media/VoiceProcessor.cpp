@@ -14,7 +14,11 @@ VoiceProcessor::VoiceProcessor() = default;
 VoiceProcessor::~VoiceProcessor() = default;
 
 VoiceProcessor::CreateResult VoiceProcessor::Create(bool noiseSuppression, bool gainControl, int gainDb) {
-  apm_.reset(webrtc::AudioProcessing::Create());
+  // The legacy routines only: the newer gain manager (on by default) drives an analog
+  // level this recorder has no use for and costs a pitch analysis per frame.
+  webrtc::Config config;
+  config.Set<webrtc::ExperimentalAgc>(new webrtc::ExperimentalAgc(false));
+  apm_.reset(webrtc::AudioProcessing::Create(config));
   if (!apm_) return kCreateFailed;
   frame_ = std::make_unique<webrtc::AudioFrame>();
   auto* ns = apm_->noise_suppression();
