@@ -372,6 +372,23 @@ TEST_F(AudioRecorderTest, HostileFileNamesAreWrittenAsGiven) {
   }
 }
 
+TEST_F(AudioRecorderTest, FullDiskEndsTheRecordingCleanly) {
+  WriteSettings(Settings(SourceSystem));
+  const std::string folder = test::TempDir();
+  fs::create_symlink("/dev/full", folder + "/full.mp3");
+  test::QueueSink sink;
+  AudioRecorder recorder(&sink);
+  const int rc = recorder.Start("full.mp3", folder, 128000, CodecMp3, true, "TwMicrophone");
+  if (rc == 0) {
+    recorder.Resume();
+    SleepSeconds(2.5);  // more than the writer's buffer
+    recorder.Stop();
+    EXPECT_TRUE(recorder.WaitFinished(10000)) << "a failing disk must not hang the finish";
+  } else {
+    EXPECT_LT(rc, 0);
+  }
+}
+
 TEST_F(AudioRecorderTest, DestroyingWithoutStopFinishesTheFile) {
   WriteSettings(Settings(SourceAll));
   const std::string folder = test::TempDir();
