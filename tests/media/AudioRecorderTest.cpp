@@ -22,6 +22,14 @@
 #include "tests/support/TestMedia.h"
 
 namespace tw {
+
+// Reaches into a recorder before it records, to place its clock far ahead.
+struct RecorderAccess {
+  static void MoveClockTo(AudioRecorder& r, double seconds) {
+    r.nextPts = static_cast<int64_t>(seconds * r.outputStream->time_base.den / r.outputStream->time_base.num);
+  }
+};
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -387,6 +395,26 @@ TEST_F(AudioRecorderTest, FullDiskEndsTheRecordingCleanly) {
   } else {
     EXPECT_LT(rc, 0);
   }
+}
+
+TEST_F(AudioRecorderTest, TimestampsBeyondThirteenHoursStayRight) {
+  WriteSettings(Settings(SourceSystem, 0, 0, 1));
+  const std::string folder = test::TempDir();
+  test::QueueSink sink;
+  {
+    AudioRecorder recorder(&sink);
+    ASSERT_EQ(recorder.Start("long.mp3", folder, 128000, CodecMp3, true, "TwMicrophone"), 0);
+    // As if 14 hours had been recorded already: past what a 32-bit count of samples holds.
+    RecorderAccess::MoveClockTo(recorder, 14 * 3600.0);
+    recorder.Resume();
+    SleepSeconds(2.5);
+    recorder.Stop();
+  }
+  const std::vector<int64_t> posted = PostedSeconds(sink);
+  ASSERT_GE(posted.size(), 2u);
+  EXPECT_EQ(posted.front(), 14 * 3600);
+  EXPECT_EQ(posted.back(), 14 * 3600 + 2);
+  for (size_t i = 1; i < posted.size(); ++i) EXPECT_EQ(posted[i], posted[i - 1] + 1);
 }
 
 TEST_F(AudioRecorderTest, DestroyingWithoutStopFinishesTheFile) {
