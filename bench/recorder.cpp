@@ -4,9 +4,12 @@
 //   baseline: "audio-mute-check" set, paced silence through the encoder, no device;
 //   full:     system sound and microphone mixed, noise suppression and gain control on,
 //             with a tone playing into the speaker and noise into the fake microphone.
+// Readers kept on both devices (child processes, at the recorder's piece size) make the
+// test server's null sinks start at once, as a sound card does.
 // Prints the CPU time per recorded minute as a share of one core for both, their ratio,
 // and how far each file's length is from the wall-clock time recorded.
 // Usage: bench_recorder [seconds per recording, default 600]
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,6 +38,21 @@ pid_t PlayInto(const std::string& sink, const std::string& source) {
   if (pid == 0) {
     execlp("ffmpeg", "ffmpeg", "-hide_banner", "-loglevel", "error", "-re", "-f", "lavfi", "-i", source.c_str(), "-f",
            "pulse", "-device", sink.c_str(), "bench", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  return pid;
+}
+
+// Reads a device at the recorder's piece size until killed. An idle null sink renders in
+// blocks of up to two seconds, so a recording joining it waits that long for its first
+// sound; a reader kept on the device makes it behave like a running sound card. It runs
+// as a child process, so its cost is not counted.
+pid_t KeepDeviceRunning(const char* device) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) dup2(null, 1);
+    execlp("parec", "parec", "--latency-msec=40", "--raw", "-d", device, static_cast<char*>(nullptr));
     _exit(127);
   }
   return pid;
@@ -104,6 +122,10 @@ int main(int argc, char** argv) {
   const char* folder = mkdtemp(folderTemplate);
   if (!folder || seconds <= 0) return 2;
 
+  const pid_t speakerKeeper = KeepDeviceRunning("@DEFAULT_MONITOR@");
+  const pid_t micKeeper = KeepDeviceRunning("@DEFAULT_SOURCE@");
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+
   tw::RecorderSettings mute;
   mute.muteRecording = 1;
   const Result baseline = RecordOnce(mute, seconds, std::string(folder) + "/baseline.mp3");
@@ -118,6 +140,8 @@ int main(int argc, char** argv) {
   const Result mixed = RecordOnce(full, seconds, std::string(folder) + "/full.mp3");
   StopPlayer(tone);
   StopPlayer(noise);
+  StopPlayer(speakerKeeper);
+  StopPlayer(micKeeper);
 
   if (!baseline.ok || !mixed.ok) {
     std::fprintf(stderr, "bench_recorder: a recording failed (is the sound server running?)\n");

@@ -1,6 +1,7 @@
 #include "media/AudioRecorder.h"
 
 #include <glog/logging.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -27,11 +28,10 @@ int64_t NowMs() {
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-// Standard output trace lines are meant to be seen as they happen.
+// Trace lines of the engine on standard output (buffered: some come once per frame).
 template <class... Args>
 void Trace(const char* format, Args... args) {
   std::printf(format, args...);
-  std::fflush(stdout);
 }
 
 }  // namespace
@@ -124,15 +124,29 @@ int AudioRecorder::Start(const std::string& name, const std::string& dir, int ra
 
   started = true;
   packet = MakePacket();
-  encodeThread = std::thread([this] { EncodeThread(); });
+  encodeThread = std::thread([this] {
+    pthread_setname_np(pthread_self(), "tw-encode");
+    EncodeThread();
+  });
   if (capturing) {
     const bool mic = voiceSource == SourceAll || voiceSource == SourceMicrophone;
     const bool system = voiceSource == SourceAll || voiceSource == SourceSystem;
     captureThreadsRunning = (mic ? 1 : 0) + (system ? 1 : 0);
-    if (mic) micThread = std::thread([this] { MicCaptureThread(this); });
-    if (system) loopbackThread = std::thread([this] { LoopbackCaptureThread(this); });
+    if (mic)
+      micThread = std::thread([this] {
+        pthread_setname_np(pthread_self(), "tw-mic");
+        MicCaptureThread(this);
+      });
+    if (system)
+      loopbackThread = std::thread([this] {
+        pthread_setname_np(pthread_self(), "tw-loopback");
+        LoopbackCaptureThread(this);
+      });
   }
-  finishThread = std::thread([this] { FinishThread(); });
+  finishThread = std::thread([this] {
+    pthread_setname_np(pthread_self(), "tw-finish");
+    FinishThread();
+  });
   return 0;
 }
 

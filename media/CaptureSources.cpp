@@ -25,10 +25,10 @@ constexpr int kStagingFrames = 22050;  // loopback conversion block, about half 
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+// Trace lines on standard output (buffered).
 template <class... Args>
 void Trace(const char* format, Args... args) {
   std::printf(format, args...);
-  std::fflush(stdout);
 }
 
 // Lowers the recorder's count of live capture threads when a thread body returns.
@@ -430,13 +430,15 @@ int LoopbackCaptureThread(AudioRecorder* r) {
       return -1;
     }
     if (!r->running) {
-      if (bytes == 0) stream.WaitData(10);  // sound played while paused is dropped
+      if (bytes == 0) stream.WaitData(50);  // sound played while paused is dropped
       continue;
     }
     if (bytes == 0) {
-      // An idle turn is 10 ms without sound; data arriving ends the wait early.
-      if (stream.WaitData(10)) continue;
-      if (++idleTurns >= 100) {
+      // Idle turns are 10 ms without sound, counted five at a time; data arriving ends
+      // the wait early.
+      if (stream.WaitData(50)) continue;
+      idleTurns += 5;
+      if (idleTurns >= 100) {
         r->systemActive = false;
         idleTurns = 0;
       }
