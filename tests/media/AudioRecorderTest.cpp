@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <regex>
 #include <string>
 #include <thread>
 
@@ -73,9 +72,9 @@ double BandLevel(const std::string& path, int frequency, double startSec, double
                     "bandpass=f=" + std::to_string(frequency) + ":width_type=h:w=60,volumedetect", "-f", "null",
                     "-"},
                    &out);
-  std::smatch m;
-  if (std::regex_search(out, m, std::regex("mean_volume: (-?[0-9.]+) dB"))) return std::stod(m[1]);
-  return -200;
+  const std::string key = "mean_volume: ";
+  const size_t at = out.find(key);
+  return at == std::string::npos ? -200 : std::atof(out.c_str() + at + key.size());
 }
 
 // Seconds of sound a full decode yields (-1 when ffmpeg cannot read the file at all).
