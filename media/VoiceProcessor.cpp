@@ -1,14 +1,9 @@
 #include "media/VoiceProcessor.h"
 
-#include <webrtc/modules/audio_processing/include/audio_processing.h>
-#include <webrtc/modules/interface/module_common_types.h>
-
 #include <algorithm>
 #include <cstring>
 
 namespace tw {
-
-void AudioProcessingDeleter::operator()(webrtc::AudioProcessing* apm) const { delete apm; }
 
 VoiceProcessor::VoiceProcessor() = default;
 VoiceProcessor::~VoiceProcessor() = default;

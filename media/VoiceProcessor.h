@@ -6,21 +6,13 @@
 #include <cstdint>
 #include <memory>
 
-namespace webrtc {
-class AudioProcessing;
-class AudioFrame;
-}  // namespace webrtc
+#include "media/WebRtcPtr.h"
 
 namespace tw {
 
 inline constexpr int kVoiceRate = 32000;
 inline constexpr int kVoiceFrameSamples = 320;  // 10 ms
 inline constexpr int kVoiceFrameBytes = kVoiceFrameSamples * 2;
-
-struct AudioProcessingDeleter {
-  void operator()(webrtc::AudioProcessing* apm) const;
-};
-using AudioProcessingPtr = std::unique_ptr<webrtc::AudioProcessing, AudioProcessingDeleter>;
 
 class VoiceProcessor {
  public:
