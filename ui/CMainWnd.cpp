@@ -18,7 +18,9 @@
 #include "app/SettingsFile.h"
 #include "ui/MessageEvent.h"
 #include "ui/NotifyAdapter.h"
+#include "tasks/ConvertQueue.h"
 #include "ui/dialogs/LoadingDialog.h"
+#include "ui/pages/FileList.h"
 #include "ui/pages/BgMusicPage.h"
 #include "ui/pages/ConvertPage.h"
 #include "ui/pages/CutPage.h"
@@ -60,10 +62,21 @@ CMainWnd::CMainWnd(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frameless
   ctx_.window = this;
   ctx_.sink = port_;
   ctx_.selectPage = [this](const QString& option) { SelectPage(option); };
+  ctx_.pageFor = [this](OperationKind kind) { return PageFor(kind); };
+  ctx_.tasks = &tasks_;
+  queue_ = std::make_unique<ConvertQueue>(tasks_, port_);
+  ctx_.queue = queue_.get();
+  prober_ = new FileProber(this);
+  ctx_.prober = prober_;
 }
 
 CMainWnd::~CMainWnd() {
   port_->Detach();
+  delete prober_;
+  prober_ = nullptr;
+  ctx_.prober = nullptr;
+  queue_.reset();
+  ctx_.queue = nullptr;
   pages_.clear();
 }
 
@@ -253,7 +266,7 @@ bool CMainWnd::HandleCustomMessage(Message& message) {
     case WM_LIST_REMOVE:
     case WM_LIST_DELETE:
       if (auto* r = message.As<ListRecord>())
-        if (Page* page = PageFor(static_cast<OperationKind>(r->listCode))) return page->HandleMessage(message);
+        if (Page* page = PageFor(static_cast<OperationKind>(r->listCode))) return page->HandleListMessage(message);
       return false;
     case WM_MENU_QUIT:
       PostClose(kForceCloseParam);

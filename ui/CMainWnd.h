@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "app/MessageSink.h"
+#include "tasks/TaskRecords.h"
 #include "ui/pages/Page.h"
 
 class QStackedWidget;
@@ -23,6 +24,8 @@ namespace tw {
 class LoadingDialog;
 class NotifyAdapter;
 class WindowPort;
+class ConvertQueue;
+class FileProber;
 class CutPage;
 class RecordPage;
 class ConvertPage;
@@ -82,6 +85,9 @@ class CMainWnd : public QWidget, public MessageSink {
   LoadingDialog* Loading() const { return loading_; }
   QWidget* Root() const { return root_; }
   PageContext& Context() { return ctx_; }
+  TaskMap& Tasks() { return tasks_; }
+  ConvertQueue* Queue() const { return queue_.get(); }
+  FileProber* Prober() const { return prober_; }
 
   // The names InitWindow looked up and did not find (empty with a complete skin).
   const QStringList& MissingControls() const { return missing_; }
@@ -106,6 +112,9 @@ class CMainWnd : public QWidget, public MessageSink {
   void OnTrayNotify(std::int64_t mouseMessage);
 
   PageContext ctx_;
+  TaskMap tasks_;
+  std::unique_ptr<ConvertQueue> queue_;  // its worker is joined before the pages go
+  FileProber* prober_ = nullptr;         // child; deleted before the pages go
   WindowPort* port_ = nullptr;
   QWidget* root_ = nullptr;
   QStackedWidget* mainTab_ = nullptr;

@@ -1,5 +1,14 @@
 #include "ui/pages/BgMusicPage.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSlider>
+
+#include "ui/FileChooser.h"
+#include "ui/pages/FileList.h"
+
 namespace tw {
 
 QStringList BgMusicPage::ControlNames() const {
@@ -16,10 +25,56 @@ QStringList BgMusicPage::ControlNames() const {
 
 QStringList BgMusicPage::NotifyNames() const {
   return Page::NotifyNames() + QStringList{
-      "add-bg-music-file",
       "add-bg-music-btn",
       "bg-music-slider",
       "bg-music-loop"};
+}
+
+QString BgMusicPage::LevelText(int levelDb) {
+  return levelDb >= 0 ? QString::asprintf("+%ddB", levelDb) : QString::asprintf("%ddB", levelDb);
+}
+
+BgMusicOptions BgMusicPage::CurrentOptions() const {
+  BgMusicOptions options;
+  options.musicPath = EditText("bg-music-edit").toStdString();
+  if (auto* slider = Ctl<QSlider>("bg-music-slider")) options.levelDb = slider->value();
+  options.startPos = EditText("bg-music-start-pos").toStdString();
+  options.loop = IsChecked("bg-music-loop");
+  return options;
+}
+
+bool BgMusicPage::Notify(const QString& type, QObject* sender) {
+  if (Page::Notify(type, sender)) return true;
+  const QString name = sender->objectName();
+  if (type == "valuechanged" && name == "bg-music-slider") {
+    if (auto* slider = qobject_cast<QSlider*>(sender))
+      if (auto* label = Ctl<QLabel>("bg-music-volume-label")) label->setText(LevelText(slider->value()));
+    return true;
+  }
+  if (type == "click" && name == "add-bg-music-btn") {
+    ChooseMusic();
+    return true;
+  }
+  if (type == "click" && name == "bgMusicBtn") {
+    const BgMusicOptions options = CurrentOptions();
+    // The button keeps taking clicks: pressing it again starts a second run of the row.
+    StartRowRun(
+        sender, [&](const FileEntry& entry) { return BuildBgMusicCommand(entry, options, CurrentCommandContext()); },
+        true);
+    return true;
+  }
+  // "bg-music-loop" is read when a run starts.
+  return name == "bg-music-loop";
+}
+
+void BgMusicPage::ChooseMusic() {
+  const FileFilter* filter = AddFileFilter(OperationKind::BgMusic);
+  const QStringList chosen = Files().OpenFiles(ctx_.window, {*filter}, false);
+  if (chosen.isEmpty()) return;
+  // The dialog accepts only a file that exists in a folder that exists.
+  const QFileInfo info(chosen.first());
+  if (!info.isFile() || !info.dir().exists()) return;
+  if (auto* edit = Ctl<QLineEdit>("bg-music-edit")) edit->setText(chosen.first());
 }
 
 }  // namespace tw

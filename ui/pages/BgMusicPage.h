@@ -15,6 +15,13 @@ class BgMusicPage : public Page {
 
   QStringList ControlNames() const override;
   QStringList NotifyNames() const override;
+  bool Notify(const QString& type, QObject* sender) override;
+  // "+%ddB" from 0 up, "%ddB" below.
+  static QString LevelText(int levelDb);
+  BgMusicOptions CurrentOptions() const;
+
+ private:
+  void ChooseMusic();
 };
 
 }  // namespace tw

@@ -2,8 +2,11 @@
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QProgressBar>
 
 #include "app/Messages.h"
+#include "tasks/ConvertQueue.h"
+#include "ui/pages/FileList.h"
 
 namespace tw {
 
@@ -22,15 +25,105 @@ QStringList ConvertPage::ControlNames() const {
 
 QStringList ConvertPage::NotifyNames() const {
   return Page::NotifyNames() + QStringList{
-      "add-convert-file",
       "clear-convert-list-btn",
       "open-convert-dir-btn",
-      "all-convert-btn"};
+      "all-convert-btn",
+      "audio-convert-format",
+      "audio-channel",
+      "audio-sample-rate",
+      "audio-bitrate"};
 }
 
-// The convert worker's row requests (WM_CONVERT_ROW_REQUEST) are applied here once the
-// convert queue posts them; until then the message is not handled.
-bool ConvertPage::HandleMessage(Message&) { return false; }
+void ConvertPage::Init() {
+  if (!ctx_.queue) return;
+  ctx_.queue->SetOptions(CurrentOptions());
+  ctx_.queue->Start();
+}
+
+ConvertOptions ConvertPage::CurrentOptions() const {
+  ConvertOptions options;
+  options.format = ComboText("audio-convert-format").toStdString();
+  options.channelIndex = ComboIndex("audio-channel");
+  options.sampleRateIndex = ComboIndex("audio-sample-rate");
+  options.bitRateIndex = ComboIndex("audio-bitrate");
+  return options;
+}
+
+bool ConvertPage::Notify(const QString& type, QObject* sender) {
+  if (Page::Notify(type, sender)) return true;
+  const QString name = sender->objectName();
+  if (type == "itemselect") {
+    // The worker reads the choices when a task starts, so waiting tasks get the new ones.
+    if (ctx_.queue) ctx_.queue->SetOptions(CurrentOptions());
+    return true;
+  }
+  if (type != "click") return false;
+  if (name == "convertBtn") {
+    ConvertOne(sender);
+  } else if (name == "all-convert-btn") {
+    ConvertAll();
+  } else if (name == "clear-convert-list-btn") {
+    ClearList();
+  } else if (name == "open-convert-dir-btn") {
+    OpenOutputFolder();
+  } else {
+    return false;
+  }
+  return true;
+}
+
+void ConvertPage::ConvertOne(QObject* button) {
+  if (!ctx_.queue) return;
+  SetMouseEnabled(qobject_cast<QWidget*>(button), false);
+  ctx_.queue->EnqueueOne(GetTag(button));
+}
+
+void ConvertPage::ConvertAll() {
+  if (!ctx_.queue) return;
+  std::vector<int> ids;
+  for (int i = 0; i < RowCount(List()); ++i) ids.push_back(GetTag(RowAt(List(), i)));
+  const std::string refusal = ctx_.queue->EnqueueAll(ids);
+  if (!refusal.empty()) {
+    Prompt(QString::fromStdString(refusal));
+    return;
+  }
+  if (auto* button = Ctl<QAbstractButton>("all-convert-btn")) {
+    SetMouseEnabled(button, false);
+    button->setText(QString::fromUtf8(kAllConvertBusyText));
+  }
+}
+
+void ConvertPage::ClearList() {
+  if (ctx_.queue && (!ctx_.queue->IdleTasks().empty() || !ctx_.queue->BusyTasks().empty())) {
+    Prompt(QStringLiteral("正在处理中!"));
+    return;
+  }
+  RemoveAllRows(List());
+}
+
+bool ConvertPage::HandleMessage(Message& message) {
+  if (message.id != WM_CONVERT_ROW_REQUEST) return false;
+  auto* request = message.As<RowRequestRecord>();
+  QWidget* row = request ? FindRow(request->taskId) : nullptr;
+  if (!row) return true;
+  switch (request->action) {
+    case RowRequestRecord::Action::ShowProgress: {
+      QWidget* container = row->findChild<QWidget*>("progress-container");
+      if (container && container->isHidden()) {
+        container->show();
+        if (QWidget* w = row->findChild<QWidget*>("progress-label")) w->show();
+        if (QWidget* w = row->findChild<QWidget*>("errorLabel")) w->hide();
+      }
+      break;
+    }
+    case RowRequestRecord::Action::ResetProgress:
+      if (auto* bar = row->findChild<QProgressBar*>("convert-progress")) bar->setValue(0);
+      if (auto* label = row->findChild<QLabel*>("progress-label")) label->setText(PercentText(0));
+      SetMouseEnabled(row->findChild<QWidget*>("convertBtn"), false);
+      break;
+  }
+  return true;
+}
 
 void ConvertPage::OnTaskFailed(const FailureRecord& failure) {
   if (QWidget* row = FindRow(failure.taskId)) {
@@ -38,7 +131,7 @@ void ConvertPage::OnTaskFailed(const FailureRecord& failure) {
     if (QWidget* w = row->findChild<QWidget*>("progress-label")) w->hide();
     if (QWidget* w = row->findChild<QWidget*>("errorLabel")) w->show();
     if (auto* button = row->findChild<QAbstractButton*>("convertBtn")) {
-      button->setText(QStringLiteral("压 缩"));
+      button->setText(QString::fromUtf8(kConvertRetryText));
       SetMouseEnabled(button, true);
     }
   }
@@ -47,8 +140,17 @@ void ConvertPage::OnTaskFailed(const FailureRecord& failure) {
 
 void ConvertPage::AfterTaskDone(const FinishRecord& finish, QWidget*) { CompleteTask(finish.taskId, true); }
 
-// Joins the convert queue (remove from busyTaskList, restore "all-convert-btn", wake the
-// worker) when the queue is part of the page context.
-void ConvertPage::CompleteTask(int, bool) {}
+void ConvertPage::CompleteTask(int taskId, bool success) {
+  if (!ctx_.queue) return;
+  const CompletionResult result = ctx_.queue->Complete(taskId, success);
+  // Also after a failure: an emptied queue lets "all-convert-btn" take clicks again, so the
+  // user can try once more.
+  if (result.queueIdle) {
+    if (auto* button = Ctl<QAbstractButton>("all-convert-btn")) {
+      SetMouseEnabled(button, true);
+      button->setText(QString::fromUtf8(kAllConvertIdleText));
+    }
+  }
+}
 
 }  // namespace tw

@@ -2,6 +2,7 @@
 // Window thread only.
 #pragma once
 
+#include "tasks/Commands.h"
 #include "ui/pages/Page.h"
 
 namespace tw {
@@ -15,13 +16,22 @@ class ConvertPage : public Page {
 
   QStringList ControlNames() const override;
   QStringList NotifyNames() const override;
+  // Hands the current choices to the queue and starts its worker.
+  void Init() override;
+  bool Notify(const QString& type, QObject* sender) override;
   bool HandleMessage(Message& message) override;
   void OnTaskFailed(const FailureRecord& failure) override;
+
+  // The four choices as they stand now.
+  ConvertOptions CurrentOptions() const;
 
  protected:
   void AfterTaskDone(const FinishRecord& finish, QWidget* row) override;
 
  private:
+  void ConvertOne(QObject* button);
+  void ConvertAll();
+  void ClearList();
   // Hands a finished or failed task back to the convert queue, which then starts the next one.
   void CompleteTask(int taskId, bool success);
 };

@@ -10,9 +10,17 @@ QStringList ExtractPage::ControlNames() const {
       "extract-type"};
 }
 
-QStringList ExtractPage::NotifyNames() const {
-  return Page::NotifyNames() + QStringList{
-      "add-extract-file"};
+QStringList ExtractPage::NotifyNames() const { return Page::NotifyNames(); }
+
+bool ExtractPage::Notify(const QString& type, QObject* sender) {
+  if (Page::Notify(type, sender)) return true;
+  if (type != "click" || sender->objectName() != "extractBtn") return false;
+  const std::string format = ComboText("audio-extract-format").toStdString();
+  const int extractType = ComboIndex("extract-type");
+  StartRowRun(sender, [&](const FileEntry& entry) {
+    return BuildExtractCommand(entry, format, extractType, CurrentCommandContext());
+  });
+  return true;
 }
 
 }  // namespace tw

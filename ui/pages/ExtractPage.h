@@ -15,6 +15,7 @@ class ExtractPage : public Page {
 
   QStringList ControlNames() const override;
   QStringList NotifyNames() const override;
+  bool Notify(const QString& type, QObject* sender) override;
 };
 
 }  // namespace tw

@@ -6,6 +6,7 @@
 #include <QProgressBar>
 #include <QScrollBar>
 
+#include "tasks/TaskRecords.h"
 #include "ui/NotifyAdapter.h"
 #include "ui/Skin.h"
 
@@ -60,12 +61,12 @@ QStringList RowControlNames(const RowSpec& spec) {
   return names;
 }
 
-QString RowName(int taskId) { return QStringLiteral("item-%1").arg(taskId); }
+QString RowControlName(int taskId) { return QString::fromStdString(RowName(taskId)); }
 
 QWidget* MakeRow(const RowSpec& spec, int taskId, NotifyAdapter* notify, QString* error) {
   QWidget* row = Skin::Load(spec.rowLayout, nullptr, error);
   if (!row) return nullptr;
-  row->setObjectName(RowName(taskId));
+  row->setObjectName(RowControlName(taskId));
   SetTag(row, taskId);
   for (const char* name : {spec.actionButton, spec.menuButton, "moveUpBtn", "moveDownBtn"}) {
     if (QWidget* button = *name ? row->findChild<QWidget*>(name) : nullptr) SetTag(button, taskId);
@@ -88,7 +89,7 @@ QWidget* RowAt(const QListWidget* list, int index) {
 }
 
 int RowIndex(const QListWidget* list, int taskId) {
-  const QString name = RowName(taskId);
+  const QString name = RowControlName(taskId);
   for (int i = 0; i < RowCount(list); ++i) {
     QWidget* row = RowAt(list, i);
     if (row && row->objectName() == name) return i;

@@ -44,8 +44,8 @@ const RowSpec* FindRowSpec(OperationKind kind);
 // The control names a row of spec holds (labels, buttons, progress parts).
 QStringList RowControlNames(const RowSpec& spec);
 
-// "item-%d".
-QString RowName(int taskId);
+// "item-%d" (RowName of the task records) as a control name.
+QString RowControlName(int taskId);
 
 // Builds a row from spec's layout: named "item-%d", tagged with taskId, and the action, menu
 // and merge-order buttons tagged too; attached to notify when given. Null with a message when

@@ -8,6 +8,9 @@
 
 #include <glog/logging.h>
 
+#include "app/MediaHelpers.h"
+#include "ui/pages/FileList.h"
+
 namespace tw {
 
 QStringList MergePage::ControlNames() const {
@@ -25,13 +28,76 @@ QStringList MergePage::ControlNames() const {
 
 QStringList MergePage::NotifyNames() const {
   return Page::NotifyNames() + QStringList{
-      "add-merge-file",
       "clear-merge-list-btn",
       "open-merge-dir-btn",
       "merge-open-dir-btn",
       "merge-btn",
       "moveUpBtn",
       "moveDownBtn"};
+}
+
+bool MergePage::Notify(const QString& type, QObject* sender) {
+  if (Page::Notify(type, sender)) return true;
+  if (type != "click") return false;
+  const QString name = sender->objectName();
+  if (name == "merge-btn") {
+    StartMerge();
+  } else if (name == "clear-merge-list-btn") {
+    RemoveAllRows(List());
+  } else if (name == "open-merge-dir-btn" || name == "merge-open-dir-btn") {
+    OpenOutputFolder();
+  } else if (name == "moveUpBtn") {
+    MoveRow(GetTag(sender), -1);
+  } else if (name == "moveDownBtn") {
+    MoveRow(GetTag(sender), +1);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+void MergePage::StartMerge() {
+  if (!ctx_.tasks) return;
+  std::vector<FileEntry> entries;
+  for (int i = 0; i < RowCount(List()); ++i) entries.push_back(ctx_.tasks->Lookup(GetTag(RowAt(List(), i))));
+  const BuiltCommand built = BuildMergeCommand(entries, ComboText("audio-merge-format").toStdString(),
+                                               CurrentCommandContext());
+  if (!built.ok) {
+    Prompt(QString::fromStdString(built.message));
+    return;
+  }
+  mergeTotalSeconds_ = built.totalSeconds;
+  if (auto* bar = Ctl<QProgressBar>("merge-progress")) bar->setValue(0);
+  if (auto* label = Ctl<QLabel>("merge-progress-label")) label->setText(PercentText(0));
+  SetMouseEnabled(Control("merge-btn"), false);
+  LOG(INFO) << "appPath: " << ProgramFolder();
+  if (!StartTranscoder(built.command, kMergeTaskId, OperationKind::Merge, ctx_.sink)) {
+    LOG(ERROR) << "the transcoder could not be started for the merge";
+    OnTaskFailed(FailureRecord{});
+  }
+}
+
+void MergePage::MoveRow(int taskId, int step) {
+  if (!ctx_.tasks) return;
+  const int index = RowIndex(List(), taskId);
+  const int other = index + step;
+  if (index < 0 || other < 0 || other >= RowCount(List())) return;
+  const int otherId = GetTag(RowAt(List(), other));
+  const FileEntry mine = ctx_.tasks->Lookup(taskId);
+  const FileEntry theirs = ctx_.tasks->Lookup(otherId);
+  // The files change places; the rows and their tags stay, and the merge takes the rows in
+  // list order.
+  ctx_.tasks->Set(taskId, theirs);
+  ctx_.tasks->Set(otherId, mine);
+  RefreshRow(taskId);
+  RefreshRow(otherId);
+}
+
+void MergePage::RefreshRow(int taskId) {
+  const FileEntry entry = ctx_.tasks->Lookup(taskId);
+  SetRowTexts(FindRow(taskId), QString::fromStdString(entry.fileName),
+              QString::fromStdString(FormatFileSize(entry.size)),
+              QString::fromStdString(FormatDuration(ProbeDuration(entry.fullPath))));
 }
 
 void MergePage::OnTaskProgress(const ProgressRecord& progress) {

@@ -15,6 +15,7 @@ class MergePage : public Page {
 
   QStringList ControlNames() const override;
   QStringList NotifyNames() const override;
+  bool Notify(const QString& type, QObject* sender) override;
   void OnTaskProgress(const ProgressRecord& progress) override;
   void OnTaskDone(const FinishRecord& finish) override;
   void OnTaskFailed(const FailureRecord& failure) override;
@@ -24,6 +25,11 @@ class MergePage : public Page {
   double MergeTotal() const { return mergeTotalSeconds_; }
 
  private:
+  void StartMerge();
+  // Swaps the files of the row of taskId and its neighbour (step -1 above, +1 below).
+  void MoveRow(int taskId, int step);
+  void RefreshRow(int taskId);
+
   double mergeTotalSeconds_ = 0;
 };
 

@@ -15,6 +15,7 @@ class NoisePage : public Page {
 
   QStringList ControlNames() const override;
   QStringList NotifyNames() const override;
+  bool Notify(const QString& type, QObject* sender) override;
   bool HandleMessage(Message& message) override;
 
   int NoiseLevel() const { return noiseLevel_; }

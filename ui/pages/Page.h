@@ -14,7 +14,9 @@
 #include <functional>
 
 #include "app/MessageSink.h"
+#include "tasks/Commands.h"
 #include "tasks/OperationKind.h"
+#include "tasks/TaskRecords.h"
 #include "tasks/Transcoder.h"
 #include "ui/Skin.h"
 #include "ui/pages/ListRows.h"
@@ -23,8 +25,11 @@ class QListWidget;
 
 namespace tw {
 
+class ConvertQueue;
+class FileProber;
 class LoadingDialog;
 class NotifyAdapter;
+class Page;
 
 // What the window shares with its pages. Owned by CMainWnd, which outlives its pages.
 struct PageContext {
@@ -35,9 +40,12 @@ struct PageContext {
   LoadingDialog* loading = nullptr;   // "正在加载波形..."
   // Selects a page option ("audio-convert"), which switches the page.
   std::function<void(const QString& optionName)> selectPage;
-  // Task ids of every page's rows; they only increase. (The shared TaskMap of the task records
-  // joins this context with them.)
-  int nextTaskId = 0;
+  // The file records of every page's rows under their task ids, which only increase.
+  TaskMap* tasks = nullptr;
+  ConvertQueue* queue = nullptr;  // the convert page's queue and its worker
+  FileProber* prober = nullptr;   // probes chosen files off the window thread
+  // The page of a list code (another page's list receives "add-to-..." rows).
+  std::function<Page*(OperationKind kind)> pageFor;
 };
 
 class Page {
@@ -78,6 +86,17 @@ class Page {
   QWidget* AddRow(int taskId, const QString& fileName, const QString& sizeText, const QString& durationText);
   QWidget* FindRow(int taskId) const;
 
+  // The page's add button: the open-file dialog with the page's filter, then AddFiles.
+  void ChooseFiles();
+  // Probes the files off the window thread and adds a row for each accepted one, in the given
+  // order (files the media library cannot read are skipped without a message).
+  void AddFiles(const QStringList& paths);
+  // Files the entry under the next task id and adds its row; the id, or -1 without a list.
+  int AddEntry(const FileEntry& entry);
+  // WM_LIST_OPEN_DIR, WM_LIST_REMOVE, WM_LIST_DELETE and the WM_LIST_ADD_TO_... messages
+  // whose list code is this page's. True when the message is one of them.
+  bool HandleListMessage(Message& message);
+
   // A control found by Bind.
   QWidget* Control(const QString& name) const { return controls_.value(name); }
   template <class T>
@@ -90,6 +109,20 @@ class Page {
   virtual int ProgressPercent(const ProgressRecord& progress) const;
   // Called after the default completion look is applied to the row (which may be null).
   virtual void AfterTaskDone(const FinishRecord& finish, QWidget* row);
+
+  // A row's run as every page but convert starts it: the entry of the button's tag, the
+  // builder's checks (a refusal shows its prompt and starts nothing), progress 0, the button
+  // ignoring the mouse when keepButton is false, then the transcoder. A failed start shows
+  // as a failed run. True when the run started.
+  bool StartRowRun(QObject* button, const std::function<BuiltCommand(const FileEntry&)>& build,
+                   bool keepButton = false);
+  // The prompt dialog with text.
+  void Prompt(const QString& text) const;
+  // The shown text of a drop-down list of this page.
+  QString ComboText(const QString& name) const;
+  int ComboIndex(const QString& name) const;
+  QString EditText(const QString& name) const;
+  bool IsChecked(const QString& name) const;
 
   PageContext& ctx_;
 

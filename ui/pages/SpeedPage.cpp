@@ -2,6 +2,10 @@
 
 #include <glog/logging.h>
 
+#include <QAbstractButton>
+#include <QLabel>
+#include <QSlider>
+
 namespace tw {
 
 QStringList SpeedPage::ControlNames() const {
@@ -21,7 +25,6 @@ QStringList SpeedPage::ControlNames() const {
 
 QStringList SpeedPage::NotifyNames() const {
   return Page::NotifyNames() + QStringList{
-      "add-speed-file",
       "speed-0-5",
       "speed-0-7-5",
       "speed-1-0",
@@ -30,6 +33,56 @@ QStringList SpeedPage::NotifyNames() const {
       "speed-2-0",
       "speed-check",
       "change-speed-slider"};
+}
+
+namespace {
+const std::pair<const char*, const char*> kPresets[] = {
+    {"speed-0-5", "0.5"}, {"speed-0-7-5", "0.75"}, {"speed-1-0", "1.0"},
+    {"speed-1-2-5", "1.25"}, {"speed-1-5", "1.5"}, {"speed-2-0", "2.0"},
+};
+}  // namespace
+
+QString SpeedPage::SpeedLabelText(const QString& sliderText) {
+  if (sliderText == "1.00") return QStringLiteral("1.0倍");
+  if (sliderText == "2.00") return QStringLiteral("2.0倍");
+  return sliderText + QStringLiteral("倍");
+}
+
+bool SpeedPage::Notify(const QString& type, QObject* sender) {
+  if (Page::Notify(type, sender)) return true;
+  const QString name = sender->objectName();
+  if (type == "selectchanged") {
+    if (name == "speed-check") {
+      speedText_ = IsChecked("speed-check") ? sliderSpeed_ : lastPresetSpeed_;
+      return true;
+    }
+    for (const auto& [option, value] : kPresets) {
+      if (name != option) continue;
+      if (auto* button = qobject_cast<QAbstractButton*>(sender); button && !button->isChecked()) return true;
+      speedText_ = lastPresetSpeed_ = QString::fromLatin1(value);
+      return true;
+    }
+    return false;
+  }
+  if (type == "valuechanged" && name == "change-speed-slider") {
+    if (auto* slider = qobject_cast<QSlider*>(sender)) OnSliderChanged(slider->value());
+    return true;
+  }
+  if (type == "click" && name == "speedBtn") {
+    const std::string speed = speedText_.toStdString();
+    StartRowRun(sender, [&](const FileEntry& entry) {
+      return BuildSpeedCommand(entry, speed, CurrentCommandContext());
+    });
+    return true;
+  }
+  return false;
+}
+
+void SpeedPage::OnSliderChanged(int value) {
+  const QString text = QString::asprintf("%.2f", value / 100.0);
+  if (auto* label = Ctl<QLabel>("speed-label")) label->setText(SpeedLabelText(text));
+  if (IsChecked("speed-check")) speedText_ = text;
+  sliderSpeed_ = text;
 }
 
 int SpeedPage::ProgressPercent(const ProgressRecord& progress) const {

@@ -15,6 +15,9 @@ class SpeedPage : public Page {
 
   QStringList ControlNames() const override;
   QStringList NotifyNames() const override;
+  bool Notify(const QString& type, QObject* sender) override;
+  // "1.0倍" for "1.00", "2.0倍" for "2.00", otherwise the text followed by "倍".
+  static QString SpeedLabelText(const QString& sliderText);
   // The factor handed to the change-speed command ("1.0" at start).
   const QString& SpeedText() const { return speedText_; }
   void SetSpeedText(const QString& text) { speedText_ = text; }
@@ -23,6 +26,8 @@ class SpeedPage : public Page {
   int ProgressPercent(const ProgressRecord& progress) const override;
 
  private:
+  void OnSliderChanged(int value);
+
   QString speedText_ = QStringLiteral("1.0");
   QString lastPresetSpeed_ = QStringLiteral("1.0");
   QString sliderSpeed_ = QStringLiteral("1.0");

@@ -1,5 +1,8 @@
 #include "ui/pages/VolumePage.h"
 
+#include <QLabel>
+#include <QSlider>
+
 namespace tw {
 
 QStringList VolumePage::ControlNames() const {
@@ -18,10 +21,48 @@ QStringList VolumePage::ControlNames() const {
 
 QStringList VolumePage::NotifyNames() const {
   return Page::NotifyNames() + QStringList{
-      "add-volume-file",
       "change-volume-slider",
       "fade-in",
       "fade-out"};
+}
+
+QString VolumePage::VolumeLabelText(float factor) {
+  const QString text = QString::asprintf("%.2f", factor);
+  if (text == "0.00") return QStringLiteral("静音");
+  if (text == "1.00") return QStringLiteral("1.0倍");
+  if (text == "2.00") return QStringLiteral("2.0倍");
+  return text + QStringLiteral("倍");
+}
+
+VolumeOptions VolumePage::CurrentOptions() const {
+  VolumeOptions options;
+  options.factor = volumeFactor_;
+  options.fadeIn = IsChecked("fade-in");
+  options.fadeInStart = EditText("fade-in-start").toStdString();
+  options.fadeInDuration = EditText("fade-in-duration").toStdString();
+  options.fadeOut = IsChecked("fade-out");
+  options.fadeOutStart = EditText("fade-out-start").toStdString();
+  options.fadeOutDuration = EditText("fade-out-duration").toStdString();
+  return options;
+}
+
+bool VolumePage::Notify(const QString& type, QObject* sender) {
+  if (Page::Notify(type, sender)) return true;
+  const QString name = sender->objectName();
+  if (type == "valuechanged" && name == "change-volume-slider") {
+    if (auto* slider = qobject_cast<QSlider*>(sender)) volumeFactor_ = static_cast<float>(slider->value() / 100.0);
+    if (auto* label = Ctl<QLabel>("volume-label")) label->setText(VolumeLabelText(volumeFactor_));
+    return true;
+  }
+  if (type == "click" && name == "volumeBtn") {
+    const VolumeOptions options = CurrentOptions();
+    StartRowRun(sender, [&](const FileEntry& entry) {
+      return BuildVolumeCommand(entry, options, CurrentCommandContext());
+    });
+    return true;
+  }
+  // The fade check boxes are read when a run starts.
+  return name == "fade-in" || name == "fade-out";
 }
 
 }  // namespace tw

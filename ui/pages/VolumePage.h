@@ -15,7 +15,12 @@ class VolumePage : public Page {
 
   QStringList ControlNames() const override;
   QStringList NotifyNames() const override;
+  bool Notify(const QString& type, QObject* sender) override;
   float VolumeFactor() const { return volumeFactor_; }
+  // "静音" for "0.00", "1.0倍" for "1.00", "2.0倍" for "2.00", otherwise "%.2f" and "倍".
+  static QString VolumeLabelText(float factor);
+  // The fields as they stand now.
+  VolumeOptions CurrentOptions() const;
 
  private:
   float volumeFactor_ = 1.0f;
