@@ -1,0 +1,228 @@
+// Every transcoder operation started from its page on the offscreen platform, with real
+// generated media and the real ffmpeg: the checks and their prompts, the rows while and after
+// the runs, the results on disk, and what a failed run leaves on its row.
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QSlider>
+#include <filesystem>
+
+#include "app/SettingsFile.h"
+#include "tasks/ConvertQueue.h"
+#include "tests/support/QtPages.h"
+#include "tests/support/TestMedia.h"
+#include "ui/pages/FileList.h"
+
+namespace tw {
+namespace {
+
+using test::CopyAs;
+using test::FilesContaining;
+using test::Pump;
+using test::WaitUntil;
+
+class PageRunsTest : public test::PageWindowTest {
+ protected:
+  template <class T>
+  T* Ctl(const char* name) {
+    return FindControl<T>(window_->Root(), name);
+  }
+  // Runs press() and expects the prompt dialog with text; no run starts.
+  void ExpectPrompt(const QString& text, const std::function<void()>& press) {
+    auto answer = test::AnswerNextModal("msgConfirm");
+    press();
+    EXPECT_TRUE(answer->answered) << text.toStdString();
+    EXPECT_EQ(answer->text, text);
+  }
+  bool ButtonTakesClicks(OperationKind kind, int id, const char* name) {
+    return IsMouseEnabled(Row(kind, id)->findChild<QWidget*>(name));
+  }
+  void SetText(const char* name, const QString& text) { Ctl<QLineEdit>(name)->setText(text); }
+};
+
+TEST_F(PageRunsTest, ConvertOneRowRunsThroughTheQueue) {
+  const std::string flac = CopyAs(test::ToneWav(2), "song \"one\".wav");
+  AddThroughDialog(OperationKind::Convert, {QString::fromStdString(flac)});
+  ClickRow(OperationKind::Convert, 0, "convertBtn");
+  EXPECT_FALSE(ButtonTakesClicks(OperationKind::Convert, 0, "convertBtn"));
+  ASSERT_TRUE(WaitUntil([&] { return RowDone(OperationKind::Convert, 0); }));
+  EXPECT_EQ(Row(OperationKind::Convert, 0)->findChild<QProgressBar*>("convert-progress")->value(), 100);
+  const std::string result = outputDir_ + "/song \"one\".mp3";
+  const test::MediaInfo info = test::Probe(result);
+  ASSERT_TRUE(info.ok) << result;
+  EXPECT_EQ(info.First("audio")->codecName, "mp3");
+  EXPECT_NEAR(info.durationSec, 2.0, 0.2);
+  EXPECT_TRUE(WaitUntil([&] { return window_->Queue()->BusyTasks().empty(); }));
+}
+
+TEST_F(PageRunsTest, ConvertAllUsesTheOptionsOfEachStartAndRestoresTheButton) {
+  auto* all = Ctl<QAbstractButton>("all-convert-btn");
+  ExpectPrompt("请先添加要转换的文件!", [&] { Click("all-convert-btn"); });
+  EXPECT_TRUE(IsMouseEnabled(all));
+
+  const std::string a = CopyAs(test::ToneWav(1), "a.wav");
+  const std::string b = CopyAs(test::ToneWav(1), "b.wav");
+  const std::string c = CopyAs(test::ToneMp3(1), "c.mp3");
+  AddThroughDialog(OperationKind::Convert,
+                   {QString::fromStdString(a), QString::fromStdString(b), QString::fromStdString(c)});
+  Ctl<QComboBox>("audio-convert-format")->setCurrentText("flac");
+  Ctl<QComboBox>("audio-channel")->setCurrentIndex(2);      // one channel
+  Ctl<QComboBox>("audio-sample-rate")->setCurrentIndex(6);  // 16000
+  Pump();
+  Click("all-convert-btn");
+  EXPECT_EQ(all->text(), "转换中");
+  EXPECT_FALSE(IsMouseEnabled(all));
+  ASSERT_TRUE(WaitUntil([&] { return all->text() == "一键转换"; }, 60000));
+  EXPECT_TRUE(IsMouseEnabled(all));
+  for (const char* name : {"a.flac", "b.flac", "c.flac"}) {
+    SCOPED_TRACE(name);
+    const test::MediaInfo info = test::Probe(outputDir_ + "/" + name);
+    ASSERT_TRUE(info.ok);
+    EXPECT_EQ(info.First("audio")->channels, 1);
+    EXPECT_EQ(info.First("audio")->sampleRate, 16000);
+  }
+  for (int id = 0; id < 3; ++id) EXPECT_TRUE(RowDone(OperationKind::Convert, id)) << id;
+}
+
+TEST_F(PageRunsTest, AFailedConversionShowsOnItsRowAndTheQueueGoesOn) {
+  const std::string gone = CopyAs(test::ToneWav(1), "gone.wav");
+  const std::string kept = CopyAs(test::ToneWav(1), "kept.wav");
+  AddThroughDialog(OperationKind::Convert, {QString::fromStdString(gone), QString::fromStdString(kept)});
+  std::filesystem::remove(gone);
+  Click("all-convert-btn");
+  QWidget* row = Row(OperationKind::Convert, 0);
+  ASSERT_TRUE(WaitUntil([&] { return row->findChild<QWidget*>("errorLabel")->isVisibleTo(row); }, 30000));
+  EXPECT_FALSE(row->findChild<QWidget*>("progress-container")->isVisibleTo(row));
+  auto* button = row->findChild<QAbstractButton*>("convertBtn");
+  EXPECT_EQ(button->text(), "压 缩");
+  EXPECT_TRUE(IsMouseEnabled(button));
+  ASSERT_TRUE(WaitUntil([&] { return RowDone(OperationKind::Convert, 1); }, 30000));
+  EXPECT_TRUE(std::filesystem::exists(outputDir_ + "/kept.mp3"));
+  ASSERT_TRUE(WaitUntil([&] { return Ctl<QAbstractButton>("all-convert-btn")->text() == "一键转换"; }));
+
+  // Retried once the file is back, the row shows its progress again and completes.
+  std::filesystem::copy_file(test::ToneWav(1), gone);
+  ClickRow(OperationKind::Convert, 0, "convertBtn");
+  ASSERT_TRUE(WaitUntil([&] { return RowDone(OperationKind::Convert, 0); }, 30000));
+  EXPECT_TRUE(row->findChild<QWidget*>("progress-container")->isVisibleTo(row));
+  EXPECT_FALSE(row->findChild<QWidget*>("errorLabel")->isVisibleTo(row));
+}
+
+TEST_F(PageRunsTest, MergeChecksThenJoinsTheFiles) {
+  ExpectPrompt("请添加要合并的音频文件!", [&] { Click("merge-btn"); });
+  AddThroughDialog(OperationKind::Merge, {QString::fromStdString(test::ToneWav(1))});
+  ExpectPrompt("至少需要添加2个音频文件!", [&] { Click("merge-btn"); });
+  AddThroughDialog(OperationKind::Merge, {QString::fromStdString(test::ToneMp3(2))});
+  Ctl<QComboBox>("audio-merge-format")->setCurrentText("wav");
+  Click("merge-btn");
+  EXPECT_FALSE(IsMouseEnabled(Ctl<QWidget>("merge-btn")));
+  ASSERT_TRUE(WaitUntil([&] { return Ctl<QLabel>("merge-progress-label")->text() == "100%"; }));
+  EXPECT_TRUE(IsMouseEnabled(Ctl<QWidget>("merge-btn")));
+  EXPECT_EQ(Ctl<QProgressBar>("merge-progress")->value(), 100);
+  const auto results = FilesContaining(outputDir_, "合并-");
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(std::filesystem::path(results[0]).extension(), ".wav");
+  EXPECT_NEAR(test::Probe(results[0]).durationSec, 3.0, 0.2);
+}
+
+TEST_F(PageRunsTest, SpeedExtractVolumeAndBackgroundMusicRunFromTheirRows) {
+  const std::string tone = CopyAs(test::ToneWav(2), "tone.wav");
+  const std::string video = CopyAs(test::VideoWithSound(2), "clip.mp4");
+  const std::string music = test::ToneMp3(1, 880);
+  AddThroughDialog(OperationKind::Speed, {QString::fromStdString(tone)});        // 0
+  AddThroughDialog(OperationKind::Extract, {QString::fromStdString(video)});     // 1
+  AddThroughDialog(OperationKind::Volume, {QString::fromStdString(tone)});       // 2
+  AddThroughDialog(OperationKind::BgMusic, {QString::fromStdString(tone)});      // 3
+  Click("speed-2-0");
+  Ctl<QSlider>("change-volume-slider")->setValue(0);
+  chooser_->AddFiles({QString::fromStdString(music)});
+  Click("add-bg-music-btn");
+  SetText("bg-music-start-pos", "1");
+
+  ClickRow(OperationKind::Speed, 0, "speedBtn");
+  ClickRow(OperationKind::Extract, 1, "extractBtn");
+  ClickRow(OperationKind::Volume, 2, "volumeBtn");
+  ClickRow(OperationKind::BgMusic, 3, "bgMusicBtn");
+  EXPECT_FALSE(ButtonTakesClicks(OperationKind::Speed, 0, "speedBtn"));
+  EXPECT_FALSE(ButtonTakesClicks(OperationKind::Extract, 1, "extractBtn"));
+  EXPECT_FALSE(ButtonTakesClicks(OperationKind::Volume, 2, "volumeBtn"));
+  EXPECT_TRUE(ButtonTakesClicks(OperationKind::BgMusic, 3, "bgMusicBtn"));  // stays clickable
+
+  struct Case {
+    OperationKind kind;
+    int id;
+    const char* word;
+    const char* extension;
+    double seconds;
+  };
+  const std::vector<Case> cases = {
+      {OperationKind::Speed, 0, "tone-变速-", ".wav", 1.0},
+      {OperationKind::Extract, 1, "clip-提取-", ".mp3", 2.0},
+      {OperationKind::Volume, 2, "tone-声音调整-", ".wav", 2.0},
+      {OperationKind::BgMusic, 3, "tone-背景音乐-", ".wav", 2.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.word);
+    ASSERT_TRUE(WaitUntil([&] { return RowDone(c.kind, c.id); }, 30000));
+    const auto results = FilesContaining(outputDir_, c.word);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(std::filesystem::path(results[0]).extension(), c.extension);
+    const test::MediaInfo info = test::Probe(results[0]);
+    EXPECT_NEAR(info.durationSec, c.seconds, 0.2);
+    EXPECT_EQ(info.CountType("video"), 0);
+  }
+  // Volume factor 0 silences the file; the music starts after its delay of one second.
+  EXPECT_LT(test::MeasureLevel(FilesContaining(outputDir_, "tone-声音调整-")[0]).maxDb, -80);
+  const std::string mixed = FilesContaining(outputDir_, "tone-背景音乐-")[0];
+  EXPECT_GT(test::MeasureLevel(mixed, 1.1, 0.8).meanDb, test::MeasureLevel(mixed, 0.05, 0.8).meanDb + 1.5);
+}
+
+TEST_F(PageRunsTest, VolumeAndBackgroundMusicChecksShowTheirMessages) {
+  AddThroughDialog(OperationKind::Volume, {QString::fromStdString(test::ToneWav(1))});  // 0
+  AddThroughDialog(OperationKind::BgMusic, {QString::fromStdString(test::ToneWav(1))}); // 1
+  struct Fade {
+    bool in, out;
+    QString inStart, inDuration, outStart, outDuration, message;
+  };
+  const std::vector<Fade> fades = {
+      {true, false, " ", "1", "", "", "淡入起始位置不能为空!"},
+      {true, false, "1a", "1", "", "", "淡入起始位置只能输入数字!"},
+      {true, false, "0", "", "", "", "淡入时长不能为空!"},
+      {true, false, "0", "-1", "", "", "淡入时长只能输入数字!"},
+      {false, true, "x", "x", "", "1", "淡出起始位置不能为空!"},
+      {false, true, "", "", "１", "1", "淡出起始位置只能输入数字!"},
+      {false, true, "", "", "0", "", "淡出时长不能为空!"},
+      {false, true, "", "", "0", "1.5", "淡出时长只能输入数字!"},
+  };
+  for (const Fade& f : fades) {
+    SCOPED_TRACE(f.message.toStdString());
+    Ctl<QCheckBox>("fade-in")->setChecked(f.in);
+    Ctl<QCheckBox>("fade-out")->setChecked(f.out);
+    SetText("fade-in-start", f.inStart);
+    SetText("fade-in-duration", f.inDuration);
+    SetText("fade-out-start", f.outStart);
+    SetText("fade-out-duration", f.outDuration);
+    ExpectPrompt(f.message, [&] { ClickRow(OperationKind::Volume, 0, "volumeBtn"); });
+    EXPECT_TRUE(ButtonTakesClicks(OperationKind::Volume, 0, "volumeBtn"));
+  }
+  ExpectPrompt("请先选择背景音乐文件!", [&] { ClickRow(OperationKind::BgMusic, 1, "bgMusicBtn"); });
+  SetText("bg-music-edit", QString::fromStdString(test::ToneMp3(1)));
+  SetText("bg-music-start-pos", "2s");
+  ExpectPrompt("起始位置只能输入数字!", [&] { ClickRow(OperationKind::BgMusic, 1, "bgMusicBtn"); });
+  EXPECT_TRUE(FilesContaining(outputDir_, "-").empty());
+}
+
+TEST_F(PageRunsTest, AFailedRunOnAnotherPageLetsItsButtonTakeClicksAgain) {
+  const std::string gone = CopyAs(test::ToneWav(1), "gone.wav");
+  AddThroughDialog(OperationKind::Speed, {QString::fromStdString(gone)});
+  std::filesystem::remove(gone);
+  ClickRow(OperationKind::Speed, 0, "speedBtn");
+  ASSERT_TRUE(WaitUntil([&] { return RowText(OperationKind::Speed, 0, "progress-label") == "失败"; }, 30000));
+  EXPECT_TRUE(ButtonTakesClicks(OperationKind::Speed, 0, "speedBtn"));
+}
+
+}  // namespace
+}  // namespace tw
