@@ -1,0 +1,141 @@
+// The option panels of the pages: the speed options and the slider rule, the volume and
+// background-music labels, the noise level buttons, and what each value does to a real run
+// (the real ffmpeg and the in-process denoisers on generated media).
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QSlider>
+#include <filesystem>
+
+#include "media/NoiseJobTable.h"
+#include "tests/support/QtPages.h"
+#include "tests/support/TestMedia.h"
+#include "ui/pages/BgMusicPage.h"
+#include "ui/pages/NoisePage.h"
+#include "ui/pages/SpeedPage.h"
+#include "ui/pages/VolumePage.h"
+
+namespace tw {
+namespace {
+
+using test::CopyAs;
+using test::FilesContaining;
+using test::Pump;
+using test::WaitUntil;
+
+class OptionPanelsTest : public test::PageWindowTest {
+ protected:
+  template <class T>
+  T* Ctl(const char* name) {
+    return FindControl<T>(window_->Root(), name);
+  }
+  QString Label(const char* name) { return Ctl<QLabel>(name)->text(); }
+  void Slide(const char* name, int value) {
+    Ctl<QSlider>(name)->setValue(value);
+    Pump();
+  }
+};
+
+TEST_F(OptionPanelsTest, SpeedOptionsAndTheSliderRule) {
+  SpeedPage* page = window_->Speed();
+  EXPECT_EQ(page->SpeedText(), "1.0");
+  struct Preset {
+    const char* option;
+    const char* speed;
+  };
+  for (const Preset& p : std::vector<Preset>{{"speed-0-5", "0.5"}, {"speed-0-7-5", "0.75"}, {"speed-2-0", "2.0"},
+                                             {"speed-1-5", "1.5"}, {"speed-1-0", "1.0"}, {"speed-1-2-5", "1.25"}}) {
+    Click(p.option);
+    EXPECT_EQ(page->SpeedText(), p.speed) << p.option;
+  }
+  // The slider moves the label only; the speed stays the last preset until "speed-check".
+  Slide("change-speed-slider", 150);
+  EXPECT_EQ(Label("speed-label"), "1.50倍");
+  EXPECT_EQ(page->SpeedText(), "1.25");
+  Ctl<QCheckBox>("speed-check")->setChecked(true);
+  Pump();
+  EXPECT_EQ(page->SpeedText(), "1.50");
+  Slide("change-speed-slider", 175);
+  EXPECT_EQ(page->SpeedText(), "1.75");
+  Ctl<QCheckBox>("speed-check")->setChecked(false);
+  Pump();
+  EXPECT_EQ(page->SpeedText(), "1.25");
+
+  const std::vector<std::pair<int, QString>> labels = {
+      {100, "1.0倍"}, {200, "2.0倍"}, {50, "0.50倍"}, {125, "1.25倍"}, {199, "1.99倍"}};
+  for (const auto& [value, text] : labels) {
+    Slide("change-speed-slider", value);
+    EXPECT_EQ(Label("speed-label"), text) << value;
+  }
+}
+
+TEST_F(OptionPanelsTest, VolumeAndMusicLevelLabels) {
+  const std::vector<std::pair<int, QString>> volume = {
+      {0, "静音"}, {100, "1.0倍"}, {200, "2.0倍"}, {150, "1.50倍"}, {5, "0.05倍"}, {1, "0.01倍"}};
+  for (const auto& [value, text] : volume) {
+    Slide("change-volume-slider", value);
+    EXPECT_EQ(Label("volume-label"), text) << value;
+    EXPECT_FLOAT_EQ(window_->Volume()->VolumeFactor(), value / 100.0f);
+  }
+  Slide("bg-music-slider", 3);  // a change, so that 0 below is reported too
+  const std::vector<std::pair<int, QString>> music = {{-5, "-5dB"}, {5, "+5dB"}, {0, "+0dB"}, {-30, "-30dB"}};
+  for (const auto& [value, text] : music) {
+    Slide("bg-music-slider", value);
+    EXPECT_EQ(Label("bg-music-volume-label"), text) << value;
+  }
+}
+
+TEST_F(OptionPanelsTest, ChosenSpeedReachesTheRun) {
+  const std::string tone = CopyAs(test::ToneWav(2), "speed.wav");
+  AddThroughDialog(OperationKind::Speed, {QString::fromStdString(tone)});
+  Click("speed-1-2-5");
+  ClickRow(OperationKind::Speed, 0, "speedBtn");
+  ASSERT_TRUE(WaitUntil([&] { return RowDone(OperationKind::Speed, 0); }, 30000));
+  const auto results = FilesContaining(outputDir_, "speed-变速-");
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_NEAR(test::Probe(results[0]).durationSec, 1.6, 0.1);
+}
+
+TEST_F(OptionPanelsTest, NoiseLevelButtons) {
+  EXPECT_EQ(window_->Noise()->NoiseLevel(), 2);
+  for (const auto& [button, level] :
+       std::vector<std::pair<const char*, int>>{{"noise-level-0", 1}, {"noise-level-2", 3}, {"noise-level-1", 2}}) {
+    Click(button);
+    EXPECT_EQ(window_->Noise()->NoiseLevel(), level) << button;
+  }
+}
+
+TEST_F(OptionPanelsTest, NoiseRunsByExtensionAndFinishesOnTheRow) {
+  const std::string audio = CopyAs(test::NoiseWav(1), "hiss.wav");
+  const std::string video = CopyAs(test::VideoWithSound(1), "clip.MP4");
+  const std::string mixed = CopyAs(test::ToneMp3(1), "mixed.Mp3");
+  AddThroughDialog(OperationKind::Noise,
+                   {QString::fromStdString(audio), QString::fromStdString(video), QString::fromStdString(mixed)});
+  ASSERT_EQ(Rows(OperationKind::Noise), 3);
+  Ctl<QComboBox>("audio-noise-format")->setCurrentText("mp3");
+  Ctl<QComboBox>("video-noise-format")->setCurrentText("mkv");
+  Click("noise-level-2");
+  for (int id = 0; id < 3; ++id) ClickRow(OperationKind::Noise, id, "noiseBtn");
+
+  // Neither engine takes a mixed-case extension: the row says so and takes clicks again.
+  EXPECT_EQ(RowText(OperationKind::Noise, 2, "progress-label"), "失败");
+  EXPECT_TRUE(IsMouseEnabled(Row(OperationKind::Noise, 2)->findChild<QWidget*>("noiseBtn")));
+
+  ASSERT_TRUE(WaitUntil([&] { return RowDone(OperationKind::Noise, 0) && RowDone(OperationKind::Noise, 1); }, 60000));
+  EXPECT_EQ(window_->Noise()->Jobs().RunningAudio() + window_->Noise()->Jobs().RunningVideo(), 0u);
+  const auto cleaned = FilesContaining(outputDir_, "hiss-噪声消除-");
+  ASSERT_EQ(cleaned.size(), 1u);
+  EXPECT_EQ(std::filesystem::path(cleaned[0]).extension(), ".mp3");
+  EXPECT_TRUE(test::Probe(cleaned[0]).ok);
+  const auto clip = FilesContaining(outputDir_, "clip-噪声消除-");
+  ASSERT_EQ(clip.size(), 1u);
+  EXPECT_EQ(std::filesystem::path(clip[0]).extension(), ".mkv");
+  const test::MediaInfo info = test::Probe(clip[0]);
+  EXPECT_EQ(info.CountType("video"), 1);
+  EXPECT_EQ(info.CountType("audio"), 1);
+  EXPECT_TRUE(FilesContaining(outputDir_, "mixed").empty());
+}
+
+}  // namespace
+}  // namespace tw
