@@ -39,7 +39,7 @@ constexpr const char* kNoiseDescriptionList =
 
 // Rows are built on the window thread for at most this long before the window gets its
 // events again.
-constexpr qint64 kDeliverSliceMs = 25;
+constexpr qint64 kDeliverSliceMs = 12;
 
 class DropFilter : public QObject {
  public:

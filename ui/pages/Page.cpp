@@ -45,6 +45,9 @@ QStringList Page::Bind(QWidget* root) {
   }
   if (rows_) list_ = Ctl<QListWidget>(rows_->listName);
   if (rows_ && !list_ && !missing.contains(rows_->listName)) missing << rows_->listName;
+  // Rows of one list share one layout, so the list need not measure each of them again after
+  // every added row: adding many files stays linear.
+  if (list_) list_->setUniformItemSizes(true);
   if (const FileFilter* filter = AddFileFilter(kind_))
     AcceptDroppedFiles(list_, filter->patterns, [this](const QStringList& paths) { AddFiles(paths); });
   return missing;
