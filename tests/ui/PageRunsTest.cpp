@@ -226,3 +226,64 @@ TEST_F(PageRunsTest, AFailedRunOnAnotherPageLetsItsButtonTakeClicksAgain) {
 
 }  // namespace
 }  // namespace tw
+
+namespace tw {
+namespace {
+
+// Pictures of every file page with rows running and finished, for a person to look at: runs
+// only when TW_SCREENSHOT_DIR names a folder (under Xvfb with the xcb platform, or offscreen).
+TEST_F(PageRunsTest, Screenshots) {
+  const char* dir = std::getenv("TW_SCREENSHOT_DIR");
+  if (!dir) GTEST_SKIP() << "TW_SCREENSHOT_DIR not set";
+  const std::string longTone = CopyAs(test::ToneMp3(240), "长的音频 long tone.mp3");
+  const std::string shortTone = CopyAs(test::ToneWav(1), "short tone.wav");
+  const std::string video = CopyAs(test::VideoWithSound(8), "clip with sound.mp4");
+  const std::string gone = CopyAs(test::ToneWav(1), "gone.wav");
+  struct Shot {
+    OperationKind kind;
+    const char* option;
+    const char* button;
+    std::vector<std::string> files;
+  };
+  const std::vector<Shot> shots = {
+      {OperationKind::Convert, "audio-convert", "convertBtn", {shortTone, longTone, gone}},
+      {OperationKind::Merge, "audio-merge", "", {shortTone, longTone, shortTone}},
+      {OperationKind::Speed, "audio-change-speed", "speedBtn", {shortTone, longTone}},
+      {OperationKind::Extract, "audio-extract", "extractBtn", {shortTone, video}},
+      {OperationKind::Noise, "audio-noise", "noiseBtn", {shortTone, longTone}},
+      {OperationKind::Volume, "audio-volume", "volumeBtn", {shortTone, longTone}},
+      {OperationKind::BgMusic, "audio-bg-music", "bgMusicBtn", {shortTone, longTone}},
+  };
+  window_->resize(window_->size());
+  chooser_->AddFiles({QString::fromStdString(shortTone)});
+  Click("add-bg-music-btn");
+  for (const Shot& shot : shots) {
+    QStringList files;
+    for (const auto& f : shot.files) files << QString::fromStdString(f);
+    AddThroughDialog(shot.kind, files);
+    window_->Context().selectPage(shot.option);
+    Pump();
+    window_->grab().save(QString("%1/%2-added.png").arg(dir, shot.option));
+    if (shot.kind == OperationKind::Convert) std::filesystem::remove(gone);
+    if (shot.kind == OperationKind::Merge) {
+      Click("merge-btn");
+    } else if (shot.kind == OperationKind::Convert) {
+      Click("all-convert-btn");
+    } else {
+      for (int i = 0; i < Rows(shot.kind); ++i) ClickRow(shot.kind, RowId(shot.kind, i), shot.button);
+    }
+    WaitUntil([] { return false; }, 500);
+    window_->grab().save(QString("%1/%2-running.png").arg(dir, shot.option));
+    WaitUntil([&] {
+      if (shot.kind == OperationKind::Merge) return Ctl<QLabel>("merge-progress-label")->text() == "100%";
+      if (shot.kind == OperationKind::Convert) return Ctl<QAbstractButton>("all-convert-btn")->text() == "一键转换";
+      for (int i = 0; i < Rows(shot.kind); ++i)
+        if (!RowDone(shot.kind, RowId(shot.kind, i))) return false;
+      return true;
+    }, 60000);
+    window_->grab().save(QString("%1/%2-finished.png").arg(dir, shot.option));
+  }
+}
+
+}  // namespace
+}  // namespace tw
