@@ -111,6 +111,7 @@ int main(int argc, char** argv) {
   QString error;
   tw::Skin::LoadResources(app, &error);
 
+  // Diagnostic: the window thread's cost per row alone (TW_BENCH_ROWS_ONLY=1).
   if (std::getenv("TW_BENCH_ROWS_ONLY")) {
     tw::CMainWnd window;
     window.Create(&error);
