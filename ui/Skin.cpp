@@ -87,14 +87,14 @@ bool Skin::LoadResources(QApplication& app, QString* error) {
     return false;
   }
   QString styleFile, fontFamily;
-  int fontPoints = 0;
+  int fontPixels = 0;
   QXmlStreamReader xml(resText);
   while (!xml.atEnd()) {
     if (xml.readNext() != QXmlStreamReader::StartElement) continue;
     if (xml.name() == u"style") styleFile = xml.attributes().value("file").toString();
     if (xml.name() == u"font") {
       fontFamily = xml.attributes().value("family").toString();
-      fontPoints = xml.attributes().value("size").toInt();
+      fontPixels = xml.attributes().value("pixel-size").toInt();
     }
   }
   if (xml.hasError()) {
@@ -104,7 +104,7 @@ bool Skin::LoadResources(QApplication& app, QString* error) {
   QDir::setSearchPaths("skin", {dir});
   if (!fontFamily.isEmpty()) {
     QFont f(fontFamily);
-    if (fontPoints > 0) f.setPointSize(fontPoints);
+    if (fontPixels > 0) f.setPixelSize(fontPixels);
     app.setFont(f);
   }
   if (!styleFile.isEmpty()) {
@@ -132,6 +132,7 @@ QWidget* Skin::Load(const QString& layoutFile, QWidget* parent, QString* error) 
   QBuffer buffer(&it.value());
   buffer.open(QIODevice::ReadOnly);
   SkinUiLoader loader;
+  loader.setTranslationEnabled(false);
   loader.setWorkingDirectory(QDir(Folder()));
   QWidget* w = loader.load(&buffer, parent);
   if (!w) {
