@@ -77,7 +77,7 @@ QWidget* MakeRow(const RowSpec& spec, int taskId, NotifyAdapter* notify, QString
 
 void AppendRow(QListWidget* list, QWidget* row) {
   auto* item = new QListWidgetItem(list);
-  item->setSizeHint(QSize(0, row->sizeHint().height()));
+  item->setSizeHint(QSize(0, std::max(row->minimumHeight(), row->sizeHint().height())));
   list->setItemWidget(item, row);
 }
 
