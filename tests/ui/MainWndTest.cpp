@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QStackedWidget>
+#include <QTimer>
 #include <thread>
 
 #include "app/Messages.h"
@@ -16,6 +17,7 @@
 #include "tests/support/QtDialogs.h"
 #include "ui/CMainWnd.h"
 #include "ui/dialogs/LoadingDialog.h"
+#include "ui/dialogs/PromptBoxDialog.h"
 #include "ui/pages/MergePage.h"
 #include "ui/pages/SpeedPage.h"
 
@@ -281,6 +283,22 @@ TEST_F(MainWndTest, CloseMinimisesWhenWindowCloseIsSetButQuitStillEnds) {
   Pump();
   EXPECT_TRUE(window_.isNull());
   SettingsFile::Instance().WriteString(kSettingsSection, kKeyWindowClose, "0");
+}
+
+// What a second start asks for: the minimised window comes back, its open dialog stays in front.
+TEST_F(MainWndTest, RaiseRestoresTheWindowAndKeepsItsDialogInFront) {
+  window_->showMinimized();
+  bool restored = false, dialogInFront = false;
+  QTimer::singleShot(100, [&] {
+    QWidget* modal = QApplication::activeModalWidget();
+    window_->RaiseFromAnotherInstance();
+    restored = !(window_->windowState() & Qt::WindowMinimized);
+    dialogInFront = modal && QApplication::activeModalWidget() == modal && modal->isVisible();
+    if (modal) modal->findChild<QAbstractButton*>("msgConfirm")->click();
+  });
+  EXPECT_EQ(PromptBoxDialog::Show(window_, QStringLiteral("请先添加要剪辑的文件!")), 1);
+  EXPECT_TRUE(restored);
+  EXPECT_TRUE(dialogInFront);
 }
 
 TEST_F(MainWndTest, MouseSwitchKeepsTheLookAndLetsClicksFallThrough) {
