@@ -170,6 +170,9 @@ int RunApplication(int argc, char** argv, const StartHooks& hooks) {
       });
     }
   });
+  // The window's final message posts the quit that ends the loop below.
+  QObject::connect(
+      window, &CMainWnd::finalMessage, &app, [](int code) { QCoreApplication::exit(code); }, Qt::QueuedConnection);
   std::unique_ptr<FirstPaintWatch> watch;
   if (hooks.firstPaint) watch = std::make_unique<FirstPaintWatch>(window, hooks.firstPaint);
   window->CenterWindow();

@@ -72,6 +72,11 @@ CMainWnd::CMainWnd(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frameless
 
 CMainWnd::~CMainWnd() {
   port_->Detach();
+  // No notification may reach a page while the controls are torn down.
+  delete notify_;
+  notify_ = nullptr;
+  ctx_.notify = nullptr;
+  notifyOwners_.clear();
   delete prober_;
   prober_ = nullptr;
   ctx_.prober = nullptr;
@@ -354,8 +359,7 @@ void CMainWnd::OnDestroy() {
 
 void CMainWnd::OnFinalMessage() {
   port_->Detach();
-  emit finalMessage(0);
-  QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+  emit finalMessage(0);  // the process entry turns it into the quit of its message loop
   deleteLater();
 }
 

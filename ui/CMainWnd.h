@@ -93,7 +93,7 @@ class CMainWnd : public QWidget, public MessageSink {
   const QStringList& MissingControls() const { return missing_; }
 
  signals:
-  // The window is gone: OnFinalMessage ran and the quit was posted with this code.
+  // The window is going: OnFinalMessage asks its owner to end the message loop with exitCode.
   void finalMessage(int exitCode);
 
  protected:
