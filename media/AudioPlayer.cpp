@@ -133,19 +133,13 @@ int AudioPlayer::Open() {
   firstPacketQueued_ = false;
 
   frame_ = MakeFrame();
-  AVFormatContext* raw = avformat_alloc_context();
-  if (!frame_ || !raw) {
-    avformat_free_context(raw);
-    return -1;
-  }
-  raw->interrupt_callback = {&AudioPlayer::InterruptCallback, this};
-  // On failure avformat_open_input frees the context itself.
-  const int openRc = avformat_open_input(&raw, path_.c_str(), nullptr, nullptr);
-  if (openRc < 0) {
+  if (!frame_) return -1;
+  int openRc = 0;
+  format_ = OpenInput(path_, {&AudioPlayer::InterruptCallback, this}, &openRc);
+  if (!format_) {
     std::printf("avformat_open_input failed: %d\n", openRc);
     return -1;
   }
-  format_.reset(raw);
   if (avformat_find_stream_info(format_.get(), nullptr) < 0) {
     std::printf("Couldn't find stream information.\n");
     return -1;

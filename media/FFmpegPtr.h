@@ -70,6 +70,21 @@ inline FormatInputPtr OpenInput(const std::string& pathUtf8) {
   return FormatInputPtr(ctx);
 }
 
+// Opens a file for demuxing with an interrupt callback, so that a blocking read can be cut
+// short; null on failure with the library's code in *error.
+inline FormatInputPtr OpenInput(const std::string& pathUtf8, AVIOInterruptCB interrupt, int* error) {
+  AVFormatContext* ctx = avformat_alloc_context();
+  if (!ctx) {
+    *error = AVERROR(ENOMEM);
+    return nullptr;
+  }
+  ctx->interrupt_callback = interrupt;
+  // On failure avformat_open_input frees the context itself.
+  *error = avformat_open_input(&ctx, pathUtf8.c_str(), nullptr, nullptr);
+  if (*error < 0) return nullptr;
+  return FormatInputPtr(ctx);
+}
+
 // A decoder context for a stream, opened; null when no decoder exists or it cannot open.
 inline CodecContextPtr OpenDecoder(const AVStream* stream) {
   const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);

@@ -71,18 +71,13 @@ int PcmWave::Open(const std::string& pathUtf8) {
 
 int PcmWave::OpenMedia() {
   frame_ = MakeFrame();
-  AVFormatContext* raw = avformat_alloc_context();
-  if (!frame_ || !raw) {
-    avformat_free_context(raw);
-    return -1;
-  }
-  raw->interrupt_callback = {&PcmWave::InterruptCallback, this};
-  const int openRc = avformat_open_input(&raw, path_.c_str(), nullptr, nullptr);
-  if (openRc < 0) {
+  if (!frame_) return -1;
+  int openRc = 0;
+  format_ = OpenInput(path_, {&PcmWave::InterruptCallback, this}, &openRc);
+  if (!format_) {
     std::printf("avformat_open_input err: %d\n", openRc);
     return -1;
   }
-  format_.reset(raw);
   if (avformat_find_stream_info(format_.get(), nullptr) < 0) {
     std::printf("avformat_find_stream_info err.\n");
     return -1;
