@@ -8,10 +8,15 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
+
+extern "C" {
+#include <libavutil/log.h>
+}
 
 #include "app/MediaHelpers.h"
 #include "app/SettingsFile.h"
@@ -52,6 +57,15 @@ std::FILE* TakeStandardOutput() {
   return out ? out : stdout;
 }
 
+// The media libraries' own complaints belong in the log, not between the program's lines.
+void MediaLibraryLog(void* object, int level, const char* format, va_list args) {
+  if (level > AV_LOG_WARNING) return;
+  char line[1024];
+  int prefix = 1;
+  av_log_format_line2(object, level, format, args, line, sizeof line, &prefix);
+  LOG(INFO) << "media: " << line;
+}
+
 void StartLogging(const char* argv0) {
   const std::string folder = GetLocalAppFolder("Tunewell/Log");
   google::InitGoogleLogging(argv0);
@@ -63,6 +77,7 @@ void StartLogging(const char* argv0) {
   google::SetLogDestination(google::GLOG_ERROR, "");
   google::SetLogDestination(google::GLOG_FATAL, "");
   SetLogHint(folder);
+  av_log_set_callback(MediaLibraryLog);
 }
 
 int RunBatch(const CliRequest& request, std::vector<std::unique_ptr<Job>> jobs,
