@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -85,12 +86,20 @@ struct CliProcess {
   }
 };
 
-// env entries "NAME=value" replace the inherited ones.
+// env entries "NAME=value" replace the inherited ones. terminal: a pseudo-terminal master
+// whose slave becomes the program's standard output (read back through the master).
 CliProcess StartCli(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
-                    const std::string& cwd = "") {
+                    const std::string& cwd = "", int terminal = -1) {
   CliProcess p;
   int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return p;
+  if (terminal >= 0) {
+    out[0] = fcntl(terminal, F_DUPFD_CLOEXEC, 0);
+    out[1] = open(ptsname(terminal), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (out[1] < 0) return p;
+  } else if (pipe2(out, O_CLOEXEC) != 0) {
+    return p;
+  }
+  if (pipe2(err, O_CLOEXEC) != 0) return p;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -485,6 +494,28 @@ TEST(TunewellCli, OutputFolderFollowsTheSettings) {
     EXPECT_TRUE(std::regex_match(files[0], std::regex("tone-2s-440hz-剪辑-[0-9]{14}\\.mp3"))) << files[0];
     fs::remove(c.folder + "/" + files[0]);
   }
+}
+
+TEST(TunewellCli, TerminalShowsBarsInsteadOfLines) {
+  const std::string outDir = test::TempDir();
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  winsize ws{};
+  ws.ws_col = 70;
+  ws.ws_row = 24;
+  ioctl(master, TIOCSWINSZ, &ws);
+  CliProcess p = StartCli({"convert", "--format", "mp3", "--output-dir", outDir, test::ToneWav(20), test::ToneWav(3)},
+                          {}, "", master);
+  const CliResult r = p.Finish();
+  close(master);
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_NE(r.out.find("] 100%"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\x1b[1A\x1b[2K"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("-> " + outDir + "/tone-20s-440hz-44100-2ch.mp3"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find(": started"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err, "");
 }
 
 TEST(TunewellCli, HelpAndExitStatuses) {
