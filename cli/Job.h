@@ -27,6 +27,14 @@ struct JobUpdate {
   std::string reason;  // Failed: one line
 };
 
+// A job's own message, for engines that post without a task id (the recorder's seconds) and
+// for a job's timers: the job tags it with its task id.
+struct JobTickRecord : MessageRecord {
+  JobTickRecord(int id, std::int64_t v) : taskId(id), value(v) {}
+  int taskId;
+  std::int64_t value;
+};
+
 class Job {
  public:
   virtual ~Job() = default;

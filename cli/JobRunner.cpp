@@ -102,6 +102,7 @@ std::optional<int> TaskIdOf(const Message& message) {
   if (const auto* p = message.As<ProgressRecord>()) return p->taskId;
   if (const auto* f = message.As<FinishRecord>()) return f->taskId;
   if (const auto* f = message.As<FailureRecord>()) return f->taskId;
+  if (const auto* t = message.As<JobTickRecord>()) return t->taskId;
   return std::nullopt;
 }
 
@@ -157,22 +158,26 @@ int JobRunner::Run(std::vector<std::unique_ptr<Job>> jobs) {
     }
   };
 
+  // Aborts every running job (its final message still comes) and drops the waiting ones.
+  auto interrupt = [&]() {
+    interrupted_ = true;
+    LOG(INFO) << "interrupted by signal " << InterruptSignal() << ", ending " << running.size() << " jobs";
+    view_.Note("interrupted: ending " + std::to_string(running.size()) + " running job(s)");
+    for (auto& [id, slot] : running) {
+      slot.interrupted = true;
+      slot.job->Abort();
+    }
+    for (Job* job : pending) view_.Failed(-1, job->Label(), "not started (interrupted)");
+    failures += static_cast<int>(pending.size());
+    pending.clear();
+  };
+
   for (;;) {
+    if (InterruptSignal() && !interrupted_) interrupt();
     if (!interrupted_) startMore();
     if (running.empty()) break;
     std::vector<Message> messages = sink.Wait();
-    if (InterruptSignal() && !interrupted_) {
-      interrupted_ = true;
-      LOG(INFO) << "interrupted by signal " << InterruptSignal() << ", ending " << running.size() << " jobs";
-      view_.Note("interrupted: ending " + std::to_string(running.size()) + " running job(s)");
-      for (auto& [id, slot] : running) {
-        slot.interrupted = true;
-        slot.job->Abort();
-      }
-      for (Job* job : pending) view_.Failed(-1, job->Label(), "not started (interrupted)");
-      failures += static_cast<int>(pending.size());
-      pending.clear();
-    }
+    if (InterruptSignal() && !interrupted_) interrupt();
     for (const Message& message : messages) {
       const auto taskId = TaskIdOf(message);
       if (!taskId) continue;
