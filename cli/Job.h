@@ -27,6 +27,11 @@ struct JobUpdate {
   std::string reason;  // Failed: one line
 };
 
+// Messages of the batch front end itself (not window messages): a job ended by Abort whose
+// engine posts nothing more, and a job's timer.
+inline constexpr unsigned kJobAbortedMessage = 1024 + 900;
+inline constexpr unsigned kJobTimerMessage = 1024 + 901;
+
 // A job's own message, for engines that post without a task id (the recorder's seconds) and
 // for a job's timers: the job tags it with its task id.
 struct JobTickRecord : MessageRecord {
@@ -50,6 +55,8 @@ class Job {
   virtual std::string OutputPath() const { return ""; }
   // Starts the work under taskId; "" when it runs, otherwise the reason.
   virtual std::string Start(int taskId, MessageSink* sink) = 0;
+  // Something the user should know about a started job that is not a failure; "" for none.
+  virtual std::string TakeNote() { return ""; }
   // The task id the job's messages must carry; INT_MIN lets the runner choose.
   virtual int FixedTaskId() const;
   // A message that carries this job's task id.

@@ -14,6 +14,11 @@
 #include "app/Messages.h"
 #include "tasks/Transcoder.h"
 
+#if __has_include("media/NoiseRecords.h")
+#include "media/NoiseRecords.h"
+#define TW_CLI_HAS_NOISE_RECORDS 1
+#endif
+
 namespace tw::cli {
 
 namespace {
@@ -103,6 +108,10 @@ std::optional<int> TaskIdOf(const Message& message) {
   if (const auto* f = message.As<FinishRecord>()) return f->taskId;
   if (const auto* f = message.As<FailureRecord>()) return f->taskId;
   if (const auto* t = message.As<JobTickRecord>()) return t->taskId;
+#ifdef TW_CLI_HAS_NOISE_RECORDS
+  if (const auto* n = message.As<NoiseProgressRecord>()) return n->itemId;
+  if (const auto* n = message.As<NoiseDoneRecord>()) return n->itemId;
+#endif
   return std::nullopt;
 }
 
@@ -152,6 +161,7 @@ int JobRunner::Run(std::vector<std::unique_ptr<Job>> jobs) {
       } else {
         running[taskId] = Slot{job, false};
         view_.Started(taskId, job->Label());
+        if (std::string note = job->TakeNote(); !note.empty()) view_.Note(job->Label() + ": " + note);
         peakRunning_ = std::max(peakRunning_, static_cast<int>(running.size()));
       }
       it = pending.erase(it);

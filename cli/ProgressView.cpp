@@ -92,8 +92,9 @@ class LineView : public ProgressView {
 // Bars: the block of running jobs stays at the bottom; everything else is printed above it.
 class BarView : public ProgressView {
  public:
-  BarView(std::FILE* out, std::FILE* err, int columns)
-      : out_(out), err_(err), columns_(std::max(columns, 30) - 1) {}
+  // data: when given, results are written there unchanged; showBars false draws nothing.
+  BarView(std::FILE* out, std::FILE* err, int columns, std::FILE* data = nullptr, bool showBars = true)
+      : out_(out), err_(err), data_(data), showBars_(showBars), columns_(std::max(columns, 30) - 1) {}
   ~BarView() override { Clear(); }
 
   void Started(int jobId, const std::string& label) override {
@@ -112,7 +113,10 @@ class BarView : public ProgressView {
   void Succeeded(int jobId, const std::string& result) override {
     Clear();
     auto it = jobs_.find(jobId);
-    if (it == jobs_.end()) {
+    if (data_) {
+      std::fputs(result.c_str(), data_);
+      std::fflush(data_);
+    } else if (it == jobs_.end()) {
       std::fprintf(out_, "%s\n", result.c_str());
     } else {
       std::fprintf(out_, "%s\n", RenderBar(it->second.label, 100, columns_).c_str());
@@ -154,6 +158,7 @@ class BarView : public ProgressView {
     std::fflush(out_);
   }
   void Draw() {
+    if (!showBars_) return;
     for (int id : order_) {
       const Entry& e = jobs_[id];
       std::fprintf(out_, "%s\n", RenderBar(e.label, e.percent, columns_).c_str());
@@ -164,6 +169,8 @@ class BarView : public ProgressView {
 
   std::FILE* out_;
   std::FILE* err_;
+  std::FILE* data_;
+  bool showBars_;
   int columns_;
   int drawn_ = 0;
   std::vector<int> order_;
@@ -217,6 +224,10 @@ std::string RenderBar(const std::string& label, int percent, int columns) {
 std::unique_ptr<ProgressView> MakeProgressView(std::FILE* out, std::FILE* err, bool tty, int columns) {
   if (tty) return std::make_unique<BarView>(out, err, columns);
   return std::make_unique<LineView>(out, err);
+}
+
+std::unique_ptr<ProgressView> MakeDataView(std::FILE* data, std::FILE* err, bool errTty, int columns) {
+  return std::make_unique<BarView>(err, err, columns, data, errTty);
 }
 
 }  // namespace tw::cli

@@ -37,4 +37,8 @@ class ProgressView {
 // terminal width.
 std::unique_ptr<ProgressView> MakeProgressView(std::FILE* out, std::FILE* err, bool tty, int columns);
 
+// For commands whose results are data (waveform values): results go to data as they are, with
+// nothing else on it; bars are drawn on err only when err is a terminal (errTty).
+std::unique_ptr<ProgressView> MakeDataView(std::FILE* data, std::FILE* err, bool errTty, int columns);
+
 }  // namespace tw::cli

@@ -117,7 +117,9 @@ int main(int argc, char** argv) {
     }
   }
 
-  auto view = MakeProgressView(out, stderr, tty, columns);
+  auto view = request.sub == Subcommand::Waveform
+                  ? MakeDataView(out, stderr, isatty(STDERR_FILENO) == 1, TerminalColumns(STDERR_FILENO))
+                  : MakeProgressView(out, stderr, tty, columns);
   int status = kExitOk;
   switch (request.sub) {
     case Subcommand::Probe:
