@@ -4,6 +4,7 @@
 #include <json/json.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -216,6 +217,8 @@ constexpr const char* kMsgNoMicSystemOnly = "没有插入麦克风设备,仅录�
 constexpr const char* kMsgNoMicrophone = "请先插入麦克风设备!";
 constexpr const char* kMsgDeviceError = "音频设备出错!";
 constexpr std::int64_t kTimeUp = -1;
+constexpr int kRecordRate = 44100;     // samples per second in the recorder's file
+constexpr double kGraceSeconds = 5;
 
 // One recording of a fixed length, named and placed as the recorder page does. Its timer
 // thread is owned by the job, ended by stop_ and joined by StopTimer.
@@ -273,7 +276,7 @@ class RecordJob : public Job {
     const auto* tick = message.As<JobTickRecord>();
     if (!tick || !recorder_) return update;
     if (message.id == WM_RECORD_TIME) {
-      update.percent = static_cast<int>(static_cast<double>(tick->value) * 100 / seconds_);
+      update.percent = std::min(99, static_cast<int>(static_cast<double>(tick->value) * 100 / seconds_));
       return update;
     }
     if (message.id != kJobTimerMessage || tick->value != kTimeUp) return update;
@@ -298,12 +301,18 @@ class RecordJob : public Job {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;
   }
+  // Ends the recording once the file holds the asked length (the devices take a moment to
+  // deliver their first sound), or at the latest a few seconds after the wall clock says so.
   void TimerThread() {
+    const auto started = std::chrono::steady_clock::now();
+    const auto latest = started + std::chrono::duration<double>(seconds_ + kGraceSeconds);
+    const auto wanted = static_cast<std::int64_t>(seconds_ * kRecordRate);
     std::unique_lock<std::mutex> hold(timerLock_);
-    const auto length = std::chrono::duration<double>(seconds_);
-    if (!timerWake_.wait_for(hold, length, [this] { return stop_; })) {
-      PostRecord<JobTickRecord>(sink_, kJobTimerMessage, taskId_, kTimeUp);
+    for (;;) {
+      if (timerWake_.wait_for(hold, std::chrono::milliseconds(20), [this] { return stop_; })) return;
+      if (recorder_->EncodedSamples() >= wanted || std::chrono::steady_clock::now() >= latest) break;
     }
+    PostRecord<JobTickRecord>(sink_, kJobTimerMessage, taskId_, kTimeUp);
   }
   void StopTimer() {
     {

@@ -518,6 +518,164 @@ TEST(TunewellCli, TerminalShowsBarsInsteadOfLines) {
   EXPECT_EQ(r.err, "");
 }
 
+// ---- the in-process engines ------------------------------------------------------------------
+
+#if __has_include("media/PcmWave.h")
+TEST(TunewellCli, WaveformPrintsTheViewsValues) {
+  const std::string tone = test::ToneWav(3);
+  const CliResult plain = RunCli({"waveform", tone});
+  ASSERT_EQ(plain.exitStatus, 0) << plain.err;
+  EXPECT_EQ(plain.err, "");
+  std::vector<long> values;
+  std::istringstream lines(plain.out);
+  for (std::string line; std::getline(lines, line);) {
+    ASSERT_FALSE(line.empty());
+    ASSERT_EQ(line.find_first_not_of("-0123456789"), std::string::npos) << line;
+    values.push_back(std::stol(line));
+  }
+  // About 8640 values of a sine of amplitude 1/8 (4096): never silent, never beyond 16 bits.
+  EXPECT_GT(values.size(), 7000u);
+  EXPECT_LT(values.size(), 9000u);
+  EXPECT_GT(*std::max_element(values.begin(), values.end()), 2000);
+  EXPECT_LT(*std::min_element(values.begin(), values.end()), -2000);
+  EXPECT_LT(*std::max_element(values.begin(), values.end()), 4200);
+  for (long v : values) ASSERT_LE(std::abs(v), 32768);
+
+  // JSON: one object per file and line, the same values.
+  const std::string other = test::ToneMp3(2);
+  const CliResult json = RunCli({"waveform", "--json", tone, other, test::TextNamedMp3()});
+  EXPECT_EQ(json.exitStatus, 1);
+  EXPECT_NE(json.err.find("text-named.mp3: not an audio"), std::string::npos) << json.err;
+  EXPECT_EQ(CountLines(json.out), 2) << json.out.substr(0, 300);
+  EXPECT_NE(json.out.find("\"file\":\"" + tone + "\""), std::string::npos);
+  EXPECT_NE(json.out.find("\"file\":\"" + other + "\""), std::string::npos);
+  std::string joined;
+  for (long v : values) joined += (joined.empty() ? "" : ",") + std::to_string(v);
+  EXPECT_NE(json.out.find("\"values\":[" + joined + "]"), std::string::npos);
+}
+#endif
+
+#if __has_include("media/NoiseJobTable.h")
+TEST(TunewellCli, DenoiseCleansAudioAndVideoFiles) {
+  const std::string stamp = "[0-9]{14}";
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    std::string namePattern;
+    int videoStreams;
+  } cases[] = {
+      {"audio", {"denoise", "--level", "3", test::NoiseWav(2)}, "noise-2s-噪声消除-" + stamp + "\\.mp3", 0},
+      {"audio as aac", {"denoise", "--format", "aac", test::NoiseWav(2)}, "noise-2s-噪声消除-" + stamp + "\\.aac", 0},
+      {"video", {"denoise", test::VideoWithSound(2)}, "video-sound-2s-噪声消除-" + stamp + "\\.mp4", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string outDir = test::TempDir();
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin() + 1, {"--output-dir", outDir});
+    const CliResult r = RunCli(args);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    const auto files = FilesIn(outDir);
+    ASSERT_EQ(files.size(), 1u) << r.err;
+    EXPECT_TRUE(std::regex_match(files[0], std::regex(c.namePattern))) << files[0];
+    const test::MediaInfo info = test::Probe(outDir + "/" + files[0]);
+    ASSERT_TRUE(info.ok);
+    EXPECT_NEAR(info.durationSec, 2, 0.3);
+    EXPECT_EQ(info.CountType("video"), c.videoStreams);
+    EXPECT_EQ(info.CountType("audio"), 1);
+  }
+  const std::string folder = test::TempDir();
+  const std::string mixedCase = Copy(test::NoiseWav(2), folder, "noise.Wav");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* errorPart;
+  } bad[] = {
+      {{"denoise", mixedCase}, 1, "the denoiser takes"},
+      {{"denoise", "--format", "ogg", test::NoiseWav(2)}, 2, "输出格式无效!"},
+      {{"denoise", test::TextNamedMp3()}, 1, "not an audio or video file"},
+  };
+  for (const auto& b : bad) {
+    const std::string outDir = test::TempDir();
+    std::vector<std::string> args = b.args;
+    args.insert(args.begin() + 1, {"--output-dir", outDir});
+    const CliResult r = RunCli(args);
+    EXPECT_EQ(r.exitStatus, b.status) << r.err;
+    EXPECT_NE(r.err.find(b.errorPart), std::string::npos) << r.err;
+    EXPECT_TRUE(FilesIn(outDir).empty());
+  }
+}
+#endif
+
+#if __has_include("media/AudioRecorder.h")
+bool SoundServerRuns() { return test::RunProcess({"pactl", "info"}) == 0; }
+
+TEST(TunewellCli, RecordWritesTheRecordingAsThePageNamesIt) {
+  if (!SoundServerRuns()) GTEST_SKIP() << "no sound server (scripts/test starts one)";
+  for (const char* source : {"all", "microphone", "system"}) {
+    SCOPED_TRACE(source);
+    const std::string outDir = test::TempDir();
+    const CliResult r = RunCli({"record", "--seconds", "1.5", "--source", source, "--output-dir", outDir});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    const auto files = FilesIn(outDir + "/录音");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(std::regex_match(files[0], std::regex("新录音-[0-9]{14}\\.mp3"))) << files[0];
+    const test::MediaInfo info = test::Probe(outDir + "/录音/" + files[0]);
+    ASSERT_TRUE(info.ok);
+    EXPECT_NEAR(info.durationSec, 1.5, 0.4);
+    EXPECT_EQ(info.First("audio")->codecName, "mp3");
+  }
+}
+
+TEST(TunewellCli, InterruptedRecordingLeavesNothing) {
+  if (!SoundServerRuns()) GTEST_SKIP() << "no sound server (scripts/test starts one)";
+  const std::string outDir = test::TempDir();
+  CliProcess p = StartCli({"record", "--seconds", "60", "--output-dir", outDir});
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < until && p.out.find(": started") == std::string::npos) p.Pump(50);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_EQ(kill(p.pid, SIGINT), 0);
+  const CliResult r = p.Finish();
+  EXPECT_EQ(r.signal, SIGINT) << r.err;
+  EXPECT_NE(r.err.find("interrupted, partial output removed"), std::string::npos) << r.err;
+  EXPECT_TRUE(FilesIn(outDir + "/录音").empty());
+}
+#endif
+
+#if __has_include("media/PcmWave.h")
+constexpr bool kHaveWaveform = true;
+#else
+constexpr bool kHaveWaveform = false;
+#endif
+#if __has_include("media/NoiseJobTable.h")
+constexpr bool kHaveDenoise = true;
+#else
+constexpr bool kHaveDenoise = false;
+#endif
+#if __has_include("media/AudioRecorder.h")
+constexpr bool kHaveRecord = true;
+#else
+constexpr bool kHaveRecord = false;
+#endif
+
+TEST(TunewellCli, SubcommandsWithoutTheirEngineSaySo) {
+  const struct {
+    const char* header;
+    bool present;
+    std::vector<std::string> args;
+  } cases[] = {
+      {"waveform", kHaveWaveform, {"waveform", test::ToneWav(1)}},
+      {"denoise", kHaveDenoise, {"denoise", test::ToneWav(1)}},
+      {"record", kHaveRecord, {"record", "--seconds", "1"}},
+  };
+  for (const auto& c : cases) {
+    if (c.present) continue;
+    const CliResult r = RunCli(c.args);
+    EXPECT_EQ(r.exitStatus, 2) << c.header;
+    EXPECT_NE(r.err.find("is not available"), std::string::npos) << r.err;
+  }
+}
+
 TEST(TunewellCli, HelpAndExitStatuses) {
   const struct {
     std::vector<std::string> args;
