@@ -116,7 +116,10 @@ std::optional<int> TaskIdOf(const Message& message) {
 }
 
 int JobRunner::Run(std::vector<std::unique_ptr<Job>> jobs) {
-  WaitableSink sink;
+  // A transcoder's reader may still be inside Post (waking the sink) when its final message
+  // has already been handled, and it outlives Run: the sink and its descriptor live until the
+  // process ends.
+  static WaitableSink& sink = *new WaitableSink;
   std::deque<Job*> pending;
   for (auto& job : jobs) pending.push_back(job.get());
   std::set<Job*> prepared;

@@ -20,7 +20,8 @@
 
 namespace tw::cli {
 
-// A sink the main thread can wait on together with the interrupt flag.
+// A sink the main thread can wait on together with the interrupt flag. One per process: it
+// must outlive every thread that may post into it.
 class WaitableSink : public MessageSink {
  public:
   WaitableSink();
@@ -49,6 +50,7 @@ class JobRunner {
   JobRunner(int maxJobs, ProgressView& view) : maxJobs_(maxJobs < 1 ? 1 : maxJobs), view_(view) {}
 
   // Runs the jobs in order; returns how many failed (or were cut short by an interrupt).
+  // Once per process: all runs share one sink that lives until the process ends.
   int Run(std::vector<std::unique_ptr<Job>> jobs);
   bool Interrupted() const { return interrupted_; }
   // The most jobs that ran at the same moment in the last Run.
