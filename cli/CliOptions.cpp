@@ -358,7 +358,8 @@ std::string HelpText(Subcommand sub) {
     case Subcommand::Denoise:
       return "Usage: tunewell-cli denoise [--level 1|2|3] [--format F] FILE...\n"
              "Removes steady background noise from audio and video files (level 3 removes most; default 2).\n"
-             "  --format F   the result's format (audio files: mp3 or aac; video files: mp4 ...)\n" +
+             "  --format F   the result's format: mp3 wav aac flac for audio files (default mp3),\n"
+             "               mp4 mkv mov flv for video files (default mp4)\n" +
              common;
     case Subcommand::Waveform:
       return "Usage: tunewell-cli waveform [--json] FILE...\n"
@@ -371,7 +372,8 @@ std::string HelpText(Subcommand sub) {
     case Subcommand::Record:
       return "Usage: tunewell-cli record --seconds S [--source all|microphone|system]\n"
              "Records S seconds of the system sound, the microphone or both into an MP3 in the recordings\n"
-             "folder, with the recorder's settings.\n" +
+             "folder, with the recorder page's settings (noise suppression, gain control, boost).\n"
+             "  --source   default: the source last chosen on the recorder page\n" +
              common;
     case Subcommand::None:
       break;
