@@ -5,6 +5,7 @@
 // wall times and the median of the per-round ratios (goal <= 1.05), and the same ratio of
 // processor time (the program and every transcoder run), which other load does not move.
 // Usage: bench_cli_batch [rounds, default 3] [files, default 40]
+#include <glog/logging.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -16,8 +17,6 @@
 #include <fstream>
 #include <string>
 #include <vector>
-
-#include <glog/logging.h>
 
 #include "tasks/Transcoder.h"
 
@@ -33,7 +32,7 @@ double Median(std::vector<double> v) {
 }
 
 double ChildrenCpuSeconds() {
-  rusage usage {};
+  rusage usage{};
   getrusage(RUSAGE_CHILDREN, &usage);
   return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
@@ -83,7 +82,9 @@ int main(int argc, char** argv) {
   // One minute of sound, linked under every name: both sides read the same cached bytes.
   const std::string source = root + "/minute.wav";
   if (std::system(("ffmpeg -nostdin -hide_banner -loglevel error -y -f lavfi -i "
-                   "sine=frequency=440:sample_rate=44100:duration=60 -ac 2 " + source).c_str()) != 0) {
+                   "sine=frequency=440:sample_rate=44100:duration=60 -ac 2 " +
+                   source)
+                      .c_str()) != 0) {
     std::fprintf(stderr, "cannot generate the input with ffmpeg\n");
     return 1;
   }
@@ -98,7 +99,8 @@ int main(int argc, char** argv) {
   }
   names.close();
   const std::string ffmpeg = tw::TranscoderPath();
-  const std::string cliCommand = cli + " convert --format mp3 --jobs 2 --output-dir " + outCli + cliFiles + " >/dev/null";
+  const std::string cliCommand =
+      cli + " convert --format mp3 --jobs 2 --output-dir " + outCli + cliFiles + " >/dev/null";
   const std::string xargsCommand = "xargs -P 2 -I{} " + ffmpeg + " -y -i " + in + "/{}.wav -vn " + outXargs +
                                    "/{}.mp3 <" + root + "/names.txt >/dev/null 2>&1";
 
@@ -118,8 +120,10 @@ int main(int argc, char** argv) {
     xargsTimes.push_back(tx);
     ratios.push_back(tc / tx);
     cpuRatios.push_back(cc / cx);
-    std::printf("round %d: tunewell-cli %.2f s (cpu %.2f s), xargs -P 2 %.2f s (cpu %.2f s), ratio %.3f, cpu ratio %.3f\n",
-                r + 1, tc, cc, tx, cx, tc / tx, cc / cx);
+    std::printf(
+        "round %d: tunewell-cli %.2f s (cpu %.2f s), xargs -P 2 %.2f s (cpu %.2f s), ratio %.3f, cpu ratio "
+        "%.3f\n",
+        r + 1, tc, cc, tx, cx, tc / tx, cc / cx);
     std::fflush(stdout);
   }
   std::printf("%d one-minute files, --jobs 2: tunewell-cli median %.2f s, xargs -P 2 median %.2f s\n", files,

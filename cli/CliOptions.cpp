@@ -57,7 +57,8 @@ const SubcommandSpec* SpecOf(Subcommand sub) {
 }
 
 // Options every subcommand takes.
-const OptionSpec kCommonOptions[] = {{"output-dir", true, false}, {"jobs", true, false}, {"help", false, false}};
+const OptionSpec kCommonOptions[] = {
+    {"output-dir", true, false}, {"jobs", true, false}, {"help", false, false}};
 
 const OptionSpec* FindOption(const SubcommandSpec& spec, const std::string& name) {
   for (const auto& o : kCommonOptions) {
@@ -122,11 +123,13 @@ bool ParseBitRate(const std::string& text, long* out) {
 std::string CheckValues(Subcommand sub, const CliRequest& r) {
   long n = 0;
   double x = 0;
-  if (r.Has("jobs") && !ParseInteger(r.Get("jobs"), 1, 256, &n)) return "--jobs takes a whole number from 1 to 256";
+  if (r.Has("jobs") && !ParseInteger(r.Get("jobs"), 1, 256, &n))
+    return "--jobs takes a whole number from 1 to 256";
   if (r.Has("output-dir") && r.Get("output-dir").empty()) return "--output-dir takes a folder";
   switch (sub) {
     case Subcommand::Convert: {
-      if (r.Has("channels") && r.Get("channels") != "1" && r.Get("channels") != "2") return "--channels takes 1 or 2";
+      if (r.Has("channels") && r.Get("channels") != "1" && r.Get("channels") != "2")
+        return "--channels takes 1 or 2";
       if (r.Has("rate")) {
         const long rates[] = {48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000};
         bool known = false;
@@ -146,7 +149,8 @@ std::string CheckValues(Subcommand sub, const CliRequest& r) {
       break;
     }
     case Subcommand::Speed:
-      if (!ParseDecimal(r.Get("factor"), 0.5, 100, &x)) return std::string(kMsgBadSpeed) + " (--factor takes 0.5 to 100)";
+      if (!ParseDecimal(r.Get("factor"), 0.5, 100, &x))
+        return std::string(kMsgBadSpeed) + " (--factor takes 0.5 to 100)";
       break;
     case Subcommand::Volume: {
       if (!ParseDecimal(r.Get("factor"), 0, 100, &x)) return "--factor takes a number from 0 to 100";
@@ -168,7 +172,8 @@ std::string CheckValues(Subcommand sub, const CliRequest& r) {
       }
       break;
     case Subcommand::Record: {
-      if (!ParseDecimal(r.Get("seconds"), 0.1, 86400, &x)) return "--seconds takes a number of seconds above 0";
+      if (!ParseDecimal(r.Get("seconds"), 0.1, 86400, &x))
+        return "--seconds takes a number of seconds above 0";
       const std::string source = r.Get("source", "all");
       if (source != "all" && source != "microphone" && source != "system") {
         return "--source takes all, microphone or system";
@@ -319,7 +324,8 @@ std::string HelpText(Subcommand sub) {
   switch (sub) {
     case Subcommand::Convert:
       return "Usage: tunewell-cli convert --format F [--channels 1|2] [--rate HZ] [--bitrate BPS] FILE...\n"
-             "Converts each file (or the sound of a video) to format F; the result is named after the source\n"
+             "Converts each file (or the sound of a video) to format F; the result is named after the "
+             "source\n"
              "with the new extension and replaces an earlier result of the same name.\n"
              "  --format F      output format, e.g. mp3 wav flac m4a ogg (amr forces 8000 Hz mono)\n"
              "  --channels N    1 or 2 channels\n"
@@ -340,13 +346,16 @@ std::string HelpText(Subcommand sub) {
              "accompaniment by cancelling the centre (left minus right, one channel).\n" +
              common;
     case Subcommand::Volume:
-      return "Usage: tunewell-cli volume --factor X [--fade-in START,DURATION] [--fade-out START,DURATION] FILE...\n"
-             "Multiplies the level by X (0 to 100) and adds fades; times in whole seconds. A fade-out START of 0\n"
+      return "Usage: tunewell-cli volume --factor X [--fade-in START,DURATION] [--fade-out START,DURATION] "
+             "FILE...\n"
+             "Multiplies the level by X (0 to 100) and adds fades; times in whole seconds. A fade-out START "
+             "of 0\n"
              "ends the fade at the end of the file.\n" +
              common;
     case Subcommand::BgMusic:
       return "Usage: tunewell-cli bgmusic --music FILE [--level DB] [--delay S] [--loop] FILE...\n"
-             "Mixes the music under each file: --level changes the music's level in dB (negative is quieter),\n"
+             "Mixes the music under each file: --level changes the music's level in dB (negative is "
+             "quieter),\n"
              "--delay starts it after S whole seconds, --loop repeats it to the end of the file.\n" +
              common;
     case Subcommand::Cut:

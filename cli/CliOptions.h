@@ -14,7 +14,20 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
-enum class Subcommand { None, Convert, Merge, Speed, Extract, Volume, BgMusic, Cut, Denoise, Waveform, Probe, Record };
+enum class Subcommand {
+  None,
+  Convert,
+  Merge,
+  Speed,
+  Extract,
+  Volume,
+  BgMusic,
+  Cut,
+  Denoise,
+  Waveform,
+  Probe,
+  Record
+};
 
 // The subcommand's name as typed ("convert", "bgmusic", ...), "" for None.
 const char* SubcommandName(Subcommand sub);

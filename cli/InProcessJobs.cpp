@@ -12,8 +12,8 @@
 #include <mutex>
 #include <optional>
 #include <sstream>
-#include <utility>
 #include <thread>
+#include <utility>
 
 #include "app/MediaHelpers.h"
 #include "app/Messages.h"
@@ -154,7 +154,10 @@ class WaveformJob : public Job {
 class DenoiseJob : public Job {
  public:
   DenoiseJob(std::string label, FileEntry entry, NoiseRunSettings settings, ContextFn context)
-      : Job(std::move(label)), entry_(std::move(entry)), settings_(std::move(settings)), context_(std::move(context)) {}
+      : Job(std::move(label)),
+        entry_(std::move(entry)),
+        settings_(std::move(settings)),
+        context_(std::move(context)) {}
 
   std::string Prepare() override {
     settings_.outputFolder = context_().outputFolder;
@@ -217,7 +220,7 @@ constexpr const char* kMsgNoMicSystemOnly = "没有插入麦克风设备,仅录�
 constexpr const char* kMsgNoMicrophone = "请先插入麦克风设备!";
 constexpr const char* kMsgDeviceError = "音频设备出错!";
 constexpr std::int64_t kTimeUp = -1;
-constexpr int kRecordRate = 44100;     // samples per second in the recorder's file
+constexpr int kRecordRate = 44100;  // samples per second in the recorder's file
 constexpr double kGraceSeconds = 5;
 
 // One recording of a fixed length, named and placed as the recorder page does. Its timer
@@ -390,8 +393,9 @@ InProcessPlan PlanInProcessJobs(const CliRequest& request, [[maybe_unused]] cons
         } else if (OneOf(format, kVideoNoiseFormats)) {
           settings.videoFormat = format;
         } else {
-          plan.usageError = std::string(kMsgBadFormat) + " (--format takes mp3 wav aac flac for audio files, "
-                                                         "mp4 mkv mov flv for video files)";
+          plan.usageError = std::string(kMsgBadFormat) +
+                            " (--format takes mp3 wav aac flac for audio files, "
+                            "mp4 mkv mov flv for video files)";
           return plan;
         }
       }
@@ -402,8 +406,9 @@ InProcessPlan PlanInProcessJobs(const CliRequest& request, [[maybe_unused]] cons
           continue;
         }
         if (NoiseEngineForExtension(NoiseSourceExtension(input.entry.fullPath)) == NoiseEngine::None) {
-          plan.rejected.emplace_back(file, "the denoiser takes mp4 flv avi wmv mov mkv 3gp mp3 aac wma ogg m4a "
-                                           "flac wav files (all lower or all upper case)");
+          plan.rejected.emplace_back(file,
+                                     "the denoiser takes mp4 flv avi wmv mov mkv 3gp mp3 aac wma ogg m4a "
+                                     "flac wav files (all lower or all upper case)");
           continue;
         }
         plan.jobs.push_back(std::make_unique<DenoiseJob>(file, input.entry, settings, context));
@@ -426,7 +431,8 @@ InProcessPlan PlanInProcessJobs(const CliRequest& request, [[maybe_unused]] cons
     default:
       break;
   }
-  plan.usageError = std::string(SubcommandName(request.sub)) + " is not available: its engine is not in this build";
+  plan.usageError =
+      std::string(SubcommandName(request.sub)) + " is not available: its engine is not in this build";
   return plan;
 }
 

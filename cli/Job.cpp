@@ -39,10 +39,16 @@ bool SamePlace(const struct stat& a, const struct stat& b) {
 
 }  // namespace
 
-void SetLogHint(const std::string& hint) { LogHintText() = hint; }
-const std::string& LogHint() { return LogHintText(); }
+void SetLogHint(const std::string& hint) {
+  LogHintText() = hint;
+}
+const std::string& LogHint() {
+  return LogHintText();
+}
 
-int Job::FixedTaskId() const { return INT_MIN; }
+int Job::FixedTaskId() const {
+  return INT_MIN;
+}
 
 void Job::RememberOutputState() {
   const std::string path = OutputPath();
@@ -78,7 +84,9 @@ TranscoderJob::~TranscoderJob() {
   if (pidFd_ >= 0) close(pidFd_);
 }
 
-int TranscoderJob::FixedTaskId() const { return useFixedTaskId_ ? fixedTaskId_ : INT_MIN; }
+int TranscoderJob::FixedTaskId() const {
+  return useFixedTaskId_ ? fixedTaskId_ : INT_MIN;
+}
 
 std::string TranscoderJob::Prepare() {
   built_ = build_(context_());
@@ -103,7 +111,8 @@ std::string TranscoderJob::Start(int taskId, MessageSink* sink) {
 JobUpdate TranscoderJob::OnMessage(const Message& message) {
   JobUpdate update;
   if (message.id == WM_TASK_PROGRESS) {
-    if (const auto* p = message.As<ProgressRecord>()) update.percent = percent_(p->positionMs, p->durationMs, built_);
+    if (const auto* p = message.As<ProgressRecord>())
+      update.percent = percent_(p->positionMs, p->durationMs, built_);
   } else if (message.id == WM_TASK_DONE) {
     update.state = JobUpdate::State::Done;
     update.percent = 100;

@@ -80,7 +80,8 @@ class Job {
 };
 
 // Percent of a run from its progress record fields and what was built for it.
-using PercentFn = std::function<int(std::int64_t positionMs, std::int64_t durationMs, const BuiltCommand& built)>;
+using PercentFn =
+    std::function<int(std::int64_t positionMs, std::int64_t durationMs, const BuiltCommand& built)>;
 // The context of a run, asked when the job is prepared (fresh timestamp, settings now).
 using ContextFn = std::function<CommandContext()>;
 using BuildFn = std::function<BuiltCommand(const CommandContext&)>;

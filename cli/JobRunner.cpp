@@ -101,7 +101,9 @@ void InstallInterruptHandlers() {
   sigaction(SIGPIPE, &pipeAction, nullptr);
 }
 
-int InterruptSignal() { return gSignal; }
+int InterruptSignal() {
+  return gSignal;
+}
 
 std::optional<int> TaskIdOf(const Message& message) {
   if (const auto* p = message.As<ProgressRecord>()) return p->taskId;

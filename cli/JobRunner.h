@@ -8,10 +8,10 @@
 // the signal handler only sets a flag and wakes the sink.
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <deque>
 #include <vector>
 
 #include "app/MessageSink.h"

@@ -68,7 +68,8 @@ void PerFile(const CliRequest& request, const ContextFn& context, OperationKind 
       plan.rejected.emplace_back(file, input.reason);
       continue;
     }
-    plan.jobs.push_back(std::make_unique<TranscoderJob>(file, kind, context, makeBuild(input.entry), percent));
+    plan.jobs.push_back(
+        std::make_unique<TranscoderJob>(file, kind, context, makeBuild(input.entry), percent));
   }
 }
 
@@ -126,7 +127,9 @@ void PlanMerge(const CliRequest& r, const ContextFn& context, Plan& plan) {
   plan.jobs.push_back(std::make_unique<TranscoderJob>(
       label, OperationKind::Merge, context,
       [entries, format](const CommandContext& ctx) { return BuildMergeCommand(entries, format, ctx); },
-      [](std::int64_t pos, std::int64_t, const BuiltCommand& built) { return MergePercent(pos, built.totalSeconds); },
+      [](std::int64_t pos, std::int64_t, const BuiltCommand& built) {
+        return MergePercent(pos, built.totalSeconds);
+      },
       kMergeTaskId, true));
 }
 
@@ -138,7 +141,9 @@ void PlanSpeed(const CliRequest& r, const ContextFn& context, Plan& plan) {
       [speed](const FileEntry& entry) -> BuildFn {
         return [speed, entry](const CommandContext& ctx) { return BuildSpeedCommand(entry, speed, ctx); };
       },
-      [factor](std::int64_t pos, std::int64_t dur, const BuiltCommand&) { return SpeedPercent(pos, dur, factor); });
+      [factor](std::int64_t pos, std::int64_t dur, const BuiltCommand&) {
+        return SpeedPercent(pos, dur, factor);
+      });
 }
 
 void PlanExtract(const CliRequest& r, const ContextFn& context, Plan& plan) {
@@ -149,7 +154,9 @@ void PlanExtract(const CliRequest& r, const ContextFn& context, Plan& plan) {
   }
   const int type = r.Has("accompaniment") ? 1 : 0;
   PerFile(r, context, OperationKind::Extract, plan, [format, type](const FileEntry& entry) -> BuildFn {
-    return [format, type, entry](const CommandContext& ctx) { return BuildExtractCommand(entry, format, type, ctx); };
+    return [format, type, entry](const CommandContext& ctx) {
+      return BuildExtractCommand(entry, format, type, ctx);
+    };
   });
 }
 
@@ -292,7 +299,8 @@ std::string CheckOutputFolder(const std::string& folder) {
   struct stat st {};
   if (stat(folder.c_str(), &st) != 0) return std::string("cannot make the folder: ") + std::strerror(errno);
   if (!S_ISDIR(st.st_mode)) return "not a folder";
-  if (access(folder.c_str(), W_OK | X_OK) != 0) return std::string("cannot write there: ") + std::strerror(errno);
+  if (access(folder.c_str(), W_OK | X_OK) != 0)
+    return std::string("cannot write there: ") + std::strerror(errno);
   return "";
 }
 

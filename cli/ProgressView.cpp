@@ -27,15 +27,16 @@ size_t NextChar(const std::string& text, size_t i, char32_t* cp) {
 
 int CharWidth(char32_t cp) {
   if (cp < 0x20 || cp == 0x7F) return 0;
-  const bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
-                    (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
-                    (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
-                    (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x1F300 && cp <= 0x1FAFF) ||
-                    (cp >= 0x20000 && cp <= 0x3FFFD);
+  const bool wide =
+      (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) || (cp >= 0xAC00 && cp <= 0xD7A3) ||
+      (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+      (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x1F300 && cp <= 0x1FAFF) || (cp >= 0x20000 && cp <= 0x3FFFD);
   return wide ? 2 : 1;
 }
 
-int Clamp(int percent) { return std::clamp(percent, 0, 100); }
+int Clamp(int percent) {
+  return std::clamp(percent, 0, 100);
+}
 
 // Plain lines: a line when a job starts, at each further 10 % and at its end.
 class LineView : public ProgressView {
@@ -191,7 +192,8 @@ int DisplayWidth(const std::string& text) {
 
 std::string FitToWidth(const std::string& text, int columns) {
   if (columns <= 0) return "";
-  if (DisplayWidth(text) <= columns) return text + std::string(static_cast<size_t>(columns - DisplayWidth(text)), ' ');
+  if (DisplayWidth(text) <= columns)
+    return text + std::string(static_cast<size_t>(columns - DisplayWidth(text)), ' ');
   // Keep room for the one-column ellipsis.
   std::string out;
   int width = 0;

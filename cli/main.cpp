@@ -37,7 +37,7 @@ int Usage(const std::string& error) {
 }
 
 int TerminalColumns(int fd) {
-  winsize ws {};
+  winsize ws{};
   if (ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
   return 80;
 }

@@ -1,7 +1,6 @@
-#include "cli/CliOptions.h"
-
 #include <gtest/gtest.h>
 
+#include "cli/CliOptions.h"
 #include "tasks/Commands.h"
 
 namespace tw::cli {
@@ -31,31 +30,65 @@ TEST(CliOptions, AcceptedCommandLines) {
     int jobs;
     const char* outputDir;
   } cases[] = {
-      {"convert --format mp3 a.wav b.wav", Subcommand::Convert, {"a.wav", "b.wav"}, {{"format", "mp3"}}, 0, ""},
+      {"convert --format mp3 a.wav b.wav",
+       Subcommand::Convert,
+       {"a.wav", "b.wav"},
+       {{"format", "mp3"}},
+       0,
+       ""},
       {"convert --format=flac --channels 1 --rate 44100 --bitrate 128k a.wav",
        Subcommand::Convert,
        {"a.wav"},
        {{"format", "flac"}, {"channels", "1"}, {"rate", "44100"}, {"bitrate", "128k"}},
        0,
        ""},
-      {"merge --format mp3 b.wav a.wav c.wav", Subcommand::Merge, {"b.wav", "a.wav", "c.wav"}, {{"format", "mp3"}}, 0, ""},
+      {"merge --format mp3 b.wav a.wav c.wav",
+       Subcommand::Merge,
+       {"b.wav", "a.wav", "c.wav"},
+       {{"format", "mp3"}},
+       0,
+       ""},
       {"speed --factor 1.25 --jobs 2 x.mp3", Subcommand::Speed, {"x.mp3"}, {{"factor", "1.25"}}, 2, ""},
-      {"extract --accompaniment --format wav v.mp4", Subcommand::Extract, {"v.mp4"},
-       {{"format", "wav"}, {"accompaniment", ""}}, 0, ""},
-      {"volume --factor 0 --fade-in 0,2 --fade-out 0,3 a.wav", Subcommand::Volume, {"a.wav"},
-       {{"factor", "0"}, {"fade-in", "0,2"}, {"fade-out", "0,3"}}, 0, ""},
+      {"extract --accompaniment --format wav v.mp4",
+       Subcommand::Extract,
+       {"v.mp4"},
+       {{"format", "wav"}, {"accompaniment", ""}},
+       0,
+       ""},
+      {"volume --factor 0 --fade-in 0,2 --fade-out 0,3 a.wav",
+       Subcommand::Volume,
+       {"a.wav"},
+       {{"factor", "0"}, {"fade-in", "0,2"}, {"fade-out", "0,3"}},
+       0,
+       ""},
       // The checks of the fade texts are the page's: the parser passes them on as typed.
-      {"volume --factor 1 --fade-in x,2 a.wav", Subcommand::Volume, {"a.wav"},
-       {{"factor", "1"}, {"fade-in", "x,2"}}, 0, ""},
-      {"bgmusic --music m.mp3 --level -6 --delay 3 --loop a.wav", Subcommand::BgMusic, {"a.wav"},
-       {{"music", "m.mp3"}, {"level", "-6"}, {"delay", "3"}, {"loop", ""}}, 0, ""},
-      {"cut --from 00:00:01.00 --to 00:00:02.00 --output-dir /tmp/o a.wav", Subcommand::Cut, {"a.wav"},
-       {{"from", "00:00:01.00"}, {"to", "00:00:02.00"}}, 0, "/tmp/o"},
+      {"volume --factor 1 --fade-in x,2 a.wav",
+       Subcommand::Volume,
+       {"a.wav"},
+       {{"factor", "1"}, {"fade-in", "x,2"}},
+       0,
+       ""},
+      {"bgmusic --music m.mp3 --level -6 --delay 3 --loop a.wav",
+       Subcommand::BgMusic,
+       {"a.wav"},
+       {{"music", "m.mp3"}, {"level", "-6"}, {"delay", "3"}, {"loop", ""}},
+       0,
+       ""},
+      {"cut --from 00:00:01.00 --to 00:00:02.00 --output-dir /tmp/o a.wav",
+       Subcommand::Cut,
+       {"a.wav"},
+       {{"from", "00:00:01.00"}, {"to", "00:00:02.00"}},
+       0,
+       "/tmp/o"},
       {"denoise --level 3 a.wav", Subcommand::Denoise, {"a.wav"}, {{"level", "3"}}, 0, ""},
       {"waveform --json a.wav", Subcommand::Waveform, {"a.wav"}, {{"json", ""}}, 0, ""},
       {"probe a.wav -", Subcommand::Probe, {"a.wav", "-"}, {}, 0, ""},
-      {"record --seconds 2 --source microphone", Subcommand::Record, {}, {{"seconds", "2"}, {"source", "microphone"}},
-       0, ""},
+      {"record --seconds 2 --source microphone",
+       Subcommand::Record,
+       {},
+       {{"seconds", "2"}, {"source", "microphone"}},
+       0,
+       ""},
       // After "--" every word is a file, even one that looks like an option.
       {"probe -- -x.wav --format", Subcommand::Probe, {"-x.wav", "--format"}, {}, 0, ""},
   };
@@ -120,8 +153,12 @@ TEST(CliOptions, HelpSkipsTheOtherChecks) {
     const char* line;
     Subcommand sub;
   } cases[] = {
-      {"--help", Subcommand::None},   {"help", Subcommand::None},          {"-h", Subcommand::None},
-      {"help cut", Subcommand::Cut},  {"convert --help", Subcommand::Convert}, {"merge -h", Subcommand::Merge},
+      {"--help", Subcommand::None},
+      {"help", Subcommand::None},
+      {"-h", Subcommand::None},
+      {"help cut", Subcommand::Cut},
+      {"convert --help", Subcommand::Convert},
+      {"merge -h", Subcommand::Merge},
       {"record --help --seconds x", Subcommand::Record},
   };
   for (const auto& c : cases) {

@@ -1,9 +1,9 @@
-#include "cli/ProgressView.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
+
+#include "cli/ProgressView.h"
 
 namespace tw::cli {
 namespace {
@@ -13,7 +13,15 @@ TEST(ProgressView, WidthsOfTexts) {
     const char* text;
     int width;
   } cases[] = {
-      {"", 0}, {"tone.wav", 8}, {"合并-1.mp3", 10}, {"新录音", 6}, {"é", 1}, {"\xff" "ab", 3}, {"🎵", 2},
+      {"", 0},
+      {"tone.wav", 8},
+      {"合并-1.mp3", 10},
+      {"新录音", 6},
+      {"é", 1},
+      {"\xff"
+       "ab",
+       3},
+      {"🎵", 2},
   };
   for (const auto& c : cases) EXPECT_EQ(DisplayWidth(c.text), c.width) << c.text;
 }
@@ -24,12 +32,10 @@ TEST(ProgressView, FittingNeverSplitsACharacter) {
     int columns;
     const char* fitted;
   } cases[] = {
-      {"abc", 5, "abc  "},
-      {"abcdef", 4, "abc…"},
-      {"合并合并", 5, "合并…"},   // 4 columns kept, then the ellipsis
-      {"合并合并", 4, "合… "},    // the second CJK character would pass column 3
-      {"合并", 4, "合并"},
-      {"x", 0, ""},
+      {"abc", 5, "abc  "},      {"abcdef", 4, "abc…"},
+      {"合并合并", 5, "合并…"},  // 4 columns kept, then the ellipsis
+      {"合并合并", 4, "合… "},   // the second CJK character would pass column 3
+      {"合并", 4, "合并"},      {"x", 0, ""},
   };
   for (const auto& c : cases) {
     const std::string fitted = FitToWidth(c.text, c.columns);

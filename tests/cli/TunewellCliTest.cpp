@@ -3,9 +3,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -114,7 +114,8 @@ CliProcess StartCli(const std::vector<std::string>& args, const std::vector<std:
   for (char** e = environ; *e; ++e) {
     const std::string entry = *e;
     bool replaced = false;
-    for (const auto& o : env) replaced = replaced || entry.substr(0, entry.find('=') + 1) == o.substr(0, o.find('=') + 1);
+    for (const auto& o : env)
+      replaced = replaced || entry.substr(0, entry.find('=') + 1) == o.substr(0, o.find('=') + 1);
     if (!replaced) envText.push_back(entry);
   }
   envText.insert(envText.end(), env.begin(), env.end());
@@ -164,12 +165,15 @@ bool Like(const std::string& name, const std::string& pattern, size_t n = 0, siz
   return name[n] == pattern[p] && Like(name, pattern, n + 1, p + 1);
 }
 
-int CountLines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+int CountLines(const std::string& text) {
+  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
 
 // A long input: 20 minutes of sound that take the transcoder seconds to convert.
 std::string LongMp3() {
-  return test::MakeMedia("long-20min-16k.mp3", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=16000:duration=1200",
-                                                "-ac", "1", "-c:a", "libmp3lame", "-b:a", "16k"});
+  return test::MakeMedia("long-20min-16k.mp3",
+                         {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=16000:duration=1200", "-ac",
+                          "1", "-c:a", "libmp3lame", "-b:a", "16k"});
 }
 
 // Every child process of pid (its transcoder runs), from /proc.
@@ -219,28 +223,90 @@ TEST(TunewellCli, EverySubcommandOnGeneratedMedia) {
       {"convert", {"convert", "--format", "mp3", tone}, "tone-4s-440hz-44100-2ch.mp3", 4, "mp3", 2, 0},
       {"convert options",
        {"convert", "--format", "wav", "--channels", "1", "--rate", "22050", tone},
-       "tone-4s-440hz-44100-2ch.wav", 4, "pcm_s16le", 1, 22050},
+       "tone-4s-440hz-44100-2ch.wav",
+       4,
+       "pcm_s16le",
+       1,
+       22050},
       {"convert video sound", {"convert", "--format", "m4a", video}, "video-sound-3s.m4a", 3, "aac", 0, 0},
-      {"merge in order", {"merge", "--format", "wav", tone, tone2}, "合并-" + stamp + ".wav", 6, "pcm_s16le", 0, 0},
-      {"speed", {"speed", "--factor", "2.0", tone}, "tone-4s-440hz-44100-2ch-变速-" + stamp + ".wav", 2, "pcm_s16le", 2, 0},
-      {"speed slider value", {"speed", "--factor", "0.8", tone}, "*-变速-" + stamp + ".wav", 5, "pcm_s16le", 0, 0},
-      {"extract", {"extract", "--format", "mp3", video}, "video-sound-3s-提取-" + stamp + ".mp3", 3, "mp3", 0, 0},
+      {"merge in order",
+       {"merge", "--format", "wav", tone, tone2},
+       "合并-" + stamp + ".wav",
+       6,
+       "pcm_s16le",
+       0,
+       0},
+      {"speed",
+       {"speed", "--factor", "2.0", tone},
+       "tone-4s-440hz-44100-2ch-变速-" + stamp + ".wav",
+       2,
+       "pcm_s16le",
+       2,
+       0},
+      {"speed slider value",
+       {"speed", "--factor", "0.8", tone},
+       "*-变速-" + stamp + ".wav",
+       5,
+       "pcm_s16le",
+       0,
+       0},
+      {"extract",
+       {"extract", "--format", "mp3", video},
+       "video-sound-3s-提取-" + stamp + ".mp3",
+       3,
+       "mp3",
+       0,
+       0},
       {"extract accompaniment",
        {"extract", "--format", "wav", "--accompaniment", tone},
-       "*-提取-" + stamp + ".wav", 4, "pcm_s16le", 1, 0},
-      {"volume", {"volume", "--factor", "0.5", "--fade-in", "0,1", tone}, "*-声音调整-" + stamp + ".wav", 4,
-       "pcm_s16le", 2, 0},
-      {"bgmusic", {"bgmusic", "--music", noise, "--level", "-6", "--delay", "1", tone},
-       "*-背景音乐-" + stamp + ".wav", 4, "pcm_s16le", 0, 0},
-      {"bgmusic loop", {"bgmusic", "--music", tone2, "--loop", tone}, "*-背景音乐-" + stamp + ".wav", 4,
-       "pcm_s16le", 0, 0},
-      {"cut", {"cut", "--from", "00:00:01.00", "--to", "00:00:03.50", tone}, "*-剪辑-" + stamp + ".wav", 2.5,
-       "pcm_s16le", 0, 0},
-      {"cut of a video", {"cut", "--from", "0:0:0.50", "--to", "0:0:2.50", video}, "video-sound-3s-剪辑-" + stamp + ".mp3",
-       2, "mp3", 0, 0},
+       "*-提取-" + stamp + ".wav",
+       4,
+       "pcm_s16le",
+       1,
+       0},
+      {"volume",
+       {"volume", "--factor", "0.5", "--fade-in", "0,1", tone},
+       "*-声音调整-" + stamp + ".wav",
+       4,
+       "pcm_s16le",
+       2,
+       0},
+      {"bgmusic",
+       {"bgmusic", "--music", noise, "--level", "-6", "--delay", "1", tone},
+       "*-背景音乐-" + stamp + ".wav",
+       4,
+       "pcm_s16le",
+       0,
+       0},
+      {"bgmusic loop",
+       {"bgmusic", "--music", tone2, "--loop", tone},
+       "*-背景音乐-" + stamp + ".wav",
+       4,
+       "pcm_s16le",
+       0,
+       0},
+      {"cut",
+       {"cut", "--from", "00:00:01.00", "--to", "00:00:03.50", tone},
+       "*-剪辑-" + stamp + ".wav",
+       2.5,
+       "pcm_s16le",
+       0,
+       0},
+      {"cut of a video",
+       {"cut", "--from", "0:0:0.50", "--to", "0:0:2.50", video},
+       "video-sound-3s-剪辑-" + stamp + ".mp3",
+       2,
+       "mp3",
+       0,
+       0},
       // A start after the end cuts to the end of the file, as on the page.
-      {"cut start after end", {"cut", "--from", "00:00:03.00", "--to", "00:00:01.00", tone}, "*-剪辑-*.wav", 1, "pcm_s16le",
-       0, 0},
+      {"cut start after end",
+       {"cut", "--from", "00:00:03.00", "--to", "00:00:01.00", tone},
+       "*-剪辑-*.wav",
+       1,
+       "pcm_s16le",
+       0,
+       0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -279,7 +345,11 @@ TEST(TunewellCli, ResultsSoundLikeTheOperation) {
   } cases[] = {
       {"half the level", {"volume", "--factor", "0.5", tone}, 0, -1, source.maxDb - 6.02},
       // Equal channels cancel: the accompaniment of a centred tone is silence.
-      {"accompaniment of a centred tone", {"extract", "--format", "wav", "--accompaniment", tone}, 0, -1, -91},
+      {"accompaniment of a centred tone",
+       {"extract", "--format", "wav", "--accompaniment", tone},
+       0,
+       -1,
+       -91},
       {"fade-out ends in silence", {"volume", "--factor", "1", "--fade-out", "0,2", tone}, 3.9, 0.1, -30},
   };
   for (const auto& c : cases) {
@@ -325,22 +395,43 @@ TEST(TunewellCli, BadInputGetsAClearErrorAndLosesNothing) {
     int status;
     std::vector<std::string> errorParts;  // each on its own stderr line
   } cases[] = {
-      {"text file", {"convert", "--format", "mp3", test::TextNamedMp3()}, 1,
+      {"text file",
+       {"convert", "--format", "mp3", test::TextNamedMp3()},
+       1,
        {"text-named.mp3: not an audio or video file that can be read"}},
       {"empty file", {"probe", test::EmptyMp3()}, 1, {"empty.mp3: not an audio or video file"}},
       {"missing file", {"speed", "--factor", "1.5", missing}, 1, {"missing.wav: no such file"}},
       {"folder", {"volume", "--factor", "1", folder}, 1, {"is a folder"}},
-      {"video without sound", {"extract", "--format", "mp3", test::VideoWithoutSound(2)}, 1, {"has no sound track"}},
-      {"file type the lists refuse", {"convert", "--format", "wav", ncm}, 1, {"song.ncm: this file type is not supported"}},
-      {"good and bad files", {"convert", "--format", "mp3", missing, tone, test::TextNamedMp3()}, 1,
+      {"video without sound",
+       {"extract", "--format", "mp3", test::VideoWithoutSound(2)},
+       1,
+       {"has no sound track"}},
+      {"file type the lists refuse",
+       {"convert", "--format", "wav", ncm},
+       1,
+       {"song.ncm: this file type is not supported"}},
+      {"good and bad files",
+       {"convert", "--format", "mp3", missing, tone, test::TextNamedMp3()},
+       1,
        {"missing.wav: no such file", "text-named.mp3: not an audio"}},
-      {"merge with a bad file", {"merge", "--format", "mp3", tone, missing}, 1, {"missing.wav: no such file"}},
-      {"bad time text", {"cut", "--from", "00:60:00.00", "--to", "00:00:01.00", tone}, 2, {"开始时间格式错误!"}},
+      {"merge with a bad file",
+       {"merge", "--format", "mp3", tone, missing},
+       1,
+       {"missing.wav: no such file"}},
+      {"bad time text",
+       {"cut", "--from", "00:60:00.00", "--to", "00:00:01.00", tone},
+       2,
+       {"开始时间格式错误!"}},
       {"bad end text", {"cut", "--from", "00:00:00.00", "--to", "1.5", tone}, 2, {"结束时间格式错误!"}},
-      {"start beyond the file", {"cut", "--from", "00:00:09.00", "--to", "00:00:10.00", tone}, 1,
+      {"start beyond the file",
+       {"cut", "--from", "00:00:09.00", "--to", "00:00:10.00", tone},
+       1,
        {"tone.wav: 开始时间格式错误!"}},
       {"nothing chosen", {"cut", "--from", "00:00:00.00", "--to", "0:0:0.0", tone}, 2, {"请选取要截取位置!"}},
-      {"unknown option", {"convert", "--format", "mp3", "--quality", "9", tone}, 2, {"unknown option '--quality'"}},
+      {"unknown option",
+       {"convert", "--format", "mp3", "--quality", "9", tone},
+       2,
+       {"unknown option '--quality'"}},
       {"unknown command", {"transcode", tone}, 2, {"unknown command"}},
       {"bad format", {"convert", "--format", "../x", tone}, 2, {"输出格式无效!"}},
       {"fade text", {"volume", "--factor", "1", "--fade-in", "a,2", tone}, 2, {"淡入起始位置只能输入数字!"}},
@@ -348,7 +439,10 @@ TEST(TunewellCli, BadInputGetsAClearErrorAndLosesNothing) {
       {"no music", {"bgmusic", tone}, 2, {"请先选择背景音乐文件!"}},
       {"music start text", {"bgmusic", "--music", tone, "--delay", "2s", tone}, 2, {"起始位置只能输入数字!"}},
       {"missing music", {"bgmusic", "--music", missing, tone}, 2, {"--music " + missing + ": no such file"}},
-      {"output folder is a file", {"convert", "--format", "mp3", "--output-dir", tone, tone}, 2, {"not a folder"}},
+      {"output folder is a file",
+       {"convert", "--format", "mp3", "--output-dir", tone, tone},
+       2,
+       {"not a folder"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -376,8 +470,8 @@ TEST(TunewellCli, BadInputGetsAClearErrorAndLosesNothing) {
 TEST(TunewellCli, HostileFileNamesAreJustNames) {
   const std::string folder = test::TempDir();
   const std::string outDir = test::TempDir();
-  const std::vector<std::string> names = {"it's \"quoted\".wav", "$(touch pwned).wav", "-dash.wav", "中文 名字.wav",
-                                          "a;b|c&`x`.wav"};
+  const std::vector<std::string> names = {"it's \"quoted\".wav", "$(touch pwned).wav", "-dash.wav",
+                                          "中文 名字.wav", "a;b|c&`x`.wav"};
   std::vector<std::string> args = {"convert", "--format", "mp3", "--output-dir", outDir, "--"};
   for (const auto& n : names) {
     Copy(test::ToneWav(1), folder, n);
@@ -392,7 +486,8 @@ TEST(TunewellCli, HostileFileNamesAreJustNames) {
   EXPECT_FALSE(fs::exists(folder + "/pwned"));
   EXPECT_FALSE(fs::exists(outDir + "/pwned"));
   // Without "--" a leading dash is taken for an option, and nothing runs.
-  const CliResult dash = RunCli({"convert", "--format", "mp3", "--output-dir", outDir, "-dash.wav"}, {}, folder);
+  const CliResult dash =
+      RunCli({"convert", "--format", "mp3", "--output-dir", outDir, "-dash.wav"}, {}, folder);
   EXPECT_EQ(dash.exitStatus, 2);
   EXPECT_NE(dash.err.find("after '--'"), std::string::npos) << dash.err;
 }
@@ -410,7 +505,8 @@ TEST(TunewellCli, JobsRunAtOnceUpToTheLimit) {
   for (const auto& k : cases) {
     SCOPED_TRACE(k.jobs);
     const std::string outDir = test::TempDir();
-    const CliResult r = RunCli({"convert", "--format", "mp3", "--jobs", k.jobs, "--output-dir", outDir, a, b, c});
+    const CliResult r =
+        RunCli({"convert", "--format", "mp3", "--jobs", k.jobs, "--output-dir", outDir, a, b, c});
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     int running = 0, peak = 0, started = 0;
     std::istringstream lines(r.out);
@@ -430,8 +526,8 @@ TEST(TunewellCli, SameResultNameNeverWrittenTwiceAtOnce) {
   const std::string one = test::TempDir(), two = test::TempDir(), outDir = test::TempDir();
   Copy(test::ToneWav(3, 440), one, "x.wav");
   Copy(test::ToneWav(2, 880), two, "x.wav");
-  const CliResult r =
-      RunCli({"convert", "--format", "mp3", "--jobs", "2", "--output-dir", outDir, one + "/x.wav", two + "/x.wav"});
+  const CliResult r = RunCli(
+      {"convert", "--format", "mp3", "--jobs", "2", "--output-dir", outDir, one + "/x.wav", two + "/x.wav"});
   ASSERT_EQ(r.exitStatus, 0) << r.err;
   const size_t firstDone = r.out.find(": done: ");
   const size_t secondStart = r.out.find(two + "/x.wav: started");
@@ -457,7 +553,8 @@ TEST(TunewellCli, InterruptEndsChildrenAndRemovesPartialOutputs) {
     p.Pump(50);
     children = ChildrenOf(p.pid);
     std::error_code ec;
-    if (children.size() == 2 && fs::file_size(outDir + "/long.mp3", ec) > 0 && fs::file_size(outDir + "/other.mp3", ec) > 0) {
+    if (children.size() == 2 && fs::file_size(outDir + "/long.mp3", ec) > 0 &&
+        fs::file_size(outDir + "/other.mp3", ec) > 0) {
       break;
     }
   }
@@ -476,8 +573,9 @@ TEST(TunewellCli, InterruptEndsChildrenAndRemovesPartialOutputs) {
 TEST(TunewellCli, MissingTranscoderFailsEachFile) {
   const std::string outDir = test::TempDir();
   const std::string empty = test::TempDir();
-  const CliResult r = RunCli({"convert", "--format", "mp3", "--output-dir", outDir, test::ToneWav(1), test::ToneWav(2)},
-                             {"PATH=" + empty});
+  const CliResult r =
+      RunCli({"convert", "--format", "mp3", "--output-dir", outDir, test::ToneWav(1), test::ToneWav(2)},
+             {"PATH=" + empty});
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(CountLines(r.err), 2) << r.err;
   EXPECT_NE(r.err.find("cannot start the transcoder"), std::string::npos) << r.err;
@@ -519,8 +617,9 @@ TEST(TunewellCli, TerminalShowsBarsInsteadOfLines) {
   ws.ws_col = 70;
   ws.ws_row = 24;
   ioctl(master, TIOCSWINSZ, &ws);
-  CliProcess p = StartCli({"convert", "--format", "mp3", "--output-dir", outDir, test::ToneWav(20), test::ToneWav(3)},
-                          {}, "", master);
+  CliProcess p =
+      StartCli({"convert", "--format", "mp3", "--output-dir", outDir, test::ToneWav(20), test::ToneWav(3)},
+               {}, "", master);
   const CliResult r = p.Finish();
   close(master);
   EXPECT_EQ(r.exitStatus, 0) << r.err;
@@ -578,7 +677,10 @@ TEST(TunewellCli, DenoiseCleansAudioAndVideoFiles) {
     int videoStreams;
   } cases[] = {
       {"audio", {"denoise", "--level", "3", test::NoiseWav(2)}, "noise-2s-噪声消除-" + stamp + ".mp3", 0},
-      {"audio as aac", {"denoise", "--format", "aac", test::NoiseWav(2)}, "noise-2s-噪声消除-" + stamp + ".aac", 0},
+      {"audio as aac",
+       {"denoise", "--format", "aac", test::NoiseWav(2)},
+       "noise-2s-噪声消除-" + stamp + ".aac",
+       0},
       {"video", {"denoise", test::VideoWithSound(2)}, "video-sound-2s-噪声消除-" + stamp + ".mp4", 1},
   };
   for (const auto& c : cases) {
@@ -621,7 +723,9 @@ TEST(TunewellCli, DenoiseCleansAudioAndVideoFiles) {
 #endif
 
 #if __has_include("media/AudioRecorder.h")
-bool SoundServerRuns() { return test::RunProcess({"pactl", "info"}) == 0; }
+bool SoundServerRuns() {
+  return test::RunProcess({"pactl", "info"}) == 0;
+}
 
 TEST(TunewellCli, RecordWritesTheRecordingAsThePageNamesIt) {
   if (!SoundServerRuns()) GTEST_SKIP() << "no sound server (scripts/test starts one)";
