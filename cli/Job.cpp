@@ -7,8 +7,10 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 
+#include "app/MediaHelpers.h"
 #include "app/Messages.h"
 #include "tasks/Transcoder.h"
 
@@ -114,6 +116,11 @@ JobUpdate TranscoderJob::OnMessage(const Message& message) {
     if (const auto* p = message.As<ProgressRecord>())
       update.percent = percent_(p->positionMs, p->durationMs, built_);
   } else if (message.id == WM_TASK_DONE) {
+    if (std::string incomplete = CheckResult(); !incomplete.empty()) {
+      update.state = JobUpdate::State::Failed;
+      update.reason = incomplete;
+      return update;
+    }
     update.state = JobUpdate::State::Done;
     update.percent = 100;
     update.result = built_.outputPath;
@@ -123,6 +130,25 @@ JobUpdate TranscoderJob::OnMessage(const Message& message) {
     if (!LogHint().empty()) update.reason += " (its output is in " + LogHint() + ")";
   }
   return update;
+}
+
+std::string TranscoderJob::CheckResult() const {
+  struct stat st {};
+  if (stat(built_.outputPath.c_str(), &st) != 0 || st.st_size == 0) {
+    return "the transcoder reported success but wrote no result";
+  }
+  if (!expected_) return "";
+  const double expected = expected_(built_);
+  const double written = ProbeDuration(built_.outputPath);
+  // Generous: containers round, filters pad; a cut-off result is far shorter than this.
+  if (expected > 2 && written < expected * 0.5) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "the result is incomplete: %.1f of %.1f seconds written (is the disk full?)",
+                  written < 0 ? 0 : written, expected);
+    return text;
+  }
+  return "";
 }
 
 void TranscoderJob::Abort() {

@@ -61,15 +61,18 @@ int PlainPercent(std::int64_t positionMs, std::int64_t durationMs, const BuiltCo
 
 // Adds one transcoder job per accepted file; refused files go to plan.rejected.
 void PerFile(const CliRequest& request, const ContextFn& context, OperationKind kind, Plan& plan,
-             const std::function<BuildFn(const FileEntry&)>& makeBuild, PercentFn percent = PlainPercent) {
+             const std::function<BuildFn(const FileEntry&)>& makeBuild, PercentFn percent = PlainPercent,
+             double lengthFactor = 1.0) {
   for (const std::string& file : request.files) {
     CheckedInput input = CheckInput(file, true);
     if (!input.ok) {
       plan.rejected.emplace_back(file, input.reason);
       continue;
     }
-    plan.jobs.push_back(
-        std::make_unique<TranscoderJob>(file, kind, context, makeBuild(input.entry), percent));
+    auto job = std::make_unique<TranscoderJob>(file, kind, context, makeBuild(input.entry), percent);
+    const double expected = input.entry.duration * lengthFactor;
+    job->ExpectSeconds([expected](const BuiltCommand&) { return expected; });
+    plan.jobs.push_back(std::move(job));
   }
 }
 
@@ -124,13 +127,15 @@ void PlanMerge(const CliRequest& r, const ContextFn& context, Plan& plan) {
   // One bad file spoils the whole merge: nothing runs, every refused file is named.
   if (!plan.rejected.empty()) return;
   const std::string label = "merge of " + std::to_string(entries.size()) + " files";
-  plan.jobs.push_back(std::make_unique<TranscoderJob>(
+  auto job = std::make_unique<TranscoderJob>(
       label, OperationKind::Merge, context,
       [entries, format](const CommandContext& ctx) { return BuildMergeCommand(entries, format, ctx); },
       [](std::int64_t pos, std::int64_t, const BuiltCommand& built) {
         return MergePercent(pos, built.totalSeconds);
       },
-      kMergeTaskId, true));
+      kMergeTaskId, true);
+  job->ExpectSeconds([](const BuiltCommand& built) { return built.totalSeconds; });
+  plan.jobs.push_back(std::move(job));
 }
 
 void PlanSpeed(const CliRequest& r, const ContextFn& context, Plan& plan) {
@@ -143,7 +148,8 @@ void PlanSpeed(const CliRequest& r, const ContextFn& context, Plan& plan) {
       },
       [factor](std::int64_t pos, std::int64_t dur, const BuiltCommand&) {
         return SpeedPercent(pos, dur, factor);
-      });
+      },
+      1.0 / factor);
 }
 
 void PlanExtract(const CliRequest& r, const ContextFn& context, Plan& plan) {
@@ -245,7 +251,7 @@ void PlanCut(const CliRequest& r, const ContextFn& context, Plan& plan) {
     } else if (start >= end) {
       end = source.duration;
     }
-    plan.jobs.push_back(std::make_unique<TranscoderJob>(
+    auto job = std::make_unique<TranscoderJob>(
         file, OperationKind::Cut, context,
         [source, start, end](const CommandContext& ctx) {
           return BuildCutCommand(MakeCutEntry(source, start, end, ctx), ctx);
@@ -254,7 +260,9 @@ void PlanCut(const CliRequest& r, const ContextFn& context, Plan& plan) {
         // the bar short of its end.
         [start, end](std::int64_t pos, std::int64_t, const BuiltCommand&) {
           return TaskPercent(pos, static_cast<std::int64_t>((end - start) * 1000));
-        }));
+        });
+    job->ExpectSeconds([start, end](const BuiltCommand&) { return end - start; });
+    plan.jobs.push_back(std::move(job));
   }
 }
 

@@ -570,6 +570,27 @@ TEST(TunewellCli, InterruptEndsChildrenAndRemovesPartialOutputs) {
   EXPECT_EQ(FilesIn(folder), (std::vector<std::string>{"long.mp3", "other.mp3", "waiting.wav"}));
 }
 
+// A full disk: the transcoder still prints its closing statistics, but the result is cut off.
+TEST(TunewellCli, FullDiskFailsTheFileAndLeavesNoResult) {
+  const std::string mountPoint = test::TempDir();
+  // A private mount namespace keeps the small file system away from everything else.
+  if (test::RunProcess(
+          {"unshare", "-m", "sh", "-c", "mount -t tmpfs -o size=64k tmpfs \"$0\"", mountPoint}) != 0) {
+    GTEST_SKIP() << "no private mounts here";
+  }
+  const std::string script =
+      "mount -t tmpfs -o size=300k tmpfs \"$0\" || exit 99; \"$1\" convert --format wav --output-dir \"$0\" "
+      "\"$2\"; rc=$?; echo \"listing:$(ls -A \"$0\")\"; exit $rc";
+  std::string output;
+  const int status = test::RunProcess(
+      {"unshare", "-m", "sh", "-c", script, mountPoint, TW_CLI_PATH, test::ToneWav(20)}, &output);
+  EXPECT_EQ(status, 1) << output;
+  EXPECT_NE(output.find("tone-20s-440hz-44100-2ch.wav: the result is incomplete"), std::string::npos)
+      << output;
+  EXPECT_NE(output.find("listing:\n"), std::string::npos) << output;
+  EXPECT_EQ(output.find(": done: "), std::string::npos) << output;
+}
+
 TEST(TunewellCli, MissingTranscoderFailsEachFile) {
   const std::string outDir = test::TempDir();
   const std::string empty = test::TempDir();
