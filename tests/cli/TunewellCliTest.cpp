@@ -741,6 +741,20 @@ TEST(TunewellCli, DenoiseCleansAudioAndVideoFiles) {
     EXPECT_TRUE(FilesIn(outDir).empty());
   }
 }
+TEST(TunewellCli, InterruptedDenoiseLeavesNothing) {
+  const std::string outDir = test::TempDir();
+  CliProcess p = StartCli({"denoise", "--output-dir", outDir, LongMp3()});
+  // Wait until the engine has made its result file, then interrupt.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < until && FilesIn(outDir).empty()) p.Pump(20);
+  ASSERT_FALSE(FilesIn(outDir).empty()) << p.out << p.err;
+  ASSERT_EQ(kill(p.pid, SIGINT), 0);
+  const CliResult r = p.Finish();
+  EXPECT_EQ(r.signal, SIGINT) << r.err;
+  EXPECT_NE(r.err.find("long-20min-16k.mp3: interrupted, partial output removed"), std::string::npos)
+      << r.err;
+  EXPECT_TRUE(FilesIn(outDir).empty());
+}
 #endif
 
 #if __has_include("media/AudioRecorder.h")
