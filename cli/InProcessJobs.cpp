@@ -18,27 +18,17 @@
 #include "app/MediaHelpers.h"
 #include "app/Messages.h"
 #include "app/SettingsFile.h"
-
-#if __has_include("media/PcmWave.h")
-#include "media/PcmWave.h"
-#define TW_CLI_HAS_WAVEFORM 1
-#endif
-#if __has_include("media/NoiseJobTable.h")
-#include "media/NoiseJobTable.h"
-#define TW_CLI_HAS_DENOISE 1
-#endif
-#if __has_include("media/AudioRecorder.h") && __has_include("media/MixerWrap.h")
 #include "media/AudioRecorder.h"
 #include "media/MixerWrap.h"
-#define TW_CLI_HAS_RECORD 1
-#endif
+#include "media/NoiseJobTable.h"
+#include "media/PcmWave.h"
 
 namespace tw::cli {
 
 namespace {
 
-[[maybe_unused]] constexpr const char* kAudioNoiseFormats[] = {"mp3", "wav", "aac", "flac"};
-[[maybe_unused]] constexpr const char* kVideoNoiseFormats[] = {"mp4", "mkv", "mov", "flv"};
+constexpr const char* kAudioNoiseFormats[] = {"mp3", "wav", "aac", "flac"};
+constexpr const char* kVideoNoiseFormats[] = {"mp4", "mkv", "mov", "flv"};
 
 // Passes an engine's messages on to the runner's sink, tagged with the job's task id when
 // the engine's own record carries none. Post may be called from any thread.
@@ -55,14 +45,14 @@ class TaggingSink : public MessageSink {
   int taskId_;
 };
 
-[[maybe_unused]] JobUpdate Failed(std::string reason) {
+JobUpdate Failed(std::string reason) {
   JobUpdate u;
   u.state = JobUpdate::State::Failed;
   u.reason = std::move(reason);
   return u;
 }
 
-[[maybe_unused]] JobUpdate Done(std::string result) {
+JobUpdate Done(std::string result) {
   JobUpdate u;
   u.state = JobUpdate::State::Done;
   u.percent = 100;
@@ -72,7 +62,6 @@ class TaggingSink : public MessageSink {
 
 // ---- waveform ---------------------------------------------------------------------------
 
-#ifdef TW_CLI_HAS_WAVEFORM
 // The values of the cut page's waveform view, read by PcmWave on its own threads.
 class WaveformJob : public Job {
  public:
@@ -145,11 +134,9 @@ class WaveformJob : public Job {
   std::unique_ptr<TaggingSink> tagging_;
   std::unique_ptr<PcmWave> reader_;
 };
-#endif
 
 // ---- denoise ----------------------------------------------------------------------------
 
-#ifdef TW_CLI_HAS_DENOISE
 // One row of the noise page: its plan and its own job table, so aborting it ends only it.
 class DenoiseJob : public Job {
  public:
@@ -209,11 +196,9 @@ class DenoiseJob : public Job {
   MessageSink* sink_ = nullptr;
   std::unique_ptr<NoiseJobTable> table_;
 };
-#endif
 
 // ---- record -----------------------------------------------------------------------------
 
-#ifdef TW_CLI_HAS_RECORD
 // Recorder page texts.
 constexpr const char* kMsgNoRenderDevice = "未启用音频输出设备!";
 constexpr const char* kMsgNoMicSystemOnly = "没有插入麦克风设备,仅录系统声音";
@@ -339,7 +324,6 @@ class RecordJob : public Job {
   bool stop_ = false;
   std::thread timer_;
 };
-#endif
 
 template <size_t N>
 bool OneOf(const std::string& text, const char* const (&list)[N]) {
@@ -366,10 +350,9 @@ int RunProbe(const CliRequest& request, ProgressView& view) {
   return failures ? kExitFailed : kExitOk;
 }
 
-InProcessPlan PlanInProcessJobs(const CliRequest& request, [[maybe_unused]] const ContextFn& context) {
+InProcessPlan PlanInProcessJobs(const CliRequest& request, const ContextFn& context) {
   InProcessPlan plan;
   switch (request.sub) {
-#ifdef TW_CLI_HAS_WAVEFORM
     case Subcommand::Waveform:
       for (const std::string& file : request.files) {
         CheckedInput input = CheckInput(file, true);
@@ -381,8 +364,6 @@ InProcessPlan PlanInProcessJobs(const CliRequest& request, [[maybe_unused]] cons
             std::make_unique<WaveformJob>(file, input.entry, request.Has("json"), request.files.size() > 1));
       }
       return plan;
-#endif
-#ifdef TW_CLI_HAS_DENOISE
     case Subcommand::Denoise: {
       NoiseRunSettings settings;
       settings.policy = std::atoi(request.Get("level", "2").c_str());
@@ -415,8 +396,6 @@ InProcessPlan PlanInProcessJobs(const CliRequest& request, [[maybe_unused]] cons
       }
       return plan;
     }
-#endif
-#ifdef TW_CLI_HAS_RECORD
     case Subcommand::Record: {
       std::optional<int> source;
       if (request.Has("source")) {
@@ -427,7 +406,6 @@ InProcessPlan PlanInProcessJobs(const CliRequest& request, [[maybe_unused]] cons
           std::make_unique<RecordJob>(std::strtod(request.Get("seconds").c_str(), nullptr), source, context));
       return plan;
     }
-#endif
     default:
       break;
   }

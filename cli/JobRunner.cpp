@@ -12,12 +12,8 @@
 #include <set>
 
 #include "app/Messages.h"
-#include "tasks/Transcoder.h"
-
-#if __has_include("media/NoiseRecords.h")
 #include "media/NoiseRecords.h"
-#define TW_CLI_HAS_NOISE_RECORDS 1
-#endif
+#include "tasks/Transcoder.h"
 
 namespace tw::cli {
 
@@ -110,10 +106,8 @@ std::optional<int> TaskIdOf(const Message& message) {
   if (const auto* f = message.As<FinishRecord>()) return f->taskId;
   if (const auto* f = message.As<FailureRecord>()) return f->taskId;
   if (const auto* t = message.As<JobTickRecord>()) return t->taskId;
-#ifdef TW_CLI_HAS_NOISE_RECORDS
   if (const auto* n = message.As<NoiseProgressRecord>()) return n->itemId;
   if (const auto* n = message.As<NoiseDoneRecord>()) return n->itemId;
-#endif
   return std::nullopt;
 }
 
