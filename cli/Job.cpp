@@ -1,0 +1,166 @@
+#include "cli/Job.h"
+
+#include <glog/logging.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "app/MediaHelpers.h"
+#include "app/Messages.h"
+#include "tasks/Transcoder.h"
+
+namespace tw::cli {
+
+namespace {
+
+std::string& LogHintText() {
+  static std::string hint;
+  return hint;
+}
+
+int OpenPidFd(pid_t pid) {
+#ifdef SYS_pidfd_open
+  const long fd = syscall(SYS_pidfd_open, pid, 0);
+  return fd < 0 ? -1 : static_cast<int>(fd);
+#else
+  (void)pid;
+  return -1;
+#endif
+}
+
+bool SamePlace(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+}  // namespace
+
+void SetLogHint(const std::string& hint) {
+  LogHintText() = hint;
+}
+const std::string& LogHint() {
+  return LogHintText();
+}
+
+int Job::FixedTaskId() const {
+  return INT_MIN;
+}
+
+void Job::RememberOutputState() {
+  const std::string path = OutputPath();
+  outputExisted_ = !path.empty() && lstat(path.c_str(), &outputBefore_) == 0;
+}
+
+void Job::DiscardOutput() {
+  const std::string path = OutputPath();
+  if (path.empty()) return;
+  struct stat now {};
+  if (lstat(path.c_str(), &now) != 0) return;
+  // A result of an earlier run that this run never opened stays.
+  if (outputExisted_ && SamePlace(now, outputBefore_)) return;
+  if (!S_ISREG(now.st_mode)) return;
+  if (unlink(path.c_str()) != 0) {
+    LOG(ERROR) << "cannot remove partial output " << path << ": " << std::strerror(errno);
+  } else {
+    LOG(INFO) << "removed partial output " << path;
+  }
+}
+
+TranscoderJob::TranscoderJob(std::string label, OperationKind kind, ContextFn context, BuildFn build,
+                             PercentFn percent, int fixedTaskId, bool useFixedTaskId)
+    : Job(std::move(label)),
+      kind_(kind),
+      context_(std::move(context)),
+      build_(std::move(build)),
+      percent_(std::move(percent)),
+      fixedTaskId_(fixedTaskId),
+      useFixedTaskId_(useFixedTaskId) {}
+
+TranscoderJob::~TranscoderJob() {
+  if (pidFd_ >= 0) close(pidFd_);
+}
+
+int TranscoderJob::FixedTaskId() const {
+  return useFixedTaskId_ ? fixedTaskId_ : INT_MIN;
+}
+
+std::string TranscoderJob::Prepare() {
+  built_ = build_(context_());
+  if (!built_.ok) return built_.message;
+  const std::string& out = built_.outputPath;
+  const std::string folder = out.substr(0, out.rfind('/') + 1);
+  if (!folder.empty() && access(folder.c_str(), W_OK | X_OK) != 0) {
+    return "cannot write to the output folder " + folder + ": " + std::strerror(errno);
+  }
+  return "";
+}
+
+std::string TranscoderJob::Start(int taskId, MessageSink* sink) {
+  RememberOutputState();
+  if (!StartTranscoder(built_.command, taskId, kind_, sink, &pid_)) {
+    return "cannot start the transcoder '" + built_.command.args.front() + "' (is ffmpeg installed?)";
+  }
+  pidFd_ = OpenPidFd(pid_);
+  return "";
+}
+
+JobUpdate TranscoderJob::OnMessage(const Message& message) {
+  JobUpdate update;
+  if (message.id == WM_TASK_PROGRESS) {
+    if (const auto* p = message.As<ProgressRecord>())
+      update.percent = percent_(p->positionMs, p->durationMs, built_);
+  } else if (message.id == WM_TASK_DONE) {
+    if (std::string incomplete = CheckResult(); !incomplete.empty()) {
+      update.state = JobUpdate::State::Failed;
+      update.reason = incomplete;
+      return update;
+    }
+    update.state = JobUpdate::State::Done;
+    update.percent = 100;
+    update.result = built_.outputPath;
+  } else if (message.id == WM_TASK_FAILED) {
+    update.state = JobUpdate::State::Failed;
+    update.reason = "the transcoder failed";
+    if (!LogHint().empty()) update.reason += " (its output is in " + LogHint() + ")";
+  }
+  return update;
+}
+
+std::string TranscoderJob::CheckResult() const {
+  struct stat st {};
+  if (stat(built_.outputPath.c_str(), &st) != 0 || st.st_size == 0) {
+    return "the transcoder reported success but wrote no result";
+  }
+  if (!expected_) return "";
+  const double expected = expected_(built_);
+  const double written = ProbeDuration(built_.outputPath);
+  // Generous: containers round, filters pad; a cut-off result is far shorter than this.
+  if (expected > 2 && written < expected * 0.5) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "the result is incomplete: %.1f of %.1f seconds written (is the disk full?)",
+                  written < 0 ? 0 : written, expected);
+    return text;
+  }
+  return "";
+}
+
+void TranscoderJob::Abort() {
+  if (pidFd_ >= 0) {
+#ifdef SYS_pidfd_send_signal
+    syscall(SYS_pidfd_send_signal, pidFd_, SIGKILL, nullptr, 0);
+    return;
+#endif
+  }
+  // Old kernels only: the reader may have reaped the child moments before its final message
+  // arrives, so this signal carries the small risk of a reused pid.
+  if (pid_ > 0) kill(pid_, SIGKILL);
+}
+
+}  // namespace tw::cli

@@ -1,0 +1,129 @@
+// One unit of batch work and its kinds. A job is built from the same command builders and
+// started through the same runner (StartTranscoder) or engine as the pages; the JobRunner
+// schedules it and hands it the messages that carry its task id.
+//
+// Threads: every method is called on the runner's thread. The work itself runs in the
+// transcoder child (watched by its OutputReader thread) or in the engine's own threads.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+
+#include "app/MessageSink.h"
+#include "tasks/Commands.h"
+#include "tasks/OperationKind.h"
+
+namespace tw::cli {
+
+// What a message meant for its job.
+struct JobUpdate {
+  enum class State { Running, Done, Failed };
+  State state = State::Running;
+  int percent = -1;    // >= 0 when the progress changed
+  std::string result;  // Done: what to show (the output path)
+  std::string reason;  // Failed: one line
+};
+
+// Messages of the batch front end itself (not window messages): a job ended by Abort whose
+// engine posts nothing more, and a job's timer.
+inline constexpr unsigned kJobAbortedMessage = 1024 + 900;
+inline constexpr unsigned kJobTimerMessage = 1024 + 901;
+
+// A job's own message, for engines that post without a task id (the recorder's seconds) and
+// for a job's timers: the job tags it with its task id.
+struct JobTickRecord : MessageRecord {
+  JobTickRecord(int id, std::int64_t v) : taskId(id), value(v) {}
+  int taskId;
+  std::int64_t value;
+};
+
+class Job {
+ public:
+  virtual ~Job() = default;
+
+  // The name the user sees for this job (the input's file name).
+  const std::string& Label() const { return label_; }
+
+  // Resolves the output name and builds what will run; "" when ready, otherwise the reason
+  // the job cannot run (it is then reported failed and never started). Called once, just
+  // before Start.
+  virtual std::string Prepare() = 0;
+  // The file the job writes, known after Prepare ("" when it writes none).
+  virtual std::string OutputPath() const { return ""; }
+  // Starts the work under taskId; "" when it runs, otherwise the reason.
+  virtual std::string Start(int taskId, MessageSink* sink) = 0;
+  // Something the user should know about a started job that is not a failure; "" for none.
+  virtual std::string TakeNote() { return ""; }
+  // The task id the job's messages must carry; INT_MIN lets the runner choose.
+  virtual int FixedTaskId() const;
+  // A message that carries this job's task id.
+  virtual JobUpdate OnMessage(const Message& message) = 0;
+  // Ends the running work at once; the job's final message still arrives.
+  virtual void Abort() = 0;
+  // Removes the job's output when this run made or changed it (a partial or failed result).
+  virtual void DiscardOutput();
+
+ protected:
+  explicit Job(std::string label) : label_(std::move(label)) {}
+  // Notes the state of the output file before the work starts, so DiscardOutput leaves alone
+  // a file this run never touched.
+  void RememberOutputState();
+
+  std::string label_;
+
+ private:
+  bool outputExisted_ = false;
+  struct stat outputBefore_ {};
+};
+
+// Percent of a run from its progress record fields and what was built for it.
+using PercentFn =
+    std::function<int(std::int64_t positionMs, std::int64_t durationMs, const BuiltCommand& built)>;
+// The context of a run, asked when the job is prepared (fresh timestamp, settings now).
+using ContextFn = std::function<CommandContext()>;
+using BuildFn = std::function<BuiltCommand(const CommandContext&)>;
+
+// A transcoder run: one ffmpeg child, its OutputReader, WM_TASK_PROGRESS/DONE/FAILED.
+class TranscoderJob : public Job {
+ public:
+  TranscoderJob(std::string label, OperationKind kind, ContextFn context, BuildFn build, PercentFn percent,
+                int fixedTaskId = 0, bool useFixedTaskId = false);
+  ~TranscoderJob() override;
+
+  std::string Prepare() override;
+  std::string OutputPath() const override { return built_.outputPath; }
+  std::string Start(int taskId, MessageSink* sink) override;
+  int FixedTaskId() const override;
+  JobUpdate OnMessage(const Message& message) override;
+  void Abort() override;
+
+  const BuiltCommand& Built() const { return built_; }
+  // The length the result should have, in seconds, from what was built. A run that reports
+  // success with a result far shorter (a full disk: the transcoder still prints its closing
+  // statistics) or with none at all is failed instead.
+  void ExpectSeconds(std::function<double(const BuiltCommand&)> expected) { expected_ = std::move(expected); }
+
+ private:
+  // "" when the reported success holds up: the result exists and has about its length.
+  std::string CheckResult() const;
+
+  OperationKind kind_;
+  ContextFn context_;
+  BuildFn build_;
+  PercentFn percent_;
+  std::function<double(const BuiltCommand&)> expected_;
+  int fixedTaskId_;
+  bool useFixedTaskId_;
+  BuiltCommand built_;
+  pid_t pid_ = -1;
+  int pidFd_ = -1;  // refers to the child even after it is reaped, so a signal never hits a stranger
+};
+
+// Where the transcoder's output of failed runs can be read.
+void SetLogHint(const std::string& hint);
+const std::string& LogHint();
+
+}  // namespace tw::cli

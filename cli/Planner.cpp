@@ -1,0 +1,373 @@
+#include "cli/Planner.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+
+#include "app/MediaHelpers.h"
+#include "app/SettingsFile.h"
+#include "media/FFmpegPtr.h"
+#include "tasks/Transcoder.h"
+
+namespace tw::cli {
+
+namespace {
+
+// Cut page texts.
+constexpr const char* kMsgCutStartBad = "开始时间格式错误!";
+constexpr const char* kMsgCutEndBad = "结束时间格式错误!";
+constexpr const char* kMsgCutNothingChosen = "请选取要截取位置!";
+
+std::string AbsolutePath(const std::string& path) {
+  std::error_code ec;
+  const auto abs = std::filesystem::absolute(path, ec);
+  return ec ? path : abs.string();
+}
+
+bool HasSoundTrack(const std::string& path) {
+  FormatInputPtr input = OpenInput(path);
+  if (!input || avformat_find_stream_info(input.get(), nullptr) < 0) return false;
+  return av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0) >= 0;
+}
+
+std::string FormatList() {
+  std::string list;
+  for (const std::string& f : WritableAudioFormats()) list += (list.empty() ? "" : " ") + f;
+  return list;
+}
+
+// The format option of convert, merge and extract: one of the formats the page offers.
+std::string CheckFormat(const std::string& format) {
+  if (CanWriteFormat(format)) return "";
+  return std::string(kMsgBadFormat) + " (--format takes one of: " + FormatList() + ")";
+}
+
+std::pair<std::string, std::string> SplitPair(const std::string& text) {
+  const size_t comma = text.find(',');
+  if (comma == std::string::npos) return {text, ""};
+  return {text.substr(0, comma), text.substr(comma + 1)};
+}
+
+int PlainPercent(std::int64_t positionMs, std::int64_t durationMs, const BuiltCommand&) {
+  return TaskPercent(positionMs, durationMs);
+}
+
+// Adds one transcoder job per accepted file; refused files go to plan.rejected.
+void PerFile(const CliRequest& request, const ContextFn& context, OperationKind kind, Plan& plan,
+             const std::function<BuildFn(const FileEntry&)>& makeBuild, PercentFn percent = PlainPercent,
+             double lengthFactor = 1.0) {
+  for (const std::string& file : request.files) {
+    CheckedInput input = CheckInput(file, true);
+    if (!input.ok) {
+      plan.rejected.emplace_back(file, input.reason);
+      continue;
+    }
+    auto job = std::make_unique<TranscoderJob>(file, kind, context, makeBuild(input.entry), percent);
+    const double expected = input.entry.duration * lengthFactor;
+    job->ExpectSeconds([expected](const BuiltCommand&) { return expected; });
+    plan.jobs.push_back(std::move(job));
+  }
+}
+
+void PlanConvert(const CliRequest& r, const ContextFn& context, Plan& plan) {
+  ConvertOptions options;
+  options.format = r.Get("format");
+  if (std::string bad = CheckFormat(options.format); !bad.empty()) {
+    plan.usageError = bad;
+    return;
+  }
+  if (r.Has("channels")) options.channelIndex = r.Get("channels") == "2" ? 1 : 2;
+  if (r.Has("rate")) {
+    const long rates[] = {0, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000};
+    const long rate = std::atol(r.Get("rate").c_str());
+    for (int i = 1; i < 10; ++i) {
+      if (rates[i] == rate) options.sampleRateIndex = i;
+    }
+  }
+  if (r.Has("bitrate")) {
+    std::string text = r.Get("bitrate");
+    long scale = 1;
+    if (!text.empty() && (text.back() == 'k' || text.back() == 'K')) {
+      text.pop_back();
+      scale = 1000;
+    }
+    const long bitRate = std::atol(text.c_str()) * scale;
+    const long rates[] = {0, 320000, 128000, 96000, 64000};
+    for (int i = 1; i < 5; ++i) {
+      if (rates[i] == bitRate) options.bitRateIndex = i;
+    }
+  }
+  PerFile(r, context, OperationKind::Convert, plan, [options](const FileEntry& entry) -> BuildFn {
+    return [options, entry](const CommandContext& ctx) { return BuildConvertCommand(entry, options, ctx); };
+  });
+}
+
+void PlanMerge(const CliRequest& r, const ContextFn& context, Plan& plan) {
+  const std::string format = r.Get("format");
+  if (std::string bad = CheckFormat(format); !bad.empty()) {
+    plan.usageError = bad;
+    return;
+  }
+  std::vector<FileEntry> entries;
+  for (const std::string& file : r.files) {
+    CheckedInput input = CheckInput(file, true);
+    if (!input.ok) {
+      plan.rejected.emplace_back(file, input.reason);
+    } else {
+      entries.push_back(input.entry);
+    }
+  }
+  // One bad file spoils the whole merge: nothing runs, every refused file is named.
+  if (!plan.rejected.empty()) return;
+  const std::string label = "merge of " + std::to_string(entries.size()) + " files";
+  auto job = std::make_unique<TranscoderJob>(
+      label, OperationKind::Merge, context,
+      [entries, format](const CommandContext& ctx) { return BuildMergeCommand(entries, format, ctx); },
+      [](std::int64_t pos, std::int64_t, const BuiltCommand& built) {
+        return MergePercent(pos, built.totalSeconds);
+      },
+      kMergeTaskId, true);
+  job->ExpectSeconds([](const BuiltCommand& built) { return built.totalSeconds; });
+  plan.jobs.push_back(std::move(job));
+}
+
+void PlanSpeed(const CliRequest& r, const ContextFn& context, Plan& plan) {
+  const double factor = std::strtod(r.Get("factor").c_str(), nullptr);
+  const std::string speed = SpeedText(factor);
+  PerFile(
+      r, context, OperationKind::Speed, plan,
+      [speed](const FileEntry& entry) -> BuildFn {
+        return [speed, entry](const CommandContext& ctx) { return BuildSpeedCommand(entry, speed, ctx); };
+      },
+      [factor](std::int64_t pos, std::int64_t dur, const BuiltCommand&) {
+        return SpeedPercent(pos, dur, factor);
+      },
+      1.0 / factor);
+}
+
+void PlanExtract(const CliRequest& r, const ContextFn& context, Plan& plan) {
+  const std::string format = r.Get("format");
+  if (std::string bad = CheckFormat(format); !bad.empty()) {
+    plan.usageError = bad;
+    return;
+  }
+  const int type = r.Has("accompaniment") ? 1 : 0;
+  PerFile(r, context, OperationKind::Extract, plan, [format, type](const FileEntry& entry) -> BuildFn {
+    return [format, type, entry](const CommandContext& ctx) {
+      return BuildExtractCommand(entry, format, type, ctx);
+    };
+  });
+}
+
+void PlanVolume(const CliRequest& r, const ContextFn& context, Plan& plan) {
+  VolumeOptions options;
+  options.factor = static_cast<float>(std::strtod(r.Get("factor").c_str(), nullptr));
+  if (r.Has("fade-in")) {
+    options.fadeIn = true;
+    std::tie(options.fadeInStart, options.fadeInDuration) = SplitPair(r.Get("fade-in"));
+  }
+  if (r.Has("fade-out")) {
+    options.fadeOut = true;
+    std::tie(options.fadeOutStart, options.fadeOutDuration) = SplitPair(r.Get("fade-out"));
+  }
+  if (std::string bad = CheckVolumeOptions(options); !bad.empty()) {
+    plan.usageError = bad;
+    return;
+  }
+  PerFile(r, context, OperationKind::Volume, plan, [options](const FileEntry& entry) -> BuildFn {
+    return [options, entry](const CommandContext& ctx) { return BuildVolumeCommand(entry, options, ctx); };
+  });
+}
+
+void PlanBgMusic(const CliRequest& r, const ContextFn& context, Plan& plan) {
+  BgMusicOptions options;
+  options.levelDb = std::atoi(r.Get("level", "0").c_str());
+  options.startPos = r.Get("delay");
+  options.loop = r.Has("loop");
+  if (r.Has("music")) {
+    CheckedInput music = CheckInput(r.Get("music"), true);
+    if (!music.ok) {
+      plan.usageError = "--music " + r.Get("music") + ": " + music.reason;
+      return;
+    }
+    options.musicPath = music.entry.fullPath;
+  }
+  // The page's checks, made once before any file: the builder refuses without writing.
+  CommandContext dry;
+  dry.avoidCollisions = false;
+  FileEntry probe;
+  probe.fileName = "check.wav";
+  probe.fullPath = "/check.wav";
+  if (BuiltCommand check = BuildBgMusicCommand(probe, options, dry); !check.ok) {
+    plan.usageError = check.message;
+    return;
+  }
+  PerFile(r, context, OperationKind::BgMusic, plan, [options](const FileEntry& entry) -> BuildFn {
+    return [options, entry](const CommandContext& ctx) { return BuildBgMusicCommand(entry, options, ctx); };
+  });
+}
+
+void PlanCut(const CliRequest& r, const ContextFn& context, Plan& plan) {
+  const std::string from = r.Get("from"), to = r.Get("to");
+  if (!IsTimeText(from)) {
+    plan.usageError = std::string(kMsgCutStartBad) + " (--from reads H:MM:SS.cc)";
+    return;
+  }
+  if (!IsTimeText(to)) {
+    plan.usageError = std::string(kMsgCutEndBad) + " (--to reads H:MM:SS.cc)";
+    return;
+  }
+  const double left = ParseTimeText(from), right = ParseTimeText(to);
+  if (left < 0.00001 && right < 0.00001) {
+    plan.usageError = kMsgCutNothingChosen;
+    return;
+  }
+  for (const std::string& file : r.files) {
+    CheckedInput input = CheckInput(file, true);
+    if (!input.ok) {
+      plan.rejected.emplace_back(file, input.reason);
+      continue;
+    }
+    const FileEntry source = input.entry;
+    // The stretch as the page takes it from its two edit boxes.
+    if (source.duration < left) {
+      plan.rejected.emplace_back(file, kMsgCutStartBad);
+      continue;
+    }
+    if (source.duration < right) {
+      plan.rejected.emplace_back(file, kMsgCutEndBad);
+      continue;
+    }
+    double start = left, end = right;
+    if (start < 0.00001) {
+      start = 0;
+    } else if (start >= end) {
+      end = source.duration;
+    }
+    auto job = std::make_unique<TranscoderJob>(
+        file, OperationKind::Cut, context,
+        [source, start, end](const CommandContext& ctx) {
+          return BuildCutCommand(MakeCutEntry(source, start, end, ctx), ctx);
+        },
+        // Against the stretch, which is what the run writes; the source's length would leave
+        // the bar short of its end.
+        [start, end](std::int64_t pos, std::int64_t, const BuiltCommand&) {
+          return TaskPercent(pos, static_cast<std::int64_t>((end - start) * 1000));
+        });
+    job->ExpectSeconds([start, end](const BuiltCommand&) { return end - start; });
+    plan.jobs.push_back(std::move(job));
+  }
+}
+
+}  // namespace
+
+CheckedInput CheckInput(const std::string& pathAsGiven, bool needSound) {
+  CheckedInput result;
+  const std::string path = AbsolutePath(pathAsGiven);
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) {
+    result.reason = errno == ENOENT ? "no such file" : std::strerror(errno);
+    return result;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    result.reason = "is a folder, not a file";
+    return result;
+  }
+  if (access(path.c_str(), R_OK) != 0) {
+    result.reason = std::strerror(errno);
+    return result;
+  }
+  result.entry = EntryForPath(path);
+  if (IsUnsupportedExtension(Extension(result.entry.fileName))) {
+    result.reason = "this file type is not supported";
+    return result;
+  }
+  result.entry.duration = ProbeDuration(path);
+  if (!(result.entry.duration > 0)) {
+    result.reason = "not an audio or video file that can be read";
+    return result;
+  }
+  if (needSound && !HasSoundTrack(path)) {
+    result.reason = "has no sound track";
+    return result;
+  }
+  result.ok = true;
+  return result;
+}
+
+std::string CheckOutputFolder(const std::string& folder) {
+  CreateFolderTree(folder);
+  struct stat st {};
+  if (stat(folder.c_str(), &st) != 0) return std::string("cannot make the folder: ") + std::strerror(errno);
+  if (!S_ISDIR(st.st_mode)) return "not a folder";
+  if (access(folder.c_str(), W_OK | X_OK) != 0)
+    return std::string("cannot write there: ") + std::strerror(errno);
+  return "";
+}
+
+ContextFn MakeContextFn(const std::string& outputDir) {
+  const std::string folder = outputDir.empty() ? "" : AbsolutePath(outputDir);
+  return [folder]() {
+    CommandContext ctx;
+    ctx.transcoder = TranscoderPath();
+    ctx.outputFolder = folder.empty() ? GetOutputFolder() : folder;
+    if (!folder.empty()) CreateFolderTree(folder);
+    while (ctx.outputFolder.size() > 1 && ctx.outputFolder.back() == '/') ctx.outputFolder.pop_back();
+    ctx.timestamp = LocalTimestamp(std::time(nullptr));
+    ctx.bitRate = QualityBitRate(SettingsFile::Instance().GetInt(kSettingsSection, kKeyAudioQuality, 0));
+    return ctx;
+  };
+}
+
+std::string SpeedText(double factor) {
+  static const struct {
+    double value;
+    const char* text;
+  } kPresets[] = {{0.5, "0.5"}, {0.75, "0.75"}, {1.0, "1.0"}, {1.25, "1.25"}, {1.5, "1.5"}, {2.0, "2.0"}};
+  for (const auto& p : kPresets) {
+    if (std::fabs(factor - p.value) < 1e-9) return p.text;
+  }
+  char text[32];
+  std::snprintf(text, sizeof(text), "%.2f", factor);
+  return text;
+}
+
+Plan PlanTranscoderJobs(const CliRequest& request, const ContextFn& context) {
+  Plan plan;
+  switch (request.sub) {
+    case Subcommand::Convert:
+      PlanConvert(request, context, plan);
+      break;
+    case Subcommand::Merge:
+      PlanMerge(request, context, plan);
+      break;
+    case Subcommand::Speed:
+      PlanSpeed(request, context, plan);
+      break;
+    case Subcommand::Extract:
+      PlanExtract(request, context, plan);
+      break;
+    case Subcommand::Volume:
+      PlanVolume(request, context, plan);
+      break;
+    case Subcommand::BgMusic:
+      PlanBgMusic(request, context, plan);
+      break;
+    case Subcommand::Cut:
+      PlanCut(request, context, plan);
+      break;
+    default:
+      plan.usageError = std::string(SubcommandName(request.sub)) + " is not a transcoder job";
+      break;
+  }
+  return plan;
+}
+
+}  // namespace tw::cli

@@ -1,0 +1,813 @@
+// Runs the built tunewell-cli program on generated media and checks what it writes, what it
+// prints and how it exits.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <thread>
+
+#include "app/SettingsFile.h"
+#include "tests/support/TestMedia.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace tw {
+namespace {
+
+// The program's settings and default folders live in a private home for this process.
+const std::string kHome = [] {
+  char pattern[] = "/tmp/tw-cli-home.XXXXXX";
+  const char* home = mkdtemp(pattern);
+  std::string h = home ? home : "/tmp";
+  setenv("HOME", h.c_str(), 1);
+  setenv("XDG_DATA_HOME", (h + "/data").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (h + "/config").c_str(), 1);
+  return h;
+}();
+
+struct CliResult {
+  int exitStatus = -1;  // -1 when ended by a signal
+  int signal = 0;
+  std::string out, err;
+};
+
+// A running tunewell-cli with its standard output and error on two pipes.
+struct CliProcess {
+  pid_t pid = -1;
+  int outFd = -1, errFd = -1;
+  std::string out, err;
+
+  // Reads what is available within timeoutMs; false once both pipes are closed.
+  bool Pump(int timeoutMs) {
+    pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+    int open = 0;
+    for (auto& f : fds) open += f.fd >= 0;
+    if (!open) return false;
+    if (poll(fds, 2, timeoutMs) <= 0) return true;
+    char buf[4096];
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+      int& fd = i == 0 ? outFd : errFd;
+      if (n <= 0) {
+        close(fd);
+        fd = -1;
+      } else {
+        (i == 0 ? out : err).append(buf, static_cast<size_t>(n));
+      }
+    }
+    return true;
+  }
+  CliResult Finish() {
+    while (Pump(1000)) {
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    CliResult r;
+    r.out = out;
+    r.err = err;
+    if (WIFEXITED(status)) r.exitStatus = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
+    return r;
+  }
+};
+
+// env entries "NAME=value" replace the inherited ones. terminal: a pseudo-terminal master
+// whose slave becomes the program's standard output (read back through the master).
+CliProcess StartCli(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+                    const std::string& cwd = "", int terminal = -1) {
+  CliProcess p;
+  int out[2], err[2];
+  if (terminal >= 0) {
+    out[0] = fcntl(terminal, F_DUPFD_CLOEXEC, 0);
+    out[1] = open(ptsname(terminal), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (out[1] < 0) return p;
+  } else if (pipe2(out, O_CLOEXEC) != 0) {
+    return p;
+  }
+  if (pipe2(err, O_CLOEXEC) != 0) return p;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  std::vector<std::string> argv{TW_CLI_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> cargv;
+  for (auto& a : argv) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+  std::vector<std::string> envText;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    bool replaced = false;
+    for (const auto& o : env)
+      replaced = replaced || entry.substr(0, entry.find('=') + 1) == o.substr(0, o.find('=') + 1);
+    if (!replaced) envText.push_back(entry);
+  }
+  envText.insert(envText.end(), env.begin(), env.end());
+  std::vector<char*> cenv;
+  for (auto& e : envText) cenv.push_back(e.data());
+  cenv.push_back(nullptr);
+  const int rc = posix_spawn(&p.pid, cargv[0], &actions, nullptr, cargv.data(), cenv.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  close(err[1]);
+  p.outFd = out[0];
+  p.errFd = err[0];
+  EXPECT_EQ(rc, 0) << "cannot start " << TW_CLI_PATH;
+  return p;
+}
+
+CliResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+                 const std::string& cwd = "") {
+  return StartCli(args, env, cwd).Finish();
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(folder, ec)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string Copy(const std::string& source, const std::string& folder, const std::string& name) {
+  const std::string path = folder + "/" + name;
+  fs::copy_file(source, path, fs::copy_options::overwrite_existing);
+  return path;
+}
+
+// A name against a pattern where "#" is one ASCII digit and "*" any run of bytes.
+bool Like(const std::string& name, const std::string& pattern, size_t n = 0, size_t p = 0) {
+  if (p == pattern.size()) return n == name.size();
+  if (pattern[p] == '*') {
+    for (size_t k = n; k <= name.size(); ++k) {
+      if (Like(name, pattern, k, p + 1)) return true;
+    }
+    return false;
+  }
+  if (n == name.size()) return false;
+  if (pattern[p] == '#') return name[n] >= '0' && name[n] <= '9' && Like(name, pattern, n + 1, p + 1);
+  return name[n] == pattern[p] && Like(name, pattern, n + 1, p + 1);
+}
+
+int CountLines(const std::string& text) {
+  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// A long input: 20 minutes of sound that take the transcoder seconds to convert.
+std::string LongMp3() {
+  return test::MakeMedia("long-20min-16k.mp3",
+                         {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=16000:duration=1200", "-ac",
+                          "1", "-c:a", "libmp3lame", "-b:a", "16k"});
+}
+
+// Every child process of pid (its transcoder runs), from /proc.
+std::set<pid_t> ChildrenOf(pid_t pid) {
+  std::set<pid_t> children;
+  for (const auto& e : fs::directory_iterator("/proc")) {
+    const std::string name = e.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(e.path() / "stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t close = text.rfind(')');
+    if (close == std::string::npos) continue;
+    char state = 0;
+    int ppid = 0;
+    if (std::sscanf(text.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == pid) {
+      children.insert(std::stoi(name));
+    }
+  }
+  return children;
+}
+
+bool Alive(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  if (text.empty()) return false;
+  const size_t close = text.rfind(')');
+  return close != std::string::npos && text.size() > close + 2 && text[close + 2] != 'Z';
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(TunewellCli, EverySubcommandOnGeneratedMedia) {
+  const std::string tone = test::ToneWav(4);
+  const std::string tone2 = test::ToneWav(2, 880);
+  const std::string noise = test::NoiseWav(3);
+  const std::string video = test::VideoWithSound(3);
+  const std::string stamp = "##############";
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    std::string namePattern;  // the result's file name ("#" a digit, "*" anything)
+    double duration;
+    std::string codec;
+    int channels;  // 0: not checked
+    int rate;      // 0: not checked
+  } cases[] = {
+      {"convert", {"convert", "--format", "mp3", tone}, "tone-4s-440hz-44100-2ch.mp3", 4, "mp3", 2, 0},
+      {"convert options",
+       {"convert", "--format", "wav", "--channels", "1", "--rate", "22050", tone},
+       "tone-4s-440hz-44100-2ch.wav",
+       4,
+       "pcm_s16le",
+       1,
+       22050},
+      {"convert video sound", {"convert", "--format", "m4a", video}, "video-sound-3s.m4a", 3, "aac", 0, 0},
+      {"merge in order",
+       {"merge", "--format", "wav", tone, tone2},
+       "合并-" + stamp + ".wav",
+       6,
+       "pcm_s16le",
+       0,
+       0},
+      {"speed",
+       {"speed", "--factor", "2.0", tone},
+       "tone-4s-440hz-44100-2ch-变速-" + stamp + ".wav",
+       2,
+       "pcm_s16le",
+       2,
+       0},
+      {"speed slider value",
+       {"speed", "--factor", "0.8", tone},
+       "*-变速-" + stamp + ".wav",
+       5,
+       "pcm_s16le",
+       0,
+       0},
+      {"extract",
+       {"extract", "--format", "mp3", video},
+       "video-sound-3s-提取-" + stamp + ".mp3",
+       3,
+       "mp3",
+       0,
+       0},
+      {"extract accompaniment",
+       {"extract", "--format", "wav", "--accompaniment", tone},
+       "*-提取-" + stamp + ".wav",
+       4,
+       "pcm_s16le",
+       1,
+       0},
+      {"volume",
+       {"volume", "--factor", "0.5", "--fade-in", "0,1", tone},
+       "*-声音调整-" + stamp + ".wav",
+       4,
+       "pcm_s16le",
+       2,
+       0},
+      {"bgmusic",
+       {"bgmusic", "--music", noise, "--level", "-6", "--delay", "1", tone},
+       "*-背景音乐-" + stamp + ".wav",
+       4,
+       "pcm_s16le",
+       0,
+       0},
+      {"bgmusic loop",
+       {"bgmusic", "--music", tone2, "--loop", tone},
+       "*-背景音乐-" + stamp + ".wav",
+       4,
+       "pcm_s16le",
+       0,
+       0},
+      {"cut",
+       {"cut", "--from", "00:00:01.00", "--to", "00:00:03.50", tone},
+       "*-剪辑-" + stamp + ".wav",
+       2.5,
+       "pcm_s16le",
+       0,
+       0},
+      {"cut of a video",
+       {"cut", "--from", "0:0:0.50", "--to", "0:0:2.50", video},
+       "video-sound-3s-剪辑-" + stamp + ".mp3",
+       2,
+       "mp3",
+       0,
+       0},
+      // A start after the end cuts to the end of the file, as on the page.
+      {"cut start after end",
+       {"cut", "--from", "00:00:03.00", "--to", "00:00:01.00", tone},
+       "*-剪辑-*.wav",
+       1,
+       "pcm_s16le",
+       0,
+       0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string outDir = test::TempDir();
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin() + 1, {"--output-dir", outDir});
+    const CliResult r = RunCli(args);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    const auto files = FilesIn(outDir);
+    ASSERT_EQ(files.size(), 1u) << r.out << r.err;
+    EXPECT_TRUE(Like(files[0], c.namePattern)) << files[0];
+    EXPECT_NE(r.out.find("done: " + outDir + "/" + files[0]), std::string::npos) << r.out;
+    const test::MediaInfo info = test::Probe(outDir + "/" + files[0]);
+    ASSERT_TRUE(info.ok);
+    EXPECT_NEAR(info.durationSec, c.duration, 0.15);
+    EXPECT_EQ(info.CountType("video"), 0);
+    ASSERT_NE(info.First("audio"), nullptr);
+    EXPECT_EQ(info.First("audio")->codecName, c.codec);
+    if (c.channels) {
+      EXPECT_EQ(info.First("audio")->channels, c.channels);
+    }
+    if (c.rate) {
+      EXPECT_EQ(info.First("audio")->sampleRate, c.rate);
+    }
+  }
+}
+
+TEST(TunewellCli, ResultsSoundLikeTheOperation) {
+  const std::string tone = test::ToneWav(4);
+  const test::Level source = test::MeasureLevel(tone);
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    double start, length;  // measured stretch of the result
+    double expectMaxDb;    // peak expected, +-2 dB
+  } cases[] = {
+      {"half the level", {"volume", "--factor", "0.5", tone}, 0, -1, source.maxDb - 6.02},
+      // Equal channels cancel: the accompaniment of a centred tone is silence.
+      {"accompaniment of a centred tone",
+       {"extract", "--format", "wav", "--accompaniment", tone},
+       0,
+       -1,
+       -91},
+      {"fade-out ends in silence", {"volume", "--factor", "1", "--fade-out", "0,2", tone}, 3.9, 0.1, -30},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string outDir = test::TempDir();
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin() + 1, {"--output-dir", outDir});
+    const CliResult r = RunCli(args);
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    const auto files = FilesIn(outDir);
+    ASSERT_EQ(files.size(), 1u);
+    const test::Level level = test::MeasureLevel(outDir + "/" + files[0], c.start, c.length);
+    if (c.expectMaxDb <= -90) {
+      EXPECT_LE(level.maxDb, -60);
+    } else if (c.expectMaxDb <= -30) {
+      EXPECT_LE(level.maxDb, c.expectMaxDb);
+    } else {
+      EXPECT_NEAR(level.maxDb, c.expectMaxDb, 2);
+    }
+  }
+}
+
+TEST(TunewellCli, ProbeShowsSizeAndDurationAsTheLists) {
+  const std::string folder = test::TempDir();
+  const std::string a = Copy(test::ToneWav(5), folder, "a.wav");
+  const std::string b = Copy(test::ToneMp3(3), folder, "b.mp3");
+  const CliResult r = RunCli({"probe", "a.wav", b}, {}, folder);
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  // 882044 bytes of PCM and about 48 KB of MP3.
+  EXPECT_EQ(r.out, a + "\t" + "861KB" + "\t00:00:05\n" + b + "\t" + "47KB" + "\t00:00:03\n");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST(TunewellCli, BadInputGetsAClearErrorAndLosesNothing) {
+  const std::string folder = test::TempDir();
+  const std::string tone = Copy(test::ToneWav(2), folder, "tone.wav");
+  const std::string ncm = Copy(test::ToneWav(2), folder, "song.ncm");
+  Copy(test::ToneWav(2), folder, "notes.txt");
+  const std::string missing = folder + "/missing.wav";
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    int status;
+    std::vector<std::string> errorParts;  // each on its own stderr line
+  } cases[] = {
+      {"text file",
+       {"convert", "--format", "mp3", test::TextNamedMp3()},
+       1,
+       {"text-named.mp3: not an audio or video file that can be read"}},
+      {"empty file", {"probe", test::EmptyMp3()}, 1, {"empty.mp3: not an audio or video file"}},
+      {"missing file", {"speed", "--factor", "1.5", missing}, 1, {"missing.wav: no such file"}},
+      {"folder", {"volume", "--factor", "1", folder}, 1, {"is a folder"}},
+      {"video without sound",
+       {"extract", "--format", "mp3", test::VideoWithoutSound(2)},
+       1,
+       {"has no sound track"}},
+      {"file type the lists refuse",
+       {"convert", "--format", "wav", ncm},
+       1,
+       {"song.ncm: this file type is not supported"}},
+      {"good and bad files",
+       {"convert", "--format", "mp3", missing, tone, test::TextNamedMp3()},
+       1,
+       {"missing.wav: no such file", "text-named.mp3: not an audio"}},
+      {"merge with a bad file",
+       {"merge", "--format", "mp3", tone, missing},
+       1,
+       {"missing.wav: no such file"}},
+      {"bad time text",
+       {"cut", "--from", "00:60:00.00", "--to", "00:00:01.00", tone},
+       2,
+       {"开始时间格式错误!"}},
+      {"bad end text", {"cut", "--from", "00:00:00.00", "--to", "1.5", tone}, 2, {"结束时间格式错误!"}},
+      {"start beyond the file",
+       {"cut", "--from", "00:00:09.00", "--to", "00:00:10.00", tone},
+       1,
+       {"tone.wav: 开始时间格式错误!"}},
+      {"nothing chosen", {"cut", "--from", "00:00:00.00", "--to", "0:0:0.0", tone}, 2, {"请选取要截取位置!"}},
+      {"unknown option",
+       {"convert", "--format", "mp3", "--quality", "9", tone},
+       2,
+       {"unknown option '--quality'"}},
+      {"unknown command", {"transcode", tone}, 2, {"unknown command"}},
+      {"bad format", {"convert", "--format", "../x", tone}, 2, {"输出格式无效!"}},
+      {"fade text", {"volume", "--factor", "1", "--fade-in", "a,2", tone}, 2, {"淡入起始位置只能输入数字!"}},
+      {"empty fade", {"volume", "--factor", "1", "--fade-out", "1, ", tone}, 2, {"淡出时长不能为空!"}},
+      {"no music", {"bgmusic", tone}, 2, {"请先选择背景音乐文件!"}},
+      {"music start text", {"bgmusic", "--music", tone, "--delay", "2s", tone}, 2, {"起始位置只能输入数字!"}},
+      {"missing music", {"bgmusic", "--music", missing, tone}, 2, {"--music " + missing + ": no such file"}},
+      {"output folder is a file",
+       {"convert", "--format", "mp3", "--output-dir", tone, tone},
+       2,
+       {"not a folder"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string outDir = test::TempDir();
+    const auto before = FilesIn(folder);
+    std::vector<std::string> args = c.args;
+    if (std::find(args.begin(), args.end(), "--output-dir") == args.end()) {
+      args.insert(args.begin() + 1, {"--output-dir", outDir});
+    }
+    const CliResult r = RunCli(args);
+    EXPECT_EQ(r.exitStatus, c.status) << r.err;
+    EXPECT_EQ(CountLines(r.err), static_cast<int>(c.errorParts.size())) << r.err;
+    for (const auto& part : c.errorParts) EXPECT_NE(r.err.find(part), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.rfind("tunewell-cli: ", 0), 0u) << r.err;
+    EXPECT_EQ(FilesIn(folder), before);
+    const auto made = FilesIn(outDir);
+    if (c.what == std::string("good and bad files")) {
+      EXPECT_EQ(made, std::vector<std::string>{"tone.mp3"});
+    } else {
+      EXPECT_TRUE(made.empty()) << made.front();
+    }
+  }
+}
+
+TEST(TunewellCli, HostileFileNamesAreJustNames) {
+  const std::string folder = test::TempDir();
+  const std::string outDir = test::TempDir();
+  const std::vector<std::string> names = {"it's \"quoted\".wav", "$(touch pwned).wav", "-dash.wav",
+                                          "中文 名字.wav", "a;b|c&`x`.wav"};
+  std::vector<std::string> args = {"convert", "--format", "mp3", "--output-dir", outDir, "--"};
+  for (const auto& n : names) {
+    Copy(test::ToneWav(1), folder, n);
+    args.push_back(n);  // relative, from the folder
+  }
+  const CliResult r = RunCli(args, {}, folder);
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  std::vector<std::string> expected;
+  for (const auto& n : names) expected.push_back(n.substr(0, n.size() - 4) + ".mp3");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(FilesIn(outDir), expected);
+  EXPECT_FALSE(fs::exists(folder + "/pwned"));
+  EXPECT_FALSE(fs::exists(outDir + "/pwned"));
+  // Without "--" a leading dash is taken for an option, and nothing runs.
+  const CliResult dash =
+      RunCli({"convert", "--format", "mp3", "--output-dir", outDir, "-dash.wav"}, {}, folder);
+  EXPECT_EQ(dash.exitStatus, 2);
+  EXPECT_NE(dash.err.find("after '--'"), std::string::npos) << dash.err;
+}
+
+TEST(TunewellCli, JobsRunAtOnceUpToTheLimit) {
+  const std::string folder = test::TempDir();
+  // Long enough that a second run would start long before the first could end.
+  const std::string a = Copy(test::ToneWav(60), folder, "a.wav");
+  const std::string b = Copy(test::ToneWav(60), folder, "b.wav");
+  const std::string c = Copy(test::ToneWav(60), folder, "c.wav");
+  const struct {
+    const char* jobs;
+    int maxAtOnce;
+  } cases[] = {{"1", 1}, {"2", 2}};
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.jobs);
+    const std::string outDir = test::TempDir();
+    const CliResult r =
+        RunCli({"convert", "--format", "mp3", "--jobs", k.jobs, "--output-dir", outDir, a, b, c});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    int running = 0, peak = 0, started = 0;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.find(": started") != std::string::npos) peak = std::max(peak, ++running), ++started;
+      if (line.find(": done: ") != std::string::npos) --running;
+    }
+    EXPECT_EQ(started, 3);
+    EXPECT_EQ(peak, k.maxAtOnce) << r.out;
+    EXPECT_EQ(FilesIn(outDir), (std::vector<std::string>{"a.mp3", "b.mp3", "c.mp3"}));
+  }
+}
+
+TEST(TunewellCli, SameResultNameNeverWrittenTwiceAtOnce) {
+  // Two sources with one base name give one convert result; the runs take turns and the
+  // later one's result stands, as on the page.
+  const std::string one = test::TempDir(), two = test::TempDir(), outDir = test::TempDir();
+  Copy(test::ToneWav(3, 440), one, "x.wav");
+  Copy(test::ToneWav(2, 880), two, "x.wav");
+  const CliResult r = RunCli(
+      {"convert", "--format", "mp3", "--jobs", "2", "--output-dir", outDir, one + "/x.wav", two + "/x.wav"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  const size_t firstDone = r.out.find(": done: ");
+  const size_t secondStart = r.out.find(two + "/x.wav: started");
+  ASSERT_NE(firstDone, std::string::npos);
+  EXPECT_GT(secondStart, firstDone) << r.out;
+  EXPECT_EQ(FilesIn(outDir), std::vector<std::string>{"x.mp3"});
+  EXPECT_NEAR(test::Probe(outDir + "/x.mp3").durationSec, 2, 0.15);
+}
+
+TEST(TunewellCli, InterruptEndsChildrenAndRemovesPartialOutputs) {
+  const std::string folder = test::TempDir();
+  const std::string outDir = test::TempDir();
+  const std::string longFile = Copy(LongMp3(), folder, "long.mp3");
+  const std::string other = Copy(LongMp3(), folder, "other.mp3");
+  const std::string waiting = Copy(test::ToneWav(1), folder, "waiting.wav");
+  // An earlier result in the folder that no run of this batch writes stays.
+  std::ofstream(outDir + "/earlier.mp3") << "kept";
+  CliProcess p = StartCli({"convert", "--format", "mp3", "--rate", "44100", "--channels", "2", "--jobs", "2",
+                           "--output-dir", outDir, longFile, other, waiting});
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  std::set<pid_t> children;
+  while (std::chrono::steady_clock::now() < until) {
+    p.Pump(50);
+    children = ChildrenOf(p.pid);
+    std::error_code ec;
+    if (children.size() == 2 && fs::file_size(outDir + "/long.mp3", ec) > 0 &&
+        fs::file_size(outDir + "/other.mp3", ec) > 0) {
+      break;
+    }
+  }
+  ASSERT_EQ(children.size(), 2u) << p.out << p.err;
+  ASSERT_EQ(kill(p.pid, SIGINT), 0);
+  const CliResult r = p.Finish();
+  EXPECT_EQ(r.signal, SIGINT) << "exit " << r.exitStatus << ": " << r.err;
+  EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("long.mp3: interrupted, partial output removed"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("waiting.wav: not started"), std::string::npos) << r.err;
+  EXPECT_EQ(FilesIn(outDir), std::vector<std::string>{"earlier.mp3"});
+  for (pid_t child : children) EXPECT_FALSE(Alive(child)) << child;
+  EXPECT_EQ(FilesIn(folder), (std::vector<std::string>{"long.mp3", "other.mp3", "waiting.wav"}));
+}
+
+// A full disk: the transcoder still prints its closing statistics, but the result is cut off.
+TEST(TunewellCli, FullDiskFailsTheFileAndLeavesNoResult) {
+  const std::string mountPoint = test::TempDir();
+  // A private mount namespace keeps the small file system away from everything else.
+  if (test::RunProcess(
+          {"unshare", "-m", "sh", "-c", "mount -t tmpfs -o size=64k tmpfs \"$0\"", mountPoint}) != 0) {
+    GTEST_SKIP() << "no private mounts here";
+  }
+  const std::string script =
+      "mount -t tmpfs -o size=300k tmpfs \"$0\" || exit 99; \"$1\" convert --format wav --output-dir \"$0\" "
+      "\"$2\"; rc=$?; echo \"listing:$(ls -A \"$0\")\"; exit $rc";
+  std::string output;
+  const int status = test::RunProcess(
+      {"unshare", "-m", "sh", "-c", script, mountPoint, TW_CLI_PATH, test::ToneWav(20)}, &output);
+  EXPECT_EQ(status, 1) << output;
+  EXPECT_NE(output.find("tone-20s-440hz-44100-2ch.wav: the result is incomplete"), std::string::npos)
+      << output;
+  EXPECT_NE(output.find("listing:\n"), std::string::npos) << output;
+  EXPECT_EQ(output.find(": done: "), std::string::npos) << output;
+}
+
+TEST(TunewellCli, MissingTranscoderFailsEachFile) {
+  const std::string outDir = test::TempDir();
+  const std::string empty = test::TempDir();
+  const CliResult r =
+      RunCli({"convert", "--format", "mp3", "--output-dir", outDir, test::ToneWav(1), test::ToneWav(2)},
+             {"PATH=" + empty});
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(CountLines(r.err), 2) << r.err;
+  EXPECT_NE(r.err.find("cannot start the transcoder"), std::string::npos) << r.err;
+  EXPECT_TRUE(FilesIn(outDir).empty());
+}
+
+TEST(TunewellCli, OutputFolderFollowsTheSettings) {
+  // Without --output-dir the results go where the pages put them: "output-dir" when set,
+  // otherwise Documents/Tunewell.
+  fs::create_directories(kHome + "/Documents");
+  const std::string chosen = test::TempDir() + "/from settings";
+  const struct {
+    const char* what;
+    std::string setting;
+    std::string folder;
+  } cases[] = {
+      {"default", "", kHome + "/Documents/Tunewell"},
+      {"setting", chosen, chosen},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(SettingsFile::Instance().WriteString(kSettingsSection, kKeyOutputDir, c.setting));
+    const CliResult r = RunCli({"cut", "--from", "00:00:00.50", "--to", "00:00:01.00", test::ToneMp3(2)});
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    const auto files = FilesIn(c.folder);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(Like(files[0], "tone-2s-440hz-剪辑-##############.mp3")) << files[0];
+    fs::remove(c.folder + "/" + files[0]);
+  }
+}
+
+TEST(TunewellCli, TerminalShowsBarsInsteadOfLines) {
+  const std::string outDir = test::TempDir();
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  winsize ws{};
+  ws.ws_col = 70;
+  ws.ws_row = 24;
+  ioctl(master, TIOCSWINSZ, &ws);
+  CliProcess p =
+      StartCli({"convert", "--format", "mp3", "--output-dir", outDir, test::ToneWav(20), test::ToneWav(3)},
+               {}, "", master);
+  const CliResult r = p.Finish();
+  close(master);
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_NE(r.out.find("] 100%"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\x1b[1A\x1b[2K"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("-> " + outDir + "/tone-20s-440hz-44100-2ch.mp3"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find(": started"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err, "");
+}
+
+// ---- the in-process engines ------------------------------------------------------------------
+
+TEST(TunewellCli, WaveformPrintsTheViewsValues) {
+  const std::string tone = test::ToneWav(3);
+  const CliResult plain = RunCli({"waveform", tone});
+  ASSERT_EQ(plain.exitStatus, 0) << plain.err;
+  EXPECT_EQ(plain.err, "");
+  std::vector<long> values;
+  std::istringstream lines(plain.out);
+  for (std::string line; std::getline(lines, line);) {
+    ASSERT_FALSE(line.empty());
+    ASSERT_EQ(line.find_first_not_of("-0123456789"), std::string::npos) << line;
+    values.push_back(std::stol(line));
+  }
+  // About 8640 values of a sine of amplitude 1/8 (4096): never silent, never beyond 16 bits.
+  EXPECT_GT(values.size(), 7000u);
+  EXPECT_LT(values.size(), 9000u);
+  EXPECT_GT(*std::max_element(values.begin(), values.end()), 2000);
+  EXPECT_LT(*std::min_element(values.begin(), values.end()), -2000);
+  EXPECT_LT(*std::max_element(values.begin(), values.end()), 4200);
+  for (long v : values) ASSERT_LE(std::abs(v), 32768);
+
+  // JSON: one object per file and line, the same values.
+  const std::string other = test::ToneMp3(2);
+  const CliResult json = RunCli({"waveform", "--json", tone, other, test::TextNamedMp3()});
+  EXPECT_EQ(json.exitStatus, 1);
+  EXPECT_NE(json.err.find("text-named.mp3: not an audio"), std::string::npos) << json.err;
+  EXPECT_EQ(CountLines(json.out), 2) << json.out.substr(0, 300);
+  EXPECT_NE(json.out.find("\"file\":\"" + tone + "\""), std::string::npos);
+  EXPECT_NE(json.out.find("\"file\":\"" + other + "\""), std::string::npos);
+  std::string joined;
+  for (long v : values) joined += (joined.empty() ? "" : ",") + std::to_string(v);
+  EXPECT_NE(json.out.find("\"values\":[" + joined + "]"), std::string::npos);
+}
+
+TEST(TunewellCli, DenoiseCleansAudioAndVideoFiles) {
+  const std::string stamp = "##############";
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    std::string namePattern;
+    int videoStreams;
+  } cases[] = {
+      {"audio", {"denoise", "--level", "3", test::NoiseWav(2)}, "noise-2s-噪声消除-" + stamp + ".mp3", 0},
+      {"audio as aac",
+       {"denoise", "--format", "aac", test::NoiseWav(2)},
+       "noise-2s-噪声消除-" + stamp + ".aac",
+       0},
+      {"video", {"denoise", test::VideoWithSound(2)}, "video-sound-2s-噪声消除-" + stamp + ".mp4", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string outDir = test::TempDir();
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin() + 1, {"--output-dir", outDir});
+    const CliResult r = RunCli(args);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    const auto files = FilesIn(outDir);
+    ASSERT_EQ(files.size(), 1u) << r.err;
+    EXPECT_TRUE(Like(files[0], c.namePattern)) << files[0];
+    const test::MediaInfo info = test::Probe(outDir + "/" + files[0]);
+    ASSERT_TRUE(info.ok);
+    EXPECT_NEAR(info.durationSec, 2, 0.3);
+    EXPECT_EQ(info.CountType("video"), c.videoStreams);
+    EXPECT_EQ(info.CountType("audio"), 1);
+  }
+  const std::string folder = test::TempDir();
+  const std::string mixedCase = Copy(test::NoiseWav(2), folder, "noise.Wav");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* errorPart;
+  } bad[] = {
+      {{"denoise", mixedCase}, 1, "the denoiser takes"},
+      {{"denoise", "--format", "ogg", test::NoiseWav(2)}, 2, "输出格式无效!"},
+      {{"denoise", test::TextNamedMp3()}, 1, "not an audio or video file"},
+  };
+  for (const auto& b : bad) {
+    const std::string outDir = test::TempDir();
+    std::vector<std::string> args = b.args;
+    args.insert(args.begin() + 1, {"--output-dir", outDir});
+    const CliResult r = RunCli(args);
+    EXPECT_EQ(r.exitStatus, b.status) << r.err;
+    EXPECT_NE(r.err.find(b.errorPart), std::string::npos) << r.err;
+    EXPECT_TRUE(FilesIn(outDir).empty());
+  }
+}
+TEST(TunewellCli, InterruptedDenoiseLeavesNothing) {
+  const std::string outDir = test::TempDir();
+  CliProcess p = StartCli({"denoise", "--output-dir", outDir, LongMp3()});
+  // Wait until the engine has made its result file, then interrupt.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < until && FilesIn(outDir).empty()) p.Pump(20);
+  ASSERT_FALSE(FilesIn(outDir).empty()) << p.out << p.err;
+  ASSERT_EQ(kill(p.pid, SIGINT), 0);
+  const CliResult r = p.Finish();
+  EXPECT_EQ(r.signal, SIGINT) << r.err;
+  EXPECT_NE(r.err.find("long-20min-16k.mp3: interrupted, partial output removed"), std::string::npos)
+      << r.err;
+  EXPECT_TRUE(FilesIn(outDir).empty());
+}
+
+bool SoundServerRuns() {
+  return test::RunProcess({"pactl", "info"}) == 0;
+}
+
+TEST(TunewellCli, RecordWritesTheRecordingAsThePageNamesIt) {
+  if (!SoundServerRuns()) GTEST_SKIP() << "no sound server (scripts/test starts one)";
+  for (const char* source : {"all", "microphone", "system"}) {
+    SCOPED_TRACE(source);
+    const std::string outDir = test::TempDir();
+    const CliResult r = RunCli({"record", "--seconds", "1.5", "--source", source, "--output-dir", outDir});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    const auto files = FilesIn(outDir + "/录音");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(Like(files[0], "新录音-##############.mp3")) << files[0];
+    const test::MediaInfo info = test::Probe(outDir + "/录音/" + files[0]);
+    ASSERT_TRUE(info.ok);
+    EXPECT_NEAR(info.durationSec, 1.5, 0.4);
+    EXPECT_EQ(info.First("audio")->codecName, "mp3");
+  }
+}
+
+TEST(TunewellCli, InterruptedRecordingLeavesNothing) {
+  if (!SoundServerRuns()) GTEST_SKIP() << "no sound server (scripts/test starts one)";
+  const std::string outDir = test::TempDir();
+  CliProcess p = StartCli({"record", "--seconds", "60", "--output-dir", outDir});
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < until && p.out.find(": started") == std::string::npos) p.Pump(50);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_EQ(kill(p.pid, SIGINT), 0);
+  const CliResult r = p.Finish();
+  EXPECT_EQ(r.signal, SIGINT) << r.err;
+  EXPECT_NE(r.err.find("interrupted, partial output removed"), std::string::npos) << r.err;
+  EXPECT_TRUE(FilesIn(outDir + "/录音").empty());
+}
+
+TEST(TunewellCli, HelpAndExitStatuses) {
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* outPart;
+  } cases[] = {
+      {{"--help"}, 0, "Usage: tunewell-cli COMMAND"},
+      {{"cut", "--help"}, 0, "H:MM:SS.cc"},
+      {{"help", "merge"}, 0, "合并-<timestamp>"},
+      {{}, 2, ""},
+  };
+  for (const auto& c : cases) {
+    const CliResult r = RunCli(c.args);
+    EXPECT_EQ(r.exitStatus, c.status);
+    EXPECT_NE(r.out.find(c.outPart), std::string::npos) << r.out;
+    if (c.status == 2) {
+      EXPECT_NE(r.err.find("--help"), std::string::npos) << r.err;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tw
