@@ -1,5 +1,9 @@
 #include "cli/Planner.h"
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,8 +67,10 @@ int PlainPercent(std::int64_t positionMs, std::int64_t durationMs, const BuiltCo
 void PerFile(const CliRequest& request, const ContextFn& context, OperationKind kind, Plan& plan,
              const std::function<BuildFn(const FileEntry&)>& makeBuild, PercentFn percent = PlainPercent,
              double lengthFactor = 1.0) {
-  for (const std::string& file : request.files) {
-    CheckedInput input = CheckInput(file, true);
+  const std::vector<CheckedInput> checked = CheckInputs(request.files, true);
+  for (size_t i = 0; i < request.files.size(); ++i) {
+    const std::string& file = request.files[i];
+    const CheckedInput& input = checked[i];
     if (!input.ok) {
       plan.rejected.emplace_back(file, input.reason);
       continue;
@@ -116,8 +122,10 @@ void PlanMerge(const CliRequest& r, const ContextFn& context, Plan& plan) {
     return;
   }
   std::vector<FileEntry> entries;
-  for (const std::string& file : r.files) {
-    CheckedInput input = CheckInput(file, true);
+  const std::vector<CheckedInput> checked = CheckInputs(r.files, true);
+  for (size_t i = 0; i < r.files.size(); ++i) {
+    const std::string& file = r.files[i];
+    const CheckedInput& input = checked[i];
     if (!input.ok) {
       plan.rejected.emplace_back(file, input.reason);
     } else {
@@ -229,8 +237,10 @@ void PlanCut(const CliRequest& r, const ContextFn& context, Plan& plan) {
     plan.usageError = kMsgCutNothingChosen;
     return;
   }
-  for (const std::string& file : r.files) {
-    CheckedInput input = CheckInput(file, true);
+  const std::vector<CheckedInput> checked = CheckInputs(r.files, true);
+  for (size_t i = 0; i < r.files.size(); ++i) {
+    const std::string& file = r.files[i];
+    const CheckedInput& input = checked[i];
     if (!input.ok) {
       plan.rejected.emplace_back(file, input.reason);
       continue;
@@ -300,6 +310,20 @@ CheckedInput CheckInput(const std::string& pathAsGiven, bool needSound) {
   }
   result.ok = true;
   return result;
+}
+
+std::vector<CheckedInput> CheckInputs(const std::vector<std::string>& files, bool needSound) {
+  std::vector<CheckedInput> results(files.size());
+  std::atomic<size_t> next{0};
+  const auto work = [&] {
+    for (size_t i = next++; i < files.size(); i = next++) results[i] = CheckInput(files[i], needSound);
+  };
+  const size_t threads = std::min<size_t>(files.size(), std::max(1u, std::thread::hardware_concurrency()));
+  std::vector<std::thread> pool;
+  for (size_t t = 1; t < threads; ++t) pool.emplace_back(work);
+  work();
+  for (auto& t : pool) t.join();
+  return results;
 }
 
 std::string CheckOutputFolder(const std::string& folder) {

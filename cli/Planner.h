@@ -32,6 +32,9 @@ struct CheckedInput {
   FileEntry entry;
 };
 CheckedInput CheckInput(const std::string& pathAsGiven, bool needSound);
+// CheckInput of every file, probed on as many threads as there are cores; results in the
+// order of files.
+std::vector<CheckedInput> CheckInputs(const std::vector<std::string>& files, bool needSound);
 
 // The context of every run: the settings' output folder, or outputDir when given (made if
 // missing), the transcoder, a fresh timestamp and the bit rate of "audio-quality".
