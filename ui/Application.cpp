@@ -155,7 +155,7 @@ int RunApplication(int argc, char** argv, const StartHooks& hooks) {
 
   // 12. The main window, centred.
   auto* window = new CMainWnd();
-  if (!window->Create(&error)) {
+  if (!window->Create(&error, /*deferPages=*/true)) {
     LOG(ERROR) << "main window: " << error.toStdString();
     std::fprintf(stderr, "Tunewell: %s\n", error.toUtf8().constData());
     delete window;

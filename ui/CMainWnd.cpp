@@ -2,6 +2,8 @@
 
 #include <glog/logging.h>
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
@@ -11,6 +13,7 @@
 #include <QScreen>
 #include <QStackedWidget>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -89,8 +92,26 @@ MessageSink* CMainWnd::Sink() const { return port_; }
 
 void CMainWnd::Post(Message message) { port_->Post(std::move(message)); }
 
-bool CMainWnd::Create(QString* error) {
-  root_ = Skin::Load(GetSkinFile(), this, error);
+bool CMainWnd::Create(QString* error, bool deferPages) {
+  pending_.clear();
+  split_.reset();
+  if (deferPages) {
+    auto split = std::make_unique<SplitLayout>();
+    QString splitError;
+    if (split->Read(GetSkinFile(), "main-tab", &splitError) &&
+        split->PageCount() == static_cast<int>(PageOptions().size())) {
+      root_ = split->LoadShell(this, error);
+      if (!root_) return false;
+      for (int i = 0; i < split->PageCount(); ++i)
+        if (i != split->ShownIndex()) pending_.push_back(i);
+      split_ = std::move(split);
+      // A window that is not painted soon (started hidden) builds them all the same.
+      QTimer::singleShot(1000, this, [this] { CompletePages(); });
+    } else {
+      LOG(WARNING) << "building every page at once: " << splitError.toStdString();
+    }
+  }
+  if (!root_) root_ = Skin::Load(GetSkinFile(), this, error);
   if (!root_) return false;
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -124,6 +145,41 @@ bool CMainWnd::Create(QString* error) {
   return true;
 }
 
+bool CMainWnd::IsPending(int index) const {
+  return std::find(pending_.begin(), pending_.end(), index) != pending_.end();
+}
+
+void CMainWnd::CompletePages() {
+  if (pending_.empty() || completing_ || !split_) return;
+  completing_ = true;
+  const std::vector<int> pending = std::move(pending_);
+  pending_.clear();
+  // In index order, so that each page lands at its own index of the stack.
+  std::vector<QWidget*> built;
+  for (int index : pending) {
+    QString error;
+    QWidget* page = split_->LoadPage(index, &error);
+    if (!page) {
+      LOG(ERROR) << error.toStdString();
+      page = new QWidget();  // an empty page keeps the other pages at their indices
+    }
+    if (mainTab_) mainTab_->insertWidget(index, page);
+    built.push_back(page);
+  }
+  split_.reset();
+  for (int index : pending) BindPage(index);
+  for (int index : pending) pages_[static_cast<size_t>(index)]->Init();
+  for (QWidget* page : built) notify_->Attach(page);
+  if (!missing_.isEmpty()) LOG(ERROR) << "MainWindow.xml lacks: " << missing_.join(", ").toStdString();
+  completing_ = false;
+}
+
+void CMainWnd::BindPage(int index) {
+  Page* page = pages_[static_cast<size_t>(index)].get();
+  missing_ << page->Bind(root_);
+  for (const QString& name : page->NotifyNames()) notifyOwners_.insert(name, page);
+}
+
 void CMainWnd::InitWindow() {
   // 1. The marker a second start looks for, and the window icon.
   setProperty("Tunewell", 1);
@@ -149,11 +205,10 @@ void CMainWnd::InitWindow() {
     if (!FindControl<QAbstractButton>(root_, option)) missing_ << option;
   mainTab_ = FindControl<QStackedWidget>(root_, "main-tab");
   notifyOwners_.clear();
-  for (auto& page : pages_) {
-    missing_ << page->Bind(root_);
-    for (const QString& name : page->NotifyNames()) notifyOwners_.insert(name, page.get());
-  }
-  if (!missing_.isEmpty()) LOG(ERROR) << "MainWindow.xml lacks: " << missing_.join(", ").toStdString();
+  for (int i = 0; i < static_cast<int>(pages_.size()); ++i)
+    if (!IsPending(i)) BindPage(i);
+  if (!missing_.isEmpty() && pending_.empty())
+    LOG(ERROR) << "MainWindow.xml lacks: " << missing_.join(", ").toStdString();
   if (QWidget* titleBar = FindControl(root_, "title-bar")) titleBar->installEventFilter(this);
 
   // 4. The loading dialog, hidden until the waveform reader reports.
@@ -169,7 +224,8 @@ void CMainWnd::InitWindow() {
 
   // 5.-8. The convert queue, the recorder's levels and the background threads start with the
   // pages that own them.
-  for (auto& page : pages_) page->Init();
+  for (int i = 0; i < static_cast<int>(pages_.size()); ++i)
+    if (!IsPending(i)) pages_[static_cast<size_t>(i)]->Init();
 }
 
 void CMainWnd::CenterWindow() {
@@ -211,6 +267,7 @@ void CMainWnd::SelectPage(const QString& optionName) {
 
 void CMainWnd::Notify(const QString& type, QObject* sender) {
   if (!sender) return;
+  CompletePages();
   const QString name = sender->objectName();
   if (type == "selectchanged" && SwitchPage(name)) return;
   if (type == "click" && HandleWindowClick(name)) return;
@@ -232,6 +289,7 @@ bool CMainWnd::HandleWindowClick(const QString& name) {
 }
 
 bool CMainWnd::HandleCustomMessage(Message& message) {
+  CompletePages();
   switch (message.id) {
     case WM_TASK_PROGRESS:
       if (auto* r = message.As<ProgressRecord>())
@@ -367,6 +425,12 @@ bool CMainWnd::event(QEvent* event) {
   if (event->type() == MessageEvent::EventType()) {
     HandleCustomMessage(static_cast<MessageEvent*>(event)->message());
     return true;
+  }
+  // The deferred pages are built once the window has been painted; the paint is flushed
+  // before the queued call runs.
+  if (event->type() == QEvent::Paint && !pending_.empty() && !completeQueued_) {
+    completeQueued_ = true;
+    QMetaObject::invokeMethod(this, [this] { CompletePages(); }, Qt::QueuedConnection);
   }
   return QWidget::event(event);
 }

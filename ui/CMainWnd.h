@@ -13,6 +13,7 @@
 
 #include "app/MessageSink.h"
 #include "tasks/TaskRecords.h"
+#include "ui/Skin.h"
 #include "ui/pages/Page.h"
 
 class QStackedWidget;
@@ -50,7 +51,12 @@ class CMainWnd : public QWidget, public MessageSink {
   static QString GetSkinFile() { return QStringLiteral("MainWindow.xml"); }
 
   // Builds the layout and runs InitWindow. False with a message when the layout cannot be built.
-  bool Create(QString* error);
+  // With deferPages only the page "main-tab" shows is built now; the others are built right
+  // after the window's first paint, or as soon as anything needs them (CompletePages).
+  bool Create(QString* error, bool deferPages = false);
+  // Builds the pages Create deferred and binds them; at once when they are all there.
+  void CompletePages();
+  bool PagesComplete() const { return pending_.empty(); }
   // Centred on the primary screen.
   void CenterWindow();
 
@@ -103,6 +109,9 @@ class CMainWnd : public QWidget, public MessageSink {
 
  private:
   void InitWindow();
+  // Binds the page at index and hands it its controls' notifications; Init follows.
+  void BindPage(int index);
+  bool IsPending(int index) const;
   void OnDestroy();
   void OnFinalMessage();
   bool SwitchPage(const QString& optionName);
@@ -133,6 +142,10 @@ class CMainWnd : public QWidget, public MessageSink {
   VolumePage* volume_ = nullptr;
   BgMusicPage* bgMusic_ = nullptr;
   QStringList missing_;
+  std::unique_ptr<SplitLayout> split_;  // the layout, while pages are still to be built
+  std::vector<int> pending_;            // indices of the pages still to be built
+  bool completing_ = false;
+  bool completeQueued_ = false;
   int pendingCloseParam_ = 0;
   bool destroyed_ = false;
 };

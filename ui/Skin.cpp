@@ -10,6 +10,7 @@
 #include <QMap>
 #include <QUiLoader>
 #include <QXmlStreamReader>
+#include <algorithm>
 
 #include "tasks/Transcoder.h"
 
@@ -56,6 +57,41 @@ bool ReadFile(const QString& path, QByteArray& out) {
   out = f.readAll();
   return true;
 }
+
+// Builds one layout text; what names it in messages.
+QWidget* LoadBytes(const QByteArray& text, QWidget* parent, const QString& what, QString* error) {
+  QByteArray copy = text;
+  QBuffer buffer(&copy);
+  buffer.open(QIODevice::ReadOnly);
+  SkinUiLoader loader;
+  loader.setTranslationEnabled(false);
+  loader.setWorkingDirectory(QDir(Skin::Folder()));
+  QWidget* w = loader.load(&buffer, parent);
+  if (!w && error) *error = "malformed layout " + what + ": " + loader.errorString();
+  return w;
+}
+
+bool ReadLayout(const QString& layoutFile, QByteArray& text, QString* error) {
+  auto& cache = LayoutCache();
+  auto it = cache.find(layoutFile);
+  if (it != cache.end()) {
+    text = it.value();
+    return true;
+  }
+  if (!ReadFile(Skin::Folder() + "/" + layoutFile, text)) {
+    if (error) *error = "cannot read the layout " + Skin::Folder() + "/" + layoutFile;
+    return false;
+  }
+  cache.insert(layoutFile, text);
+  return true;
+}
+
+// A stretch [begin, end) of the layout text, in characters.
+struct Span {
+  qsizetype begin = -1;
+  qsizetype end = -1;
+  bool Valid() const { return begin >= 0 && end > begin; }
+};
 
 }  // namespace
 
@@ -119,27 +155,131 @@ bool Skin::LoadResources(QApplication& app, QString* error) {
 }
 
 QWidget* Skin::Load(const QString& layoutFile, QWidget* parent, QString* error) {
-  auto& cache = LayoutCache();
-  auto it = cache.find(layoutFile);
-  if (it == cache.end()) {
-    QByteArray text;
-    if (!ReadFile(Folder() + "/" + layoutFile, text)) {
-      if (error) *error = "cannot read the layout " + Folder() + "/" + layoutFile;
-      return nullptr;
-    }
-    it = cache.insert(layoutFile, text);
-  }
-  QBuffer buffer(&it.value());
-  buffer.open(QIODevice::ReadOnly);
-  SkinUiLoader loader;
-  loader.setTranslationEnabled(false);
-  loader.setWorkingDirectory(QDir(Folder()));
-  QWidget* w = loader.load(&buffer, parent);
-  if (!w) {
-    if (error) *error = "malformed layout " + layoutFile + ": " + loader.errorString();
-    cache.erase(cache.find(layoutFile));
-  }
+  QByteArray text;
+  if (!ReadLayout(layoutFile, text, error)) return nullptr;
+  QWidget* w = LoadBytes(text, parent, layoutFile, error);
+  if (!w) LayoutCache().remove(layoutFile);
   return w;
+}
+
+bool SplitLayout::Read(const QString& layoutFile, const QString& stackName, QString* error) {
+  layoutFile_ = layoutFile;
+  shell_.clear();
+  pages_.clear();
+  shown_ = 0;
+  QByteArray bytes;
+  if (!ReadLayout(layoutFile, bytes, error)) return false;
+  const QString text = QString::fromUtf8(bytes);
+
+  // Offsets are those of the decoded text. The reader may have looked one character into the
+  // next token, so a tag is taken to start at the last "<" up to the end of the previous token,
+  // and to end just after the first ">" from the end of its own.
+  QXmlStreamReader xml(text);
+  qsizetype previousEnd = 0;
+  int depth = 0, stackDepth = -1, pageDepth = -1, propertyDepth = -1;
+  bool inCurrentIndex = false;
+  std::vector<Span> pageSpans;
+  Span currentIndexSpan, customWidgets;
+  int currentIndex = 0;
+  while (!xml.atEnd()) {
+    const auto token = xml.readNext();
+    const qsizetype tokenStart = text.lastIndexOf(u'<', previousEnd);
+    const qsizetype tokenEnd = text.indexOf(u'>', std::max<qsizetype>(0, xml.characterOffset() - 1)) + 1;
+    if (token == QXmlStreamReader::StartElement) {
+      ++depth;
+      if (depth == 2 && xml.name() == u"customwidgets") customWidgets.begin = tokenStart;
+      if (stackDepth < 0 && xml.name() == u"widget" && xml.attributes().value("name") == stackName)
+        stackDepth = depth;
+      else if (stackDepth > 0 && depth == stackDepth + 1 && xml.name() == u"widget") {
+        pageDepth = depth;
+        pageSpans.push_back({tokenStart, -1});
+      } else if (stackDepth > 0 && depth == stackDepth + 1 && xml.name() == u"property" &&
+                 xml.attributes().value("name") == u"currentIndex") {
+        propertyDepth = depth;
+        inCurrentIndex = true;
+        currentIndexSpan.begin = tokenStart;
+      } else if (inCurrentIndex && xml.name() == u"number") {
+        currentIndex = xml.readElementText().trimmed().toInt();
+        --depth;  // readElementText consumed the end of <number>
+      }
+    } else if (token == QXmlStreamReader::EndElement) {
+      if (depth == 2 && xml.name() == u"customwidgets") customWidgets.end = tokenEnd;
+      if (depth == pageDepth) {
+        pageSpans.back().end = tokenEnd;
+        pageDepth = -1;
+      } else if (depth == propertyDepth) {
+        currentIndexSpan.end = tokenEnd;
+        propertyDepth = -1;
+        inCurrentIndex = false;
+      } else if (depth == stackDepth) {
+        stackDepth = -2;  // done with the stack
+      }
+      --depth;
+    }
+    previousEnd = xml.characterOffset();
+  }
+  if (xml.hasError()) {
+    if (error) *error = "malformed layout " + layoutFile + ": " + xml.errorString();
+    return false;
+  }
+  if (pageSpans.empty()) {
+    if (error) *error = "the layout " + layoutFile + " has no pages in " + stackName;
+    return false;
+  }
+  for (const Span& span : pageSpans) {
+    const QStringView page = QStringView(text).mid(span.begin, span.end - span.begin);
+    if (!span.Valid() || !page.startsWith(u"<widget") || !page.endsWith(u">")) {
+      if (error) *error = "cannot cut the pages of " + stackName + " out of " + layoutFile;
+      return false;
+    }
+  }
+  shown_ = std::clamp(currentIndex, 0, static_cast<int>(pageSpans.size()) - 1);
+
+  // The shell: everything but the hidden pages and the stack's current index (its only page
+  // is the shown one).
+  std::vector<Span> cuts;
+  for (int i = 0; i < static_cast<int>(pageSpans.size()); ++i)
+    if (i != shown_) cuts.push_back(pageSpans[static_cast<size_t>(i)]);
+  if (currentIndexSpan.Valid()) cuts.push_back(currentIndexSpan);
+  std::sort(cuts.begin(), cuts.end(), [](const Span& a, const Span& b) { return a.begin < b.begin; });
+  QString shell;
+  qsizetype at = 0;
+  for (const Span& cut : cuts) {
+    shell += QStringView(text).mid(at, cut.begin - at);
+    at = cut.end;
+  }
+  shell += QStringView(text).mid(at);
+  shell_ = shell.toUtf8();
+
+  const QString custom =
+      customWidgets.Valid() ? text.mid(customWidgets.begin, customWidgets.end - customWidgets.begin) : QString();
+  for (int i = 0; i < static_cast<int>(pageSpans.size()); ++i) {
+    if (i == shown_) {
+      pages_.emplace_back();
+      continue;
+    }
+    const Span& span = pageSpans[static_cast<size_t>(i)];
+    QString page = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ui version=\"4.0\">\n <class>%1</class>\n")
+                       .arg(stackName.toHtmlEscaped() + QString::number(i));
+    page += QStringView(text).mid(span.begin, span.end - span.begin);
+    page += "\n " + custom + "\n</ui>\n";
+    pages_.push_back(page.toUtf8());
+  }
+  return true;
+}
+
+QWidget* SplitLayout::LoadShell(QWidget* parent, QString* error) const {
+  if (shell_.isEmpty()) {
+    if (error) *error = "the layout " + layoutFile_ + " was not read";
+    return nullptr;
+  }
+  return LoadBytes(shell_, parent, layoutFile_, error);
+}
+
+QWidget* SplitLayout::LoadPage(int index, QString* error) const {
+  if (index < 0 || index >= PageCount() || index == shown_) return nullptr;
+  return LoadBytes(pages_[static_cast<size_t>(index)], nullptr,
+                   layoutFile_ + " page " + QString::number(index), error);
 }
 
 void Skin::RegisterWidget(const QString& className, WidgetFactory factory) {

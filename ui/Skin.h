@@ -4,10 +4,12 @@
 // Window thread only.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 #include <functional>
+#include <vector>
 
 class QApplication;
 
@@ -38,6 +40,37 @@ class Skin {
 
   // Forgets the kept layout files (tests that switch skin folders).
   static void ClearCache();
+};
+
+// A layout whose stacked widget holds pages, built in two steps: first the layout with only the
+// page the stack shows, then each of the other pages on its own, so that a window can appear
+// before its hidden pages exist. The pages keep the layout's class names and properties.
+class SplitLayout {
+ public:
+  // Reads layoutFile and cuts the pages of the stacked widget called stackName out of it. False
+  // with a message when the file cannot be read or holds no such stack.
+  bool Read(const QString& layoutFile, const QString& stackName, QString* error);
+
+  int PageCount() const { return static_cast<int>(pages_.size()); }
+  // The index of the page the stack shows, the one built with the layout.
+  int ShownIndex() const { return shown_; }
+
+  // The layout with the shown page as the stack's only page.
+  QWidget* LoadShell(QWidget* parent, QString* error) const;
+  // Page index as a widget of its own, to be inserted into the stack at index. Null with a
+  // message when the page cannot be built, and for the shown page (built with the layout).
+  QWidget* LoadPage(int index, QString* error) const;
+
+  // The layout's text with the shown page only, and each page as a layout of its own (empty
+  // for the shown page). Pure, for tests.
+  const QByteArray& ShellText() const { return shell_; }
+  const QByteArray& PageText(int index) const { return pages_.at(static_cast<size_t>(index)); }
+
+ private:
+  QString layoutFile_;
+  QByteArray shell_;
+  std::vector<QByteArray> pages_;
+  int shown_ = 0;
 };
 
 // The control called name under root (root itself included), or null.
