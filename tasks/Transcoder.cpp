@@ -67,6 +67,22 @@ std::int64_t ParseClockText(std::string_view text) {
   return ms;
 }
 
+namespace {
+
+// What the transcoder prints when its result could not be written; it still ends with its
+// summary and exit status 0.
+constexpr const char* kWriteFailures[] = {"No space left on device", "Disk quota exceeded", "File too large",
+                                          "Error writing trailer", "Error closing file"};
+constexpr size_t kCarry = 32;  // longer than any of them
+
+bool HasWriteFailure(const std::string& text) {
+  for (const char* failure : kWriteFailures)
+    if (text.find(failure) != std::string::npos) return true;
+  return false;
+}
+
+}  // namespace
+
 std::vector<OutputParser::Step> OutputParser::Feed(std::string_view block) {
   std::vector<Step> steps;
   if (stopped_) return steps;
@@ -75,6 +91,11 @@ std::vector<OutputParser::Step> OutputParser::Feed(std::string_view block) {
   accumulator_.append(block.substr(0, zero));
   LOG(INFO) << "buffer: " << block.substr(0, zero);
 
+  if (!writeFailed_ && HasWriteFailure(carry_ + accumulator_)) {
+    writeFailed_ = true;
+    steps.push_back({Event::Failed, 0});
+  }
+  carry_ = accumulator_.size() > kCarry ? accumulator_.substr(accumulator_.size() - kCarry) : accumulator_;
   if (accumulator_.size() >= 16 && accumulator_.find("Invalid argument") != std::string::npos) {
     stopped_ = true;
     steps.push_back({Event::Failed, 0});
@@ -107,7 +128,7 @@ std::vector<OutputParser::Step> OutputParser::Feed(std::string_view block) {
     steps.push_back({Event::Failed, 0});
   }
   LOG(INFO) << "outputInfo: " << accumulator_;
-  if (accumulator_.size() >= 16 && accumulator_.find("muxing overhead:") != std::string::npos) {
+  if (!writeFailed_ && accumulator_.size() >= 16 && accumulator_.find("muxing overhead:") != std::string::npos) {
     steps.push_back({Event::Done, 0});
   }
   accumulator_.clear();

@@ -71,9 +71,14 @@ class OutputParser {
   bool DurationFound() const { return durationFound_; }
   // True once "Invalid argument" was seen: the reader stops reading.
   bool Stopped() const { return stopped_; }
+  // True once the transcoder reported that it could not write its result (a full disk, say):
+  // it still prints its usual summary and exits 0, but the result is cut short.
+  bool WriteFailed() const { return writeFailed_; }
 
  private:
   std::string accumulator_;
+  std::string carry_;  // the end of the previous block, for texts split across two reads
+  bool writeFailed_ = false;
   bool durationFound_ = false;
   bool stopped_ = false;
   std::int64_t durationMs_ = 0;

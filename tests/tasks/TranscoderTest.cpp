@@ -99,6 +99,27 @@ TEST(Transcoder, ParserOnScriptedOutput) {
     EXPECT_TRUE(p.Stopped());
   }
   {
+    // A result that could not be written (a full disk) fails although the summary and its
+    // "muxing overhead:" follow; the error text may be split across two reads.
+    for (const std::vector<std::string>& blocks : std::vector<std::vector<std::string>>{
+             {head, "time=00:00:00.00 bitrate=N/A    Error writing trailer of o.mp3: No space left on device\n"
+                    "size= 64kB time=00:01:40.00 bitrate\nvideo:0kB muxing overhead: unknown\n"},
+             {head, "time=00:01:40.00 bitrate\nvideo:0kB muxing overhead: 0.5%\nError closing file o.mp3: No spa",
+              "ce left on device\n"},
+             {head, "av_interleaved_write_frame(): Disk quota exc", "eeded\n", "muxing overhead: 1%\n"}}) {
+      OutputParser p;
+      auto ev = FeedAll(p, blocks);
+      int failed = 0, done = 0;
+      for (const auto& e : ev) {
+        failed += e.event == Event::Failed;
+        done += e.event == Event::Done;
+      }
+      EXPECT_EQ(failed, 1) << blocks[1];
+      EXPECT_EQ(done, 0) << blocks[1];
+      EXPECT_TRUE(p.WriteFailed());
+    }
+  }
+  {
     // Without a duration nothing but the invalid-argument test applies.
     OutputParser p;
     EXPECT_TRUE(FeedAll(p, {"time=00:00:01.00 bitrate\n", "Conversion failed!\n", "muxing overhead: 0%\n"}).empty());
@@ -188,6 +209,8 @@ TEST(Transcoder, RealRunsEndInExactlyOneVerdict) {
       {"unknown option", {"-i", in, "-no-such-option", "1", dir + "/unknown.mp3"}},
       // The output exists and there is no -y: with stdin at /dev/null the question cannot hang the child.
       {"overwrite question", {"-i", in, dir + "/ok.mp3"}},
+      // A full disk: the transcoder prints its summary and exits 0 all the same.
+      {"no space left", {"-y", "-i", in, "-f", "mp3", "/dev/full"}},
   };
   for (const auto& f : failing) {
     auto r = RunToEnd(Ffmpeg(f.args));

@@ -92,8 +92,9 @@ TEST_F(PageRunsTest, AFailedConversionShowsOnItsRowAndTheQueueGoesOn) {
   const std::string kept = CopyAs(test::ToneWav(1), "kept.wav");
   AddThroughDialog(OperationKind::Convert, {QString::fromStdString(gone), QString::fromStdString(kept)});
   std::filesystem::remove(gone);
-  Click("all-convert-btn");
   QWidget* row = Row(OperationKind::Convert, 0);
+  const QString ownText = row->findChild<QAbstractButton*>("convertBtn")->text();
+  Click("all-convert-btn");
   ASSERT_TRUE(WaitUntil([&] { return row->findChild<QWidget*>("errorLabel")->isVisibleTo(row); }, 30000));
   EXPECT_FALSE(row->findChild<QWidget*>("progress-container")->isVisibleTo(row));
   auto* button = row->findChild<QAbstractButton*>("convertBtn");
@@ -109,6 +110,7 @@ TEST_F(PageRunsTest, AFailedConversionShowsOnItsRowAndTheQueueGoesOn) {
   ASSERT_TRUE(WaitUntil([&] { return RowDone(OperationKind::Convert, 0); }, 30000));
   EXPECT_TRUE(row->findChild<QWidget*>("progress-container")->isVisibleTo(row));
   EXPECT_FALSE(row->findChild<QWidget*>("errorLabel")->isVisibleTo(row));
+  EXPECT_EQ(button->text(), ownText);
 }
 
 TEST_F(PageRunsTest, MergeChecksThenJoinsTheFiles) {

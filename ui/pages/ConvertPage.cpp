@@ -9,6 +9,12 @@
 #include "ui/pages/FileList.h"
 
 namespace tw {
+namespace {
+
+// The row button's own text, kept while it shows the failure text.
+constexpr const char* kTextBeforeFailure = "textBeforeFailure";
+
+}  // namespace
 
 QStringList ConvertPage::ControlNames() const {
   return {
@@ -114,6 +120,14 @@ bool ConvertPage::HandleMessage(Message& message) {
         if (QWidget* w = row->findChild<QWidget*>("progress-label")) w->show();
         if (QWidget* w = row->findChild<QWidget*>("errorLabel")) w->hide();
       }
+      // A retry after a failure: the button reads as it did before the failure.
+      if (auto* button = row->findChild<QAbstractButton*>("convertBtn")) {
+        const QVariant before = button->property(kTextBeforeFailure);
+        if (before.isValid()) {
+          button->setText(before.toString());
+          button->setProperty(kTextBeforeFailure, QVariant());
+        }
+      }
       break;
     }
     case RowRequestRecord::Action::ResetProgress:
@@ -131,6 +145,7 @@ void ConvertPage::OnTaskFailed(const FailureRecord& failure) {
     if (QWidget* w = row->findChild<QWidget*>("progress-label")) w->hide();
     if (QWidget* w = row->findChild<QWidget*>("errorLabel")) w->show();
     if (auto* button = row->findChild<QAbstractButton*>("convertBtn")) {
+      if (!button->property(kTextBeforeFailure).isValid()) button->setProperty(kTextBeforeFailure, button->text());
       button->setText(QString::fromUtf8(kConvertRetryText));
       SetMouseEnabled(button, true);
     }
