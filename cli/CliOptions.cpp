@@ -367,7 +367,7 @@ std::string HelpText(Subcommand sub) {
     case Subcommand::Denoise:
       return "Usage: tunewell-cli denoise [--level 1|2|3] [--format F] FILE...\n"
              "Removes steady background noise from audio and video files (level 3 removes most; default 2).\n"
-             "  --format F   the result's format: mp3 wav aac flac for audio files (default mp3),\n"
+             "  --format F   the result's format: mp3 aac m4a for audio files (default mp3),\n"
              "               mp4 mkv mov flv for video files (default mp4)\n" +
              common;
     case Subcommand::Waveform:

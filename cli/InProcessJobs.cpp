@@ -27,7 +27,7 @@ namespace tw::cli {
 
 namespace {
 
-constexpr const char* kAudioNoiseFormats[] = {"mp3", "wav", "aac", "flac"};
+constexpr const char* kAudioNoiseFormats[] = {"mp3", "aac", "m4a"};
 constexpr const char* kVideoNoiseFormats[] = {"mp4", "mkv", "mov", "flv"};
 
 // Passes an engine's messages on to the runner's sink, tagged with the job's task id when
@@ -375,7 +375,7 @@ InProcessPlan PlanInProcessJobs(const CliRequest& request, const ContextFn& cont
           settings.videoFormat = format;
         } else {
           plan.usageError = std::string(kMsgBadFormat) +
-                            " (--format takes mp3 wav aac flac for audio files, "
+                            " (--format takes mp3 aac m4a for audio files, "
                             "mp4 mkv mov flv for video files)";
           return plan;
         }

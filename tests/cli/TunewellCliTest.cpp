@@ -699,6 +699,10 @@ TEST(TunewellCli, DenoiseCleansAudioAndVideoFiles) {
        {"denoise", "--format", "aac", test::NoiseWav(2)},
        "noise-2s-噪声消除-" + stamp + ".aac",
        0},
+      {"audio as m4a",
+       {"denoise", "--format", "m4a", test::NoiseWav(2)},
+       "noise-2s-噪声消除-" + stamp + ".m4a",
+       0},
       {"video", {"denoise", test::VideoWithSound(2)}, "video-sound-2s-噪声消除-" + stamp + ".mp4", 1},
   };
   for (const auto& c : cases) {
@@ -726,6 +730,9 @@ TEST(TunewellCli, DenoiseCleansAudioAndVideoFiles) {
   } bad[] = {
       {{"denoise", mixedCase}, 1, "the denoiser takes"},
       {{"denoise", "--format", "ogg", test::NoiseWav(2)}, 2, "输出格式无效!"},
+      // The denoiser writes MP3 or AAC only: a WAV or FLAC name would hold the wrong sound.
+      {{"denoise", "--format", "wav", test::NoiseWav(2)}, 2, "输出格式无效!"},
+      {{"denoise", "--format", "flac", test::NoiseWav(2)}, 2, "输出格式无效!"},
       {{"denoise", test::TextNamedMp3()}, 1, "not an audio or video file"},
   };
   for (const auto& b : bad) {

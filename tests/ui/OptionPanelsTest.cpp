@@ -106,6 +106,31 @@ TEST_F(OptionPanelsTest, NoiseLevelButtons) {
   }
 }
 
+TEST_F(OptionPanelsTest, EveryAudioNoiseFormatHoldsTheSoundItsNameSays) {
+  // The denoiser encodes MP3 or AAC: every offered name must be a container for what it writes.
+  const std::map<std::string, std::string> expected = {{"mp3", "mp3"}, {"aac", "aac"}, {"m4a", "aac"}};
+  auto* formats = Ctl<QComboBox>("audio-noise-format");
+  ASSERT_GT(formats->count(), 0);
+  for (int i = 0; i < formats->count(); ++i) {
+    const std::string format = formats->itemText(i).toStdString();
+    SCOPED_TRACE(format);
+    ASSERT_EQ(expected.count(format), 1u) << "offered but not written correctly";
+    const std::string input = CopyAs(test::NoiseWav(1), "fmt-" + format + ".wav");
+    AddThroughDialog(OperationKind::Noise, {QString::fromStdString(input)});
+    formats->setCurrentIndex(i);
+    ClickRow(OperationKind::Noise, i, "noiseBtn");
+    ASSERT_TRUE(WaitUntil([&] { return RowDone(OperationKind::Noise, i); }, 60000));
+    const auto results = FilesContaining(outputDir_, "fmt-" + format + "-噪声消除-");
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(std::filesystem::path(results[0]).extension(), "." + format);
+    const test::MediaInfo info = test::Probe(results[0]);
+    ASSERT_TRUE(info.ok);
+    ASSERT_NE(info.First("audio"), nullptr);
+    EXPECT_EQ(info.First("audio")->codecName, expected.at(format));
+    EXPECT_NEAR(info.durationSec, 1, 0.3);
+  }
+}
+
 TEST_F(OptionPanelsTest, NoiseRunsByExtensionAndFinishesOnTheRow) {
   const std::string audio = CopyAs(test::NoiseWav(1), "hiss.wav");
   const std::string video = CopyAs(test::VideoWithSound(1), "clip.MP4");
