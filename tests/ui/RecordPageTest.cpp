@@ -78,6 +78,7 @@ class RecordPageTest : public test::PageWindowTest {
     ASSERT_TRUE(pulse_->Ok()) << "pulseaudio could not be started for the test";
     SettingsFile::Instance().WriteString(kSettingsSection, kKeyVoiceSource, "2");
     PageWindowTest::SetUp();
+    Click("audio-record");
   }
   void TearDown() override {
     PageWindowTest::TearDown();
@@ -99,6 +100,7 @@ class RecordPageTest : public test::PageWindowTest {
     ASSERT_TRUE(window_->Create(&error)) << error.toStdString();
     window_->show();
     Pump();
+    Click("audio-record");
   }
   RecordPage* Page() const { return window_->Record(); }
   template <class T = QWidget>
@@ -197,8 +199,8 @@ TEST_F(RecordPageTest, MicrophoneToneBecomesAListedMp3) {
   EXPECT_TRUE(Ctl("recorder-pause")->isVisible());
   EXPECT_TRUE(WaitUntil([this] { return Text("recorder-progress") == "00:00:02"; }, 8000));
   WaitUntil([&] { return Since(started) >= 3.5; });
+  const double recorded = Since(started);  // the stop itself takes a while
   Click("recorder-stop");
-  const double recorded = Since(started);
 
   EXPECT_TRUE(Idle());
   EXPECT_EQ(Text("recorder-progress"), "00:00:00");
@@ -259,8 +261,8 @@ TEST_F(RecordPageTest, PauseAndResumeMakeOneFileOfTheRecordedLength) {
   EXPECT_EQ(Page()->RecordingPath(), path) << "resuming keeps the file";
   Click("recorder-start");  // starting while recording changes nothing
   Wait(1.5);
-  Click("recorder-stop");
   recorded += Since(t);
+  Click("recorder-stop");
   Click("recorder-stop");  // stopping while idle changes nothing
 
   EXPECT_EQ(test::FilesContaining(Folder(), ".mp3").size(), 1u);
@@ -584,8 +586,8 @@ TEST_F(RecordPageTest, ClosingTheWindowFinishesTheRecording) {
   ASSERT_FALSE(Idle());
   const std::string path = Page()->RecordingPath();
   Wait(2.0);
-  window_->close();
   const double recorded = Since(started);
+  window_->close();
   ASSERT_TRUE(WaitUntil([this] { return window_.isNull(); }, 10000));
   const test::MediaInfo info = test::Probe(path);
   ASSERT_TRUE(info.ok);
