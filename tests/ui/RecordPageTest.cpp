@@ -250,6 +250,7 @@ TEST_F(RecordPageTest, PauseAndResumeMakeOneFileOfTheRecordedLength) {
   EXPECT_EQ(Page()->Recorder()->State(), Paused);
   EXPECT_TRUE(Ctl("recorder-start")->isVisible());
   EXPECT_FALSE(Ctl("recorder-pause")->isVisible());
+  EXPECT_EQ(Ctl<QAbstractButton>("recorder-start")->text(), "继续录音");
   const std::string path = Page()->RecordingPath();
   Wait(2.0);
   Click("recorder-pause");  // pausing again changes nothing
@@ -264,6 +265,7 @@ TEST_F(RecordPageTest, PauseAndResumeMakeOneFileOfTheRecordedLength) {
   recorded += Since(t);
   Click("recorder-stop");
   Click("recorder-stop");  // stopping while idle changes nothing
+  EXPECT_EQ(Ctl<QAbstractButton>("recorder-start")->text(), "开始录音");
 
   EXPECT_EQ(test::FilesContaining(Folder(), ".mp3").size(), 1u);
   EXPECT_EQ(Rows(OperationKind::Record), 1);
@@ -357,6 +359,13 @@ TEST_F(RecordPageTest, StartUpTakesTheDeviceLevelsAndTheSavedChoices) {
     EXPECT_EQ(Text("mic-strengthen-label"), QString::number(c.boostShown));
     EXPECT_EQ(Setting(kKeyVoiceSize), c.boost) << "the start-up writes nothing";
   }
+
+  // Devices at full volume show 100.
+  ASSERT_EQ(pulse_->Pactl({"set-source-volume", "tw_mic", "100%"}), 0);
+  ASSERT_EQ(pulse_->Pactl({"set-sink-volume", "tw_speaker", "100%"}), 0);
+  Reopen();
+  EXPECT_EQ(Text("mic-volume-label"), "100");
+  EXPECT_EQ(Text("sys-volume-label"), "100");
 
   // Without a sound server both levels start at 60.
   pulse_.reset();

@@ -168,10 +168,12 @@ void RecordPage::InitControls() {
   if (auto* slider = Ctl<QSlider>("mic-volume-slider")) slider->setValue(micLevel);
   if (auto* label = Ctl<QLabel>("mic-volume-label")) label->setText(QString::number(micLevel));
 
+  // The reading comes rounded up by one half (100.5 at full volume): the range is checked on
+  // its integer part, so that a device at full volume shows 100.
   float renderLevel = -1;
   GetRenderVolume(renderLevel);
-  if (renderLevel < 0 || renderLevel > 100) renderLevel = kDefaultLevel;
-  const int sysLevel = static_cast<int>(renderLevel);
+  int sysLevel = renderLevel < 0 ? -1 : static_cast<int>(renderLevel);
+  if (sysLevel < 0 || sysLevel > 100) sysLevel = kDefaultLevel;
   if (auto* slider = Ctl<QSlider>("sys-volume-slider")) slider->setValue(sysLevel);
   if (auto* label = Ctl<QLabel>("sys-volume-label")) label->setText(QString::number(sysLevel));
 
@@ -305,7 +307,7 @@ void RecordPage::Start() {
 
 void RecordPage::Pause() {
   if (!recorder_ || recorder_->State() != Recording) return;
-  ShowRecording(false);
+  ShowRecording(false, true);
   recorder_->Pause();
 }
 
@@ -332,8 +334,13 @@ void RecordPage::FinishRecorder() {
   recorder.reset();
 }
 
-void RecordPage::ShowRecording(bool recording) {
-  if (QWidget* start = Control("recorder-start")) start->setVisible(!recording);
+// While paused, "recorder-start" says that it goes on with the same file.
+void RecordPage::ShowRecording(bool recording, bool paused) {
+  if (auto* start = Ctl<QAbstractButton>("recorder-start")) {
+    if (startText_.isNull()) startText_ = start->text();
+    start->setText(paused ? QStringLiteral("继续录音") : startText_);
+    start->setVisible(!recording);
+  }
   if (QWidget* pause = Control("recorder-pause")) pause->setVisible(recording);
 }
 

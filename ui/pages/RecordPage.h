@@ -78,7 +78,7 @@ class RecordPage : public Page {
   void Stop(int failure = 0);
   // Stops the recorder, waits for its file to be finished and destroys it.
   void FinishRecorder();
-  void ShowRecording(bool recording);
+  void ShowRecording(bool recording, bool paused = false);
   void OnLevelChanged(const QString& name, int value);
   void OnSelectChanged(const QString& name, QObject* sender);
   void ReceiveInCutPage(QObject* button);
@@ -91,6 +91,7 @@ class RecordPage : public Page {
   std::string recordingFileName_;
   std::string recordingsFolder_;
   QTimer listTimer_;  // timer 1001: brings a new recording into view
+  QString startText_;  // the layout's text of "recorder-start"
 
   std::thread scan_;
   std::atomic<bool> scanStop_{false};
