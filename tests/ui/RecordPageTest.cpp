@@ -38,7 +38,9 @@ using test::WaitUntil;
 
 constexpr const char* kNoServer = "unix:/nonexistent/tw-no-server/native";
 
-double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+double Since(Clock::time_point t) {
+  return std::chrono::duration<double>(Clock::now() - t).count();
+}
 void Wait(double seconds) {
   WaitUntil([] { return false; }, static_cast<int>(seconds * 1000));
 }
@@ -46,19 +48,19 @@ void Wait(double seconds) {
 // Mean level in dB of the sound near one frequency.
 double BandLevel(const std::string& path, int frequency, double startSec, double lengthSec) {
   std::string out;
-  test::RunProcess({"ffmpeg", "-hide_banner", "-nostats", "-ss", std::to_string(startSec), "-t",
-                    std::to_string(lengthSec), "-i", path, "-af",
-                    "bandpass=f=" + std::to_string(frequency) + ":width_type=h:w=60,volumedetect", "-f", "null",
-                    "-"},
-                   &out);
+  test::RunProcess(
+      {"ffmpeg", "-hide_banner", "-nostats", "-ss", std::to_string(startSec), "-t", std::to_string(lengthSec),
+       "-i", path, "-af", "bandpass=f=" + std::to_string(frequency) + ":width_type=h:w=60,volumedetect", "-f",
+       "null", "-"},
+      &out);
   const size_t at = out.find("mean_volume: ");
   return at == std::string::npos ? -200 : std::atof(out.c_str() + at + 13);
 }
 
 long StreamBitRate(const std::string& path) {
   std::string out;
-  test::RunProcess({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries", "stream=bit_rate", "-of",
-                    "default=nw=1:nk=1", path},
+  test::RunProcess({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries", "stream=bit_rate",
+                    "-of", "default=nw=1:nk=1", path},
                    &out);
   return std::atol(out.c_str());
 }
@@ -113,7 +115,9 @@ class RecordPageTest : public test::PageWindowTest {
   void SetSetting(const char* key, const std::string& value) {
     ASSERT_TRUE(SettingsFile::Instance().WriteString(kSettingsSection, key, value));
   }
-  std::string Setting(const char* key) const { return SettingsFile::Instance().GetString(kSettingsSection, key); }
+  std::string Setting(const char* key) const {
+    return SettingsFile::Instance().GetString(kSettingsSection, key);
+  }
   // The level in percent that pactl reports for a source or sink ("get-source-volume").
   int DeviceLevel(const std::string& what, const std::string& device) const {
     std::string out;
@@ -141,7 +145,8 @@ class RecordPageTest : public test::PageWindowTest {
   std::vector<std::string> RowNames() const {
     std::vector<std::string> names;
     for (int i = 0; i < Rows(OperationKind::Record); ++i)
-      names.push_back(RowText(OperationKind::Record, RowId(OperationKind::Record, i), "fileNameLabel").toStdString());
+      names.push_back(
+          RowText(OperationKind::Record, RowId(OperationKind::Record, i), "fileNameLabel").toStdString());
     return names;
   }
 
@@ -154,9 +159,9 @@ TEST(RecordPagePieces, ChoicesNamesAndRefusals) {
                                                {"", 128000},        {"320Kbps", 128000}, {"999kbps", 128000}};
   for (const auto& [text, rate] : rates) EXPECT_EQ(RecordBitRate(QString::fromUtf8(text)), rate) << text;
 
-  const std::pair<const char*, bool> listed[] = {{"a.mp3", true},   {"b.MP3", true},     {"c.Mp3", false},
-                                                 {"d.wav", false},  {"mp3", false},      {"e.mp3.wav", false},
-                                                 {"f.wav.mp3", true}, {".mp3", true},    {"g.", false}};
+  const std::pair<const char*, bool> listed[] = {{"a.mp3", true},     {"b.MP3", true}, {"c.Mp3", false},
+                                                 {"d.wav", false},    {"mp3", false},  {"e.mp3.wav", false},
+                                                 {"f.wav.mp3", true}, {".mp3", true},  {"g.", false}};
   for (const auto& [name, yes] : listed) EXPECT_EQ(IsListedRecording(name), yes) << name;
 
   std::tm when{};
@@ -175,10 +180,10 @@ TEST(RecordPagePieces, ChoicesNamesAndRefusals) {
     bool render, mic;
     C expected;
   } starts[] = {
-      {SourceAll, true, true, C::Go},           {SourceAll, false, true, C::NoRenderDevice},
-      {SourceAll, true, false, C::SystemOnly},  {SourceAll, false, false, C::NoRenderDevice},
-      {SourceMicrophone, false, true, C::Go},   {SourceMicrophone, true, false, C::NoMicrophone},
-      {SourceSystem, true, false, C::Go},       {SourceSystem, false, true, C::NoRenderDevice},
+      {SourceAll, true, true, C::Go},          {SourceAll, false, true, C::NoRenderDevice},
+      {SourceAll, true, false, C::SystemOnly}, {SourceAll, false, false, C::NoRenderDevice},
+      {SourceMicrophone, false, true, C::Go},  {SourceMicrophone, true, false, C::NoMicrophone},
+      {SourceSystem, true, false, C::Go},      {SourceSystem, false, true, C::NoRenderDevice},
   };
   for (const auto& c : starts)
     EXPECT_EQ(CheckRecordStart(c.source, c.render, c.mic), c.expected) << c.source << c.render << c.mic;
@@ -224,14 +229,16 @@ TEST_F(RecordPageTest, MicrophoneToneBecomesAListedMp3) {
 
   EXPECT_EQ(RowText(OperationKind::Record, id, "fileSizeLabel").toStdString(),
             FormatFileSize(static_cast<std::int64_t>(fs::file_size(path))));
-  EXPECT_EQ(RowText(OperationKind::Record, id, "durationLabel").toStdString(), FormatDuration(ProbeDuration(path)));
+  EXPECT_EQ(RowText(OperationKind::Record, id, "durationLabel").toStdString(),
+            FormatDuration(ProbeDuration(path)));
   FileEntry entry;
   ASSERT_TRUE(window_->Tasks().Find(id, &entry));
   EXPECT_EQ(entry.fileName, name);
   EXPECT_EQ(entry.filePath, Folder());
   EXPECT_EQ(entry.fullPath, path);
   EXPECT_EQ(entry.size, static_cast<std::int64_t>(fs::file_size(path)));
-  EXPECT_TRUE(WaitUntil([this] { return Page()->List()->currentRow() == 0; }, 2000)) << "the new row is selected";
+  EXPECT_TRUE(WaitUntil([this] { return Page()->List()->currentRow() == 0; }, 2000))
+      << "the new row is selected";
 }
 
 TEST_F(RecordPageTest, PauseAndResumeMakeOneFileOfTheRecordedLength) {
@@ -261,11 +268,18 @@ TEST_F(RecordPageTest, PauseAndResumeMakeOneFileOfTheRecordedLength) {
   EXPECT_EQ(Page()->Recorder()->State(), Recording);
   EXPECT_EQ(Page()->RecordingPath(), path) << "resuming keeps the file";
   Click("recorder-start");  // starting while recording changes nothing
+  // A failure report of an earlier recorder does not stop this one.
+  window_->Post(Message(WM_RECORD_FAILED, nullptr, FailureDevice));
+  Pump();
+  ASSERT_FALSE(Idle());
   Wait(1.5);
   recorded += Since(t);
   Click("recorder-stop");
   Click("recorder-stop");  // stopping while idle changes nothing
   EXPECT_EQ(Ctl<QAbstractButton>("recorder-start")->text(), "开始录音");
+  window_->Post(Message(WM_RECORD_TIME, nullptr, 7));  // late seconds of the finished recording
+  Pump();
+  EXPECT_EQ(Text("recorder-progress"), "00:00:00");
 
   EXPECT_EQ(test::FilesContaining(Folder(), ".mp3").size(), 1u);
   EXPECT_EQ(Rows(OperationKind::Record), 1);
@@ -384,16 +398,16 @@ TEST_F(RecordPageTest, ScanListsTheMp3FilesOfTheRecordingsFolder) {
 
   fs::create_directories(Folder() + "/dir.mp3");
   const std::string mp3 = test::ToneMp3(2);
-  for (const char* name : {"b.MP3", "a.mp3", "c.Mp3", "新录音-20260101120000.mp3", "$(touch x) 'q\" `id`.mp3",
-                           "-dash.mp3"})
+  for (const char* name :
+       {"b.MP3", "a.mp3", "c.Mp3", "新录音-20260101120000.mp3", "$(touch x) 'q\" `id`.mp3", "-dash.mp3"})
     fs::copy_file(mp3, Folder() + "/" + name);
   fs::copy_file(test::ToneWav(1), Folder() + "/d.wav");
   fs::copy_file(mp3, Folder() + "/noext");
   fs::copy_file(test::TextNamedMp3(), Folder() + "/broken.mp3");
   Reopen();
   WaitForScan();
-  const std::vector<std::string> expected = {"$(touch x) 'q\" `id`.mp3", "-dash.mp3", "a.mp3", "b.MP3", "broken.mp3",
-                                             "新录音-20260101120000.mp3"};
+  const std::vector<std::string> expected = {
+      "$(touch x) 'q\" `id`.mp3", "-dash.mp3", "a.mp3", "b.MP3", "broken.mp3", "新录音-20260101120000.mp3"};
   EXPECT_EQ(RowNames(), expected);
   EXPECT_FALSE(fs::exists(Folder() + "/x")) << "a name is never run";
   for (int i = 0; i < Rows(OperationKind::Record); ++i) {
@@ -419,7 +433,8 @@ TEST_F(RecordPageTest, RowsGoToTheCutPageAndTakeTheRowCommands) {
   ASSERT_EQ(WaitForScan(), 2);
   const int firstId = RowId(OperationKind::Record, 0);
   const int secondId = RowId(OperationKind::Record, 1);
-  ASSERT_EQ(RowText(OperationKind::Record, secondId, "fileNameLabel").toStdString(), "新录音-20260101120000.mp3");
+  ASSERT_EQ(RowText(OperationKind::Record, secondId, "fileNameLabel").toStdString(),
+            "新录音-20260101120000.mp3");
 
   ClickRow(OperationKind::Record, secondId, "recorderCutBtn");
   EXPECT_EQ(window_->CurrentPage(), 0);
@@ -459,20 +474,33 @@ TEST_F(RecordPageTest, StartIsRefusedOrNarrowedAsTheDevicesAllow) {
     const char* prompt;  // "" for none
     bool records;
   } cases[] = {
-      {"no playback device, both", [](RecordPageTest& t) { t.pulse_->Pactl({"unload-module", "module-null-sink"}); },
+      {"no playback device, both",
+       [](RecordPageTest& t) {
+         t.pulse_->Pactl({"unload-module", "module-null-sink"});
+       },
        "0", "未启用音频输出设备!", false},
       {"no playback device, system sound",
-       [](RecordPageTest& t) { t.pulse_->Pactl({"unload-module", "module-null-sink"}); }, "2", "未启用音频输出设备!",
-       false},
-      {"no microphone, both", [](RecordPageTest& t) { t.pulse_->Pactl({"unload-module", "module-remap-source"}); },
+       [](RecordPageTest& t) {
+         t.pulse_->Pactl({"unload-module", "module-null-sink"});
+       },
+       "2", "未启用音频输出设备!", false},
+      {"no microphone, both",
+       [](RecordPageTest& t) {
+         t.pulse_->Pactl({"unload-module", "module-remap-source"});
+       },
        "0", "没有插入麦克风设备,仅录系统声音", true},
       {"no microphone, microphone only",
-       [](RecordPageTest& t) { t.pulse_->Pactl({"unload-module", "module-remap-source"}); }, "1",
-       "请先插入麦克风设备!", false},
+       [](RecordPageTest& t) {
+         t.pulse_->Pactl({"unload-module", "module-remap-source"});
+       },
+       "1", "请先插入麦克风设备!", false},
       {"no microphone, system sound",
-       [](RecordPageTest& t) { t.pulse_->Pactl({"unload-module", "module-remap-source"}); }, "2", "", true},
-      {"no sound server", [](RecordPageTest&) { setenv("PULSE_SERVER", kNoServer, 1); }, "1", "请先插入麦克风设备!",
-       false},
+       [](RecordPageTest& t) {
+         t.pulse_->Pactl({"unload-module", "module-remap-source"});
+       },
+       "2", "", true},
+      {"no sound server", [](RecordPageTest&) { setenv("PULSE_SERVER", kNoServer, 1); }, "1",
+       "请先插入麦克风设备!", false},
       {"recordings folder cannot be made",
        [](RecordPageTest& t) { std::ofstream(t.Folder()) << "a file where the folder belongs"; }, "2",
        "音频设备出错!", false},
@@ -520,7 +548,9 @@ TEST_F(RecordPageTest, VanishingDeviceStopsTheRecordingAndKeepsTheFile) {
     std::function<void(RecordPageTest&)> vanish;
   } cases[] = {
       {"microphone unplugged", "1",
-       [](RecordPageTest& t) { ASSERT_EQ(t.pulse_->Pactl({"unload-module", "module-remap-source"}), 0); }},
+       [](RecordPageTest& t) {
+         ASSERT_EQ(t.pulse_->Pactl({"unload-module", "module-remap-source"}), 0);
+       }},
       {"playback device removed", "2",
        [](RecordPageTest& t) {
          const std::string index = t.ModuleIndex("sink_name=tw_speaker");

@@ -240,7 +240,7 @@ bool RecordPage::HandleMessage(Message& message) {
       return true;
     case WM_RECORD_SCAN_ENTRY:
       scanPending_ -= 1;
-      if (auto* record = message.As<RecordingRecord>()) AddRecordingRow(record->entry);
+      if (auto* record = message.As<RecordingRecord>()) AddEntry(record->entry);
       return true;
     default:
       return false;
@@ -265,7 +265,8 @@ void RecordPage::Start() {
   const std::string folder = RecordingsFolder(true);
   std::time_t when = std::time(nullptr);
   std::string fileName = RecordingFileName(when);
-  for (int i = 0; i < kMaxNameTries && Exists(folder + "/" + fileName); ++i) fileName = RecordingFileName(++when);
+  for (int i = 0; i < kMaxNameTries && Exists(folder + "/" + fileName); ++i)
+    fileName = RecordingFileName(++when);
   const int bitRate = RecordBitRate(ComboText("record-audio-quality"));
 
   RecorderSettings settings = ReadRecorderSettings();
@@ -316,7 +317,7 @@ void RecordPage::Stop(int failure) {
   ShowRecording(false);
   if (auto* label = Ctl<QLabel>("recorder-progress")) label->setText(QStringLiteral("00:00:00"));
   FinishRecorder();
-  AddRecordingRow(RecordingEntry(recordingsFolder_, recordingFileName_));
+  AddEntry(RecordingEntry(recordingsFolder_, recordingFileName_));
   listTimer_.start(kListTimerDelayMs);
   // What was recorded up to the failure is kept and listed above.
   if (failure == FailureWrite)
@@ -380,8 +381,6 @@ void RecordPage::ReceiveInCutPage(QObject* button) {
   auto* cut = dynamic_cast<CutPage*>(ctx_.pageFor ? ctx_.pageFor(OperationKind::Cut) : nullptr);
   if (cut) cut->ReceiveRecording(entry);
 }
-
-void RecordPage::AddRecordingRow(const FileEntry& entry) { AddEntry(entry); }
 
 void RecordPage::StartScan() {
   if (scan_.joinable()) return;

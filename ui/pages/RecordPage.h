@@ -29,10 +29,10 @@ struct RecordingRecord : MessageRecord {
 
 // What a press of "recorder-start" does after looking at the devices.
 enum class RecordStartCheck {
-  Go,                 // record as chosen
-  NoRenderDevice,     // "未启用音频输出设备!", stay idle
-  SystemOnly,         // "没有插入麦克风设备,仅录系统声音", then record the system sound alone
-  NoMicrophone,       // "请先插入麦克风设备!", stay idle
+  Go,              // record as chosen
+  NoRenderDevice,  // "未启用音频输出设备!", stay idle
+  SystemOnly,      // "没有插入麦克风设备,仅录系统声音", then record the system sound alone
+  NoMicrophone,    // "请先插入麦克风设备!", stay idle
 };
 RecordStartCheck CheckRecordStart(int voiceSource, bool hasRenderDevice, bool hasMicrophone);
 
@@ -85,12 +85,11 @@ class RecordPage : public Page {
   void InitControls();
   void StartScan();
   void Scan(std::string folder);
-  void AddRecordingRow(const FileEntry& entry);
 
   std::unique_ptr<AudioRecorder> recorder_;
   std::string recordingFileName_;
   std::string recordingsFolder_;
-  QTimer listTimer_;  // timer 1001: brings a new recording into view
+  QTimer listTimer_;   // timer 1001: brings a new recording into view
   QString startText_;  // the layout's text of "recorder-start"
 
   std::thread scan_;
