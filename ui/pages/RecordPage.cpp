@@ -229,8 +229,8 @@ bool RecordPage::Notify(const QString& type, QObject* sender) {
 bool RecordPage::HandleMessage(Message& message) {
   switch (message.id) {
     case WM_RECORD_TIME:
-      // Seconds that arrive after the stop belong to no recording.
-      if (recorder_)
+      // Seconds still on their way when the recording stopped belong to no recording.
+      if (!afterStop_)
         if (auto* label = Ctl<QLabel>("recorder-progress"))
           label->setText(QString::fromStdString(FormatDuration(static_cast<double>(message.param))));
       return true;
@@ -301,6 +301,7 @@ void RecordPage::Start() {
   recordingFileName_ = fileName;
   recordingsFolder_ = folder;
   recorder_ = std::move(recorder);
+  afterStop_ = false;
   LOG(INFO) << "recording to " << RecordingPath() << " at " << bitRate << " bit/s";
   ShowRecording(true);
   recorder_->Resume();
@@ -316,6 +317,7 @@ void RecordPage::Stop(int failure) {
   if (!recorder_) return;
   ShowRecording(false);
   if (auto* label = Ctl<QLabel>("recorder-progress")) label->setText(QStringLiteral("00:00:00"));
+  afterStop_ = true;
   FinishRecorder();
   AddEntry(RecordingEntry(recordingsFolder_, recordingFileName_));
   listTimer_.start(kListTimerDelayMs);

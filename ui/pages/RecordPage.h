@@ -91,6 +91,7 @@ class RecordPage : public Page {
   std::string recordingsFolder_;
   QTimer listTimer_;   // timer 1001: brings a new recording into view
   QString startText_;  // the layout's text of "recorder-start"
+  bool afterStop_ = false;  // from a stop to the next start: WM_RECORD_TIME is late
 
   std::thread scan_;
   std::atomic<bool> scanStop_{false};
