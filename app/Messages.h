@@ -36,6 +36,11 @@ constexpr unsigned WM_LOADING_SHOW = WM_USER + 500;          // 1524 param: perc
 constexpr unsigned WM_LOADING_HIDE = WM_USER + 501;          // 1525
 constexpr unsigned WM_PLAY_TICK = WM_USER + 510;             // 1534
 constexpr unsigned WM_RECORD_TIME = WM_USER + 700;           // 1724 param: seconds
+// A recording that cannot go on (a device or the sound server went away, the file cannot be
+// written), posted once by the recorder; param: the RecordFailure of media/AudioRecorder.h.
+constexpr unsigned WM_RECORD_FAILED = WM_USER + 701;         // 1725 param: failure
+// One file of the recordings folder, found by the recorder page's start-up scan.
+constexpr unsigned WM_RECORD_SCAN_ENTRY = WM_USER + 702;     // 1726 RecordingRecord
 
 // Not a window message of the table: requests of the convert worker for row changes,
 // which only the window thread may apply (RowRequestRecord).

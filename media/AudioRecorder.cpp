@@ -87,6 +87,7 @@ int AudioRecorder::Start(const std::string& name, const std::string& dir, int ra
   nextPts = 0;
   lastPostedSecond = 0;
   systemActive = false;
+  failure = FailureNone;
 
   voiceSource = settings.voiceSource;
   muteRecording = settings.muteRecording;
@@ -135,12 +136,14 @@ int AudioRecorder::Start(const std::string& name, const std::string& dir, int ra
     if (mic)
       micThread = std::thread([this] {
         pthread_setname_np(pthread_self(), "tw-mic");
-        MicCaptureThread(this);
+        // Without its microphone the encoder waits for sound that never comes.
+        if (MicCaptureThread(this) < 0) ReportFailure(FailureDevice);
       });
     if (system)
       loopbackThread = std::thread([this] {
         pthread_setname_np(pthread_self(), "tw-loopback");
-        LoopbackCaptureThread(this);
+        // Without its system sound the file would go on as silence.
+        if (LoopbackCaptureThread(this) < 0) ReportFailure(FailureDevice);
       });
   }
   finishThread = std::thread([this] {
@@ -154,6 +157,15 @@ void AudioRecorder::AbortStart() {
   const bool removeFile = outputOpened;
   ReleaseMedia();
   if (removeFile) unlink(OutputPath().c_str());
+}
+
+void AudioRecorder::ReportFailure(int kind) {
+  if (stopRequested) return;
+  int none = FailureNone;
+  if (!failure.compare_exchange_strong(none, kind)) return;
+  LOG(ERROR) << "the recording of " << OutputPath() << " cannot go on: "
+             << (kind == FailureWrite ? "the file cannot be written" : "a sound device went away");
+  PostValue(ownerWindow, WM_RECORD_FAILED, kind);
 }
 
 int AudioRecorder::Pause() {
@@ -363,7 +375,10 @@ void AudioRecorder::EncodeThread() {
       break;
     }
   }
-  if (!failed) DrainAfterStop();
+  if (failed)
+    ReportFailure(FailureDevice);
+  else
+    DrainAfterStop();
   Trace("audio encode thread exit\n");
 }
 
@@ -513,6 +528,7 @@ void AudioRecorder::WritePacket(AVPacket* pkt, const char* writeError) {
   if (ret < 0) {
     lastResult = ret;
     LOG(ERROR) << writeError << ret;
+    ReportFailure(FailureWrite);
   }
   const int seconds =
       static_cast<int>(static_cast<double>(pts) * outputStream->time_base.num / outputStream->time_base.den);
@@ -520,7 +536,10 @@ void AudioRecorder::WritePacket(AVPacket* pkt, const char* writeError) {
     lastPostedSecond = seconds;
     // What is written reaches the disk about once a second, so a killed process leaves
     // a file that plays up to then.
-    if (output->pb) avio_flush(output->pb);
+    if (output->pb) {
+      avio_flush(output->pb);
+      if (output->pb->error < 0) ReportFailure(FailureWrite);
+    }
     PostValue(ownerWindow, WM_RECORD_TIME, seconds);
   }
 }

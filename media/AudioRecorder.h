@@ -28,6 +28,8 @@ class PulseRecordStream;
 enum CodecKind { CodecMp3 = 0, CodecAac = 1 };
 enum VoiceSource { SourceAll = 0, SourceMicrophone = 1, SourceSystem = 2 };
 enum RecorderState { Idle = 0, Recording = 1, Paused = 2, Stopped = 3 };
+// Why a started recording cannot go on (WM_RECORD_FAILED). What was written stays in the file.
+enum RecordFailure { FailureNone = 0, FailureDevice = 1, FailureWrite = 2 };
 
 // The choices a recording reads at Start.
 struct RecorderSettings {
@@ -67,6 +69,9 @@ class AudioRecorder {
   bool WaitFinished(int timeoutMs);
 
   int State() const { return state; }
+  // The first failure since Start (FailureNone while all is well). The owner gets it once as
+  // WM_RECORD_FAILED; the recording itself goes on until Stop, writing what still arrives.
+  int Failure() const { return failure.load(); }
   int Source() const { return voiceSource; }
   std::string OutputPath() const;
   // Samples written to the file so far (at 44100 Hz).
@@ -84,6 +89,8 @@ class AudioRecorder {
   void FinishThread();
   void ReleaseMedia();
   void AbortStart();
+  // Any thread: keeps the first failure and posts it. A failure once Stop was asked is not one.
+  void ReportFailure(int kind);
 
   // Encoding helpers of EncodeThread.
   bool EncodeTurn(AVFrame* micFrame, AVFrame* systemFrame, AVFrame* mixedFrame, int64_t& pacingStart,
@@ -111,6 +118,7 @@ class AudioRecorder {
   int muteRecording = 0;
   int gainDb = 20;
   std::atomic<int> state{Idle};
+  std::atomic<int> failure{FailureNone};
 
   FilterGraphPtr mixGraph;
   AVFilterContext* systemSource = nullptr;  // owned by mixGraph

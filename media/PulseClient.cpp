@@ -216,8 +216,10 @@ int PulseRecordStream::Open(const std::string& source, const pa_sample_spec& spe
   pa_buffer_attr attr;
   std::memset(&attr, 0xff, sizeof attr);  // (uint32_t)-1: the server's default
   attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(fragmentMs) * 1000, &spec));
+  // The stream stays on the device it was opened on: when that device goes away the stream
+  // dies and the reader learns of it, instead of going on from whatever the server picks.
   if (pa_stream_connect_record(stream_, source.empty() ? nullptr : source.c_str(), &attr,
-                               PA_STREAM_ADJUST_LATENCY) < 0)
+                               static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE)) < 0)
     return -1;
   for (;;) {
     const pa_stream_state_t state = pa_stream_get_state(stream_);

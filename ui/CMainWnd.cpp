@@ -320,6 +320,8 @@ bool CMainWnd::HandleCustomMessage(Message& message) {
     case WM_PLAY_TICK:
       return cut_ && cut_->HandleMessage(message);
     case WM_RECORD_TIME:
+    case WM_RECORD_FAILED:
+    case WM_RECORD_SCAN_ENTRY:
       return record_ && record_->HandleMessage(message);
     case WM_LIST_OPEN_DIR:
     case WM_LIST_ADD_TO_CONVERT:
@@ -411,6 +413,7 @@ void CMainWnd::closeEvent(QCloseEvent* event) {
 
 void CMainWnd::OnDestroy() {
   destroyed_ = true;
+  for (const auto& page : pages_) page->WindowClosing();
   if (tray_) tray_->hide();
   if (loading_) loading_->hide();
 }

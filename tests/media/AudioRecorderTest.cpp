@@ -391,6 +391,14 @@ TEST_F(AudioRecorderTest, FullDiskEndsTheRecordingCleanly) {
     SleepSeconds(2.5);  // more than the writer's buffer
     recorder.Stop();
     EXPECT_TRUE(recorder.WaitFinished(10000)) << "a failing disk must not hang the finish";
+    EXPECT_EQ(recorder.Failure(), FailureWrite);
+    int reports = 0;
+    for (const auto& m : sink.Drain())
+      if (m.id == WM_RECORD_FAILED) {
+        ++reports;
+        EXPECT_EQ(m.param, FailureWrite);
+      }
+    EXPECT_EQ(reports, 1) << "the owner is told once";
   } else {
     EXPECT_LT(rc, 0);
   }

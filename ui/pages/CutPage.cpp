@@ -1,7 +1,11 @@
 #include "ui/pages/CutPage.h"
 
+#include <glog/logging.h>
+
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
+#include <algorithm>
 
 #include "app/MediaHelpers.h"
 #include "app/Messages.h"
@@ -76,6 +80,17 @@ bool CutPage::HandleMessage(Message& message) {
     default:
       return false;
   }
+}
+
+void CutPage::ReceiveRecording(const FileEntry& recording) {
+  cutFile_ = recording;
+  if (ctx_.selectPage) ctx_.selectPage(kOptionName);
+  leftTime_ = rightTime_ = 0;
+  for (const char* edit : {"cut-audio-left-position", "cut-audio-right-position"})
+    if (auto* box = Ctl<QLineEdit>(edit)) box->setText(QStringLiteral("00:00:00.00"));
+  LOG(INFO) << "cutAudioFile.fullPath: " << recording.fullPath;
+  cutFile_.duration = std::max(ProbeDuration(recording.fullPath), 0.0);
+  if (auto* label = Ctl<QLabel>("audio-filename")) label->setText(QString::fromStdString(recording.fileName));
 }
 
 // The cut entry's result file gets its real size once written; the entry's path comes from

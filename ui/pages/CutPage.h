@@ -17,6 +17,11 @@ class CutPage : public Page {
   QStringList NotifyNames() const override;
   bool HandleMessage(Message& message) override;
 
+  // A recording from the recorder page's row: it becomes the loaded file, this page is shown and
+  // both times start at 0.
+  void ReceiveRecording(const FileEntry& recording);
+  const FileEntry& CutFile() const { return cutFile_; }
+
   double LeftTime() const { return leftTime_; }
   double RightTime() const { return rightTime_; }
 
@@ -24,6 +29,7 @@ class CutPage : public Page {
   void AfterTaskDone(const FinishRecord& finish, QWidget* row) override;
 
  private:
+  FileEntry cutFile_;      // the loaded file; empty until one is loaded
   double leftTime_ = -1;   // seconds; -1 until chosen
   double rightTime_ = -1;
 };

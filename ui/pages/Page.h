@@ -70,6 +70,8 @@ class Page {
   QStringList Bind(QWidget* root);
   // After Bind: the page's start-up work (InitWindow).
   virtual void Init() {}
+  // The window is being destroyed (not minimised): finish what must not be lost.
+  virtual void WindowClosing() {}
 
   // A notification of one of NotifyNames(). True when handled.
   virtual bool Notify(const QString& type, QObject* sender);

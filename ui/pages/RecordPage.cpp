@@ -1,11 +1,122 @@
 #include "ui/pages/RecordPage.h"
 
+#include <dirent.h>
+#include <glog/logging.h>
+#include <sys/stat.h>
+
+#include <QAbstractButton>
 #include <QLabel>
+#include <QListWidget>
+#include <QSlider>
+#include <algorithm>
+#include <vector>
 
 #include "app/MediaHelpers.h"
 #include "app/Messages.h"
+#include "app/SettingsFile.h"
+#include "media/AudioRecorder.h"
+#include "media/MixerWrap.h"
+#include "ui/dialogs/PromptBoxDialog.h"
+#include "ui/pages/CutPage.h"
 
 namespace tw {
+namespace {
+
+constexpr int kDefaultLevel = 60;
+constexpr int kDefaultBoost = 20;
+constexpr int kListTimerDelayMs = 50;
+// The recorder finishes its file within about a second of Stop; this only bounds a recorder
+// whose threads are stuck in the sound server.
+constexpr int kFinishWaitMs = 15000;
+// A name already taken (a recording stopped and started again within one second) moves on by
+// whole seconds, so the earlier file is never overwritten.
+constexpr int kMaxNameTries = 3600;
+
+bool IsFile(const std::string& path) {
+  struct stat st{};
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool Exists(const std::string& path) {
+  struct stat st{};
+  return lstat(path.c_str(), &st) == 0;
+}
+
+void WriteSetting(const char* key, const std::string& value) {
+  if (!SettingsFile::Instance().WriteString(kSettingsSection, key, value))
+    LOG(ERROR) << "cannot save the setting " << key << " in " << SettingsFile::Instance().Path();
+}
+
+}  // namespace
+
+RecordStartCheck CheckRecordStart(int voiceSource, bool hasRenderDevice, bool hasMicrophone) {
+  if (!hasRenderDevice && (voiceSource == SourceAll || voiceSource == SourceSystem))
+    return RecordStartCheck::NoRenderDevice;
+  if (hasMicrophone) return RecordStartCheck::Go;
+  switch (voiceSource) {
+    case SourceAll:
+      return RecordStartCheck::SystemOnly;
+    case SourceMicrophone:
+      return RecordStartCheck::NoMicrophone;
+    default:
+      return RecordStartCheck::Go;
+  }
+}
+
+int RecordBitRate(const QString& qualityText) {
+  static const std::pair<const char*, int> kRates[] = {
+      {"64kbps", 64000},   {"96kbps", 96000},   {"128kbps", 128000},
+      {"192kbps", 192000}, {"256kbps", 256000}, {"320kbps", 320000},
+  };
+  for (const auto& [text, rate] : kRates)
+    if (qualityText == QLatin1String(text)) return rate;
+  return 128000;
+}
+
+std::string RecordingFileName(std::time_t when) {
+  std::tm local{};
+  localtime_r(&when, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &local);
+  return std::string("新录音-") + stamp + ".mp3";
+}
+
+bool IsListedRecording(const std::string& fileName) {
+  const size_t dot = fileName.rfind('.');
+  if (dot == std::string::npos) return false;
+  const std::string extension = fileName.substr(dot + 1);
+  return extension == "mp3" || extension == "MP3";
+}
+
+FileEntry RecordingEntry(const std::string& folder, const std::string& fileName) {
+  FileEntry entry;
+  entry.fileName = fileName;
+  entry.filePath = folder;
+  entry.fullPath = folder + "/" + fileName;
+  struct stat st{};
+  if (stat(entry.fullPath.c_str(), &st) == 0) entry.size = st.st_size;
+  // An unreadable file still gets its row, with no length rather than a negative one.
+  entry.duration = std::max(ProbeDuration(entry.fullPath), 0.0);
+  return entry;
+}
+
+std::string RecordingsFolder(bool make) {
+  const std::string folder = GetOutputFolder() + "/录音";
+  if (make) CreateFolderTree(folder);
+  return folder;
+}
+
+RecordPage::RecordPage(PageContext& context) : Page(context, OperationKind::Record) {
+  listTimer_.setObjectName(QString::number(kRecordListTimerId));
+  listTimer_.setSingleShot(true);
+  QObject::connect(&listTimer_, &QTimer::timeout, [this] { SelectLastRow(List()); });
+}
+
+RecordPage::~RecordPage() {
+  scanStop_ = true;
+  if (scan_.joinable()) scan_.join();
+  if (recorder_) FinishRecorder();
+}
 
 QStringList RecordPage::ControlNames() const {
   return {
@@ -43,11 +154,261 @@ QStringList RecordPage::NotifyNames() const {
       "noise-check"};
 }
 
+void RecordPage::Init() {
+  InitControls();
+  StartScan();
+}
+
+// The sliders start from the devices' levels, not from the saved ones; the options and the
+// boost from the settings.
+void RecordPage::InitControls() {
+  int micLevel = -1;
+  GetCaptureVolume(micLevel);
+  if (micLevel < 0 || micLevel > 100) micLevel = kDefaultLevel;
+  if (auto* slider = Ctl<QSlider>("mic-volume-slider")) slider->setValue(micLevel);
+  if (auto* label = Ctl<QLabel>("mic-volume-label")) label->setText(QString::number(micLevel));
+
+  // The reading comes rounded up by one half (100.5 at full volume): the range is checked on
+  // its integer part, so that a device at full volume shows 100.
+  float renderLevel = -1;
+  GetRenderVolume(renderLevel);
+  int sysLevel = renderLevel < 0 ? -1 : static_cast<int>(renderLevel);
+  if (sysLevel < 0 || sysLevel > 100) sysLevel = kDefaultLevel;
+  if (auto* slider = Ctl<QSlider>("sys-volume-slider")) slider->setValue(sysLevel);
+  if (auto* label = Ctl<QLabel>("sys-volume-label")) label->setText(QString::number(sysLevel));
+
+  const SettingsFile& settings = SettingsFile::Instance();
+  int boost = settings.GetInt(kSettingsSection, kKeyVoiceSize, 0);
+  if (boost == 0) boost = kDefaultBoost;
+  if (auto* slider = Ctl<QSlider>("mic-strengthen-slider")) slider->setValue(boost);
+  if (auto* label = Ctl<QLabel>("mic-strengthen-label")) label->setText(QString::number(boost));
+
+  // A value the page does not know records both, as a missing one does.
+  static const char* const kOrigins[] = {"recorder-origin-all", "recorder-origin-microphone",
+                                         "recorder-origin-system"};
+  int source = settings.GetInt(kSettingsSection, kKeyVoiceSource, SourceAll);
+  if (source < SourceAll || source > SourceSystem) source = SourceAll;
+  if (auto* option = Ctl<QAbstractButton>(kOrigins[source])) option->setChecked(true);
+
+  if (auto* box = Ctl<QAbstractButton>("agc-check"))
+    box->setChecked(settings.GetInt(kSettingsSection, kKeyAgcCheck, 0) != 0);
+  if (auto* box = Ctl<QAbstractButton>("noise-check"))
+    box->setChecked(settings.GetInt(kSettingsSection, kKeyNoiseCheck, 0) != 0);
+  ShowRecording(false);
+}
+
+bool RecordPage::Notify(const QString& type, QObject* sender) {
+  const QString name = sender->objectName();
+  if (type == "click") {
+    if (name == "recorder-start") {
+      Start();
+    } else if (name == "recorder-pause") {
+      Pause();
+    } else if (name == "recorder-stop") {
+      Stop();
+    } else if (name == "recorderCutBtn") {
+      ReceiveInCutPage(sender);
+    } else {
+      return false;  // "recorderListMenuBtn" opens the row menu of the window
+    }
+    return true;
+  }
+  if (type == "valuechanged") {
+    auto* slider = qobject_cast<QAbstractSlider*>(sender);
+    if (!slider) return false;
+    OnLevelChanged(name, slider->value());
+    return true;
+  }
+  if (type == "selectchanged") {
+    OnSelectChanged(name, sender);
+    return true;
+  }
+  return false;
+}
+
 bool RecordPage::HandleMessage(Message& message) {
-  if (message.id != WM_RECORD_TIME) return false;
-  if (auto* label = Ctl<QLabel>("recorder-progress"))
-    label->setText(QString::fromStdString(FormatDuration(static_cast<double>(message.param))));
-  return true;
+  switch (message.id) {
+    case WM_RECORD_TIME:
+      // Seconds still on their way when the recording stopped belong to no recording.
+      if (!afterStop_)
+        if (auto* label = Ctl<QLabel>("recorder-progress"))
+          label->setText(QString::fromStdString(FormatDuration(static_cast<double>(message.param))));
+      return true;
+    case WM_RECORD_FAILED:
+      // Only the recorder that failed says so: a report of an earlier one is stale.
+      if (recorder_ && recorder_->Failure() != FailureNone) Stop(recorder_->Failure());
+      return true;
+    case WM_RECORD_SCAN_ENTRY:
+      scanPending_ -= 1;
+      if (auto* record = message.As<RecordingRecord>()) AddEntry(record->entry);
+      return true;
+    default:
+      return false;
+  }
+}
+
+void RecordPage::WindowClosing() {
+  if (!recorder_) return;
+  LOG(INFO) << "the window closes while recording: finishing " << RecordingPath();
+  ShowRecording(false);
+  FinishRecorder();
+}
+
+void RecordPage::Start() {
+  if (recorder_) {
+    if (recorder_->State() == Paused) {
+      ShowRecording(true);
+      recorder_->Resume();
+    }
+    return;
+  }
+  const std::string folder = RecordingsFolder(true);
+  std::time_t when = std::time(nullptr);
+  std::string fileName = RecordingFileName(when);
+  for (int i = 0; i < kMaxNameTries && Exists(folder + "/" + fileName); ++i)
+    fileName = RecordingFileName(++when);
+  const int bitRate = RecordBitRate(ComboText("record-audio-quality"));
+
+  RecorderSettings settings = ReadRecorderSettings();
+  if (settings.voiceSource < SourceAll || settings.voiceSource > SourceSystem) settings.voiceSource = SourceAll;
+  const bool needsRender = settings.voiceSource == SourceAll || settings.voiceSource == SourceSystem;
+  const bool hasRender = !needsRender || HasRenderDevice();
+  std::string captureName;
+  const bool micAvailable = GetDefaultCaptureName(captureName);
+  switch (CheckRecordStart(settings.voiceSource, hasRender, micAvailable)) {
+    case RecordStartCheck::NoRenderDevice:
+      Prompt(QStringLiteral("未启用音频输出设备!"));
+      return;
+    case RecordStartCheck::NoMicrophone:
+      Prompt(QStringLiteral("请先插入麦克风设备!"));
+      return;
+    case RecordStartCheck::SystemOnly:
+      PromptBoxDialog::Show(ctx_.window, QStringLiteral("没有插入麦克风设备,仅录系统声音"), 250, 100);
+      break;
+    case RecordStartCheck::Go:
+      break;
+  }
+
+  auto recorder = std::make_unique<AudioRecorder>(ctx_.sink);
+  recorder->UseSettings(settings);
+  const int rc = recorder->Start(fileName, folder, bitRate, CodecMp3, micAvailable, captureName);
+  if (rc < 0) {
+    LOG(ERROR) << "the recording " << folder << "/" << fileName << " could not start: " << rc;
+    recorder.reset();
+    Prompt(QStringLiteral("音频设备出错!"));
+    return;
+  }
+  recordingFileName_ = fileName;
+  recordingsFolder_ = folder;
+  recorder_ = std::move(recorder);
+  afterStop_ = false;
+  LOG(INFO) << "recording to " << RecordingPath() << " at " << bitRate << " bit/s";
+  ShowRecording(true);
+  recorder_->Resume();
+}
+
+void RecordPage::Pause() {
+  if (!recorder_ || recorder_->State() != Recording) return;
+  ShowRecording(false, true);
+  recorder_->Pause();
+}
+
+void RecordPage::Stop(int failure) {
+  if (!recorder_) return;
+  ShowRecording(false);
+  if (auto* label = Ctl<QLabel>("recorder-progress")) label->setText(QStringLiteral("00:00:00"));
+  afterStop_ = true;
+  FinishRecorder();
+  AddEntry(RecordingEntry(recordingsFolder_, recordingFileName_));
+  listTimer_.start(kListTimerDelayMs);
+  // What was recorded up to the failure is kept and listed above.
+  if (failure == FailureWrite)
+    Prompt(QStringLiteral("录音文件写入失败,录音已停止!"));
+  else if (failure != FailureNone)
+    Prompt(QStringLiteral("音频设备出错!"));
+}
+
+// Blocks the window thread while the recorder finishes its file (about a second); the recorder
+// is gone before anything else can run, so no message finds it half stopped.
+void RecordPage::FinishRecorder() {
+  std::unique_ptr<AudioRecorder> recorder = std::move(recorder_);
+  recorder->Stop();
+  if (!recorder->WaitFinished(kFinishWaitMs)) LOG(ERROR) << "the recording is slow to finish: " << RecordingPath();
+  recorder.reset();
+}
+
+// While paused, "recorder-start" says that it goes on with the same file.
+void RecordPage::ShowRecording(bool recording, bool paused) {
+  if (auto* start = Ctl<QAbstractButton>("recorder-start")) {
+    if (startText_.isNull()) startText_ = start->text();
+    start->setText(paused ? QStringLiteral("继续录音") : startText_);
+    start->setVisible(!recording);
+  }
+  if (QWidget* pause = Control("recorder-pause")) pause->setVisible(recording);
+}
+
+void RecordPage::OnLevelChanged(const QString& name, int value) {
+  if (value < 0 || value > 100) return;
+  const QString text = QString::number(value);
+  if (name == "mic-volume-slider") {
+    if (auto* label = Ctl<QLabel>("mic-volume-label")) label->setText(text);
+    SetCaptureVolume(false, static_cast<float>(value));
+    WriteSetting(kKeyMicVolumeSize, text.toStdString());
+  } else if (name == "sys-volume-slider") {
+    if (auto* label = Ctl<QLabel>("sys-volume-label")) label->setText(text);
+    SetRenderVolume(static_cast<float>(value));
+    WriteSetting(kKeySysVolumeSize, text.toStdString());
+  } else if (name == "mic-strengthen-slider") {
+    if (auto* label = Ctl<QLabel>("mic-strengthen-label")) label->setText(text);
+    WriteSetting(kKeyVoiceSize, text.toStdString());
+  }
+}
+
+void RecordPage::OnSelectChanged(const QString& name, QObject* sender) {
+  if (name == "recorder-origin-all") {
+    WriteSetting(kKeyVoiceSource, "0");
+  } else if (name == "recorder-origin-microphone") {
+    WriteSetting(kKeyVoiceSource, "1");
+  } else if (name == "recorder-origin-system") {
+    WriteSetting(kKeyVoiceSource, "2");
+  } else if (name == "agc-check" || name == "noise-check") {
+    auto* box = qobject_cast<QAbstractButton*>(sender);
+    WriteSetting(name == "agc-check" ? kKeyAgcCheck : kKeyNoiseCheck, box && box->isChecked() ? "1" : "0");
+  }
+}
+
+void RecordPage::ReceiveInCutPage(QObject* button) {
+  FileEntry entry;
+  if (!ctx_.tasks || !ctx_.tasks->Find(GetTag(button), &entry)) return;
+  auto* cut = dynamic_cast<CutPage*>(ctx_.pageFor ? ctx_.pageFor(OperationKind::Cut) : nullptr);
+  if (cut) cut->ReceiveRecording(entry);
+}
+
+void RecordPage::StartScan() {
+  if (scan_.joinable()) return;
+  scanRunning_ = true;
+  scan_ = std::thread([this, folder = RecordingsFolder(false)] {
+    Scan(folder);
+    scanRunning_ = false;
+  });
+}
+
+// Lists the folder in name order, so that the timestamped recordings come oldest first, and
+// probes each MP3 here rather than on the window thread. A missing folder lists nothing.
+void RecordPage::Scan(std::string folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (const dirent* item = readdir(dir)) names.emplace_back(item->d_name);
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    if (scanStop_) return;
+    if (!IsListedRecording(name) || !IsFile(folder + "/" + name)) continue;
+    FileEntry entry = RecordingEntry(folder, name);
+    scanPending_ += 1;
+    PostRecord<RecordingRecord>(ctx_.sink, WM_RECORD_SCAN_ENTRY, std::move(entry));
+  }
 }
 
 }  // namespace tw
