@@ -267,6 +267,17 @@ class RecordJob : public Job {
       update.percent = std::min(99, static_cast<int>(static_cast<double>(tick->value) * 100 / seconds_));
       return update;
     }
+    if (message.id == WM_RECORD_FAILED) {
+      // What was recorded up to the failure is finished and kept; the job still fails.
+      keepOutput_ = true;
+      StopTimer();
+      recorder_->Stop();
+      recorder_->WaitFinished(15000);
+      recorder_.reset();
+      return Failed(std::string(tick->value == FailureWrite ? "the recording could not be written (is the disk full?)"
+                                                            : "the recording device went away") +
+                    "; what was recorded is kept in " + OutputPath());
+    }
     if (message.id != kJobTimerMessage || tick->value != kTimeUp) return update;
     StopTimer();
     recorder_->Stop();
@@ -275,7 +286,11 @@ class RecordJob : public Job {
     if (!finished) return Failed("the recording could not be finished");
     return Done(OutputPath());
   }
+  void DiscardOutput() override {
+    if (!keepOutput_) Job::DiscardOutput();
+  }
   void Abort() override {
+    keepOutput_ = false;
     StopTimer();
     if (recorder_) {
       recorder_->Stop();
@@ -322,6 +337,7 @@ class RecordJob : public Job {
   std::mutex timerLock_;
   std::condition_variable timerWake_;
   bool stop_ = false;
+  bool keepOutput_ = false;  // a recording cut short by its device: what it holds is the user's
   std::thread timer_;
 };
 

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "app/SettingsFile.h"
+#include "tests/support/PrivatePulse.h"
 #include "tests/support/TestMedia.h"
 
 extern char** environ;
@@ -793,6 +794,25 @@ TEST(TunewellCli, InterruptedRecordingLeavesNothing) {
   EXPECT_EQ(r.signal, SIGINT) << r.err;
   EXPECT_NE(r.err.find("interrupted, partial output removed"), std::string::npos) << r.err;
   EXPECT_TRUE(FilesIn(outDir + "/录音").empty());
+}
+
+TEST(TunewellCli, ARecordingWhoseMicrophoneGoesAwayFailsAndKeepsWhatItHas) {
+  test::PrivatePulse pulse;
+  if (!pulse.Ok()) GTEST_SKIP() << "no private sound server";
+  const std::string outDir = test::TempDir();
+  CliProcess p = StartCli({"record", "--seconds", "60", "--source", "microphone", "--output-dir", outDir});
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < until && p.out.find(": started") == std::string::npos) p.Pump(50);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  ASSERT_EQ(pulse.Pactl({"unload-module", "module-remap-source"}), 0);
+  const CliResult r = p.Finish();
+  EXPECT_EQ(r.exitStatus, 1) << r.err;
+  EXPECT_NE(r.err.find("the recording device went away"), std::string::npos) << r.err;
+  const auto files = FilesIn(outDir + "/录音");
+  ASSERT_EQ(files.size(), 1u);
+  const test::MediaInfo info = test::Probe(outDir + "/录音/" + files[0]);
+  ASSERT_TRUE(info.ok);
+  EXPECT_GT(info.durationSec, 0.5);
 }
 
 TEST(TunewellCli, HelpAndExitStatuses) {
