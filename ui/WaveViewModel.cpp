@@ -85,17 +85,17 @@ std::vector<RulerTick> RulerTicks(const WaveGeometry& g) {
 std::vector<WavePointF> WaveformLine(const WaveGeometry& g, const std::vector<std::int32_t>& peaks) {
   std::vector<WavePointF> points;
   if (peaks.empty() || g.AxisLength() <= 0) return points;
-  const float step = static_cast<float>(g.AxisLength()) / static_cast<float>(peaks.size());
+  const double step = static_cast<double>(g.AxisLength()) / static_cast<double>(peaks.size());
   const float middle = static_cast<float>(g.top + g.Height() / 2);
-  const float end = static_cast<float>(g.AxisEnd());
+  const double start = g.AxisStart();
+  const double end = g.AxisEnd();
   points.reserve(peaks.size() + 1);
-  float x = static_cast<float>(g.AxisStart());
-  points.push_back({x, middle});
-  for (std::int32_t value : peaks) {
-    // The sum of the steps may pass the end by a rounding error only.
-    if (x + step > end + 0.01f) break;
-    points.push_back({std::min(end, x + step), static_cast<float>(value) / 1000.0f + middle});
-    x = std::min(end, x + step);
+  points.push_back({static_cast<float>(start), middle});
+  for (size_t k = 0; k < peaks.size(); ++k) {
+    // Each point from its own index, so no rounding piles up along the axis.
+    const double x = std::min(end, start + step * static_cast<double>(k + 1));
+    if (start + step * static_cast<double>(k + 1) > end + 1e-6) break;
+    points.push_back({static_cast<float>(x), static_cast<float>(peaks[k]) / 1000.0f + middle});
   }
   return points;
 }

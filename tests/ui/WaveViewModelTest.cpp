@@ -41,7 +41,9 @@ TEST(WaveViewModelTest, TimeAndPositionMapOntoTheAxis) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.t);
     EXPECT_DOUBLE_EQ(TimeToX(g, c.t, c.total), c.x);
-    if (c.total > 0) EXPECT_NEAR(XToTime(g, c.x, c.total), c.t, 1e-9);
+    if (c.total > 0) {
+      EXPECT_NEAR(XToTime(g, c.x, c.total), c.t, 1e-9);
+    }
   }
   EXPECT_EQ(XToTime(View(40), 30, 10), 0);  // an axis without length
   // A marker put at a pixel and drawn again from its time stays on that pixel.
@@ -59,7 +61,7 @@ TEST(WaveViewModelTest, TheMouseActsInItsBands) {
   const Case cases[] = {
       {21, 100, true, false},  {20, 100, false, false},  // the axis ends themselves are outside
       {519, 31, true, false},  {300, 30, false, false},   // 140 px above the bottom is outside
-      {300, 149, true, true},  {300, 150, false, true},   // the labels' strip (last 20 px) is outside
+      {300, 149, true, true},  {300, 150, false, false},  // the labels' strip (last 20 px) is outside
       {300, 131, true, true},  {300, 130, true, false},   // the hand shows within 10 px of the axis
       {520, 140, false, false}, {100, 10, false, false},
   };
@@ -150,8 +152,12 @@ TEST(WaveViewModelTest, APaintDrawsTheRulerCursorAndLabelsInPlace) {
     ASSERT_NE(label, nullptr);
     EXPECT_EQ(label->box, (WaveBox{225, 150, 90, 20}));
     for (const WaveShape& s : shapes) {
-      if (s.kind == WaveShapeKind::Line && s.argb == kWavePlayColour) EXPECT_FLOAT_EQ(s.to.x, c.cursorX);
-      if (s.argb == kWaveCursorOuterColour) EXPECT_EQ(s.box, (WaveBox{c.cursorX - 5, 135, 10, 10}));
+      if (s.kind == WaveShapeKind::Line && s.argb == kWavePlayColour) {
+        EXPECT_FLOAT_EQ(s.to.x, c.cursorX);
+      }
+      if (s.argb == kWaveCursorOuterColour) {
+        EXPECT_EQ(s.box, (WaveBox{c.cursorX - 5, 135, 10, 10}));
+      }
     }
   }
 }
@@ -212,7 +218,7 @@ TEST(WaveViewModelTest, MarkerGesturesPostTheirMessagesAndNeverCross) {
       {"no total time: the marker moves, no time is posted", 0, 0, {{'d', 20, 36}, {'m', 20, 36},
        {'m', 200, 36}, {'u', 200, 36}}, {WM_LEFT_MARKER_GRAB, WM_LEFT_MARKER_RELEASE}, 0, 0},
       {"a move without the button grabs nothing", 100, 0, {{'m', 20, 36}, {'m', 200, 36}}, {}, 0, 0},
-      {"a click in the band at the axis start seeks to 0", 100, 0, {{'d', 21, 100}, {'u', 21, 100}},
+      {"a click in the band at the axis start seeks near 0", 100, 0, {{'d', 21, 100}, {'u', 21, 100}},
        {WM_WAVE_CLICK}, 0, 0},
       {"a click above the band does nothing", 100, 0, {{'d', 300, 29}, {'u', 300, 29}}, {}, 0, 0},
       {"a click on the labels does nothing", 100, 0, {{'d', 300, 160}, {'u', 300, 160}}, {}, 0, 0},
@@ -234,9 +240,13 @@ TEST(WaveViewModelTest, MarkerGesturesPostTheirMessagesAndNeverCross) {
                                           : m.MouseUp(g, s.x, s.y);
       for (const WaveEvent& e : events) {
         messages.push_back(e.message);
-        if (e.message == WM_CUT_START) EXPECT_DOUBLE_EQ(e.seconds, m.leftTime);
-        if (e.message == WM_CUT_END) EXPECT_DOUBLE_EQ(e.seconds, m.rightTime);
-        if (e.message == WM_WAVE_CLICK) EXPECT_NEAR(e.seconds, 0.2, 1e-9);  // x 21 of 500 px for 100 s
+        if (e.message == WM_CUT_START) {
+          EXPECT_DOUBLE_EQ(e.seconds, m.leftTime);
+        } else if (e.message == WM_CUT_END) {
+          EXPECT_DOUBLE_EQ(e.seconds, m.rightTime);
+        } else if (e.message == WM_WAVE_CLICK) {
+          EXPECT_NEAR(e.seconds, 0.2, 1e-9);  // 1 px past the axis start: 0.2 s of 100 s on 500 px
+        }
       }
       m.Layout(g, nullptr);
     }

@@ -149,11 +149,13 @@ void CutPage::Load(const FileEntry& file, double markerTime) {
 
 void CutPage::StartFile() {
   cutFile_.duration = std::max(0.0, ProbeDuration(cutFile_.fullPath));
+  int waveRc = -1;
   if (view_) {
     view_->ResetView();
     view_->SetTotalTime(cutFile_.duration);
     view_->Refresh();
-    const int rc = view_->LoadWave(cutFile_.fullPath, PumpEvents);
+    waveRc = view_->LoadWave(cutFile_.fullPath, PumpEvents);
+    const int rc = waveRc;
     if (ctx_.loading) {
       if (rc == 0) {
         ctx_.loading->SetProgress(0);
@@ -166,8 +168,9 @@ void CutPage::StartFile() {
   }
   auto* label = Ctl<QLabel>("audio-filename");
   if (label) label->setText(QString::fromStdString(cutFile_.fileName));
-  if (!StartPlayer() && !player_ && cutFile_.duration <= 0) {
-    // Nothing can be played or cut from it: the page has no file.
+  if (StartPlayer() == -1 && waveRc != 0) {
+    // No sound to play, show or cut (not a media file, or one without a sound track): the
+    // page has no file. Without a sound device the file stays, to be cut by typed times.
     cutFile_ = FileEntry{};
     if (label) label->setText(noFileText_);
   }
@@ -183,7 +186,7 @@ void CutPage::StopPlayer() {
   old->Release();
 }
 
-bool CutPage::StartPlayer() {
+int CutPage::StartPlayer() {
   StopPlayer();
   auto player = std::make_unique<AudioPlayer>();
   const std::int64_t serial = ++playerSerial_;
@@ -204,14 +207,14 @@ bool CutPage::StartPlayer() {
     player.reset();
     ShowPlaying(false);
     Prompt(rc == -2 ? QStringLiteral("没有声音设备，请插入耳机!") : QStringLiteral("该文件无法播放!"));
-    return false;
+    return rc;
   }
   // The slider shows the volume the new player plays at.
   if (auto* slider = Ctl<QSlider>("sound-slider")) player->SetVolume(slider->value());
   player_ = std::move(player);
   ShowPlaying(true);
   ticker_.Start();
-  return true;
+  return 0;
 }
 
 void CutPage::ShowPlaying(bool playing) {

@@ -63,9 +63,9 @@ class CutPage : public Page {
   // Resets the times to markerTime, files the entry and runs the load (steps 4-8).
   void Load(const FileEntry& file, double markerTime);
   void StartFile();
-  // Replaces the player with a new one playing cutFile_ from the start. False (with the
-  // prompt shown) when it cannot play.
-  bool StartPlayer();
+  // Replaces the player with a new one playing cutFile_ from the start: the player's result
+  // (0, or -2 / -1 with the prompt shown and no player left).
+  int StartPlayer();
   void StopPlayer();
   void ShowPlaying(bool playing);
   // Seeks the player and lets it report the end of the file again.
