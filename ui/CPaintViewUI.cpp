@@ -20,7 +20,9 @@ QColor Argb(std::uint32_t argb) {
                 static_cast<int>(argb & 0xFF), static_cast<int>(argb >> 24));
 }
 
-QRectF BoxRect(const WaveBox& box) { return QRectF(box.x, box.y, box.w, box.h); }
+QRectF BoxRect(const WaveBox& box) {
+  return QRectF(box.x, box.y, box.w, box.h);
+}
 
 }  // namespace
 
@@ -50,11 +52,17 @@ void CPaintViewUI::RegisterDefault() {
   Skin::RegisterWidget(GetClass(), [](QWidget* parent) { return new CPaintViewUI(parent); });
 }
 
-void CPaintViewUI::ResetView() { model_.ResetView(); }
+void CPaintViewUI::ResetView() {
+  model_.ResetView();
+}
 
-void CPaintViewUI::SetTotalTime(double seconds) { model_.SetTotalTime(seconds); }
+void CPaintViewUI::SetTotalTime(double seconds) {
+  model_.SetTotalTime(seconds);
+}
 
-void CPaintViewUI::Refresh() { update(); }
+void CPaintViewUI::Refresh() {
+  update();
+}
 
 int CPaintViewUI::LoadWave(const std::string& pathUtf8, const MessagePump& pump) {
   const int rc = ReplaceWaveReader(reader_, owner_, pathUtf8, pump);
@@ -175,7 +183,8 @@ void CPaintViewUI::dropEvent(QDropEvent* event) {
   if (!onDrop_ || paths.isEmpty()) return event->ignore();
   event->acceptProposedAction();
   // Loading waits for the old file's threads while serving events: not inside the drop.
-  QMetaObject::invokeMethod(this, [this, paths] { onDrop_(paths); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this, paths] { onDrop_(paths); }, Qt::QueuedConnection);
 }
 
 }  // namespace tw

@@ -9,11 +9,11 @@
 namespace tw {
 namespace {
 
-constexpr int kTickCount = 40;          // intervals; 41 ticks
-constexpr int kMarkerTopOffset = 40;    // marker lines end this far below the top
-constexpr int kHandleTopOffset = 32;    // handles (8 x 8) start this far below the top
+constexpr int kTickCount = 40;        // intervals; 41 ticks
+constexpr int kMarkerTopOffset = 40;  // marker lines end this far below the top
+constexpr int kHandleTopOffset = 32;  // handles (8 x 8) start this far below the top
 constexpr int kHandleSize = 8;
-constexpr int kMarkerFootOffset = 14;   // marker lines start this far above the axis
+constexpr int kMarkerFootOffset = 14;  // marker lines start this far above the axis
 constexpr int kShadeTopOffset = 50;
 constexpr int kShadeHeight = 90;
 constexpr int kLabelHeight = 20;
@@ -59,7 +59,9 @@ double XToTime(const WaveGeometry& g, double x, double totalTime) {
   return (x - g.AxisStart()) / g.AxisLength() * totalTime;
 }
 
-int PixelOf(double x) { return static_cast<int>(x + (x >= 0 ? 1e-6 : -1e-6)); }
+int PixelOf(double x) {
+  return static_cast<int>(x + (x >= 0 ? 1e-6 : -1e-6));
+}
 
 bool InWaveBand(const WaveGeometry& g, int x, int y) {
   return x > g.AxisStart() && x < g.AxisEnd() && y > g.bottom - 140 && y < g.bottom - 20;
@@ -122,8 +124,10 @@ std::vector<WaveEvent> WaveViewModel::PlaceMarkers(const WaveGeometry& g) {
   const int start = g.AxisStart();
   const int end = g.AxisEnd();
   // A marker not chosen yet sits at its axis end, wherever a resize has put that.
-  if (leftPoint_ == WavePoint{} || !(leftChosen || leftDragging_)) leftPoint_ = {start, g.top + kMarkerTopOffset};
-  if (rightPoint_ == WavePoint{} || !(rightChosen || rightDragging_)) rightPoint_ = {end, g.top + kMarkerTopOffset};
+  if (leftPoint_ == WavePoint{} || !(leftChosen || leftDragging_))
+    leftPoint_ = {start, g.top + kMarkerTopOffset};
+  if (rightPoint_ == WavePoint{} || !(rightChosen || rightDragging_))
+    rightPoint_ = {end, g.top + kMarkerTopOffset};
   leftHandleBox_ = HandleBoxAt(g, start);
   rightHandleBox_ = HandleBoxAt(g, end);
   const bool timeKnown = totalTime > kWaveTimeEpsilon;
@@ -210,7 +214,8 @@ std::vector<WaveShape> WaveViewModel::Layout(const WaveGeometry& g, const std::v
   for (const RulerTick& tick : ticks)
     shapes.push_back(Line(kWaveAxisColour, tick.x, axisY, tick.x, static_cast<float>(tick.topY)));
   shapes.push_back(Text("00:00:00", WaveAlign::Right, {ticks.front().x - 35, labelY, 70, kLabelHeight}));
-  shapes.push_back(Text(FormatTimeText(totalTime), WaveAlign::Left, {ticks.back().x - 55, labelY, 80, kLabelHeight}));
+  shapes.push_back(
+      Text(FormatTimeText(totalTime), WaveAlign::Left, {ticks.back().x - 55, labelY, 80, kLabelHeight}));
 
   // 3. The play cursor, kept on the axis when the position runs past the known duration.
   if (playTime >= 0 && totalTime > 0) {
@@ -220,9 +225,8 @@ std::vector<WaveShape> WaveViewModel::Layout(const WaveGeometry& g, const std::v
     shapes.push_back(Line(kWavePlayColour, start, axisY, cx, axisY));
     shapes.push_back(Boxed(WaveShapeKind::Ellipse, kWaveCursorOuterColour, {cx - 5, axisY - 5, 10, 10}));
     shapes.push_back(Boxed(WaveShapeKind::Ellipse, kWaveHandleColour, {cx - 2, axisY - 2, 4, 4}));
-    shapes.push_back(
-        Text(FormatTimeText(playTime), WaveAlign::Right,
-             {static_cast<float>(g.left + (g.Width() - 90) / 2), labelY, 90, kLabelHeight}));
+    shapes.push_back(Text(FormatTimeText(playTime), WaveAlign::Right,
+                          {static_cast<float>(g.left + (g.Width() - 90) / 2), labelY, 90, kLabelHeight}));
   }
 
   // 4. The end markers.
@@ -245,7 +249,8 @@ std::vector<WaveShape> WaveViewModel::Layout(const WaveGeometry& g, const std::v
   const float shadeTop = static_cast<float>(g.top + kShadeTopOffset);
   if (leftDragging_ || leftChosen) {
     const float x = static_cast<float>(leftPoint_.x);
-    shapes.push_back(Boxed(WaveShapeKind::Rect, kWaveShadeColour, {start, shadeTop, x - start, kShadeHeight}));
+    shapes.push_back(
+        Boxed(WaveShapeKind::Rect, kWaveShadeColour, {start, shadeTop, x - start, kShadeHeight}));
     shapes.push_back(Line(kWavePlayColour, x, markerFoot, x, markerTop));
     shapes.push_back(Boxed(WaveShapeKind::Ellipse, kWaveHandleColour, leftHandleBox_));
   }

@@ -12,12 +12,12 @@
 namespace tw {
 
 // ARGB colours of the view.
-inline constexpr std::uint32_t kWaveAxisColour = 0xFF27B765;       // axis, ticks, waveform, end markers
-inline constexpr std::uint32_t kWaveTextColour = 0xBE27B765;       // labels
-inline constexpr std::uint32_t kWavePlayColour = 0xFFFF9800;       // play line, selection marker lines
+inline constexpr std::uint32_t kWaveAxisColour = 0xFF27B765;  // axis, ticks, waveform, end markers
+inline constexpr std::uint32_t kWaveTextColour = 0xBE27B765;  // labels
+inline constexpr std::uint32_t kWavePlayColour = 0xFFFF9800;  // play line, selection marker lines
 inline constexpr std::uint32_t kWaveCursorOuterColour = 0x64FF9800;
-inline constexpr std::uint32_t kWaveHandleColour = 0xBEFF9800;     // cursor inner dot, selection handles
-inline constexpr std::uint32_t kWaveShadeColour = 0x3CFF9800;      // outside the selection
+inline constexpr std::uint32_t kWaveHandleColour = 0xBEFF9800;  // cursor inner dot, selection handles
+inline constexpr std::uint32_t kWaveShadeColour = 0x3CFF9800;   // outside the selection
 
 // Times at or below this count as "not set" for markers and as "unknown" for the total time.
 inline constexpr double kWaveTimeEpsilon = 0.00001;

@@ -162,7 +162,8 @@ TEST_F(CutPageTest, MarkerMessagesSetTheTimesAndACutEntryExportsThatStretch) {
   ASSERT_EQ(Rows(OperationKind::Cut), 1);
   const int id = LastRowId();
   const FileEntry entry = Entry(id);
-  EXPECT_TRUE(std::regex_match(entry.fileName, std::regex("tone\\.flac-剪辑-[0-9]{14}\\.wav"))) << entry.fileName;
+  EXPECT_TRUE(std::regex_match(entry.fileName, std::regex("tone\\.flac-剪辑-[0-9]{14}\\.wav")))
+      << entry.fileName;
   EXPECT_EQ(entry.fullPath, outputDir_ + "/" + entry.fileName);
   EXPECT_EQ(entry.sourcePath, tone);
   EXPECT_EQ(entry.cutStart, 1.0);
@@ -188,8 +189,8 @@ TEST_F(CutPageTest, TypedTimesAreCheckedBeforeAnEntryIsAdded) {
   Load(CopyAs(test::ToneWav(5), "song.APE"));
   struct Case {
     QString start, end;
-    QString prompt;       // "" when an entry is added
-    double from, to;      // the entry's stretch
+    QString prompt;   // "" when an entry is added
+    double from, to;  // the entry's stretch
   };
   const std::vector<Case> cases = {
       {"00:00:00.00", "00:00:00.00", "请选取要截取位置!", 0, 0},
@@ -216,7 +217,8 @@ TEST_F(CutPageTest, TypedTimesAreCheckedBeforeAnEntryIsAdded) {
     EXPECT_NEAR(entry.cutStart, c.from, 1e-9);
     EXPECT_NEAR(entry.cutEnd, c.to, 0.05);
     EXPECT_NEAR(entry.duration, c.to - c.from, 0.05);
-    EXPECT_TRUE(std::regex_match(entry.fileName, std::regex("song-剪辑-[0-9]{14}(-[0-9]+)?\\.mp3"))) << entry.fileName;
+    EXPECT_TRUE(std::regex_match(entry.fileName, std::regex("song-剪辑-[0-9]{14}(-[0-9]+)?\\.mp3")))
+        << entry.fileName;
   }
   // Every entry got a name of its own.
   std::set<std::string> names;
@@ -277,7 +279,8 @@ TEST_F(CutPageTest, NudgesAndAuditionsFollowTheirRules) {
 
 TEST_F(CutPageTest, TheEndOfTheFileShowsPlayAndPlayStartsAgain) {
   Load(test::ToneWav(1, 660));
-  ASSERT_TRUE(WaitUntil([&] { return page_->Player()->state == PlayerState::Finished && Visible("play"); }, 10000));
+  ASSERT_TRUE(
+      WaitUntil([&] { return page_->Player()->state == PlayerState::Finished && Visible("play"); }, 10000));
   EXPECT_FALSE(Visible("pause"));
   Click("play");
   ASSERT_NE(page_->Player(), nullptr);
@@ -287,7 +290,8 @@ TEST_F(CutPageTest, TheEndOfTheFileShowsPlayAndPlayStartsAgain) {
 
   // After the end a click on the waveform puts the paused player there; play resumes from it
   // and the next end is reported again.
-  ASSERT_TRUE(WaitUntil([&] { return page_->Player()->state == PlayerState::Finished && Visible("play"); }, 10000));
+  ASSERT_TRUE(
+      WaitUntil([&] { return page_->Player()->state == PlayerState::Finished && Visible("play"); }, 10000));
   PostSeconds(WM_WAVE_CLICK, 0.5);
   EXPECT_EQ(page_->Player()->state, PlayerState::Paused);
   EXPECT_EQ(page_->Player()->clock, 0.5);
@@ -296,7 +300,8 @@ TEST_F(CutPageTest, TheEndOfTheFileShowsPlayAndPlayStartsAgain) {
   Click("play");
   EXPECT_EQ(page_->Player(), same);
   EXPECT_EQ(page_->Player()->state, PlayerState::Playing);
-  ASSERT_TRUE(WaitUntil([&] { return page_->Player()->state == PlayerState::Finished && Visible("play"); }, 10000));
+  ASSERT_TRUE(
+      WaitUntil([&] { return page_->Player()->state == PlayerState::Finished && Visible("play"); }, 10000));
 }
 
 TEST_F(CutPageTest, DraggingAMarkerWithTheMouseMovesTheStartTime) {
@@ -402,8 +407,9 @@ TEST_F(CutPageTest, HostileNamesAreLoadedAndExportedAsTheyAre) {
 }
 
 TEST_F(CutPageTest, ASecondFileLoadedWhileTheFirstStillLoadsReplacesIt) {
-  const std::string longFile = test::MakeMedia(
-      "cut-long-600s.flac", {"-f", "lavfi", "-i", "sine=frequency=300:sample_rate=44100:duration=600", "-ac", "2"});
+  const std::string longFile =
+      test::MakeMedia("cut-long-600s.flac",
+                      {"-f", "lavfi", "-i", "sine=frequency=300:sample_rate=44100:duration=600", "-ac", "2"});
   const std::string second = CopyAs(test::ToneWav(3, 880), "second.wav");
   page_->LoadFile(QString::fromStdString(longFile));
   page_->LoadFile(QString::fromStdString(second));

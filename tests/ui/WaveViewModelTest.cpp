@@ -27,8 +27,8 @@ const WaveShape* FindText(const std::vector<WaveShape>& shapes, const std::strin
 }
 
 int Count(const std::vector<WaveShape>& shapes, WaveShapeKind kind, std::uint32_t argb) {
-  return static_cast<int>(std::count_if(shapes.begin(), shapes.end(),
-                                        [&](const WaveShape& s) { return s.kind == kind && s.argb == argb; }));
+  return static_cast<int>(std::count_if(
+      shapes.begin(), shapes.end(), [&](const WaveShape& s) { return s.kind == kind && s.argb == argb; }));
 }
 
 TEST(WaveViewModelTest, TimeAndPositionMapOntoTheAxis) {
@@ -36,8 +36,8 @@ TEST(WaveViewModelTest, TimeAndPositionMapOntoTheAxis) {
   struct Case {
     double t, total, x;
   };
-  const Case cases[] = {{0, 100, 20}, {50, 100, 270}, {100, 100, 520}, {1, 4, 145}, {3725.5, 3725.5, 520},
-                        {7, 0, 20}};  // an unknown total puts every time at the start
+  const Case cases[] = {{0, 100, 20},          {50, 100, 270}, {100, 100, 520}, {1, 4, 145},
+                        {3725.5, 3725.5, 520}, {7, 0, 20}};  // an unknown total puts every time at the start
   for (const Case& c : cases) {
     SCOPED_TRACE(c.t);
     EXPECT_DOUBLE_EQ(TimeToX(g, c.t, c.total), c.x);
@@ -59,10 +59,10 @@ TEST(WaveViewModelTest, TheMouseActsInItsBands) {
     bool band, axis;
   };
   const Case cases[] = {
-      {21, 100, true, false},  {20, 100, false, false},  // the axis ends themselves are outside
-      {519, 31, true, false},  {300, 30, false, false},   // 140 px above the bottom is outside
-      {300, 149, true, true},  {300, 150, false, false},  // the labels' strip (last 20 px) is outside
-      {300, 131, true, true},  {300, 130, true, false},   // the hand shows within 10 px of the axis
+      {21, 100, true, false},   {20, 100, false, false},   // the axis ends themselves are outside
+      {519, 31, true, false},   {300, 30, false, false},   // 140 px above the bottom is outside
+      {300, 149, true, true},   {300, 150, false, false},  // the labels' strip (last 20 px) is outside
+      {300, 131, true, true},   {300, 130, true, false},   // the hand shows within 10 px of the axis
       {520, 140, false, false}, {100, 10, false, false},
   };
   for (const Case& c : cases) {
@@ -97,7 +97,8 @@ TEST(WaveViewModelTest, TheWaveformSpansTheAxisAndDrawsPositiveValuesDownwards) 
   std::vector<std::int32_t> oneSecond(8000, 0);  // every sample of a one-second file
   oneSecond[0] = 32767;
   oneSecond[7999] = -32768;
-  for (const auto& peaks : {oneSecond, std::vector<std::int32_t>(8640, 1000), std::vector<std::int32_t>{5000}}) {
+  for (const auto& peaks :
+       {oneSecond, std::vector<std::int32_t>(8640, 1000), std::vector<std::int32_t>{5000}}) {
     SCOPED_TRACE(peaks.size());
     const std::vector<WavePointF> line = WaveformLine(g, peaks);
     ASSERT_EQ(line.size(), peaks.size() + 1);
@@ -206,20 +207,49 @@ TEST(WaveViewModelTest, MarkerGesturesPostTheirMessagesAndNeverCross) {
     double leftTime, rightTime;  // after the gesture
   };
   const std::vector<Case> cases = {
-      {"left dragged into the middle", 100, 0, {{'d', 20, 36}, {'m', 21, 36}, {'m', 270, 36}, {'u', 270, 36}},
-       {WM_LEFT_MARKER_GRAB, WM_CUT_START, WM_LEFT_MARKER_RELEASE}, 50, 0},
-      {"left beyond the right marker stops at it", 100, 60, {{'d', 20, 36}, {'m', 20, 37}, {'m', 500, 36},
-       {'u', 500, 36}}, {WM_LEFT_MARKER_GRAB, WM_CUT_START, WM_LEFT_MARKER_RELEASE}, 60, 60},
-      {"right past the left end stops at the left marker", 100, 0, {{'d', 520, 36}, {'m', 519, 36},
-       {'m', -50, 36}, {'u', -50, 36}}, {WM_RIGHT_MARKER_GRAB, WM_CUT_END, WM_RIGHT_MARKER_RELEASE}, 0, 0},
-      {"left to the axis start reports 0", 100, 0, {{'d', 20, 36}, {'m', 20, 36}, {'m', 200, 36},
-       {'m', 5, 36}, {'u', 5, 36}}, {WM_LEFT_MARKER_GRAB, WM_CUT_START, WM_CUT_START, WM_LEFT_MARKER_RELEASE},
-       0, 0},
-      {"no total time: the marker moves, no time is posted", 0, 0, {{'d', 20, 36}, {'m', 20, 36},
-       {'m', 200, 36}, {'u', 200, 36}}, {WM_LEFT_MARKER_GRAB, WM_LEFT_MARKER_RELEASE}, 0, 0},
+      {"left dragged into the middle",
+       100,
+       0,
+       {{'d', 20, 36}, {'m', 21, 36}, {'m', 270, 36}, {'u', 270, 36}},
+       {WM_LEFT_MARKER_GRAB, WM_CUT_START, WM_LEFT_MARKER_RELEASE},
+       50,
+       0},
+      {"left beyond the right marker stops at it",
+       100,
+       60,
+       {{'d', 20, 36}, {'m', 20, 37}, {'m', 500, 36}, {'u', 500, 36}},
+       {WM_LEFT_MARKER_GRAB, WM_CUT_START, WM_LEFT_MARKER_RELEASE},
+       60,
+       60},
+      {"right past the left end stops at the left marker",
+       100,
+       0,
+       {{'d', 520, 36}, {'m', 519, 36}, {'m', -50, 36}, {'u', -50, 36}},
+       {WM_RIGHT_MARKER_GRAB, WM_CUT_END, WM_RIGHT_MARKER_RELEASE},
+       0,
+       0},
+      {"left to the axis start reports 0",
+       100,
+       0,
+       {{'d', 20, 36}, {'m', 20, 36}, {'m', 200, 36}, {'m', 5, 36}, {'u', 5, 36}},
+       {WM_LEFT_MARKER_GRAB, WM_CUT_START, WM_CUT_START, WM_LEFT_MARKER_RELEASE},
+       0,
+       0},
+      {"no total time: the marker moves, no time is posted",
+       0,
+       0,
+       {{'d', 20, 36}, {'m', 20, 36}, {'m', 200, 36}, {'u', 200, 36}},
+       {WM_LEFT_MARKER_GRAB, WM_LEFT_MARKER_RELEASE},
+       0,
+       0},
       {"a move without the button grabs nothing", 100, 0, {{'m', 20, 36}, {'m', 200, 36}}, {}, 0, 0},
-      {"a click in the band at the axis start seeks near 0", 100, 0, {{'d', 21, 100}, {'u', 21, 100}},
-       {WM_WAVE_CLICK}, 0, 0},
+      {"a click in the band at the axis start seeks near 0",
+       100,
+       0,
+       {{'d', 21, 100}, {'u', 21, 100}},
+       {WM_WAVE_CLICK},
+       0,
+       0},
       {"a click above the band does nothing", 100, 0, {{'d', 300, 29}, {'u', 300, 29}}, {}, 0, 0},
       {"a click on the labels does nothing", 100, 0, {{'d', 300, 160}, {'u', 300, 160}}, {}, 0, 0},
   };
@@ -235,7 +265,7 @@ TEST(WaveViewModelTest, MarkerGesturesPostTheirMessagesAndNeverCross) {
     m.Layout(g, nullptr);
     std::vector<unsigned> messages;
     for (const Step& s : c.steps) {
-      const auto events = s.what == 'd' ? m.MouseDown(g, s.x, s.y)
+      const auto events = s.what == 'd'   ? m.MouseDown(g, s.x, s.y)
                           : s.what == 'm' ? m.MouseMove(g, s.x, s.y)
                                           : m.MouseUp(g, s.x, s.y);
       for (const WaveEvent& e : events) {

@@ -23,7 +23,9 @@ constexpr const char* kZeroTimeText = "00:00:00.00";
 
 // While the page waits for an old player's or reader's threads the window keeps serving
 // its events (and the messages those threads still post).
-void PumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents, 50); }
+void PumpEvents() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+}
 
 }  // namespace
 
@@ -41,11 +43,11 @@ CutPage::~CutPage() {
 
 const std::vector<FileFilter>& CutPage::OpenFilters() {
   static const QString audio = QStringLiteral(
-      "*.mp3;*.aac;*.wma;*.ogg;*.m4a;*.flac;*.ape;*.wav;*.m4r;*.amr;*.mka;*.au;*.caf;*.ac3;*.mp2;*.aiff;*.voc;"
-      "*.wv;*.mmf;*.aifc;*.3gpp");
+      "*.mp3;*.aac;*.wma;*.ogg;*.m4a;*.flac;*.ape;*.wav;*.m4r;*.amr;*.mka;*.au;*.caf;*.ac3;*.mp2;"
+      "*.aiff;*.voc;*.wv;*.mmf;*.aifc;*.3gpp");
   static const QString video = QStringLiteral(
-      "*.mp4;*.flv;*.wmv;*.avi;*.mov;*.mkv;*.m4v;*.f4v;*.ts;*.mts;*.rm;*.rmvb;*.m3u8;*.webm;*.mpg;*.mpeg;*.asf;"
-      "*.dat;*.3gp;*.3g2;*.vob;*ogv;*.divx;*.mxf");
+      "*.mp4;*.flv;*.wmv;*.avi;*.mov;*.mkv;*.m4v;*.f4v;*.ts;*.mts;*.rm;*.rmvb;*.m3u8;*.webm;*.mpg;"
+      "*.mpeg;*.asf;*.dat;*.3gp;*.3g2;*.vob;*ogv;*.divx;*.mxf");
   static const std::vector<FileFilter> filters = {
       {QStringLiteral("全部(*.*)"), QStringLiteral("*.*")},
       {QStringLiteral("音频文件(%1)").arg(audio), audio},
@@ -55,48 +57,46 @@ const std::vector<FileFilter>& CutPage::OpenFilters() {
 }
 
 QStringList CutPage::ControlNames() const {
-  return {
-      "add-audio-file",
-      "play",
-      "pause",
-      "forward",
-      "rewind",
-      "left-audition",
-      "right-audition",
-      "middle-audition",
-      "cut-audio-left",
-      "cut-audio-right",
-      "cut-audio-left-position",
-      "cut-audio-right-position",
-      "audio-left-position-up",
-      "audio-left-position-down",
-      "audio-right-position-up",
-      "audio-right-position-down",
-      "sound-slider",
-      "audio-filename",
-      "paint-view",
-      "cut-audio-file",
-      "audio-cut-list"};
+  return {"add-audio-file",
+          "play",
+          "pause",
+          "forward",
+          "rewind",
+          "left-audition",
+          "right-audition",
+          "middle-audition",
+          "cut-audio-left",
+          "cut-audio-right",
+          "cut-audio-left-position",
+          "cut-audio-right-position",
+          "audio-left-position-up",
+          "audio-left-position-down",
+          "audio-right-position-up",
+          "audio-right-position-down",
+          "sound-slider",
+          "audio-filename",
+          "paint-view",
+          "cut-audio-file",
+          "audio-cut-list"};
 }
 
 QStringList CutPage::NotifyNames() const {
-  return Page::NotifyNames() + QStringList{
-      "add-audio-file",
-      "play",
-      "pause",
-      "forward",
-      "rewind",
-      "left-audition",
-      "right-audition",
-      "middle-audition",
-      "cut-audio-left",
-      "cut-audio-right",
-      "audio-left-position-up",
-      "audio-left-position-down",
-      "audio-right-position-up",
-      "audio-right-position-down",
-      "sound-slider",
-      "cut-audio-file"};
+  return Page::NotifyNames() + QStringList{"add-audio-file",
+                                           "play",
+                                           "pause",
+                                           "forward",
+                                           "rewind",
+                                           "left-audition",
+                                           "right-audition",
+                                           "middle-audition",
+                                           "cut-audio-left",
+                                           "cut-audio-right",
+                                           "audio-left-position-up",
+                                           "audio-left-position-down",
+                                           "audio-right-position-up",
+                                           "audio-right-position-down",
+                                           "sound-slider",
+                                           "cut-audio-file"};
 }
 
 void CutPage::Init() {
@@ -117,7 +117,9 @@ void CutPage::ChooseAndLoad() {
   if (!paths.isEmpty()) LoadFile(paths.first());
 }
 
-void CutPage::LoadFile(const QString& path) { Load(EntryForPath(path.toStdString()), -1); }
+void CutPage::LoadFile(const QString& path) {
+  Load(EntryForPath(path.toStdString()), -1);
+}
 
 void CutPage::ReceiveRecording(const FileEntry& recording) {
   if (ctx_.selectPage) ctx_.selectPage(kOptionName);
@@ -303,8 +305,8 @@ bool CutPage::Notify(const QString& type, QObject* sender) {
     player_->endReported = false;
     if (player_->state == PlayerState::Paused) {
       const double clock = player_->clock;
-      player_->clock = forward ? ForwardTarget(clock, kSkipSeconds, player_->duration)
-                               : RewindTarget(clock, kSkipSeconds);
+      player_->clock =
+          forward ? ForwardTarget(clock, kSkipSeconds, player_->duration) : RewindTarget(clock, kSkipSeconds);
       if (view_) {
         view_->Model().playTime = player_->clock;
         view_->Refresh();
@@ -344,7 +346,8 @@ bool CutPage::Notify(const QString& type, QObject* sender) {
   } else if (name == "cut-audio-file") {
     AddCutEntry();
   } else if (name == "exportBtn") {
-    StartRowRun(sender, [](const FileEntry& entry) { return BuildCutCommand(entry, CurrentCommandContext()); });
+    StartRowRun(sender,
+                [](const FileEntry& entry) { return BuildCutCommand(entry, CurrentCommandContext()); });
   } else {
     return Page::Notify(type, sender);
   }
@@ -492,7 +495,8 @@ bool CutPage::HandleMessage(Message& message) {
       OnPlayTick();
       return true;
     case WM_PLAY_END:
-      if (player_ && message.param == playerSerial_ && player_->state == PlayerState::Finished) ShowPlaying(false);
+      if (player_ && message.param == playerSerial_ && player_->state == PlayerState::Finished)
+        ShowPlaying(false);
       return true;
     default:
       return false;
