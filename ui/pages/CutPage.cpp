@@ -475,16 +475,17 @@ bool CutPage::HandleMessage(Message& message) {
       return true;
     }
     case WM_LOADING_SHOW:
-      // Only the current file's reader moves the dialog; a replaced one's last report may
-      // still have been on its way.
-      if (ctx_.loading && view_ && view_->Loading()) {
+      // A replaced reader's last report may still have been on its way: once the current
+      // reader has finished (or could not start) no report reopens the dialog.
+      if (view_ && view_->Reader() && !view_->Loading()) return true;
+      if (ctx_.loading) {
         ctx_.loading->SetProgress(static_cast<int>(message.param));
         ctx_.loading->CenterWindow();
         ctx_.loading->show();
       }
       return true;
     case WM_LOADING_HIDE:
-      if (view_ && view_->Loading()) return true;
+      if (view_ && view_->Loading()) return true;  // a replaced reader's end
       if (ctx_.loading) {
         ctx_.loading->SetProgress(100);
         ctx_.loading->hide();
