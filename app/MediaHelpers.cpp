@@ -55,8 +55,12 @@ std::string FormatDuration(double seconds) {
 }
 
 std::string FormatTimeText(double seconds) {
-  const long long whole = static_cast<long long>(seconds);
-  const int hundredths = static_cast<int>((seconds - static_cast<double>(whole)) * 100);
+  // Whole hundredths, cut towards zero. A time read from a text ("00:00:13.62") lies a
+  // rounding error below its hundredth; that error must not cost the hundredth.
+  const double nudge = seconds >= 0 ? 1e-7 : -1e-7;
+  const long long centis = static_cast<long long>(seconds * 100 + nudge);
+  const long long whole = centis / 100;
+  const int hundredths = static_cast<int>(centis % 100);
   char text[64];
   std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld.%02d", whole / 3600, (whole % 3600) / 60, whole % 60,
                 hundredths);

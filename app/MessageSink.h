@@ -14,6 +14,12 @@ struct MessageRecord {
   virtual ~MessageRecord() = default;
 };
 
+// The seconds of WM_CUT_START, WM_CUT_END and WM_WAVE_CLICK: a marker's or a click's time.
+struct SecondsRecord : MessageRecord {
+  explicit SecondsRecord(double value) : seconds(value) {}
+  double seconds = 0;
+};
+
 struct Message {
   unsigned id = 0;
   std::unique_ptr<MessageRecord> record;

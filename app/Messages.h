@@ -35,6 +35,8 @@ constexpr unsigned WM_LIST_DELETE = WM_USER + 358;           // 1382 ListRecord
 constexpr unsigned WM_LOADING_SHOW = WM_USER + 500;          // 1524 param: percent
 constexpr unsigned WM_LOADING_HIDE = WM_USER + 501;          // 1525
 constexpr unsigned WM_PLAY_TICK = WM_USER + 510;             // 1534
+// The cut page's player has played to the end (posted from its reading thread).
+constexpr unsigned WM_PLAY_END = WM_USER + 511;              // 1535 param: the player's serial
 constexpr unsigned WM_RECORD_TIME = WM_USER + 700;           // 1724 param: seconds
 // A recording that cannot go on (a device or the sound server went away, the file cannot be
 // written), posted once by the recorder; param: the RecordFailure of media/AudioRecorder.h.

@@ -22,7 +22,7 @@ extern "C" {
 
 #include "app/SettingsFile.h"
 #include "ui/CMainWnd.h"
-#include "ui/PaintView.h"
+#include "ui/CPaintViewUI.h"
 #include "ui/Skin.h"
 #include "ui/dialogs/CWndShadow.h"
 
@@ -141,7 +141,7 @@ int RunApplication(int argc, char** argv, const StartHooks& hooks) {
 
   // 6. Shadows where a compositor runs. 9. The skin.
   CWndShadow::RegisterShadowClass();
-  PaintView::RegisterDefault();
+  CPaintViewUI::RegisterDefault();
   QString error;
   if (!Skin::LoadResources(app, &error)) {
     LOG(ERROR) << "skin: " << error.toStdString();

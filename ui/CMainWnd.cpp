@@ -318,6 +318,7 @@ bool CMainWnd::HandleCustomMessage(Message& message) {
     case WM_LOADING_SHOW:
     case WM_LOADING_HIDE:
     case WM_PLAY_TICK:
+    case WM_PLAY_END:
       return cut_ && cut_->HandleMessage(message);
     case WM_RECORD_TIME:
     case WM_RECORD_FAILED:

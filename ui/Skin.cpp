@@ -37,6 +37,9 @@ class SkinUiLoader : public QUiLoader {
  public:
   QWidget* createWidget(const QString& className, QWidget* parent, const QString& name) override {
     auto it = Factories().find(className);
+    // Custom class names are matched without regard to case ("paintview" too).
+    for (auto i = Factories().begin(); it == Factories().end() && i != Factories().end(); ++i)
+      if (i.key().compare(className, Qt::CaseInsensitive) == 0) it = i;
     if (it != Factories().end()) {
       QWidget* w = it.value()(parent);
       w->setObjectName(name);

@@ -25,6 +25,17 @@ TEST(MediaHelpers, DurationAndTimeTexts) {
   EXPECT_EQ(FormatDuration(0), "00:00:00");
   EXPECT_EQ(FormatTimeText(3723.04 + 1e-9), "01:02:03.04");
   EXPECT_EQ(FormatTimeText(1.5), "00:00:01.50");
+  EXPECT_EQ(FormatTimeText(13.62), "00:00:13.62");
+  EXPECT_EQ(FormatTimeText(0.01 + 0.01 + 0.01 + 0.01 + 0.01 + 0.01 + 0.01), "00:00:00.07");
+  EXPECT_EQ(FormatTimeText(2.999), "00:00:02.99");  // still cut, not rounded
+  EXPECT_EQ(FormatTimeText(0.005 - 0.01), "00:00:00.00");
+  // Every typed time reads back as typed, as the cut command passes it on.
+  for (int centis = 0; centis < 2 * 3600 * 100; centis += 7) {
+    const double t = centis / 3600 / 100 * 3600 + (centis / 100 % 3600) + (centis % 100) / 100.0;
+    const std::string text = FormatTimeText(t);
+    ASSERT_EQ(FormatTimeText(ParseTimeText(text)), text) << centis;
+    ASSERT_EQ(static_cast<int>(text[9] - '0') * 10 + (text[10] - '0'), centis % 100) << text;
+  }
 }
 
 TEST(MediaHelpers, TimeTextValidationAndParsing) {

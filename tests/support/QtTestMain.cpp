@@ -8,7 +8,7 @@
 #include <string>
 
 #include "tests/support/TestMedia.h"
-#include "ui/PaintView.h"
+#include "ui/CPaintViewUI.h"
 #include "ui/Skin.h"
 #include "ui/dialogs/CWndShadow.h"
 
@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   tw::CWndShadow::RegisterShadowClass();
-  tw::PaintView::RegisterDefault();
+  tw::CPaintViewUI::RegisterDefault();
   QString error;
   if (!tw::Skin::LoadResources(app, &error)) {
     fprintf(stderr, "skin: %s\n", error.toUtf8().constData());

@@ -1,0 +1,466 @@
+// The cut page on the offscreen platform with generated media, a private sound server and the
+// real ffmpeg: loading (dialog, drop, a handed-over recording, a second file while the first
+// still loads, files that cannot be played), the markers by the view's messages and by the
+// mouse, typed times with their checks and prompts, nudges, auditions, the end of the file,
+// and cut entries exported and probed.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDropEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QSlider>
+#include <QThread>
+#include <QUrl>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <set>
+
+#include "app/MediaHelpers.h"
+#include "app/Messages.h"
+#include "app/SettingsFile.h"
+#include "tests/support/PrivatePulse.h"
+#include "tests/support/QtPages.h"
+#include "tests/support/TestMedia.h"
+#include "ui/CPaintViewUI.h"
+#include "ui/dialogs/LoadingDialog.h"
+#include "ui/pages/CutPage.h"
+
+namespace tw {
+namespace {
+
+using test::CopyAs;
+using test::FilesContaining;
+using test::Pump;
+using test::WaitUntil;
+
+// One sound server for the whole test program: the player's device is its null sink.
+class PulseEnvironment : public testing::Environment {
+ public:
+  void SetUp() override { pulse_ = std::make_unique<test::PrivatePulse>(); }
+  void TearDown() override { pulse_.reset(); }
+  bool Ok() const { return pulse_ && pulse_->Ok(); }
+
+ private:
+  std::unique_ptr<test::PrivatePulse> pulse_;
+};
+PulseEnvironment* const kPulse =
+    static_cast<PulseEnvironment*>(testing::AddGlobalTestEnvironment(new PulseEnvironment));
+
+class CutPageTest : public test::PageWindowTest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(kPulse->Ok()) << "the private sound server did not start";
+    test::PageWindowTest::SetUp();
+    page_ = window_->Cut();
+  }
+  template <class T>
+  T* Ctl(const char* name) {
+    return FindControl<T>(window_->Root(), name);
+  }
+  QString Edit(const char* name) { return Ctl<QLineEdit>(name)->text(); }
+  bool Visible(const char* name) { return Ctl<QWidget>(name)->isVisibleTo(window_->Root()); }
+  // Loads through "add-audio-file" and the dialog; waits for the waveform.
+  void Load(const std::string& path) {
+    chooser_->AddFiles({QString::fromStdString(path)});
+    Click("add-audio-file");
+    WaitForWave();
+  }
+  void WaitForWave() {
+    ASSERT_TRUE(WaitUntil([&] { return page_->View()->Reader() && page_->View()->Reader()->Done(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !window_->Loading()->isVisible(); }));
+  }
+  void PostSeconds(unsigned id, double seconds) {
+    window_->Post(Message(id, std::make_unique<SecondsRecord>(seconds)));
+    Pump();
+  }
+  // Types both times and presses "cut-audio-file"; the prompt's text, or "" when none showed.
+  QString CutWith(const QString& start, const QString& end) {
+    Ctl<QLineEdit>("cut-audio-left-position")->setText(start);
+    Ctl<QLineEdit>("cut-audio-right-position")->setText(end);
+    auto answer = test::AnswerNextModal("msgConfirm", 300);
+    Click("cut-audio-file");
+    // An answer left armed would take the next test's dialog.
+    if (!answer->answered) WaitUntil([] { return false; }, 350);
+    return answer->answered ? answer->text : QString();
+  }
+  QString ExpectPrompt(const std::function<void()>& press) {
+    auto answer = test::AnswerNextModal("msgConfirm");
+    press();
+    EXPECT_TRUE(answer->answered);
+    return answer->text;
+  }
+  int LastRowId() { return RowId(OperationKind::Cut, Rows(OperationKind::Cut) - 1); }
+  FileEntry Entry(int id) {
+    FileEntry e;
+    window_->Tasks().Find(id, &e);
+    return e;
+  }
+  // Exports a row and returns its result once done.
+  std::string Export(int id) {
+    ClickRow(OperationKind::Cut, id, "exportBtn");
+    EXPECT_TRUE(WaitUntil([&] { return RowDone(OperationKind::Cut, id); }, 30000));
+    return Entry(id).fullPath;
+  }
+
+  CutPage* page_ = nullptr;
+};
+
+TEST_F(CutPageTest, ALoadedFilePlaysWithItsWaveformAndName) {
+  const std::string tone = CopyAs(test::ToneWav(5), "tone.wav");
+  Load(tone);
+  const auto& filters = chooser_->lastFilters;
+  ASSERT_EQ(filters.size(), 3u);
+  EXPECT_EQ(filters[0].description, "全部(*.*)");
+  EXPECT_TRUE(filters[1].description.startsWith("音频文件(*.mp3;"));
+  EXPECT_TRUE(filters[2].patterns.contains("*ogv;*.divx"));
+  EXPECT_FALSE(chooser_->lastMultiple);
+
+  EXPECT_EQ(page_->CutFile().fullPath, tone);
+  EXPECT_EQ(page_->CutFile().size, static_cast<std::int64_t>(std::filesystem::file_size(tone)));
+  EXPECT_NEAR(page_->CutFile().duration, 5, 0.05);
+  EXPECT_EQ(Ctl<QLabel>("audio-filename")->text(), "tone.wav");
+  EXPECT_EQ(page_->LeftTime(), -1);
+  EXPECT_EQ(page_->RightTime(), -1);
+  ASSERT_NE(page_->Player(), nullptr);
+  EXPECT_EQ(page_->Player()->state, PlayerState::Playing);
+  EXPECT_FALSE(Visible("play"));
+  EXPECT_TRUE(Visible("pause"));
+  EXPECT_EQ(page_->Player()->Volume(), Ctl<QSlider>("sound-slider")->value());
+  EXPECT_NEAR(page_->View()->Model().totalTime, 5, 0.05);
+  EXPECT_GT(page_->View()->Reader()->Peaks().size(), 5000u);
+  EXPECT_EQ(window_->Loading()->ProgressText(), "100%");
+  // The ticks move the play cursor.
+  ASSERT_TRUE(WaitUntil([&] { return page_->View()->Model().playTime > 0.3; }));
+
+  Click("pause");
+  EXPECT_EQ(page_->Player()->state, PlayerState::Paused);
+  EXPECT_TRUE(Visible("play"));
+  Click("play");
+  EXPECT_EQ(page_->Player()->state, PlayerState::Playing);
+  EXPECT_TRUE(Visible("pause"));
+  Ctl<QSlider>("sound-slider")->setValue(20);
+  Pump();
+  EXPECT_EQ(page_->Player()->Volume(), 20);
+}
+
+TEST_F(CutPageTest, MarkerMessagesSetTheTimesAndACutEntryExportsThatStretch) {
+  const std::string tone = CopyAs(test::ToneWav(5), "tone.flac.wav");
+  Load(tone);
+  PostSeconds(WM_LEFT_MARKER_GRAB, 0);
+  PostSeconds(WM_CUT_START, 1.0);
+  PostSeconds(WM_LEFT_MARKER_RELEASE, 0);
+  PostSeconds(WM_CUT_END, 3.25);
+  EXPECT_EQ(page_->LeftTime(), 1.0);
+  EXPECT_EQ(page_->RightTime(), 3.25);
+  EXPECT_EQ(Edit("cut-audio-left-position"), "00:00:01.00");
+  EXPECT_EQ(Edit("cut-audio-right-position"), "00:00:03.25");
+  EXPECT_EQ(CutWith(Edit("cut-audio-left-position"), Edit("cut-audio-right-position")), "");
+  ASSERT_EQ(Rows(OperationKind::Cut), 1);
+  const int id = LastRowId();
+  const FileEntry entry = Entry(id);
+  EXPECT_TRUE(std::regex_match(entry.fileName, std::regex("tone\\.flac-剪辑-[0-9]{14}\\.wav")))
+      << entry.fileName;
+  EXPECT_EQ(entry.fullPath, outputDir_ + "/" + entry.fileName);
+  EXPECT_EQ(entry.sourcePath, tone);
+  EXPECT_EQ(entry.cutStart, 1.0);
+  EXPECT_EQ(entry.cutEnd, 3.25);
+  EXPECT_EQ(RowText(OperationKind::Cut, id, "fileNameLabel"), QString::fromStdString(entry.fileName));
+  EXPECT_EQ(RowText(OperationKind::Cut, id, "durationLabel"), "00:00:02");
+  // The view shows the stretch that was cut.
+  EXPECT_TRUE(page_->View()->Model().leftChosen && page_->View()->Model().rightChosen);
+
+  const std::string result = Export(id);
+  const test::MediaInfo info = test::Probe(result);
+  ASSERT_TRUE(info.ok) << result;
+  EXPECT_NEAR(info.durationSec, 2.25, 0.05);
+  EXPECT_EQ(Entry(id).size, static_cast<std::int64_t>(std::filesystem::file_size(result)));
+  // Exporting again writes the same result again; the entry stays.
+  Export(id);
+  EXPECT_EQ(Rows(OperationKind::Cut), 1);
+  EXPECT_EQ(FilesContaining(outputDir_, "-剪辑-").size(), 1u);
+}
+
+TEST_F(CutPageTest, TypedTimesAreCheckedBeforeAnEntryIsAdded) {
+  EXPECT_EQ(ExpectPrompt([&] { Click("cut-audio-file"); }), "请先添加要剪辑的文件!");
+  Load(CopyAs(test::ToneWav(5), "song.APE"));
+  struct Case {
+    QString start, end;
+    QString prompt;   // "" when an entry is added
+    double from, to;  // the entry's stretch
+  };
+  const std::vector<Case> cases = {
+      {"00:00:00.00", "00:00:00.00", "请选取要截取位置!", 0, 0},
+      {"00:00:09.00", "00:00:01.00", "开始时间格式错误!", 0, 0},  // beyond the file
+      {"00:61:00.00", "00:00:01.00", "开始时间格式错误!", 0, 0},  // malformed
+      {"0:0:1", "00:00:01.00", "开始时间格式错误!", 0, 0},
+      {"00:00:01.00", "abc", "结束时间格式错误!", 0, 0},
+      {"00:00:01.00", "00:00:09.00", "结束时间格式错误!", 0, 0},
+      {"00:00:05.00", "00:00:05.00", "请选取要截取位置!", 0, 0},  // nothing left after the start
+      {"00:00:00.00", "00:00:02.00", "", 0, 2},
+      {"00:00:03.00", "00:00:01.00", "", 3, 5},  // start after end: to the end of the file
+      {"00:00:01.50", "00:00:04.00", "", 1.5, 4},
+  };
+  int rows = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE((c.start + " " + c.end).toStdString());
+    EXPECT_EQ(CutWith(c.start, c.end), c.prompt);
+    if (!c.prompt.isEmpty()) {
+      EXPECT_EQ(Rows(OperationKind::Cut), rows);
+      continue;
+    }
+    ASSERT_EQ(Rows(OperationKind::Cut), ++rows);
+    const FileEntry entry = Entry(LastRowId());
+    EXPECT_NEAR(entry.cutStart, c.from, 1e-9);
+    EXPECT_NEAR(entry.cutEnd, c.to, 0.05);
+    EXPECT_NEAR(entry.duration, c.to - c.from, 0.05);
+    EXPECT_TRUE(std::regex_match(entry.fileName, std::regex("song-剪辑-[0-9]{14}(-[0-9]+)?\\.mp3")))
+        << entry.fileName;
+  }
+  // Every entry got a name of its own.
+  std::set<std::string> names;
+  for (int i = 0; i < rows; ++i) names.insert(Entry(RowId(OperationKind::Cut, i)).fileName);
+  EXPECT_EQ(names.size(), static_cast<size_t>(rows));
+}
+
+TEST_F(CutPageTest, NudgesAndAuditionsFollowTheirRules) {
+  Load(test::ToneWav(5));
+  // Unchosen markers: the auditions ask for a stretch first.
+  for (const char* audition : {"left-audition", "right-audition", "middle-audition"})
+    EXPECT_EQ(ExpectPrompt([&] { Click(audition); }), "请拖动选择剪辑区域!") << audition;
+  Click("audio-left-position-down");  // nothing below an unset start
+  EXPECT_EQ(page_->LeftTime(), -1);
+  Click("audio-left-position-up");
+  EXPECT_NEAR(page_->LeftTime(), 0.01, 1e-9);
+  EXPECT_EQ(Edit("cut-audio-left-position"), "00:00:00.01");
+  PostSeconds(WM_CUT_START, 0.005);
+  Click("audio-left-position-down");
+  EXPECT_LT(page_->LeftTime(), 0);
+  EXPECT_EQ(Edit("cut-audio-left-position"), "00:00:00.00");
+  Click("audio-right-position-up");
+  Click("audio-right-position-up");
+  EXPECT_NEAR(page_->RightTime(), 0.02, 1e-9);
+  EXPECT_EQ(Edit("cut-audio-right-position"), "00:00:00.02");
+  // Nudges move neither the markers nor the player.
+  EXPECT_FALSE(page_->View()->Model().rightChosen);
+
+  // The stretch 0.5 .. 1.0 auditioned from a pause: playing stops at the first tick past its end.
+  PostSeconds(WM_CUT_START, 0.5);
+  PostSeconds(WM_CUT_END, 1.0);
+  Click("pause");
+  Click("middle-audition");
+  EXPECT_TRUE(page_->AuditionStopAtRight());
+  EXPECT_EQ(page_->Player()->state, PlayerState::Playing);
+  EXPECT_TRUE(Visible("pause"));
+  ASSERT_TRUE(WaitUntil([&] { return page_->Player()->state == PlayerState::Paused; }, 10000));
+  EXPECT_FALSE(page_->AuditionStopAtRight());
+  EXPECT_TRUE(Visible("play"));
+  EXPECT_GT(page_->Player()->GetPosition(), 1.0);
+  EXPECT_LT(page_->Player()->GetPosition(), 2.5);
+
+  // "cut-audio-left" takes the play position and chooses the view's marker.
+  Click("cut-audio-left");
+  const double position = page_->Player()->GetPosition();
+  EXPECT_DOUBLE_EQ(page_->LeftTime(), position);
+  EXPECT_EQ(Edit("cut-audio-left-position"), QString::fromStdString(FormatTimeText(position)));
+  EXPECT_TRUE(page_->View()->Model().leftChosen);
+  EXPECT_DOUBLE_EQ(page_->View()->Model().leftTime, position);
+
+  // Skips while paused move the clock: at most to the end, at least to 0.
+  Click("forward");
+  EXPECT_NEAR(page_->Player()->clock, 5, 0.1);
+  Click("rewind");
+  Click("rewind");
+  EXPECT_EQ(page_->Player()->clock, 0);
+}
+
+TEST_F(CutPageTest, TheEndOfTheFileShowsPlayAndPlayStartsAgain) {
+  Load(test::ToneWav(1, 660));
+  ASSERT_TRUE(
+      WaitUntil([&] { return page_->Player()->state == PlayerState::Finished && Visible("play"); }, 10000));
+  EXPECT_FALSE(Visible("pause"));
+  Click("play");
+  ASSERT_NE(page_->Player(), nullptr);
+  EXPECT_EQ(page_->Player()->state, PlayerState::Playing);
+  EXPECT_LT(page_->Player()->GetPosition(), 0.9);
+  EXPECT_TRUE(Visible("pause"));
+
+  // After the end a click on the waveform puts the paused player there; play resumes from it
+  // and the next end is reported again.
+  ASSERT_TRUE(
+      WaitUntil([&] { return page_->Player()->state == PlayerState::Finished && Visible("play"); }, 10000));
+  PostSeconds(WM_WAVE_CLICK, 0.5);
+  EXPECT_EQ(page_->Player()->state, PlayerState::Paused);
+  EXPECT_EQ(page_->Player()->clock, 0.5);
+  EXPECT_EQ(page_->View()->Model().playTime, 0.5);
+  AudioPlayer* same = page_->Player();
+  Click("play");
+  EXPECT_EQ(page_->Player(), same);
+  EXPECT_EQ(page_->Player()->state, PlayerState::Playing);
+  ASSERT_TRUE(
+      WaitUntil([&] { return page_->Player()->state == PlayerState::Finished && Visible("play"); }, 10000));
+}
+
+TEST_F(CutPageTest, DraggingAMarkerWithTheMouseMovesTheStartTime) {
+  Load(test::ToneWav(5));
+  CPaintViewUI* view = page_->View();
+  Click("pause");
+  const WaveGeometry g = view->Geometry();
+  view->repaint();
+  const QPointF handle(g.AxisStart(), g.top + 36);
+  const QPointF middle(g.AxisStart() + g.AxisLength() / 2.0, g.top + 36);
+  auto send = [&](QEvent::Type type, QPointF at, Qt::MouseButtons buttons) {
+    QMouseEvent e(type, at, view->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                  buttons, Qt::NoModifier);
+    QApplication::sendEvent(view, &e);
+    Pump();
+  };
+  send(QEvent::MouseButtonPress, handle, Qt::LeftButton);
+  send(QEvent::MouseMove, handle + QPointF(1, 0), Qt::LeftButton);
+  EXPECT_EQ(page_->Player()->paused, false) << "the sound follows the dragged marker";
+  send(QEvent::MouseMove, middle, Qt::LeftButton);
+  send(QEvent::MouseButtonRelease, middle, Qt::NoButton);
+  EXPECT_NEAR(page_->LeftTime(), 2.5, 0.05);
+  EXPECT_EQ(Edit("cut-audio-left-position").left(8), "00:00:02");
+  EXPECT_TRUE(page_->Player()->paused) << "paused again after a drag begun in a pause";
+  EXPECT_TRUE(view->Model().leftChosen);
+}
+
+TEST_F(CutPageTest, AVideoFilesSoundIsCutIntoMp3) {
+  Load(CopyAs(test::VideoWithSound(3), "clip.mp4"));
+  EXPECT_EQ(CutWith("00:00:00.50", "00:00:02.00"), "");
+  const int id = LastRowId();
+  EXPECT_TRUE(std::regex_match(Entry(id).fileName, std::regex("clip-剪辑-[0-9]{14}\\.mp3")));
+  const test::MediaInfo info = test::Probe(Export(id));
+  ASSERT_TRUE(info.ok);
+  EXPECT_EQ(info.CountType("video"), 0);
+  EXPECT_EQ(info.First("audio")->codecName, "mp3");
+  EXPECT_NEAR(info.durationSec, 1.5, 0.1);
+}
+
+TEST_F(CutPageTest, FilesThatCannotBePlayedSayWhyAndLeaveNoFile) {
+  struct Case {
+    std::string path;
+    QString prompt;
+  };
+  const std::vector<Case> cases = {
+      {test::TextNamedMp3(), "该文件无法播放!"},
+      {test::EmptyMp3(), "该文件无法播放!"},
+      {test::VideoWithoutSound(1), "该文件无法播放!"},
+      {test::TempDir() + "/gone.wav", "该文件无法播放!"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    chooser_->AddFiles({QString::fromStdString(c.path)});
+    EXPECT_EQ(ExpectPrompt([&] { Click("add-audio-file"); }), c.prompt);
+    EXPECT_FALSE(page_->HasFile());
+    EXPECT_EQ(page_->Player(), nullptr);
+    EXPECT_EQ(Ctl<QLabel>("audio-filename")->text(), "尚未添加文件");
+    EXPECT_FALSE(window_->Loading()->isVisible());
+    EXPECT_TRUE(Visible("play"));
+    EXPECT_EQ(ExpectPrompt([&] { Click("cut-audio-file"); }), "请先添加要剪辑的文件!");
+  }
+  // A good file loads afterwards as usual.
+  Load(test::ToneWav(1));
+  EXPECT_TRUE(page_->HasFile());
+}
+
+TEST_F(CutPageTest, WithoutASoundDeviceTheFileCanStillBeCut) {
+  const char* old = std::getenv("PULSE_SERVER");
+  const std::string saved = old ? old : "";
+  setenv("PULSE_SERVER", ("unix:" + test::TempDir() + "/no-server").c_str(), 1);
+  setenv("SDL_AUDIODRIVER", "pulse", 1);
+  chooser_->AddFiles({QString::fromStdString(test::ToneWav(2))});
+  const QString prompt = ExpectPrompt([&] { Click("add-audio-file"); });
+  setenv("PULSE_SERVER", saved.c_str(), 1);
+  unsetenv("SDL_AUDIODRIVER");
+  EXPECT_EQ(prompt, "没有声音设备，请插入耳机!");
+  EXPECT_EQ(page_->Player(), nullptr);
+  ASSERT_TRUE(page_->HasFile());
+  WaitForWave();
+  EXPECT_EQ(CutWith("00:00:00.00", "00:00:01.00"), "");
+  EXPECT_NEAR(test::Probe(Export(LastRowId())).durationSec, 1.0, 0.1);
+  // With the device back, "play" tries again.
+  Click("play");
+  ASSERT_NE(page_->Player(), nullptr);
+  EXPECT_EQ(page_->Player()->state, PlayerState::Playing);
+}
+
+TEST_F(CutPageTest, HostileNamesAreLoadedAndExportedAsTheyAre) {
+  for (const std::string name : {"$(touch pwned).wav", "-dash 'q' \"dq\".wav", "歌曲 一 `x`.flac"}) {
+    SCOPED_TRACE(name);
+    const std::string path = CopyAs(test::ToneWav(2), name);
+    Load(path);
+    EXPECT_EQ(page_->CutFile().fileName, name);
+    EXPECT_EQ(Ctl<QLabel>("audio-filename")->text(), QString::fromStdString(name));
+    ASSERT_EQ(CutWith("00:00:00.20", "00:00:01.20"), "");
+    const std::string result = Export(LastRowId());
+    const std::string base = name.substr(0, name.rfind('.'));
+    EXPECT_EQ(std::filesystem::path(result).filename().string().rfind(base + "-剪辑-", 0), 0u) << result;
+    EXPECT_EQ(std::filesystem::path(result).extension(), std::filesystem::path(name).extension());
+    EXPECT_NEAR(test::Probe(result).durationSec, 1.0, 0.1);
+  }
+  EXPECT_FALSE(std::filesystem::exists("pwned"));
+}
+
+TEST_F(CutPageTest, ASecondFileLoadedWhileTheFirstStillLoadsReplacesIt) {
+  const std::string longFile =
+      test::MakeMedia("cut-long-600s.flac",
+                      {"-f", "lavfi", "-i", "sine=frequency=300:sample_rate=44100:duration=600", "-ac", "2"});
+  const std::string second = CopyAs(test::ToneWav(3, 880), "second.wav");
+  page_->LoadFile(QString::fromStdString(longFile));
+  page_->LoadFile(QString::fromStdString(second));
+  WaitForWave();
+  EXPECT_EQ(page_->CutFile().fullPath, second);
+  EXPECT_NEAR(page_->View()->Model().totalTime, 3, 0.05);
+  EXPECT_NEAR(page_->View()->Reader()->Duration(), 3, 0.05);
+  EXPECT_EQ(page_->Player()->Path(), second);
+  // Nothing of the first file moves the dialog afterwards.
+  for (int i = 0; i < 20; ++i) {
+    Pump();
+    QThread::msleep(10);
+    EXPECT_FALSE(window_->Loading()->isVisible());
+  }
+
+  // A file dropped on the waveform replaces it the same way.
+  const std::string dropped = CopyAs(test::ToneMp3(2), "dropped.mp3");
+  QMimeData mime;
+  mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(test::TempDir())),
+                QUrl::fromLocalFile(QString::fromStdString(dropped))});
+  const QPoint at(30, 30);
+  QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(page_->View(), &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(page_->View(), &drop);
+  EXPECT_TRUE(drop.isAccepted());
+  ASSERT_TRUE(WaitUntil([&] { return page_->CutFile().fullPath == dropped; }));
+  WaitForWave();
+  EXPECT_EQ(page_->LeftTime(), -1);
+}
+
+TEST_F(CutPageTest, ARecordingHandedOverStartsAtZero) {
+  window_->Notify("selectchanged", FindControl(window_->Root(), "audio-record"));
+  Ctl<QAbstractButton>("audio-record")->setChecked(true);
+  Pump();
+  ASSERT_EQ(window_->CurrentPage(), 1);
+  FileEntry recording = EntryForPath(CopyAs(test::ToneMp3(2), "新录音-20260101120000.mp3"));
+  page_->ReceiveRecording(recording);
+  Pump();
+  EXPECT_EQ(window_->CurrentPage(), 0);
+  EXPECT_EQ(page_->LeftTime(), 0);
+  EXPECT_EQ(page_->RightTime(), 0);
+  EXPECT_EQ(Edit("cut-audio-left-position"), "00:00:00.00");
+  EXPECT_EQ(page_->CutFile().fullPath, recording.fullPath);
+  EXPECT_NEAR(page_->CutFile().duration, 2, 0.1);
+  WaitForWave();
+  ASSERT_NE(page_->Player(), nullptr);
+  // Times of 0 still need a stretch before an audition.
+  EXPECT_EQ(ExpectPrompt([&] { Click("left-audition"); }), "请拖动选择剪辑区域!");
+}
+
+}  // namespace
+}  // namespace tw
