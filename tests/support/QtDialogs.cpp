@@ -43,7 +43,9 @@ QStringList PresetFileChooser::OpenFiles(QWidget*, const std::vector<FileFilter>
   return files_.takeFirst().split(QChar('\n'), Qt::SkipEmptyParts);
 }
 
-QString PresetFileChooser::ChooseFolder(QWidget*, const QString&) {
+QString PresetFileChooser::ChooseFolder(QWidget*, const QString& startFolder, const QString& title) {
+  lastStartFolder = startFolder;
+  lastFolderTitle = title;
   return folders_.isEmpty() ? QString() : folders_.takeFirst();
 }
 

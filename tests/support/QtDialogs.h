@@ -27,10 +27,13 @@ class PresetFileChooser : public FileChooser {
   void AddFiles(QStringList files) { files_ << files.join(QChar('\n')); }
   void AddFolder(QString folder) { folders_ << folder; }
   QStringList OpenFiles(QWidget* owner, const std::vector<FileFilter>& filters, bool multiple) override;
-  QString ChooseFolder(QWidget* owner, const QString& startFolder) override;
+  QString ChooseFolder(QWidget* owner, const QString& startFolder, const QString& title) override;
   // The filters of the last OpenFiles call.
   std::vector<FileFilter> lastFilters;
   bool lastMultiple = false;
+  // The start folder and title of the last ChooseFolder call.
+  QString lastStartFolder;
+  QString lastFolderTitle;
 
  private:
   QStringList files_;
