@@ -15,6 +15,11 @@ std::shared_ptr<ModalAnswer> AnswerNextModal(const QString& button, int timeoutM
   clock->start();
   timer->setInterval(10);
   QObject::connect(timer, &QTimer::timeout, timer, [timer, answer, button, clock, timeoutMs] {
+    if (answer->cancelled) {
+      timer->stop();
+      timer->deleteLater();
+      return;
+    }
     QWidget* modal = QApplication::activeModalWidget();
     if (modal) {
       if (auto* b = modal->findChild<QAbstractButton*>(button)) {
