@@ -1,6 +1,7 @@
 #include "ui/MenuWindow.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainterPath>
@@ -44,6 +45,12 @@ QStringList MenuWindow::ItemNames() const {
 }
 
 void MenuWindow::ShowAt(QPoint topLeft) {
+  // One menu at a time: a new one replaces the one still open.
+  for (int i = 0; i < 8; ++i) {
+    auto* open = qobject_cast<MenuWindow*>(QApplication::activePopupWidget());
+    if (!open || open == this) break;
+    open->close();
+  }
   move(topLeft);
   show();
   raise();

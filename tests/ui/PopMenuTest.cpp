@@ -143,6 +143,21 @@ TEST(PopMenuTest, EscapeAClickElsewhereAndTheWheelPostNothing) {
   EXPECT_TRUE(sink.Drain().empty());
 }
 
+TEST(PopMenuTest, OpeningAnotherMenuClosesTheFirst) {
+  const PopMenuSpec& spec = *FindPopMenuSpec(OperationKind::Convert);
+  Owner owner(spec.menuButton, 2);
+  test::QueueSink sink;
+  QPointer<PopMenu> first = PopMenu::Open(spec, owner.button, QPoint(300, 100), &sink);
+  QPointer<PopMenu> second = PopMenu::Open(spec, owner.button, QPoint(300, 200), &sink);
+  Pump();
+  EXPECT_TRUE(first.isNull());
+  ASSERT_FALSE(second.isNull());
+  EXPECT_EQ(QApplication::activePopupWidget(), second.data());
+  second->close();
+  Pump();
+  EXPECT_TRUE(sink.Drain().empty());
+}
+
 TEST(PopMenuTest, AMenuNearTheBottomOfTheScreenStaysAboveIt) {
   const PopMenuSpec& spec = *FindPopMenuSpec(OperationKind::Record);
   Owner owner(spec.menuButton, 1);
