@@ -6,8 +6,12 @@ namespace tw {
 namespace {
 
 // The work area's right and bottom as the first coordinates outside it.
-int Right(const QRect& area) { return area.x() + area.width(); }
-int Bottom(const QRect& area) { return area.y() + area.height(); }
+int Right(const QRect& area) {
+  return area.x() + area.width();
+}
+int Bottom(const QRect& area) {
+  return area.y() + area.height();
+}
 
 // Keeps a menu of size inside the work area; one larger than the area keeps its top-left corner
 // on the area's.

@@ -76,7 +76,9 @@ void MenuWindow::keyPressEvent(QKeyEvent* event) {
   QWidget::keyPressEvent(event);
 }
 
-void MenuWindow::wheelEvent(QWheelEvent* event) { event->accept(); }
+void MenuWindow::wheelEvent(QWheelEvent* event) {
+  event->accept();
+}
 
 // The corners are rounded by 3 pixels.
 void MenuWindow::resizeEvent(QResizeEvent* event) {

@@ -13,6 +13,7 @@
 namespace tw {
 
 const std::vector<PopMenuSpec>& PopMenuSpecs() {
+  // clang-format off
   static const std::vector<PopMenuSpec> specs = {
       {"CutPopMenu", "listMenuBtn", "CutPopMenu.xml", "CutPopMenu", OperationKind::Cut,
        {"open-dir", "remove-file", "delete-file", "add-to-convert", "add-to-speed", "add-to-noise", "add-to-volume"}},
@@ -33,6 +34,7 @@ const std::vector<PopMenuSpec>& PopMenuSpecs() {
       {"BgMusicPopMenu", "bgMusicListMenuBtn", "NoisePopMenu.xml", "NoisePopMenu", OperationKind::BgMusic,
        {"open-dir", "remove-file"}},
   };
+  // clang-format on
   return specs;
 }
 
@@ -48,8 +50,8 @@ unsigned PopMenuItemMessage(const QString& item) {
     unsigned message;
   };
   static const Item items[] = {
-      {"open-dir", WM_LIST_OPEN_DIR},         {"add-to-convert", WM_LIST_ADD_TO_CONVERT},
-      {"add-to-speed", WM_LIST_ADD_TO_SPEED}, {"add-to-noise", WM_LIST_ADD_TO_NOISE},
+      {"open-dir", WM_LIST_OPEN_DIR},           {"add-to-convert", WM_LIST_ADD_TO_CONVERT},
+      {"add-to-speed", WM_LIST_ADD_TO_SPEED},   {"add-to-noise", WM_LIST_ADD_TO_NOISE},
       {"add-to-volume", WM_LIST_ADD_TO_VOLUME}, {"remove-file", WM_LIST_REMOVE},
       {"delete-file", WM_LIST_DELETE},
   };

@@ -19,7 +19,9 @@ std::unique_ptr<UrlOpener>& Replacement() {
 
 }  // namespace
 
-bool SystemUrlOpener::Open(const QUrl& url) { return QDesktopServices::openUrl(url); }
+bool SystemUrlOpener::Open(const QUrl& url) {
+  return QDesktopServices::openUrl(url);
+}
 
 UrlOpener& Urls() {
   static SystemUrlOpener system;
@@ -32,7 +34,9 @@ std::unique_ptr<UrlOpener> SetUrlOpener(std::unique_ptr<UrlOpener> opener) {
   return previous;
 }
 
-QUrl VendorSiteUrl(const QString& path) { return QUrl(QString::fromLatin1(kVendorSite) + path); }
+QUrl VendorSiteUrl(const QString& path) {
+  return QUrl(QString::fromLatin1(kVendorSite) + path);
+}
 
 void OpenHelpPage(QWidget* owner) {
   const QUrl url = VendorSiteUrl(QStringLiteral("/help"));

@@ -22,8 +22,8 @@ constexpr int kRightButtonDown = 516;
 
 TEST(CMainTaskMenuTest, EveryItemPostsItsMenuMessage) {
   const std::vector<std::pair<const char*, unsigned>> items = {
-      {"main_menu_item_quit", 1234},     {"main_menu_item_home", 1235},    {"main_menu_item_feedback", 1238},
-      {"main_menu_item_help", 1236},     {"main_menu_item_upgrade", 1239}, {"main_menu_item_seting", 1237},
+      {"main_menu_item_quit", 1234}, {"main_menu_item_home", 1235},    {"main_menu_item_feedback", 1238},
+      {"main_menu_item_help", 1236}, {"main_menu_item_upgrade", 1239}, {"main_menu_item_seting", 1237},
   };
   QWidget owner;
   owner.show();
@@ -72,8 +72,8 @@ TEST_F(MainMenuWindowTest, TrayClicksOpenTheMenuOrRestoreTheWindow) {
     int mouseMessage;
     bool handled;
   };
-  const std::vector<Case> cases = {{kRightButtonDown, true}, {kLeftButtonDown, true}, {512, false}, {517, false},
-                                   {514, false}};
+  const std::vector<Case> cases = {
+      {kRightButtonDown, true}, {kLeftButtonDown, true}, {512, false}, {517, false}, {514, false}};
   for (const Case& c : cases) {
     Message message(WM_TRAY_NOTIFY, nullptr, c.mouseMessage);
     EXPECT_EQ(window_->HandleCustomMessage(message), c.handled) << c.mouseMessage;

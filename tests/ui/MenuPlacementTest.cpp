@@ -14,10 +14,12 @@ struct Case {
   QPoint expected;
 };
 
-void PrintTo(const QPoint& p, std::ostream* os) { *os << "(" << p.x() << ", " << p.y() << ")"; }
+void PrintTo(const QPoint& p, std::ostream* os) {
+  *os << "(" << p.x() << ", " << p.y() << ")";
+}
 
-const QRect kArea(0, 0, 1280, 860);         // a panel of 40 below a 1280 x 900 screen
-const QRect kTopPanel(0, 30, 1280, 870);    // a panel of 30 above
+const QRect kArea(0, 0, 1280, 860);       // a panel of 40 below a 1280 x 900 screen
+const QRect kTopPanel(0, 30, 1280, 870);  // a panel of 30 above
 
 TEST(MenuPlacementTest, MainMenuOpensAtTheCursorAndStaysInsideTheWorkArea) {
   const std::vector<Case> cases = {
@@ -31,15 +33,18 @@ TEST(MenuPlacementTest, MainMenuOpensAtTheCursorAndStaysInsideTheWorkArea) {
       {"panel above: the area's top counts", {500, 880}, {140, 200}, kTopPanel, {506, 674}},
       {"panel above, cursor on it", {500, 10}, {140, 200}, kTopPanel, {506, 30}},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(PlaceMainMenu(c.anchor, c.menu, c.area), c.expected) << c.what;
+  for (const Case& c : cases) EXPECT_EQ(PlaceMainMenu(c.anchor, c.menu, c.area), c.expected) << c.what;
 }
 
 TEST(MenuPlacementTest, RowMenuOpensToTheLeftOfTheClick) {
   const std::vector<Case> cases = {
       {"room everywhere", {800, 300}, {130, 70}, kArea, {670, 300}},
       {"near the bottom: moved up above the panel", {800, 850}, {130, 70}, kArea, {670, 790}},
-      {"past the right edge: moved left, then opened to the left", {1275, 300}, {130, 70}, kArea, {1020, 300}},
+      {"past the right edge: moved left, then opened to the left",
+       {1275, 300},
+       {130, 70},
+       kArea,
+       {1020, 300}},
       {"near the left edge: kept inside", {50, 300}, {130, 70}, kArea, {0, 300}},
       {"taller than the area: top on the area's", {800, 300}, {130, 900}, kArea, {670, 0}},
       {"panel above: the bottom is the area's", {800, 890}, {130, 70}, kTopPanel, {670, 830}},

@@ -36,9 +36,18 @@ const std::set<std::string> kPlain = {"open-dir", "remove-file"};
 
 const std::vector<MenuCase>& MenuCases() {
   static const std::vector<MenuCase> cases = {
-      {OperationKind::Cut, 0, "listMenuBtn", "CutPopMenu", "CutPopMenu.xml",
-       {"open-dir", "remove-file", "delete-file", "add-to-convert", "add-to-speed", "add-to-noise", "add-to-volume"}},
-      {OperationKind::Record, 1, "recorderListMenuBtn", "RecordPopMenu", "RecordPopMenu.xml",
+      {OperationKind::Cut,
+       0,
+       "listMenuBtn",
+       "CutPopMenu",
+       "CutPopMenu.xml",
+       {"open-dir", "remove-file", "delete-file", "add-to-convert", "add-to-speed", "add-to-noise",
+        "add-to-volume"}},
+      {OperationKind::Record,
+       1,
+       "recorderListMenuBtn",
+       "RecordPopMenu",
+       "RecordPopMenu.xml",
        {"open-dir", "remove-file", "delete-file"}},
       {OperationKind::Convert, 2, "convertListMenuBtn", "ConvertPopMenu", "ConvertPopMenu.xml", kPlain},
       {OperationKind::Merge, 3, "mergeListMenuBtn", "MergePopMenu", "MergePopMenu.xml", kPlain},
@@ -93,7 +102,8 @@ TEST(PopMenuTest, EveryItemOfEveryMenuPostsItsMessageWithThePageCodeAndRowId) {
     Owner owner(c.button, ++tag);
     for (const std::string& item : c.items) {
       test::QueueSink sink;
-      QPointer<PopMenu> menu = PopMenu::Open(*spec, owner.button, owner.button->mapToGlobal(QPoint(5, 5)), &sink);
+      QPointer<PopMenu> menu =
+          PopMenu::Open(*spec, owner.button, owner.button->mapToGlobal(QPoint(5, 5)), &sink);
       ASSERT_FALSE(menu.isNull());
       EXPECT_EQ(menu->objectName(), c.windowClass);
       EXPECT_EQ(menu->parentWidget(), &owner.window);
@@ -135,8 +145,8 @@ TEST(PopMenuTest, EscapeAClickElsewhereAndTheWheelPostNothing) {
   menu = PopMenu::Open(spec, owner.button, owner.button->mapToGlobal(QPoint(5, 5)), &sink);
   ASSERT_FALSE(menu.isNull());
   const QPoint outside(-20, -20);
-  QMouseEvent press(QEvent::MouseButtonPress, outside, menu->mapToGlobal(outside), Qt::LeftButton, Qt::LeftButton,
-                    Qt::NoModifier);
+  QMouseEvent press(QEvent::MouseButtonPress, outside, menu->mapToGlobal(outside), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(menu, &press);
   Pump();
   EXPECT_TRUE(menu.isNull());
@@ -166,7 +176,8 @@ TEST(PopMenuTest, AMenuNearTheBottomOfTheScreenStaysAboveIt) {
   const QPoint anchor(area.center().x(), area.bottom() - 2);
   QPointer<PopMenu> menu = PopMenu::Open(spec, owner.button, anchor, &sink);
   ASSERT_FALSE(menu.isNull());
-  EXPECT_TRUE(area.contains(menu->geometry())) << "menu at " << menu->y() << ", area bottom " << area.bottom();
+  EXPECT_TRUE(area.contains(menu->geometry()))
+      << "menu at " << menu->y() << ", area bottom " << area.bottom();
   EXPECT_EQ(menu->geometry().right(), anchor.x() - 1) << "opens to the left of the click";
   menu->close();
   Pump();

@@ -124,9 +124,9 @@ TEST_F(SetingDialogTest, EveryChoiceIsStoredAtOnceAlsoInABrokenFile) {
     int value;
   };
   const std::vector<Step> steps = {
-      {"audio-high-quality", kKeyAudioQuality, 1},  {"audio-standard-quality", kKeyAudioQuality, 0},
-      {"audio-high-quality", kKeyAudioQuality, 1},  {"window-close-tray", kKeyWindowClose, 1},
-      {"window-close-exit", kKeyWindowClose, 0},    {"window-close-tray", kKeyWindowClose, 1},
+      {"audio-high-quality", kKeyAudioQuality, 1}, {"audio-standard-quality", kKeyAudioQuality, 0},
+      {"audio-high-quality", kKeyAudioQuality, 1}, {"window-close-tray", kKeyWindowClose, 1},
+      {"window-close-exit", kKeyWindowClose, 0},   {"window-close-tray", kKeyWindowClose, 1},
   };
   for (const char* start : {"", "\x01garbage without a section\n[global\nwindow-close\n"}) {
     SCOPED_TRACE(start);

@@ -18,7 +18,9 @@ namespace {
 
 using test::Pump;
 
-QString Name(const char* prefix, int index) { return QString::asprintf("%s%02d", prefix, index); }
+QString Name(const char* prefix, int index) {
+  return QString::asprintf("%s%02d", prefix, index);
+}
 
 // The one picture shown, or -1 when none or several are.
 int ShownImage(const UserManualDialog& dialog) {

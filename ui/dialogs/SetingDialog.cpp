@@ -55,7 +55,8 @@ void SetingDialog::InitWindow() {
 void SetingDialog::ShowStoredChoices() {
   const SettingsFile& settings = SettingsFile::Instance();
   showing_ = true;
-  (settings.GetInt(kSettingsSection, kKeyAudioQuality, 0) != 0 ? highQuality_ : standardQuality_)->setChecked(true);
+  (settings.GetInt(kSettingsSection, kKeyAudioQuality, 0) != 0 ? highQuality_ : standardQuality_)
+      ->setChecked(true);
   (settings.GetInt(kSettingsSection, kKeyWindowClose, 0) != 0 ? closeTray_ : closeExit_)->setChecked(true);
   showing_ = false;
 }

@@ -9,7 +9,9 @@
 
 namespace tw {
 namespace {
-QString Numbered(const char* prefix, int index) { return QString::asprintf("%s%02d", prefix, index); }
+QString Numbered(const char* prefix, int index) {
+  return QString::asprintf("%s%02d", prefix, index);
+}
 }  // namespace
 
 UserManualDialog::UserManualDialog(QWidget* owner) : SkinDialog(owner, QString()) {
@@ -18,7 +20,9 @@ UserManualDialog::UserManualDialog(QWidget* owner) : SkinDialog(owner, QString()
   connect(&timer_, &QTimer::timeout, this, [this] { Advance(); });
 }
 
-UserManualDialog::~UserManualDialog() { MarkSeen(); }
+UserManualDialog::~UserManualDialog() {
+  MarkSeen();
+}
 
 UserManualDialog* UserManualDialog::ShowAtFirstStart(QWidget* owner) {
   if (SettingsFile::Instance().GetInt(kSettingsSection, kKeyUserManual, 0) != 0) return nullptr;
