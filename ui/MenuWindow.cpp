@@ -45,15 +45,15 @@ QStringList MenuWindow::ItemNames() const {
 }
 
 void MenuWindow::ShowAt(QPoint topLeft) {
-  // One menu at a time: a new one replaces the one still open.
-  for (int i = 0; i < 8; ++i) {
-    auto* open = qobject_cast<MenuWindow*>(QApplication::activePopupWidget());
-    if (!open || open == this) break;
-    open->close();
-  }
+  // One menu at a time: a new one replaces any still open. It is shown first, so that the
+  // application keeps a pop-up, and with it the focus, while the old one goes.
+  QList<MenuWindow*> others;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* menu = qobject_cast<MenuWindow*>(w); menu && menu != this && menu->isVisible()) others << menu;
   move(topLeft);
   show();
   raise();
+  for (MenuWindow* menu : others) menu->close();
 }
 
 QRect MenuWindow::WorkAreaAt(QPoint point) {
@@ -86,16 +86,6 @@ void MenuWindow::resizeEvent(QResizeEvent* event) {
   QPainterPath path;
   path.addRoundedRect(QRectF(rect()), 3, 3);
   setMask(QRegion(path.toFillPolygon().toPolygon()));
-}
-
-// Another application taking the focus closes the menu, as a click elsewhere does.
-void MenuWindow::changeEvent(QEvent* event) {
-  QWidget::changeEvent(event);
-  if (event->type() != QEvent::ActivationChange) return;
-  if (isActiveWindow())
-    wasActive_ = true;
-  else if (wasActive_)
-    close();
 }
 
 }  // namespace tw

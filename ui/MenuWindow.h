@@ -1,8 +1,8 @@
 // What the main menu and the row menus share: a pop-up window built from a layout of the skin
 // whose named buttons are the items. A click on an item hands the item's name to the menu
 // (OnItemClick, which posts the item's message) and closes it; so do nothing but close: the
-// Escape key, a click outside, and the application losing the focus. Mouse-wheel turns are
-// swallowed. Shown through Open helpers, a menu owns and deletes itself once closed.
+// Escape key and a click outside (the pop-up holds the pointer while it is open, so a click on
+// another application's window closes it too). Mouse-wheel turns are swallowed. Shown through Open helpers, a menu owns and deletes itself once closed.
 // Window thread only.
 #pragma once
 
@@ -46,7 +46,6 @@ class MenuWindow : public QWidget {
   void keyPressEvent(QKeyEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
-  void changeEvent(QEvent* event) override;
 
   MessageSink* sink_;
 
@@ -55,7 +54,6 @@ class MenuWindow : public QWidget {
 
   QWidget* form_ = nullptr;
   NotifyAdapter* notify_ = nullptr;
-  bool wasActive_ = false;
 };
 
 }  // namespace tw
