@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCursor>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QIcon>
@@ -20,9 +21,13 @@
 #include "app/Messages.h"
 #include "app/SettingsFile.h"
 #include "ui/MessageEvent.h"
+#include "ui/CMainTaskMenu.h"
 #include "ui/NotifyAdapter.h"
+#include "ui/UrlOpener.h"
 #include "tasks/ConvertQueue.h"
 #include "ui/dialogs/LoadingDialog.h"
+#include "ui/dialogs/SetingDialog.h"
+#include "ui/dialogs/UserManualDialog.h"
 #include "ui/pages/FileList.h"
 #include "ui/pages/BgMusicPage.h"
 #include "ui/pages/ConvertPage.h"
@@ -226,6 +231,12 @@ void CMainWnd::InitWindow() {
   // pages that own them.
   for (int i = 0; i < static_cast<int>(pages_.size()); ++i)
     if (!IsPending(i)) pages_[static_cast<size_t>(i)]->Init();
+
+  // The picture tour of the first start, once the window is up.
+  if (SettingsFile::Instance().GetInt(kSettingsSection, kKeyUserManual, 0) == 0)
+    QTimer::singleShot(0, this, [this] {
+      if (!destroyed_) UserManualDialog::ShowAtFirstStart(this);
+    });
 }
 
 void CMainWnd::CenterWindow() {
@@ -283,9 +294,20 @@ bool CMainWnd::HandleWindowClick(const QString& name) {
     showMinimized();
     return true;
   }
-  // "menubtn", "seting", "feedback" and "help" open the main menu, the settings and feedback
-  // dialogs and the help page, which arrive with the tray, settings and online parts.
-  return name == "menubtn" || name == "seting" || name == "feedback" || name == "help";
+  if (name == "menubtn") {
+    if (QWidget* button = FindControl(root_, name)) CMainTaskMenu::OpenBelow(this, button, port_);
+    return true;
+  }
+  if (name == "seting") {
+    SetingDialog::Show(this);
+    return true;
+  }
+  if (name == "help") {
+    OpenHelpPage(this);
+    return true;
+  }
+  // "feedback" opens the feedback dialog, which arrives with the online part.
+  return name == "feedback";
 }
 
 bool CMainWnd::HandleCustomMessage(Message& message) {
@@ -341,11 +363,16 @@ bool CMainWnd::HandleCustomMessage(Message& message) {
       ShowAndActivate();
       return true;
     case WM_MENU_SETTINGS:
+      ShowAndActivate();
+      SetingDialog::Show(this);
+      return true;
     case WM_MENU_FEEDBACK:
-      // The settings and feedback dialogs open here once they exist.
+      // The feedback dialog opens here once it exists.
       ShowAndActivate();
       return true;
     case WM_MENU_HELP:
+      OpenHelpPage(this);
+      return true;
     case WM_MENU_UPGRADE:
       return false;
     case WM_TRAY_NOTIFY:
@@ -361,7 +388,12 @@ void CMainWnd::OnTrayNotify(std::int64_t mouseMessage) {
     raise();
     showNormal();
   } else if (mouseMessage == kTrayRightButtonDown) {
-    ShowAndActivate();  // the tray menu opens here once it exists
+    // The window comes to the front where it is shown; a minimised or hidden one stays so.
+    if (isVisible() && !isMinimized()) {
+      raise();
+      activateWindow();
+    }
+    if (CMainTaskMenu* menu = CMainTaskMenu::Open(this, QCursor::pos(), port_)) menu->setFocus();
   }
 }
 

@@ -28,8 +28,8 @@ QStringList SystemFileChooser::OpenFiles(QWidget* owner, const std::vector<FileF
   return dialog.selectedFiles();
 }
 
-QString SystemFileChooser::ChooseFolder(QWidget* owner, const QString& startFolder) {
-  return QFileDialog::getExistingDirectory(owner, QString(), startFolder);
+QString SystemFileChooser::ChooseFolder(QWidget* owner, const QString& startFolder, const QString& title) {
+  return QFileDialog::getExistingDirectory(owner, title, startFolder);
 }
 
 FileChooser& Files() {

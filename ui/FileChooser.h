@@ -23,15 +23,15 @@ class FileChooser {
   virtual ~FileChooser() = default;
   // The chosen files, in the order the dialog returns them; empty on cancel.
   virtual QStringList OpenFiles(QWidget* owner, const std::vector<FileFilter>& filters, bool multiple) = 0;
-  // The chosen folder; empty on cancel.
-  virtual QString ChooseFolder(QWidget* owner, const QString& startFolder) = 0;
+  // The chosen folder, browsed from startFolder under the dialog title; empty on cancel.
+  virtual QString ChooseFolder(QWidget* owner, const QString& startFolder, const QString& title) = 0;
 };
 
 // The desktop's dialogs (QFileDialog).
 class SystemFileChooser : public FileChooser {
  public:
   QStringList OpenFiles(QWidget* owner, const std::vector<FileFilter>& filters, bool multiple) override;
-  QString ChooseFolder(QWidget* owner, const QString& startFolder) override;
+  QString ChooseFolder(QWidget* owner, const QString& startFolder, const QString& title) override;
 };
 
 // The chooser the pages use: the system one unless a test installed another.

@@ -15,6 +15,11 @@ std::shared_ptr<ModalAnswer> AnswerNextModal(const QString& button, int timeoutM
   clock->start();
   timer->setInterval(10);
   QObject::connect(timer, &QTimer::timeout, timer, [timer, answer, button, clock, timeoutMs] {
+    if (answer->cancelled) {
+      timer->stop();
+      timer->deleteLater();
+      return;
+    }
     QWidget* modal = QApplication::activeModalWidget();
     if (modal) {
       if (auto* b = modal->findChild<QAbstractButton*>(button)) {
@@ -43,7 +48,9 @@ QStringList PresetFileChooser::OpenFiles(QWidget*, const std::vector<FileFilter>
   return files_.takeFirst().split(QChar('\n'), Qt::SkipEmptyParts);
 }
 
-QString PresetFileChooser::ChooseFolder(QWidget*, const QString&) {
+QString PresetFileChooser::ChooseFolder(QWidget*, const QString& startFolder, const QString& title) {
+  lastStartFolder = startFolder;
+  lastFolderTitle = title;
   return folders_.isEmpty() ? QString() : folders_.takeFirst();
 }
 

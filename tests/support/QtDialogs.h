@@ -7,7 +7,11 @@
 #include <QStringList>
 #include <memory>
 
+#include <QList>
+#include <QUrl>
+
 #include "ui/FileChooser.h"
+#include "ui/UrlOpener.h"
 
 namespace tw::test {
 
@@ -15,6 +19,7 @@ struct ModalAnswer {
   bool answered = false;
   QString dialogClass;  // the dialog's object name ("MessageBoxDialog")
   QString text;         // its "msgText"
+  bool cancelled = false;  // set by the test: answer nothing any more
 };
 
 // Presses button of the next modal dialog within timeoutMs. The returned record is filled in
@@ -27,14 +32,28 @@ class PresetFileChooser : public FileChooser {
   void AddFiles(QStringList files) { files_ << files.join(QChar('\n')); }
   void AddFolder(QString folder) { folders_ << folder; }
   QStringList OpenFiles(QWidget* owner, const std::vector<FileFilter>& filters, bool multiple) override;
-  QString ChooseFolder(QWidget* owner, const QString& startFolder) override;
+  QString ChooseFolder(QWidget* owner, const QString& startFolder, const QString& title) override;
   // The filters of the last OpenFiles call.
   std::vector<FileFilter> lastFilters;
   bool lastMultiple = false;
+  // The start folder and title of the last ChooseFolder call.
+  QString lastStartFolder;
+  QString lastFolderTitle;
 
  private:
   QStringList files_;
   QStringList folders_;
+};
+
+// An opener that keeps the addresses it is asked to open and answers with `handled`.
+class RecordingUrlOpener : public UrlOpener {
+ public:
+  bool Open(const QUrl& url) override {
+    urls << url;
+    return handled;
+  }
+  QList<QUrl> urls;
+  bool handled = true;
 };
 
 }  // namespace tw::test

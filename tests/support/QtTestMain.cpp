@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/SettingsFile.h"
 #include "tests/support/TestMedia.h"
 #include "ui/CPaintViewUI.h"
 #include "ui/Skin.h"
@@ -30,6 +31,9 @@ int main(int argc, char** argv) {
     fprintf(stderr, "skin: %s\n", error.toUtf8().constData());
     return 2;
   }
+  // The first-start picture tour would open over every window the tests make; the tests of the
+  // tour ask for it.
+  tw::SettingsFile::Instance().WriteString(tw::kSettingsSection, tw::kKeyUserManual, "1");
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -15,6 +15,8 @@
 #include "ui/dialogs/LoadingDialog.h"
 #include "ui/dialogs/MessageBoxDialog.h"
 #include "ui/dialogs/PromptBoxDialog.h"
+#include "ui/dialogs/SetingDialog.h"
+#include "ui/dialogs/UserManualDialog.h"
 #include "ui/pages/ListRows.h"
 
 namespace tw {
@@ -76,6 +78,8 @@ TEST(SkinTest, DialogLayoutsHoldTheirControls) {
       {[] { return new MessageBoxDialog(nullptr, "q"); }},
       {[] { return new PromptBoxDialog(nullptr, "p", 200, 100); }},
       {[] { return new LoadingDialog(nullptr, "l"); }},
+      {[] { return new SetingDialog(nullptr); }},
+      {[] { return new UserManualDialog(nullptr); }},
   };
   for (const auto& c : cases) {
     std::unique_ptr<SkinDialog> dialog(c.make());

@@ -15,6 +15,7 @@
 #include "app/MediaHelpers.h"
 #include "app/Messages.h"
 #include "ui/NotifyAdapter.h"
+#include "ui/PopMenu.h"
 #include "ui/dialogs/MessageBoxDialog.h"
 #include "ui/dialogs/PromptBoxDialog.h"
 #include "ui/pages/FileList.h"
@@ -58,7 +59,17 @@ bool Page::Notify(const QString& type, QObject* sender) {
     ChooseFiles();
     return true;
   }
+  if (type == "click" && rows_ && sender->objectName() == rows_->menuButton) {
+    OpenRowMenu(qobject_cast<QWidget*>(sender));
+    return true;
+  }
   return false;
+}
+
+void Page::OpenRowMenu(QWidget* button) {
+  const PopMenuSpec* spec = FindPopMenuSpec(kind_);
+  if (!spec || !button) return;
+  PopMenu::Open(*spec, button, PopMenu::ClickAnchor(button), ctx_.sink);
 }
 
 void Page::ChooseFiles() {

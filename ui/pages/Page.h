@@ -88,6 +88,8 @@ class Page {
   QWidget* AddRow(int taskId, const QString& fileName, const QString& sizeText, const QString& durationText);
   QWidget* FindRow(int taskId) const;
 
+  // A row's menu button: the page's row menu at the click, for the row of the button's tag.
+  void OpenRowMenu(QWidget* button);
   // The page's add button: the open-file dialog with the page's filter, then AddFiles.
   void ChooseFiles();
   // Probes the files off the window thread and adds a row for each accepted one, in the given

@@ -1,0 +1,92 @@
+#include "ui/PopMenu.h"
+
+#include <glog/logging.h>
+
+#include <QCursor>
+
+#include "app/Messages.h"
+#include "ui/MenuPlacement.h"
+#include "ui/Skin.h"
+#include "ui/dialogs/SkinDialog.h"
+#include "ui/pages/ListRows.h"
+
+namespace tw {
+
+const std::vector<PopMenuSpec>& PopMenuSpecs() {
+  // clang-format off
+  static const std::vector<PopMenuSpec> specs = {
+      {"CutPopMenu", "listMenuBtn", "CutPopMenu.xml", "CutPopMenu", OperationKind::Cut,
+       {"open-dir", "remove-file", "delete-file", "add-to-convert", "add-to-speed", "add-to-noise", "add-to-volume"}},
+      {"RecordPopMenu", "recorderListMenuBtn", "RecordPopMenu.xml", "RecordPopMenu", OperationKind::Record,
+       {"open-dir", "remove-file", "delete-file"}},
+      {"ConvertPopMenu", "convertListMenuBtn", "ConvertPopMenu.xml", "ConvertPopMenu", OperationKind::Convert,
+       {"open-dir", "remove-file"}},
+      {"MergePopMenu", "mergeListMenuBtn", "MergePopMenu.xml", "MergePopMenu", OperationKind::Merge,
+       {"open-dir", "remove-file"}},
+      {"SpeedPopMenu", "speedListMenuBtn", "SpeedPopMenu.xml", "SpeedPopMenu", OperationKind::Speed,
+       {"open-dir", "remove-file"}},
+      {"ExtractPopMenu", "extractListMenuBtn", "ExtractPopMenu.xml", "ExtractPopMenu", OperationKind::Extract,
+       {"open-dir", "remove-file"}},
+      {"NoisePopMenu", "noiseListMenuBtn", "NoisePopMenu.xml", "NoisePopMenu", OperationKind::Noise,
+       {"open-dir", "remove-file"}},
+      {"VolumePopMenu", "volumeListMenuBtn", "VolumePopMenu.xml", "SpeedPopMenu", OperationKind::Volume,
+       {"open-dir", "remove-file"}},
+      {"BgMusicPopMenu", "bgMusicListMenuBtn", "NoisePopMenu.xml", "NoisePopMenu", OperationKind::BgMusic,
+       {"open-dir", "remove-file"}},
+  };
+  // clang-format on
+  return specs;
+}
+
+const PopMenuSpec* FindPopMenuSpec(OperationKind pageCode) {
+  for (const auto& spec : PopMenuSpecs())
+    if (spec.pageCode == pageCode) return &spec;
+  return nullptr;
+}
+
+unsigned PopMenuItemMessage(const QString& item) {
+  struct Item {
+    const char* name;
+    unsigned message;
+  };
+  static const Item items[] = {
+      {"open-dir", WM_LIST_OPEN_DIR},           {"add-to-convert", WM_LIST_ADD_TO_CONVERT},
+      {"add-to-speed", WM_LIST_ADD_TO_SPEED},   {"add-to-noise", WM_LIST_ADD_TO_NOISE},
+      {"add-to-volume", WM_LIST_ADD_TO_VOLUME}, {"remove-file", WM_LIST_REMOVE},
+      {"delete-file", WM_LIST_DELETE},
+  };
+  for (const Item& i : items)
+    if (item == i.name) return i.message;
+  return 0;
+}
+
+PopMenu::PopMenu(const PopMenuSpec& spec, QWidget* button, MessageSink* sink)
+    : MenuWindow(button ? button->window() : nullptr, sink), spec_(spec), taskId_(GetTag(button)) {}
+
+PopMenu* PopMenu::Open(const PopMenuSpec& spec, QWidget* button, QPoint anchor, MessageSink* sink) {
+  auto* menu = new PopMenu(spec, button, sink);
+  try {
+    menu->Create();
+  } catch (const DialogError& e) {
+    LOG(ERROR) << e.what();
+    delete menu;
+    return nullptr;
+  }
+  menu->ShowAt(PlacePopMenu(anchor, menu->size(), WorkAreaAt(anchor)));
+  return menu;
+}
+
+QPoint PopMenu::ClickAnchor(const QWidget* button) {
+  if (!button) return QCursor::pos();
+  const QPoint cursor = QCursor::pos();
+  if (button->rect().contains(button->mapFromGlobal(cursor))) return cursor;
+  return button->mapToGlobal(button->rect().center());
+}
+
+void PopMenu::OnItemClick(const QString& name) {
+  const unsigned message = PopMenuItemMessage(name);
+  if (message == 0) return;
+  PostRecord<ListRecord>(sink_, message, static_cast<int>(spec_.pageCode), taskId_);
+}
+
+}  // namespace tw

@@ -1,0 +1,119 @@
+#include "ui/dialogs/SetingDialog.h"
+
+#include <fcntl.h>
+#include <glog/logging.h>
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QUrl>
+
+#include "app/SettingsFile.h"
+#include "ui/FileChooser.h"
+#include "ui/UrlOpener.h"
+#include "ui/dialogs/PromptBoxDialog.h"
+
+namespace tw {
+
+int SetingDialog::Show(QWidget* owner) {
+  auto* dialog = new SetingDialog(owner);
+  try {
+    dialog->Create();
+  } catch (const DialogError& e) {
+    LOG(ERROR) << e.what();
+    delete dialog;
+    return 0;
+  }
+  return dialog->ShowModal();
+}
+
+bool SetingDialog::CanWriteInFolder(const QString& folder) {
+  if (!QFileInfo(folder).isDir()) return false;
+  std::string probe = folder.toStdString() + "/TunewellTmpXXXXXX";
+  const int fd = mkstemp(probe.data());
+  if (fd < 0) return false;
+  ::close(fd);
+  unlink(probe.c_str());
+  return true;
+}
+
+void SetingDialog::InitWindow() {
+  standardQuality_ = Require<QAbstractButton>("audio-standard-quality");
+  highQuality_ = Require<QAbstractButton>("audio-high-quality");
+  outputDir_ = Require<QLineEdit>("output-dir");
+  chooseDir_ = Require<QAbstractButton>("choose-dir");
+  openDir_ = Require<QAbstractButton>("open-dir");
+  closeExit_ = Require<QAbstractButton>("window-close-exit");
+  closeTray_ = Require<QAbstractButton>("window-close-tray");
+  closeButton_ = Require<QAbstractButton>("closebtn");
+  // GetOutputFolder also makes the folder when it is missing.
+  outputDir_->setText(QString::fromStdString(GetOutputFolder()));
+  ShowStoredChoices();
+}
+
+void SetingDialog::ShowStoredChoices() {
+  const SettingsFile& settings = SettingsFile::Instance();
+  showing_ = true;
+  (settings.GetInt(kSettingsSection, kKeyAudioQuality, 0) != 0 ? highQuality_ : standardQuality_)
+      ->setChecked(true);
+  (settings.GetInt(kSettingsSection, kKeyWindowClose, 0) != 0 ? closeTray_ : closeExit_)->setChecked(true);
+  showing_ = false;
+}
+
+void SetingDialog::Store(const char* key, const char* value) {
+  if (SettingsFile::Instance().WriteString(kSettingsSection, key, value)) return;
+  LOG(ERROR) << "cannot write " << key << " to " << SettingsFile::Instance().Path();
+  PromptBoxDialog::Show(this, QStringLiteral("设置保存失败!"));
+  ShowStoredChoices();
+}
+
+void SetingDialog::Notify(const QString& type, QObject* sender) {
+  if (type == "click") {
+    if (sender == chooseDir_) return ChooseOutputFolder();
+    if (sender == openDir_) return OpenTypedFolder();
+    if (sender == closeButton_) return Close(0);
+  } else if (type == "selectchanged" && !showing_) {
+    if (sender == closeExit_) return Store(kKeyWindowClose, "0");
+    if (sender == closeTray_) return Store(kKeyWindowClose, "1");
+    if (sender == standardQuality_) return Store(kKeyAudioQuality, "0");
+    if (sender == highQuality_) return Store(kKeyAudioQuality, "1");
+  }
+  SkinDialog::Notify(type, sender);
+}
+
+void SetingDialog::ChooseOutputFolder() {
+  const QString chosen = Files().ChooseFolder(this, outputDir_->text(), QStringLiteral("选择保存目录"));
+  if (chosen.isEmpty()) return;
+  const QString folder = QFileInfo(chosen).absoluteFilePath();
+  if (!CanWriteInFolder(folder)) {
+    PromptBoxDialog::Show(this, QStringLiteral("该目录没有写入权限!"));
+    return;
+  }
+  // A longer path would come back cut from the settings file, naming another folder.
+  if (folder.toUtf8().size() > static_cast<qsizetype>(kMaxFolderBytes)) {
+    PromptBoxDialog::Show(this, QStringLiteral("该目录路径过长!"));
+    return;
+  }
+  if (!SettingsFile::Instance().WriteString(kSettingsSection, kKeyOutputDir, folder.toStdString())) {
+    LOG(ERROR) << "cannot write output-dir to " << SettingsFile::Instance().Path();
+    PromptBoxDialog::Show(this, QStringLiteral("设置保存失败!"));
+    return;
+  }
+  outputDir_->setText(folder);
+}
+
+// The typed text is opened as it stands and never stored.
+void SetingDialog::OpenTypedFolder() {
+  const QString folder = outputDir_->text().trimmed();
+  if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+    PromptBoxDialog::Show(this, QStringLiteral("该目录不存在!"));
+    return;
+  }
+  if (!Urls().Open(QUrl::fromLocalFile(folder))) {
+    LOG(ERROR) << "no handler opened " << folder.toStdString();
+    PromptBoxDialog::Show(this, QStringLiteral("无法打开该目录!"));
+  }
+}
+
+}  // namespace tw
