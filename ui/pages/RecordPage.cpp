@@ -209,7 +209,7 @@ bool RecordPage::Notify(const QString& type, QObject* sender) {
     } else if (name == "recorderCutBtn") {
       ReceiveInCutPage(sender);
     } else {
-      return false;  // "recorderListMenuBtn" opens the row menu of the window
+      return Page::Notify(type, sender);  // the add button and the row menu button
     }
     return true;
   }
