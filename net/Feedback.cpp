@@ -26,8 +26,12 @@ FeedbackResult ReadFeedbackReply(std::string_view body) {
   const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   Json::Value root;
   std::string errors;
-  if (body.empty() || !reader->parse(body.data(), body.data() + body.size(), &root, &errors))
-    return FeedbackResult::kNetworkError;
+  bool parsed = false;
+  try {
+    parsed = !body.empty() && reader->parse(body.data(), body.data() + body.size(), &root, &errors);
+  } catch (const std::exception&) {  // the nesting limit throws
+  }
+  if (!parsed) return FeedbackResult::kNetworkError;
   if (!root.isObject()) return FeedbackResult::kRefused;
   const Json::Value& ret = root["ret"];
   return ret.isIntegral() && ret.asLargestInt() == 0 ? FeedbackResult::kSent : FeedbackResult::kRefused;

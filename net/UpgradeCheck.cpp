@@ -28,7 +28,11 @@ bool ParseJson(std::string_view body, Json::Value& root) {
   builder["stackLimit"] = 64;
   const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   std::string errors;
-  return reader->parse(body.data(), body.data() + body.size(), &root, &errors);
+  try {
+    return reader->parse(body.data(), body.data() + body.size(), &root, &errors);
+  } catch (const std::exception&) {  // the nesting limit throws
+    return false;
+  }
 }
 
 bool IsHttpAddress(const std::string& url) {

@@ -22,6 +22,8 @@
 #include "ui/MessageEvent.h"
 #include "ui/NotifyAdapter.h"
 #include "tasks/ConvertQueue.h"
+#include "ui/UpgradeController.h"
+#include "ui/dialogs/FeedbackDialog.h"
 #include "ui/dialogs/LoadingDialog.h"
 #include "ui/pages/FileList.h"
 #include "ui/pages/BgMusicPage.h"
@@ -222,6 +224,10 @@ void CMainWnd::InitWindow() {
   loading_->hide();
   ctx_.loading = loading_;
 
+  // The silent upgrade check of every start.
+  upgrade_ = std::make_unique<UpgradeController>(this, port_, [this] { PostClose(kForceCloseParam); });
+  upgrade_->Check(false);
+
   // 5.-8. The convert queue, the recorder's levels and the background threads start with the
   // pages that own them.
   for (int i = 0; i < static_cast<int>(pages_.size()); ++i)
@@ -283,9 +289,13 @@ bool CMainWnd::HandleWindowClick(const QString& name) {
     showMinimized();
     return true;
   }
-  // "menubtn", "seting", "feedback" and "help" open the main menu, the settings and feedback
-  // dialogs and the help page, which arrive with the tray, settings and online parts.
-  return name == "menubtn" || name == "seting" || name == "feedback" || name == "help";
+  if (name == "feedback") {
+    FeedbackDialog::Show(this);
+    return true;
+  }
+  // "menubtn", "seting" and "help" open the main menu, the settings dialog and the help page,
+  // which arrive with the tray and settings parts.
+  return name == "menubtn" || name == "seting" || name == "help";
 }
 
 bool CMainWnd::HandleCustomMessage(Message& message) {
@@ -338,12 +348,19 @@ bool CMainWnd::HandleCustomMessage(Message& message) {
       ShowAndActivate();
       return true;
     case WM_MENU_SETTINGS:
-    case WM_MENU_FEEDBACK:
-      // The settings and feedback dialogs open here once they exist.
+      // The settings dialog opens here once it exists.
       ShowAndActivate();
       return true;
-    case WM_MENU_HELP:
+    case WM_MENU_FEEDBACK:
+      ShowAndActivate();
+      FeedbackDialog::Show(this);
+      return true;
     case WM_MENU_UPGRADE:
+      if (upgrade_) upgrade_->Check(true);
+      return true;
+    case WM_UPGRADE_CHECKED:
+      return upgrade_ && upgrade_->HandleMessage(message);
+    case WM_MENU_HELP:
       return false;
     case WM_TRAY_NOTIFY:
       OnTrayNotify(message.param);

@@ -24,6 +24,7 @@ namespace tw {
 
 class LoadingDialog;
 class NotifyAdapter;
+class UpgradeController;
 class WindowPort;
 class ConvertQueue;
 class FileProber;
@@ -89,6 +90,7 @@ class CMainWnd : public QWidget, public MessageSink {
   VolumePage* Volume() const { return volume_; }
   BgMusicPage* BgMusic() const { return bgMusic_; }
   LoadingDialog* Loading() const { return loading_; }
+  UpgradeController* Upgrade() const { return upgrade_.get(); }
   QWidget* Root() const { return root_; }
   PageContext& Context() { return ctx_; }
   TaskMap& Tasks() { return tasks_; }
@@ -130,6 +132,7 @@ class CMainWnd : public QWidget, public MessageSink {
   NotifyAdapter* notify_ = nullptr;
   LoadingDialog* loading_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;
+  std::unique_ptr<UpgradeController> upgrade_;
   std::vector<std::unique_ptr<Page>> pages_;  // in the order of "main-tab"
   QHash<QString, Page*> notifyOwners_;        // control name -> page
   CutPage* cut_ = nullptr;
