@@ -37,7 +37,8 @@ FeedbackResult ReadFeedbackReply(std::string_view body) {
   return ret.isIntegral() && ret.asLargestInt() == 0 ? FeedbackResult::kSent : FeedbackResult::kRefused;
 }
 
-FeedbackResult SendFeedback(const std::string& url, const std::string& contentUtf8, const std::string& contactUtf8) {
+FeedbackResult SendFeedback(const std::string& url, const std::string& contentUtf8,
+                            const std::string& contactUtf8) {
   if (url.empty()) return FeedbackResult::kNetworkError;
   const std::string body = MakeFeedbackBody(contentUtf8, contactUtf8);
   std::string response;
@@ -45,22 +46,25 @@ FeedbackResult SendFeedback(const std::string& url, const std::string& contentUt
   return ReadFeedbackReply(response);
 }
 
-std::string FeedbackUrl() { return ServiceUrl(kFeedbackPath); }
+std::string FeedbackUrl() {
+  return ServiceUrl(kFeedbackPath);
+}
 
 FeedbackSender::~FeedbackSender() {
   if (thread_.joinable()) thread_.join();
 }
 
-bool FeedbackSender::Start(std::string url, std::string contentUtf8, std::string contactUtf8, MessageSink* sink) {
+bool FeedbackSender::Start(std::string url, std::string contentUtf8, std::string contactUtf8,
+                           MessageSink* sink) {
   if (running_.load()) return false;
   if (thread_.joinable()) thread_.join();  // the previous send has posted and is ending
   running_ = true;
-  thread_ = std::thread([this, url = std::move(url), content = std::move(contentUtf8),
-                         contact = std::move(contactUtf8), sink] {
-    const FeedbackResult result = SendFeedback(url, content, contact);
-    running_ = false;
-    PostValue(sink, WM_FEEDBACK_DONE, static_cast<int>(result));
-  });
+  thread_ = std::thread(
+      [this, url = std::move(url), content = std::move(contentUtf8), contact = std::move(contactUtf8), sink] {
+        const FeedbackResult result = SendFeedback(url, content, contact);
+        running_ = false;
+        PostValue(sink, WM_FEEDBACK_DONE, static_cast<int>(result));
+      });
   return true;
 }
 

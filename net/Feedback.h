@@ -24,7 +24,8 @@ std::string MakeFeedbackBody(const std::string& contentUtf8, const std::string& 
 FeedbackResult ReadFeedbackReply(std::string_view body);
 
 // Posts the body to url; empty url (no service known) is a network error.
-FeedbackResult SendFeedback(const std::string& url, const std::string& contentUtf8, const std::string& contactUtf8);
+FeedbackResult SendFeedback(const std::string& url, const std::string& contentUtf8,
+                            const std::string& contactUtf8);
 // The vendor service's feedback address; empty when the build knows no service.
 std::string FeedbackUrl();
 

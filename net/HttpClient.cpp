@@ -31,7 +31,9 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 
 }  // namespace
 
-HttpClient::HttpClient() { curl_global_init(CURL_GLOBAL_ALL); }
+HttpClient::HttpClient() {
+  curl_global_init(CURL_GLOBAL_ALL);
+}
 
 HttpClient& HttpClient::Instance() {
   static std::mutex lock;

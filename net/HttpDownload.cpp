@@ -54,7 +54,9 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return cancel->load() ? 1 : 0;
 }
 
-size_t DiscardBody(char*, size_t size, size_t count, void*) { return size * count; }
+size_t DiscardBody(char*, size_t size, size_t count, void*) {
+  return size * count;
+}
 
 // The options both requests share: the address without its query, http(s) only, a few
 // redirects at most, no proxy, caches bypassed, and an end for stalled servers.
@@ -90,7 +92,9 @@ std::string DownloadFileName(const std::string& url) {
   return name;
 }
 
-std::string DownloadRequestUrl(const std::string& url) { return url.substr(0, url.find_first_of("?#")); }
+std::string DownloadRequestUrl(const std::string& url) {
+  return url.substr(0, url.find_first_of("?#"));
+}
 
 int DownloadPercent(std::int64_t received, std::int64_t expected) {
   if (expected <= 0) return 0;

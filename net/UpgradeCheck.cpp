@@ -67,10 +67,10 @@ UpgradeReply ReadUpgradeReply(std::string_view body, std::string_view localVersi
 
   const VersionNumbers remote = ParseVersion(reply.version);
   const VersionNumbers local = ParseVersion(localVersion);
-  std::printf("routeMajorVersion: %lld routeMinorVersion: %lld routeRevisionVersion: %lld\n", remote[0], remote[1],
-              remote[2]);
-  std::printf("localMajorVersion: %lld localMinorVersion: %lld localRevisionVersion: %lld\n", local[0], local[1],
-              local[2]);
+  std::printf("routeMajorVersion: %lld routeMinorVersion: %lld routeRevisionVersion: %lld\n", remote[0],
+              remote[1], remote[2]);
+  std::printf("localMajorVersion: %lld localMinorVersion: %lld localRevisionVersion: %lld\n", local[0],
+              local[1], local[2]);
   if (!IsNewerVersion(remote, local)) {
     reply.status = UpgradeStatus::kNoUpdate;
     return reply;

@@ -14,7 +14,8 @@ namespace {
 
 std::string Base(const char* key, const char* built) {
   std::string value = SettingsFile::Instance().GetString(kSettingsSection, key, "");
-  while (!value.empty() && (value.back() == ' ' || value.back() == '\t' || value.back() == '\r')) value.pop_back();
+  while (!value.empty() && (value.back() == ' ' || value.back() == '\t' || value.back() == '\r'))
+    value.pop_back();
   return value.empty() ? std::string(built) : value;
 }
 
@@ -27,8 +28,12 @@ std::string JoinUrl(std::string base, const std::string& path) {
   return base + path;
 }
 
-std::string ServiceUrl(const std::string& path) { return JoinUrl(Base(kKeyServiceUrl, TW_SERVICE_URL), path); }
+std::string ServiceUrl(const std::string& path) {
+  return JoinUrl(Base(kKeyServiceUrl, TW_SERVICE_URL), path);
+}
 
-std::string WebsiteUrl(const std::string& path) { return JoinUrl(Base(kKeyWebsiteUrl, TW_WEBSITE_URL), path); }
+std::string WebsiteUrl(const std::string& path) {
+  return JoinUrl(Base(kKeyWebsiteUrl, TW_WEBSITE_URL), path);
+}
 
 }  // namespace tw

@@ -60,8 +60,9 @@ bool UpgradeController::HandleMessage(Message& message) {
     offering_ = false;
     if (outcome == UpgradeOutcome::kEndProgram && endProgram_) endProgram_();
   } else if (notify) {
-    PromptBoxDialog::Show(owner_, reply.status == UpgradeStatus::kNoUpdate ? QStringLiteral("没有发现新版本!")
-                                                                           : QStringLiteral("网络错误!"),
+    PromptBoxDialog::Show(owner_,
+                          reply.status == UpgradeStatus::kNoUpdate ? QStringLiteral("没有发现新版本!")
+                                                                   : QStringLiteral("网络错误!"),
                           200, 100);
   }
   return true;

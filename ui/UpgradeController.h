@@ -17,10 +17,10 @@
 namespace tw {
 
 enum class UpgradeOutcome {
-  kDeclined,          // the user did not take the offer
-  kCancelled,         // the user stopped a download that was not mandatory
-  kFailed,            // the download or the installer's start failed (the user was told)
-  kEndProgram,        // the installer started, or a mandatory update was refused
+  kDeclined,    // the user did not take the offer
+  kCancelled,   // the user stopped a download that was not mandatory
+  kFailed,      // the download or the installer's start failed (the user was told)
+  kEndProgram,  // the installer started, or a mandatory update was refused
 };
 
 // The offer ("发现新版本啦!", a confirmation, or only a notice when mandatory), then the

@@ -1,11 +1,10 @@
 // The feedback request: the body as the service receives it (CJK text, quotes, newlines, shell
 // characters) and what each reply means.
-#include "net/Feedback.h"
-
 #include <gtest/gtest.h>
 #include <json/json.h>
 
 #include "app/Messages.h"
+#include "net/Feedback.h"
 #include "tests/support/QueueSink.h"
 #include "tests/support/ServiceHttpServer.h"
 
@@ -20,7 +19,9 @@ TEST(FeedbackTest, TheServiceReceivesTheTextsAsUtf8Json) {
       {std::string(5000, 'x'), "long"},
   };
   for (const auto& [content, contact] : cases) {
-    test::ServiceHttpServer server([](const test::ServiceRequest&) { return test::ServiceReply{200, "{\"ret\":0}"}; });
+    test::ServiceHttpServer server([](const test::ServiceRequest&) {
+      return test::ServiceReply{200, "{\"ret\":0}"};
+    });
     EXPECT_EQ(SendFeedback(server.Base() + "/v2/feedback", content, contact), FeedbackResult::kSent);
     const auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 1u);
@@ -68,7 +69,9 @@ TEST(FeedbackTest, EachReplyHasItsResult) {
 }
 
 TEST(FeedbackTest, TheSenderPostsItsResult) {
-  test::ServiceHttpServer server([](const test::ServiceRequest&) { return test::ServiceReply{200, "{\"ret\":0}"}; });
+  test::ServiceHttpServer server([](const test::ServiceRequest&) {
+    return test::ServiceReply{200, "{\"ret\":0}"};
+  });
   test::QueueSink sink;
   FeedbackSender sender;
   ASSERT_TRUE(sender.Start(server.Base() + "/v2/feedback", "内容", "联系", &sink));

@@ -1,19 +1,20 @@
 // PostJson against a loopback server: the request as the server sees it, what counts as an
 // answer (any status with a body) and every way a reply can go wrong.
-#include "net/HttpClient.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
+#include "net/HttpClient.h"
 #include "tests/support/ServiceHttpServer.h"
 
 namespace tw {
 namespace {
 
 TEST(HttpClientTest, SendsTheBodyWithItsTwoHeaders) {
-  test::ServiceHttpServer server([](const test::ServiceRequest&) { return test::ServiceReply{200, "{\"ret\":0}"}; });
+  test::ServiceHttpServer server([](const test::ServiceRequest&) {
+    return test::ServiceReply{200, "{\"ret\":0}"};
+  });
   // Long enough for libcurl to ask "Expect: 100-continue" first.
   const std::string body = "{\"content\":\"" + std::string(3000, 'x') + "\",\"q\":\"\\\"'$(x)\"}";
   std::string response;
@@ -89,7 +90,9 @@ TEST(HttpClientTest, ASilentServerEndsInTheTimeOutAndCancelEndsItSooner) {
 }
 
 TEST(HttpClientTest, ManyThreadsShareTheClient) {
-  test::ServiceHttpServer server([](const test::ServiceRequest& r) { return test::ServiceReply{200, r.body}; });
+  test::ServiceHttpServer server([](const test::ServiceRequest& r) {
+    return test::ServiceReply{200, r.body};
+  });
   std::vector<std::thread> threads;
   std::atomic<int> answered{0};
   for (int i = 0; i < 6; ++i)

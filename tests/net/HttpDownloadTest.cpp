@@ -1,8 +1,6 @@
 // The installer download against a loopback server: names and request addresses, a complete
 // download with its progress, every hostile reply, a cancel, and an unwritable folder. Nothing
 // but a complete file may ever be left in the folder.
-#include "net/HttpDownload.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,6 +9,7 @@
 #include <random>
 
 #include "app/Messages.h"
+#include "net/HttpDownload.h"
 #include "tests/support/QueueSink.h"
 #include "tests/support/ServiceHttpServer.h"
 #include "tests/support/TestMedia.h"
@@ -31,7 +30,8 @@ std::string Installer(size_t size) {
 std::vector<std::string> FolderNames(const std::string& folder) {
   std::vector<std::string> names;
   if (fs::exists(folder))
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(folder))
+      names.push_back(entry.path().filename().string());
   return names;
 }
 
@@ -62,15 +62,19 @@ Outcome Download(const std::string& url, const std::string& folder, DownloadLimi
 
 TEST(HttpDownloadTest, NamesAddressesAndPercents) {
   const std::vector<std::pair<std::string, std::string>> names = {
-      {"http://h/a/setup.exe", "setup.exe"}, {"http://h/setup.exe?x=1", "setup.exe?x=1"},
-      {"http://h/dir/", ""},                 {"http://h/..", ""},
-      {"http://h/.", ""},                    {"http://h/-rf $(x) 'a\".deb", "-rf $(x) 'a\".deb"},
+      {"http://h/a/setup.exe", "setup.exe"},
+      {"http://h/setup.exe?x=1", "setup.exe?x=1"},
+      {"http://h/dir/", ""},
+      {"http://h/..", ""},
+      {"http://h/.", ""},
+      {"http://h/-rf $(x) 'a\".deb", "-rf $(x) 'a\".deb"},
       {"http://h/安装.exe", "安装.exe"}};
   for (const auto& [url, name] : names) EXPECT_EQ(DownloadFileName(url), name) << url;
   EXPECT_EQ(DownloadRequestUrl("http://h:81/a/setup.exe?x=1#f"), "http://h:81/a/setup.exe");
   EXPECT_EQ(DownloadRequestUrl("http://h/a#f"), "http://h/a");
   const std::vector<std::tuple<std::int64_t, std::int64_t, int>> percents = {
-      {0, 100, 0}, {1, 3, 33}, {999, 1000, 99}, {1000, 1000, 100}, {5, 0, 0}, {3'000'000'000, 4'000'000'000, 75}};
+      {0, 100, 0},       {1, 3, 33}, {999, 1000, 99},
+      {1000, 1000, 100}, {5, 0, 0},  {3'000'000'000, 4'000'000'000, 75}};
   for (const auto& [received, expected, percent] : percents)
     EXPECT_EQ(DownloadPercent(received, expected), percent) << received << "/" << expected;
 }
@@ -137,7 +141,10 @@ TEST(HttpDownloadTest, HostileRepliesFailAndLeaveNothing) {
          if (q.method == "HEAD") r.announcedLength = static_cast<long long>(body.size()) + 5;
          return r;
        }},
-      {"not found", [&](const test::ServiceRequest&) { return test::ServiceReply{404, "<html>missing</html>"}; }},
+      {"not found",
+       [&](const test::ServiceRequest&) {
+         return test::ServiceReply{404, "<html>missing</html>"};
+       }},
       {"server error on GET only",
        [&](const test::ServiceRequest& q) {
          return q.method == "HEAD" ? test::ServiceReply{200, body} : test::ServiceReply{500, body};
@@ -161,9 +168,16 @@ TEST(HttpDownloadTest, HostileRepliesFailAndLeaveNothing) {
          return r;
        },
        "/setup.exe", stall},
-      {"larger than allowed", [&](const test::ServiceRequest&) { return test::ServiceReply{200, body}; },
+      {"larger than allowed",
+       [&](const test::ServiceRequest&) {
+         return test::ServiceReply{200, body};
+       },
        "/setup.exe", small},
-      {"names no file", [&](const test::ServiceRequest&) { return test::ServiceReply{200, body}; }, "/dir/"},
+      {"names no file",
+       [&](const test::ServiceRequest&) {
+         return test::ServiceReply{200, body};
+       },
+       "/dir/"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

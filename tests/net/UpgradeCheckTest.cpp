@@ -1,13 +1,12 @@
 // The upgrade check: version comparison, the reading of every kind of reply (good, hostile,
 // of the wrong types), the request as the service receives it, and the checker thread.
-#include "net/UpgradeCheck.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
 #include "app/Messages.h"
 #include "app/SettingsFile.h"
+#include "net/UpgradeCheck.h"
 #include "net/VendorService.h"
 #include "tests/support/QueueSink.h"
 #include "tests/support/ServiceHttpServer.h"
@@ -27,9 +26,9 @@ TEST(UpgradeCheckTest, VersionsCompareByMajorMinorRevision) {
     const char* remote;
     bool newer;
   };
-  const std::vector<Case> cases = {{"1.6.1", false}, {"1.6.2", true},  {"1.7.0", true},  {"2.0.0", true},
-                                   {"1.5.9", false}, {"0.9.9", false}, {"1.6.0", false}, {"1.6", false},
-                                   {"1.7", true},    {"", false},      {"x.y.z", false}, {"1.6.1.9", false},
+  const std::vector<Case> cases = {{"1.6.1", false}, {"1.6.2", true},   {"1.7.0", true},  {"2.0.0", true},
+                                   {"1.5.9", false}, {"0.9.9", false},  {"1.6.0", false}, {"1.6", false},
+                                   {"1.7", true},    {"", false},       {"x.y.z", false}, {"1.6.1.9", false},
                                    {"1..7", true},   {"01.06.02", true}};
   for (const Case& c : cases)
     EXPECT_EQ(IsNewerVersion(ParseVersion(c.remote), ParseVersion(kOwnVersion)), c.newer) << c.remote;
@@ -49,7 +48,8 @@ TEST(UpgradeCheckTest, RepliesAreReadSafely) {
       {"newer, mandatory as a number", Reply("1.7.0", "1"), UpgradeStatus::kUpdate, true},
       {"newer, mandatory as text", Reply("2.0.0", "\"1\""), UpgradeStatus::kUpdate, true},
       {"newer, \"0\" as text", Reply("2.0.0", "\"0\""), UpgradeStatus::kUpdate, false},
-      {"newer, force_upgrade missing", "{\"ret\":0,\"data\":{\"app_version\":\"1.7.0\",\"download_url\":\"http://h/a\"}}",
+      {"newer, force_upgrade missing",
+       "{\"ret\":0,\"data\":{\"app_version\":\"1.7.0\",\"download_url\":\"http://h/a\"}}",
        UpgradeStatus::kUpdate, false},
       {"newer, force_upgrade an object", Reply("1.7.0", "{}"), UpgradeStatus::kUpdate, false},
       {"ret not 0", "{\"ret\":1,\"data\":{\"app_version\":\"9.0.0\"}}", UpgradeStatus::kBadReply},
@@ -77,7 +77,9 @@ TEST(UpgradeCheckTest, RepliesAreReadSafely) {
 }
 
 TEST(UpgradeCheckTest, TheServiceReceivesTheFixedRequest) {
-  test::ServiceHttpServer server([](const test::ServiceRequest&) { return test::ServiceReply{200, Reply("1.6.2", "1")}; });
+  test::ServiceHttpServer server([](const test::ServiceRequest&) {
+    return test::ServiceReply{200, Reply("1.6.2", "1")};
+  });
   const UpgradeReply reply = CheckForUpgrade(server.Base() + "/v2/upgrade_check?timestamp=1");
   EXPECT_EQ(reply.status, UpgradeStatus::kUpdate);
   EXPECT_TRUE(reply.mandatory);

@@ -16,14 +16,14 @@ class QWidget;
 namespace tw::test {
 
 struct ModalStep {
-  QString dialogClass;                  // "MessageBoxDialog", "升级下载", "意见反馈"
-  std::function<bool(QWidget*)> act;    // true when the step is done (false: try again later)
+  QString dialogClass;                // "MessageBoxDialog", "升级下载", "意见反馈"
+  std::function<bool(QWidget*)> act;  // true when the step is done (false: try again later)
 };
 
 struct ModalScriptState {
-  int done = 0;        // steps carried out
-  QStringList texts;   // the "msgText" of each answered dialog ("" when it has none)
-  bool stop = false;   // set by the test: the script ends at its next tick
+  int done = 0;       // steps carried out
+  QStringList texts;  // the "msgText" of each answered dialog ("" when it has none)
+  bool stop = false;  // set by the test: the script ends at its next tick
 };
 
 // Presses button of the dialog.

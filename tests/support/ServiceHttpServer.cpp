@@ -3,12 +3,12 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <strings.h>
 
 namespace tw::test {
 namespace {
@@ -41,12 +41,18 @@ bool SendAll(int client, const char* data, size_t size) {
 
 const char* Reason(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Status";
+    case 200:
+      return "OK";
+    case 301:
+      return "Moved Permanently";
+    case 302:
+      return "Found";
+    case 404:
+      return "Not Found";
+    case 500:
+      return "Internal Server Error";
+    default:
+      return "Status";
   }
 }
 
@@ -78,7 +84,9 @@ ServiceHttpServer::~ServiceHttpServer() {
   close(listen_);
 }
 
-std::string ServiceHttpServer::Base() const { return "http://127.0.0.1:" + std::to_string(port_); }
+std::string ServiceHttpServer::Base() const {
+  return "http://127.0.0.1:" + std::to_string(port_);
+}
 
 std::vector<ServiceRequest> ServiceHttpServer::Requests() const {
   std::lock_guard<std::mutex> hold(lock_);
@@ -110,7 +118,8 @@ void ServiceHttpServer::Answer(int client) {
   while (lineEnd != std::string::npos && lineEnd < head.size()) {
     const size_t start = lineEnd + 2;
     lineEnd = head.find("\r\n", start);
-    const std::string line = head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
+    const std::string line =
+        head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
     const size_t colon = line.find(':');
     if (colon == std::string::npos) continue;
     std::string value = line.substr(colon + 1);

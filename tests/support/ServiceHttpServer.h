@@ -14,8 +14,8 @@
 namespace tw::test {
 
 struct ServiceRequest {
-  std::string method;  // "POST", "HEAD", "GET"
-  std::string target;  // "/v2/feedback?x=1"
+  std::string method;                                        // "POST", "HEAD", "GET"
+  std::string target;                                        // "/v2/feedback?x=1"
   std::vector<std::pair<std::string, std::string>> headers;  // in order, names as sent
   std::string body;
 

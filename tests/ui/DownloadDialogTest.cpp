@@ -1,19 +1,18 @@
 // The download dialog on its own: its controls, the percentage as the bytes arrive, the
 // installer handed to the desktop, and the cancel button and Escape that stop it.
-#include "ui/dialogs/DownloadDialog.h"
-
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <algorithm>
-#include <memory>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <algorithm>
+#include <memory>
 
 #include "tests/support/QtModalScript.h"
 #include "tests/support/QtPages.h"
 #include "tests/support/ServiceHttpServer.h"
+#include "ui/dialogs/DownloadDialog.h"
 
 namespace tw {
 namespace {
@@ -33,15 +32,16 @@ TEST_F(DownloadDialogTest, ShowsThePercentageAndStartsTheFinishedInstaller) {
   test::UrlCatcher opened;
   // Watch the dialog while it runs.
   auto seen = std::make_shared<std::pair<QStringList, QList<int>>>();
-  auto script = test::RunModalScript({{"升级下载", [seen](QWidget* dialog) {
-                                         const QString text = dialog->findChild<QLabel*>("download-text")->text();
-                                         const int value = dialog->findChild<QProgressBar*>("download-slider")->value();
-                                         if (seen->first.isEmpty() || seen->first.back() != text) {
-                                           seen->first << text;
-                                           seen->second << value;
-                                         }
-                                         return false;  // watch until the dialog closes
-                                       }}});
+  auto script =
+      test::RunModalScript({{"升级下载", [seen](QWidget* dialog) {
+                               const QString text = dialog->findChild<QLabel*>("download-text")->text();
+                               const int value = dialog->findChild<QProgressBar*>("download-slider")->value();
+                               if (seen->first.isEmpty() || seen->first.back() != text) {
+                                 seen->first << text;
+                                 seen->second << value;
+                               }
+                               return false;  // watch until the dialog closes
+                             }}});
   const auto outcome = DownloadDialog::Show(nullptr, server.Base() + "/setup.deb", false);
   script->stop = true;
   const QStringList& texts = seen->first;
@@ -70,11 +70,13 @@ TEST_F(DownloadDialogTest, CancelAndEscapeStopTheDownloadAndLeaveNothing) {
   for (const auto& [name, stop] : cases) {
     SCOPED_TRACE(name);
     auto script = test::RunModalScript({{"升级下载", [&](QWidget* dialog) {
-                                           if (dialog->findChild<QLabel*>("download-text")->text() == "0%") return false;
+                                           if (dialog->findChild<QLabel*>("download-text")->text() == "0%")
+                                             return false;
                                            stop(dialog);
                                            return true;
                                          }}});
-    EXPECT_EQ(DownloadDialog::Show(nullptr, server.Base() + "/setup.deb", true), DownloadDialog::Outcome::kCancelled);
+    EXPECT_EQ(DownloadDialog::Show(nullptr, server.Base() + "/setup.deb", true),
+              DownloadDialog::Outcome::kCancelled);
     EXPECT_EQ(script->done, 1);
     EXPECT_TRUE(QDir(Folder()).isEmpty());
   }
@@ -88,7 +90,8 @@ TEST_F(DownloadDialogTest, AFailedDownloadClosesTheDialog) {
     return reply;
   });
   test::UrlCatcher opened;
-  EXPECT_EQ(DownloadDialog::Show(nullptr, server.Base() + "/setup.deb", false), DownloadDialog::Outcome::kFailed);
+  EXPECT_EQ(DownloadDialog::Show(nullptr, server.Base() + "/setup.deb", false),
+            DownloadDialog::Outcome::kFailed);
   EXPECT_EQ(DownloadDialog::Show(nullptr, server.Base() + "/", false), DownloadDialog::Outcome::kFailed);
   EXPECT_TRUE(opened.urls.isEmpty());
   EXPECT_TRUE(QDir(Folder()).isEmpty());

@@ -1,8 +1,6 @@
 // The feedback form as the user fills it: empty fields refused before anything is sent, the
 // texts as the service receives them, each answer's prompt, the texts kept after a failure,
 // the help link, and the main window's two ways of opening it.
-#include "ui/dialogs/FeedbackDialog.h"
-
 #include <gtest/gtest.h>
 #include <json/json.h>
 
@@ -20,6 +18,7 @@
 #include "tests/support/QtPages.h"
 #include "tests/support/ServiceHttpServer.h"
 #include "ui/CMainWnd.h"
+#include "ui/dialogs/FeedbackDialog.h"
 
 namespace tw {
 namespace {
@@ -41,8 +40,9 @@ std::function<bool(QWidget*)> Fill(const QString& content, const QString& contac
 class FeedbackDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    server_ = std::make_unique<test::ServiceHttpServer>(
-        [this](const test::ServiceRequest&) { return test::ServiceReply{200, reply_}; });
+    server_ = std::make_unique<test::ServiceHttpServer>([this](const test::ServiceRequest&) {
+      return test::ServiceReply{200, reply_};
+    });
     SetService(server_->Base());
   }
   void TearDown() override { SetService(""); }
@@ -72,14 +72,16 @@ TEST_F(FeedbackDialogTest, EmptyFieldsAreRefusedBeforeAnythingIsSent) {
   test::Pump();
   EXPECT_TRUE(server_->Requests().empty());
   // The comment gets the focus once the window is up.
-  ASSERT_TRUE(test::WaitUntil([&] { return dialog->findChild<QPlainTextEdit*>("feedbackContent")->hasFocus(); }, 2000));
+  ASSERT_TRUE(test::WaitUntil(
+      [&] { return dialog->findChild<QPlainTextEdit*>("feedbackContent")->hasFocus(); }, 2000));
   delete dialog;
 }
 
 TEST_F(FeedbackDialogTest, TheServiceReceivesTheTextsAndTheFormClosesAfterASend) {
   const QString content = QStringLiteral("剪辑后 \"声音\" 变小了\n第二行 $(rm -rf ~) 'x'");
   const QString contact = QStringLiteral("-微信: tw_user");
-  auto script = test::RunModalScript({{"意见反馈", Fill(content, contact)}, {"PromptBoxDialog", test::Press("msgConfirm")}});
+  auto script = test::RunModalScript(
+      {{"意见反馈", Fill(content, contact)}, {"PromptBoxDialog", test::Press("msgConfirm")}});
   EXPECT_EQ(FeedbackDialog::Show(nullptr), 1);
   EXPECT_EQ(script->texts.value(1), QStringLiteral("反馈信息已提交!"));
   const auto requests = server_->Requests();

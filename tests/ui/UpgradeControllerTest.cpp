@@ -1,8 +1,6 @@
 // The upgrade check as the user meets it, through the main window and a loopback service: the
 // silent start-up check, the check from the menu, the offer declined or taken, a mandatory
 // update, a failed download and a check that gets no answer.
-#include "ui/UpgradeController.h"
-
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -16,6 +14,7 @@
 #include "tests/support/QtPages.h"
 #include "tests/support/ServiceHttpServer.h"
 #include "ui/CMainWnd.h"
+#include "ui/UpgradeController.h"
 #include "ui/dialogs/DownloadDialog.h"
 
 namespace tw {
@@ -175,8 +174,8 @@ TEST_F(UpgradeControllerTest, ACancelledOptionalDownloadAndAFailedOneKeepTheProg
   ASSERT_TRUE(test::WaitUntil([&] { return cancelled->done == 2 && !window_->Upgrade()->Offering(); }));
   EXPECT_TRUE(QDir(QString::fromStdString(DownloadDialog::DownloadFolder())).isEmpty());
 
-  auto failed = test::RunModalScript({{"MessageBoxDialog", test::Press("msgConfirm")},
-                                      {"PromptBoxDialog", test::Press("msgConfirm")}});
+  auto failed = test::RunModalScript(
+      {{"MessageBoxDialog", test::Press("msgConfirm")}, {"PromptBoxDialog", test::Press("msgConfirm")}});
   MenuCheck(CheckReply("1.6.2", Url("/pkg/missing.deb"), 0));
   ASSERT_TRUE(test::WaitUntil([&] { return failed->done == 2; }));
   EXPECT_EQ(failed->texts.value(1), QStringLiteral("升级失败"));

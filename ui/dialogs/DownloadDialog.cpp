@@ -26,7 +26,9 @@ DownloadDialog::~DownloadDialog() {
   download_.reset();  // cancels and joins a download that is still running
 }
 
-std::string DownloadDialog::DownloadFolder() { return GetLocalAppFolder("Packmoor/Temp"); }
+std::string DownloadDialog::DownloadFolder() {
+  return GetLocalAppFolder("Packmoor/Temp");
+}
 
 DownloadDialog::Outcome DownloadDialog::Show(QWidget* owner, const std::string& url, bool mandatory) {
   Outcome outcome = Outcome::kFailed;
@@ -64,7 +66,9 @@ void DownloadDialog::RequestCancel() {
   cancel_->setEnabled(false);  // the download ends within moments and closes the dialog
 }
 
-void DownloadDialog::reject() { RequestCancel(); }
+void DownloadDialog::reject() {
+  RequestCancel();
+}
 
 void DownloadDialog::Notify(const QString& type, QObject* sender) {
   if (type == "click" && sender == cancel_) return RequestCancel();

@@ -27,7 +27,9 @@ FeedbackDialog::FeedbackDialog(QWidget* owner) : SkinDialog(owner, QString()) {
   port_->Attach(this);
 }
 
-FeedbackDialog::~FeedbackDialog() { port_->Detach(); }  // sender_ then joins a send still running
+FeedbackDialog::~FeedbackDialog() {
+  port_->Detach();
+}  // sender_ then joins a send still running
 
 int FeedbackDialog::Show(QWidget* owner) {
   auto* dialog = new FeedbackDialog(owner);
