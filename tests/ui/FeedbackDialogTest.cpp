@@ -166,6 +166,19 @@ TEST_F(FeedbackDialogTest, TheMainWindowOpensItFromTheMenuAndTheTitleBar) {
     ASSERT_TRUE(test::WaitUntil([&] { return script->done == 1; }));
     EXPECT_FALSE(window->isMinimized() && std::string(way) == "menu") << "the menu shows the window first";
   }
+  // Asking again while the form is open brings that one forward instead of a second form.
+  int forms = 0;
+  auto script =
+      test::RunModalScript({{"意见反馈", [&](QWidget* dialog) {
+                               window->Post(Message(WM_MENU_FEEDBACK));
+                               test::Pump();
+                               for (QWidget* w : QApplication::topLevelWidgets())
+                                 forms += w->objectName() == QStringLiteral("意见反馈") && w->isVisible();
+                               return test::Press("closebtn")(dialog);
+                             }}});
+  FindControl<QPushButton>(window->Root(), "feedback")->click();
+  ASSERT_TRUE(test::WaitUntil([&] { return script->done == 1; }));
+  EXPECT_EQ(forms, 1);
   delete window.data();
 }
 

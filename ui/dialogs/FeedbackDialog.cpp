@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
@@ -32,7 +33,15 @@ FeedbackDialog::~FeedbackDialog() {
 }  // sender_ then joins a send still running
 
 int FeedbackDialog::Show(QWidget* owner) {
+  // One form at a time: asking again (menu and title bar) brings the open one forward.
+  static QPointer<FeedbackDialog> open;
+  if (open) {
+    open->raise();
+    open->activateWindow();
+    return 0;
+  }
   auto* dialog = new FeedbackDialog(owner);
+  open = dialog;
   try {
     dialog->Create();
   } catch (const DialogError& e) {

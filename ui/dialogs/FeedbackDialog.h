@@ -28,7 +28,8 @@ class FeedbackDialog : public SkinDialog {
   QString GetSkinFile() const override { return QStringLiteral("Feedback.xml"); }
   QString GetWindowClassName() const override { return QStringLiteral("意见反馈"); }
 
-  // Builds, centres and runs the form over owner; 1 after a successful send, 0 otherwise.
+  // Builds, centres and runs the form over owner; 1 after a successful send, 0 otherwise (also
+  // when a form is open already, which is raised instead).
   static int Show(QWidget* owner);
 
   // The prompt text of a send's result.
