@@ -1,12 +1,19 @@
 // PostJson against a loopback server: the request as the server sees it, what counts as an
 // answer (any status with a body) and every way a reply can go wrong.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <atomic>
+#include <fstream>
 #include <thread>
 
 #include "net/HttpClient.h"
 #include "tests/support/ServiceHttpServer.h"
+#include "tests/support/TestMedia.h"
+
+extern char** environ;
 
 namespace tw {
 namespace {
@@ -87,6 +94,53 @@ TEST(HttpClientTest, ASilentServerEndsInTheTimeOutAndCancelEndsItSooner) {
   });
   EXPECT_EQ(HttpClient::Instance().PostJson(server.Base() + "/x", "{}", response, cancellable), -1);
   stopper.join();
+}
+
+// An HTTPS service with a self-signed certificate: openssl makes the certificate, Python's
+// TLS server answers every POST with {"ret":0} and writes its port to a file.
+TEST(HttpClientTest, ASelfSignedCertificateIsAccepted) {
+  const std::string dir = test::TempDir();
+  if (test::RunProcess({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                        dir + "/key.pem", "-out", dir + "/cert.pem", "-days", "1", "-subj",
+                        "/CN=tunewell-test"}) != 0)
+    GTEST_SKIP() << "no openssl";
+  const std::string script =
+      "import http.server, ssl, sys\n"
+      "class H(http.server.BaseHTTPRequestHandler):\n"
+      "    def do_POST(self):\n"
+      "        self.rfile.read(int(self.headers.get('Content-Length', 0)))\n"
+      "        b = b'{\"ret\":0}'\n"
+      "        self.send_response(200); self.send_header('Content-Length', str(len(b))); self.end_headers()\n"
+      "        self.wfile.write(b)\n"
+      "s = http.server.HTTPServer(('127.0.0.1', 0), H)\n"
+      "c = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER); c.load_cert_chain(sys.argv[1] + '/cert.pem', sys.argv[1] "
+      "+ "
+      "'/key.pem')\n"
+      "s.socket = c.wrap_socket(s.socket, server_side=True)\n"
+      "open(sys.argv[1] + '/port.tmp', 'w').write(str(s.server_address[1]))\n"
+      "import os; os.rename(sys.argv[1] + '/port.tmp', sys.argv[1] + '/port')\n"
+      "s.timeout = 20; s.handle_request()\n";
+  std::vector<std::string> args = {"python3", "-c", script, dir};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, "python3", nullptr, nullptr, argv.data(), environ) != 0)
+    GTEST_SKIP() << "no python3";
+  int port = 0;
+  for (int i = 0; i < 200 && !port; ++i) {
+    std::ifstream(dir + "/port") >> port;
+    if (!port) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  std::string response;
+  const int result = port ? HttpClient::Instance().PostJson(
+                                "https://127.0.0.1:" + std::to_string(port) + "/v2/feedback", "{}", response)
+                          : -2;
+  kill(pid, SIGTERM);
+  waitpid(pid, nullptr, 0);
+  ASSERT_NE(port, 0) << "the TLS server did not start";
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(response, "{\"ret\":0}");
 }
 
 TEST(HttpClientTest, ManyThreadsShareTheClient) {
