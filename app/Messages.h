@@ -48,6 +48,12 @@ constexpr unsigned WM_RECORD_SCAN_ENTRY = WM_USER + 702;     // 1726 RecordingRe
 // which only the window thread may apply (RowRequestRecord).
 constexpr unsigned WM_CONVERT_ROW_REQUEST = WM_USER + 800;   // 1824
 
+// Nor these: the online services' requests run off the window thread and report here.
+constexpr unsigned WM_UPGRADE_CHECKED = WM_USER + 810;       // 1834 UpgradeCheckRecord
+constexpr unsigned WM_DOWNLOAD_PROGRESS = WM_USER + 811;     // 1835 param: percent
+constexpr unsigned WM_DOWNLOAD_DONE = WM_USER + 812;         // 1836 DownloadDoneRecord
+constexpr unsigned WM_FEEDBACK_DONE = WM_USER + 813;         // 1837 param: FeedbackResult
+
 // The timer of the recorder page that scrolls the recordings list.
 constexpr int kRecordListTimerId = 1001;
 

@@ -3,6 +3,7 @@
 #include <glog/logging.h>
 
 #include <algorithm>
+#include <utility>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -25,6 +26,8 @@
 #include "ui/NotifyAdapter.h"
 #include "ui/UrlOpener.h"
 #include "tasks/ConvertQueue.h"
+#include "ui/UpgradeController.h"
+#include "ui/dialogs/FeedbackDialog.h"
 #include "ui/dialogs/LoadingDialog.h"
 #include "ui/dialogs/SetingDialog.h"
 #include "ui/dialogs/UserManualDialog.h"
@@ -177,6 +180,7 @@ void CMainWnd::CompletePages() {
   for (QWidget* page : built) notify_->Attach(page);
   if (!missing_.isEmpty()) LOG(ERROR) << "MainWindow.xml lacks: " << missing_.join(", ").toStdString();
   completing_ = false;
+  if (std::exchange(tourAfterPages_, false)) ShowTourSoon();
 }
 
 void CMainWnd::BindPage(int index) {
@@ -227,16 +231,28 @@ void CMainWnd::InitWindow() {
   loading_->hide();
   ctx_.loading = loading_;
 
+  // The silent upgrade check of every start.
+  upgrade_ = std::make_unique<UpgradeController>(this, port_, [this] { PostClose(kForceCloseParam); });
+  upgrade_->Check(false);
+
   // 5.-8. The convert queue, the recorder's levels and the background threads start with the
   // pages that own them.
   for (int i = 0; i < static_cast<int>(pages_.size()); ++i)
     if (!IsPending(i)) pages_[static_cast<size_t>(i)]->Init();
 
-  // The picture tour of the first start, once the window is up.
-  if (SettingsFile::Instance().GetInt(kSettingsSection, kKeyUserManual, 0) == 0)
-    QTimer::singleShot(0, this, [this] {
-      if (!destroyed_) UserManualDialog::ShowAtFirstStart(this);
-    });
+  // The picture tour of the first start, once the window is up (and its pages are built).
+  if (SettingsFile::Instance().GetInt(kSettingsSection, kKeyUserManual, 0) == 0) {
+    if (pending_.empty())
+      ShowTourSoon();
+    else
+      tourAfterPages_ = true;
+  }
+}
+
+void CMainWnd::ShowTourSoon() {
+  QTimer::singleShot(0, this, [this] {
+    if (!destroyed_) UserManualDialog::ShowAtFirstStart(this);
+  });
 }
 
 void CMainWnd::CenterWindow() {
@@ -306,8 +322,11 @@ bool CMainWnd::HandleWindowClick(const QString& name) {
     OpenHelpPage(this);
     return true;
   }
-  // "feedback" opens the feedback dialog, which arrives with the online part.
-  return name == "feedback";
+  if (name == "feedback") {
+    FeedbackDialog::Show(this);
+    return true;
+  }
+  return false;
 }
 
 bool CMainWnd::HandleCustomMessage(Message& message) {
@@ -367,14 +386,17 @@ bool CMainWnd::HandleCustomMessage(Message& message) {
       SetingDialog::Show(this);
       return true;
     case WM_MENU_FEEDBACK:
-      // The feedback dialog opens here once it exists.
       ShowAndActivate();
+      FeedbackDialog::Show(this);
       return true;
     case WM_MENU_HELP:
       OpenHelpPage(this);
       return true;
     case WM_MENU_UPGRADE:
-      return false;
+      if (upgrade_) upgrade_->Check(true);
+      return true;
+    case WM_UPGRADE_CHECKED:
+      return upgrade_ && upgrade_->HandleMessage(message);
     case WM_TRAY_NOTIFY:
       OnTrayNotify(message.param);
       return message.param == kTrayLeftButtonDown || message.param == kTrayRightButtonDown;

@@ -24,6 +24,7 @@ namespace tw {
 
 class LoadingDialog;
 class NotifyAdapter;
+class UpgradeController;
 class WindowPort;
 class ConvertQueue;
 class FileProber;
@@ -89,6 +90,7 @@ class CMainWnd : public QWidget, public MessageSink {
   VolumePage* Volume() const { return volume_; }
   BgMusicPage* BgMusic() const { return bgMusic_; }
   LoadingDialog* Loading() const { return loading_; }
+  UpgradeController* Upgrade() const { return upgrade_.get(); }
   QWidget* Root() const { return root_; }
   PageContext& Context() { return ctx_; }
   TaskMap& Tasks() { return tasks_; }
@@ -112,6 +114,7 @@ class CMainWnd : public QWidget, public MessageSink {
   // Binds the page at index and hands it its controls' notifications; Init follows.
   void BindPage(int index);
   bool IsPending(int index) const;
+  void ShowTourSoon();
   void OnDestroy();
   void OnFinalMessage();
   bool SwitchPage(const QString& optionName);
@@ -130,6 +133,7 @@ class CMainWnd : public QWidget, public MessageSink {
   NotifyAdapter* notify_ = nullptr;
   LoadingDialog* loading_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;
+  std::unique_ptr<UpgradeController> upgrade_;
   std::vector<std::unique_ptr<Page>> pages_;  // in the order of "main-tab"
   QHash<QString, Page*> notifyOwners_;        // control name -> page
   CutPage* cut_ = nullptr;
@@ -146,6 +150,7 @@ class CMainWnd : public QWidget, public MessageSink {
   std::vector<int> pending_;            // indices of the pages still to be built
   bool completing_ = false;
   bool completeQueued_ = false;
+  bool tourAfterPages_ = false;  // the first start's tour waits for the deferred pages
   int pendingCloseParam_ = 0;
   bool destroyed_ = false;
 };

@@ -4,13 +4,11 @@
 
 #include <QDesktopServices>
 
+#include "net/VendorService.h"
 #include "ui/dialogs/PromptBoxDialog.h"
 
 namespace tw {
 namespace {
-
-// The vendor's web site. One place, so that a release names its real host here.
-constexpr const char* kVendorSite = "https://www.tunewell.example";
 
 std::unique_ptr<UrlOpener>& Replacement() {
   static std::unique_ptr<UrlOpener> opener;
@@ -35,13 +33,18 @@ std::unique_ptr<UrlOpener> SetUrlOpener(std::unique_ptr<UrlOpener> opener) {
 }
 
 QUrl VendorSiteUrl(const QString& path) {
-  return QUrl(QString::fromLatin1(kVendorSite) + path);
+  return QUrl(QString::fromStdString(WebsiteUrl(path.toStdString())));
 }
 
 void OpenHelpPage(QWidget* owner) {
-  const QUrl url = VendorSiteUrl(QStringLiteral("/help"));
-  if (Urls().Open(url)) return;
-  LOG(ERROR) << "no handler opened " << url.toString().toStdString();
+  const QUrl url = VendorSiteUrl(QString::fromLatin1(kHelpPath));
+  if (url.isEmpty()) {
+    LOG(ERROR) << "no web site address is configured for the help page";
+  } else if (Urls().Open(url)) {
+    return;
+  } else {
+    LOG(ERROR) << "no handler opened " << url.toString().toStdString();
+  }
   PromptBoxDialog::Show(owner, QStringLiteral("无法打开帮助页面!"));
 }
 

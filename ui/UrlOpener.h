@@ -29,8 +29,9 @@ UrlOpener& Urls();
 // Installs opener (null restores the system one); returns the previous replacement.
 std::unique_ptr<UrlOpener> SetUrlOpener(std::unique_ptr<UrlOpener> opener);
 
-// An address on the vendor's web site: path "/help" is the program's help page, "/help/audio"
-// the help page of this product.
+// An address on the vendor's web site (its base address as net/VendorService.h finds it): path
+// "/help" is the program's help page, "/help/audio" the help page of this product. Empty when
+// no web site address is configured.
 QUrl VendorSiteUrl(const QString& path);
 
 // Opens the help page; when no handler takes it, the prompt dialog says so over owner.

@@ -9,6 +9,7 @@
 #include "app/SettingsFile.h"
 #include "tests/support/QtPages.h"
 #include "tests/support/QueueSink.h"
+#include "net/VendorService.h"
 #include "ui/CMainTaskMenu.h"
 #include "ui/UrlOpener.h"
 
@@ -61,6 +62,7 @@ class MainMenuWindowTest : public test::PageWindowTest {
     SetUrlOpener(nullptr);
     test::PageWindowTest::TearDown();
     SettingsFile::Instance().WriteString(kSettingsSection, kKeyWindowClose, "0");
+    SettingsFile::Instance().WriteString(kSettingsSection, kKeyWebsiteUrl, "");
   }
   CMainTaskMenu* OpenMenu() const { return qobject_cast<CMainTaskMenu*>(QApplication::activePopupWidget()); }
 
@@ -119,6 +121,7 @@ TEST_F(MainMenuWindowTest, QuitFromTheMenuEndsTheProgramEvenWhenCloseMinimises) 
 }
 
 TEST_F(MainMenuWindowTest, HelpOpensTheHelpPageAndSaysSoWhenNothingCan) {
+  SettingsFile::Instance().WriteString(kSettingsSection, kKeyWebsiteUrl, "http://127.0.0.1:9/");
   Click("help");
   window_->Post(Message(WM_MENU_HELP));
   Pump();
@@ -132,6 +135,16 @@ TEST_F(MainMenuWindowTest, HelpOpensTheHelpPageAndSaysSoWhenNothingCan) {
   Click("help");
   EXPECT_TRUE(prompt->answered);
   EXPECT_EQ(prompt->text, "无法打开帮助页面!");
+
+  // A build without a web site address says the same and opens nothing.
+  SettingsFile::Instance().WriteString(kSettingsSection, kKeyWebsiteUrl, "");
+  urls_->handled = true;
+  urls_->urls.clear();
+  prompt = test::AnswerNextModal("msgConfirm");
+  Click("help");
+  EXPECT_TRUE(prompt->answered);
+  EXPECT_EQ(prompt->text, "无法打开帮助页面!");
+  EXPECT_TRUE(urls_->urls.empty());
 }
 
 TEST_F(MainMenuWindowTest, SettingsOpenFromTheTitleBarAndFromTheMenuWhichShowsTheWindowFirst) {

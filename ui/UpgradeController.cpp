@@ -1,0 +1,71 @@
+#include "ui/UpgradeController.h"
+
+#include <QApplication>
+
+#include "app/Messages.h"
+#include "ui/dialogs/DownloadDialog.h"
+#include "ui/dialogs/MessageBoxDialog.h"
+#include "ui/dialogs/PromptBoxDialog.h"
+
+namespace tw {
+
+UpgradeOutcome ShowUpgradeOffer(QWidget* owner, const std::string& downloadUrl, bool mandatory) {
+  const QString offer = QStringLiteral("发现新版本啦!");
+  if (mandatory) {
+    PromptBoxDialog::Show(owner, offer, 200, 100);  // whatever the answer, the download follows
+  } else if (MessageBoxDialog::Show(owner, offer) == 0) {
+    return UpgradeOutcome::kDeclined;
+  }
+  switch (DownloadDialog::Show(owner, downloadUrl, mandatory)) {
+    case DownloadDialog::Outcome::kInstallerStarted:
+      return UpgradeOutcome::kEndProgram;
+    case DownloadDialog::Outcome::kCancelled:
+      return mandatory ? UpgradeOutcome::kEndProgram : UpgradeOutcome::kCancelled;
+    case DownloadDialog::Outcome::kFailed:
+      break;
+  }
+  PromptBoxDialog::Show(owner, QStringLiteral("升级失败"), 200, 100);
+  return UpgradeOutcome::kFailed;
+}
+
+UpgradeController::UpgradeController(QWidget* owner, MessageSink* sink, std::function<void()> endProgram)
+    : owner_(owner), sink_(sink), endProgram_(std::move(endProgram)) {}
+
+void UpgradeController::Check(bool notifyNoUpdate) {
+  if (offering_) {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      modal->raise();
+      modal->activateWindow();
+    }
+    return;
+  }
+  if (checker_.Running()) {
+    notifyPending_ = notifyPending_ || notifyNoUpdate;
+    return;
+  }
+  notifyPending_ = false;
+  checker_.Start(UpgradeCheckUrl(), notifyNoUpdate, sink_);
+}
+
+bool UpgradeController::HandleMessage(Message& message) {
+  auto* record = message.As<UpgradeCheckRecord>();
+  if (message.id != WM_UPGRADE_CHECKED || !record) return false;
+  const bool notify = record->notifyNoUpdate || notifyPending_;
+  notifyPending_ = false;
+  const UpgradeReply& reply = record->reply;
+  if (reply.status == UpgradeStatus::kUpdate) {
+    if (offering_) return true;
+    offering_ = true;
+    const UpgradeOutcome outcome = ShowUpgradeOffer(owner_, reply.downloadUrl, reply.mandatory);
+    offering_ = false;
+    if (outcome == UpgradeOutcome::kEndProgram && endProgram_) endProgram_();
+  } else if (notify) {
+    PromptBoxDialog::Show(owner_,
+                          reply.status == UpgradeStatus::kNoUpdate ? QStringLiteral("没有发现新版本!")
+                                                                   : QStringLiteral("网络错误!"),
+                          200, 100);
+  }
+  return true;
+}
+
+}  // namespace tw
