@@ -126,7 +126,9 @@ JobUpdate TranscoderJob::OnMessage(const Message& message) {
     update.result = built_.outputPath;
   } else if (message.id == WM_TASK_FAILED) {
     update.state = JobUpdate::State::Failed;
-    update.reason = "the transcoder failed";
+    const auto* failure = message.As<FailureRecord>();
+    update.reason = failure && failure->writeFailed ? "the transcoder could not write the result (is the disk full?)"
+                                                    : "the transcoder failed";
     if (!LogHint().empty()) update.reason += " (its output is in " + LogHint() + ")";
   }
   return update;

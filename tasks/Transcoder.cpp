@@ -157,10 +157,11 @@ bool ReapWithin(pid_t pid, std::chrono::milliseconds maxWait) {
   }
 }
 
-void PostFailure(const ReaderArgs& args) {
+void PostFailure(const ReaderArgs& args, bool writeFailed = false) {
   auto record = std::make_unique<FailureRecord>();
   record->taskId = args.taskId;
   record->kind = args.kind;
+  record->writeFailed = writeFailed;
   args.sink->Post(Message(WM_TASK_FAILED, std::move(record)));
 }
 
@@ -187,7 +188,7 @@ void OutputReader(ReaderArgs args) {
         args.sink->Post(Message(WM_TASK_PROGRESS, std::make_unique<ProgressRecord>(last)));
       } else if (step.event == OutputParser::Event::Failed) {
         finalPosted = true;
-        PostFailure(args);
+        PostFailure(args, parser.WriteFailed());
       } else if (step.event == OutputParser::Event::Done) {
         // Give the child time to close its output file; it usually exits sooner.
         reaped = ReapWithin(args.pid, std::chrono::milliseconds(800));

@@ -42,6 +42,7 @@ struct FinishRecord : MessageRecord {
 struct FailureRecord : MessageRecord {
   int taskId = 0;
   OperationKind kind = OperationKind::Convert;
+  bool writeFailed = false;  // the result could not be written (a full disk, say)
 };
 
 // The folder of the running executable, without a trailing "/".

@@ -586,7 +586,8 @@ TEST(TunewellCli, FullDiskFailsTheFileAndLeavesNoResult) {
   const int status = test::RunProcess(
       {"unshare", "-m", "sh", "-c", script, mountPoint, TW_CLI_PATH, test::ToneWav(20)}, &output);
   EXPECT_EQ(status, 1) << output;
-  EXPECT_NE(output.find("tone-20s-440hz-44100-2ch.wav: the result is incomplete"), std::string::npos)
+  EXPECT_NE(output.find("tone-20s-440hz-44100-2ch.wav: the transcoder could not write the result (is the disk full?)"),
+            std::string::npos)
       << output;
   EXPECT_NE(output.find("listing:\n"), std::string::npos) << output;
   EXPECT_EQ(output.find(": done: "), std::string::npos) << output;

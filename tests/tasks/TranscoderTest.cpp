@@ -157,6 +157,7 @@ struct RunResult {
   int finals = 0;
   int progress = 0;
   int lastPercent = -1;
+  bool writeFailed = false;
   pid_t pid = -1;
 };
 
@@ -179,6 +180,7 @@ RunResult RunToEnd(const CommandLine& cmd, int taskId = 7, OperationKind kind = 
   }
   if (auto* failed = final->As<FailureRecord>()) {
     EXPECT_EQ(failed->taskId, taskId);
+    r.writeFailed = failed->writeFailed;
   }
   for (auto& m : sink.DrainAfterQuiet(std::chrono::milliseconds(300), std::chrono::seconds(2))) {
     if (m.id == WM_TASK_PROGRESS) ++r.progress;
@@ -216,6 +218,7 @@ TEST(Transcoder, RealRunsEndInExactlyOneVerdict) {
     auto r = RunToEnd(Ffmpeg(f.args));
     EXPECT_EQ(r.finalId, WM_TASK_FAILED) << f.what;
     EXPECT_EQ(r.finals, 1) << f.what;
+    EXPECT_EQ(r.writeFailed, std::string(f.what) == "no space left") << f.what;
   }
 }
 

@@ -14,7 +14,7 @@ struct Case {
   QPoint expected;
 };
 
-void PrintTo(const QPoint& p, std::ostream* os) {
+[[maybe_unused]] void PrintTo(const QPoint& p, std::ostream* os) {
   *os << "(" << p.x() << ", " << p.y() << ")";
 }
 
