@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -32,9 +33,12 @@ long long NowNs() {
   return ts.tv_sec * 1000000000LL + ts.tv_nsec;
 }
 
-// The child reports the moment of its first paint on standard output and ends at once.
+// The child reports the moment of its first paint on standard output, after a marker (the
+// program writes lines of its own there too), and ends at once.
+constexpr const char* kMarker = "tw-first-paint-ns ";
+
 [[noreturn]] void Report() {
-  std::printf("%lld\n", NowNs());
+  std::printf("\n%s%lld\n", kMarker, NowNs());
   std::fflush(stdout);
   _exit(0);
 }
@@ -88,8 +92,9 @@ double Measure(const char* self, const char* mode) {
   close(fds[0]);
   int status = 0;
   waitpid(pid, &status, 0);
-  if (text.empty()) return -1;
-  return (std::atoll(text.c_str()) - start) / 1e6;
+  const size_t at = text.find(kMarker);
+  if (at == std::string::npos) return -1;
+  return (std::atoll(text.c_str() + at + std::strlen(kMarker)) - start) / 1e6;
 }
 
 double Median(std::vector<double> v) {

@@ -57,6 +57,25 @@ const QStringList& WindowControlNames() {
 
 }  // namespace
 
+bool CMainWnd::IsWindowMessage(unsigned id) {
+  switch (id) {
+    case WM_MENU_QUIT:
+    case WM_MENU_HOME:
+    case WM_MENU_HELP:
+    case WM_MENU_SETTINGS:
+    case WM_MENU_FEEDBACK:
+    case WM_MENU_UPGRADE:
+    case WM_TRAY_NOTIFY:
+    case WM_UPGRADE_CHECKED:
+    case WM_DOWNLOAD_PROGRESS:
+    case WM_DOWNLOAD_DONE:
+    case WM_FEEDBACK_DONE:
+      return true;
+    default:
+      return false;
+  }
+}
+
 const std::array<const char*, 9>& CMainWnd::PageOptions() {
   static const std::array<const char*, 9> options = {
       CutPage::kOptionName,     RecordPage::kOptionName, ConvertPage::kOptionName,
@@ -330,7 +349,9 @@ bool CMainWnd::HandleWindowClick(const QString& name) {
 }
 
 bool CMainWnd::HandleCustomMessage(Message& message) {
-  CompletePages();
+  // The window's own messages (menus, tray, online services) need no page; every other one
+  // may reach a page that is still to be built.
+  if (!IsWindowMessage(message.id)) CompletePages();
   switch (message.id) {
     case WM_TASK_PROGRESS:
       if (auto* r = message.As<ProgressRecord>())

@@ -64,6 +64,8 @@ class CMainWnd : public QWidget, public MessageSink {
   void Notify(const QString& type, QObject* sender);
   // True when the message was handled; unknown numbers are passed on and change nothing.
   bool HandleCustomMessage(Message& message);
+  // The messages the window handles itself, without any page.
+  static bool IsWindowMessage(unsigned id);
   // Thread-safe: the message reaches HandleCustomMessage on the window thread.
   void Post(Message message) override;
   // The sink to hand to engines; it outlives the window (late messages are dropped).

@@ -7,6 +7,7 @@
 #include <QStackedWidget>
 #include <memory>
 
+#include "app/Messages.h"
 #include "tests/support/QtPages.h"
 #include "ui/CMainWnd.h"
 #include "ui/Skin.h"
@@ -89,6 +90,24 @@ TEST(SplitLayoutTest, TheFirstPaintOrTheFirstActionBuildsThePages) {
     ASSERT_TRUE(window.Create(&error, true)) << error.toStdString();
     window.show();
     EXPECT_TRUE(test::WaitUntil([&] { return window.PagesComplete(); }, 5000));
+  }
+  {
+    // The window's own messages (the start-up upgrade check's answer, the tray) leave the pages
+    // for after the first paint; a message for a page builds them.
+    CMainWnd window;
+    QString error;
+    ASSERT_TRUE(window.Create(&error, true)) << error.toStdString();
+    for (unsigned id : {WM_UPGRADE_CHECKED, WM_TRAY_NOTIFY, WM_MENU_UPGRADE + 0u}) {
+      EXPECT_TRUE(CMainWnd::IsWindowMessage(id)) << id;
+      if (id == WM_TRAY_NOTIFY) {
+        Message tray(id);
+        window.HandleCustomMessage(tray);
+      }
+    }
+    EXPECT_FALSE(window.PagesComplete());
+    Message progress(WM_TASK_PROGRESS);
+    window.HandleCustomMessage(progress);
+    EXPECT_TRUE(window.PagesComplete());
   }
   {
     // Selecting a page before any paint builds the pages first, then switches.
