@@ -3,11 +3,11 @@
 // slowly (a reader that is still busy when the test acts).
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "tests/support/LoopbackListener.h"
 
 namespace tw::test {
 
@@ -27,16 +27,11 @@ class MediaHttpServer {
   std::string Url(const std::string& name = "media.wav") const;
 
  private:
-  void Serve();
   void Answer(int client);
 
   std::vector<char> body_;
   HttpServeOptions options_;
-  int listen_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::vector<std::thread> clients_;
-  std::thread thread_;
+  LoopbackListener listener_;  // last: its threads use the members above
 };
 
 }  // namespace tw::test

@@ -64,28 +64,13 @@ std::string ServiceRequest::Header(const std::string& name) const {
   return {};
 }
 
-ServiceHttpServer::ServiceHttpServer(Handler handler) : handler_(std::move(handler)) {
-  listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
-  port_ = ntohs(addr.sin_port);
-  listen(listen_, 16);
-  thread_ = std::thread([this] { Serve(); });
-}
+ServiceHttpServer::ServiceHttpServer(Handler handler)
+    : handler_(std::move(handler)), listener_([this](int client) { Answer(client); }) {}
 
-ServiceHttpServer::~ServiceHttpServer() {
-  stop_ = true;
-  thread_.join();
-  for (auto& client : clients_) client.join();
-  close(listen_);
-}
+ServiceHttpServer::~ServiceHttpServer() = default;
 
 std::string ServiceHttpServer::Base() const {
-  return "http://127.0.0.1:" + std::to_string(port_);
+  return "http://127.0.0.1:" + std::to_string(listener_.Port());
 }
 
 std::vector<ServiceRequest> ServiceHttpServer::Requests() const {
@@ -93,21 +78,13 @@ std::vector<ServiceRequest> ServiceHttpServer::Requests() const {
   return requests_;
 }
 
-void ServiceHttpServer::Serve() {
-  while (!stop_) {
-    pollfd p{listen_, POLLIN, 0};
-    if (poll(&p, 1, 50) <= 0) continue;
-    const int client = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (client >= 0) clients_.emplace_back([this, client] { Answer(client); });
-  }
-}
-
 void ServiceHttpServer::Answer(int client) {
+  const std::atomic<bool>& stop = listener_.Stopping();
   std::string buffer;
   // One request per connection: the head, then as much body as Content-Length says.
   size_t headEnd = std::string::npos;
   while ((headEnd = buffer.find("\r\n\r\n")) == std::string::npos)
-    if (!ReadMore(client, buffer, stop_)) return (void)close(client);
+    if (!ReadMore(client, buffer, stop)) return (void)close(client);
   ServiceRequest request;
   const std::string head = buffer.substr(0, headEnd);
   size_t lineEnd = head.find("\r\n");
@@ -133,7 +110,7 @@ void ServiceHttpServer::Answer(int client) {
     SendAll(client, kContinue, sizeof kContinue - 1);
   }
   while (buffer.size() < length)
-    if (!ReadMore(client, buffer, stop_)) break;
+    if (!ReadMore(client, buffer, stop)) break;
   request.body = buffer.substr(0, length);
   {
     std::lock_guard<std::mutex> hold(lock_);
@@ -142,7 +119,7 @@ void ServiceHttpServer::Answer(int client) {
 
   const ServiceReply reply = handler_(request);
   if (reply.hang) {
-    while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    while (!stop) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     return (void)close(client);
   }
   std::string out = "HTTP/1.1 " + std::to_string(reply.status) + " " + Reason(reply.status) + "\r\n";
@@ -159,7 +136,7 @@ void ServiceHttpServer::Answer(int client) {
                                              std::clamp(reply.sendFraction, 0.0, 1.0));
     const size_t piece = reply.bytesPerSecond ? std::max<size_t>(1, reply.bytesPerSecond / 20) : total;
     size_t sent = 0;
-    while (sent < total && !stop_) {
+    while (sent < total && !stop) {
       const size_t want = std::min(piece, total - sent);
       if (!SendAll(client, reply.body.data() + sent, want)) break;
       sent += want;

@@ -4,12 +4,12 @@
 // or never answer. It answers "Expect: 100-continue" as a server would.
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "tests/support/LoopbackListener.h"
 
 namespace tw::test {
 
@@ -51,17 +51,12 @@ class ServiceHttpServer {
   std::vector<ServiceRequest> Requests() const;
 
  private:
-  void Serve();
   void Answer(int client);
 
   Handler handler_;
-  int listen_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
   mutable std::mutex lock_;
   std::vector<ServiceRequest> requests_;
-  std::vector<std::thread> clients_;
-  std::thread thread_;
+  LoopbackListener listener_;  // last: its threads use the members above
 };
 
 }  // namespace tw::test
