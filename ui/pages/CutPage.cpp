@@ -56,48 +56,37 @@ const std::vector<FileFilter>& CutPage::OpenFilters() {
   return filters;
 }
 
-QStringList CutPage::ControlNames() const {
-  return {"add-audio-file",
-          "play",
-          "pause",
-          "forward",
-          "rewind",
-          "left-audition",
-          "right-audition",
-          "middle-audition",
-          "cut-audio-left",
-          "cut-audio-right",
-          "cut-audio-left-position",
-          "cut-audio-right-position",
-          "audio-left-position-up",
-          "audio-left-position-down",
-          "audio-right-position-up",
-          "audio-right-position-down",
-          "sound-slider",
-          "audio-filename",
-          "paint-view",
-          "cut-audio-file",
-          "audio-cut-list"};
+namespace {
+
+// The controls whose notifications the page handles.
+const QStringList& CutNotifyNames() {
+  static const QStringList names = {"add-audio-file",
+                                    "play",
+                                    "pause",
+                                    "forward",
+                                    "rewind",
+                                    "left-audition",
+                                    "right-audition",
+                                    "middle-audition",
+                                    "cut-audio-left",
+                                    "cut-audio-right",
+                                    "audio-left-position-up",
+                                    "audio-left-position-down",
+                                    "audio-right-position-up",
+                                    "audio-right-position-down",
+                                    "sound-slider",
+                                    "cut-audio-file"};
+  return names;
 }
 
-QStringList CutPage::NotifyNames() const {
-  return Page::NotifyNames() + QStringList{"add-audio-file",
-                                           "play",
-                                           "pause",
-                                           "forward",
-                                           "rewind",
-                                           "left-audition",
-                                           "right-audition",
-                                           "middle-audition",
-                                           "cut-audio-left",
-                                           "cut-audio-right",
-                                           "audio-left-position-up",
-                                           "audio-left-position-down",
-                                           "audio-right-position-up",
-                                           "audio-right-position-down",
-                                           "sound-slider",
-                                           "cut-audio-file"};
+}  // namespace
+
+QStringList CutPage::ControlNames() const {
+  return CutNotifyNames() + QStringList{"cut-audio-left-position", "cut-audio-right-position", "audio-filename",
+                                        "paint-view", "audio-cut-list"};
 }
+
+QStringList CutPage::NotifyNames() const { return Page::NotifyNames() + CutNotifyNames(); }
 
 void CutPage::Init() {
   view_ = Ctl<CPaintViewUI>("paint-view");
