@@ -42,14 +42,7 @@ int FeedbackDialog::Show(QWidget* owner) {
   }
   auto* dialog = new FeedbackDialog(owner);
   open = dialog;
-  try {
-    dialog->Create();
-  } catch (const DialogError& e) {
-    LOG(ERROR) << e.what();
-    delete dialog;
-    return 0;
-  }
-  return dialog->ShowModal();
+  return CreateAndShowModal(dialog);
 }
 
 QString FeedbackDialog::ResultText(FeedbackResult result) {

@@ -1,7 +1,5 @@
 #include "ui/dialogs/MessageBoxDialog.h"
 
-#include <glog/logging.h>
-
 #include <QLabel>
 #include <QPushButton>
 
@@ -9,14 +7,7 @@ namespace tw {
 
 int MessageBoxDialog::Show(QWidget* owner, const QString& text) {
   auto* dialog = new MessageBoxDialog(owner, text);
-  try {
-    dialog->Create();
-  } catch (const DialogError& e) {
-    LOG(ERROR) << e.what();
-    delete dialog;
-    return 0;
-  }
-  return dialog->ShowModal();
+  return CreateAndShowModal(dialog);
 }
 
 void MessageBoxDialog::InitWindow() {

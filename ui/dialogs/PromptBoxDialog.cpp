@@ -1,7 +1,5 @@
 #include "ui/dialogs/PromptBoxDialog.h"
 
-#include <glog/logging.h>
-
 #include <QLabel>
 #include <QPushButton>
 
@@ -9,14 +7,7 @@ namespace tw {
 
 int PromptBoxDialog::Show(QWidget* owner, const QString& text, int clientWidth, int clientHeight) {
   auto* dialog = new PromptBoxDialog(owner, text, clientWidth, clientHeight);
-  try {
-    dialog->Create();
-  } catch (const DialogError& e) {
-    LOG(ERROR) << e.what();
-    delete dialog;
-    return 0;
-  }
-  return dialog->ShowModal();
+  return CreateAndShowModal(dialog);
 }
 
 void PromptBoxDialog::ResizeClient(int width, int height) { setFixedSize(width, height); }

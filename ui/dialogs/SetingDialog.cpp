@@ -18,14 +18,7 @@ namespace tw {
 
 int SetingDialog::Show(QWidget* owner) {
   auto* dialog = new SetingDialog(owner);
-  try {
-    dialog->Create();
-  } catch (const DialogError& e) {
-    LOG(ERROR) << e.what();
-    delete dialog;
-    return 0;
-  }
-  return dialog->ShowModal();
+  return CreateAndShowModal(dialog);
 }
 
 bool SetingDialog::CanWriteInFolder(const QString& folder) {

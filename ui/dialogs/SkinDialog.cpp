@@ -1,5 +1,7 @@
 #include "ui/dialogs/SkinDialog.h"
 
+#include <glog/logging.h>
+
 #include <QGuiApplication>
 #include <QRegion>
 #include <QResizeEvent>
@@ -47,6 +49,17 @@ void SkinDialog::CenterWindow() {
   else if (QScreen* screen = QGuiApplication::primaryScreen())
     area = screen->availableGeometry();
   if (area.isValid()) move(area.center() - QPoint(width() / 2, height() / 2));
+}
+
+int SkinDialog::CreateAndShowModal(SkinDialog* dialog) {
+  try {
+    dialog->Create();
+  } catch (const DialogError& e) {
+    LOG(ERROR) << e.what();
+    delete dialog;
+    return 0;
+  }
+  return dialog->ShowModal();
 }
 
 int SkinDialog::ShowModal() {

@@ -40,6 +40,9 @@ class SkinDialog : public QDialog {
   void CenterWindow();
   // Runs modally and returns the code given to Close; the dialog deletes itself.
   int ShowModal();
+  // Create, then ShowModal, for a dialog made with new: a layout that cannot be built is logged,
+  // the dialog deleted and 0 returned.
+  static int CreateAndShowModal(SkinDialog* dialog);
   void Close(int result);
 
   const QString& Text() const { return text_; }
