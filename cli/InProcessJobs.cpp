@@ -178,7 +178,9 @@ class DenoiseJob : public Job {
     if (!done || !table_) return update;
     table_->Finish(*done);
     table_.reset();
-    if (done->result != 0) return Failed("the end of the result could not be written");
+    if (done->result != 0)
+      return Failed("the denoiser failed and left no result (is the disk full? details in " + LogHint() +
+                    ")");
     return Done(plan_.outputPath);
   }
   void Abort() override {

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <system_error>
 
 #include "app/Messages.h"
@@ -75,18 +74,22 @@ int NoiseAudio::Start(const std::string& inputPath, const std::string& outputPat
   return 0;
 }
 
-// Undoes a start that failed: closes what was opened and removes the output file that this
-// job created, so a failed start leaves nothing behind.
+// Undoes a start that failed: closes what was opened and removes the part file, so a failed
+// start leaves nothing behind.
 void NoiseAudio::Abandon() {
   output_.reset();
   encoder_.reset();
   decoder_.reset();
   input_.reset();
   if (createdOutput_) {
-    std::error_code ec;
-    std::filesystem::remove(outputPath_, ec);
+    PublishPartFile(outputPath_, false);
     createdOutput_ = false;
   }
+}
+
+void NoiseAudio::Fail(const char* what) {
+  if (!failed_.exchange(true)) LOG(ERROR) << "noise job of row " << itemId_ << " fails: " << what;
+  stop_ = true;
 }
 
 int NoiseAudio::Open() {
@@ -186,12 +189,11 @@ int NoiseAudio::OpenEncoderAndOutput() {
   outStream_->time_base = encoder_->time_base;
   av_dump_format(out, 0, outputPath_.c_str(), 1);
   if (!(out->oformat->flags & AVFMT_NOFILE)) {
-    const bool existed = std::filesystem::exists(outputPath_);
-    if (avio_open(&out->pb, LocalFileUrl(outputPath_).c_str(), AVIO_FLAG_WRITE) < 0) {
+    if (OpenPartFile(out, outputPath_) < 0) {
       LOG(ERROR) << "Could not open output file " << outputPath_;
       return -1;
     }
-    createdOutput_ = !existed;
+    createdOutput_ = true;
   }
   const int ret = avformat_write_header(out, nullptr);
   if (ret < 0) {
@@ -204,13 +206,17 @@ int NoiseAudio::OpenEncoderAndOutput() {
 // Converts and cleans one decoded frame and hands it to the encode thread. False when the
 // job is stopping or the conversion failed: the input ends there.
 bool NoiseAudio::CleanFrame(const AVFrame* frame, SampleBuffer& cleaned) {
-  if (cleaner_.Push(frame, cleaned) < 0) return false;
+  if (cleaner_.Push(frame, cleaned) < 0) {
+    Fail("the sound could not be converted");
+    return false;
+  }
   if (cleaned.count == 0) return true;
   return fifo_.Write(cleaned.Data(), cleaned.count, stop_, kSpaceWait);
 }
 
 void NoiseAudio::DecodeThread() {
   bool ok = cleaner_.StartSuppressor(policy_) == 0;
+  if (!ok) Fail("the noise suppressor could not be set up");
   FramePtr frame = MakeFrame();
   PacketPtr packet = MakePacket();
   SampleBuffer cleaned;
@@ -254,8 +260,11 @@ void NoiseAudio::DecodeThread() {
     }
   }
   // Whatever the reason the input ended, what was cleaned is finished into the file.
-  if (!stop_ && cleaner_.Flush(cleaned) == 0 && cleaned.count > 0) {
-    fifo_.Write(cleaned.Data(), cleaned.count, stop_, kSpaceWait);
+  if (!stop_) {
+    if (cleaner_.Flush(cleaned) < 0)
+      Fail("the end of the sound could not be converted");
+    else if (cleaned.count > 0)
+      fifo_.Write(cleaned.Data(), cleaned.count, stop_, kSpaceWait);
   }
   fifo_.MarkEnd();
   LOG(INFO) << "NoiseAudioDecodeThread exit";
@@ -267,6 +276,7 @@ bool NoiseAudio::WritePackets(AVPacket* packet) {
     if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return true;
     if (ret < 0) {
       printf("audio encode err,times=%d, ret=%d, got_picture=%d\n", 1, ret, 0);
+      Fail("the encoder failed");
       return false;
     }
     // The encoder's own timestamps carry its start-up delay (negative at first), which
@@ -276,7 +286,11 @@ bool NoiseAudio::WritePackets(AVPacket* packet) {
     packet->stream_index = outStream_->index;
     nextPts_ = packet->pts + packet->duration;
     const int written = av_interleaved_write_frame(output_.get(), packet);
-    if (written < 0) LOG(ERROR) << "write audio frame err,ret=" << written;
+    if (written < 0) {
+      LOG(ERROR) << "write audio frame err,ret=" << written;
+      Fail("the result could not be written");
+      return false;
+    }
     ReportProgress();
   }
 }
@@ -299,8 +313,12 @@ void NoiseAudio::EncodeThread() {
   frame->sample_rate = outRate_;
   av_channel_layout_copy(&frame->ch_layout, &stereo);
   bool ok = av_frame_get_buffer(frame.get(), 0) == 0;
+  if (!ok) Fail("no memory for the encoder's frame");
   while (ok) {
-    if (av_frame_make_writable(frame.get()) < 0) break;
+    if (av_frame_make_writable(frame.get()) < 0) {
+      Fail("no memory for the encoder's frame");
+      break;
+    }
     frame->nb_samples = frameSize_;
     const int got = fifo_.Read(frame.get(), frameSize_, stop_, kDataWait);
     if (got < 0) break;  // stop: the job is being destroyed
@@ -315,6 +333,7 @@ void NoiseAudio::EncodeThread() {
     const int ret = avcodec_send_frame(encoder_.get(), frame.get());
     if (ret < 0 && ret != AVERROR(EAGAIN)) {
       printf("audio encode err,times=%d, ret=%d, got_picture=%d\n", 1, ret, 0);
+      Fail("the encoder failed");
       break;
     }
     ok = WritePackets(packet.get());
@@ -324,18 +343,21 @@ void NoiseAudio::EncodeThread() {
   printf("audio encode thread exit\n");
 }
 
+// The result keeps its name only when everything was written: an ended or failed job removes
+// its part file and, unless ended by its owner, reports -1.
 void NoiseAudio::FinishThread() {
   decodeThread_.join();
   printf(" WaitForMultipleObjects exit\n");
   encodeThread_.join();
   stop_ = true;
-  const int trailer = av_write_trailer(output_.get());
-  if (trailer < 0) LOG(ERROR) << "av_write_trailer error";
+  if (!failed_ && !abandoned_ && av_write_trailer(output_.get()) < 0) Fail("av_write_trailer error");
+  if (CloseOutputFile(output_.get()) < 0) Fail("the result could not be written");
   decoder_.reset();
   encoder_.reset();
   input_.reset();
   output_.reset();
-  if (!abandoned_) PostRecord<NoiseDoneRecord>(window_, WM_NOISE_DONE, itemId_, 1, trailer < 0 ? -1 : 0);
+  const bool complete = PublishPartFile(outputPath_, !failed_ && !abandoned_);
+  if (!abandoned_) PostRecord<NoiseDoneRecord>(window_, WM_NOISE_DONE, itemId_, 1, complete ? 0 : -1);
 }
 
 }  // namespace tw

@@ -5,8 +5,11 @@
 // decode thread ends at the end of input (or on a decode error, which ends the input
 // early); the encode thread ends when the FIFO is drained and the encoder flushed; the
 // finish thread waits for both, writes the trailer, closes everything and posts
-// WM_NOISE_DONE. The destructor sets stop and joins the finish thread: a job destroyed while
-// it runs finishes its file early and posts nothing more.
+// WM_NOISE_DONE: result 0 when the file is complete under its name, -1 when anything failed
+// (the sound could not be converted, the suppressor or the encoder failed, the file could not
+// be written). The file is written as PartPath(outputPath) and renamed only when complete. The
+// destructor sets stop and joins the finish thread: a job destroyed while it runs removes its
+// part file and posts nothing more.
 #pragma once
 
 #include <atomic>
@@ -34,8 +37,8 @@ class NoiseAudio {
   // Paths are UTF-8. formatType 0 writes MP3 (1152-sample frames), anything else AAC (1024);
   // the container follows the output file's extension. bitRate in bits per second; policy
   // 1..3 (0..3 accepted; higher cleans more). 0 when the threads run, -1 when anything could
-  // not be opened (the reason is logged; no thread runs, no message is posted and no output
-  // file is left behind). Call once.
+  // not be opened (the reason is logged; no thread runs, no message is posted and no file is
+  // left behind). Call once.
   int Start(const std::string& inputPath, const std::string& outputPath, int formatType, int64_t bitRate,
             int policy);
 
@@ -61,6 +64,8 @@ class NoiseAudio {
   bool WritePackets(AVPacket* packet);
   void ReportProgress();
   void Abandon();
+  // The job cannot complete: it ends early and reports -1. Any of its threads.
+  void Fail(const char* what);
 
   MessageSink* window_;
   int itemId_;
@@ -86,6 +91,7 @@ class NoiseAudio {
   FormatOutputPtr output_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> abandoned_{false};
+  std::atomic<bool> failed_{false};
   int64_t totalSeconds_ = 0;
   int lastPercent_ = 0;
   std::string inputPath_;

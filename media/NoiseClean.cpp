@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -32,6 +33,39 @@ constexpr int kMaxChannels = 64;
 
 std::string LocalFileUrl(const std::string& path) {
   return "file:" + path;
+}
+
+std::string PartPath(const std::string& outputPath) {
+  return outputPath + ".part";
+}
+
+int OpenPartFile(AVFormatContext* output, const std::string& outputPath) {
+  const std::string part = PartPath(outputPath);
+  // Muxers that reopen their file by name find the part file too.
+  av_freep(&output->url);
+  output->url = av_strdup(part.c_str());
+  if (!output->url) return AVERROR(ENOMEM);
+  return avio_open(&output->pb, LocalFileUrl(part).c_str(), AVIO_FLAG_WRITE);
+}
+
+int CloseOutputFile(AVFormatContext* output) {
+  if (!output || !output->pb || (output->oformat && (output->oformat->flags & AVFMT_NOFILE))) return 0;
+  avio_flush(output->pb);
+  const bool written = output->pb->error >= 0;
+  const bool closed = avio_closep(&output->pb) >= 0;
+  return written && closed ? 0 : -1;
+}
+
+bool PublishPartFile(const std::string& outputPath, bool complete) {
+  const std::string part = PartPath(outputPath);
+  std::error_code ec;
+  if (complete) {
+    std::filesystem::rename(part, outputPath, ec);
+    if (!ec) return true;
+    LOG(ERROR) << "cannot rename " << part << " to its result name: " << ec.message();
+  }
+  std::filesystem::remove(part, ec);
+  return false;
 }
 
 int NoisePercent(double done, double total) {
@@ -367,11 +401,12 @@ void PictureFifo::Configure(int width, int height, size_t capacityBytes) {
   const size_t bytes = std::max<size_t>(PictureBytes(), 1);
   capacityPictures_ = std::max<size_t>(capacityBytes / bytes, 1);
   pictures_.clear();
+  timestamps_.clear();
   spare_.clear();
   ended_ = false;
 }
 
-bool PictureFifo::Write(const AVFrame* picture, const std::atomic<bool>& stop,
+bool PictureFifo::Write(const AVFrame* picture, int64_t pts, const std::atomic<bool>& stop,
                         std::chrono::milliseconds waitStep) {
   std::unique_lock<std::mutex> lk(lock_);
   if (pictures_.size() >= capacityPictures_) {
@@ -402,6 +437,7 @@ bool PictureFifo::Write(const AVFrame* picture, const std::atomic<bool>& stop,
   }
   lk.lock();
   pictures_.push_back(std::move(buffer));
+  timestamps_.push_back(pts);
   if (waiting_) changed_.notify_all();
   return true;
 }
@@ -421,6 +457,8 @@ int PictureFifo::Read(AVFrame* frame, const std::atomic<bool>& stop, std::chrono
   if (stop) return -1;
   std::vector<uint8_t> buffer = std::move(pictures_.front());
   pictures_.pop_front();
+  frame->pts = timestamps_.front();
+  timestamps_.pop_front();
   if (waiting_) changed_.notify_all();
   lk.unlock();
   const uint8_t* at = buffer.data();

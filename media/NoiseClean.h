@@ -27,6 +27,19 @@ int NoisePercent(double done, double total);
 // colon that would read as a protocol, a leading dash, quotes, CJK).
 std::string LocalFileUrl(const std::string& path);
 
+// A denoiser writes its result under a temporary name beside it, outputPath + ".part", and
+// gives it the result's name only when the job completed: an ended or failed job leaves
+// nothing under the result's name.
+std::string PartPath(const std::string& outputPath);
+// Opens the part file of outputPath for output (whose muxer was chosen by outputPath's name).
+// FFmpeg's code.
+int OpenPartFile(AVFormatContext* output, const std::string& outputPath);
+// Flushes and closes output's file: 0, or -1 when any write to it failed (a full disk, say).
+int CloseOutputFile(AVFormatContext* output);
+// A complete job's part file becomes the result; otherwise it is removed. True when the result
+// is in place.
+bool PublishPartFile(const std::string& outputPath, bool complete);
+
 // WebRTC's noise suppressor alone, at 32 kHz mono, cleaning 10 ms blocks in place. The
 // band split and merge of the 32 kHz signal happen inside the library.
 class NoiseSuppressor {
@@ -153,16 +166,18 @@ class SampleFifo {
   bool ended_ = false;
 };
 
-// A bounded FIFO of raw planar 4:2:0 pictures (Y, then U, then V) without timestamps, with
-// the same waiting rules as SampleFifo. Buffers are reused.
+// A bounded FIFO of raw planar 4:2:0 pictures (Y, then U, then V), each with its timestamp,
+// with the same waiting rules as SampleFifo. Buffers are reused.
 class PictureFifo {
  public:
   // Pictures are width × height; capacityBytes bounds the bytes held (at least one picture
   // always fits).
   void Configure(int width, int height, size_t capacityBytes);
-  // Copies a yuv420p frame of the configured size. False when stop was set first.
-  bool Write(const AVFrame* picture, const std::atomic<bool>& stop, std::chrono::milliseconds waitStep);
-  // Copies the oldest picture into frame (yuv420p, configured size, writable). 1 when a
+  // Copies a yuv420p frame of the configured size with its time pts. False when stop was set
+  // first.
+  bool Write(const AVFrame* picture, int64_t pts, const std::atomic<bool>& stop,
+             std::chrono::milliseconds waitStep);
+  // Copies the oldest picture and its time (pts) into frame (yuv420p, configured size, writable). 1 when a
   // picture was read, 0 at the end, -1 when stop was set, -2 after maxWaits steps without a
   // picture (never when maxWaits is negative). Prints "video fifo is empty, lock\n" before
   // each wait.
@@ -177,6 +192,7 @@ class PictureFifo {
   mutable std::mutex lock_;
   std::condition_variable changed_;
   std::deque<std::vector<uint8_t>> pictures_;
+  std::deque<int64_t> timestamps_;  // the pts of each picture
   std::vector<std::vector<uint8_t>> spare_;
   int width_ = 0;
   int height_ = 0;

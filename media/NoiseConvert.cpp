@@ -2,10 +2,10 @@
 
 #include <glog/logging.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <system_error>
 
 #include "app/Messages.h"
@@ -88,10 +88,14 @@ void NoiseConvert::Abandon() {
   audioDecoder_.reset();
   input_.reset();
   if (createdOutput_) {
-    std::error_code ec;
-    std::filesystem::remove(outputPath_, ec);
+    PublishPartFile(outputPath_, false);
     createdOutput_ = false;
   }
+}
+
+void NoiseConvert::Fail(const char* what) {
+  if (!failed_.exchange(true)) LOG(ERROR) << "noise job of row " << itemId_ << " fails: " << what;
+  stop_ = true;
 }
 
 int NoiseConvert::Open(const std::string& inputPath) {
@@ -128,14 +132,14 @@ int NoiseConvert::Open(const std::string& inputPath) {
     return -1;
   }
   totalSeconds_ = in->duration > 0 ? static_cast<double>(in->duration) / AV_TIME_BASE : 0;
+  originUs_ = in->start_time != AV_NOPTS_VALUE ? in->start_time : 0;
   av_dump_format(out, 0, outputPath_.c_str(), 1);
   if (!(out->oformat->flags & AVFMT_NOFILE)) {
-    const bool existed = std::filesystem::exists(outputPath_);
-    if (avio_open(&out->pb, LocalFileUrl(outputPath_).c_str(), AVIO_FLAG_WRITE) < 0) {
+    if (OpenPartFile(out, outputPath_) < 0) {
       fprintf(stderr, "Could not open output file '%s'\n", outputPath_.c_str());
       return -1;
     }
-    createdOutput_ = !existed;
+    createdOutput_ = true;
   }
   if (avformat_write_header(out, nullptr) < 0) {
     fprintf(stderr, "Error occurred when opening output file\n");
@@ -198,7 +202,13 @@ int NoiseConvert::OpenVideo(AVStream* stream) {
   encoder->height = height;
   encoder->sample_aspect_ratio = stream->codecpar->sample_aspect_ratio;
   encoder->pix_fmt = AV_PIX_FMT_YUV420P;
-  encoder->time_base = av_inv_q(rate);
+  // The source's own time base (when it is at least as fine as a frame) carries the source's
+  // picture times over unchanged: a phone's variable frame rate stays in step with its sound.
+  const AVRational frameTime = av_inv_q(rate);
+  encoder->time_base =
+      stream->time_base.num > 0 && stream->time_base.den > 0 && av_cmp_q(stream->time_base, frameTime) <= 0
+          ? stream->time_base
+          : frameTime;
   encoder->framerate = rate;
   encoder->thread_type = FF_THREAD_FRAME;
   encoder->thread_count = 2;
@@ -325,6 +335,20 @@ int NoiseConvert::OpenAudio(AVStream* stream) {
 // ---------------------------------------------------------------------------------------
 // Decode thread
 
+// The picture's time in the encoder's time base, counted from the start of the input (which
+// both streams share): the source frame's own time, or one frame after the last without one.
+int64_t NoiseConvert::PictureTime(const AVFrame* frame) {
+  const AVRational tb = videoEncoder_->time_base;
+  int64_t pts = frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
+  if (pts == AV_NOPTS_VALUE) {
+    pts = nextPictureTime_;
+  } else {
+    pts = av_rescale_q(pts, videoInStream_->time_base, tb) - av_rescale_q(originUs_, AV_TIME_BASE_Q, tb);
+  }
+  nextPictureTime_ = pts + std::max<int64_t>(1, av_rescale_q(1, av_inv_q(videoEncoder_->framerate), tb));
+  return pts;
+}
+
 bool NoiseConvert::PutPicture(const AVFrame* frame) {
   const AVFrame* picture = frame;
   if (frame->format != AV_PIX_FMT_YUV420P || frame->width != scaled_->width ||
@@ -335,13 +359,14 @@ bool NoiseConvert::PutPicture(const AVFrame* frame) {
         scaled_->width, scaled_->height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr));
     if (!scaler_ || av_frame_make_writable(scaled_.get()) < 0) {
       printf("av_image_fill_arrays err\n");
+      Fail("the picture could not be converted");
       return false;
     }
     sws_scale(scaler_.get(), frame->data, frame->linesize, 0, frame->height, scaled_->data,
               scaled_->linesize);
     picture = scaled_.get();
   }
-  return pictureFifo_.Write(picture, stop_, kSpaceWait);
+  return pictureFifo_.Write(picture, PictureTime(frame), stop_, kSpaceWait);
 }
 
 bool NoiseConvert::DecodeVideo(AVPacket* packet, AVFrame* frame) {
@@ -377,9 +402,21 @@ bool NoiseConvert::DecodeAudio(AVPacket* packet, AVFrame* frame, SampleBuffer& c
       printf("avcodec_receive_frame err, ret=%d\n", ret);
       return false;
     }
+    if (!soundStartKnown_) {
+      // The sound may begin later than the picture; its samples are counted from there.
+      soundStartKnown_ = true;
+      const int64_t pts = frame->best_effort_timestamp;
+      const AVRational tb{1, audioRate_};
+      if (pts != AV_NOPTS_VALUE)
+        soundStartSamples_ = std::max<int64_t>(0, av_rescale_q(pts, audioInStream_->time_base, tb) -
+                                                      av_rescale_q(originUs_, AV_TIME_BASE_Q, tb));
+    }
     const int pushed = cleaner_.Push(frame, cleaned);
     av_frame_unref(frame);
-    if (pushed < 0) return false;
+    if (pushed < 0) {
+      Fail("the sound could not be converted");
+      return false;
+    }
     if (cleaned.count > 0 && !audioFifo_.Write(cleaned.Data(), cleaned.count, stop_, kSpaceWait))
       return false;
   }
@@ -387,6 +424,7 @@ bool NoiseConvert::DecodeAudio(AVPacket* packet, AVFrame* frame, SampleBuffer& c
 
 void NoiseConvert::DecodeThread() {
   bool audioOk = !audioDecoder_ || cleaner_.StartSuppressor(policy_) == 0;
+  if (!audioOk) Fail("the noise suppressor could not be set up");
   bool videoOk = true;
   FramePtr frame = MakeFrame();
   PacketPtr packet = MakePacket();
@@ -403,9 +441,11 @@ void NoiseConvert::DecodeThread() {
   }
   if (!stop_ && videoDecoder_ && videoOk) DecodeVideo(nullptr, frame.get());
   pictureFifo_.MarkEnd();
-  if (!stop_ && audioDecoder_ && audioOk && DecodeAudio(nullptr, frame.get(), cleaned) &&
-      cleaner_.Flush(cleaned) == 0 && cleaned.count > 0) {
-    audioFifo_.Write(cleaned.Data(), cleaned.count, stop_, kSpaceWait);
+  if (!stop_ && audioDecoder_ && audioOk && DecodeAudio(nullptr, frame.get(), cleaned)) {
+    if (cleaner_.Flush(cleaned) < 0)
+      Fail("the end of the sound could not be converted");
+    else if (cleaned.count > 0)
+      audioFifo_.Write(cleaned.Data(), cleaned.count, stop_, kSpaceWait);
   }
   audioFifo_.MarkEnd();
   printf("decode thread exit ...\n");
@@ -420,12 +460,16 @@ bool NoiseConvert::WriteVideoPackets(AVPacket* packet) {
     if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return true;
     if (ret < 0) {
       printf("video avcodec_receive_frame err, ret=%d\n", ret);
+      Fail("the picture encoder failed");
       return false;
     }
     av_packet_rescale_ts(packet, videoEncoder_->time_base, videoOutStream_->time_base);
     packet->stream_index = videoOutStream_->index;
     lastVideoPts_ = packet->pts;
-    if (av_interleaved_write_frame(output_.get(), packet) < 0) printf("drop frame pkt\n");
+    if (av_interleaved_write_frame(output_.get(), packet) < 0) {
+      printf("drop frame pkt\n");
+      if (!Writable()) return false;
+    }
     ++videoPacketsWritten_;
     ReportProgress();
   }
@@ -437,6 +481,7 @@ bool NoiseConvert::WriteAudioPackets(AVPacket* packet) {
     if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return true;
     if (ret < 0) {
       printf("audio avcodec_receive_frame err, ret=%d\n", ret);
+      Fail("the sound encoder failed");
       return false;
     }
     // The encoder's timestamps start before 0 by its start-up delay, which the container
@@ -446,7 +491,10 @@ bool NoiseConvert::WriteAudioPackets(AVPacket* packet) {
     packet->stream_index = audioOutStream_->index;
     lastAudioPts_ = packet->pts;
     audioEndPts_ = packet->pts + packet->duration;
-    if (av_interleaved_write_frame(output_.get(), packet) < 0) printf("write audio frame err\n");
+    if (av_interleaved_write_frame(output_.get(), packet) < 0) {
+      printf("write audio frame err\n");
+      if (!Writable()) return false;
+    }
     if (!videoEncoder_) ReportProgress();
   }
 }
@@ -464,7 +512,10 @@ void NoiseConvert::ReportProgress() {
 // 1 when a packet's worth went to the encoder, 0 when this side has ended (and the encoder
 // is drained), -1 on stop or an encoder error, -2 when no sound came within maxWaits.
 int NoiseConvert::EncodeAudio(AVFrame* frame, AVPacket* packet, int maxWaits) {
-  if (av_frame_make_writable(frame) < 0) return -1;
+  if (av_frame_make_writable(frame) < 0) {
+    Fail("no memory for the sound encoder's frame");
+    return -1;
+  }
   frame->nb_samples = audioEncoder_->frame_size;
   const int got = audioFifo_.Read(frame, audioEncoder_->frame_size, stop_, kDataWait, maxWaits);
   if (got == -2 || got == -1) return got;
@@ -472,28 +523,36 @@ int NoiseConvert::EncodeAudio(AVFrame* frame, AVPacket* packet, int maxWaits) {
     avcodec_send_frame(audioEncoder_.get(), nullptr);
     return WriteAudioPackets(packet) ? 0 : -1;
   }
-  frame->pts = audioSamplesSent_;
+  frame->pts = soundStartSamples_ + audioSamplesSent_;
   audioSamplesSent_ += got;
   const int sent = avcodec_send_frame(audioEncoder_.get(), frame);
   if (sent < 0 && sent != AVERROR(EAGAIN)) {
     printf("audio avcodec_send_frame err, ret=%d\n", sent);
+    Fail("the sound encoder failed");
     return -1;
   }
   return WriteAudioPackets(packet) ? 1 : -1;
 }
 
 int NoiseConvert::EncodeVideo(AVFrame* frame, AVPacket* packet, int maxWaits) {
-  if (av_frame_make_writable(frame) < 0) return -1;
+  if (av_frame_make_writable(frame) < 0) {
+    Fail("no memory for the picture encoder's frame");
+    return -1;
+  }
   const int got = pictureFifo_.Read(frame, stop_, kDataWait, maxWaits);
   if (got == -2 || got == -1) return got;
   if (got == 0) {
     avcodec_send_frame(videoEncoder_.get(), nullptr);
     return WriteVideoPackets(packet) ? 0 : -1;
   }
-  frame->pts = videoFramesSent_++;
+  // The encoder takes only rising times; a source that repeats one gets the next tick.
+  if (videoFramesSent_ > 0 && frame->pts <= lastPictureTime_) frame->pts = lastPictureTime_ + 1;
+  lastPictureTime_ = frame->pts;
+  ++videoFramesSent_;
   const int sent = avcodec_send_frame(videoEncoder_.get(), frame);
   if (sent < 0 && sent != AVERROR(EAGAIN)) {
     printf("video avcodec_send_frame err, ret=%d\n", sent);
+    Fail("the picture encoder failed");
     return -1;
   }
   return WriteVideoPackets(packet) ? 1 : -1;
@@ -509,7 +568,7 @@ void NoiseConvert::EncodeThread() {
     picture->format = videoEncoder_->pix_fmt;
     picture->width = videoEncoder_->width;
     picture->height = videoEncoder_->height;
-    if (av_frame_get_buffer(picture.get(), 0) < 0) videoEnded = true;
+    if (av_frame_get_buffer(picture.get(), 0) < 0) Fail("no memory for the picture encoder's frame");
   }
   if (!audioEnded) {
     sound = MakeFrame();
@@ -517,7 +576,7 @@ void NoiseConvert::EncodeThread() {
     sound->nb_samples = audioEncoder_->frame_size;
     sound->sample_rate = audioEncoder_->sample_rate;
     av_channel_layout_copy(&sound->ch_layout, &audioEncoder_->ch_layout);
-    if (av_frame_get_buffer(sound.get(), 0) < 0) audioEnded = true;
+    if (av_frame_get_buffer(sound.get(), 0) < 0) Fail("no memory for the sound encoder's frame");
   }
   int patience = kWaitsBeforeSwitch;
   while (!stop_ && !(videoEnded && audioEnded)) {
@@ -556,13 +615,17 @@ void NoiseConvert::EncodeThread() {
 // ---------------------------------------------------------------------------------------
 // Finish thread
 
+// As in NoiseAudio: the result keeps its name only when everything was written.
 void NoiseConvert::FinishThread() {
   decodeThread_.join();
   encodeThread_.join();
   printf("video111 fifo is not null: %d , sleep 400ms\n", static_cast<int>(pictureFifo_.Count()));
   printf("audio111 fifo is not null,: %d , sleep 400ms\n", audioFifo_.Size());
-  const int trailer = av_write_trailer(output_.get());
-  if (trailer < 0) printf("av_write_trailer error\n");
+  if (!failed_ && !abandoned_ && av_write_trailer(output_.get()) < 0) {
+    printf("av_write_trailer error\n");
+    Fail("av_write_trailer error");
+  }
+  if (CloseOutputFile(output_.get()) < 0) Fail("the result could not be written");
   videoDecoder_.reset();
   videoEncoder_.reset();
   audioDecoder_.reset();
@@ -570,7 +633,18 @@ void NoiseConvert::FinishThread() {
   output_.reset();
   input_.reset();
   scaler_.reset();
-  if (!abandoned_) PostRecord<NoiseDoneRecord>(window_, WM_NOISE_DONE, itemId_, 0, trailer < 0 ? -1 : 0);
+  const bool complete = PublishPartFile(outputPath_, !failed_ && !abandoned_);
+  if (!abandoned_) PostRecord<NoiseDoneRecord>(window_, WM_NOISE_DONE, itemId_, 0, complete ? 0 : -1);
+}
+
+// After a refused packet: false (and the job fails) when the file itself can no longer be
+// written; a muxer that refuses one packet only loses that packet.
+bool NoiseConvert::Writable() {
+  if (output_->pb && output_->pb->error < 0) {
+    Fail("the result could not be written");
+    return false;
+  }
+  return true;
 }
 
 }  // namespace tw

@@ -6,9 +6,12 @@
 // and calls Start once. Start runs the decode thread (picture and sound into their FIFOs),
 // the encode-and-mux thread (the one writer of the output, interleaving by timestamps) and
 // the finish thread, which waits for both, writes the trailer, closes input and output and
-// posts WM_NOISE_DONE. The destructor sets stop and joins the finish thread: a job destroyed
-// while it runs finishes its file early and posts nothing more. A source with only a picture
-// or only sound is handled by skipping the missing side.
+// posts WM_NOISE_DONE (result 0, or -1 when anything failed, as in NoiseAudio). The file is
+// written as PartPath(outputPath) and renamed only when complete. The destructor sets stop and
+// joins the finish thread: a job destroyed while it runs removes its part file and posts nothing
+// more. A source with only a picture or only sound is handled by skipping the missing side.
+// Pictures keep the times of the source's frames (a variable frame rate included); the sound is
+// counted in samples from where the source's sound begins.
 #pragma once
 
 #include <atomic>
@@ -68,6 +71,7 @@ class NoiseConvert {
   bool DecodeVideo(AVPacket* packet, AVFrame* frame);
   bool DecodeAudio(AVPacket* packet, AVFrame* frame, SampleBuffer& cleaned);
   bool PutPicture(const AVFrame* frame);
+  int64_t PictureTime(const AVFrame* frame);
   void EncodeThread();
   int EncodeAudio(AVFrame* frame, AVPacket* packet, int maxWaits);
   int EncodeVideo(AVFrame* frame, AVPacket* packet, int maxWaits);
@@ -76,6 +80,9 @@ class NoiseConvert {
   void ReportProgress();
   void FinishThread();
   void Abandon();
+  // The job cannot complete: it ends early and reports -1. Any of its threads.
+  void Fail(const char* what);
+  bool Writable();
 
   MessageSink* window_;
   int itemId_;
@@ -100,8 +107,17 @@ class NoiseConvert {
   std::atomic<int64_t> readPackets_{0};
   std::atomic<bool> stop_{false};
   std::atomic<bool> abandoned_{false};
+  std::atomic<bool> failed_{false};
+  int64_t originUs_ = 0;  // the input's start, AV_TIME_BASE units: time 0 of the result
+  // Decode thread: the next picture time for a frame without one.
+  int64_t nextPictureTime_ = 0;
+  bool soundStartKnown_ = false;
+  // Set by the decode thread before its first sound enters the FIFO, read by the encode thread
+  // after it took that sound out (the FIFO's lock orders the two).
+  int64_t soundStartSamples_ = 0;
+  int64_t lastPictureTime_ = 0;  // encode thread
   int64_t lastVideoPts_ = 0, lastAudioPts_ = 0;
-  int64_t videoFramesSent_ = 0, audioSamplesSent_ = 0;
+  int64_t videoFramesSent_ = 0, audioSamplesSent_ = 0;  // encode thread
   int64_t videoPacketsWritten_ = 0;
   int64_t audioEndPts_ = 0;
   int lastPercent_ = 0;

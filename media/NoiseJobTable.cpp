@@ -95,6 +95,10 @@ NoiseRunPlan PlanNoiseRun(const std::string& sourcePath, const NoiseRunSettings&
 }
 
 NoiseJobTable::~NoiseJobTable() {
+  EndAll();
+}
+
+void NoiseJobTable::EndAll() {
   // Every job is told first, so none completes while another is being waited for.
   for (auto& [id, job] : audio_) job->StopQuietly();
   for (auto& [id, job] : video_) job->StopQuietly();
@@ -146,6 +150,20 @@ int NoiseJobTable::Start(int rowId, const NoiseRunPlan& plan) {
   }
   video_[rowId] = std::move(job);
   return 0;
+}
+
+bool NoiseJobTable::End(int rowId) {
+  if (auto it = audio_.find(rowId); it != audio_.end()) {
+    it->second->StopQuietly();
+    audio_.erase(it);
+    return true;
+  }
+  if (auto it = video_.find(rowId); it != video_.end()) {
+    it->second->StopQuietly();
+    video_.erase(it);
+    return true;
+  }
+  return false;
 }
 
 bool NoiseJobTable::Finish(const NoiseDoneRecord& done) {

@@ -95,6 +95,11 @@ class NoiseJobTable {
   int Start(int rowId, const NoiseRunPlan& plan);
   // The answer to WM_NOISE_DONE: destroys the finished job. False when no such job runs.
   bool Finish(const NoiseDoneRecord& done);
+  // Ends the running job of a row early: it posts nothing more and leaves no result. Returns
+  // once its threads are gone; false when the row has no running job.
+  bool End(int rowId);
+  // Ends every running job the same way.
+  void EndAll();
   bool IsRunning(int rowId) const;
   size_t RunningAudio() const { return audio_.size(); }
   size_t RunningVideo() const { return video_.size(); }

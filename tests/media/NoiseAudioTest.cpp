@@ -3,6 +3,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 
 #include "app/Messages.h"
 #include "media/NoiseAudio.h"
@@ -143,6 +144,7 @@ TEST(NoiseAudio, OutputKeepsTheLengthOfTheInput) {
     // the input is no measure).
     const double middle = MeasureLevel(output, in.durationSec / 2, 0.15).meanDb;
     EXPECT_GT(MeasureLevel(output, in.durationSec - 0.2, 0.15).meanDb, middle - 10) << output;
+    EXPECT_FALSE(std::filesystem::exists(PartPath(output)));
   }
 }
 
@@ -250,18 +252,48 @@ TEST(NoiseAudio, HostileFileNames) {
   EXPECT_FALSE(std::filesystem::exists("pwned"));
 }
 
-TEST(NoiseAudio, DestroyedWhileRunningPostsNothingMore) {
+TEST(NoiseAudio, DestroyedWhileRunningPostsNothingAndLeavesNothing) {
   QueueSink sink;
   const std::string output = TempDir() + "/abandoned.mp3";
   {
     NoiseAudio job(&sink, 3);
     ASSERT_EQ(job.Start(test::ToneWav(60), output, 0, 128000, 2), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(sink.WaitFor(WM_NOISE_PROGRESS, std::chrono::seconds(60)).has_value());
   }
   const auto messages = sink.DrainAfterQuiet(std::chrono::milliseconds(300), std::chrono::seconds(2));
   for (const auto& m : messages) EXPECT_NE(m.id, WM_NOISE_DONE);
-  // What was cleaned so far is still a readable file.
-  EXPECT_TRUE(Probe(output).ok);
+  EXPECT_FALSE(std::filesystem::exists(output));
+  EXPECT_FALSE(std::filesystem::exists(PartPath(output)));
+}
+
+TEST(NoiseAudio, AJobThatCannotCompleteReportsFailureAndLeavesNothing) {
+  test::SmallDisk disk(64 * 1024);
+  // More channels than the sound can be converted from: the first frame fails to convert.
+  const std::string manyChannels = MakeMedia(
+      "65-channels-1s.wav",
+      {"-f", "s16le", "-ar", "8000", "-ac", "65", "-t", "1", "-i", "/dev/zero", "-c:a", "pcm_s16le"});
+  const struct {
+    std::string name;
+    std::string input;
+    std::string folder;
+  } cases[] = {
+      {"a full disk", test::ToneWav(30), disk.Ok() ? disk.Path() : ""},
+      {"a conversion failure", manyChannels, TempDir()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.folder.empty()) {
+      std::cout << "skipped: " << disk.Why() << "\n";
+      continue;
+    }
+    const std::string output = c.folder + "/result.mp3";
+    const RunResult run = RunJob(c.input, output, 0, 2);
+    ASSERT_EQ(run.startResult, 0);
+    ASSERT_FALSE(run.messages.empty());
+    ASSERT_EQ(run.messages.back().id, WM_NOISE_DONE);
+    EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->result, -1);
+    EXPECT_TRUE(std::filesystem::is_empty(c.folder));
+  }
 }
 
 }  // namespace

@@ -135,7 +135,7 @@ TEST(NoiseClean, SampleFifoGivesUpOnStop) {
   stopper.join();
 }
 
-TEST(NoiseClean, PictureFifoCopiesPlanesOfAnySize) {
+TEST(NoiseClean, PictureFifoCopiesPlanesOfAnySizeWithTheirTimes) {
   const struct {
     int width, height;
     size_t capacityBytes;
@@ -159,12 +159,13 @@ TEST(NoiseClean, PictureFifoCopiesPlanesOfAnySize) {
     }
     size_t written = 0;
     while (written < c.capacityPictures) {
-      ASSERT_TRUE(fifo.Write(in.get(), stop, std::chrono::milliseconds(1)));
+      ASSERT_TRUE(
+          fifo.Write(in.get(), 1000 + static_cast<int64_t>(written) * 7, stop, std::chrono::milliseconds(1)));
       ++written;
     }
     EXPECT_EQ(fifo.Count(), c.capacityPictures);
     stop = true;  // full now: one more write gives up instead of waiting forever
-    EXPECT_FALSE(fifo.Write(in.get(), stop, std::chrono::milliseconds(1)));
+    EXPECT_FALSE(fifo.Write(in.get(), 0, stop, std::chrono::milliseconds(1)));
     stop = false;
     FramePtr out = MakeFrame();
     out->format = AV_PIX_FMT_YUV420P;
@@ -172,6 +173,7 @@ TEST(NoiseClean, PictureFifoCopiesPlanesOfAnySize) {
     out->height = c.height;
     ASSERT_EQ(av_frame_get_buffer(out.get(), 0), 0);
     ASSERT_EQ(fifo.Read(out.get(), stop, std::chrono::milliseconds(1)), 1);
+    EXPECT_EQ(out->pts, 1000);
     for (int p = 0; p < 3; ++p) {
       const int w = p ? (c.width + 1) / 2 : c.width;
       const int h = p ? (c.height + 1) / 2 : c.height;
@@ -180,8 +182,10 @@ TEST(NoiseClean, PictureFifoCopiesPlanesOfAnySize) {
           ASSERT_EQ(out->data[p][y * out->linesize[p] + x], in->data[p][y * in->linesize[p] + x]) << p;
     }
     fifo.MarkEnd();
-    for (size_t i = 1; i < c.capacityPictures; ++i)
+    for (size_t i = 1; i < c.capacityPictures; ++i) {
       EXPECT_EQ(fifo.Read(out.get(), stop, std::chrono::milliseconds(1)), 1);
+      EXPECT_EQ(out->pts, 1000 + static_cast<int64_t>(i) * 7);
+    }
     EXPECT_EQ(fifo.Read(out.get(), stop, std::chrono::milliseconds(1)), 0);
   }
 }

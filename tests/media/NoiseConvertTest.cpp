@@ -325,17 +325,70 @@ TEST(NoiseConvert, HostileNameAndDestructionWhileRunning) {
   ASSERT_EQ(RunJob(input, output).startResult, 0);
   EXPECT_TRUE(Probe(output).ok);
 
+  // Ended half-way, as when the window closes: nothing is left under either name.
   QueueSink sink;
   const std::string partial = dir + "/abandoned.mp4";
   {
     NoiseConvert job(&sink, 5, partial);
     ASSERT_EQ(job.Start(test::VideoWithSound(60), 0, 1280, 720, 2, 44100, 128000, 2), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(sink.WaitFor(WM_NOISE_PROGRESS, std::chrono::seconds(60)).has_value());
   }
   for (const auto& m : sink.DrainAfterQuiet(std::chrono::milliseconds(300), std::chrono::seconds(2))) {
     EXPECT_NE(m.id, WM_NOISE_DONE);
   }
-  EXPECT_TRUE(Probe(partial).ok);
+  EXPECT_FALSE(std::filesystem::exists(partial));
+  EXPECT_FALSE(std::filesystem::exists(PartPath(partial)));
+}
+
+TEST(NoiseConvert, AFullDiskFailsTheJobAndLeavesNothing) {
+  test::SmallDisk disk(128 * 1024);
+  if (!disk.Ok()) GTEST_SKIP() << disk.Why();
+  const std::string output = disk.Path() + "/full.mp4";
+  const RunResult run = RunJob(test::VideoWithSound(20), output);
+  ASSERT_EQ(run.startResult, 0);
+  ASSERT_EQ(run.messages.back().id, WM_NOISE_DONE);
+  EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->result, -1);
+  EXPECT_TRUE(std::filesystem::is_empty(disk.Path()));
+}
+
+// The seconds at which the picture first turns bright and the sound first rises above silence.
+struct Onsets {
+  double picture = -1;
+  double sound = -1;
+};
+Onsets MeasureOnsets(const std::string& path) {
+  std::string out;
+  test::RunProcess({"ffmpeg", "-hide_banner", "-nostats", "-i", path, "-vf", "blackdetect=d=0.01:pix_th=0.5",
+                    "-af", "silencedetect=n=-30dB:d=0.5", "-f", "null", "-"},
+                   &out);
+  Onsets onsets;
+  const size_t black = out.find("black_end:");
+  if (black != std::string::npos) onsets.picture = std::atof(out.c_str() + black + 10);
+  const size_t silence = out.find("silence_end: ");
+  if (silence != std::string::npos) onsets.sound = std::atof(out.c_str() + silence + 13);
+  return onsets;
+}
+
+TEST(NoiseConvert, AVariableFrameRateKeepsTheSoundInStep) {
+  // A phone-like recording: 10 pictures a second for six seconds, then 30; at 8 s the picture
+  // turns white and a tone starts.
+  const std::string input = MakeMedia(
+      "vfr-flash-and-tone-10s.mp4",
+      {"-f", "lavfi", "-i",
+       "color=c=black:s=160x120:r=30:d=10,drawbox=c=white:t=fill:enable='gte(t,8)',"
+       "select='if(lt(t,6),not(mod(n,3)),1)'",
+       "-f", "lavfi", "-i", "aevalsrc='if(gte(t,8),0.5*sin(2*PI*1000*t),0)':s=44100:d=10", "-fps_mode:v",
+       "vfr", "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac"});
+  const Onsets source = MeasureOnsets(input);
+  ASSERT_NEAR(source.picture, 8.0, 0.05) << "the sample is not as meant";
+  ASSERT_NEAR(source.sound, 8.0, 0.05) << "the sample is not as meant";
+  const std::string output = TempDir() + "/vfr.mp4";
+  const RunResult run = RunJob(input, output);
+  ASSERT_EQ(run.startResult, 0);
+  const Onsets result = MeasureOnsets(output);
+  EXPECT_NEAR(result.picture, result.sound, 0.040);
+  EXPECT_NEAR(result.picture, 8.0, 0.1);
+  EXPECT_NEAR(Probe(output).durationSec, 10.0, 0.15);
 }
 
 }  // namespace

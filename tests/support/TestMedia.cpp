@@ -5,12 +5,15 @@
 #include <json/json.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -267,6 +270,21 @@ Level MeasureLevel(const std::string& path, double startSec, double lengthSec) {
   read("mean_volume: ", level.meanDb);
   read("max_volume: ", level.maxDb);
   return level;
+}
+
+}  // namespace tw::test
+
+namespace tw::test {
+
+SmallDisk::SmallDisk(size_t bytes) : path_(TempDir() + "/small-disk") {
+  std::filesystem::create_directories(path_);
+  const std::string options = "size=" + std::to_string(bytes);
+  mounted_ = mount("tmpfs", path_.c_str(), "tmpfs", 0, options.c_str()) == 0;
+  if (!mounted_) why_ = std::string("a small disk cannot be mounted here: ") + std::strerror(errno);
+}
+
+SmallDisk::~SmallDisk() {
+  if (mounted_) umount2(path_.c_str(), MNT_DETACH);
 }
 
 }  // namespace tw::test

@@ -64,3 +64,27 @@ struct Level {
 Level MeasureLevel(const std::string& path, double startSec = 0, double lengthSec = -1);
 
 }  // namespace tw::test
+
+namespace tw::test {
+
+// A small file system of its own (tmpfs) for full-disk cases, mounted on a fresh folder for the
+// life of the object and detached at its end. Needs the right to mount (root here); otherwise
+// Ok() is false and Why() says why, for GTEST_SKIP.
+class SmallDisk {
+ public:
+  explicit SmallDisk(size_t bytes);
+  ~SmallDisk();
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+
+  bool Ok() const { return mounted_; }
+  const std::string& Why() const { return why_; }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+  std::string why_;
+  bool mounted_ = false;
+};
+
+}  // namespace tw::test
