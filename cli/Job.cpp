@@ -1,8 +1,7 @@
 #include "cli/Job.h"
 
 #include <glog/logging.h>
-#include <signal.h>
-#include <sys/syscall.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,22 +22,6 @@ std::string& LogHintText() {
   return hint;
 }
 
-int OpenPidFd(pid_t pid) {
-#ifdef SYS_pidfd_open
-  const long fd = syscall(SYS_pidfd_open, pid, 0);
-  return fd < 0 ? -1 : static_cast<int>(fd);
-#else
-  (void)pid;
-  return -1;
-#endif
-}
-
-bool SamePlace(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-}
-
 }  // namespace
 
 void SetLogHint(const std::string& hint) {
@@ -53,23 +36,11 @@ int Job::FixedTaskId() const {
 }
 
 void Job::RememberOutputState() {
-  const std::string path = OutputPath();
-  outputExisted_ = !path.empty() && lstat(path.c_str(), &outputBefore_) == 0;
+  output_ = ResultFile(OutputPath(), {});
 }
 
 void Job::DiscardOutput() {
-  const std::string path = OutputPath();
-  if (path.empty()) return;
-  struct stat now {};
-  if (lstat(path.c_str(), &now) != 0) return;
-  // A result of an earlier run that this run never opened stays.
-  if (outputExisted_ && SamePlace(now, outputBefore_)) return;
-  if (!S_ISREG(now.st_mode)) return;
-  if (unlink(path.c_str()) != 0) {
-    LOG(ERROR) << "cannot remove partial output " << path << ": " << std::strerror(errno);
-  } else {
-    LOG(INFO) << "removed partial output " << path;
-  }
+  output_.DiscardIfTouched();
 }
 
 TranscoderJob::TranscoderJob(std::string label, OperationKind kind, ContextFn context, BuildFn build,
@@ -81,10 +52,6 @@ TranscoderJob::TranscoderJob(std::string label, OperationKind kind, ContextFn co
       percent_(std::move(percent)),
       fixedTaskId_(fixedTaskId),
       useFixedTaskId_(useFixedTaskId) {}
-
-TranscoderJob::~TranscoderJob() {
-  if (pidFd_ >= 0) close(pidFd_);
-}
 
 int TranscoderJob::FixedTaskId() const {
   return useFixedTaskId_ ? fixedTaskId_ : INT_MIN;
@@ -103,10 +70,9 @@ std::string TranscoderJob::Prepare() {
 
 std::string TranscoderJob::Start(int taskId, MessageSink* sink) {
   RememberOutputState();
-  if (!StartTranscoder(built_.command, taskId, kind_, sink, &pid_)) {
+  run_ = StartTranscoder(built_.command, taskId, kind_, sink);
+  if (!run_)
     return "cannot start the transcoder '" + built_.command.args.front() + "' (is ffmpeg installed?)";
-  }
-  pidFd_ = OpenPidFd(pid_);
   return "";
 }
 
@@ -154,15 +120,7 @@ std::string TranscoderJob::CheckResult() const {
 }
 
 void TranscoderJob::Abort() {
-  if (pidFd_ >= 0) {
-#ifdef SYS_pidfd_send_signal
-    syscall(SYS_pidfd_send_signal, pidFd_, SIGKILL, nullptr, 0);
-    return;
-#endif
-  }
-  // Old kernels only: the reader may have reaped the child moments before its final message
-  // arrives, so this signal carries the small risk of a reused pid.
-  if (pid_ > 0) kill(pid_, SIGKILL);
+  if (run_) run_->End();
 }
 
 }  // namespace tw::cli

@@ -6,15 +6,15 @@
 // transcoder child (watched by its OutputReader thread) or in the engine's own threads.
 #pragma once
 
-#include <sys/stat.h>
-#include <sys/types.h>
-
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "app/MessageSink.h"
 #include "tasks/Commands.h"
 #include "tasks/OperationKind.h"
+#include "tasks/ResultFile.h"
+#include "tasks/Transcoder.h"
 
 namespace tw::cli {
 
@@ -75,8 +75,7 @@ class Job {
   std::string label_;
 
  private:
-  bool outputExisted_ = false;
-  struct stat outputBefore_ {};
+  ResultFile output_;
 };
 
 // Percent of a run from its progress record fields and what was built for it.
@@ -91,7 +90,6 @@ class TranscoderJob : public Job {
  public:
   TranscoderJob(std::string label, OperationKind kind, ContextFn context, BuildFn build, PercentFn percent,
                 int fixedTaskId = 0, bool useFixedTaskId = false);
-  ~TranscoderJob() override;
 
   std::string Prepare() override;
   std::string OutputPath() const override { return built_.outputPath; }
@@ -118,8 +116,7 @@ class TranscoderJob : public Job {
   int fixedTaskId_;
   bool useFixedTaskId_;
   BuiltCommand built_;
-  pid_t pid_ = -1;
-  int pidFd_ = -1;  // refers to the child even after it is reaped, so a signal never hits a stranger
+  std::shared_ptr<TranscoderRun> run_;
 };
 
 // Where the transcoder's output of failed runs can be read.

@@ -8,10 +8,14 @@
 
 namespace tw {
 
-ConvertQueue::ConvertQueue(TaskMap& tasks, MessageSink* sink, ContextProvider context)
-    : tasks_(tasks), sink_(sink), context_(std::move(context)) {}
+ConvertQueue::ConvertQueue(TaskMap& tasks, MessageSink* sink, ContextProvider context, TranscoderRuns* runs)
+    : tasks_(tasks), sink_(sink), context_(std::move(context)), runs_(runs) {}
 
 ConvertQueue::~ConvertQueue() {
+  Stop();
+}
+
+void ConvertQueue::Stop() {
   {
     std::lock_guard<std::mutex> hold(queueLock);
     stopping_ = true;
@@ -60,6 +64,8 @@ bool ConvertQueue::Forget(int taskId) {
   std::lock_guard<std::mutex> hold(queueLock);
   const size_t before = idleTaskList.size();
   idleTaskList.remove(taskId);
+  if (std::find(busyTaskList.begin(), busyTaskList.end(), taskId) != busyTaskList.end())
+    forgotten_.insert(taskId);
   return idleTaskList.size() != before;
 }
 
@@ -70,6 +76,7 @@ CompletionResult ConvertQueue::Complete(int taskId, bool success) {
     const auto it = std::find(busyTaskList.begin(), busyTaskList.end(), taskId);
     if (it != busyTaskList.end()) {
       busyTaskList.erase(it);
+      forgotten_.erase(taskId);
       result.removed = true;
       LOG(INFO) << "busyTaskList task_id: " << taskId;
     }
@@ -120,6 +127,7 @@ void ConvertQueue::ConvertWorker() {
         std::lock_guard<std::mutex> hold(queueLock);
         const auto it = std::find(busyTaskList.begin(), busyTaskList.end(), taskId);
         if (it != busyTaskList.end()) busyTaskList.erase(it);
+        forgotten_.erase(taskId);
       }
       // The row shows the failure through the owner's usual failure path, which also
       // restores "all-convert-btn" when nothing else waits; the queue goes on meanwhile.
@@ -146,10 +154,15 @@ bool ConvertQueue::StartTask(int taskId) {
     LOG(ERROR) << "convert task " << taskId << " not started: " << built.message;
     return false;
   }
-  if (!StartTranscoder(built.command, taskId, OperationKind::Convert, sink_)) {
+  const auto run = runs_ ? runs_->Start(built.command, taskId, OperationKind::Convert, sink_)
+                         : StartTranscoder(built.command, taskId, OperationKind::Convert, sink_);
+  if (!run) {
     LOG(ERROR) << "convert task " << taskId << ": the transcoder could not be started";
     return false;
   }
+  // The row went while its run was being started: its owner could not find the run to end it.
+  std::lock_guard<std::mutex> hold(queueLock);
+  if (forgotten_.count(taskId)) run->End();
   return true;
 }
 

@@ -16,6 +16,7 @@
 #include <list>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -59,14 +60,19 @@ class ConvertQueue {
   using ContextProvider = std::function<CommandContext()>;
 
   // tasks and sink must outlive the queue and every run it started. context is asked on the
-  // worker thread when a task starts (transcoder, output folder, timestamp, bit rate).
-  ConvertQueue(TaskMap& tasks, MessageSink* sink, ContextProvider context = CurrentCommandContext);
+  // worker thread when a task starts (transcoder, output folder, timestamp, bit rate). runs,
+  // when given, keeps every run the queue starts, so that its owner can end them.
+  ConvertQueue(TaskMap& tasks, MessageSink* sink, ContextProvider context = CurrentCommandContext,
+               TranscoderRuns* runs = nullptr);
   ~ConvertQueue();
   ConvertQueue(const ConvertQueue&) = delete;
   ConvertQueue& operator=(const ConvertQueue&) = delete;
 
   // Starts ConvertWorker once; later calls do nothing.
   void Start();
+  // Ends ConvertWorker for good (it starts no task after this returns); the destructor does
+  // the same. A run already started goes on.
+  void Stop();
 
   // The page's current convert choices (thread-safe snapshot).
   void SetOptions(const ConvertOptions& options);
@@ -78,8 +84,8 @@ class ConvertQueue {
   // "all-convert-btn": rowIds in list order. Empty → kMsgConvertNoFiles and nothing is
   // queued; otherwise "" and each id not already waiting is queued (a running one again).
   std::string EnqueueAll(const std::vector<int>& rowIds);
-  // A row removed from the list: its waiting occurrences leave the queue (a running one
-  // finishes). True when one was waiting.
+  // A row removed from the list: its waiting occurrences leave the queue (a running one goes
+  // on; its owner ends it). True when one was waiting.
   bool Forget(int taskId);
   // WM_TASK_DONE / WM_TASK_FAILED of kind Convert: release the running task, wake the worker.
   CompletionResult Complete(int taskId, bool success);
@@ -97,11 +103,13 @@ class ConvertQueue {
   TaskMap& tasks_;
   MessageSink* sink_;
   ContextProvider context_;
+  TranscoderRuns* runs_;
 
   mutable std::mutex queueLock;
   std::condition_variable queueWake;
   std::list<int> idleTaskList;
   std::list<int> busyTaskList;
+  std::set<int> forgotten_;  // running tasks whose row went while they were being started
   ConvertOptions options_;
   bool stopping_ = false;
   std::thread worker_;

@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <glog/logging.h>
-#include <spawn.h>
+#include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -15,8 +17,8 @@
 #include <cstring>
 #include <thread>
 
-#include "app/Messages.h"
 #include "app/MediaHelpers.h"
+#include "app/Messages.h"
 
 extern char** environ;
 
@@ -69,162 +71,294 @@ std::int64_t ParseClockText(std::string_view text) {
 
 namespace {
 
-// What the transcoder prints when its result could not be written; it still ends with its
-// summary and exit status 0.
-constexpr const char* kWriteFailures[] = {"No space left on device", "Disk quota exceeded", "File too large",
-                                          "Error writing trailer", "Error closing file"};
-constexpr size_t kCarry = 32;  // longer than any of them
+// What the transcoder prints when its result could not be written. After some of them it still
+// prints its closing statistics and exits 0.
+constexpr std::string_view kWriteFailures[] = {"No space left on device", "Disk quota exceeded",
+                                               "File too large",          "Error writing trailer",
+                                               "Error closing file",      "av_interleaved_write_frame()"};
+// A line longer than this is read as it stands so far: no output can make the parser hold
+// unbounded text.
+constexpr size_t kMaxLine = 65536;
+constexpr std::string_view kEchoedPath = "<file>";
 
-bool HasWriteFailure(const std::string& text) {
-  for (const char* failure : kWriteFailures)
-    if (text.find(failure) != std::string::npos) return true;
-  return false;
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+bool Contains(std::string_view text, std::string_view part) {
+  return text.find(part) != std::string_view::npos;
+}
+bool HasLineBreak(std::string_view text) {
+  return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+void ReplaceAll(std::string& text, std::string_view what, std::string_view with) {
+  if (what.empty()) return;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
+    text.replace(at, what.size(), with);
+}
+
+// The 11 characters of a clock text after prefix in line, or "" when they are not all there.
+std::string_view ClockAfter(std::string_view line, std::string_view prefix) {
+  const size_t at = line.find(prefix);
+  if (at == std::string_view::npos || line.size() < at + prefix.size() + 11) return {};
+  return line.substr(at + prefix.size(), 11);
 }
 
 }  // namespace
 
-std::vector<OutputParser::Step> OutputParser::Feed(std::string_view block) {
-  std::vector<Step> steps;
-  if (stopped_) return steps;
-  // Bytes after a zero byte are not part of the text.
-  const size_t zero = block.find('\0');
-  accumulator_.append(block.substr(0, zero));
-  LOG(INFO) << "buffer: " << block.substr(0, zero);
-
-  if (!writeFailed_ && HasWriteFailure(carry_ + accumulator_)) {
-    writeFailed_ = true;
-    steps.push_back({Event::Failed, 0});
-  }
-  carry_ = accumulator_.size() > kCarry ? accumulator_.substr(accumulator_.size() - kCarry) : accumulator_;
-  if (accumulator_.size() >= 16 && accumulator_.find("Invalid argument") != std::string::npos) {
-    stopped_ = true;
-    steps.push_back({Event::Failed, 0});
-    return steps;
-  }
-  if (!durationFound_) {
-    const size_t p = accumulator_.find("Duration:");
-    if (p == std::string::npos) {
-      LOG(INFO) << "0000000000: ";
-      return steps;
-    }
-    if (accumulator_.size() < p + 10 + 11) return steps;
-    const std::string text = accumulator_.substr(p + 10, 11);
-    durationFound_ = true;
-    LOG(INFO) << "duration: " << text;
-    durationMs_ = ParseClockText(text);
-    LOG(INFO) << "duration: " << durationMs_;
-    // Keep what follows the duration: a short job's whole output, verdict included, can
-    // arrive in the same block.
-    accumulator_.erase(0, p + 10 + 11);
-  }
-  const size_t t = accumulator_.find("time=");
-  if (t != std::string::npos) {
-    if (accumulator_.size() < t + 5 + 11) return steps;
-    const std::string text = accumulator_.substr(t + 5, 11);
-    LOG(INFO) << "posStr: " << text;
-    steps.push_back({Event::Progress, ParseClockText(text)});
-  }
-  if (accumulator_.size() >= 17 && accumulator_.find("Conversion failed") != std::string::npos) {
-    steps.push_back({Event::Failed, 0});
-  }
-  LOG(INFO) << "outputInfo: " << accumulator_;
-  if (!writeFailed_ && accumulator_.size() >= 16 && accumulator_.find("muxing overhead:") != std::string::npos) {
-    steps.push_back({Event::Done, 0});
-  }
-  accumulator_.clear();
-  return steps;
+OutputParser::OutputParser(std::vector<std::string> paths) : paths_(std::move(paths)) {
+  paths_.erase(std::remove_if(paths_.begin(), paths_.end(), [](const std::string& p) { return p.empty(); }),
+               paths_.end());
+  std::sort(paths_.begin(), paths_.end(),
+            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
 }
 
-namespace {
-
-struct ReaderArgs {
-  int taskId = 0;
-  int readFd = -1;
-  MessageSink* sink = nullptr;
-  OperationKind kind = OperationKind::Convert;
-  pid_t pid = -1;
-};
-
-// Waits up to maxWait for the child to exit; true once it is reaped.
-bool ReapWithin(pid_t pid, std::chrono::milliseconds maxWait) {
-  const auto until = std::chrono::steady_clock::now() + maxWait;
-  for (;;) {
-    int status = 0;
-    const pid_t r = waitpid(pid, &status, WNOHANG);
-    if (r == pid || (r < 0 && errno != EINTR)) return true;
-    if (std::chrono::steady_clock::now() >= until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+bool OutputParser::Feed(std::string_view block) {
+  const std::string_view text = block.substr(0, block.find('\0'));
+  LOG(INFO) << "buffer: " << text;
+  pending_.append(text);
+  return TakeLines(false);
 }
 
-void PostFailure(const ReaderArgs& args, bool writeFailed = false) {
-  auto record = std::make_unique<FailureRecord>();
-  record->taskId = args.taskId;
-  record->kind = args.kind;
-  record->writeFailed = writeFailed;
-  args.sink->Post(Message(WM_TASK_FAILED, std::move(record)));
+void OutputParser::Finish() {
+  TakeLines(true);
 }
 
-// Thread body: owns args, ends when the child's output ends. Posts at most one of
-// WM_TASK_DONE / WM_TASK_FAILED, and always one: an output that ends without either
-// verdict (missing input, killed child, unknown option) counts as a failure.
-void OutputReader(ReaderArgs args) {
-  OutputParser parser;
-  ProgressRecord last;
-  last.taskId = args.taskId;
-  last.kind = args.kind;
-  bool finalPosted = false;
-  bool reaped = false;
-  std::array<char, 4096> buffer{};
-  while (!parser.Stopped()) {
-    const ssize_t n = read(args.readFd, buffer.data(), 4095);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    for (const auto& step : parser.Feed(std::string_view(buffer.data(), static_cast<size_t>(n)))) {
-      if (finalPosted) break;
-      if (step.event == OutputParser::Event::Progress) {
-        last.durationMs = static_cast<int>(parser.DurationMs());
-        last.positionMs = static_cast<int>(step.positionMs);
-        args.sink->Post(Message(WM_TASK_PROGRESS, std::make_unique<ProgressRecord>(last)));
-      } else if (step.event == OutputParser::Event::Failed) {
-        finalPosted = true;
-        PostFailure(args, parser.WriteFailed());
-      } else if (step.event == OutputParser::Event::Done) {
-        // Give the child time to close its output file; it usually exits sooner.
-        reaped = ReapWithin(args.pid, std::chrono::milliseconds(800));
-        finalPosted = true;
-        auto record = std::make_unique<FinishRecord>();
-        record->taskId = args.taskId;
-        record->progress = last;
-        record->kind = args.kind;
-        args.sink->Post(Message(WM_TASK_DONE, std::move(record)));
+// The length of the longest end of pending_ that may begin a name with a line break in it: that
+// text waits for the rest of the name before it is read as lines.
+size_t OutputParser::HeldBack() const {
+  size_t held = 0;
+  for (const std::string& path : paths_) {
+    if (!HasLineBreak(path)) continue;
+    for (size_t k = std::min(path.size() - 1, pending_.size()); k > held; --k) {
+      if (pending_.compare(pending_.size() - k, k, path, 0, k) == 0) {
+        held = k;
+        break;
       }
     }
   }
-  close(args.readFd);
-  if (!reaped) {
-    // After "Invalid argument" the reader stops early; the child exits on its own (or on
-    // the broken pipe) and is ended only if it lingers.
-    if (parser.Stopped() && !ReapWithin(args.pid, std::chrono::seconds(5))) kill(args.pid, SIGKILL);
-    int status = 0;
-    while (waitpid(args.pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }
-  if (!finalPosted) {
-    LOG(ERROR) << "transcoder output ended without a result, task " << args.taskId;
-    PostFailure(args);
-  }
+  return held;
 }
 
-}  // namespace
+bool OutputParser::TakeLines(bool all) {
+  // A name with a line break would split into lines that look like the transcoder's own.
+  for (const std::string& path : paths_)
+    if (HasLineBreak(path)) ReplaceAll(pending_, path, kEchoedPath);
+  const size_t readable = all ? pending_.size() : pending_.size() - HeldBack();
+  bool progressed = false;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = pending_.find_first_of("\r\n", start);
+    if (end == std::string::npos || end >= readable) {
+      if (!all && readable - start < kMaxLine) break;
+      if (start < readable) progressed |= ReadLine(pending_.substr(start, readable - start));
+      start = readable;
+      break;
+    }
+    progressed |= ReadLine(pending_.substr(start, end - start));
+    start = end + 1;
+  }
+  pending_.erase(0, start);
+  return progressed;
+}
 
-bool StartTranscoder(const CommandLine& cmd, int taskId, OperationKind kind, MessageSink* sink, pid_t* childPid) {
+// One line. An unindented line that starts "Input #" or "Output #" opens a header block, which
+// runs on over the indented lines below it; everything in it is echoed, except an input's
+// "  Duration: " line. Every other unindented line is the transcoder's own.
+bool OutputParser::ReadLine(std::string line) {
+  if (line.empty()) return false;
+  for (const std::string& path : paths_) ReplaceAll(line, path, kEchoedPath);
+  const bool indented = line[0] == ' ' || line[0] == '\t';
+  if (!indented) {
+    inInputHeader_ = StartsWith(line, "Input #");
+    inHeader_ = inInputHeader_ || StartsWith(line, "Output #");
+  }
+  if (inHeader_) {
+    if (inInputHeader_ && !report_.durationFound && StartsWith(line, "  Duration: ")) {
+      const std::string_view clock = ClockAfter(line, "Duration: ");
+      if (!clock.empty()) {
+        report_.durationFound = true;
+        LOG(INFO) << "duration: " << clock;
+        report_.durationMs = ParseClockText(clock);
+        LOG(INFO) << "duration: " << report_.durationMs;
+      }
+    }
+    return false;
+  }
+  LOG(INFO) << "outputInfo: " << line;
+  if (indented) return false;
+  if (Contains(line, "Invalid argument")) report_.invalidArgument = true;
+  if (Contains(line, "Conversion failed")) report_.conversionFailed = true;
+  if (Contains(line, "muxing overhead:")) report_.summary = true;
+  for (std::string_view failure : kWriteFailures)
+    if (Contains(line, failure)) report_.writeFailed = true;
+  if (!report_.durationFound || !(StartsWith(line, "size=") || StartsWith(line, "frame="))) return false;
+  const std::string_view clock = ClockAfter(line, "time=");
+  if (clock.empty()) return false;
+  LOG(INFO) << "posStr: " << clock;
+  report_.positionMs = ParseClockText(clock);
+  return true;
+}
+
+TranscoderReport ReadTranscoderOutput(std::string_view output, const std::vector<std::string>& paths) {
+  OutputParser parser(paths);
+  parser.Feed(output);
+  parser.Finish();
+  return parser.Report();
+}
+
+bool RunSucceeded(const TranscoderReport& report, int waitStatus) {
+  return report.summary && !report.conversionFailed && !report.invalidArgument && !report.writeFailed &&
+         WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0;
+}
+
+std::vector<std::string> CommandPaths(const CommandLine& cmd) {
+  std::vector<std::string> paths;
+  for (size_t i = 1; i + 1 < cmd.args.size(); ++i)
+    if (cmd.args[i] == "-i") paths.push_back(cmd.args[i + 1]);
+  if (cmd.args.size() > 1) paths.push_back(cmd.args.back());
+  return paths;
+}
+
+// ---- TranscoderRun ----------------------------------------------------------------------
+
+void TranscoderRun::End() {
+  std::lock_guard<std::mutex> hold(lock_);
+  endedByOwner_ = true;
+  SignalChild(SIGTERM);
+}
+
+// lock_ held.
+void TranscoderRun::SignalChild(int sig) {
+  if (reaped_) return;
+  if (sig == SIGTERM) {
+    if (killAt_ != std::chrono::steady_clock::time_point{}) return;
+    killAt_ = std::chrono::steady_clock::now() + kEndGrace;
+  }
+  kill(pid_, sig);
+}
+
+void TranscoderRun::KillAfterGrace() {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (killed_ || killAt_ == std::chrono::steady_clock::time_point{} ||
+      std::chrono::steady_clock::now() < killAt_)
+    return;
+  killed_ = true;
+  SignalChild(SIGKILL);
+}
+
+bool TranscoderRun::Finished() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return finished_;
+}
+
+bool TranscoderRun::WaitFinished(std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> hold(lock_);
+  return finishedChanged_.wait_for(hold, timeout, [this] { return finished_; });
+}
+
+// Waits for the child's exit without reaping it first, so that End never signals a pid that
+// another process may have taken meanwhile; then reaps it. The wait status.
+int TranscoderRun::Reap() {
+  siginfo_t info{};
+  while (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+  }
+  std::lock_guard<std::mutex> hold(lock_);
+  reaped_ = true;
+  int status = 0;
+  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
+void TranscoderRun::PostFinal(MessageSink* sink, const TranscoderReport& report, bool succeeded) {
+  Message message;
+  if (succeeded) {
+    auto record = std::make_unique<FinishRecord>();
+    record->taskId = taskId_;
+    record->progress.taskId = taskId_;
+    record->progress.kind = kind_;
+    record->progress.durationMs = static_cast<int>(report.durationMs);
+    record->progress.positionMs = static_cast<int>(report.positionMs);
+    record->kind = kind_;
+    message = Message(WM_TASK_DONE, std::move(record));
+  } else {
+    auto record = std::make_unique<FailureRecord>();
+    record->taskId = taskId_;
+    record->kind = kind_;
+    record->writeFailed = report.writeFailed;
+    std::lock_guard<std::mutex> hold(lock_);
+    record->ended = endedByOwner_;
+    message = Message(WM_TASK_FAILED, std::move(record));
+  }
+  // Finished before the message goes: whoever receives it finds the run over.
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    finished_ = true;
+    finishedChanged_.notify_all();
+  }
+  sink->Post(std::move(message));
+}
+
+// The OutputReader thread body. Reads the output to its end (after "Invalid argument" only to
+// let the ending child go), reaps the child, removes the partial result of a failed run, and
+// posts the one final message.
+void TranscoderRun::Read(int fd, MessageSink* sink, std::vector<std::string> paths) {
+  OutputParser parser(std::move(paths));
+  std::array<char, 4096> buffer{};
+  ProgressRecord last;
+  last.taskId = taskId_;
+  last.kind = kind_;
+  for (;;) {
+    pollfd pfd{fd, POLLIN, 0};
+    const int ready = poll(&pfd, 1, 100);
+    if (ready < 0 && errno != EINTR) break;
+    KillAfterGrace();
+    if (ready <= 0) continue;
+    const ssize_t n = read(fd, buffer.data(), 4095);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) break;
+    if (parser.Stopped()) continue;
+    const bool progressed = parser.Feed(std::string_view(buffer.data(), static_cast<size_t>(n)));
+    if (parser.Stopped()) {
+      // The run is over: the child gets the same end as one ended by its owner.
+      std::lock_guard<std::mutex> hold(lock_);
+      SignalChild(SIGTERM);
+    } else if (progressed) {
+      last.durationMs = static_cast<int>(parser.DurationMs());
+      last.positionMs = static_cast<int>(parser.Report().positionMs);
+      sink->Post(Message(WM_TASK_PROGRESS, std::make_unique<ProgressRecord>(last)));
+    }
+  }
+  close(fd);
+  if (!parser.Stopped()) parser.Finish();
+  const int status = Reap();
+  bool ended = false;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    ended = endedByOwner_;
+  }
+  const bool succeeded = !ended && RunSucceeded(parser.Report(), status);
+  if (!succeeded) {
+    LOG(ERROR) << "transcoder run of task " << taskId_ << " failed (wait status " << status << ")";
+    output_.DiscardIfTouched();
+  }
+  PostFinal(sink, parser.Report(), succeeded);
+}
+
+std::shared_ptr<TranscoderRun> StartTranscoder(const CommandLine& cmd, int taskId, OperationKind kind,
+                                               MessageSink* sink) {
   LOG(INFO) << "command: " << cmd.text;
-  if (cmd.args.empty() || !sink) return false;
+  if (cmd.args.empty() || !sink) return nullptr;
+  std::vector<std::string> paths = CommandPaths(cmd);
+  std::vector<std::string> inputs(paths.begin(), paths.end() - (paths.empty() ? 0 : 1));
+  // Noted before the child can touch it.
+  auto run = std::shared_ptr<TranscoderRun>(new TranscoderRun(
+      taskId, kind, ResultFile(cmd.args.size() > 1 ? cmd.args.back() : "", std::move(inputs))));
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) {
     LOG(ERROR) << "pipe failed: " << std::strerror(errno);
-    return false;
+    return nullptr;
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -237,19 +371,72 @@ bool StartTranscoder(const CommandLine& cmd, int taskId, OperationKind kind, Mes
   for (const std::string& a : cmd.args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
 
-  pid_t pid = -1;
-  const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  const int rc = posix_spawnp(&run->pid_, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(fds[1]);
   if (rc != 0) {
     LOG(ERROR) << "cannot start " << cmd.args[0] << ": " << std::strerror(rc);
     close(fds[0]);
-    return false;
+    return nullptr;
   }
-  if (childPid) *childPid = pid;
-  ReaderArgs args{taskId, fds[0], sink, kind, pid};
-  std::thread(OutputReader, args).detach();
-  return true;
+  std::thread([run, fd = fds[0], sink, paths = std::move(paths)]() mutable {
+    run->Read(fd, sink, std::move(paths));
+  }).detach();
+  return run;
+}
+
+// ---- TranscoderRuns ---------------------------------------------------------------------
+
+// lock_ held.
+void TranscoderRuns::Prune() {
+  runs_.erase(std::remove_if(runs_.begin(), runs_.end(), [](const auto& run) { return run->Finished(); }),
+              runs_.end());
+}
+
+std::shared_ptr<TranscoderRun> TranscoderRuns::Start(const CommandLine& cmd, int taskId, OperationKind kind,
+                                                     MessageSink* sink) {
+  auto run = StartTranscoder(cmd, taskId, kind, sink);
+  if (!run) return nullptr;
+  std::lock_guard<std::mutex> hold(lock_);
+  Prune();
+  runs_.push_back(run);
+  return run;
+}
+
+bool TranscoderRuns::End(OperationKind kind, int taskId) {
+  std::lock_guard<std::mutex> hold(lock_);
+  Prune();
+  bool ended = false;
+  for (const auto& run : runs_) {
+    if (run->Kind() != kind || run->TaskId() != taskId) continue;
+    run->End();
+    ended = true;
+  }
+  return ended;
+}
+
+void TranscoderRuns::EndAll(std::chrono::milliseconds timeout) {
+  std::vector<std::shared_ptr<TranscoderRun>> runs;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    Prune();
+    runs = runs_;
+  }
+  for (const auto& run : runs) run->End();
+  const auto until = std::chrono::steady_clock::now() + timeout;
+  for (const auto& run : runs) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    if (!run->WaitFinished(std::max(left, std::chrono::milliseconds(0))))
+      LOG(ERROR) << "transcoder run of task " << run->TaskId() << " still going at the end";
+  }
+}
+
+size_t TranscoderRuns::Running() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  size_t running = 0;
+  for (const auto& run : runs_) running += run->Finished() ? 0 : 1;
+  return running;
 }
 
 int TaskPercent(std::int64_t positionMs, std::int64_t durationMs) {

@@ -1,17 +1,23 @@
 // The runner of the external transcoder: StartTranscoder spawns ffmpeg for one task with
-// its output in a pipe; OutputReader (one thread per run) parses that output and posts
-// WM_TASK_PROGRESS, then exactly one of WM_TASK_DONE or WM_TASK_FAILED, through the sink.
+// its output in a pipe and returns the run's handle; OutputReader (one thread per run) parses
+// that output and posts WM_TASK_PROGRESS, then exactly one of WM_TASK_DONE or WM_TASK_FAILED,
+// through the sink.
 #pragma once
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/MessageSink.h"
 #include "tasks/OperationKind.h"
+#include "tasks/ResultFile.h"
 
 namespace tw {
 
@@ -43,6 +49,7 @@ struct FailureRecord : MessageRecord {
   int taskId = 0;
   OperationKind kind = OperationKind::Convert;
   bool writeFailed = false;  // the result could not be written (a full disk, say)
+  bool ended = false;        // its owner ended the run (TranscoderRun::End)
 };
 
 // The folder of the running executable, without a trailing "/".
@@ -55,41 +62,135 @@ std::string TranscoderPath();
 // Milliseconds of an "hh:mm:ss.cc" clock text.
 std::int64_t ParseClockText(std::string_view text);
 
-// The reader's parser, apart from the pipe so it can be fed scripted output. Feed one
-// block at a time; it returns what the block completed.
-class OutputParser {
- public:
-  enum class Event { None, Progress, Done, Failed };
-  struct Step {
-    Event event = Event::None;
-    std::int64_t positionMs = 0;
-  };
-
-  // Every event the block produced, in order.
-  std::vector<Step> Feed(std::string_view block);
-
-  std::int64_t DurationMs() const { return durationMs_; }
-  bool DurationFound() const { return durationFound_; }
-  // True once "Invalid argument" was seen: the reader stops reading.
-  bool Stopped() const { return stopped_; }
-  // True once the transcoder reported that it could not write its result (a full disk, say):
-  // it still prints its usual summary and exits 0, but the result is cut short.
-  bool WriteFailed() const { return writeFailed_; }
-
- private:
-  std::string accumulator_;
-  std::string carry_;  // the end of the previous block, for texts split across two reads
-  bool writeFailed_ = false;
-  bool durationFound_ = false;
-  bool stopped_ = false;
-  std::int64_t durationMs_ = 0;
+// What the transcoder's own messages said about a run. What it merely echoes counts for
+// nothing: the header blocks of its inputs and outputs (with their tags, which may read like
+// anything) and the names of the files the command gives it, wherever they appear.
+struct TranscoderReport {
+  bool durationFound = false;
+  std::int64_t durationMs = 0;    // from the first "Duration:" of an input
+  std::int64_t positionMs = 0;    // from the latest "time=" of a progress line
+  bool summary = false;           // its closing statistics ("muxing overhead:")
+  bool conversionFailed = false;  // "Conversion failed"
+  bool invalidArgument = false;   // "Invalid argument": the run is over, reading stops
+  bool writeFailed = false;       // the result could not be written (a full disk, say)
 };
 
-// Starts the transcoder with cmd.args (stdin /dev/null, stdout and stderr into one pipe)
-// and its OutputReader thread. Returns false, posting nothing, when the child cannot be
-// started. childPid, when given, receives the child's id (for callers that must end it).
-bool StartTranscoder(const CommandLine& cmd, int taskId, OperationKind kind, MessageSink* sink,
-                     pid_t* childPid = nullptr);
+// The verdict on an ended run: success only with the closing statistics, no failure text and
+// exit status 0 (waitStatus as waitpid gives it). The transcoder prints its statistics and
+// exits 0 after some write failures, and prints them after a signal too.
+bool RunSucceeded(const TranscoderReport& report, int waitStatus);
+
+// The reader's parser, apart from the pipe so that it can be fed captured output. It reads whole
+// lines (ended by "\n" or "\r"); bytes after a zero byte in a block are no text.
+class OutputParser {
+ public:
+  // paths: the files the command names, which the transcoder echoes.
+  explicit OutputParser(std::vector<std::string> paths = {});
+
+  // One block of output. True when it completed a progress line after the duration was found:
+  // Report().positionMs is then the latest position.
+  bool Feed(std::string_view block);
+  // The output has ended: a last line without its line end counts too.
+  void Finish();
+
+  const TranscoderReport& Report() const { return report_; }
+  std::int64_t DurationMs() const { return report_.durationMs; }
+  bool DurationFound() const { return report_.durationFound; }
+  // True once the transcoder said "Invalid argument": the reader stops listening.
+  bool Stopped() const { return report_.invalidArgument; }
+
+ private:
+  bool TakeLines(bool all);
+  bool ReadLine(std::string line);
+  size_t HeldBack() const;
+
+  std::vector<std::string> paths_;  // longest first, so that no name hides inside another
+  std::string pending_;             // output not yet read as lines
+  bool inHeader_ = false;           // inside the block under "Input #..." or "Output #..."
+  bool inInputHeader_ = false;
+  TranscoderReport report_;
+};
+
+// The report on a whole captured output.
+TranscoderReport ReadTranscoderOutput(std::string_view output, const std::vector<std::string>& paths = {});
+
+// The files a command names: the argument after each "-i" and its last argument, the output.
+std::vector<std::string> CommandPaths(const CommandLine& cmd);
+
+// One started transcoder child: the handle its starter keeps. The run's OutputReader thread
+// reads the child's output to its end, reaps the child and only then posts: WM_TASK_PROGRESS,
+// then exactly one of WM_TASK_DONE or WM_TASK_FAILED. A run that fails for any reason (ended
+// by its owner included) has removed its partial result before it posts the failure; its
+// inputs are never touched. Thread-safe; shared by the starter and the reader.
+class TranscoderRun {
+ public:
+  // How long an ended child has to exit after SIGTERM before it is killed.
+  static constexpr std::chrono::milliseconds kEndGrace{2000};
+
+  int TaskId() const { return taskId_; }
+  OperationKind Kind() const { return kind_; }
+  pid_t Pid() const { return pid_; }
+  // The result the command writes (its last argument).
+  const std::string& OutputPath() const { return output_.Path(); }
+
+  // Ends the child: SIGTERM now, SIGKILL when it is still there kEndGrace later. The run then
+  // fails with FailureRecord::ended. Harmless once the child has ended; returns at once.
+  void End();
+  // True once the final message is posted.
+  bool Finished() const;
+  // Waits up to timeout for the final message; true when it was posted.
+  bool WaitFinished(std::chrono::milliseconds timeout) const;
+
+ private:
+  friend std::shared_ptr<TranscoderRun> StartTranscoder(const CommandLine&, int, OperationKind, MessageSink*);
+  TranscoderRun(int taskId, OperationKind kind, ResultFile output)
+      : taskId_(taskId), kind_(kind), output_(std::move(output)) {}
+  void Read(int fd, MessageSink* sink, std::vector<std::string> paths);
+  void SignalChild(int sig);
+  void KillAfterGrace();
+  int Reap();
+  void PostFinal(MessageSink* sink, const TranscoderReport& report, bool succeeded);
+
+  const int taskId_;
+  const OperationKind kind_;
+  const ResultFile output_;
+  pid_t pid_ = -1;
+  mutable std::mutex lock_;
+  mutable std::condition_variable finishedChanged_;
+  bool endedByOwner_ = false;
+  std::chrono::steady_clock::time_point killAt_{};  // set while an end is under way
+  bool killed_ = false;
+  bool reaped_ = false;  // from then on no signal may go to the pid: it may be another process's
+  bool finished_ = false;
+};
+
+// Starts the transcoder with cmd.args (stdin /dev/null, stdout and stderr into one pipe) and
+// its OutputReader thread. Null, posting nothing, when the child cannot be started.
+std::shared_ptr<TranscoderRun> StartTranscoder(const CommandLine& cmd, int taskId, OperationKind kind,
+                                               MessageSink* sink);
+
+// The transcoder runs of one owner (the main window), so that a row's run ends when its row
+// goes and every run ends when the owner goes. Thread-safe: the window thread and the convert
+// worker start runs through it.
+class TranscoderRuns {
+ public:
+  // StartTranscoder, keeping the handle.
+  std::shared_ptr<TranscoderRun> Start(const CommandLine& cmd, int taskId, OperationKind kind,
+                                       MessageSink* sink);
+  // Ends the unfinished run of a row (kind and task id); false when none runs.
+  bool End(OperationKind kind, int taskId);
+  // Ends every unfinished run and waits up to timeout until each has posted its final message
+  // (child reaped, partial result removed).
+  void EndAll(std::chrono::milliseconds timeout);
+  // The runs not yet finished.
+  size_t Running() const;
+
+ private:
+  void Prune();
+
+  mutable std::mutex lock_;
+  std::vector<std::shared_ptr<TranscoderRun>> runs_;
+};
 
 // Percent of a run, cut towards zero; 0 when the duration is not positive.
 int TaskPercent(std::int64_t positionMs, std::int64_t durationMs);

@@ -94,7 +94,8 @@ CMainWnd::CMainWnd(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frameless
   ctx_.selectPage = [this](const QString& option) { SelectPage(option); };
   ctx_.pageFor = [this](OperationKind kind) { return PageFor(kind); };
   ctx_.tasks = &tasks_;
-  queue_ = std::make_unique<ConvertQueue>(tasks_, port_);
+  ctx_.runs = &runs_;
+  queue_ = std::make_unique<ConvertQueue>(tasks_, port_, CurrentCommandContext, &runs_);
   ctx_.queue = queue_.get();
   prober_ = new FileProber(this);
   ctx_.prober = prober_;
@@ -490,6 +491,9 @@ void CMainWnd::closeEvent(QCloseEvent* event) {
 void CMainWnd::OnDestroy() {
   destroyed_ = true;
   for (const auto& page : pages_) page->WindowClosing();
+  // No conversion starts any more; every child ends and takes its partial result with it.
+  if (queue_) queue_->Stop();
+  runs_.EndAll(TranscoderRun::kEndGrace + std::chrono::seconds(1));
   if (tray_) tray_->hide();
   if (loading_) loading_->hide();
 }

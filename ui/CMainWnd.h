@@ -127,6 +127,7 @@ class CMainWnd : public QWidget, public MessageSink {
 
   PageContext ctx_;
   TaskMap tasks_;
+  TranscoderRuns runs_;                  // every transcoder run of the pages; outlives the queue
   std::unique_ptr<ConvertQueue> queue_;  // its worker is joined before the pages go
   FileProber* prober_ = nullptr;         // child; deleted before the pages go
   WindowPort* port_ = nullptr;

@@ -1,13 +1,14 @@
-#include "tasks/Transcoder.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <set>
 
 #include "app/Messages.h"
+#include "tasks/Transcoder.h"
 #include "tests/support/QueueSink.h"
 #include "tests/support/TestMedia.h"
 
@@ -16,120 +17,241 @@ namespace fs = std::filesystem;
 namespace tw {
 namespace {
 
-using Event = OutputParser::Event;
+// Output of real runs of the transcoder (ffmpeg 5.1), its banner left out, with names and
+// tags that read like its own messages.
+const std::string kEchoedName =
+    "Guessed Channel Layout for Input Stream #0.0 : mono\n"
+    "Input #0, wav, from 'No space left on device.wav':\n"
+    "  Metadata:\n"
+    "    encoder         : Lavf59.27.100\n"
+    "  Duration: 00:00:01.00, bitrate: 706 kb/s\n"
+    "  Stream #0:0: Audio: pcm_s16le ([1][0][0][0] / 0x0001), 44100 Hz, mono, s16, 705 kb/s\n"
+    "Stream mapping:\n"
+    "  Stream #0:0 -> #0:0 (pcm_s16le (native) -> mp3 (libmp3lame))\n"
+    "Press [q] to stop, [?] for help\n"
+    "Output #0, mp3, to 'out/No space left on device.mp3':\n"
+    "  Metadata:\n"
+    "    TSSE            : Lavf59.27.100\n"
+    "  Stream #0:0: Audio: mp3, 44100 Hz, mono, s16p\n"
+    "    Metadata:\n"
+    "      encoder         : Lavc59.37.100 libmp3lame\n"
+    "size=       0kB time=00:00:00.00 bitrate=N/A speed=N/A    \r"
+    "size=       8kB time=00:00:01.01 bitrate=  67.4kbits/s speed=  39x    \n"
+    "video:0kB audio:8kB subtitle:0kB other streams:0kB global headers:0kB muxing overhead: 2.715636%\n";
 
-struct Expected {
-  Event event;
-  std::int64_t positionMs;
-};
+const std::string kEchoedTags =
+    "Input #0, mp3, from 'tagged.mp3':\n"
+    "  Metadata:\n"
+    "    title           : Conversion failed\n"
+    "    artist          : line one\n"
+    "                    : Conversion failed!\n"
+    "                    : Invalid argument\n"
+    "                    : video:0kB audio:1kB muxing overhead: 1%\n"
+    "    comment         : Duration: 09:00:00.00\n"
+    "    encoder         : Lavf59.27.100\n"
+    "  Duration: 00:00:01.04, start: 0.025057, bitrate: 67 kb/s\n"
+    "  Stream #0:0: Audio: mp3, 44100 Hz, mono, fltp, 64 kb/s\n"
+    "Stream mapping:\n"
+    "  Stream #0:0 -> #0:0 (mp3 (mp3float) -> mp3 (libmp3lame))\n"
+    "Press [q] to stop, [?] for help\n"
+    "Output #0, mp3, to 'out/Conversion failed.mp3':\n"
+    "  Metadata:\n"
+    "    TIT2            : Conversion failed\n"
+    "    TPE1            : line one\n"
+    "                    : Conversion failed!\n"
+    "                    : Invalid argument\n"
+    "                    : video:0kB audio:1kB muxing overhead: 1%\n"
+    "    comment         : Duration: 09:00:00.00\n"
+    "    TSSE            : Lavf59.27.100\n"
+    "  Stream #0:0: Audio: mp3, 44100 Hz, mono, fltp\n"
+    "    Metadata:\n"
+    "      encoder         : Lavc59.37.100 libmp3lame\n"
+    "size=       0kB time=00:00:00.00 bitrate=N/A speed=N/A    \r"
+    "size=       9kB time=00:00:01.01 bitrate=  68.7kbits/s speed=19.4x    \n"
+    "video:0kB audio:8kB subtitle:0kB other streams:0kB global headers:0kB muxing overhead: 4.701519%\n";
 
-std::vector<Expected> FeedAll(OutputParser& parser, const std::vector<std::string>& blocks) {
-  std::vector<Expected> all;
-  for (const auto& b : blocks) {
-    for (const auto& s : parser.Feed(b)) all.push_back({s.event, s.positionMs});
-  }
-  return all;
-}
+// Input "a\nConversion failed!\nb.wav", output
+// "out/time=09:00:00.00 a\nInvalid argument\nvideo:0kB muxing overhead: 1%.mp3".
+const std::string kBrokenLineNames =
+    "Guessed Channel Layout for Input Stream #0.0 : mono\n"
+    "Input #0, wav, from 'a\n"
+    "Conversion failed!\n"
+    "b.wav':\n"
+    "  Metadata:\n"
+    "    encoder         : Lavf59.27.100\n"
+    "  Duration: 00:00:01.00, bitrate: 706 kb/s\n"
+    "  Stream #0:0: Audio: pcm_s16le ([1][0][0][0] / 0x0001), 44100 Hz, mono, s16, 705 kb/s\n"
+    "Stream mapping:\n"
+    "  Stream #0:0 -> #0:0 (pcm_s16le (native) -> mp3 (libmp3lame))\n"
+    "Press [q] to stop, [?] for help\n"
+    "Output #0, mp3, to 'out/time=09:00:00.00 a\n"
+    "Invalid argument\n"
+    "video:0kB muxing overhead: 1%.mp3':\n"
+    "  Metadata:\n"
+    "    TSSE            : Lavf59.27.100\n"
+    "  Stream #0:0: Audio: mp3, 44100 Hz, mono, s16p\n"
+    "    Metadata:\n"
+    "      encoder         : Lavc59.37.100 libmp3lame\n"
+    "size=       0kB time=00:00:00.00 bitrate=N/A speed=N/A    \r"
+    "size=       8kB time=00:00:01.01 bitrate=  67.4kbits/s speed=43.7x    \n"
+    "video:0kB audio:8kB subtitle:0kB other streams:0kB global headers:0kB muxing overhead: 2.715636%\n";
 
-TEST(Transcoder, ClockTexts) {
+// Writing to /dev/full: the statistics come, then the write failure, and the exit status is 0.
+const std::string kFailedCloseAfterSummary =
+    "Input #0, wav, from 'No space left on device.wav':\n"
+    "  Duration: 00:00:01.00, bitrate: 706 kb/s\n"
+    "  Stream #0:0: Audio: pcm_s16le ([1][0][0][0] / 0x0001), 44100 Hz, mono, s16, 705 kb/s\n"
+    "Press [q] to stop, [?] for help\n"
+    "Output #0, mp3, to '/dev/full':\n"
+    "  Stream #0:0: Audio: mp3, 44100 Hz, mono, s16p\n"
+    "size=       0kB time=00:00:00.00 bitrate=N/A speed=N/A    \r"
+    "Error writing trailer of /dev/full: No space left on device\n"
+    "size=       8kB time=00:00:01.01 bitrate=  67.4kbits/s speed=42.3x    \n"
+    "video:0kB audio:8kB subtitle:0kB other streams:0kB global headers:0kB muxing overhead: 2.715636%\n"
+    "Error closing file /dev/full: No space left on device\n";
+
+// A small disk filled up half-way.
+const std::string kFullDisk =
+    "Input #0, wav, from 'long.wav':\n"
+    "  Duration: 00:00:20.00, bitrate: 705 kb/s\n"
+    "Press [q] to stop, [?] for help\n"
+    "Output #0, mp3, to 'mnt/x.mp3':\n"
+    "  Stream #0:0: Audio: mp3, 44100 Hz, mono, s16p, 128 kb/s\n"
+    "size=       0kB time=00:00:00.00 bitrate=N/A speed=N/A    \r"
+    "av_interleaved_write_frame(): No space left on device\n"
+    "    Last message repeated 4 times\n"
+    "Error writing trailer of mnt/x.mp3: No space left on device\n"
+    "size=     258kB time=00:00:16.45 bitrate= 128.4kbits/s speed=58.1x    \n"
+    "video:0kB audio:258kB subtitle:0kB other streams:0kB global headers:0kB muxing overhead: 0.175178%\n"
+    "Error closing file mnt/x.mp3: No space left on device\n"
+    "Conversion failed!\n";
+
+const std::string kBadFilter =
+    "Input #0, wav, from 'long.wav':\n"
+    "  Duration: 00:00:20.00, bitrate: 705 kb/s\n"
+    "Press [q] to stop, [?] for help\n"
+    "[Parsed_volume_0 @ 0x55b5e11f7e00] [Eval @ 0x7ffe987d2d60] Undefined constant or missing '(' in 'abc'\n"
+    "[AVFilterGraph @ 0x55b5e11f74c0] Error initializing filter 'volume' with args 'abc'\n"
+    "Error reinitializing filters!\n"
+    "Failed to inject frame into filter network: Invalid argument\n"
+    "Error while processing the decoded data for stream #0:0\n"
+    "Conversion failed!\n";
+
+const std::string kNoOutputFormat =
+    "Input #0, wav, from '/tmp/rcap/No space left on device.wav':\n"
+    "  Duration: 00:00:01.00, bitrate: 706 kb/s\n"
+    "  Stream #0:0: Audio: pcm_s16le ([1][0][0][0] / 0x0001), 44100 Hz, mono, s16, 705 kb/s\n"
+    "[NULL @ 0x56277a29fec0] Unable to find a suitable output format for '/tmp/rcap/out/never'\n"
+    "/tmp/rcap/out/never: Invalid argument\n";
+
+// SIGTERM half-way: the statistics come all the same, and the exit status is 255.
+const std::string kTerminated =
+    "Input #0, wav, from 'long.wav':\n"
+    "  Duration: 00:00:20.00, bitrate: 705 kb/s\n"
+    "Press [q] to stop, [?] for help\n"
+    "[flac @ 0x55df64fe7780] encoding as 24 bits-per-sample\n"
+    "Output #0, flac, to 'out/slow.flac':\n"
+    "size=       8kB time=00:00:00.00 bitrate=N/A speed=N/A    \r"
+    "size=     863kB time=00:00:17.44 bitrate= 405.0kbits/s speed=83.1x    \n"
+    "video:0kB audio:854kB subtitle:0kB other streams:0kB global headers:0kB muxing overhead: 0.947201%\n"
+    "Exiting normally, received signal 15.\n";
+
+TEST(Transcoder, VerdictFromTheTranscodersOwnMessages) {
+  const int exit0 = W_EXITCODE(0, 0), exit1 = W_EXITCODE(1, 0), exit255 = W_EXITCODE(255, 0);
+  const int killed = W_EXITCODE(0, SIGKILL);
   const struct {
-    const char* text;
-    std::int64_t ms;
-  } cases[] = {{"00:01:40.00", 100000}, {"00:00:01.50", 1500}, {"01:00:00.01", 3600010},
-               {"N/A", 0},              {"", 0},             {"00:00:50", 50000}};
-  for (const auto& c : cases) EXPECT_EQ(ParseClockText(c.text), c.ms) << c.text;
-}
-
-TEST(Transcoder, ParserOnScriptedOutput) {
-  const std::string head = "Input #0, wav, from 'a.wav':\n  Duration: 00:01:40.00, bitrate: 1411 kb/s\n";
-  {
-    // Progress once the duration is known; the block that holds "Duration:" is consumed by it.
-    OutputParser p;
-    auto ev = FeedAll(p, {head, "size=  1kB time=00:00:50.00 bitrate=1.0kbits/s\r"});
-    ASSERT_EQ(ev.size(), 1u);
-    EXPECT_EQ(ev[0].event, Event::Progress);
-    EXPECT_EQ(ev[0].positionMs, 50000);
-    EXPECT_EQ(p.DurationMs(), 100000);
-    EXPECT_EQ(TaskPercent(ev[0].positionMs, p.DurationMs()), 50);
-  }
-  {
-    // A "time=" text cut by a block boundary is read once the rest arrives.
-    OutputParser p;
-    auto ev = FeedAll(p, {head, "size= 1kB time=00:0", "0:12.34 bitrate=1.0kbits/s\r"});
-    ASSERT_EQ(ev.size(), 1u);
-    EXPECT_EQ(ev[0].positionMs, 12340);
-  }
-  {
-    // "Duration:" split across blocks waits for its 11 characters.
-    OutputParser p;
-    EXPECT_TRUE(FeedAll(p, {"  Duration: 00:0"}).empty());
-    EXPECT_FALSE(p.DurationFound());
-    FeedAll(p, {"1:40.00, bitrate\n"});
-    EXPECT_TRUE(p.DurationFound());
-    EXPECT_EQ(p.DurationMs(), 100000);
-  }
-  {
-    OutputParser p;
-    auto ev = FeedAll(p, {head, "time=00:01:40.00 bitrate\nvideo:0kB audio:1kB muxing overhead: 0.1%\n"});
-    ASSERT_EQ(ev.size(), 2u);
-    EXPECT_EQ(ev[0].event, Event::Progress);
-    EXPECT_EQ(ev[1].event, Event::Done);
-  }
-  {
-    // A short job's whole output in one block still ends in its verdict.
-    OutputParser p;
-    auto ev = FeedAll(p, {head + "size= 345kB time=00:01:40.00 bitrate\nvideo:0kB muxing overhead: 0.02%\n"});
-    ASSERT_EQ(ev.size(), 2u);
-    EXPECT_EQ(ev[0].event, Event::Progress);
-    EXPECT_EQ(ev[0].positionMs, 100000);
-    EXPECT_EQ(ev[1].event, Event::Done);
-  }
-  {
-    OutputParser p;
-    auto ev = FeedAll(p, {head, "Error while opening encoder\nConversion failed!\n"});
-    ASSERT_EQ(ev.size(), 1u);
-    EXPECT_EQ(ev[0].event, Event::Failed);
-  }
-  {
-    // "Invalid argument" ends the run even before any duration.
-    OutputParser p;
-    auto ev = FeedAll(p, {"x.wav: Invalid argument\n", head, "muxing overhead: 1%\n"});
-    ASSERT_EQ(ev.size(), 1u);
-    EXPECT_EQ(ev[0].event, Event::Failed);
-    EXPECT_TRUE(p.Stopped());
-  }
-  {
-    // A result that could not be written (a full disk) fails although the summary and its
-    // "muxing overhead:" follow; the error text may be split across two reads.
-    for (const std::vector<std::string>& blocks : std::vector<std::vector<std::string>>{
-             {head, "time=00:00:00.00 bitrate=N/A    Error writing trailer of o.mp3: No space left on device\n"
-                    "size= 64kB time=00:01:40.00 bitrate\nvideo:0kB muxing overhead: unknown\n"},
-             {head, "time=00:01:40.00 bitrate\nvideo:0kB muxing overhead: 0.5%\nError closing file o.mp3: No spa",
-              "ce left on device\n"},
-             {head, "av_interleaved_write_frame(): Disk quota exc", "eeded\n", "muxing overhead: 1%\n"}}) {
-      OutputParser p;
-      auto ev = FeedAll(p, blocks);
-      int failed = 0, done = 0;
-      for (const auto& e : ev) {
-        failed += e.event == Event::Failed;
-        done += e.event == Event::Done;
-      }
-      EXPECT_EQ(failed, 1) << blocks[1];
-      EXPECT_EQ(done, 0) << blocks[1];
-      EXPECT_TRUE(p.WriteFailed());
+    const char* what;
+    const std::string& output;
+    std::vector<std::string> paths;  // as the command names them
+    int waitStatus;
+    bool succeeded;
+    bool writeFailed;
+    bool invalidArgument;
+    std::int64_t durationMs;  // -1: no duration found
+    std::int64_t positionMs;
+  } cases[] = {
+      {"a name like a write failure",
+       kEchoedName,
+       {"No space left on device.wav", "out/No space left on device.mp3"},
+       exit0,
+       true,
+       false,
+       false,
+       1000,
+       1010},
+      {"the same without its names", kEchoedName, {}, exit0, true, false, false, 1000, 1010},
+      {"tags like its messages",
+       kEchoedTags,
+       {"tagged.mp3", "out/Conversion failed.mp3"},
+       exit0,
+       true,
+       false,
+       false,
+       1040,
+       1010},
+      {"names with line breaks",
+       kBrokenLineNames,
+       {"a\nConversion failed!\nb.wav",
+        "out/time=09:00:00.00 a\nInvalid argument\nvideo:0kB muxing overhead: 1%.mp3"},
+       exit0,
+       true,
+       false,
+       false,
+       1000,
+       1010},
+      {"statistics, then no exit status 0", kEchoedName, {}, exit1, false, false, false, 1000, 1010},
+      {"statistics, then killed", kEchoedName, {}, killed, false, false, false, 1000, 1010},
+      {"statistics, then the file could not be closed",
+       kFailedCloseAfterSummary,
+       {"No space left on device.wav", "/dev/full"},
+       exit0,
+       false,
+       true,
+       false,
+       1000,
+       1010},
+      {"a full disk", kFullDisk, {"long.wav", "mnt/x.mp3"}, exit1, false, true, false, 20000, 16450},
+      {"a bad filter", kBadFilter, {"long.wav", "out/bad.mp3"}, exit1, false, false, true, 20000, 0},
+      {"no output format",
+       kNoOutputFormat,
+       {"/tmp/rcap/No space left on device.wav", "/tmp/rcap/out/never"},
+       exit1,
+       false,
+       false,
+       true,
+       1000,
+       0},
+      {"a missing input named like a failure",
+       "Invalid argument.wav: No such file or directory\n",
+       {"Invalid argument.wav", "out/x.mp3"},
+       exit1,
+       false,
+       false,
+       false,
+       -1,
+       0},
+      {"terminated", kTerminated, {"long.wav", "out/slow.flac"}, exit255, false, false, false, 20000, 17440},
+  };
+  for (const auto& c : cases) {
+    // However the pipe cuts the output into blocks.
+    for (size_t block : {size_t{1}, size_t{7}, size_t{100}, size_t{4095}}) {
+      SCOPED_TRACE(std::string(c.what) + ", blocks of " + std::to_string(block));
+      OutputParser parser(c.paths);
+      for (size_t at = 0; at < c.output.size(); at += block) parser.Feed(c.output.substr(at, block));
+      parser.Finish();
+      const TranscoderReport& report = parser.Report();
+      EXPECT_EQ(RunSucceeded(report, c.waitStatus), c.succeeded);
+      EXPECT_EQ(report.writeFailed, c.writeFailed);
+      EXPECT_EQ(report.invalidArgument, c.invalidArgument);
+      EXPECT_EQ(report.durationFound ? report.durationMs : -1, c.durationMs);
+      EXPECT_EQ(report.positionMs, c.positionMs);
     }
   }
-  {
-    // Without a duration nothing but the invalid-argument test applies.
-    OutputParser p;
-    EXPECT_TRUE(FeedAll(p, {"time=00:00:01.00 bitrate\n", "Conversion failed!\n", "muxing overhead: 0%\n"}).empty());
-  }
-  {
-    // A zero byte ends the text of a block.
-    OutputParser p;
-    FeedAll(p, {std::string("  Duration: 00:00:10.00\0garbage", 31)});
-    EXPECT_EQ(p.DurationMs(), 10000);
-  }
+  // A zero byte ends the text of its block.
+  EXPECT_EQ(
+      ReadTranscoderOutput(std::string("Input #0, wav, from 'a':\n  Duration: 00:00:10.00\0garbage\n", 55))
+          .durationMs,
+      10000);
 }
 
 TEST(Transcoder, PercentRules) {
@@ -158,16 +280,27 @@ struct RunResult {
   int progress = 0;
   int lastPercent = -1;
   bool writeFailed = false;
+  bool ended = false;
   pid_t pid = -1;
 };
 
-// Runs a command to its final message and waits a little for stray messages after it.
-RunResult RunToEnd(const CommandLine& cmd, int taskId = 7, OperationKind kind = OperationKind::Convert) {
+// Runs a command to its final message and waits a little for stray messages after it. after,
+// when given, gets the run's handle once the first progress arrived.
+RunResult RunToEnd(const CommandLine& cmd, int taskId = 7, OperationKind kind = OperationKind::Convert,
+                   const std::function<void(TranscoderRun&)>& after = nullptr) {
   test::QueueSink sink;
   RunResult r;
-  EXPECT_TRUE(StartTranscoder(cmd, taskId, kind, &sink, &r.pid));
+  const auto run = StartTranscoder(cmd, taskId, kind, &sink);
+  EXPECT_TRUE(run) << cmd.text;
+  if (!run) return r;
+  r.pid = run->Pid();
+  if (after) {
+    EXPECT_TRUE(sink.WaitFor(WM_TASK_PROGRESS, std::chrono::seconds(30)).has_value());
+    after(*run);
+  }
   auto final = sink.WaitMatch([](const Message& m) { return m.id == WM_TASK_DONE || m.id == WM_TASK_FAILED; },
                               std::chrono::seconds(60));
+  EXPECT_TRUE(run->Finished());
   EXPECT_TRUE(final.has_value()) << cmd.text;
   if (!final) return r;
   r.finalId = final->id;
@@ -181,6 +314,7 @@ RunResult RunToEnd(const CommandLine& cmd, int taskId = 7, OperationKind kind = 
   if (auto* failed = final->As<FailureRecord>()) {
     EXPECT_EQ(failed->taskId, taskId);
     r.writeFailed = failed->writeFailed;
+    r.ended = failed->ended;
   }
   for (auto& m : sink.DrainAfterQuiet(std::chrono::milliseconds(300), std::chrono::seconds(2))) {
     if (m.id == WM_TASK_PROGRESS) ++r.progress;
@@ -190,7 +324,7 @@ RunResult RunToEnd(const CommandLine& cmd, int taskId = 7, OperationKind kind = 
   return r;
 }
 
-TEST(Transcoder, RealRunsEndInExactlyOneVerdict) {
+TEST(Transcoder, RealRunsEndInExactlyOneVerdictAndFailuresLeaveNoResult) {
   const std::string in = test::ToneWav(5);
   const std::string dir = test::TempDir();
   {
@@ -200,40 +334,105 @@ TEST(Transcoder, RealRunsEndInExactlyOneVerdict) {
     EXPECT_GE(r.lastPercent, 99);
     EXPECT_NEAR(test::Probe(dir + "/ok.mp3").durationSec, 5.0, 0.1);
   }
+  const auto okBefore = fs::last_write_time(dir + "/ok.mp3");
   const struct {
     const char* what;
     std::vector<std::string> args;
+    std::string output;  // "" when it names no file of the test's
   } failing[] = {
-      {"Conversion failed", {"-i", in, "-c:a", "libmp3lame", "-ar", "12345", dir + "/bad-rate.mp3"}},
-      {"Invalid argument then Conversion failed", {"-i", in, "-af", "volume=abc", dir + "/bad-filter.mp3"}},
-      {"missing input", {"-i", dir + "/missing.wav", dir + "/never.mp3"}},
-      {"no verdict text at all", {"-i", in, "-ss", "abc", dir + "/bad-ss.mp3"}},
-      {"unknown option", {"-i", in, "-no-such-option", "1", dir + "/unknown.mp3"}},
+      {"Conversion failed",
+       {"-i", in, "-c:a", "libmp3lame", "-ar", "12345", dir + "/bad-rate.mp3"},
+       dir + "/bad-rate.mp3"},
+      {"Invalid argument then Conversion failed",
+       {"-i", in, "-af", "volume=abc", dir + "/bad-filter.mp3"},
+       dir + "/bad-filter.mp3"},
+      {"missing input", {"-i", dir + "/missing.wav", dir + "/never.mp3"}, dir + "/never.mp3"},
+      {"no verdict text at all", {"-i", in, "-ss", "abc", dir + "/bad-ss.mp3"}, dir + "/bad-ss.mp3"},
+      {"unknown option", {"-i", in, "-no-such-option", "1", dir + "/unknown.mp3"}, dir + "/unknown.mp3"},
       // The output exists and there is no -y: with stdin at /dev/null the question cannot hang the child.
-      {"overwrite question", {"-i", in, dir + "/ok.mp3"}},
+      {"overwrite question", {"-i", in, dir + "/ok.mp3"}, ""},
       // A full disk: the transcoder prints its summary and exits 0 all the same.
-      {"no space left", {"-y", "-i", in, "-f", "mp3", "/dev/full"}},
+      {"no space left", {"-y", "-i", in, "-f", "mp3", "/dev/full"}, ""},
   };
   for (const auto& f : failing) {
     auto r = RunToEnd(Ffmpeg(f.args));
     EXPECT_EQ(r.finalId, WM_TASK_FAILED) << f.what;
     EXPECT_EQ(r.finals, 1) << f.what;
     EXPECT_EQ(r.writeFailed, std::string(f.what) == "no space left") << f.what;
+    if (!f.output.empty()) {
+      EXPECT_FALSE(fs::exists(f.output)) << f.what;
+    }
   }
+  // A result the failed runs never touched stays; so do the device and the input.
+  EXPECT_EQ(fs::last_write_time(dir + "/ok.mp3"), okBefore);
+  EXPECT_TRUE(fs::exists("/dev/full"));
+  EXPECT_NEAR(test::Probe(in).durationSec, 5.0, 0.05);
 }
 
-TEST(Transcoder, HostileFileNamesReachTheChildUnharmed) {
+TEST(Transcoder, AnEndedRunFailsAndLeavesNoResult) {
   const std::string dir = test::TempDir();
-  const char* names[] = {"with space.wav", "quote\"d'.wav", "$(touch pwned).wav", "-leading.wav", "中文 音频.wav",
-                         "semi;colon&amp|.wav"};
-  for (const char* name : names) {
+  const std::string in = dir + "/long.mp3";
+  fs::copy_file(test::MakeMedia("long-20min-16k.mp3",
+                                {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=16000:duration=1200",
+                                 "-ac", "1", "-c:a", "libmp3lame", "-b:a", "16k"}),
+                in);
+  const auto inputSize = fs::file_size(in);
+  const std::string out = dir + "/long.flac";
+  pid_t child = -1;
+  auto r = RunToEnd(Ffmpeg({"-i", in, "-af", "atempo=0.5,atempo=0.5", out}), 3, OperationKind::Speed,
+                    [&](TranscoderRun& run) {
+                      child = run.Pid();
+                      EXPECT_TRUE(fs::exists(out));
+                      run.End();
+                    });
+  EXPECT_EQ(r.finalId, WM_TASK_FAILED);
+  EXPECT_TRUE(r.ended);
+  EXPECT_FALSE(fs::exists(out));
+  EXPECT_EQ(fs::file_size(in), inputSize);
+  EXPECT_NE(kill(child, 0), 0) << "the child is gone";
+}
+
+TEST(Transcoder, AFullDiskLeavesNoResult) {
+  test::SmallDisk disk(256 * 1024);
+  if (!disk.Ok()) GTEST_SKIP() << disk.Why();
+  const std::string out = disk.Path() + "/full.wav";
+  auto r = RunToEnd(Ffmpeg({"-i", test::ToneWav(20), out}));
+  EXPECT_EQ(r.finalId, WM_TASK_FAILED);
+  EXPECT_TRUE(r.writeFailed);
+  EXPECT_FALSE(fs::exists(out));
+}
+
+TEST(Transcoder, HostileFileNamesAndTagsReachTheChildUnharmed) {
+  const std::string dir = test::TempDir();
+  const std::string tagged =
+      test::MakeMedia("tagged-like-messages.mp3",
+                      {"-f", "lavfi", "-i", "sine=d=1", "-metadata", "title=Conversion failed", "-metadata",
+                       "artist=one\nConversion failed!\nInvalid argument\nvideo:0kB muxing overhead: 1%",
+                       "-metadata", "comment=Duration: 09:00:00.00"});
+  const std::string names[] = {"with space.wav",
+                               "quote\"d'.wav",
+                               "$(touch pwned).wav",
+                               "-leading.wav",
+                               "中文 音频.wav",
+                               "semi;colon&amp|.wav",
+                               "No space left on device.wav",
+                               "Conversion failed!.wav",
+                               "Invalid argument.wav",
+                               "time=09:00:00.00.wav",
+                               "a\nConversion failed!\nb.wav",
+                               "video:0kB muxing overhead: 1%.wav"};
+  for (const std::string& name : names) {
     const std::string in = dir + "/" + name;
     fs::copy_file(test::ToneWav(1), in);
     const std::string out = dir + "/out " + name + ".mp3";
     auto r = RunToEnd(Ffmpeg({"-i", in, "-c:a", "libmp3lame", out}));
     EXPECT_EQ(r.finalId, WM_TASK_DONE) << name;
-    EXPECT_TRUE(fs::exists(out)) << name;
+    EXPECT_GE(r.lastPercent, 99) << name;
+    EXPECT_GT(fs::file_size(out), 0u) << name;
   }
+  auto r = RunToEnd(Ffmpeg({"-i", tagged, dir + "/Conversion failed.mp3"}));
+  EXPECT_EQ(r.finalId, WM_TASK_DONE);
+  EXPECT_GT(fs::file_size(dir + "/Conversion failed.mp3"), 0u);
   EXPECT_FALSE(fs::exists("pwned"));
   EXPECT_FALSE(fs::exists(dir + "/pwned"));
 }
@@ -241,9 +440,9 @@ TEST(Transcoder, HostileFileNamesReachTheChildUnharmed) {
 TEST(Transcoder, StartFailuresPostNothing) {
   test::QueueSink sink;
   CommandLine missing{"/no/such/ffmpeg -i x", {"/no/such/ffmpeg", "-i", "x"}};
-  EXPECT_FALSE(StartTranscoder(missing, 1, OperationKind::Convert, &sink));
+  EXPECT_EQ(StartTranscoder(missing, 1, OperationKind::Convert, &sink), nullptr);
   CommandLine empty;
-  EXPECT_FALSE(StartTranscoder(empty, 1, OperationKind::Convert, &sink));
+  EXPECT_EQ(StartTranscoder(empty, 1, OperationKind::Convert, &sink), nullptr);
   EXPECT_TRUE(sink.DrainAfterQuiet(std::chrono::milliseconds(200), std::chrono::seconds(1)).empty());
 }
 

@@ -178,6 +178,8 @@ TEST_F(CutPageTest, MarkerMessagesSetTheTimesAndACutEntryExportsThatStretch) {
   ASSERT_TRUE(info.ok) << result;
   EXPECT_NEAR(info.durationSec, 2.25, 0.05);
   EXPECT_EQ(Entry(id).size, static_cast<std::int64_t>(std::filesystem::file_size(result)));
+  // The row shows the size of the result (a 2.25 s WAV of 16-bit stereo at 44.1 kHz).
+  EXPECT_EQ(RowText(OperationKind::Cut, id, "fileSizeLabel"), "387KB");
   // Exporting again writes the same result again; the entry stays.
   Export(id);
   EXPECT_EQ(Rows(OperationKind::Cut), 1);

@@ -8,13 +8,18 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QSlider>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <tuple>
 
+#include "app/Messages.h"
 #include "app/SettingsFile.h"
 #include "tasks/ConvertQueue.h"
 #include "tests/support/QtPages.h"
 #include "tests/support/TestMedia.h"
 #include "ui/pages/FileList.h"
+#include "ui/pages/ListRows.h"
 
 namespace tw {
 namespace {
@@ -224,6 +229,121 @@ TEST_F(PageRunsTest, AFailedRunOnAnotherPageLetsItsButtonTakeClicksAgain) {
   ClickRow(OperationKind::Speed, 0, "speedBtn");
   ASSERT_TRUE(WaitUntil([&] { return RowText(OperationKind::Speed, 0, "progress-label") == "失败"; }, 30000));
   EXPECT_TRUE(ButtonTakesClicks(OperationKind::Speed, 0, "speedBtn"));
+}
+
+// 20 minutes of sound that take the transcoder seconds to convert.
+std::string LongMp3() {
+  return test::MakeMedia("long-20min-16k.mp3",
+                         {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=16000:duration=1200", "-ac",
+                          "1", "-c:a", "libmp3lame", "-b:a", "16k"});
+}
+
+// The transcoder children of this process that are still running.
+int RunningTranscoders() {
+  int running = 0;
+  for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+    if (e.path().filename().string().find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(e.path() / "stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t open = text.find('('), close = text.rfind(')');
+    if (open == std::string::npos || close == std::string::npos) continue;
+    char state = 0;
+    int ppid = 0;
+    if (text.substr(open + 1, close - open - 1) == "ffmpeg" &&
+        std::sscanf(text.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == getpid() &&
+        state != 'Z')
+      ++running;
+  }
+  return running;
+}
+
+bool Exists(const std::string& path) {
+  return std::filesystem::exists(path);
+}
+
+TEST_F(PageRunsTest, RemovingARowEndsItsWork) {
+  const std::string longFile = CopyAs(LongMp3(), "long.mp3");
+  const std::string waiting = CopyAs(test::ToneWav(1), "waiting.wav");
+  const std::string last = CopyAs(test::ToneWav(1), "last.wav");
+  AddThroughDialog(OperationKind::Convert, {QString::fromStdString(longFile), QString::fromStdString(waiting),
+                                            QString::fromStdString(last)});
+  Click("all-convert-btn");
+  ASSERT_TRUE(WaitUntil([&] { return Exists(outputDir_ + "/long.mp3") && RunningTranscoders() == 1; }));
+  // A waiting row leaves the queue: its file is never converted.
+  window_->Post(Message(WM_LIST_REMOVE, std::make_unique<ListRecord>(int(OperationKind::Convert), 1)));
+  // The running row's conversion ends and takes its partial result with it; the queue goes on.
+  window_->Post(Message(WM_LIST_REMOVE, std::make_unique<ListRecord>(int(OperationKind::Convert), 0)));
+  ASSERT_TRUE(WaitUntil([&] { return RowDone(OperationKind::Convert, 2); }, 30000));
+  ASSERT_TRUE(WaitUntil([&] { return Ctl<QAbstractButton>("all-convert-btn")->text() == "一键转换"; }));
+  EXPECT_FALSE(Exists(outputDir_ + "/long.mp3"));
+  EXPECT_FALSE(Exists(outputDir_ + "/waiting.mp3"));
+  EXPECT_TRUE(Exists(outputDir_ + "/last.mp3"));
+  EXPECT_EQ(RunningTranscoders(), 0);
+
+  // The same on another page.
+  AddThroughDialog(OperationKind::Speed, {QString::fromStdString(longFile)});
+  const int id = RowId(OperationKind::Speed, 0);
+  ClickRow(OperationKind::Speed, id, "speedBtn");
+  ASSERT_TRUE(WaitUntil([&] { return FilesContaining(outputDir_, "long-变速-").size() == 1; }));
+  window_->Post(Message(WM_LIST_REMOVE, std::make_unique<ListRecord>(int(OperationKind::Speed), id)));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return RunningTranscoders() == 0 && FilesContaining(outputDir_, "long-变速-").empty(); }, 10000));
+  EXPECT_TRUE(Exists(longFile));
+}
+
+TEST_F(PageRunsTest, ClosingTheWindowEndsEveryRunAndLeavesNoPartialResult) {
+  const std::string longFile = CopyAs(LongMp3(), "long.mp3");
+  const std::string noisy = CopyAs(test::ToneWav(120), "noisy.wav");
+  AddThroughDialog(OperationKind::Speed, {QString::fromStdString(longFile)});  // 0
+  AddThroughDialog(OperationKind::Noise, {QString::fromStdString(noisy)});     // 1
+  ClickRow(OperationKind::Speed, 0, "speedBtn");
+  ClickRow(OperationKind::Noise, 1, "noiseBtn");
+  ASSERT_TRUE(WaitUntil([&] {
+    return FilesContaining(outputDir_, "long-变速-").size() == 1 &&
+           FilesContaining(outputDir_, ".part").size() == 1;
+  }));
+  window_->close();
+  ASSERT_TRUE(WaitUntil([&] { return window_.isNull(); }, 10000));
+  EXPECT_EQ(RunningTranscoders(), 0);
+  EXPECT_TRUE(std::filesystem::is_empty(outputDir_)) << FilesContaining(outputDir_, "")[0];
+  EXPECT_TRUE(Exists(longFile) && Exists(noisy));
+}
+
+TEST_F(PageRunsTest, ASpeedRunMeasuresItsProgressByItsOwnFactor) {
+  AddThroughDialog(OperationKind::Speed, {QString::fromStdString(CopyAs(test::ToneWav(240), "tone.wav"))});
+  Click("speed-0-5");
+  ClickRow(OperationKind::Speed, 0, "speedBtn");
+  Click("speed-2-0");  // chosen for the next run, not this one
+  int highest = 0;
+  auto* bar = Row(OperationKind::Speed, 0)->findChild<QProgressBar*>("speed-progress");
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        highest = std::max(highest, RowText(OperationKind::Speed, 0, "progress-label").remove('%').toInt());
+        return RowDone(OperationKind::Speed, 0);
+      },
+      60000));
+  EXPECT_LE(highest, 100);
+  EXPECT_EQ(bar->value(), 100);
+  EXPECT_NEAR(test::Probe(FilesContaining(outputDir_, "tone-变速-")[0]).durationSec, 480, 1);
+}
+
+TEST_F(PageRunsTest, RunsThatCannotWriteTheirResultFailAndLeaveNothing) {
+  test::SmallDisk disk(64 * 1024);
+  if (!disk.Ok()) GTEST_SKIP() << disk.Why();
+  SettingsFile::Instance().WriteString(kSettingsSection, kKeyOutputDir, disk.Path());
+  const std::string tone = CopyAs(test::ToneWav(30), "tone.wav");
+  AddThroughDialog(OperationKind::Speed, {QString::fromStdString(tone)});  // 0
+  AddThroughDialog(OperationKind::Noise, {QString::fromStdString(tone)});  // 1
+  ClickRow(OperationKind::Speed, 0, "speedBtn");
+  ClickRow(OperationKind::Noise, 1, "noiseBtn");
+  for (const auto& [kind, id, button] :
+       {std::tuple{OperationKind::Speed, 0, "speedBtn"}, std::tuple{OperationKind::Noise, 1, "noiseBtn"}}) {
+    ASSERT_TRUE(WaitUntil([&, kind = kind, id = id] { return RowText(kind, id, "progress-label") == "失败"; },
+                          60000));
+    EXPECT_TRUE(ButtonTakesClicks(kind, id, button));
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(disk.Path()));
+  EXPECT_TRUE(Exists(tone));
 }
 
 }  // namespace

@@ -160,12 +160,22 @@ void ConvertPage::CompleteTask(int taskId, bool success) {
   const CompletionResult result = ctx_.queue->Complete(taskId, success);
   // Also after a failure: an emptied queue lets "all-convert-btn" take clicks again, so the
   // user can try once more.
-  if (result.queueIdle) {
-    if (auto* button = Ctl<QAbstractButton>("all-convert-btn")) {
-      SetMouseEnabled(button, true);
-      button->setText(QString::fromUtf8(kAllConvertIdleText));
-    }
+  if (result.queueIdle) RestoreAllButton();
+}
+
+void ConvertPage::RestoreAllButton() {
+  if (auto* button = Ctl<QAbstractButton>("all-convert-btn")) {
+    SetMouseEnabled(button, true);
+    button->setText(QString::fromUtf8(kAllConvertIdleText));
   }
+}
+
+void ConvertPage::EndRowWork(int taskId) {
+  Page::EndRowWork(taskId);
+  if (!ctx_.queue) return;
+  ctx_.queue->Forget(taskId);
+  // The last waiting row went with nothing running: no completion will restore the button.
+  if (ctx_.queue->IdleTasks().empty() && ctx_.queue->BusyTasks().empty()) RestoreAllButton();
 }
 
 }  // namespace tw

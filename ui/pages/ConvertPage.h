@@ -21,6 +21,8 @@ class ConvertPage : public Page {
   bool Notify(const QString& type, QObject* sender) override;
   bool HandleMessage(Message& message) override;
   void OnTaskFailed(const FailureRecord& failure) override;
+  // The row leaves the queue; its running conversion ends.
+  void EndRowWork(int taskId) override;
 
   // The four choices as they stand now.
   ConvertOptions CurrentOptions() const;
@@ -34,6 +36,8 @@ class ConvertPage : public Page {
   void ClearList();
   // Hands a finished or failed task back to the convert queue, which then starts the next one.
   void CompleteTask(int taskId, bool success);
+  // "all-convert-btn" takes clicks again and reads kAllConvertIdleText.
+  void RestoreAllButton();
 };
 
 }  // namespace tw

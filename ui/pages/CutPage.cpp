@@ -402,7 +402,7 @@ void CutPage::AddCutEntry() {
   SelectLastRow(List());
 }
 
-void CutPage::AfterTaskDone(const FinishRecord& finish, QWidget*) {
+void CutPage::AfterTaskDone(const FinishRecord& finish, QWidget* row) {
   if (!ctx_.tasks) return;
   FileEntry entry;
   if (!ctx_.tasks->Find(finish.taskId, &entry)) return;
@@ -411,6 +411,8 @@ void CutPage::AfterTaskDone(const FinishRecord& finish, QWidget*) {
   if (error) return;
   entry.size = static_cast<std::int64_t>(size);
   ctx_.tasks->Set(finish.taskId, entry);
+  if (auto* label = row ? row->findChild<QLabel*>("fileSizeLabel") : nullptr)
+    label->setText(QString::fromStdString(FormatFileSize(entry.size)));
 }
 
 // ---- Window messages ------------------------------------------------------------------

@@ -71,7 +71,7 @@ void MergePage::StartMerge() {
   if (auto* label = Ctl<QLabel>("merge-progress-label")) label->setText(PercentText(0));
   SetMouseEnabled(Control("merge-btn"), false);
   LOG(INFO) << "appPath: " << ProgramFolder();
-  if (!StartTranscoder(built.command, kMergeTaskId, OperationKind::Merge, ctx_.sink)) {
+  if (!StartRun(built.command, kMergeTaskId)) {
     LOG(ERROR) << "the transcoder could not be started for the merge";
     OnTaskFailed(FailureRecord{});
   }

@@ -74,6 +74,14 @@ void NoisePage::ShowFailed(int taskId) {
   OnTaskFailed(failure);
 }
 
+void NoisePage::EndRowWork(int taskId) {
+  jobs_->End(taskId);
+}
+
+void NoisePage::WindowClosing() {
+  jobs_->EndAll();
+}
+
 bool NoisePage::HandleMessage(Message& message) {
   switch (message.id) {
     case WM_NOISE_PROGRESS:

@@ -23,6 +23,10 @@ class NoisePage : public Page {
   bool Notify(const QString& type, QObject* sender) override;
   // WM_NOISE_PROGRESS and WM_NOISE_DONE.
   bool HandleMessage(Message& message) override;
+  // The row's running denoiser ends and leaves nothing behind.
+  void EndRowWork(int taskId) override;
+  // Every running denoiser ends and leaves nothing behind.
+  void WindowClosing() override;
 
   int NoiseLevel() const { return noiseLevel_; }
   // The running denoisers (one per row at most).

@@ -110,11 +110,13 @@ bool Page::HandleListMessage(Message& message) {
       if (known) OpenOutputFolder();
       return true;
     case WM_LIST_REMOVE:
+      if (FindRow(taskId)) EndRowWork(taskId);
       RemoveRow(list_, taskId);
       return true;
     case WM_LIST_DELETE: {
       if (!known) return true;
       if (MessageBoxDialog::Show(ctx_.window, QStringLiteral("确定要删除吗?")) != 1) return true;
+      if (FindRow(taskId)) EndRowWork(taskId);
       RemoveRow(list_, taskId);
       std::error_code error;
       if (!std::filesystem::remove(entry.fullPath, error))
@@ -172,7 +174,7 @@ bool Page::StartRowRun(QObject* button, const std::function<BuiltCommand(const F
   if (rows_ && *rows_->progressName) SetRowProgress(row, rows_->progressName, 0);
   if (!keepButton) SetMouseEnabled(qobject_cast<QWidget*>(button), false);
   LOG(INFO) << "appPath: " << ProgramFolder();
-  if (!StartTranscoder(built.command, taskId, kind_, ctx_.sink)) {
+  if (!StartRun(built.command, taskId)) {
     LOG(ERROR) << "the transcoder could not be started for task " << taskId;
     FailureRecord failure;
     failure.taskId = taskId;
@@ -181,6 +183,15 @@ bool Page::StartRowRun(QObject* button, const std::function<BuiltCommand(const F
     return false;
   }
   return true;
+}
+
+bool Page::StartRun(const CommandLine& command, int taskId) {
+  if (ctx_.runs) return ctx_.runs->Start(command, taskId, kind_, ctx_.sink) != nullptr;
+  return StartTranscoder(command, taskId, kind_, ctx_.sink) != nullptr;
+}
+
+void Page::EndRowWork(int taskId) {
+  if (ctx_.runs) ctx_.runs->End(kind_, taskId);
 }
 
 void Page::Prompt(const QString& text) const { PromptBoxDialog::Show(ctx_.window, text); }

@@ -43,6 +43,7 @@ struct PageContext {
   // The file records of every page's rows under their task ids, which only increase.
   TaskMap* tasks = nullptr;
   ConvertQueue* queue = nullptr;  // the convert page's queue and its worker
+  TranscoderRuns* runs = nullptr;  // every transcoder run of the window, ended when it closes
   FileProber* prober = nullptr;   // probes chosen files off the window thread
   // The page of a list code (another page's list receives "add-to-..." rows).
   std::function<Page*(OperationKind kind)> pageFor;
@@ -100,6 +101,8 @@ class Page {
   // WM_LIST_OPEN_DIR, WM_LIST_REMOVE, WM_LIST_DELETE and the WM_LIST_ADD_TO_... messages
   // whose list code is this page's. True when the message is one of them.
   bool HandleListMessage(Message& message);
+  // A row is going: whatever still runs or waits for it ends (its transcoder run here).
+  virtual void EndRowWork(int taskId);
 
   // A control found by Bind.
   QWidget* Control(const QString& name) const { return controls_.value(name); }
@@ -120,6 +123,9 @@ class Page {
   // as a failed run. True when the run started.
   bool StartRowRun(QObject* button, const std::function<BuiltCommand(const FileEntry&)>& build,
                    bool keepButton = false);
+  // Starts a transcoder run of this page's kind through the window's runs. False when the
+  // child could not be started (nothing is posted then).
+  bool StartRun(const CommandLine& command, int taskId);
   // The prompt dialog with text.
   void Prompt(const QString& text) const;
   // The shown text of a drop-down list of this page.

@@ -70,9 +70,10 @@ bool SpeedPage::Notify(const QString& type, QObject* sender) {
   }
   if (type == "click" && name == "speedBtn") {
     const std::string speed = speedText_.toStdString();
-    StartRowRun(sender, [&](const FileEntry& entry) {
-      return BuildSpeedCommand(entry, speed, CurrentCommandContext());
-    });
+    if (StartRowRun(sender, [&](const FileEntry& entry) {
+          return BuildSpeedCommand(entry, speed, CurrentCommandContext());
+        }))
+      runFactors_[GetTag(sender)] = speedText_.toDouble();
     return true;
   }
   return false;
@@ -86,9 +87,25 @@ void SpeedPage::OnSliderChanged(int value) {
 }
 
 int SpeedPage::ProgressPercent(const ProgressRecord& progress) const {
-  const int percent = SpeedPercent(progress.positionMs, progress.durationMs, speedText_.toDouble());
+  const auto run = runFactors_.find(progress.taskId);
+  const double factor = run != runFactors_.end() ? run->second : speedText_.toDouble();
+  const int percent = SpeedPercent(progress.positionMs, progress.durationMs, factor);
   LOG(INFO) << "pos:" << progress.positionMs << " duration:" << progress.durationMs << " percent: " << percent;
   return percent;
+}
+
+}  // namespace tw
+
+namespace tw {
+
+void SpeedPage::OnTaskDone(const FinishRecord& finish) {
+  runFactors_.erase(finish.taskId);
+  Page::OnTaskDone(finish);
+}
+
+void SpeedPage::OnTaskFailed(const FailureRecord& failure) {
+  runFactors_.erase(failure.taskId);
+  Page::OnTaskFailed(failure);
 }
 
 }  // namespace tw

@@ -2,6 +2,8 @@
 // Window thread only.
 #pragma once
 
+#include <map>
+
 #include "ui/pages/Page.h"
 
 namespace tw {
@@ -21,12 +23,17 @@ class SpeedPage : public Page {
   // The factor handed to the change-speed command ("1.0" at start).
   const QString& SpeedText() const { return speedText_; }
   void SetSpeedText(const QString& text) { speedText_ = text; }
+  void OnTaskDone(const FinishRecord& finish) override;
+  void OnTaskFailed(const FailureRecord& failure) override;
 
  protected:
+  // Against the factor the row's run was started with, whatever is chosen now.
   int ProgressPercent(const ProgressRecord& progress) const override;
 
  private:
   void OnSliderChanged(int value);
+
+  std::map<int, double> runFactors_;  // task id -> speed factor of its running run
 
   QString speedText_ = QStringLiteral("1.0");
   QString lastPresetSpeed_ = QStringLiteral("1.0");
