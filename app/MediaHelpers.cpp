@@ -1,8 +1,16 @@
 #include "app/MediaHelpers.h"
 
+#include <sys/stat.h>
+
+#include <atomic>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -26,10 +34,35 @@ std::string FormatFileSize(std::int64_t sizeBytes) {
   return text;
 }
 
-double ProbeDuration(const std::string& pathUtf8) {
-  FormatInputPtr input = OpenInput(pathUtf8);
-  if (!input) return -1;
-  if (avformat_find_stream_info(input.get(), nullptr) < 0) return -1;
+namespace {
+
+// One probe, shared by its caller and the thread that runs it; the caller may leave first.
+struct ProbeCall {
+  std::string path;
+  std::chrono::steady_clock::time_point deadline;
+  std::atomic<bool> givenUp{false};
+  std::mutex lock;
+  std::condition_variable finished;
+  bool done = false;
+  MediaProbe result;
+};
+
+int ProbeInterrupt(void* opaque) {
+  const auto* call = static_cast<const ProbeCall*>(opaque);
+  return call->givenUp || std::chrono::steady_clock::now() >= call->deadline ? 1 : 0;
+}
+
+MediaProbe ProbeNow(ProbeCall& call) {
+  MediaProbe probe;
+  struct stat st {};
+  if (stat(call.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return probe;
+  int error = 0;
+  // "file:" keeps a name that reads like a protocol ("pipe:0", "http:x") a plain file.
+  FormatInputPtr input = OpenInput("file:" + call.path, {&ProbeInterrupt, &call}, &error);
+  if (!input) return probe;
+  if (avformat_find_stream_info(input.get(), nullptr) < 0) return probe;
+  for (unsigned i = 0; i < input->nb_streams; ++i)
+    if (input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) probe.hasSound = true;
   for (unsigned i = 0; i < input->nb_streams; ++i) {
     const AVStream* stream = input->streams[i];
     const AVMediaType type = stream->codecpar->codec_type;
@@ -38,13 +71,43 @@ double ProbeDuration(const std::string& pathUtf8) {
     // duration then stands for the file, as for any stream without its own.
     double duration = stream->duration == AV_NOPTS_VALUE ? -1.0 : av_q2d(stream->time_base) * stream->duration;
     if (duration < 0) {
-      if (input->duration == AV_NOPTS_VALUE || input->duration < 0) return -1;
+      if (input->duration == AV_NOPTS_VALUE || input->duration < 0) return probe;
       duration = static_cast<double>(input->duration / 1000000);
     }
-    return duration;
+    probe.duration = duration;
+    return probe;
   }
   std::printf("not found a video stream.\n");
-  return -1;
+  return probe;
+}
+
+}  // namespace
+
+MediaProbe ProbeMedia(const std::string& pathUtf8, std::chrono::milliseconds deadline) {
+  auto call = std::make_shared<ProbeCall>();
+  call->path = pathUtf8;
+  call->deadline = std::chrono::steady_clock::now() + deadline;
+  try {
+    std::thread([call] {
+      MediaProbe result = ProbeNow(*call);
+      std::lock_guard<std::mutex> hold(call->lock);
+      call->result = result;
+      call->done = true;
+      call->finished.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    return ProbeNow(*call);
+  }
+  std::unique_lock<std::mutex> hold(call->lock);
+  if (call->finished.wait_until(hold, call->deadline, [&] { return call->done; })) return call->result;
+  call->givenUp = true;
+  std::printf("probe given up after %lld ms: %s\n", static_cast<long long>(deadline.count()),
+              pathUtf8.c_str());
+  return {};
+}
+
+double ProbeDuration(const std::string& pathUtf8) {
+  return ProbeMedia(pathUtf8).duration;
 }
 
 std::string FormatDuration(double seconds) {

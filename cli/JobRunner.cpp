@@ -22,8 +22,18 @@ namespace {
 volatile sig_atomic_t gSignal = 0;
 // The sink's wake descriptor for the handler; -1 while no sink exists.
 volatile int gWakeFd = -1;
+// Set while a Run may have work to end and partial results to remove. Before and after, an
+// interrupt ends the program at once: nothing it did needs undoing, and a check of the files
+// (a probe of a stalled network share, say) must not keep it alive.
+volatile sig_atomic_t gRunning = 0;
 
 void OnInterrupt(int sig) {
+  if (!gRunning) {
+    // Delivered again, with its default effect, when this handler returns.
+    signal(sig, SIG_DFL);
+    raise(sig);
+    return;
+  }
   const int saved = errno;
   if (gSignal == 0) gSignal = sig;
   const int fd = gWakeFd;
@@ -124,6 +134,10 @@ int JobRunner::Run(std::vector<std::unique_ptr<Job>> jobs) {
   int failures = 0;
   interrupted_ = false;
   peakRunning_ = 0;
+  gRunning = 1;
+  struct NotRunning {
+    ~NotRunning() { gRunning = 0; }
+  } notRunning;
 
   auto outputBusy = [&](const std::string& path) {
     if (path.empty()) return false;

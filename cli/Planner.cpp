@@ -1,12 +1,10 @@
 #include "cli/Planner.h"
 
-#include <algorithm>
-#include <atomic>
-#include <thread>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -14,10 +12,10 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <thread>
 
 #include "app/MediaHelpers.h"
 #include "app/SettingsFile.h"
-#include "media/FFmpegPtr.h"
 #include "tasks/Transcoder.h"
 
 namespace tw::cli {
@@ -33,12 +31,6 @@ std::string AbsolutePath(const std::string& path) {
   std::error_code ec;
   const auto abs = std::filesystem::absolute(path, ec);
   return ec ? path : abs.string();
-}
-
-bool HasSoundTrack(const std::string& path) {
-  FormatInputPtr input = OpenInput(path);
-  if (!input || avformat_find_stream_info(input.get(), nullptr) < 0) return false;
-  return av_find_best_stream(input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0) >= 0;
 }
 
 std::string FormatList() {
@@ -290,6 +282,10 @@ CheckedInput CheckInput(const std::string& pathAsGiven, bool needSound) {
     result.reason = "is a folder, not a file";
     return result;
   }
+  if (!S_ISREG(st.st_mode)) {
+    result.reason = "is not a regular file (a pipe or a device cannot be read as media)";
+    return result;
+  }
   if (access(path.c_str(), R_OK) != 0) {
     result.reason = std::strerror(errno);
     return result;
@@ -299,12 +295,13 @@ CheckedInput CheckInput(const std::string& pathAsGiven, bool needSound) {
     result.reason = "this file type is not supported";
     return result;
   }
-  result.entry.duration = ProbeDuration(path);
+  const MediaProbe probe = ProbeMedia(path);
+  result.entry.duration = probe.duration;
   if (!(result.entry.duration > 0)) {
     result.reason = "not an audio or video file that can be read";
     return result;
   }
-  if (needSound && !HasSoundTrack(path)) {
+  if (needSound && !probe.hasSound) {
     result.reason = "has no sound track";
     return result;
   }

@@ -1,9 +1,15 @@
-#include "app/MediaHelpers.h"
-
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <filesystem>
+#include <future>
+#include <memory>
+#include <thread>
 
+#include "app/MediaHelpers.h"
 #include "tests/support/TestMedia.h"
 
 namespace tw {
@@ -75,6 +81,19 @@ TEST(MediaHelpers, VideoExtensionsAndSplitting) {
   EXPECT_GE(q.size(), 11u + 13u);
 }
 
+// Probes on a thread of the test's own, so that a probe that never returns fails the test
+// instead of hanging it.
+double ProbeWithin(const std::string& path, std::chrono::seconds limit) {
+  auto result = std::make_shared<std::promise<double>>();
+  std::future<double> answer = result->get_future();
+  std::thread([result, path] { result->set_value(ProbeDuration(path)); }).detach();
+  if (answer.wait_for(limit) != std::future_status::ready) {
+    ADD_FAILURE() << "the probe of " << path << " did not return";
+    return -2;
+  }
+  return answer.get();
+}
+
 TEST(MediaHelpers, ProbeDurationOnRealFiles) {
   EXPECT_NEAR(ProbeDuration(test::ToneWav(5)), 5.0, 0.05);
   EXPECT_NEAR(ProbeDuration(test::ToneMp3(5)), 5.0, 0.1);
@@ -83,6 +102,28 @@ TEST(MediaHelpers, ProbeDurationOnRealFiles) {
   EXPECT_EQ(ProbeDuration(test::TextNamedMp3()), -1);
   EXPECT_EQ(ProbeDuration(test::EmptyMp3()), -1);
   EXPECT_EQ(ProbeDuration(test::MediaDir() + "/no-such-file.wav"), -1);
+  // Names that read like a protocol are files like any other.
+  const std::string dir = test::TempDir();
+  std::filesystem::copy_file(test::ToneWav(1), dir + "/pipe:0");
+  EXPECT_NEAR(ProbeDuration(dir + "/pipe:0"), 1.0, 0.05);
+}
+
+TEST(MediaHelpers, ProbeNeverWaitsForever) {
+  // A named pipe nobody writes into would block its reader for good: it is no media file.
+  const std::string fifo = test::TempDir() + "/song.mp3";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(ProbeWithin(fifo, std::chrono::seconds(15)), -1);
+  EXPECT_EQ(ProbeWithin("/dev/zero", std::chrono::seconds(15)), -1);
+  // A probe that outlives its deadline gives what an unreadable file gives.
+  const MediaProbe late = ProbeMedia(test::ToneWav(5), std::chrono::milliseconds(0));
+  EXPECT_EQ(late.duration, -1);
+  const MediaProbe onTime = ProbeMedia(test::VideoWithoutSound(2));
+  EXPECT_NEAR(onTime.duration, 2.0, 0.1);
+  EXPECT_FALSE(onTime.hasSound);
+  EXPECT_TRUE(ProbeMedia(test::ToneMp3(1)).hasSound);
+  // Release the reader the old probe left blocked, if any.
+  const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+  if (fd >= 0) close(fd);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -471,17 +472,35 @@ TEST(TunewellCli, BadInputGetsAClearErrorAndLosesNothing) {
 TEST(TunewellCli, HostileFileNamesAreJustNames) {
   const std::string folder = test::TempDir();
   const std::string outDir = test::TempDir();
-  const std::vector<std::string> names = {"it's \"quoted\".wav", "$(touch pwned).wav", "-dash.wav",
-                                          "中文 名字.wav", "a;b|c&`x`.wav"};
+  // Names and tags that read like the transcoder's own messages are echoed by it, no more.
+  const std::vector<std::string> names = {"it's \"quoted\".wav",
+                                          "$(touch pwned).wav",
+                                          "-dash.wav",
+                                          "中文 名字.wav",
+                                          "a;b|c&`x`.wav",
+                                          "No space left on device.wav",
+                                          "Conversion failed!.wav",
+                                          "Invalid argument.wav",
+                                          "a\nConversion failed!\nb.wav",
+                                          "tagged.mp3"};
+  const std::string tagged =
+      test::MakeMedia("tagged-like-messages.mp3",
+                      {"-f", "lavfi", "-i", "sine=d=1", "-metadata", "title=Conversion failed", "-metadata",
+                       "artist=one\nConversion failed!\nInvalid argument\nvideo:0kB muxing overhead: 1%",
+                       "-metadata", "comment=Duration: 09:00:00.00"});
   std::vector<std::string> args = {"convert", "--format", "mp3", "--output-dir", outDir, "--"};
   for (const auto& n : names) {
-    Copy(test::ToneWav(1), folder, n);
+    Copy(n == "tagged.mp3" ? tagged : test::ToneWav(1), folder, n);
     args.push_back(n);  // relative, from the folder
   }
   const CliResult r = RunCli(args, {}, folder);
   EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.err, "");
   std::vector<std::string> expected;
-  for (const auto& n : names) expected.push_back(n.substr(0, n.size() - 4) + ".mp3");
+  for (const auto& n : names) {
+    expected.push_back(n.substr(0, n.size() - 4) + ".mp3");
+    EXPECT_NEAR(test::Probe(outDir + "/" + expected.back()).durationSec, 1.0, 0.1) << n;
+  }
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(FilesIn(outDir), expected);
   EXPECT_FALSE(fs::exists(folder + "/pwned"));
@@ -491,6 +510,28 @@ TEST(TunewellCli, HostileFileNamesAreJustNames) {
       RunCli({"convert", "--format", "mp3", "--output-dir", outDir, "-dash.wav"}, {}, folder);
   EXPECT_EQ(dash.exitStatus, 2);
   EXPECT_NE(dash.err.find("after '--'"), std::string::npos) << dash.err;
+}
+
+TEST(TunewellCli, ANamedPipeIsRefusedAtOnce) {
+  const std::string folder = test::TempDir();
+  const std::string fifo = folder + "/some.mp3";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"probe", fifo},
+        {"convert", "--format", "wav", "--output-dir", folder, fifo}}) {
+    SCOPED_TRACE(args[0]);
+    CliProcess p = StartCli(args);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (Alive(p.pid) && std::chrono::steady_clock::now() < until) p.Pump(50);
+    if (Alive(p.pid)) {
+      ADD_FAILURE() << "still waiting on the pipe";
+      kill(p.pid, SIGKILL);
+    }
+    const CliResult r = p.Finish();
+    EXPECT_EQ(r.exitStatus, 1) << r.err;
+    EXPECT_NE(r.err.find("some.mp3: is not a regular file"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"some.mp3"});
 }
 
 TEST(TunewellCli, JobsRunAtOnceUpToTheLimit) {

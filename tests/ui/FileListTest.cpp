@@ -1,6 +1,10 @@
 // The page file lists driven through the main window on the offscreen platform: the open-file
 // dialog (replaced by prepared answers), real generated media probed by the media library, the
 // row-menu messages as the menus post them, and files dropped from a file manager.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDropEvent>
 #include <QLabel>
@@ -81,10 +85,15 @@ TEST_F(FileListTest, UnreadableAndUnhandledFilesAreSkippedHostileNamesAreKept) {
       {CopyAs(tone, "-leading-dash.wav"), true},
       {CopyAs(tone, "中文 歌曲.wav"), true},
       {CopyAs(tone, "it's; rm -rf.wav"), true},
+      // A named pipe nobody writes into: a probe that opened it would wait for good.
+      {test::TempDir() + "/pipe.wav", false},
   };
+  ASSERT_EQ(mkfifo(cases.back().path.c_str(), 0600), 0);
   QStringList paths;
   for (const Case& c : cases) paths << QString::fromStdString(c.path);
   AddThroughDialog(OperationKind::Volume, paths);
+  // Frees a reader that waits on the pipe after all.
+  if (const int fd = open(cases.back().path.c_str(), O_WRONLY | O_NONBLOCK); fd >= 0) close(fd);
   QStringList names;
   for (int i = 0; i < Rows(OperationKind::Volume); ++i) names << Name(OperationKind::Volume, RowId(OperationKind::Volume, i));
   QStringList expected;
