@@ -29,14 +29,19 @@ bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
+enum class ReadResult { Read, Missing, Failed };
+
+// The whole file into out. Missing only when the file does not exist; any other trouble (no
+// permission, too many open files, an I/O error half-way) is Failed.
+ReadResult ReadWholeFile(const std::string& path, std::string& out) {
+  FILE* f = std::fopen(path.c_str(), "rbe");
+  if (!f) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
   char buf[8192];
   size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+  const bool failed = std::ferror(f) != 0;
   std::fclose(f);
-  return true;
+  return failed ? ReadResult::Failed : ReadResult::Read;
 }
 
 // The file's lines without their line ends; a leading byte-order mark is dropped.
@@ -95,9 +100,16 @@ std::mutex& WriterMutex() {
 
 }  // namespace
 
+bool IniKeepsValue(std::string_view value) {
+  if (value.find_first_of("\r\n") != std::string_view::npos) return false;
+  if (Trim(value).size() != value.size()) return false;
+  return !(value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+           value.back() == value.front());
+}
+
 std::optional<std::string> ReadIniValue(const std::string& path, std::string_view section, std::string_view key) {
   std::string text;
-  if (!ReadWholeFile(path, text)) return std::nullopt;
+  if (ReadWholeFile(path, text) != ReadResult::Read) return std::nullopt;
   bool crlf = false;
   bool inSection = false;
   for (const std::string& line : SplitLines(std::move(text), &crlf)) {
@@ -120,7 +132,13 @@ bool WriteIniValue(const std::string& path, std::string_view section, std::strin
   }
 
   std::string text;
-  ReadWholeFile(path, text);
+  // A file that could not be read whole is left as it is: rewriting it from what was read
+  // would lose every other setting.
+  if (ReadWholeFile(path, text) == ReadResult::Failed) {
+    flock(lockFd, LOCK_UN);
+    close(lockFd);
+    return false;
+  }
   const bool hadBom = text.compare(0, 3, "\xEF\xBB\xBF") == 0;
   bool crlf = false;
   std::vector<std::string> lines = SplitLines(std::move(text), &crlf);

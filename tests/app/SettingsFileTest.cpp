@@ -124,6 +124,56 @@ TEST_F(SettingsFileTest, BrokenFilesReadAsDefaultsAndRecover) {
   fs::remove_all(S().Path());
 }
 
+// Runs WriteIniValue as a user who may write the file but not read it (a read that fails as an
+// I/O error or too many open files would): true when the write reported success.
+bool WriteWithoutReading(const std::string& path, const std::string& key, const std::string& value) {
+  constexpr uid_t kNobody = 65534;
+  if (geteuid() != 0) {
+    fs::permissions(path, fs::perms::owner_write);
+    const bool written = WriteIniValue(path, kSettingsSection, key, value);
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+    return written;
+  }
+  // root reads everything: the write runs in a child that has become nobody.
+  fs::permissions(fs::path(path).parent_path(), fs::perms::all);
+  if (chown(path.c_str(), kNobody, kNobody) != 0) return false;
+  fs::permissions(path, fs::perms::owner_write);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(2);
+    _exit(WriteIniValue(path, kSettingsSection, key, value) ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 2) << "could not become another user";
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST_F(SettingsFileTest, AWriteAfterAFailedReadChangesNothing) {
+  std::string pattern = (fs::temp_directory_path() / "tw-unreadable.XXXXXX").string();
+  const std::string dir = mkdtemp(pattern.data());
+  const std::string path = dir + "/configure.ini";
+  const std::string original = "[global]\nvoice-size=35\noutput-dir=/home/u/My Music\nwindow-close=1\n";
+  WriteFile(path, original);
+  EXPECT_FALSE(WriteWithoutReading(path, kKeyAudioQuality, "1"));
+  EXPECT_EQ(ReadFile(path), original) << "every other setting is kept";
+  // Read whole again, it takes the write.
+  EXPECT_TRUE(WriteIniValue(path, G, kKeyAudioQuality, "1"));
+  EXPECT_EQ(ReadIniValue(path, G, kKeyVoiceSize).value_or(""), "35");
+  EXPECT_EQ(ReadIniValue(path, G, kKeyAudioQuality).value_or(""), "1");
+  fs::remove_all(dir);
+}
+
+TEST_F(SettingsFileTest, KeptValuesAreThoseThatReadBackAsWritten) {
+  const char* values[] = {"/home/u/My Music", "",    "/a/b ", "/a/b\t",     " /a",   "/a\nb", "/a\rb",
+                          "\"/a\"",           "'x'", "\"/a",  "/目录 音乐", "/a/b\r"};
+  for (const char* value : values) {
+    ASSERT_TRUE(S().WriteString(G, kKeyOutputDir, value));
+    EXPECT_EQ(IniKeepsValue(value), S().GetString(G, kKeyOutputDir, "?") == value) << value;
+  }
+}
+
 TEST_F(SettingsFileTest, FolderRules) {
   // A removed configuration folder comes back at the next access; the next write makes a new file.
   S().WriteInt(G, kKeyAudioQuality, 1);

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QUrl>
 
+#include "app/IniFile.h"
 #include "app/SettingsFile.h"
 #include "ui/FileChooser.h"
 #include "ui/UrlOpener.h"
@@ -86,6 +87,11 @@ void SetingDialog::ChooseOutputFolder() {
   // A longer path would come back cut from the settings file, naming another folder.
   if (folder.toUtf8().size() > static_cast<qsizetype>(kMaxFolderBytes)) {
     PromptBoxDialog::Show(this, QStringLiteral("该目录路径过长!"));
+    return;
+  }
+  // So would one ending in a blank or holding a line break, trimmed or folded by the file.
+  if (!IniKeepsValue(folder.toStdString())) {
+    PromptBoxDialog::Show(this, QStringLiteral("目录路径不能以空格结尾或包含换行!"));
     return;
   }
   if (!SettingsFile::Instance().WriteString(kSettingsSection, kKeyOutputDir, folder.toStdString())) {
