@@ -59,14 +59,17 @@ std::string TodayText() {
 }
 
 void StartLogging(const std::string& logFolder) {
-  const std::string prefix = logFolder + "/";
+  // The library names a file base + its "date-time.pid" + extension: with "log." as the base the
+  // files read "log.20261208-124929.22177", which the clean-up of the next start removes (a
+  // name that began with the date would survive the day).
+  const std::string prefix = logFolder + "/log.";
   google::InitGoogleLogging("Tunewell");
   google::SetLogDestination(google::GLOG_INFO, prefix.c_str());
   // Lines of every severity go to the INFO file above; no other files in other folders.
   google::SetLogDestination(google::GLOG_WARNING, "");
   google::SetLogDestination(google::GLOG_ERROR, "");
   google::SetLogDestination(google::GLOG_FATAL, "");
-  google::SetLogFilenameExtension("log.");
+  google::SetLogFilenameExtension("");
   FLAGS_logtostderr = false;
   FLAGS_alsologtostderr = false;
   FLAGS_logbufsecs = 0;

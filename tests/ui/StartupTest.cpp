@@ -1,15 +1,15 @@
 // Start-up and lifetime as real processes of the built program: the log clean-up, the refusal
 // of an unreadable log folder, and the single instance (a second start raises the first and
 // ends at once without writing a log).
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fcntl.h>
-
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -107,6 +107,16 @@ bool WaitForLog(const std::string& folder, const std::string& line, std::chrono:
   return false;
 }
 
+// A name against a pattern where "#" is one ASCII digit.
+bool Like(const std::string& name, const std::string& pattern) {
+  if (name.size() != pattern.size()) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (pattern[i] == '#' ? !std::isdigit(static_cast<unsigned char>(name[i])) : name[i] != pattern[i])
+      return false;
+  }
+  return true;
+}
+
 std::vector<std::string> Names(const std::string& folder) {
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
@@ -129,10 +139,18 @@ TEST(StartupTest, LogCleanUpKeepsTodaysFilesAndFolders) {
   ASSERT_TRUE(WaitForLog(home.LogFolder(), "main window shown"));
   Stop(pid);
 
+  // This run's log is "log." + date-time + "." + process id, so that the next start clears it
+  // like every earlier run's.
+  const std::string ownLog = "log." + today + "-######." + std::to_string(pid);
+  int ownLogs = 0;
   for (const std::string& name : Names(home.LogFolder())) {
     const bool isFolder = fs::is_directory(home.LogFolder() + "/" + name);
-    EXPECT_TRUE(isFolder || name.rfind(today, 0) == 0 || name == "Tunewell.INFO") << name;
+    const bool isOwnLog = fs::is_regular_file(home.LogFolder() + "/" + name) && Like(name, ownLog);
+    ownLogs += isOwnLog;
+    EXPECT_TRUE(isFolder || isOwnLog || name.rfind(today, 0) == 0 || name.find(".INFO") != std::string::npos)
+        << name;
   }
+  EXPECT_EQ(ownLogs, 1);
   EXPECT_TRUE(fs::exists(home.LogFolder() + "/" + today + "-090000.7log."));
   EXPECT_TRUE(fs::exists(home.LogFolder() + "/" + today + "notes.txt"));
   EXPECT_TRUE(fs::exists(home.LogFolder() + "/20000101-old-folder/inside.txt"));
