@@ -81,26 +81,81 @@ MediaProbe ProbeNow(ProbeCall& call) {
   return probe;
 }
 
+// The thread that runs one calling thread's probes, so that the caller can stop waiting for a
+// probe that hangs where no callback reaches (a stalled network share blocks inside the
+// kernel). A helper whose probe outlived its deadline finishes it on its own and quits; its
+// caller gets a new one.
+class ProbeHelper {
+ public:
+  // Null when no thread can be started.
+  static std::shared_ptr<ProbeHelper> Start() {
+    auto helper = std::make_shared<ProbeHelper>();
+    try {
+      std::thread([helper] { helper->Loop(); }).detach();
+    } catch (const std::system_error&) {
+      return nullptr;
+    }
+    return helper;
+  }
+  void Run(std::shared_ptr<ProbeCall> call) {
+    std::lock_guard<std::mutex> hold(lock_);
+    call_ = std::move(call);
+    wake_.notify_one();
+  }
+  void Quit() {
+    std::lock_guard<std::mutex> hold(lock_);
+    quit_ = true;
+    wake_.notify_one();
+  }
+
+ private:
+  void Loop() {
+    for (;;) {
+      std::shared_ptr<ProbeCall> call;
+      {
+        std::unique_lock<std::mutex> hold(lock_);
+        wake_.wait(hold, [this] { return quit_ || call_; });
+        if (!call_) return;
+        call = std::move(call_);
+      }
+      const MediaProbe result = ProbeNow(*call);
+      std::lock_guard<std::mutex> hold(call->lock);
+      call->result = result;
+      call->done = true;
+      call->finished.notify_all();
+    }
+  }
+
+  std::mutex lock_;
+  std::condition_variable wake_;
+  std::shared_ptr<ProbeCall> call_;
+  bool quit_ = false;
+};
+
+// The calling thread's helper; it quits when the calling thread ends.
+struct ThreadProbeHelper {
+  std::shared_ptr<ProbeHelper> helper;
+  ~ThreadProbeHelper() {
+    if (helper) helper->Quit();
+  }
+};
+thread_local ThreadProbeHelper tlProbeHelper;
+
 }  // namespace
 
 MediaProbe ProbeMedia(const std::string& pathUtf8, std::chrono::milliseconds deadline) {
   auto call = std::make_shared<ProbeCall>();
   call->path = pathUtf8;
   call->deadline = std::chrono::steady_clock::now() + deadline;
-  try {
-    std::thread([call] {
-      MediaProbe result = ProbeNow(*call);
-      std::lock_guard<std::mutex> hold(call->lock);
-      call->result = result;
-      call->done = true;
-      call->finished.notify_all();
-    }).detach();
-  } catch (const std::system_error&) {
-    return ProbeNow(*call);
-  }
+  std::shared_ptr<ProbeHelper>& helper = tlProbeHelper.helper;
+  if (!helper) helper = ProbeHelper::Start();
+  if (!helper) return ProbeNow(*call);
+  helper->Run(call);
   std::unique_lock<std::mutex> hold(call->lock);
   if (call->finished.wait_until(hold, call->deadline, [&] { return call->done; })) return call->result;
   call->givenUp = true;
+  helper->Quit();
+  helper.reset();
   std::printf("probe given up after %lld ms: %s\n", static_cast<long long>(deadline.count()),
               pathUtf8.c_str());
   return {};
