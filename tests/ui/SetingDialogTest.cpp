@@ -190,12 +190,9 @@ TEST_F(SetingDialogTest, TheOutputFolderIsChosenThroughTheChooserAndWriteTested)
   fs::create_directories(trailingBlank);
   fs::create_directories(lineBreak);
   std::vector<Refusal> refusals = {
-      {"/proc", "该目录没有写入权限!"},
-      {test::TempDir() + "/not there", "该目录没有写入权限!"},
-      {test::ToneWav(1), "该目录没有写入权限!"},
-      {longPath, "该目录路径过长!"},
-      {trailingBlank, "目录路径不能以空格结尾或包含换行!"},
-      {lineBreak, "目录路径不能以空格结尾或包含换行!"},
+      {"/proc", "该目录没有写入权限!"},          {test::TempDir() + "/not there", "该目录没有写入权限!"},
+      {test::ToneWav(1), "该目录没有写入权限!"}, {longPath, "该目录路径过长!"},
+      {trailingBlank, "目录名不能以空格结尾!"},  {lineBreak, "目录名不能包含换行!"},
   };
   if (geteuid() != 0) {
     const std::string readOnly = test::TempDir();

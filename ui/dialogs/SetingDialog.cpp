@@ -91,7 +91,9 @@ void SetingDialog::ChooseOutputFolder() {
   }
   // So would one ending in a blank or holding a line break, trimmed or folded by the file.
   if (!IniKeepsValue(folder.toStdString())) {
-    PromptBoxDialog::Show(this, QStringLiteral("目录路径不能以空格结尾或包含换行!"));
+    const bool lineBreak = folder.contains('\n') || folder.contains('\r');
+    PromptBoxDialog::Show(
+        this, lineBreak ? QStringLiteral("目录名不能包含换行!") : QStringLiteral("目录名不能以空格结尾!"));
     return;
   }
   if (!SettingsFile::Instance().WriteString(kSettingsSection, kKeyOutputDir, folder.toStdString())) {
