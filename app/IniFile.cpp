@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -32,15 +33,24 @@ bool SameName(std::string_view a, std::string_view b) {
 enum class ReadResult { Read, Missing, Failed };
 
 // The whole file into out. Missing only when the file does not exist; any other trouble (no
-// permission, too many open files, an I/O error half-way) is Failed.
+// permission, too many open files, an I/O error half-way, something that is no regular file
+// such as a named pipe, whose reader would wait for a writer) is Failed.
 ReadResult ReadWholeFile(const std::string& path, std::string& out) {
-  FILE* f = std::fopen(path.c_str(), "rbe");
-  if (!f) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+  struct stat st {};
+  bool failed = fstat(fd, &st) != 0 || !S_ISREG(st.st_mode);
   char buf[8192];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-  const bool failed = std::ferror(f) != 0;
-  std::fclose(f);
+  while (!failed) {
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      failed = n < 0;
+      break;
+    }
+    out.append(buf, static_cast<size_t>(n));
+  }
+  close(fd);
   return failed ? ReadResult::Failed : ReadResult::Read;
 }
 

@@ -28,7 +28,8 @@ volatile int gWakeFd = -1;
 volatile sig_atomic_t gRunning = 0;
 
 void OnInterrupt(int sig) {
-  if (!gRunning) {
+  // A second interrupt while the first is still being handled ends the program at once.
+  if (!gRunning || gSignal) {
     // Delivered again, with its default effect, when this handler returns.
     signal(sig, SIG_DFL);
     raise(sig);

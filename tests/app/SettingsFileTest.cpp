@@ -1,16 +1,18 @@
-#include "app/SettingsFile.h"
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <memory>
 #include <sstream>
 #include <thread>
 
 #include "app/IniFile.h"
+#include "app/SettingsFile.h"
 
 namespace fs = std::filesystem;
 
@@ -122,6 +124,20 @@ TEST_F(SettingsFileTest, BrokenFilesReadAsDefaultsAndRecover) {
   EXPECT_EQ(S().GetInt(G, kKeyWindowClose, 0), 0);
   EXPECT_FALSE(S().WriteInt(G, kKeyWindowClose, 1));  // reported, nothing crashes
   fs::remove_all(S().Path());
+
+  // A named pipe nobody writes into: reading it must not wait for a writer.
+  ASSERT_EQ(mkfifo(S().Path().c_str(), 0600), 0);
+  auto answer = std::make_shared<std::promise<int>>();
+  std::future<int> read = answer->get_future();
+  std::thread([answer] {
+    answer->set_value(SettingsFile::Instance().GetInt(kSettingsSection, kKeyWindowClose, 7));
+  }).detach();
+  ASSERT_EQ(read.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+      << "the read waits on the pipe";
+  EXPECT_EQ(read.get(), 7);
+  EXPECT_FALSE(S().WriteInt(G, kKeyWindowClose, 1));
+  EXPECT_TRUE(fs::is_fifo(S().Path()));
+  fs::remove(S().Path());
 }
 
 // Runs WriteIniValue as a user who may write the file but not read it (a read that fails as an
