@@ -50,16 +50,27 @@ class PageRunsTest : public test::PageWindowTest {
 
 TEST_F(PageRunsTest, ConvertOneRowRunsThroughTheQueue) {
   const std::string flac = CopyAs(test::ToneWav(2), "song \"one\".wav");
-  AddThroughDialog(OperationKind::Convert, {QString::fromStdString(flac)});
-  ClickRow(OperationKind::Convert, 0, "convertBtn");
+  // A name and a tag that read like the transcoder's own failure messages.
+  const std::string named = CopyAs(test::ToneWav(2), "No space left on device.wav");
+  const std::string tagged =
+      CopyAs(test::MakeMedia("tagged-conversion-failed-2s.mp3",
+                             {"-f", "lavfi", "-i", "sine=d=2", "-metadata", "title=Conversion failed"}),
+             "tagged.mp3");
+  AddThroughDialog(OperationKind::Convert, {QString::fromStdString(flac), QString::fromStdString(named),
+                                            QString::fromStdString(tagged)});
+  for (int id = 0; id < 3; ++id) ClickRow(OperationKind::Convert, id, "convertBtn");
   EXPECT_FALSE(ButtonTakesClicks(OperationKind::Convert, 0, "convertBtn"));
-  ASSERT_TRUE(WaitUntil([&] { return RowDone(OperationKind::Convert, 0); }));
-  EXPECT_EQ(Row(OperationKind::Convert, 0)->findChild<QProgressBar*>("convert-progress")->value(), 100);
-  const std::string result = outputDir_ + "/song \"one\".mp3";
-  const test::MediaInfo info = test::Probe(result);
-  ASSERT_TRUE(info.ok) << result;
-  EXPECT_EQ(info.First("audio")->codecName, "mp3");
-  EXPECT_NEAR(info.durationSec, 2.0, 0.2);
+  const std::pair<int, const char*> results[] = {
+      {0, "song \"one\".mp3"}, {1, "No space left on device.mp3"}, {2, "tagged.mp3"}};
+  for (const auto& [id, name] : results) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(WaitUntil([&, id = id] { return RowDone(OperationKind::Convert, id); }));
+    EXPECT_EQ(Row(OperationKind::Convert, id)->findChild<QProgressBar*>("convert-progress")->value(), 100);
+    const test::MediaInfo info = test::Probe(outputDir_ + "/" + name);
+    ASSERT_TRUE(info.ok);
+    EXPECT_EQ(info.First("audio")->codecName, "mp3");
+    EXPECT_NEAR(info.durationSec, 2.0, 0.2);
+  }
   EXPECT_TRUE(WaitUntil([&] { return window_->Queue()->BusyTasks().empty(); }));
 }
 
