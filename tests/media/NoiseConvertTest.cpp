@@ -233,6 +233,10 @@ TEST(NoiseConvert, ContainersAndSingleStreamSources) {
     if (c.audios) {
       EXPECT_EQ(info.First("audio")->codecName, "aac");
     }
+    // The pictures keep their rate, in frame-counting AVI too.
+    if (c.videos) {
+      EXPECT_EQ(info.First("video")->frameRate, "25/1");
+    }
     EXPECT_NEAR(info.durationSec, c.seconds, 0.15);
   }
 }
