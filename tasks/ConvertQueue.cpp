@@ -64,9 +64,21 @@ bool ConvertQueue::Forget(int taskId) {
   std::lock_guard<std::mutex> hold(queueLock);
   const size_t before = idleTaskList.size();
   idleTaskList.remove(taskId);
-  if (std::find(busyTaskList.begin(), busyTaskList.end(), taskId) != busyTaskList.end())
-    forgotten_.insert(taskId);
   return idleTaskList.size() != before;
+}
+
+bool ConvertQueue::Drop(int taskId) {
+  bool waited = false;
+  {
+    std::lock_guard<std::mutex> hold(queueLock);
+    const size_t before = idleTaskList.size();
+    idleTaskList.remove(taskId);
+    waited = idleTaskList.size() != before;
+    if (std::find(busyTaskList.begin(), busyTaskList.end(), taskId) != busyTaskList.end())
+      dropped_.insert(taskId);
+  }
+  if (runs_) runs_->End(OperationKind::Convert, taskId);
+  return waited;
 }
 
 CompletionResult ConvertQueue::Complete(int taskId, bool success) {
@@ -76,7 +88,7 @@ CompletionResult ConvertQueue::Complete(int taskId, bool success) {
     const auto it = std::find(busyTaskList.begin(), busyTaskList.end(), taskId);
     if (it != busyTaskList.end()) {
       busyTaskList.erase(it);
-      forgotten_.erase(taskId);
+      dropped_.erase(taskId);
       result.removed = true;
       LOG(INFO) << "busyTaskList task_id: " << taskId;
     }
@@ -127,7 +139,7 @@ void ConvertQueue::ConvertWorker() {
         std::lock_guard<std::mutex> hold(queueLock);
         const auto it = std::find(busyTaskList.begin(), busyTaskList.end(), taskId);
         if (it != busyTaskList.end()) busyTaskList.erase(it);
-        forgotten_.erase(taskId);
+        dropped_.erase(taskId);
       }
       // The row shows the failure through the owner's usual failure path, which also
       // restores "all-convert-btn" when nothing else waits; the queue goes on meanwhile.
@@ -160,9 +172,9 @@ bool ConvertQueue::StartTask(int taskId) {
     LOG(ERROR) << "convert task " << taskId << ": the transcoder could not be started";
     return false;
   }
-  // The row went while its run was being started: its owner could not find the run to end it.
+  // The row went while its run was being started: Drop could not find the run to end it.
   std::lock_guard<std::mutex> hold(queueLock);
-  if (forgotten_.count(taskId)) run->End();
+  if (dropped_.count(taskId)) run->End();
   return true;
 }
 

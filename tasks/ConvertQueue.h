@@ -84,9 +84,11 @@ class ConvertQueue {
   // "all-convert-btn": rowIds in list order. Empty → kMsgConvertNoFiles and nothing is
   // queued; otherwise "" and each id not already waiting is queued (a running one again).
   std::string EnqueueAll(const std::vector<int>& rowIds);
-  // A row removed from the list: its waiting occurrences leave the queue (a running one goes
-  // on; its owner ends it). True when one was waiting.
+  // Its waiting occurrences leave the queue (a running one goes on). True when one was waiting.
   bool Forget(int taskId);
+  // A row removed from the list: Forget, and its conversion, running or being started, ends
+  // (through the runs given to the queue; its final message still comes).
+  bool Drop(int taskId);
   // WM_TASK_DONE / WM_TASK_FAILED of kind Convert: release the running task, wake the worker.
   CompletionResult Complete(int taskId, bool success);
   // Complete for a task message of kind Convert; nothing for other messages.
@@ -109,7 +111,7 @@ class ConvertQueue {
   std::condition_variable queueWake;
   std::list<int> idleTaskList;
   std::list<int> busyTaskList;
-  std::set<int> forgotten_;  // running tasks whose row went while they were being started
+  std::set<int> dropped_;  // running tasks whose row went, perhaps while they were being started
   ConvertOptions options_;
   bool stopping_ = false;
   std::thread worker_;

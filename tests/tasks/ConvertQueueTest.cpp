@@ -42,7 +42,8 @@ class Window {
                 CommandContext ctx = CurrentCommandContext();
                 ctx.outputFolder = outputFolder;
                 return ctx;
-              })) {
+              }),
+              &runs) {
     queue.Start();
   }
   // A run's reader may still be leaving Post when its verdict was handled.
@@ -87,6 +88,7 @@ class Window {
   std::string outputFolder;
   TaskMap tasks;
   test::QueueSink sink;
+  TranscoderRuns runs;
   ConvertQueue queue;
   std::vector<Event> events;
   std::vector<CompletionResult> completions;
@@ -274,6 +276,18 @@ TEST(ConvertQueue, ARemovedRowLeavesTheQueue) {
   ASSERT_TRUE(w.Pump(2));
   EXPECT_EQ(w.events, (std::vector<Event>{{'S', a}, {'D', a}, {'S', c}, {'D', c}}));
   EXPECT_TRUE(w.completions.back().queueIdle);
+
+  // Dropped as its conversion starts, a row's run ends and leaves no result; the next one runs.
+  w.events.clear();
+  const int d = w.AddFile(test::ToneWav(120), "dropped.wav"), e = w.AddFile(tone, "next.wav");
+  w.queue.EnqueueOne(d);
+  w.queue.EnqueueOne(e);
+  ASSERT_EQ(w.WaitStart(), d);
+  EXPECT_FALSE(w.queue.Drop(d));
+  ASSERT_TRUE(w.Pump(2));
+  EXPECT_EQ(w.events, (std::vector<Event>{{'S', d}, {'F', d}, {'S', e}, {'D', e}}));
+  EXPECT_FALSE(fs::exists(w.OutputOf(d, "mp3")));
+  EXPECT_TRUE(fs::exists(w.OutputOf(e, "mp3")));
 }
 
 TEST(ConvertQueue, StopsPromptlyWithTasksWaiting) {

@@ -171,9 +171,8 @@ void ConvertPage::RestoreAllButton() {
 }
 
 void ConvertPage::EndRowWork(int taskId) {
-  Page::EndRowWork(taskId);
   if (!ctx_.queue) return;
-  ctx_.queue->Forget(taskId);
+  ctx_.queue->Drop(taskId);
   // The last waiting row went with nothing running: no completion will restore the button.
   if (ctx_.queue->IdleTasks().empty() && ctx_.queue->BusyTasks().empty()) RestoreAllButton();
 }
