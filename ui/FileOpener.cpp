@@ -130,7 +130,8 @@ class WindowDropFilter : public QObject {
       case QEvent::DragEnter:
       case QEvent::DragMove: {
         auto* drag = static_cast<QDragMoveEvent*>(event);
-        if (LocalFiles(drag->mimeData()).isEmpty()) return false;
+        if (LocalFiles(drag->mimeData()).isEmpty() || OverDropTarget(drag->position().toPoint()))
+          return false;
         drag->setDropAction(Qt::CopyAction);
         drag->accept();
         return true;
@@ -138,7 +139,7 @@ class WindowDropFilter : public QObject {
       case QEvent::Drop: {
         auto* drop = static_cast<QDropEvent*>(event);
         const QStringList paths = LocalFiles(drop->mimeData());
-        if (paths.isEmpty()) return false;
+        if (paths.isEmpty() || OverDropTarget(drop->position().toPoint())) return false;
         drop->setDropAction(Qt::CopyAction);
         drop->accept();
         OpenFilesInWindow(window_, paths);
@@ -157,6 +158,14 @@ class WindowDropFilter : public QObject {
     for (const QUrl& url : mime->urls())
       if (url.isLocalFile()) paths << url.toLocalFile();
     return paths;
+  }
+
+  // A list or the waveform takes its own drops; what it refuses reaches the window but is not
+  // the window's to open.
+  bool OverDropTarget(const QPoint& pos) const {
+    for (QWidget* w = window_.childAt(pos); w && w != &window_; w = w->parentWidget())
+      if (w->acceptDrops()) return true;
+    return false;
   }
 
   CMainWnd& window_;
