@@ -23,6 +23,7 @@ extern "C" {
 #include "app/SettingsFile.h"
 #include "ui/CMainWnd.h"
 #include "ui/CPaintViewUI.h"
+#include "ui/LaunchArguments.h"
 #include "ui/Skin.h"
 #include "ui/dialogs/CWndShadow.h"
 
@@ -119,7 +120,11 @@ int CleanLogFolder(const std::string& folder) {
 }
 
 int RunApplication(int argc, char** argv, const StartHooks& hooks) {
-  QApplication app(argc, argv);
+  LaunchArguments launch(argc, argv);
+  if (const auto status = launch.AnswerInfoOption()) return *status;
+  QGuiApplication::setDesktopFileName(LaunchArguments::AppId());
+  QApplication app(launch.QtArgc(), launch.QtArgv());
+  if (!launch.Parse(QCoreApplication::arguments())) return kExitUsage;
 
   // 1. One instance per user: a second start raises the first and ends.
   QLockFile lock(InstanceLockPath());
@@ -181,6 +186,7 @@ int RunApplication(int argc, char** argv, const StartHooks& hooks) {
   window->CenterWindow();
   window->show();
   LOG(INFO) << "main window shown";
+  window->OpenFiles(launch.Files());
 
   // 13. The message loop, until the window's final message posts the quit.
   const int code = app.exec();

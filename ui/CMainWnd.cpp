@@ -23,6 +23,8 @@
 #include "app/SettingsFile.h"
 #include "ui/MessageEvent.h"
 #include "ui/CMainTaskMenu.h"
+#include "ui/FileOpener.h"
+#include "ui/LaunchArguments.h"
 #include "ui/NotifyAdapter.h"
 #include "ui/UrlOpener.h"
 #include "tasks/ConvertQueue.h"
@@ -170,6 +172,7 @@ bool CMainWnd::Create(QString* error, bool deferPages) {
 
   InitWindow();
   notify_->Attach(root_);
+  AcceptFilesDroppedOnWindow(*this);
   return true;
 }
 
@@ -213,7 +216,8 @@ void CMainWnd::InitWindow() {
   // 1. The marker a second start looks for, and the window icon.
   setProperty("Tunewell", 1);
   const QIcon icon(QStringLiteral("skin:images/logo.png"));
-  setWindowIcon(icon);
+  // The installed application icon, as the desktop's menus show it.
+  setWindowIcon(QIcon::fromTheme(LaunchArguments::AppId(), icon));
 
   // 2. The tray icon, where the desktop has a tray.
   if (QSystemTrayIcon::isSystemTrayAvailable()) {
@@ -455,6 +459,10 @@ void CMainWnd::RaiseFromAnotherInstance() {
     modal->raise();
     modal->activateWindow();
   }
+}
+
+void CMainWnd::OpenFiles(const QStringList& paths) {
+  OpenFilesInWindow(*this, paths);
 }
 
 void CMainWnd::PostClose(int wParam) {

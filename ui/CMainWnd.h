@@ -78,6 +78,9 @@ class CMainWnd : public QWidget, public MessageSink {
 
   // Restores, shows and activates the window and its open dialog (a second start asked).
   void RaiseFromAnotherInstance();
+  // Files handed over from outside the window (command line, file manager, a later start):
+  // one opens on the cut page, several on the convert page's list (FileOpener.h).
+  void OpenFiles(const QStringList& paths);
 
   int CurrentPage() const;
   Page* PageAt(int index) const;

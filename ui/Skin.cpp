@@ -14,6 +14,10 @@
 
 #include "tasks/Transcoder.h"
 
+#ifndef TW_INSTALLED_SKIN
+#define TW_INSTALLED_SKIN "../share/tunewell/skin"
+#endif
+
 namespace tw {
 namespace {
 
@@ -102,7 +106,9 @@ QString Skin::Folder() {
   if (!FolderOverride().isEmpty()) return FolderOverride();
   static const QString found = [] {
     const QString program = QString::fromStdString(ProgramFolder());
-    for (const char* rel : {"/skin", "/../skin", "/../../skin"}) {
+    // Beside the program in a build tree (tests run one or two folders below it), then where
+    // an installation puts it relative to its bin folder, so that any prefix works.
+    for (const char* rel : {"/skin", "/../skin", "/../../skin", "/" TW_INSTALLED_SKIN}) {
       const QString dir = QDir::cleanPath(program + rel);
       if (QFileInfo::exists(dir + "/res.xml")) return dir;
     }

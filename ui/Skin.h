@@ -20,7 +20,8 @@ class Skin {
   using WidgetFactory = std::function<QWidget*(QWidget* parent)>;
 
   // The skin folder: set by SetFolder, otherwise the first of <program>/skin,
-  // <program>/../skin and <program>/../../skin that holds res.xml.
+  // <program>/../skin, <program>/../../skin and the installed <program>/../share/tunewell/skin
+  // that holds res.xml.
   static QString Folder();
   static void SetFolder(const QString& folder);
 

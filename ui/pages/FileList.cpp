@@ -177,6 +177,8 @@ void OpenOutputFolder() {
 struct FileProber::Request {
   QStringList paths;
   Deliver deliver;
+  Finished finished;
+  QStringList refused;  // written by the worker under lock_, read once the request is done
   QPointer<QObject> owner;
   bool hasOwner = false;
 };
@@ -196,11 +198,12 @@ FileProber::~FileProber() {
   if (worker_.joinable()) worker_.join();
 }
 
-void FileProber::Add(const QStringList& paths, Deliver deliver, QObject* owner) {
+void FileProber::Add(const QStringList& paths, Deliver deliver, QObject* owner, Finished finished) {
   if (paths.isEmpty()) return;
   auto request = std::make_shared<Request>();
   request->paths = paths;
   request->deliver = std::move(deliver);
+  request->finished = std::move(finished);
   request->owner = owner;
   request->hasOwner = owner != nullptr;
   {
@@ -232,7 +235,11 @@ void FileProber::Work() {
       const bool last = i == request->paths.size();
       if (!last) {
         entry = ProbeFileEntry(request->paths[i].toStdString());
-        if (!entry) continue;
+        if (!entry) {
+          std::lock_guard<std::mutex> hold(lock_);
+          request->refused << request->paths[i];
+          continue;
+        }
       }
       bool post = false;
       {
@@ -252,6 +259,7 @@ void FileProber::Drain() {
   slice.start();
   for (;;) {
     std::pair<std::shared_ptr<Request>, std::optional<FileEntry>> item;
+    QStringList refused;
     {
       std::lock_guard<std::mutex> hold(lock_);
       if (ready_.empty()) {
@@ -266,10 +274,17 @@ void FileProber::Drain() {
       }
       item = std::move(ready_.front());
       ready_.pop_front();
-      if (!item.second) --unfinished_;
+      if (!item.second) {
+        --unfinished_;
+        refused = item.first->refused;
+      }
     }
     const Request& request = *item.first;
-    if (item.second && (!request.hasOwner || request.owner)) request.deliver(*item.second);
+    if (request.hasOwner && !request.owner) continue;
+    if (item.second)
+      request.deliver(*item.second);
+    else if (request.finished)
+      request.finished(refused);
   }
 }
 

@@ -51,13 +51,15 @@ void OpenOutputFolder();
 class FileProber : public QObject {
  public:
   using Deliver = std::function<void(const FileEntry& entry)>;
+  // The paths of a request that the probe refused, in request order.
+  using Finished = std::function<void(const QStringList& refused)>;
 
   explicit FileProber(QObject* parent = nullptr);
   ~FileProber() override;
 
-  // Window thread. deliver runs on the window thread once per accepted file, in path order.
-  // owner, when given, cancels the delivery when it is destroyed.
-  void Add(const QStringList& paths, Deliver deliver, QObject* owner = nullptr);
+  // Window thread. deliver runs on the window thread once per accepted file, in path order,
+  // then finished, when given, once. owner, when given, cancels both when it is destroyed.
+  void Add(const QStringList& paths, Deliver deliver, QObject* owner = nullptr, Finished finished = {});
   // True while files of a request are still probed or waiting for delivery.
   bool Busy() const;
 

@@ -79,15 +79,22 @@ void Page::ChooseFiles() {
   if (!paths.isEmpty()) AddFiles(paths);
 }
 
-void Page::AddFiles(const QStringList& paths) {
+void Page::AddFiles(const QStringList& paths, std::function<void(const QStringList& refused)> finished) {
   if (paths.isEmpty() || !list_) return;
   if (!ctx_.prober) {
-    for (const QString& path : paths)
-      if (auto entry = ProbeFileEntry(path.toStdString())) AddEntry(*entry);
+    QStringList refused;
+    for (const QString& path : paths) {
+      if (auto entry = ProbeFileEntry(path.toStdString()))
+        AddEntry(*entry);
+      else
+        refused << path;
+    }
+    if (finished) finished(refused);
     return;
   }
   // The list, not the page, guards the delivery: it is destroyed with the window.
-  ctx_.prober->Add(paths, [this](const FileEntry& entry) { AddEntry(entry); }, list_);
+  ctx_.prober->Add(
+      paths, [this](const FileEntry& entry) { AddEntry(entry); }, list_, std::move(finished));
 }
 
 int Page::AddEntry(const FileEntry& entry) {

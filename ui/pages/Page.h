@@ -94,8 +94,9 @@ class Page {
   // The page's add button: the open-file dialog with the page's filter, then AddFiles.
   void ChooseFiles();
   // Probes the files off the window thread and adds a row for each accepted one, in the given
-  // order (files the media library cannot read are skipped without a message).
-  void AddFiles(const QStringList& paths);
+  // order (files the media library cannot read are skipped without a message). finished, when
+  // given, then gets the skipped ones.
+  void AddFiles(const QStringList& paths, std::function<void(const QStringList& refused)> finished = {});
   // Files the entry under the next task id and adds its row; the id, or -1 without a list.
   int AddEntry(const FileEntry& entry);
   // WM_LIST_OPEN_DIR, WM_LIST_REMOVE, WM_LIST_DELETE and the WM_LIST_ADD_TO_... messages
