@@ -4,7 +4,9 @@
 
 namespace tw {
 
-bool CanPlaceTopLevels() { return !QGuiApplication::platformName().startsWith(QStringLiteral("wayland")); }
+bool CanPlaceTopLevels() {
+  return !QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));
+}
 
 // Qt's Wayland platform takes the token from the environment at the next activation request and
 // removes it there, so a token serves one activation.
