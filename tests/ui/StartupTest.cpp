@@ -44,13 +44,14 @@ struct Home {
   std::string LogFolder() const { return dir + "/data/Tunewell/Log"; }
 };
 
-pid_t Start(const Home& home) {
+pid_t Start(const Home& home, const std::vector<std::string>& extraEnv = {}) {
   std::vector<std::string> env = {"HOME=" + home.dir,
                                   "XDG_DATA_HOME=" + home.dir + "/data",
                                   "XDG_CONFIG_HOME=" + home.dir + "/config",
                                   "XDG_RUNTIME_DIR=" + home.dir,
                                   "QT_QPA_PLATFORM=offscreen",
                                   "ASAN_OPTIONS=detect_leaks=0"};
+  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
   for (char** e = environ; *e; ++e) {
     const std::string v = *e;
     if (v.rfind("PATH=", 0) == 0 || v.rfind("LD_LIBRARY_PATH=", 0) == 0) env.push_back(v);
@@ -172,10 +173,11 @@ TEST(StartupTest, SecondStartRaisesTheFirstAndExitsWithoutALog) {
   ASSERT_TRUE(WaitForLog(home.LogFolder(), "main window shown"));
   const auto before = Names(home.LogFolder());
 
-  const pid_t second = Start(home);
+  // The launcher's activation token travels with the request.
+  const pid_t second = Start(home, {"XDG_ACTIVATION_TOKEN=launcher-token"});
   ASSERT_GT(second, 0);
   EXPECT_EQ(WaitExit(second, 20s), 0);
-  EXPECT_TRUE(WaitForLog(home.LogFolder(), "raise requested by another start", 10s));
+  EXPECT_TRUE(WaitForLog(home.LogFolder(), "raise requested by another start with an activation token", 10s));
   EXPECT_EQ(Names(home.LogFolder()), before) << "the second start wrote no log";
   EXPECT_EQ(WaitExit(first, 0ms), -1) << "the first still runs";
   Stop(first);
