@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QStackedWidget>
@@ -446,10 +447,12 @@ void CMainWnd::OnTrayNotify(std::int64_t mouseMessage) {
     ShowAndActivate();
   } else if (mouseMessage == kTrayRightButtonDown) {
     // The window comes to the front where it is shown; a minimised or hidden one stays so. The
-    // menu is the tray icon's context menu, which the tray host shows itself.
+    // menu is the tray icon's context menu, which the tray host shows itself; where that menu is
+    // one of the program's own pop-ups, it keeps the focus.
     if (isVisible() && !isMinimized()) {
       raise();
-      activateWindow();
+      const QMenu* menu = tray_ ? tray_->contextMenu() : nullptr;
+      if (!menu || !menu->isVisible()) activateWindow();
     }
   }
 }
