@@ -20,6 +20,7 @@
 #include <regex>
 #include <sstream>
 
+#include "tasks/Commands.h"
 #include "tests/support/QtPages.h"
 #include "tests/support/TestDesktop.h"
 #include "tests/support/TestMedia.h"
@@ -162,7 +163,7 @@ TEST(WindowSystemTest, X11DialogAndItsShadowAreOneComposedWindow) {
         ExpectShadowAround(before, Screen("chrome-x11-prompt.png"),
                            QRect(d->mapToGlobal(d->contentsRect().topLeft()), d->ClientSize()));
       });
-  EXPECT_EQ(PromptBoxDialog::Show(&owner, QStringLiteral("请先添加要剪辑的文件!")), 1)
+  EXPECT_EQ(PromptBoxDialog::Show(&owner, QString::fromUtf8(kMsgCommandTooLong)), 1)
       << "a click on the shadow leaves the prompt answering Return";
 }
 
@@ -193,7 +194,7 @@ TEST(WindowSystemTest, WaylandPromptAndItsShadowAreOneSurface) {
                                  ExpectShadowAround(before, after, QRect(body, d->ClientSize()));
                                  shadow = body + QPoint(-2, 50);
                                });
-  EXPECT_EQ(PromptBoxDialog::Show(&owner, QStringLiteral("请先添加要剪辑的文件!")), 1)
+  EXPECT_EQ(PromptBoxDialog::Show(&owner, QString::fromUtf8(kMsgCommandTooLong)), 1)
       << "a click on the shadow leaves the prompt answering Return";
 }
 
