@@ -70,8 +70,9 @@ TEST(DialogsTest, LongTextsWrapAndTheDialogGrowsTaller) {
       auto* label = dialog->findChild<QLabel*>("msgText");
       EXPECT_EQ(dialog->ClientSize().width(), designed.width());
       // The message box has room for two lines of the command-length refusal.
-      if (prompt || c.text.size() > 40)
+      if (prompt || c.text.size() > 40) {
         EXPECT_EQ(dialog->ClientSize().height() > designed.height(), c.taller);
+      }
       EXPECT_GE(label->height(), label->heightForWidth(label->width())) << "every line shows";
     }
   }
