@@ -236,7 +236,9 @@ TEST(StartupTest, InstanceRequestsCarryTheActivationTokenAndForeignLinesAreIgnor
   for (const Case& c : cases) {
     const auto request = DecodeInstanceRequest(c.line);
     EXPECT_EQ(request.has_value(), c.request) << c.line;
-    if (request) EXPECT_EQ(request->activationToken, QByteArray(c.token)) << c.line;
+    if (request) {
+      EXPECT_EQ(request->activationToken, QByteArray(c.token)) << c.line;
+    }
   }
 }
 
