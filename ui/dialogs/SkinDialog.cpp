@@ -121,9 +121,12 @@ void SkinDialog::resizeEvent(QResizeEvent* event) {
 }
 
 bool SkinDialog::eventFilter(QObject* watched, QEvent* event) {
-  if (watched != titleBar_) return QDialog::eventFilter(watched, event);
+  const QEvent::Type type = event->type();
+  if (watched != titleBar_ ||
+      (type != QEvent::MouseButtonPress && type != QEvent::MouseMove && type != QEvent::MouseButtonRelease))
+    return QDialog::eventFilter(watched, event);
   auto* mouse = static_cast<QMouseEvent*>(event);
-  switch (event->type()) {
+  switch (type) {
     case QEvent::MouseButtonPress:
       if (mouse->button() != Qt::LeftButton) break;
       // The window manager or compositor moves the dialog; where it cannot, the dialog follows
