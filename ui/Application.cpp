@@ -12,10 +12,14 @@ extern "C" {
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QStandardPaths>
+#include <QThread>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -25,12 +29,15 @@ extern "C" {
 #include "ui/CPaintViewUI.h"
 #include "ui/LaunchArguments.h"
 #include "ui/Skin.h"
+#include "ui/WindowSystem.h"
 #include "ui/dialogs/CWndShadow.h"
 
 namespace tw {
 namespace {
 
-constexpr const char* kRaiseRequest = "raise\n";
+constexpr int kRequestVersion = 1;
+constexpr qint64 kMaxRequestBytes = 64 * 1024;  // a longer line is no request of ours
+constexpr int kReachFirstMs = 2000;  // a first instance that has just taken the lock listens within this
 
 QString RuntimeFolder() {
   QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
@@ -38,16 +45,43 @@ QString RuntimeFolder() {
   return dir;
 }
 
-QString InstanceBaseName() { return QStringLiteral("TunewellProcessMutex-%1").arg(getuid()); }
+QString InstanceBaseName() {
+  return QStringLiteral("TunewellProcessMutex-%1").arg(getuid());
+}
 
-// Asks the running instance to raise its window. Nothing happens when it cannot be reached.
-void RaiseFirstInstance() {
-  QLocalSocket socket;
-  socket.connectToServer(InstanceServerPath());
-  if (!socket.waitForConnected(1000)) return;
-  socket.write(kRaiseRequest);
-  socket.waitForBytesWritten(1000);
-  socket.disconnectFromServer();
+// Asks the running instance to raise its window; false when no instance answered.
+bool RaiseFirstInstance() {
+  QElapsedTimer clock;
+  clock.start();
+  InstanceRequest request;
+  request.activationToken = qgetenv(kActivationTokenVariable);
+  while (true) {
+    QLocalSocket socket;
+    socket.connectToServer(InstanceServerPath());
+    if (socket.waitForConnected(500)) {
+      socket.write(EncodeInstanceRequest(request));
+      const bool sent = socket.waitForBytesWritten(1000);
+      socket.disconnectFromServer();
+      return sent;
+    }
+    if (clock.elapsed() >= kReachFirstMs) return false;
+    QThread::msleep(100);
+  }
+}
+
+// Hands every request of a later start to the window.
+void ServeLaterStarts(QLocalServer& server, CMainWnd* window) {
+  QObject::connect(&server, &QLocalServer::newConnection, window, [&server, window] {
+    while (QLocalSocket* socket = server.nextPendingConnection()) {
+      QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+      QObject::connect(socket, &QLocalSocket::readyRead, window, [socket, window] {
+        while (socket->canReadLine())
+          if (auto request = DecodeInstanceRequest(socket->readLine(kMaxRequestBytes)))
+            window->RaiseFromAnotherInstance(request->activationToken);
+        if (socket->bytesAvailable() > kMaxRequestBytes) socket->abort();
+      });
+    }
+  });
 }
 
 std::string TodayText() {
@@ -81,14 +115,16 @@ void StartLogging(const std::string& logFolder) {
 // Sends the first paint of the main window to the start-up hook.
 class FirstPaintWatch : public QObject {
  public:
-  FirstPaintWatch(CMainWnd* window, std::function<void(CMainWnd&)> hook) : window_(window), hook_(std::move(hook)) {
+  FirstPaintWatch(CMainWnd* window, std::function<void(CMainWnd&)> hook)
+      : window_(window), hook_(std::move(hook)) {
     window->installEventFilter(this);
   }
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (watched == window_ && event->type() == QEvent::Paint && hook_) {
       auto hook = std::move(hook_);
       hook_ = nullptr;
-      QMetaObject::invokeMethod(this, [this, hook] { hook(*window_); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this, hook] { hook(*window_); }, Qt::QueuedConnection);
     }
     return false;
   }
@@ -100,8 +136,32 @@ class FirstPaintWatch : public QObject {
 
 }  // namespace
 
-QString InstanceLockPath() { return RuntimeFolder() + "/" + InstanceBaseName() + ".lock"; }
-QString InstanceServerPath() { return RuntimeFolder() + "/" + InstanceBaseName() + ".socket"; }
+QByteArray EncodeInstanceRequest(const InstanceRequest& request) {
+  QJsonObject object{{"version", kRequestVersion}, {"request", "raise"}};
+  if (!request.activationToken.isEmpty())
+    object.insert("activation-token", QString::fromUtf8(request.activationToken));
+  return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+std::optional<InstanceRequest> DecodeInstanceRequest(const QByteArray& line) {
+  const QByteArray text = line.trimmed();
+  if (text == "raise") return InstanceRequest{};
+  const QJsonDocument document = QJsonDocument::fromJson(text);
+  const QJsonObject object = document.object();
+  if (!document.isObject() || object.value("version").toInt() < kRequestVersion ||
+      object.value("request").toString() != "raise")
+    return std::nullopt;
+  InstanceRequest request;
+  request.activationToken = object.value("activation-token").toString().toUtf8();
+  return request;
+}
+
+QString InstanceLockPath() {
+  return RuntimeFolder() + "/" + InstanceBaseName() + ".lock";
+}
+QString InstanceServerPath() {
+  return RuntimeFolder() + "/" + InstanceBaseName() + ".socket";
+}
 
 int CleanLogFolder(const std::string& folder) {
   DIR* dir = opendir(folder.c_str());
@@ -111,7 +171,7 @@ int CleanLogFolder(const std::string& folder) {
     const std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
     const std::string path = folder + "/" + name;
-    struct stat st{};
+    struct stat st {};
     if (lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
     if (name.compare(0, 8, today) != 0) unlink(path.c_str());
   }
@@ -126,17 +186,16 @@ int RunApplication(int argc, char** argv, const StartHooks& hooks) {
   QApplication app(launch.QtArgc(), launch.QtArgv());
   if (!launch.Parse(QCoreApplication::arguments())) return kExitUsage;
 
-  // 1. One instance per user: a second start raises the first and ends.
+  // 1. One instance per user: a second start raises the first and ends. A start that finds the
+  // lock taken but no instance answering runs normally, and serves later starts itself.
   QLockFile lock(InstanceLockPath());
   lock.setStaleLockTime(0);
-  if (!lock.tryLock(0)) {
-    RaiseFirstInstance();
-    return kExitOk;
-  }
+  const bool firstStart = lock.tryLock(0);
+  if (!firstStart && RaiseFirstInstance()) return kExitOk;
   QLocalServer::removeServer(InstanceServerPath());
   QLocalServer server;
   server.setSocketOptions(QLocalServer::UserAccessOption);
-  server.listen(InstanceServerPath());
+  const bool serving = server.listen(InstanceServerPath());
 
   // 2.-4. The log folder, cleared of files not from today, then the logging library.
   const std::string logFolder = GetLocalAppFolder("Tunewell/Log");
@@ -146,6 +205,13 @@ int RunApplication(int argc, char** argv, const StartHooks& hooks) {
   }
   StartLogging(logFolder);
   LOG(INFO) << "Tunewell starting, log folder " << logFolder;
+  if (!firstStart)
+    LOG(WARNING) << "another start holds " << InstanceLockPath().toStdString()
+                 << " but no instance answered at " << InstanceServerPath().toStdString()
+                 << "; starting normally";
+  if (!serving)
+    LOG(ERROR) << "single-instance server cannot listen on " << InstanceServerPath().toStdString() << ": "
+               << server.errorString().toStdString() << "; later starts will not find this one";
 
   // 6. Shadows where a compositor runs. 9. The skin.
   CWndShadow::RegisterShadowClass();
@@ -161,7 +227,7 @@ int RunApplication(int argc, char** argv, const StartHooks& hooks) {
   avdevice_register_all();
   avformat_network_init();
 
-  // 12. The main window, centred.
+  // 12. The main window, centred where the program may place it.
   auto* window = new CMainWnd();
   if (!window->Create(&error, /*deferPages=*/true)) {
     LOG(ERROR) << "main window: " << error.toStdString();
@@ -170,17 +236,11 @@ int RunApplication(int argc, char** argv, const StartHooks& hooks) {
     avformat_network_deinit();
     return kExitNoSkin;
   }
-  QObject::connect(&server, &QLocalServer::newConnection, window, [&server, window] {
-    while (QLocalSocket* socket = server.nextPendingConnection()) {
-      QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-      QObject::connect(socket, &QLocalSocket::readyRead, window, [socket, window] {
-        if (socket->readAll().contains("raise")) window->RaiseFromAnotherInstance();
-      });
-    }
-  });
+  ServeLaterStarts(server, window);
   // The window's final message posts the quit that ends the loop below.
   QObject::connect(
-      window, &CMainWnd::finalMessage, &app, [](int code) { QCoreApplication::exit(code); }, Qt::QueuedConnection);
+      window, &CMainWnd::finalMessage, &app, [](int code) { QCoreApplication::exit(code); },
+      Qt::QueuedConnection);
   std::unique_ptr<FirstPaintWatch> watch;
   if (hooks.firstPaint) watch = std::make_unique<FirstPaintWatch>(window, hooks.firstPaint);
   window->CenterWindow();

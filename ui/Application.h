@@ -1,11 +1,15 @@
 // Start-up and lifetime of the Tunewell process: the per-user single instance (a second start
-// asks the first to raise its window and ends), the log folder and its clean-up, the logging
-// settings, the skin, the main window centred on the screen, the message loop and shutdown.
+// asks the first to raise its window, handing it the launcher's activation token, and ends; a
+// start that no first instance answers runs normally), the log folder and its clean-up, the
+// logging settings, the skin, the main window centred on the screen (where the program may place
+// it), the message loop and shutdown.
 // Runs on the process's first thread, which stays the window thread.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace tw {
@@ -33,5 +37,16 @@ int CleanLogFolder(const std::string& folder);
 // The per-user lock file and the local socket through which a second start finds the first.
 QString InstanceLockPath();
 QString InstanceServerPath();
+
+// What a later start asks of the first over the local socket: one line of JSON,
+// {"version":1,"request":"raise","activation-token":"..."}. Readers ignore members they do not
+// know, so a later version can add its own (the files to open) and still be understood.
+struct InstanceRequest {
+  QByteArray activationToken;  // the launcher's XDG_ACTIVATION_TOKEN; empty when none was given
+};
+QByteArray EncodeInstanceRequest(const InstanceRequest& request);
+// The request of one line (with or without its line end); none for anything else. The bare line
+// "raise" of earlier versions is a request without a token.
+std::optional<InstanceRequest> DecodeInstanceRequest(const QByteArray& line);
 
 }  // namespace tw

@@ -1,10 +1,13 @@
-// The main menu of the program: opened by a right click on the tray icon and by the title
-// bar's menu button. Its items post the menu messages to the main window: quit, show the
+// The main menu of the program: the title bar's menu button opens it as a pop-up, and the tray
+// icon carries the same items as its context menu, which the tray host draws where the user
+// clicked (BuildTrayMenu). Its items post the menu messages to the main window: quit, show the
 // window, feedback, help, check for a new version, settings.
 // Window thread only.
 #pragma once
 
 #include <QPoint>
+
+class QMenu;
 
 #include "ui/MenuWindow.h"
 
@@ -22,11 +25,13 @@ class CMainTaskMenu : public MenuWindow {
   // The message of an item ("main_menu_item_quit" WM_MENU_QUIT ...); 0 for other names.
   static unsigned ItemMessage(const QString& item);
 
-  // Builds and shows the menu at the cursor point, placed by PlaceMainMenu. Null, with the
-  // failure logged, when the layout cannot be built.
-  static CMainTaskMenu* Open(QWidget* owner, QPoint cursor, MessageSink* sink);
-  // Builds and shows the menu right below button, its right edge on the button's.
+  // Builds and shows the menu right below button, its right edge on the button's, placed by
+  // PlaceMainMenu in PlacementArea. Null, with the failure logged, when the layout cannot be built.
   static CMainTaskMenu* OpenBelow(QWidget* owner, const QWidget* button, MessageSink* sink);
+  // The tray icon's context menu: the layout's items in its order, with their names and texts,
+  // and a separator where the layout has one; each posts its item's message to sink. Null, with
+  // the failure logged, when the layout cannot be read.
+  static QMenu* BuildTrayMenu(QWidget* parent, MessageSink* sink);
 
  protected:
   QString ErrorName() const override { return QStringLiteral("CMainTaskMenu"); }

@@ -2,15 +2,12 @@
 
 #include <glog/logging.h>
 
-#include <algorithm>
-#include <utility>
-
 #include <QAbstractButton>
 #include <QApplication>
-#include <QCursor>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QStackedWidget>
@@ -18,26 +15,29 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <algorithm>
+#include <utility>
 
 #include "app/Messages.h"
 #include "app/SettingsFile.h"
-#include "ui/MessageEvent.h"
-#include "ui/CMainTaskMenu.h"
 #include "ui/FileOpener.h"
 #include "ui/LaunchArguments.h"
-#include "ui/NotifyAdapter.h"
-#include "ui/UrlOpener.h"
 #include "tasks/ConvertQueue.h"
+#include "ui/CMainTaskMenu.h"
+#include "ui/MessageEvent.h"
+#include "ui/NotifyAdapter.h"
 #include "ui/UpgradeController.h"
+#include "ui/UrlOpener.h"
+#include "ui/WindowSystem.h"
 #include "ui/dialogs/FeedbackDialog.h"
 #include "ui/dialogs/LoadingDialog.h"
 #include "ui/dialogs/SetingDialog.h"
 #include "ui/dialogs/UserManualDialog.h"
-#include "ui/pages/FileList.h"
 #include "ui/pages/BgMusicPage.h"
 #include "ui/pages/ConvertPage.h"
 #include "ui/pages/CutPage.h"
 #include "ui/pages/ExtractPage.h"
+#include "ui/pages/FileList.h"
 #include "ui/pages/MergePage.h"
 #include "ui/pages/NoisePage.h"
 #include "ui/pages/RecordPage.h"
@@ -52,8 +52,8 @@ constexpr int kTrayRightButtonDown = 516;
 
 // The controls of the window itself (beyond the pages).
 const QStringList& WindowControlNames() {
-  static const QStringList names = {"main-tab", "title-bar", "seting", "feedback", "help",
-                                    "menubtn",  "minbtn",    "closebtn"};
+  static const QStringList names = {"main-tab", "title-bar", "seting", "feedback",
+                                    "help",     "menubtn",   "minbtn", "closebtn"};
   return names;
 }
 
@@ -80,9 +80,9 @@ bool CMainWnd::IsWindowMessage(unsigned id) {
 
 const std::array<const char*, 9>& CMainWnd::PageOptions() {
   static const std::array<const char*, 9> options = {
-      CutPage::kOptionName,     RecordPage::kOptionName, ConvertPage::kOptionName,
-      MergePage::kOptionName,   SpeedPage::kOptionName,  ExtractPage::kOptionName,
-      NoisePage::kOptionName,   VolumePage::kOptionName, BgMusicPage::kOptionName};
+      CutPage::kOptionName,   RecordPage::kOptionName, ConvertPage::kOptionName,
+      MergePage::kOptionName, SpeedPage::kOptionName,  ExtractPage::kOptionName,
+      NoisePage::kOptionName, VolumePage::kOptionName, BgMusicPage::kOptionName};
   return options;
 }
 
@@ -118,9 +118,13 @@ CMainWnd::~CMainWnd() {
   pages_.clear();
 }
 
-MessageSink* CMainWnd::Sink() const { return port_; }
+MessageSink* CMainWnd::Sink() const {
+  return port_;
+}
 
-void CMainWnd::Post(Message message) { port_->Post(std::move(message)); }
+void CMainWnd::Post(Message message) {
+  port_->Post(std::move(message));
+}
 
 bool CMainWnd::Create(QString* error, bool deferPages) {
   pending_.clear();
@@ -227,6 +231,9 @@ void CMainWnd::InitWindow() {
       if (reason == QSystemTrayIcon::Trigger) PostValue(port_, WM_TRAY_NOTIFY, kTrayLeftButtonDown);
       if (reason == QSystemTrayIcon::Context) PostValue(port_, WM_TRAY_NOTIFY, kTrayRightButtonDown);
     });
+    // The tray host draws the main menu where the user clicked: the program cannot know where
+    // that is on Wayland, and a pop-up of its own would need a recent input event of its own.
+    tray_->setContextMenu(CMainTaskMenu::BuildTrayMenu(this, port_));
     tray_->show();
   }
 
@@ -280,13 +287,16 @@ void CMainWnd::ShowTourSoon() {
 }
 
 void CMainWnd::CenterWindow() {
+  if (!CanPlaceTopLevels()) return;  // the compositor places it
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->availableGeometry();
     move(area.center() - QPoint(width() / 2, height() / 2));
   }
 }
 
-int CMainWnd::CurrentPage() const { return mainTab_ ? mainTab_->currentIndex() : -1; }
+int CMainWnd::CurrentPage() const {
+  return mainTab_ ? mainTab_->currentIndex() : -1;
+}
 
 Page* CMainWnd::PageAt(int index) const {
   return index >= 0 && index < static_cast<int>(pages_.size()) ? pages_[index].get() : nullptr;
@@ -399,7 +409,8 @@ bool CMainWnd::HandleCustomMessage(Message& message) {
     case WM_LIST_REMOVE:
     case WM_LIST_DELETE:
       if (auto* r = message.As<ListRecord>())
-        if (Page* page = PageFor(static_cast<OperationKind>(r->listCode))) return page->HandleListMessage(message);
+        if (Page* page = PageFor(static_cast<OperationKind>(r->listCode)))
+          return page->HandleListMessage(message);
       return false;
     case WM_MENU_QUIT:
       PostClose(kForceCloseParam);
@@ -433,15 +444,16 @@ bool CMainWnd::HandleCustomMessage(Message& message) {
 
 void CMainWnd::OnTrayNotify(std::int64_t mouseMessage) {
   if (mouseMessage == kTrayLeftButtonDown) {
-    raise();
-    showNormal();
+    ShowAndActivate();
   } else if (mouseMessage == kTrayRightButtonDown) {
-    // The window comes to the front where it is shown; a minimised or hidden one stays so.
+    // The window comes to the front where it is shown; a minimised or hidden one stays so. The
+    // menu is the tray icon's context menu, which the tray host shows itself; where that menu is
+    // one of the program's own pop-ups, it keeps the focus.
     if (isVisible() && !isMinimized()) {
       raise();
-      activateWindow();
+      const QMenu* menu = tray_ ? tray_->contextMenu() : nullptr;
+      if (!menu || !menu->isVisible()) activateWindow();
     }
-    if (CMainTaskMenu* menu = CMainTaskMenu::Open(this, QCursor::pos(), port_)) menu->setFocus();
   }
 }
 
@@ -452,13 +464,19 @@ void CMainWnd::ShowAndActivate() {
   activateWindow();
 }
 
-void CMainWnd::RaiseFromAnotherInstance() {
-  LOG(INFO) << "raise requested by another start";
-  ShowAndActivate();
-  if (QWidget* modal = QApplication::activeModalWidget()) {
-    modal->raise();
-    modal->activateWindow();
-  }
+void CMainWnd::RaiseFromAnotherInstance(const QByteArray& activationToken) {
+  LOG(INFO) << "raise requested by another start"
+            << (activationToken.isEmpty() ? "" : " with an activation token");
+  if (isMinimized()) showNormal();
+  show();
+  raise();
+  // One activation, with the launcher's token where the window system asks for one: the open
+  // dialog when there is one (its owner comes along), else the window.
+  QWidget* modal = QApplication::activeModalWidget();
+  QWidget* target = modal ? modal : this;
+  target->raise();
+  UseActivationToken(activationToken);
+  target->activateWindow();
 }
 
 void CMainWnd::OpenFiles(const QStringList& paths) {
@@ -521,14 +539,16 @@ bool CMainWnd::event(QEvent* event) {
   // before the queued call runs.
   if (event->type() == QEvent::Paint && !pending_.empty() && !completeQueued_) {
     completeQueued_ = true;
-    QMetaObject::invokeMethod(this, [this] { CompletePages(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { CompletePages(); }, Qt::QueuedConnection);
   }
   return QWidget::event(event);
 }
 
 // The title bar moves the frameless window.
 bool CMainWnd::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::MouseButtonPress && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+  if (event->type() == QEvent::MouseButtonPress &&
+      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
     if (QWindow* handle = windowHandle()) handle->startSystemMove();
     return true;
   }

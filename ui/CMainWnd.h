@@ -76,8 +76,9 @@ class CMainWnd : public QWidget, public MessageSink {
   // True when the close goes ahead; false when the window minimised itself instead.
   bool OnClose(int wParam);
 
-  // Restores, shows and activates the window and its open dialog (a second start asked).
-  void RaiseFromAnotherInstance();
+  // Restores, shows and activates the window and its open dialog (a second start asked), with
+  // the second start's activation token where the window system needs one (Wayland).
+  void RaiseFromAnotherInstance(const QByteArray& activationToken = {});
   // Files handed over from outside the window (command line, file manager, a later start):
   // one opens on the cut page, several on the convert page's list (FileOpener.h).
   void OpenFiles(const QStringList& paths);

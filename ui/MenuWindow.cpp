@@ -12,6 +12,7 @@
 
 #include "ui/NotifyAdapter.h"
 #include "ui/Skin.h"
+#include "ui/WindowSystem.h"
 #include "ui/dialogs/SkinDialog.h"
 
 namespace tw {
@@ -60,6 +61,11 @@ QRect MenuWindow::WorkAreaAt(QPoint point) {
   QScreen* screen = QGuiApplication::screenAt(point);
   if (!screen) screen = QGuiApplication::primaryScreen();
   return screen ? screen->availableGeometry() : QRect(0, 0, 1280, 800);
+}
+
+QRect MenuWindow::PlacementArea(const QWidget* owner, QPoint anchor) {
+  if (CanPlaceTopLevels() || !owner) return WorkAreaAt(anchor);
+  return owner->window()->frameGeometry();
 }
 
 void MenuWindow::Notify(const QString& type, QObject* sender) {

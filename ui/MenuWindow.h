@@ -2,7 +2,9 @@
 // whose named buttons are the items. A click on an item hands the item's name to the menu
 // (OnItemClick, which posts the item's message) and closes it; so do nothing but close: the
 // Escape key and a click outside (the pop-up holds the pointer while it is open, so a click on
-// another application's window closes it too). Mouse-wheel turns are swallowed. Shown through Open helpers, a menu owns and deletes itself once closed.
+// another application's window closes it too). Mouse-wheel turns are swallowed. Shown through
+// Open helpers, a menu owns and deletes itself once closed. It is a popup of its owner's window:
+// on Wayland an anchored popup the compositor places and keeps on screen where it can.
 // Window thread only.
 #pragma once
 
@@ -36,6 +38,11 @@ class MenuWindow : public QWidget {
 
   // The work area of the screen that holds point (the primary screen's when none does).
   static QRect WorkAreaAt(QPoint point);
+  // Where a menu of owner's window opening at anchor must stay. On X11 the work area at anchor.
+  // On Wayland the program knows neither where its window is nor what of it is on screen, only
+  // the window itself: menus stay inside it, and the compositor's constraint rules for popups
+  // anchored to it do the rest.
+  static QRect PlacementArea(const QWidget* owner, QPoint anchor);
 
  protected:
   // The class name that failures carry ("CutPopMenu").

@@ -2,8 +2,6 @@
 
 #include <glog/logging.h>
 
-#include <QCursor>
-
 #include "app/Messages.h"
 #include "ui/MenuPlacement.h"
 #include "ui/Skin.h"
@@ -72,15 +70,12 @@ PopMenu* PopMenu::Open(const PopMenuSpec& spec, QWidget* button, QPoint anchor, 
     delete menu;
     return nullptr;
   }
-  menu->ShowAt(PlacePopMenu(anchor, menu->size(), WorkAreaAt(anchor)));
+  menu->ShowAt(PlacePopMenu(anchor, menu->size(), PlacementArea(button, anchor)));
   return menu;
 }
 
 QPoint PopMenu::ClickAnchor(const QWidget* button) {
-  if (!button) return QCursor::pos();
-  const QPoint cursor = QCursor::pos();
-  if (button->rect().contains(button->mapFromGlobal(cursor))) return cursor;
-  return button->mapToGlobal(button->rect().center());
+  return button ? button->mapToGlobal(QPoint(button->width(), button->height())) : QPoint();
 }
 
 void PopMenu::OnItemClick(const QString& name) {

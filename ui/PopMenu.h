@@ -41,11 +41,12 @@ class PopMenu : public MenuWindow {
   QString GetWindowClassName() const override { return QString::fromLatin1(spec_.windowClassName); }
   const PopMenuSpec& Spec() const { return spec_; }
 
-  // Builds and shows the menu of spec for button at anchor (screen coordinates), placed by
-  // PlacePopMenu. Null, with the failure logged, when the layout cannot be built.
+  // Builds and shows the menu of spec for button at anchor (global coordinates), placed by
+  // PlacePopMenu in PlacementArea. Null, with the failure logged, when the layout cannot be built.
   static PopMenu* Open(const PopMenuSpec& spec, QWidget* button, QPoint anchor, MessageSink* sink);
-  // Where a click on button happened: the cursor when it is over the button, otherwise the
-  // button's centre (a click from the keyboard), in screen coordinates.
+  // Where the menu of button opens: the button's bottom-right corner, so that the menu hangs
+  // below the button, its right edge on the button's. From the button, not the cursor: on
+  // Wayland the cursor's global position is a guess.
   static QPoint ClickAnchor(const QWidget* button);
 
  protected:

@@ -2,12 +2,15 @@
 // platform unless another is asked for, one QApplication with the skin applied, then
 // GoogleTest.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "app/SettingsFile.h"
+#include "tests/support/TestDesktop.h"
 #include "tests/support/TestMedia.h"
 #include "ui/CPaintViewUI.h"
 #include "ui/Skin.h"
@@ -35,5 +38,12 @@ int main(int argc, char** argv) {
   // tour ask for it.
   tw::SettingsFile::Instance().WriteString(tw::kSettingsSection, tw::kKeyUserManual, "1");
   testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  const int result = RUN_ALL_TESTS();
+  // A test's child on a private desktop (TestDesktop) has reported; its teardown, with the
+  // desktop about to go, is no part of any test.
+  if (tw::test::InDesktopChild()) {
+    std::fflush(stdout);
+    _exit(result);
+  }
+  return result;
 }

@@ -1,15 +1,18 @@
-// The main menu and what opens it: every item posts its menu message, the tray's clicks and the
-// title bar's menu, settings and help buttons, and the menu messages as the window handles them.
+// The main menu and what opens it: every item of the pop-up and of the tray's context menu posts
+// its menu message, the tray's clicks and the title bar's menu, settings and help buttons, and
+// the menu messages as the window handles them.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QMenu>
 #include <QPointer>
+#include <QPushButton>
 #include <set>
 
 #include "app/Messages.h"
 #include "app/SettingsFile.h"
+#include "net/VendorService.h"
 #include "tests/support/QtPages.h"
 #include "tests/support/QueueSink.h"
-#include "net/VendorService.h"
 #include "ui/CMainTaskMenu.h"
 #include "ui/UrlOpener.h"
 
@@ -21,28 +24,46 @@ using test::Pump;
 constexpr int kLeftButtonDown = 513;
 constexpr int kRightButtonDown = 516;
 
-TEST(CMainTaskMenuTest, EveryItemPostsItsMenuMessage) {
+// The title bar's pop-up and the tray icon's context menu: the same items, each posting its
+// message.
+TEST(CMainTaskMenuTest, EveryItemOfBothMenusPostsItsMenuMessage) {
   const std::vector<std::pair<const char*, unsigned>> items = {
       {"main_menu_item_quit", 1234}, {"main_menu_item_home", 1235},    {"main_menu_item_feedback", 1238},
       {"main_menu_item_help", 1236}, {"main_menu_item_upgrade", 1239}, {"main_menu_item_seting", 1237},
   };
   QWidget owner;
+  QPushButton button(&owner);
+  owner.resize(400, 300);
   owner.show();
+  test::QueueSink traySink;
+  std::unique_ptr<QMenu> tray(CMainTaskMenu::BuildTrayMenu(nullptr, &traySink));
+  ASSERT_NE(tray, nullptr);
+  QStringList trayItems;
+  for (QAction* action : tray->actions())
+    if (!action->isSeparator()) trayItems << action->objectName();
+  EXPECT_GE(tray->actions().size(), trayItems.size() + 1) << "the layout's separator";
   for (const auto& [item, number] : items) {
     SCOPED_TRACE(item);
     test::QueueSink sink;
-    QPointer<CMainTaskMenu> menu = CMainTaskMenu::Open(&owner, QPoint(200, 200), &sink);
+    QPointer<CMainTaskMenu> menu = CMainTaskMenu::OpenBelow(&owner, &button, &sink);
     ASSERT_FALSE(menu.isNull());
     EXPECT_EQ(menu->objectName(), "CDuiMenu ");
     EXPECT_EQ(menu->windowTitle(), "MenuWnd");
     const QStringList itemNames = menu->ItemNames();
+    EXPECT_EQ(trayItems, itemNames) << "the same items in the same order";
     std::set<QString> names(itemNames.begin(), itemNames.end());
     EXPECT_EQ(names.size(), items.size());
     for (const auto& [name, n] : items) EXPECT_TRUE(names.count(name)) << name;
+    EXPECT_EQ(tray->findChild<QAction*>(item)->text(), menu->findChild<QAbstractButton*>(item)->text());
     menu->findChild<QAbstractButton*>(item)->click();
     Pump();
     EXPECT_TRUE(menu.isNull());
     std::vector<Message> posted = sink.Drain();
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].id, number);
+
+    tray->findChild<QAction*>(item)->trigger();
+    posted = traySink.Drain();
     ASSERT_EQ(posted.size(), 1u);
     EXPECT_EQ(posted[0].id, number);
   }
@@ -69,7 +90,7 @@ class MainMenuWindowTest : public test::PageWindowTest {
   test::RecordingUrlOpener* urls_ = nullptr;
 };
 
-TEST_F(MainMenuWindowTest, TrayClicksOpenTheMenuOrRestoreTheWindow) {
+TEST_F(MainMenuWindowTest, TrayClicksAreHandledAndOpenNoMenuOfTheirOwn) {
   struct Case {
     int mouseMessage;
     bool handled;
@@ -80,9 +101,7 @@ TEST_F(MainMenuWindowTest, TrayClicksOpenTheMenuOrRestoreTheWindow) {
     Message message(WM_TRAY_NOTIFY, nullptr, c.mouseMessage);
     EXPECT_EQ(window_->HandleCustomMessage(message), c.handled) << c.mouseMessage;
     Pump();
-    EXPECT_EQ(OpenMenu() != nullptr, c.mouseMessage == kRightButtonDown) << c.mouseMessage;
-    if (QWidget* popup = QApplication::activePopupWidget()) popup->close();
-    Pump();
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "the tray host draws the tray's menu";
   }
 
   // A right click leaves a minimised window minimised; a left click restores it.
@@ -90,13 +109,22 @@ TEST_F(MainMenuWindowTest, TrayClicksOpenTheMenuOrRestoreTheWindow) {
   Pump();
   window_->Post(Message(WM_TRAY_NOTIFY, nullptr, kRightButtonDown));
   Pump();
-  ASSERT_NE(OpenMenu(), nullptr);
   EXPECT_TRUE(window_->isMinimized());
-  OpenMenu()->close();
   window_->Post(Message(WM_TRAY_NOTIFY, nullptr, kLeftButtonDown));
   Pump();
   EXPECT_FALSE(window_->isMinimized());
   EXPECT_TRUE(window_->isVisible());
+}
+
+// A left click brings the window to the front with the focus, also from behind another window.
+TEST_F(MainMenuWindowTest, TrayLeftClickActivatesTheWindow) {
+  QWidget other;
+  other.resize(300, 200);
+  other.show();
+  other.activateWindow();
+  ASSERT_TRUE(test::WaitUntil([&] { return other.isActiveWindow(); }, 5000));
+  window_->Post(Message(WM_TRAY_NOTIFY, nullptr, kLeftButtonDown));
+  EXPECT_TRUE(test::WaitUntil([&] { return window_->isActiveWindow(); }, 5000));
 }
 
 TEST_F(MainMenuWindowTest, QuitFromTheMenuEndsTheProgramEvenWhenCloseMinimises) {

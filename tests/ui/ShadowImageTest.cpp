@@ -9,9 +9,13 @@ namespace {
 
 constexpr std::uint32_t kWhite = 0xFFFFFF;
 
-std::uint32_t Grey(int alpha) { return PremultipliedPixel(kWhite, alpha); }
+std::uint32_t Grey(int alpha) {
+  return PremultipliedPixel(kWhite, alpha);
+}
 
-std::vector<ShadowSpan> Rectangle(int w, int h) { return std::vector<ShadowSpan>(h, ShadowSpan{0, w}); }
+std::vector<ShadowSpan> Rectangle(int w, int h) {
+  return std::vector<ShadowSpan>(h, ShadowSpan{0, w});
+}
 
 // A 16 x 12 rectangle; sharpness 3 keeps the soft edge's steps exact: 200, 150, 100, 50 at
 // distances 0..3 from the shape's (shrunk) edge.
@@ -53,12 +57,12 @@ TEST(ShadowImageTest, RectangleWithoutOffset) {
     std::uint32_t pixel;
   };
   const std::vector<Case> cases = {
-      {0, 8, Grey(50)},   {1, 8, Grey(100)},  {2, 8, Grey(150)},  // left edge, mid height
-      {19, 8, Grey(50)},  {18, 8, Grey(100)}, {17, 8, Grey(150)}, // right edge
-      {10, 0, Grey(50)},  {10, 1, Grey(100)}, {10, 2, Grey(150)}, // top edge
-      {10, 15, Grey(50)}, {10, 13, Grey(150)},                    // bottom edge
-      {0, 0, 0},          {1, 1, Grey(58)},                       // rounded corner: 200 * (1 - sqrt(8) / 4)
-      {3, 8, 0},          {10, 8, 0},         {16, 3, 0},         // never under the parent
+      {0, 8, Grey(50)},   {1, 8, Grey(100)},   {2, 8, Grey(150)},   // left edge, mid height
+      {19, 8, Grey(50)},  {18, 8, Grey(100)},  {17, 8, Grey(150)},  // right edge
+      {10, 0, Grey(50)},  {10, 1, Grey(100)},  {10, 2, Grey(150)},  // top edge
+      {10, 15, Grey(50)}, {10, 13, Grey(150)},                      // bottom edge
+      {0, 0, 0},          {1, 1, Grey(58)},                         // rounded corner: 200 * (1 - sqrt(8) / 4)
+      {3, 8, 0},          {10, 8, 0},          {16, 3, 0},          // never under the parent
   };
   for (const auto& c : cases) EXPECT_EQ(img.At(c.x, c.y), c.pixel) << c.x << "," << c.y;
 }
@@ -104,9 +108,9 @@ TEST(ShadowImageTest, CutCornersAreFollowed) {
     }
   EXPECT_GT(weaker, 3);
   // ... and where the corner is cut away the shadow shows, while the parent's body stays clear.
-  EXPECT_GT(cornered.At(3, 3), 0u);   // parent pixel (1, 1), cut
+  EXPECT_GT(cornered.At(3, 3), 0u);  // parent pixel (1, 1), cut
   EXPECT_EQ(rect.At(3, 3), 0u);
-  EXPECT_EQ(cornered.At(8, 8), 0u);   // the parent's body
+  EXPECT_EQ(cornered.At(8, 8), 0u);  // the parent's body
   // The uncut corners stay as they were.
   for (int y = 0; y < 6; ++y)
     for (int x = 14; x < 20; ++x) EXPECT_EQ(cornered.At(x, y), rect.At(x, y)) << x << "," << y;
@@ -139,9 +143,41 @@ TEST(ShadowImageTest, ShapesWithoutBodyAndOddSizes) {
   }
 }
 
+// The margins a window keeps around its body so that the whole picture fits in its surface.
+TEST(ShadowImageTest, MarginsHoldThePicture) {
+  struct Case {
+    int size, x, y;
+    ShadowMargins margins;
+  };
+  const std::vector<Case> cases = {
+      {4, 0, 0, {4, 4, 4, 4}},                                  // the dialogs' shadow
+      {0, 5, 5, {0, 0, 5, 5}},                                  // the defaults: to the right and below only
+      {3, 5, -2, {0, 5, 8, 1}},      {-4, 0, 0, {0, 0, 0, 0}},  // smaller than the body: nothing outside it
+      {20, -20, 20, {40, 0, 0, 40}},
+  };
+  for (const Case& c : cases) {
+    ShadowParams p;
+    p.size = c.size;
+    p.xOffset = c.x;
+    p.yOffset = c.y;
+    const ShadowMargins m = MarginsOf(p);
+    EXPECT_EQ(std::vector<int>({m.left, m.top, m.right, m.bottom}),
+              std::vector<int>({c.margins.left, c.margins.top, c.margins.right, c.margins.bottom}))
+        << c.size << " " << c.x << "," << c.y;
+    // The picture of a 30 x 20 body, placed by its offset, lies within body plus margins.
+    const ShadowImage img = RenderShadow(p, Rectangle(30, 20), 30, 20);
+    const int left = c.x - c.size, top = c.y - c.size;
+    EXPECT_GE(left, -m.left);
+    EXPECT_GE(top, -m.top);
+    EXPECT_LE(left + img.width, 30 + m.right);
+    EXPECT_LE(top + img.height, 20 + m.bottom);
+  }
+}
+
 TEST(ShadowImageTest, SpansFollowTheShape) {
   // A diamond: row y holds |x - 4| <= min(y, 8 - y).
-  const auto spans = SpansFromShape(9, 10, [](int x, int y) { return std::abs(x - 4) <= std::min(y, 8 - y); });
+  const auto spans =
+      SpansFromShape(9, 10, [](int x, int y) { return std::abs(x - 4) <= std::min(y, 8 - y); });
   ASSERT_EQ(spans.size(), 10u);
   EXPECT_EQ(spans[0].left, 4);
   EXPECT_EQ(spans[0].right, 5);
@@ -158,7 +194,8 @@ TEST(ShadowImageTest, SettersRefuseOutOfRangeValues) {
     int size;
     bool ok;
   };
-  for (const Case& c : std::vector<Case>{{21, false}, {-21, false}, {20, true}, {-20, true}, {4, true}, {100, false}}) {
+  for (const Case& c :
+       std::vector<Case>{{21, false}, {-21, false}, {20, true}, {-20, true}, {4, true}, {100, false}}) {
     const int before = shadow.Params().size;
     EXPECT_EQ(shadow.SetShadowSize(c.size), c.ok) << c.size;
     EXPECT_EQ(shadow.Params().size, c.ok ? c.size : before) << c.size;
@@ -167,7 +204,8 @@ TEST(ShadowImageTest, SettersRefuseOutOfRangeValues) {
     int x, y;
     bool ok;
   };
-  for (const Offset& c : std::vector<Offset>{{21, 0, false}, {0, -21, false}, {-20, 20, true}, {0, 0, true}, {5, 25, false}}) {
+  for (const Offset& c :
+       std::vector<Offset>{{21, 0, false}, {0, -21, false}, {-20, 20, true}, {0, 0, true}, {5, 25, false}}) {
     const ShadowParams before = shadow.Params();
     EXPECT_EQ(shadow.SetShadowOffset(c.x, c.y), c.ok) << c.x << "," << c.y;
     EXPECT_EQ(shadow.Params().xOffset, c.ok ? c.x : before.xOffset);

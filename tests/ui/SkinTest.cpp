@@ -70,21 +70,21 @@ TEST(SkinTest, EveryRowLayoutHoldsItsParts) {
   }
 }
 
+// Each builds a dialog (or the loading box) of the skin and lets it find its controls.
+template <class T, class... Args>
+std::function<void()> Build(Args... args) {
+  return [=] { T(args...).Create(); };
+}
+
 TEST(SkinTest, DialogLayoutsHoldTheirControls) {
-  struct Case {
-    std::function<SkinDialog*()> make;
+  const std::vector<std::pair<const char*, std::function<void()>>> cases = {
+      {"MessageBox.xml", Build<MessageBoxDialog>(nullptr, QStringLiteral("q"))},
+      {"PromptBox.xml", Build<PromptBoxDialog>(nullptr, QStringLiteral("p"), 200, 100)},
+      {"LoadingDialog.xml", Build<LoadingDialog>(nullptr, QStringLiteral("l"))},
+      {"Seting.xml", Build<SetingDialog>(nullptr)},
+      {"UserManualDialog.xml", Build<UserManualDialog>(nullptr)},
   };
-  const std::vector<Case> cases = {
-      {[] { return new MessageBoxDialog(nullptr, "q"); }},
-      {[] { return new PromptBoxDialog(nullptr, "p", 200, 100); }},
-      {[] { return new LoadingDialog(nullptr, "l"); }},
-      {[] { return new SetingDialog(nullptr); }},
-      {[] { return new UserManualDialog(nullptr); }},
-  };
-  for (const auto& c : cases) {
-    std::unique_ptr<SkinDialog> dialog(c.make());
-    EXPECT_NO_THROW(dialog->Create()) << dialog->GetSkinFile().toStdString();
-  }
+  for (const auto& [layout, build] : cases) EXPECT_NO_THROW(build()) << layout;
 }
 
 TEST(SkinTest, ResourcesNameExistingFilesAndTheCjkFont) {
@@ -124,22 +124,17 @@ TEST(SkinTest, BrokenDialogLayoutsFailWithTheirNames) {
     f.write("<<not xml");
   }
   Skin::SetFolder(dir);
-  struct Case {
-    std::function<SkinDialog*()> make;
-    std::string error;
+  const std::vector<std::pair<std::function<void()>, std::string>> cases = {
+      {Build<MessageBoxDialog>(nullptr, QStringLiteral("q")), "MessageBoxDialog::GetSkinFile"},  // no file
+      {Build<PromptBoxDialog>(nullptr, QStringLiteral("p"), 200, 100), "PromptBoxDialog::Init"},
+      {Build<LoadingDialog>(nullptr, QStringLiteral("l")), "LoadingDialog::GetSkinFile"},
   };
-  const std::vector<Case> cases = {
-      {[] { return new MessageBoxDialog(nullptr, "q"); }, "MessageBoxDialog::GetSkinFile"},  // no file
-      {[] { return new PromptBoxDialog(nullptr, "p", 200, 100); }, "PromptBoxDialog::Init"},
-      {[] { return new LoadingDialog(nullptr, "l"); }, "LoadingDialog::GetSkinFile"},
-  };
-  for (const auto& c : cases) {
-    std::unique_ptr<SkinDialog> dialog(c.make());
+  for (const auto& [build, error] : cases) {
     try {
-      dialog->Create();
-      ADD_FAILURE() << "no error for " << c.error;
+      build();
+      ADD_FAILURE() << "no error for " << error;
     } catch (const DialogError& e) {
-      EXPECT_EQ(e.what(), c.error);
+      EXPECT_EQ(e.what(), error);
     }
   }
   EXPECT_EQ(MessageBoxDialog::Show(nullptr, "q"), 0);

@@ -1,6 +1,7 @@
 // Start-up and lifetime as real processes of the built program: the log clean-up, the refusal
 // of an unreadable log folder, and the single instance (a second start raises the first and
-// ends at once without writing a log).
+// ends at once without writing a log; one that reaches no first instance runs), and the
+// single-instance request.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -18,6 +19,7 @@
 #include <thread>
 
 #include "tests/support/TestMedia.h"
+#include "ui/Application.h"
 
 extern char** environ;
 
@@ -42,10 +44,14 @@ struct Home {
   std::string LogFolder() const { return dir + "/data/Tunewell/Log"; }
 };
 
-pid_t Start(const Home& home) {
-  std::vector<std::string> env = {"HOME=" + home.dir, "XDG_DATA_HOME=" + home.dir + "/data",
-                                  "XDG_CONFIG_HOME=" + home.dir + "/config", "XDG_RUNTIME_DIR=" + home.dir,
-                                  "QT_QPA_PLATFORM=offscreen", "ASAN_OPTIONS=detect_leaks=0"};
+pid_t Start(const Home& home, const std::vector<std::string>& extraEnv = {}) {
+  std::vector<std::string> env = {"HOME=" + home.dir,
+                                  "XDG_DATA_HOME=" + home.dir + "/data",
+                                  "XDG_CONFIG_HOME=" + home.dir + "/config",
+                                  "XDG_RUNTIME_DIR=" + home.dir,
+                                  "QT_QPA_PLATFORM=offscreen",
+                                  "ASAN_OPTIONS=detect_leaks=0"};
+  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
   for (char** e = environ; *e; ++e) {
     const std::string v = *e;
     if (v.rfind("PATH=", 0) == 0 || v.rfind("LD_LIBRARY_PATH=", 0) == 0) env.push_back(v);
@@ -71,7 +77,8 @@ int WaitExit(pid_t pid, std::chrono::milliseconds timeout) {
   const auto end = std::chrono::steady_clock::now() + timeout;
   while (std::chrono::steady_clock::now() < end) {
     int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (waitpid(pid, &status, WNOHANG) == pid)
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     std::this_thread::sleep_for(20ms);
   }
   return -1;
@@ -128,8 +135,9 @@ TEST(StartupTest, LogCleanUpKeepsTodaysFilesAndFolders) {
   Home home;
   fs::create_directories(home.LogFolder() + "/20000101-old-folder");
   const std::string today = Today();
-  for (const std::string& name : {std::string("20000101-120000.42log."), std::string("log.20000101-120000.42"),
-                                  std::string("Tunewell.INFO"), today + "-090000.7log.", today + "notes.txt"}) {
+  for (const std::string& name :
+       {std::string("20000101-120000.42log."), std::string("log.20000101-120000.42"),
+        std::string("Tunewell.INFO"), today + "-090000.7log.", today + "notes.txt"}) {
     std::ofstream(home.LogFolder() + "/" + name) << "x";
   }
   std::ofstream(home.LogFolder() + "/20000101-old-folder/inside.txt") << "x";
@@ -165,10 +173,11 @@ TEST(StartupTest, SecondStartRaisesTheFirstAndExitsWithoutALog) {
   ASSERT_TRUE(WaitForLog(home.LogFolder(), "main window shown"));
   const auto before = Names(home.LogFolder());
 
-  const pid_t second = Start(home);
+  // The launcher's activation token travels with the request.
+  const pid_t second = Start(home, {"XDG_ACTIVATION_TOKEN=launcher-token"});
   ASSERT_GT(second, 0);
   EXPECT_EQ(WaitExit(second, 20s), 0);
-  EXPECT_TRUE(WaitForLog(home.LogFolder(), "raise requested by another start", 10s));
+  EXPECT_TRUE(WaitForLog(home.LogFolder(), "raise requested by another start with an activation token", 10s));
   EXPECT_EQ(Names(home.LogFolder()), before) << "the second start wrote no log";
   EXPECT_EQ(WaitExit(first, 0ms), -1) << "the first still runs";
   Stop(first);
@@ -179,6 +188,58 @@ TEST(StartupTest, SecondStartRaisesTheFirstAndExitsWithoutALog) {
   std::this_thread::sleep_for(200ms);
   EXPECT_EQ(WaitExit(third, 0ms), -1) << "a start after a crash is not taken for a second instance";
   Stop(third);
+}
+
+// A first instance that cannot serve its socket says so in its log; a later start that reaches
+// no instance runs normally instead of ending silently.
+TEST(StartupTest, AStartThatReachesNoFirstInstanceRunsNormally) {
+  Home home;
+  // A folder where the socket belongs: the first instance cannot listen there.
+  const std::string socket = home.dir + "/TunewellProcessMutex-" + std::to_string(getuid()) + ".socket";
+  fs::create_directories(socket + "/occupied");
+  const pid_t first = Start(home);
+  ASSERT_GT(first, 0);
+  ASSERT_TRUE(WaitForLog(home.LogFolder(), "main window shown"));
+  EXPECT_TRUE(WaitForLog(home.LogFolder(), "single-instance server cannot listen", 5s));
+
+  const pid_t second = Start(home);
+  ASSERT_GT(second, 0);
+  EXPECT_TRUE(WaitForLog(home.LogFolder(), "starting normally"));
+  EXPECT_EQ(WaitExit(second, 0ms), -1) << "the later start runs";
+  Stop(second);
+  Stop(first);
+}
+
+TEST(StartupTest, InstanceRequestsCarryTheActivationTokenAndForeignLinesAreIgnored) {
+  for (const QByteArray& token : {QByteArray(), QByteArray("launcher-token_42:x"), QByteArray("令牌")}) {
+    const QByteArray line = EncodeInstanceRequest({token});
+    EXPECT_TRUE(line.endsWith('\n'));
+    EXPECT_EQ(line.count('\n'), 1) << "one line";
+    const auto request = DecodeInstanceRequest(line);
+    ASSERT_TRUE(request.has_value()) << line.constData();
+    EXPECT_EQ(request->activationToken, token);
+  }
+  struct Case {
+    const char* line;
+    bool request;
+    const char* token;
+  };
+  const std::vector<Case> cases = {
+      {"raise\n", true, ""},  // earlier versions
+      {R"({"version":2,"request":"raise","activation-token":"t","files":["/a b.mp3"]})", true, "t"},
+      {R"({"version":1,"request":"quit"})", false, ""},
+      {R"({"request":"raise"})", false, ""},
+      {R"(["raise"])", false, ""},
+      {"", false, ""},
+      {"rais", false, ""},
+  };
+  for (const Case& c : cases) {
+    const auto request = DecodeInstanceRequest(c.line);
+    EXPECT_EQ(request.has_value(), c.request) << c.line;
+    if (request) {
+      EXPECT_EQ(request->activationToken, QByteArray(c.token)) << c.line;
+    }
+  }
 }
 
 TEST(StartupTest, UnlistableLogFolderEndsWithMinusOne) {

@@ -5,7 +5,6 @@
 #include <QImage>
 #include <QPainter>
 #include <QRegion>
-#include <QResizeEvent>
 #include <QWidget>
 
 #ifdef TW_HAVE_XCB
@@ -35,13 +34,14 @@ bool CompositorRuns() {
     xcb_connection_t* c = x11 ? x11->connection() : nullptr;
     if (!c) return false;
     const QByteArray atomName = "_NET_WM_CM_S0";
-    xcb_intern_atom_reply_t* atom =
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, static_cast<uint16_t>(atomName.size()), atomName.data()), nullptr);
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 1, static_cast<uint16_t>(atomName.size()), atomName.data()), nullptr);
     if (!atom) return false;
     const xcb_atom_t a = atom->atom;
     free(atom);
     if (a == XCB_ATOM_NONE) return false;
-    xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, a), nullptr);
+    xcb_get_selection_owner_reply_t* owner =
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, a), nullptr);
     const bool owned = owner && owner->owner != XCB_WINDOW_NONE;
     free(owner);
     return owned;
@@ -50,43 +50,17 @@ bool CompositorRuns() {
   return false;
 }
 
-std::vector<ShadowSpan> SpansOf(const QWidget* w) {
-  const QRegion mask = w->mask();
-  if (mask.isEmpty()) return {};
-  return SpansFromShape(w->width(), w->height(), [&mask](int x, int y) { return mask.contains(QPoint(x, y)); });
+std::vector<ShadowSpan> SpansOf(const QRegion& shape, QSize size) {
+  return SpansFromShape(size.width(), size.height(),
+                        [&shape](int x, int y) { return shape.contains(QPoint(x, y)); });
 }
 
 }  // namespace
 
-class CWndShadow::ShadowWindow : public QWidget {
- public:
-  ShadowWindow()
-      : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowTransparentForInput |
-                             Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint) {
-    setAttribute(Qt::WA_TranslucentBackground);
-    setAttribute(Qt::WA_ShowWithoutActivating);
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-  }
-  void SetImage(QImage image) {
-    image_ = std::move(image);
-    update();
-  }
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter p(this);
-    p.setCompositionMode(QPainter::CompositionMode_Source);
-    p.drawImage(0, 0, image_);
-  }
-
- private:
-  QImage image_;
-};
-
 CWndShadow::CWndShadow() = default;
 
 CWndShadow::~CWndShadow() {
-  if (parent_) parent_->removeEventFilter(this);
+  if (window_) window_->removeEventFilter(this);
 }
 
 bool CWndShadow::RegisterShadowClass() {
@@ -96,27 +70,42 @@ bool CWndShadow::RegisterShadowClass() {
   return Enabled();
 }
 
-bool CWndShadow::ShadowsEnabled() { return Enabled(); }
+bool CWndShadow::ShadowsEnabled() {
+  return Enabled();
+}
 
-void CWndShadow::AttachToWindow(QWidget* parent) {
-  if (!Enabled() || !parent) return;
-  parent_ = parent;
-  window_ = std::make_unique<ShadowWindow>();
-  status_ = kEnabled;
-  if (parent->isVisible()) {
-    status_ |= kParentVisible;
-    if (!(parent->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized))) {
-      ShowShadow();
-      Rebuild();
-    }
-  }
-  parent->installEventFilter(this);
+void CWndShadow::AttachToWindow(QWidget* window, QWidget* body) {
+  if (!Enabled() || !window || !body) return;
+  window_ = window;
+  body_ = body;
+  // Before the native window is made: the surface gets an alpha channel.
+  window->setAttribute(Qt::WA_TranslucentBackground);
+  window->setAttribute(Qt::WA_NoSystemBackground);
+  window->installEventFilter(this);
+  ApplyMargins();
+}
+
+QMargins CWndShadow::Margins() const {
+  if (!window_) return {};
+  const ShadowMargins m = MarginsOf(params_);
+  return {m.left, m.top, m.right, m.bottom};
+}
+
+void CWndShadow::ApplyMargins() {
+  if (!window_) return;
+  const QMargins old = window_->contentsMargins();
+  const QMargins now = Margins();
+  if (old == now) return;
+  // The body keeps its size; the window grows or shrinks around it.
+  const QSize body = window_->size().shrunkBy(old);
+  window_->setContentsMargins(now);
+  window_->resize(body.grownBy(now));
 }
 
 bool CWndShadow::SetShadowSize(int size) {
   if (size < -20 || size > 20) return false;
   params_.size = size;
-  if (Visible()) Rebuild();
+  Changed();
   return true;
 }
 
@@ -124,109 +113,61 @@ bool CWndShadow::SetShadowOffset(int x, int y) {
   if (x < -20 || x > 20 || y < -20 || y > 20) return false;
   params_.xOffset = x;
   params_.yOffset = y;
-  if (Visible()) Rebuild();
+  Changed();
   return true;
 }
 
 bool CWndShadow::SetShadowColour(std::uint32_t colour) {
   params_.colour = colour & 0xFFFFFF;
-  if (Visible()) Rebuild();
+  Changed();
   return true;
 }
 
 bool CWndShadow::SetDarkness(int darkness) {
   if (darkness < 0 || darkness > 255) return false;
   params_.darkness = darkness;
-  if (Visible()) Rebuild();
+  Changed();
   return true;
 }
 
 bool CWndShadow::SetSharpness(int sharpness) {
   if (sharpness < 0 || sharpness > 20) return false;
   params_.sharpness = sharpness;
-  if (Visible()) Rebuild();
+  Changed();
   return true;
 }
 
-void CWndShadow::MoveToParent() {
-  if (!window_ || !parent_) return;
-  const QRect frame = parent_->frameGeometry();
-  window_->move(frame.left() + params_.xOffset - params_.size, frame.top() + params_.yOffset - params_.size);
-}
-
-void CWndShadow::Rebuild() {
-  if (!window_ || !parent_) return;
-  const ShadowImage shadow = RenderShadow(params_, SpansOf(parent_), parent_->width(), parent_->height());
-  QImage image(reinterpret_cast<const uchar*>(shadow.pixels.data()), shadow.width, shadow.height,
-               shadow.width * 4, QImage::Format_ARGB32_Premultiplied);
-  window_->resize(shadow.width, shadow.height);
-  MoveToParent();
-  window_->SetImage(image.copy());
-}
-
-void CWndShadow::ShowShadow() {
+void CWndShadow::Changed() {
+  stale_ = true;
   if (!window_) return;
-  status_ |= kVisible;
-  window_->show();
-  if (parent_) parent_->raise();
+  ApplyMargins();
+  window_->update();
 }
 
-void CWndShadow::HideShadow() {
-  if (window_) window_->hide();
-  status_ &= static_cast<std::uint8_t>(~kVisible);
+// The picture is made again only when the body's size, place or shape changed: a move of the
+// window changes none of them.
+void CWndShadow::RebuildIfChanged() {
+  if (!window_ || !body_) return;
+  const QRect body = body_->geometry();
+  const QRegion shape = body_->mask().isEmpty() ? QRegion(0, 0, body.width(), body.height()) : body_->mask();
+  if (!stale_ && body == builtBody_ && shape == builtShape_) return;
+  stale_ = false;
+  builtBody_ = body;
+  builtShape_ = shape;
+  const ShadowImage shadow = RenderShadow(params_, SpansOf(shape, body.size()), body.width(), body.height());
+  const QImage view(reinterpret_cast<const uchar*>(shadow.pixels.data()), shadow.width, shadow.height,
+                    shadow.width * 4, QImage::Format_ARGB32_Premultiplied);
+  image_ = view.copy();
+  imageRect_ = QRect(body.topLeft() + QPoint(params_.xOffset - params_.size, params_.yOffset - params_.size),
+                     image_.size());
 }
 
 bool CWndShadow::eventFilter(QObject* watched, QEvent* event) {
-  if (watched != parent_ || !window_) return false;
-  switch (event->type()) {
-    case QEvent::Move:
-      if (Visible()) MoveToParent();
-      break;
-    case QEvent::Resize: {
-      const QSize s = static_cast<QResizeEvent*>(event)->size();
-      if (status_ & kParentVisible) {
-        if (s.width() > lastWidth_ || s.height() > lastHeight_)
-          updatePending_ = true;
-        else
-          Rebuild();
-        if (!Visible()) ShowShadow();
-      }
-      lastWidth_ = s.width();
-      lastHeight_ = s.height();
-      break;
-    }
-    case QEvent::WindowStateChange:
-      if (parent_->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized)) {
-        HideShadow();
-      } else if (status_ & kParentVisible) {
-        ShowShadow();
-        Rebuild();
-      }
-      break;
-    case QEvent::Paint:
-    case QEvent::UpdateRequest:
-      if (updatePending_) {
-        updatePending_ = false;
-        Rebuild();
-      }
-      break;
-    case QEvent::Show:
-      if (!(status_ & kParentVisible)) {
-        updatePending_ = true;
-        ShowShadow();
-        status_ |= kVisible | kParentVisible;
-        Rebuild();
-      }
-      break;
-    case QEvent::Hide:
-      HideShadow();
-      status_ &= static_cast<std::uint8_t>(~kParentVisible);
-      break;
-    case QEvent::Destroy:
-      window_.reset();
-      break;
-    default:
-      break;
+  if (watched == window_ && event->type() == QEvent::Paint) {
+    RebuildIfChanged();
+    QPainter painter(window_);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(imageRect_.topLeft(), image_);
   }
   return false;
 }

@@ -14,7 +14,9 @@ void MessageBoxDialog::InitWindow() {
   msgText_ = Require<QLabel>("msgText");
   msgConfirm_ = Require<QPushButton>("msgConfirm");
   msgCancel_ = Require<QPushButton>("msgCancel");
+  msgText_->setWordWrap(true);
   msgText_->setText(text_);
+  FitClientHeight(designSize_.width(), designSize_.height());
   msgConfirm_->setDefault(true);
 }
 

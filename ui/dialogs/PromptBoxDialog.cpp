@@ -10,13 +10,13 @@ int PromptBoxDialog::Show(QWidget* owner, const QString& text, int clientWidth, 
   return CreateAndShowModal(dialog);
 }
 
-void PromptBoxDialog::ResizeClient(int width, int height) { setFixedSize(width, height); }
-
 void PromptBoxDialog::InitWindow() {
   msgText_ = Require<QLabel>("msgText");
   msgConfirm_ = Require<QPushButton>("msgConfirm");
-  ResizeClient(clientWidth_, clientHeight_);
+  msgText_->setWordWrap(true);
   msgText_->setText(text_);
+  // The width stays as given; a text that needs more lines makes the prompt taller.
+  FitClientHeight(clientWidth_, clientHeight_);
   msgConfirm_->setDefault(true);
 }
 

@@ -1,5 +1,6 @@
 // The prompt dialog: "msgText" with the message and "msgConfirm" (1), in a client area of the
-// size given at construction. Window thread only.
+// width given at construction and the height given, or taller when the wrapped message needs it.
+// Window thread only.
 #pragma once
 
 #include "ui/dialogs/SkinDialog.h"
@@ -31,8 +32,6 @@ class PromptBoxDialog : public SkinDialog {
   bool HasShadow() const override { return true; }
 
  private:
-  void ResizeClient(int width, int height);
-
   int clientWidth_;
   int clientHeight_;
   QLabel* msgText_ = nullptr;

@@ -11,6 +11,12 @@ std::uint32_t PremultipliedPixel(std::uint32_t colour, int alpha) {
   return (a << 24) | ((r * a / 255) << 16) | ((g * a / 255) << 8) | (b * a / 255);
 }
 
+ShadowMargins MarginsOf(const ShadowParams& p) {
+  // The picture spans [offset - size, W + offset + size) around a parent of width W.
+  return {std::max(p.size - p.xOffset, 0), std::max(p.size - p.yOffset, 0), std::max(p.size + p.xOffset, 0),
+          std::max(p.size + p.yOffset, 0)};
+}
+
 std::uint32_t ParseShadowColour(std::string_view text) {
   if (text.size() != 7 || text[0] != '#') return 0;
   std::uint32_t channels[3] = {0, 0, 0};
@@ -109,7 +115,8 @@ ShadowImage RenderShadow(const ShadowParams& p, const std::vector<ShadowSpan>& p
         alpha = p.darkness;
       else if (d <= k)
         alpha = static_cast<int>(p.darkness * (1.0 - (d - inner) / (p.sharpness + 1)));
-      kernel[static_cast<size_t>(dy + k) * side + (dx + k)] = alpha > 0 ? PremultipliedPixel(p.colour, alpha) : 0;
+      kernel[static_cast<size_t>(dy + k) * side + (dx + k)] =
+          alpha > 0 ? PremultipliedPixel(p.colour, alpha) : 0;
     }
   }
   auto stamp = [&](int cx, int cy) {
@@ -139,7 +146,8 @@ ShadowImage RenderShadow(const ShadowParams& p, const std::vector<ShadowSpan>& p
   // 5. The solid part, cut away wherever the parent itself lies over it.
   const std::uint32_t solid = PremultipliedPixel(p.colour, p.darkness);
   const int first = std::max(0, std::min(k, std::max(size - p.yOffset, 0)));
-  const int last = std::min(image.height, std::max(H + std::min(size - p.yOffset, 2 * size), image.height - k));
+  const int last =
+      std::min(image.height, std::max(H + std::min(size - p.yOffset, 2 * size), image.height - k));
   for (int i = first; i < last; ++i) {
     const ShadowSpan s = row(i);
     if (s.Empty()) continue;

@@ -1,8 +1,9 @@
 // The pattern every dialog of Tunewell follows: it names its layout (GetSkinFile) and window
 // class name, builds the layout when created, finds its controls in InitWindow, answers the
-// "click" of its buttons in Notify by closing with a result code, and is shown modally and
-// centred over its owner. Shown through ShowModal, a dialog owns and deletes itself: do not
-// touch it after ShowModal returns.
+// "click" of its buttons in Notify by closing with a result code, and is shown modally over its
+// owner, its parent: centred by the program on X11, placed by the compositor on Wayland. The
+// layout's "title-bar" drags the dialog. Shown through ShowModal, a dialog owns and deletes
+// itself: do not touch it after ShowModal returns.
 //
 // Set-up failures throw DialogError with the text "<Class>::GetSkinFile" or "<Class>::Init";
 // the static Show helpers of the dialogs catch it, log it and answer 0, so nothing is thrown
@@ -25,6 +26,11 @@ class DialogError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Builds the layout skinFile into host, filling it edge to edge, and names host className.
+// Throws DialogError("<errorName>::GetSkinFile") when the layout cannot be built.
+QWidget* BuildSkinForm(QWidget* host, const QString& skinFile, const QString& className,
+                       const QString& errorName);
+
 class SkinDialog : public QDialog {
   Q_OBJECT
  public:
@@ -36,7 +42,7 @@ class SkinDialog : public QDialog {
 
   // Builds the layout and the controls (OnCreate, then InitWindow). Throws DialogError.
   void Create();
-  // Centres over the owner (or the screen).
+  // Centres over the owner (or the screen) where the program may place windows (not on Wayland).
   void CenterWindow();
   // Runs modally and returns the code given to Close; the dialog deletes itself.
   int ShowModal();
@@ -46,6 +52,9 @@ class SkinDialog : public QDialog {
   void Close(int result);
 
   const QString& Text() const { return text_; }
+  // The dialog less the margins its shadow keeps around it: what the layout fills.
+  QSize ClientSize() const { return contentsRect().size(); }
+  const CWndShadow& Shadow() const { return shadow_; }
 
  protected:
   // Finds the controls and fills them; throws DialogError("<Class>::Init") on a missing one.
@@ -56,6 +65,11 @@ class SkinDialog : public QDialog {
   virtual bool HasShadow() const { return false; }
   // Dialogs with a shadow get a shape with cut corners, which the shadow follows.
   void resizeEvent(QResizeEvent* event) override;
+  // The title bar's drag moves the dialog.
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  // Fixes the client width and makes the client as tall as the layout needs for its texts at
+  // that width, and at least minHeight.
+  void FitClientHeight(int width, int minHeight);
 
   // The control called name in the layout, or DialogError("<Class>::Init").
   template <class T>
@@ -66,6 +80,7 @@ class SkinDialog : public QDialog {
   }
 
   QWidget* form_ = nullptr;
+  QSize designSize_;  // the layout's own size
   QString text_;
 
  private:
@@ -73,6 +88,9 @@ class SkinDialog : public QDialog {
 
   NotifyAdapter* notify_ = nullptr;
   CWndShadow shadow_;
+  QWidget* titleBar_ = nullptr;  // child of form_
+  QPoint dragOffset_;  // where the title bar was grabbed, while a drag runs without the window manager
+  bool dragging_ = false;
 };
 
 }  // namespace tw
