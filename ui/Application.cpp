@@ -13,6 +13,7 @@ extern "C" {
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalServer>
@@ -36,7 +37,8 @@ namespace tw {
 namespace {
 
 constexpr int kRequestVersion = 1;
-constexpr qint64 kMaxRequestBytes = 64 * 1024;  // a longer line is no request of ours
+// A longer line is no request of ours (a batch of some thousands of long paths still fits).
+constexpr qint64 kMaxRequestBytes = 8 * 1024 * 1024;
 constexpr int kReachFirstMs = 2000;  // a first instance that has just taken the lock listens within this
 
 QString RuntimeFolder() {
@@ -49,35 +51,44 @@ QString InstanceBaseName() {
   return QStringLiteral("TunewellProcessMutex-%1").arg(getuid());
 }
 
-// Asks the running instance to raise its window; false when no instance answered.
-bool RaiseFirstInstance() {
+// Asks the running instance to raise its window and open files; false when no instance
+// answered (the caller then opens them itself).
+bool HandToFirstInstance(const QStringList& files) {
   QElapsedTimer clock;
   clock.start();
   InstanceRequest request;
   request.activationToken = qgetenv(kActivationTokenVariable);
+  request.files = files;
   while (true) {
     QLocalSocket socket;
     socket.connectToServer(InstanceServerPath());
     if (socket.waitForConnected(500)) {
       socket.write(EncodeInstanceRequest(request));
-      const bool sent = socket.waitForBytesWritten(1000);
+      // A long list goes out in several writes; the request counts as handed over once all of
+      // it has left.
+      while (socket.bytesToWrite() > 0)
+        if (!socket.waitForBytesWritten(2000)) return false;
       socket.disconnectFromServer();
-      return sent;
+      if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(1000);
+      return true;
     }
     if (clock.elapsed() >= kReachFirstMs) return false;
     QThread::msleep(100);
   }
 }
 
-// Hands every request of a later start to the window.
+// Hands every request of a later start to the window: raise it, then open the files.
 void ServeLaterStarts(QLocalServer& server, CMainWnd* window) {
   QObject::connect(&server, &QLocalServer::newConnection, window, [&server, window] {
     while (QLocalSocket* socket = server.nextPendingConnection()) {
       QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
       QObject::connect(socket, &QLocalSocket::readyRead, window, [socket, window] {
-        while (socket->canReadLine())
-          if (auto request = DecodeInstanceRequest(socket->readLine(kMaxRequestBytes)))
-            window->RaiseFromAnotherInstance(request->activationToken);
+        while (socket->canReadLine()) {
+          auto request = DecodeInstanceRequest(socket->readLine());
+          if (!request) continue;
+          window->RaiseFromAnotherInstance(request->activationToken);
+          if (!request->files.isEmpty()) window->OpenFiles(request->files);
+        }
         if (socket->bytesAvailable() > kMaxRequestBytes) socket->abort();
       });
     }
@@ -140,6 +151,7 @@ QByteArray EncodeInstanceRequest(const InstanceRequest& request) {
   QJsonObject object{{"version", kRequestVersion}, {"request", "raise"}};
   if (!request.activationToken.isEmpty())
     object.insert("activation-token", QString::fromUtf8(request.activationToken));
+  if (!request.files.isEmpty()) object.insert("files", QJsonArray::fromStringList(request.files));
   return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
 
@@ -153,6 +165,10 @@ std::optional<InstanceRequest> DecodeInstanceRequest(const QByteArray& line) {
     return std::nullopt;
   InstanceRequest request;
   request.activationToken = object.value("activation-token").toString().toUtf8();
+  for (const QJsonValue& file : object.value("files").toArray()) {
+    const QString path = file.toString();
+    if (path.startsWith('/')) request.files.append(path);
+  }
   return request;
 }
 
@@ -186,12 +202,13 @@ int RunApplication(int argc, char** argv, const StartHooks& hooks) {
   QApplication app(launch.QtArgc(), launch.QtArgv());
   if (!launch.Parse(QCoreApplication::arguments())) return kExitUsage;
 
-  // 1. One instance per user: a second start raises the first and ends. A start that finds the
-  // lock taken but no instance answering runs normally, and serves later starts itself.
+  // 1. One instance per user: a second start raises the first, hands it its files and ends. A
+  // start that finds the lock taken but no instance answering runs normally (opening its files
+  // itself), and serves later starts itself.
   QLockFile lock(InstanceLockPath());
   lock.setStaleLockTime(0);
   const bool firstStart = lock.tryLock(0);
-  if (!firstStart && RaiseFirstInstance()) return kExitOk;
+  if (!firstStart && HandToFirstInstance(launch.Files())) return kExitOk;
   QLocalServer::removeServer(InstanceServerPath());
   QLocalServer server;
   server.setSocketOptions(QLocalServer::UserAccessOption);

@@ -1,7 +1,7 @@
 // Start-up and lifetime as real processes of the built program: the log clean-up, the refusal
-// of an unreadable log folder, and the single instance (a second start raises the first and
-// ends at once without writing a log; one that reaches no first instance runs), and the
-// single-instance request.
+// of an unreadable log folder, and the single instance (a second start raises the first, hands
+// it its files and ends at once without writing a log; one that reaches no first instance runs),
+// and the single-instance request.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -44,7 +44,8 @@ struct Home {
   std::string LogFolder() const { return dir + "/data/Tunewell/Log"; }
 };
 
-pid_t Start(const Home& home, const std::vector<std::string>& extraEnv = {}) {
+pid_t Start(const Home& home, const std::vector<std::string>& extraEnv = {},
+            const std::vector<std::string>& files = {}) {
   std::vector<std::string> env = {"HOME=" + home.dir,
                                   "XDG_DATA_HOME=" + home.dir + "/data",
                                   "XDG_CONFIG_HOME=" + home.dir + "/config",
@@ -60,14 +61,18 @@ pid_t Start(const Home& home, const std::vector<std::string>& extraEnv = {}) {
   for (auto& v : env) envp.push_back(v.data());
   envp.push_back(nullptr);
   const std::string program = std::string(TW_BINARY_DIR) + "/tunewell";
-  char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+  std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+  const std::string separator = "--";
+  if (!files.empty()) argv.push_back(const_cast<char*>(separator.c_str()));
+  for (const std::string& file : files) argv.push_back(const_cast<char*>(file.c_str()));
+  argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   pid_t pid = -1;
-  const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
+  const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   return rc == 0 ? pid : -1;
 }
@@ -173,11 +178,15 @@ TEST(StartupTest, SecondStartRaisesTheFirstAndExitsWithoutALog) {
   ASSERT_TRUE(WaitForLog(home.LogFolder(), "main window shown"));
   const auto before = Names(home.LogFolder());
 
-  // The launcher's activation token travels with the request.
-  const pid_t second = Start(home, {"XDG_ACTIVATION_TOKEN=launcher-token"});
+  // The launcher's activation token and the files travel with the request; the first instance
+  // opens the file whatever its name.
+  const std::string file = test::TempDir() + "/-\"$(x)\" 歌 'No space left on device'.wav";
+  fs::copy_file(test::ToneWav(1), file);
+  const pid_t second = Start(home, {"XDG_ACTIVATION_TOKEN=launcher-token"}, {file});
   ASSERT_GT(second, 0);
   EXPECT_EQ(WaitExit(second, 20s), 0);
   EXPECT_TRUE(WaitForLog(home.LogFolder(), "raise requested by another start with an activation token", 10s));
+  EXPECT_TRUE(WaitForLog(home.LogFolder(), "opening on the cut page: " + file, 10s));
   EXPECT_EQ(Names(home.LogFolder()), before) << "the second start wrote no log";
   EXPECT_EQ(WaitExit(first, 0ms), -1) << "the first still runs";
   Stop(first);
@@ -211,33 +220,45 @@ TEST(StartupTest, AStartThatReachesNoFirstInstanceRunsNormally) {
 }
 
 TEST(StartupTest, InstanceRequestsCarryTheActivationTokenAndForeignLinesAreIgnored) {
+  const QStringList files = {"/tmp/a \"b\"\n$(x).mp3", "/媒体/歌.flac", "/-x/\\.wav"};
   for (const QByteArray& token : {QByteArray(), QByteArray("launcher-token_42:x"), QByteArray("令牌")}) {
-    const QByteArray line = EncodeInstanceRequest({token});
-    EXPECT_TRUE(line.endsWith('\n'));
-    EXPECT_EQ(line.count('\n'), 1) << "one line";
-    const auto request = DecodeInstanceRequest(line);
-    ASSERT_TRUE(request.has_value()) << line.constData();
-    EXPECT_EQ(request->activationToken, token);
+    for (const QStringList& sent : {QStringList(), files}) {
+      const QByteArray line = EncodeInstanceRequest({token, sent});
+      EXPECT_TRUE(line.endsWith('\n'));
+      EXPECT_EQ(line.count('\n'), 1) << "one line";
+      const auto request = DecodeInstanceRequest(line);
+      ASSERT_TRUE(request.has_value()) << line.constData();
+      EXPECT_EQ(request->activationToken, token);
+      EXPECT_EQ(request->files, sent);
+    }
   }
   struct Case {
     const char* line;
     bool request;
     const char* token;
+    QStringList files;
   };
   const std::vector<Case> cases = {
-      {"raise\n", true, ""},  // earlier versions
-      {R"({"version":2,"request":"raise","activation-token":"t","files":["/a b.mp3"]})", true, "t"},
-      {R"({"version":1,"request":"quit"})", false, ""},
-      {R"({"request":"raise"})", false, ""},
-      {R"(["raise"])", false, ""},
-      {"", false, ""},
-      {"rais", false, ""},
+      {"raise\n", true, "", {}},  // earlier versions
+      {R"({"version":2,"request":"raise","activation-token":"t","files":["/a b.mp3"],"x":1})",
+       true,
+       "t",
+       {"/a b.mp3"}},
+      // A path the first instance cannot place, or no path at all, is dropped.
+      {R"({"version":1,"request":"raise","files":["a.mp3","-x",7,null,"/b.mp3",""]})", true, "", {"/b.mp3"}},
+      {R"({"version":1,"request":"raise","files":"/a.mp3"})", true, "", {}},
+      {R"({"version":1,"request":"quit"})", false, "", {}},
+      {R"({"request":"raise"})", false, "", {}},
+      {R"(["raise"])", false, "", {}},
+      {"", false, "", {}},
+      {"rais", false, "", {}},
   };
   for (const Case& c : cases) {
     const auto request = DecodeInstanceRequest(c.line);
     EXPECT_EQ(request.has_value(), c.request) << c.line;
     if (request) {
       EXPECT_EQ(request->activationToken, QByteArray(c.token)) << c.line;
+      EXPECT_EQ(request->files, c.files) << c.line;
     }
   }
 }
