@@ -75,7 +75,7 @@ std::vector<TemplateCase> TemplateCases() {
                    "/out/song.mp3"});
   cases.push_back(
       {"convert options",
-       BuildConvertCommand(Entry("/music/song.flac"), {"ogg", 1, 2, 2}, ctx),
+       BuildConvertCommand(Entry("/music/song.flac"), {"ogg", 1, 2, 4}, ctx),
        "\"" + F + "\" -y -i \"/music/song.flac\"  -ac 2 -ar 44100 -ab 128000 -vn \"/out/song.ogg\"",
        {F, "-y", "-i", "/music/song.flac", "-ac", "2", "-ar", "44100", "-ab", "128000", "-vn",
         "/out/song.ogg"},
@@ -159,9 +159,10 @@ std::vector<TemplateCase> TemplateCases() {
   cases.push_back(
       {"extract video type 1",
        BuildExtractCommand(Entry("/v/clip.MKV"), "wav", 1, ctx),
-       "\"" + F + "\" -i \"/v/clip.MKV\"  -af pan=\"stereo|c0=c0|c1=-1*c1\" -ac 1 \"/out/clip-提取-" +
+       "\"" + F + "\" -i \"/v/clip.MKV\"  -af pan=\"stereo|c0=c0|c1=-1*c1\" -ac 1 -vn \"/out/clip-提取-" +
            kStamp + ".wav\"",
-       {F, "-i", "/v/clip.MKV", "-af", pan, "-ac", "1", "/out/clip-提取-" + std::string(kStamp) + ".wav"},
+       {F, "-i", "/v/clip.MKV", "-af", pan, "-ac", "1", "-vn",
+        "/out/clip-提取-" + std::string(kStamp) + ".wav"},
        "/out/clip-提取-" + std::string(kStamp) + ".wav"});
   cases.push_back(
       {"extract audio type 0",
@@ -198,8 +199,9 @@ std::vector<TemplateCase> TemplateCases() {
                    "/out/a-声音调整-" + std::string(kStamp) + ".mp3"});
 
   BgMusicOptions loop{"/m/music.mp3", -6, "3", true};
-  const std::string loopGraph =
-      "[1:a]volume=-6dB[a1],[a1]adelay=3000|3000[b],[0:a][b]amix=inputs=2:duration=first";
+  const std::string mix =
+      "amix=inputs=2:duration=first:normalize=0,alimiter=limit=0.891251:level=false:latency=true";
+  const std::string loopGraph = "[1:a]volume=-6dB[a1],[a1]adelay=3000|3000[b],[0:a][b]" + mix;
   cases.push_back({"music looped",
                    BuildBgMusicCommand(Entry("/m/voice.wav"), loop, ctx),
                    "\"" + F +
@@ -209,7 +211,7 @@ std::vector<TemplateCase> TemplateCases() {
                     loopGraph, "-vn", "/out/voice-背景音乐-" + std::string(kStamp) + ".wav"},
                    "/out/voice-背景音乐-" + std::string(kStamp) + ".wav"});
   BgMusicOptions once{"/m/music.mp3", 5, "", false};
-  const std::string onceGraph = "[1]volume=5dB[a1],[a1]adelay=0|0[b],[0][b]amix=inputs=2:duration=first";
+  const std::string onceGraph = "[1]volume=5dB[a1],[a1]adelay=0|0[b],[0][b]" + mix;
   cases.push_back({"music once",
                    BuildBgMusicCommand(Entry("/m/voice.mp3"), once, ctx),
                    "\"" + F + "\" -i \"/m/voice.mp3\" -i \"/m/music.mp3\" -filter_complex \"" + onceGraph +
@@ -245,29 +247,37 @@ TEST(Commands, EveryTemplateTextAndArgumentVector) {
 
 TEST(Commands, ConvertOptionTextTable) {
   const struct {
+    const char* format;
     int channel, rate, bitRate;
     const char* text;
   } cases[] = {
-      {0, 0, 0, ""},
-      {1, 2, 2, " -ac 2 -ar 44100 -ab 128000"},
-      {2, 0, 0, " -ac 1"},
-      {0, 1, 0, " -ar 48000"},
-      {0, 3, 0, " -ar 32000"},
-      {0, 4, 0, " -ar 24000"},
-      {0, 5, 0, " -ar 22050"},
-      {0, 6, 0, " -ar 16000"},
-      {0, 7, 0, " -ar 12000"},
-      {0, 8, 0, " -ar 11025"},
-      {0, 9, 4, " -ar 8000 -ab 64000"},
-      {0, 0, 1, " -ab 320000"},
-      {0, 0, 3, " -ab 96000"},
-      {3, 10, 5, ""},  // indices beyond the lists change nothing
-      {-1, -1, -1, ""},
+      {"mp3", 0, 0, 0, ""},
+      {"mp3", 1, 2, 4, " -ac 2 -ar 44100 -ab 128000"},
+      {"mp3", 2, 0, 0, " -ac 1"},
+      {"mp3", 0, 1, 0, " -ar 48000"},
+      {"mp3", 0, 3, 0, " -ar 32000"},
+      {"mp3", 0, 4, 0, " -ar 24000"},
+      {"mp3", 0, 5, 0, " -ar 22050"},
+      {"mp3", 0, 6, 0, " -ar 16000"},
+      {"mp3", 0, 7, 0, " -ar 12000"},
+      {"mp3", 0, 8, 0, " -ar 11025"},
+      {"mp3", 0, 9, 6, " -ar 8000 -ab 64000"},
+      {"mp3", 0, 0, 1, " -ab 320000"},
+      {"mp3", 0, 0, 2, " -ab 256000"},
+      {"mp3", 0, 0, 3, " -ab 192000"},
+      {"mp3", 0, 0, 5, " -ab 96000"},
+      {"mp3", 2, 0, 7, " -ac 1 -q:a 2"},
+      {"MP3", 0, 0, 7, " -q:a 2"},
+      {"ogg", 0, 0, 7, ""},   // VBR is for MP3; elsewhere the bit rate stays as it is
+      {"mp3", 3, 10, 8, ""},  // indices beyond the lists change nothing
+      {"mp3", -1, -1, -1, ""},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ConvertOptionText({"mp3", c.channel, c.rate, c.bitRate}), c.text)
-        << c.channel << " " << c.rate << " " << c.bitRate;
+    EXPECT_EQ(ConvertOptionText({c.format, c.channel, c.rate, c.bitRate}), c.text)
+        << c.format << " " << c.channel << " " << c.rate << " " << c.bitRate;
   }
+  for (const int rate : kBitRateChoices) EXPECT_EQ(kBitRateChoices[BitRateIndex(rate) - 1], rate);
+  EXPECT_EQ(BitRateIndex(100000), -1);
 }
 
 TEST(Commands, MergeLabelsCountAndTotal) {
