@@ -696,6 +696,18 @@ BuiltCommand BuildBgMusicCommand(const FileEntry& entry, const BgMusicOptions& o
 
 // ---- Cut --------------------------------------------------------------------------------
 
+namespace {
+
+// A time text "HH:MM:SS.cc" as seconds "S.cc" for a filter option, where ":" would end the value.
+std::string FilterSeconds(const std::string& timeText) {
+  const std::vector<std::string> fields = SplitText(timeText, ":.");
+  if (fields.size() != 4) return "0";
+  return std::to_string(LeadingInt(fields[0]) * 3600 + LeadingInt(fields[1]) * 60 + LeadingInt(fields[2])) +
+         "." + fields[3];
+}
+
+}  // namespace
+
 std::string CutExtension(std::string_view sourceFileName) {
   if (sourceFileName.find('.') == std::string_view::npos) return "mp3";
   const std::string ext = Lower(Extension(sourceFileName));
@@ -734,7 +746,8 @@ BuiltCommand BuildCutCommand(const FileEntry& cutEntry, const CommandContext& ct
   if (KeepsCovers(cutEntry.facts, ext)) {
     // Output seeking drops a cover picture (its one packet lies before the start); the trim
     // filter cuts the same stretch of sound and leaves the picture alone.
-    const std::string trim = "atrim=start=" + start + ":end=" + end + ",asetpts=PTS-STARTPTS";
+    const std::string trim =
+        "atrim=start=" + FilterSeconds(start) + ":end=" + FilterSeconds(end) + ",asetpts=PTS-STARTPTS";
     cmd.text = FillTemplate(
         "\"%s\" -y -i \"%s\" -af \"%s\" -ab %d %s \"%s\"",
         {ctx.transcoder, cutEntry.sourcePath, trim, bitRate, Joined(streams), cutEntry.fullPath});
