@@ -41,6 +41,7 @@ bool CanHoldCover(std::string_view format, const CoverPicture& picture) {
   std::string f(format);
   for (char& ch : f) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
   const std::string& c = picture.codec;
+  if (picture.width <= 0 || picture.height <= 0) return false;
   if (f == "mp3") return c == "mjpeg" || c == "png" || c == "bmp" || c == "gif" || c == "tiff";
   if (f == "m4a" || f == "mp4") return c == "mjpeg" || c == "png" || c == "bmp";
   // A FLAC picture block counts its length in 24 bits; room is left for its header.
@@ -118,7 +119,8 @@ MediaFacts ReadFacts(const AVFormatContext* input) {
     } else if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
       if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) {
         const AVCodecDescriptor* codec = avcodec_descriptor_get(par->codec_id);
-        facts.covers.push_back({videoCount, codec ? codec->name : "", stream->attached_pic.size});
+        facts.covers.push_back(
+            {videoCount, codec ? codec->name : "", stream->attached_pic.size, par->width, par->height});
       }
       ++videoCount;
     }

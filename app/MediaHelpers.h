@@ -18,11 +18,14 @@ std::string FormatFileSize(std::int64_t sizeBytes);
 inline constexpr std::chrono::milliseconds kProbeDeadline{5000};
 
 // A picture a file carries beside its sound (a cover): the N of the transcoder's stream
-// specifier "v:N", the picture's codec as FFmpeg names it ("mjpeg", "png", ...) and its size.
+// specifier "v:N", the picture's codec as FFmpeg names it ("mjpeg", "png", ...), its size in
+// bytes and its dimensions (0 when the picture cannot be read).
 struct CoverPicture {
   int videoIndex = 0;
   std::string codec;
   std::int64_t bytes = 0;
+  int width = 0;
+  int height = 0;
 };
 
 // What decides how a file's results are written so that they keep what it carries.
@@ -49,7 +52,8 @@ bool IsBookkeepingTag(std::string_view key, std::string_view value);
 
 // True when a result with this extension can carry this cover picture: mp3 (JPEG, PNG, BMP,
 // GIF, TIFF), m4a and mp4 (JPEG, PNG, BMP), flac (JPEG, PNG, BMP, TIFF, below the 16 MiB of a
-// picture block). Others (wav, ogg, opus, amr ...) hold none.
+// picture block). Others (wav, ogg, opus, amr ...) hold none, and no container takes a picture
+// whose dimensions cannot be read (a broken one).
 bool CanHoldCover(std::string_view format, const CoverPicture& picture);
 
 // True for a tag entry a result should carry over: not empty, no bookkeeping, not the

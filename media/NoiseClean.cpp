@@ -93,7 +93,9 @@ bool AddCoverStreams(const AVFormatContext* input, AVFormatContext* output, cons
     const AVStream* source = input->streams[i];
     if (!(source->disposition & AV_DISPOSITION_ATTACHED_PIC)) continue;
     const AVCodecDescriptor* codec = avcodec_descriptor_get(source->codecpar->codec_id);
-    if (!CanHoldCover(format, {0, codec ? codec->name : "", source->attached_pic.size})) continue;
+    const CoverPicture picture{0, codec ? codec->name : "", source->attached_pic.size,
+                               source->codecpar->width, source->codecpar->height};
+    if (!CanHoldCover(format, picture)) continue;
     AVStream* result = avformat_new_stream(output, nullptr);
     if (!result || avcodec_parameters_copy(result->codecpar, source->codecpar) < 0) return false;
     result->codecpar->codec_tag = 0;

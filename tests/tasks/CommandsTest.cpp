@@ -404,11 +404,15 @@ TEST(Commands, WhatResultsKeepOfTheirSources) {
   const CommandContext ctx = FixedContext();
   const std::string F = kFfmpeg;
   const std::string S = kStamp;
-  const CoverPicture png{0, "png", 5000};
+  const CoverPicture png{0, "png", 5000, 96, 96};
   const MediaFacts covered = Facts(2, 44100, 192000, {png});
   MediaFacts second = covered;  // the sound the transcoder takes is its second sound stream
   second.soundIndex = 1;
-  MediaFacts several = Facts(2, 44100, 0, {{0, "png", 10}, {1, "gif", 10}, {2, "mjpeg", 17000000}});
+  // Of three pictures only the PNG goes into FLAC: GIF it takes not, nor a picture above 16 MiB,
+  // nor one that cannot be read.
+  MediaFacts several = Facts(
+      2, 44100, 0,
+      {{0, "png", 10, 1, 1}, {1, "gif", 10, 1, 1}, {2, "mjpeg", 17000000, 1, 1}, {3, "mjpeg", 10, 0, 0}});
   MediaFacts ogg = Facts(2, 44100, 0);
   ogg.tagsOnSound = true;
   MediaFacts m4a = Facts(2, 44100, 0);
@@ -970,6 +974,69 @@ TEST(CommandRuns, ResultsWithoutRoomForACoverKeepTheSoundAndTags) {
            {"major_brand", "minor_version", "compatible_brands", "handler_name", "vendor_id"})
         EXPECT_NE(key, junk);
     }
+  }
+}
+
+// A copy of the tagged mp3 whose cover picture is garbage after its first bytes.
+std::string BrokenCoverMp3() {
+  const std::string path = test::TempDir() + "/broken-cover.mp3";
+  std::ifstream in(test::TaggedWithCover("mp3"), std::ios::binary);
+  std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t png = data.find("\x89PNG");
+  for (size_t i = png + 8; i < png + 200 && i < data.size(); ++i) data[i] = static_cast<char>(i * 37);
+  std::ofstream(path, std::ios::binary) << data;
+  return path;
+}
+
+TEST(CommandRuns, HugeBrokenAndSeveralPicturesNeverCostTheSound) {
+  const std::string huge =
+      test::MakeMedia("huge-cover.mp3", {"-f", "lavfi", "-i", "sine=duration=2", "-f", "lavfi", "-i",
+                                         "nullsrc=s=2400x2400:d=1,format=bgr24", "-map", "0:a", "-map", "1:v",
+                                         "-frames:v", "1", "-c:v", "bmp", "-disposition:v", "attached_pic"});
+  const std::string several = test::MakeMedia("two-covers.mp3", {"-f",
+                                                                 "lavfi",
+                                                                 "-i",
+                                                                 "sine=duration=2",
+                                                                 "-f",
+                                                                 "lavfi",
+                                                                 "-i",
+                                                                 "testsrc=s=32x32:d=1",
+                                                                 "-f",
+                                                                 "lavfi",
+                                                                 "-i",
+                                                                 "testsrc=s=48x48:d=1",
+                                                                 "-map",
+                                                                 "0:a",
+                                                                 "-map",
+                                                                 "1:v",
+                                                                 "-map",
+                                                                 "2:v",
+                                                                 "-frames:v",
+                                                                 "1",
+                                                                 "-c:v:0",
+                                                                 "png",
+                                                                 "-c:v:1",
+                                                                 "gif",
+                                                                 "-disposition:v",
+                                                                 "attached_pic"});
+  const std::string broken = BrokenCoverMp3();
+  const double brokenSec = test::Probe(test::TaggedWithCover("mp3")).durationSec;  // the copy's sound
+  const struct {
+    std::string source;
+    const char* format;
+    int covers;
+    double seconds;
+  } cases[] = {
+      {huge, "mp3", 1, 2},           {huge, "flac", 0, 2},  // a FLAC picture block holds less than 16 MiB
+      {several, "mp3", 2, 2},        {several, "flac", 1, 2},       {several, "m4a", 1, 2},
+      {broken, "mp3", 0, brokenSec}, {broken, "m4a", 0, brokenSec},
+  };
+  for (const auto& c : cases) {
+    const BuiltCommand built = BuildConvertCommand(MediaEntry(c.source), {c.format, 0, 0, 0}, RunContext());
+    SCOPED_TRACE(built.command.text);
+    ASSERT_TRUE(RunToVerdict(built));
+    EXPECT_EQ(test::CoverCount(built.outputPath), c.covers);
+    EXPECT_NEAR(test::Probe(built.outputPath).durationSec, c.seconds, 0.1);
   }
 }
 
