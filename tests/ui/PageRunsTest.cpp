@@ -198,6 +198,21 @@ TEST_F(PageRunsTest, SpeedExtractVolumeAndBackgroundMusicRunFromTheirRows) {
   EXPECT_GT(test::MeasureLevel(mixed, 1.1, 0.8).meanDb, test::MeasureLevel(mixed, 0.05, 0.8).meanDb + 1.5);
 }
 
+TEST_F(PageRunsTest, ListedFilesKeepTheirCoverAndTagsAndAMonoFileHasNoAccompaniment) {
+  const std::string song = CopyAs(test::TaggedWithCover("mp3"), "song.mp3");
+  AddThroughDialog(OperationKind::Volume, {QString::fromStdString(song)});                              // 0
+  AddThroughDialog(OperationKind::Extract, {QString::fromStdString(test::ToneWav(1, 440, 44100, 1))});  // 1
+  ClickRow(OperationKind::Volume, 0, "volumeBtn");
+  ASSERT_TRUE(WaitUntil([&] { return RowDone(OperationKind::Volume, 0); }, 30000));
+  const auto results = FilesContaining(outputDir_, "song-声音调整-");
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(test::CoverCount(results[0]), 1);
+  EXPECT_EQ(test::Tags(results[0]).at("title"), test::kSampleTitle);
+
+  ExpectPrompt("单声道音频没有伴奏可提取!", [&] { ClickRow(OperationKind::Extract, 1, "extractBtn"); });
+  EXPECT_TRUE(ButtonTakesClicks(OperationKind::Extract, 1, "extractBtn"));
+}
+
 TEST_F(PageRunsTest, VolumeAndBackgroundMusicChecksShowTheirMessages) {
   AddThroughDialog(OperationKind::Volume, {QString::fromStdString(test::ToneWav(1))});  // 0
   AddThroughDialog(OperationKind::BgMusic, {QString::fromStdString(test::ToneWav(1))}); // 1
