@@ -211,6 +211,18 @@ std::string MergeFormatFilters(const std::vector<FileEntry>& entries) {
   return filters + labels;
 }
 
+// The format a background-music mix is brought to: the highest rate and channel count of the
+// main file and the music, as ",aformat=..." for the end of the graph, since the mix would take
+// the music's alone; "" when either is unknown or both are the same.
+std::string MixFormat(const MediaFacts& main, const std::string& musicPath) {
+  if (main.sampleRate <= 0 || main.channels <= 0) return "";
+  const MediaFacts music = ProbeMedia(musicPath).facts;
+  if (music.sampleRate <= 0 || music.channels <= 0) return "";
+  if (music.sampleRate == main.sampleRate && music.channels == main.channels) return "";
+  return ",aformat=sample_rates=" + std::to_string(std::max(main.sampleRate, music.sampleRate)) +
+         ":channel_layouts=" + LayoutName(std::max(main.channels, music.channels));
+}
+
 BuiltCommand Refuse(std::string message) {
   BuiltCommand built;
   built.message = std::move(message);
@@ -668,7 +680,7 @@ BuiltCommand BuildBgMusicCommand(const FileEntry& entry, const BgMusicOptions& o
   // limiter (without its look-ahead delay) keeps it from clipping.
   const std::string mix =
       "amix=inputs=2:duration=first:normalize=0,alimiter=limit=" + std::string(kMixLimit) +
-      ":level=false:latency=true";
+      ":level=false:latency=true" + MixFormat(entry.facts, options.musicPath);
   std::string graph;
   if (options.loop) {
     graph = "[1:a]volume=" + level + "dB[a1],[a1]adelay=" + delay + "|" + delay + "[b],[0:a][b]" + mix;

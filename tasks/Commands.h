@@ -161,7 +161,8 @@ struct BgMusicOptions {
   bool loop = false;      // "bg-music-loop"
 };
 // The main file keeps its level, the music is added levelDb under (or over) it, and a limiter
-// keeps the sum 1 dB below full scale.
+// keeps the sum 1 dB below full scale. The result takes the highest sample rate and channel
+// count of the two (the music is probed for them).
 BuiltCommand BuildBgMusicCommand(const FileEntry& entry, const BgMusicOptions& options,
                                  const CommandContext& ctx);
 

@@ -1107,6 +1107,26 @@ TEST(CommandRuns, BackgroundMusicKeepsTheMainLevelAndNeverClips) {
                 test::MeasureLevel(main, 0.2, 1.5).meanDb, 0.5);
     EXPECT_LT(test::MeasureLevel(built.outputPath, 2.1).maxDb, -0.1);
   }
+  // Music of a lower rate and fewer channels never lowers the main file's; more channels are kept.
+  const std::string mono48k = test::ToneWav(2, 440, 48000, 1);
+  const std::string stereo48k = test::ToneWav(2, 440, 48000, 2);
+  const std::string mono22k = test::ToneWav(2, 660, 22050, 1);
+  const std::string stereo44k = test::ToneWav(2, 660, 44100, 2);
+  const struct {
+    std::string main, music;
+    int rate, channels;
+  } formats[] = {
+      {stereo48k, mono22k, 48000, 2}, {mono48k, stereo44k, 48000, 2}, {mono22k, stereo48k, 48000, 2}};
+  for (const auto& f : formats) {
+    const BuiltCommand built =
+        BuildBgMusicCommand(MediaEntry(f.main), {f.music, -6, "0", false}, RunContext());
+    SCOPED_TRACE(built.command.text);
+    ASSERT_TRUE(RunToVerdict(built, OperationKind::BgMusic));
+    const test::MediaInfo info = test::Probe(built.outputPath);
+    ASSERT_TRUE(info.ok);
+    EXPECT_EQ(info.First("audio")->sampleRate, f.rate);
+    EXPECT_EQ(info.First("audio")->channels, f.channels);
+  }
 }
 
 TEST(CommandRuns, SameSecondRunsBothSucceed) {
