@@ -20,6 +20,36 @@ extern "C" {
 
 namespace tw {
 
+bool IsBookkeepingTag(std::string_view key, std::string_view value) {
+  std::string lower(key);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const char* name :
+       {"major_brand", "minor_version", "compatible_brands", "handler_name", "vendor_id"}) {
+    if (lower == name) return true;
+  }
+  return lower == "language" && value == "und";
+}
+
+bool IsDescriptiveTag(std::string_view key, std::string_view value) {
+  if (value.empty() || IsBookkeepingTag(key, value)) return false;
+  std::string lower(key);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower != "encoder";
+}
+
+bool CanHoldCover(std::string_view format, const CoverPicture& picture) {
+  std::string f(format);
+  for (char& ch : f) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  const std::string& c = picture.codec;
+  if (picture.width <= 0 || picture.height <= 0) return false;
+  if (f == "mp3") return c == "mjpeg" || c == "png" || c == "bmp" || c == "gif" || c == "tiff";
+  if (f == "m4a" || f == "mp4") return c == "mjpeg" || c == "png" || c == "bmp";
+  // A FLAC picture block counts its length in 24 bits; room is left for its header.
+  if (f == "flac")
+    return (c == "mjpeg" || c == "png" || c == "bmp" || c == "tiff") && picture.bytes < (1 << 24) - 4096;
+  return false;
+}
+
 std::string FormatFileSize(std::int64_t sizeBytes) {
   char text[64];
   if (sizeBytes < 1024) {
@@ -52,6 +82,61 @@ int ProbeInterrupt(void* opaque) {
   return call->givenUp || std::chrono::steady_clock::now() >= call->deadline ? 1 : 0;
 }
 
+std::vector<std::string> BookkeepingKeys(const AVDictionary* tags) {
+  std::vector<std::string> keys;
+  const AVDictionaryEntry* entry = nullptr;
+  while ((entry = av_dict_get(tags, "", entry, AV_DICT_IGNORE_SUFFIX)))
+    if (IsBookkeepingTag(entry->key, entry->value)) keys.emplace_back(entry->key);
+  return keys;
+}
+
+bool HasDescriptiveTags(const AVDictionary* tags) {
+  const AVDictionaryEntry* entry = nullptr;
+  while ((entry = av_dict_get(tags, "", entry, AV_DICT_IGNORE_SUFFIX))) {
+    if (IsDescriptiveTag(entry->key, entry->value)) return true;
+  }
+  return false;
+}
+
+// The sound stream the transcoder would take by itself and the pictures beside it.
+MediaFacts ReadFacts(const AVFormatContext* input) {
+  MediaFacts facts;
+  const AVStream* sound = nullptr;
+  long long bestScore = -1;
+  int audioCount = 0, videoCount = 0;
+  for (unsigned i = 0; i < input->nb_streams; ++i) {
+    const AVStream* stream = input->streams[i];
+    const AVCodecParameters* par = stream->codecpar;
+    if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
+      const long long score =
+          par->ch_layout.nb_channels + ((stream->disposition & AV_DISPOSITION_DEFAULT) ? 5000000LL : 0);
+      if (score > bestScore) {
+        bestScore = score;
+        sound = stream;
+        facts.soundIndex = audioCount;
+      }
+      ++audioCount;
+    } else if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+      if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) {
+        const AVCodecDescriptor* codec = avcodec_descriptor_get(par->codec_id);
+        facts.covers.push_back(
+            {videoCount, codec ? codec->name : "", stream->attached_pic.size, par->width, par->height});
+      }
+      ++videoCount;
+    }
+  }
+  facts.bookkeepingTags = BookkeepingKeys(input->metadata);
+  if (!sound) return facts;
+  facts.channels = sound->codecpar->ch_layout.nb_channels;
+  facts.sampleRate = sound->codecpar->sample_rate;
+  facts.bitRate = sound->codecpar->bit_rate;
+  // A file that is nothing but its sound: the container's rate is the sound's.
+  if (facts.bitRate <= 0 && input->nb_streams == 1 && input->bit_rate > 0) facts.bitRate = input->bit_rate;
+  facts.tagsOnSound = !HasDescriptiveTags(input->metadata) && HasDescriptiveTags(sound->metadata);
+  facts.soundBookkeepingTags = BookkeepingKeys(sound->metadata);
+  return facts;
+}
+
 MediaProbe ProbeNow(ProbeCall& call) {
   MediaProbe probe;
   struct stat st {};
@@ -61,8 +146,8 @@ MediaProbe ProbeNow(ProbeCall& call) {
   FormatInputPtr input = OpenInput("file:" + call.path, {&ProbeInterrupt, &call}, &error);
   if (!input) return probe;
   if (avformat_find_stream_info(input.get(), nullptr) < 0) return probe;
-  for (unsigned i = 0; i < input->nb_streams; ++i)
-    if (input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) probe.hasSound = true;
+  probe.facts = ReadFacts(input.get());
+  probe.hasSound = probe.facts.soundIndex >= 0;
   for (unsigned i = 0; i < input->nb_streams; ++i) {
     const AVStream* stream = input->streams[i];
     const AVMediaType type = stream->codecpar->codec_type;

@@ -17,10 +17,55 @@ std::string FormatFileSize(std::int64_t sizeBytes);
 // How long a probe may take before it is given up (a file on a stalled network share, say).
 inline constexpr std::chrono::milliseconds kProbeDeadline{5000};
 
-// What a probe found: the duration as ProbeDuration gives it, and whether there is sound.
+// A picture a file carries beside its sound (a cover): the N of the transcoder's stream
+// specifier "v:N", the picture's codec as FFmpeg names it ("mjpeg", "png", ...), its size in
+// bytes and its dimensions (0 when the picture cannot be read).
+struct CoverPicture {
+  int videoIndex = 0;
+  std::string codec;
+  std::int64_t bytes = 0;
+  int width = 0;
+  int height = 0;
+};
+
+// What decides how a file's results are written so that they keep what it carries.
+struct MediaFacts {
+  // The sound stream the transcoder takes by itself (its default one, else the one with the
+  // most channels; the first on a tie), as the N of "a:N"; -1 when there is no sound.
+  int soundIndex = -1;
+  int channels = 0;          // of that stream; 0 when unknown
+  int sampleRate = 0;        // Hz; 0 when unknown
+  std::int64_t bitRate = 0;  // bit/s of that stream; 0 when unknown
+  std::vector<CoverPicture> covers;
+  // The file's tags live on its sound stream (Ogg, Opus), not on the file.
+  bool tagsOnSound = false;
+  // Entries the container keeps among the tags for its own bookkeeping (IsBookkeepingTag), on
+  // the file and on that sound stream: copied to another container they are junk tags.
+  std::vector<std::string> bookkeepingTags;
+  std::vector<std::string> soundBookkeepingTags;
+};
+
+// True for a tag entry that is a container's bookkeeping rather than a description of the
+// content ("major_brand", "minor_version", "compatible_brands", "handler_name", "vendor_id",
+// and "language" with the value "und"), in any letter case.
+bool IsBookkeepingTag(std::string_view key, std::string_view value);
+
+// True when a result with this extension can carry this cover picture: mp3 (JPEG, PNG, BMP,
+// GIF, TIFF), m4a and mp4 (JPEG, PNG, BMP), flac (JPEG, PNG, BMP, TIFF, below the 16 MiB of a
+// picture block). Others (wav, ogg, opus, amr ...) hold none, and no container takes a picture
+// whose dimensions cannot be read (a broken one).
+bool CanHoldCover(std::string_view format, const CoverPicture& picture);
+
+// True for a tag entry a result should carry over: not empty, no bookkeeping, not the
+// "encoder" entry a writer sets for itself.
+bool IsDescriptiveTag(std::string_view key, std::string_view value);
+
+// What a probe found: the duration as ProbeDuration gives it, whether there is sound, and the
+// facts of its streams, all from one open of the file.
 struct MediaProbe {
   double duration = -1;
   bool hasSound = false;
+  MediaFacts facts;
 };
 // Probes a file. Only a regular file is opened (a named pipe or a device would block the
 // reader); the probe runs on a thread of its own and is given up after deadline, when this

@@ -138,14 +138,9 @@ std::string CheckValues(Subcommand sub, const CliRequest& r) {
         }
         if (!known) return "--rate takes one of 48000 44100 32000 24000 22050 16000 12000 11025 8000";
       }
-      if (r.Has("bitrate")) {
-        const long rates[] = {320000, 128000, 96000, 64000};
-        bool known = false;
-        if (ParseBitRate(r.Get("bitrate"), &n)) {
-          for (long rate : rates) known = known || rate == n;
-        }
-        if (!known) return "--bitrate takes one of 320000 128000 96000 64000";
-      }
+      if (r.Has("bitrate") && r.Get("bitrate") != "vbr" &&
+          !(ParseBitRate(r.Get("bitrate"), &n) && BitRateIndex(n) > 0))
+        return "--bitrate takes one of 320000 256000 192000 128000 96000 64000, or vbr";
       break;
     }
     case Subcommand::Speed:
@@ -326,11 +321,16 @@ std::string HelpText(Subcommand sub) {
       return "Usage: tunewell-cli convert --format F [--channels 1|2] [--rate HZ] [--bitrate BPS] FILE...\n"
              "Converts each file (or the sound of a video) to format F; the result is named after the "
              "source\n"
-             "with the new extension and replaces an earlier result of the same name.\n"
+             "with the new extension, keeps its cover picture and tags where F holds them, and replaces\n"
+             "an earlier result of the same source; a name another file holds gets \"-2\", \"-3\" ...\n"
              "  --format F      output format, e.g. mp3 wav flac m4a ogg (amr forces 8000 Hz mono)\n"
-             "  --channels N    1 or 2 channels\n"
-             "  --rate HZ       48000 44100 32000 24000 22050 16000 12000 11025 8000\n"
-             "  --bitrate BPS   320000 128000 96000 64000 (or 320k ...)\n" +
+             "  --channels N    1 or 2 channels (default: the source's)\n"
+             "  --rate HZ       48000 44100 32000 24000 22050 16000 12000 11025 8000 (default: the "
+             "source's)\n"
+             "  --bitrate BPS   320000 256000 192000 128000 96000 64000 (or 320k ...), or vbr: variable\n"
+             "                  bit rate for mp3 (elsewhere as the default). Default: the source's bit "
+             "rate,\n"
+             "                  the nearest the format's encoder takes\n" +
              common;
     case Subcommand::Merge:
       return "Usage: tunewell-cli merge --format F FILE FILE...\n"

@@ -96,11 +96,8 @@ void PlanConvert(const CliRequest& r, const ContextFn& context, Plan& plan) {
       text.pop_back();
       scale = 1000;
     }
-    const long bitRate = std::atol(text.c_str()) * scale;
-    const long rates[] = {0, 320000, 128000, 96000, 64000};
-    for (int i = 1; i < 5; ++i) {
-      if (rates[i] == bitRate) options.bitRateIndex = i;
-    }
+    options.bitRateIndex =
+        text == "vbr" ? kVbrIndex : std::max(0, BitRateIndex(std::atol(text.c_str()) * scale));
   }
   PerFile(r, context, OperationKind::Convert, plan, [options](const FileEntry& entry) -> BuildFn {
     return [options, entry](const CommandContext& ctx) { return BuildConvertCommand(entry, options, ctx); };
@@ -297,6 +294,7 @@ CheckedInput CheckInput(const std::string& pathAsGiven, bool needSound) {
   }
   const MediaProbe probe = ProbeMedia(path);
   result.entry.duration = probe.duration;
+  result.entry.facts = probe.facts;
   if (!(result.entry.duration > 0)) {
     result.reason = "not an audio or video file that can be read";
     return result;

@@ -187,6 +187,13 @@ int NoiseAudio::OpenEncoderAndOutput() {
   }
   outStream_->codecpar->codec_tag = 0;
   outStream_->time_base = encoder_->time_base;
+  const AVStream* sound = input_->streams[streamIndex_];
+  CopyResultTags(input_.get(), sound, out);
+  std::vector<CoverStream> covers;
+  if (!AddCoverStreams(input_.get(), out, outputPath_, covers)) {
+    LOG(ERROR) << "Could not add the cover picture";
+    return -1;
+  }
   av_dump_format(out, 0, outputPath_.c_str(), 1);
   if (!(out->oformat->flags & AVFMT_NOFILE)) {
     if (OpenPartFile(out, outputPath_) < 0) {
@@ -198,6 +205,10 @@ int NoiseAudio::OpenEncoderAndOutput() {
   const int ret = avformat_write_header(out, nullptr);
   if (ret < 0) {
     LOG(ERROR) << "avformat_write_header error, ret=" << ret;
+    return -1;
+  }
+  if (const int written = WriteCovers(out, covers); written < 0) {
+    LOG(ERROR) << "write cover picture err,ret=" << written;
     return -1;
   }
   return 0;

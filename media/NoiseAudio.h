@@ -1,4 +1,5 @@
-// One audio file cleaned of steady background noise into a new MP3 or AAC file.
+// One audio file cleaned of steady background noise into a new MP3 or AAC file that keeps the
+// source's tags and, where its container holds one, its cover picture.
 //
 // Threads: the owner (the noise page's job table, on the window thread) constructs the job
 // and calls Start once. Start runs the decode-and-clean, encode and finish threads. The

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "app/MediaHelpers.h"
+
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/samplefmt.h>
@@ -66,6 +68,60 @@ bool PublishPartFile(const std::string& outputPath, bool complete) {
   }
   std::filesystem::remove(part, ec);
   return false;
+}
+
+void CopyResultTags(const AVFormatContext* input, const AVStream* sound, AVFormatContext* output) {
+  const auto copy = [output](const AVDictionary* tags) {
+    bool any = false;
+    const AVDictionaryEntry* entry = nullptr;
+    while ((entry = av_dict_get(tags, "", entry, AV_DICT_IGNORE_SUFFIX))) {
+      if (!IsDescriptiveTag(entry->key, entry->value)) continue;
+      av_dict_set(&output->metadata, entry->key, entry->value, 0);
+      any = true;
+    }
+    return any;
+  };
+  if (!copy(input->metadata) && sound) copy(sound->metadata);
+}
+
+bool AddCoverStreams(const AVFormatContext* input, AVFormatContext* output, const std::string& outputPath,
+                     std::vector<CoverStream>& covers) {
+  const std::string name = outputPath.substr(outputPath.find_last_of('/') + 1);
+  const size_t dot = name.find_last_of('.');
+  const std::string format = dot == std::string::npos ? "" : name.substr(dot + 1);
+  for (unsigned i = 0; i < input->nb_streams; ++i) {
+    const AVStream* source = input->streams[i];
+    if (!(source->disposition & AV_DISPOSITION_ATTACHED_PIC)) continue;
+    const AVCodecDescriptor* codec = avcodec_descriptor_get(source->codecpar->codec_id);
+    const CoverPicture picture{0, codec ? codec->name : "", source->attached_pic.size,
+                               source->codecpar->width, source->codecpar->height};
+    if (!CanHoldCover(format, picture)) continue;
+    AVStream* result = avformat_new_stream(output, nullptr);
+    if (!result || avcodec_parameters_copy(result->codecpar, source->codecpar) < 0) return false;
+    result->codecpar->codec_tag = 0;
+    result->disposition = AV_DISPOSITION_ATTACHED_PIC;
+    result->time_base = source->time_base;
+    // The picture's own description and kind ("Cover (front)") travel with it.
+    const AVDictionaryEntry* entry = nullptr;
+    while ((entry = av_dict_get(source->metadata, "", entry, AV_DICT_IGNORE_SUFFIX))) {
+      if (IsDescriptiveTag(entry->key, entry->value))
+        av_dict_set(&result->metadata, entry->key, entry->value, 0);
+    }
+    covers.push_back({source, result});
+  }
+  return true;
+}
+
+int WriteCovers(AVFormatContext* output, const std::vector<CoverStream>& covers) {
+  for (const CoverStream& cover : covers) {
+    PacketPtr packet = MakePacket();
+    if (!packet || av_packet_ref(packet.get(), &cover.source->attached_pic) < 0) return AVERROR(ENOMEM);
+    packet->stream_index = cover.result->index;
+    packet->pts = packet->dts = 0;
+    packet->flags |= AV_PKT_FLAG_KEY;
+    if (const int ret = av_interleaved_write_frame(output, packet.get()); ret < 0) return ret;
+  }
+  return 0;
 }
 
 int NoisePercent(double done, double total) {

@@ -40,6 +40,24 @@ int CloseOutputFile(AVFormatContext* output);
 // is in place.
 bool PublishPartFile(const std::string& outputPath, bool complete);
 
+// The tags a denoiser's result carries: the source's descriptive ones (IsDescriptiveTag), or
+// those of its sound stream when the file keeps none of its own (Ogg, Opus keep them there).
+void CopyResultTags(const AVFormatContext* input, const AVStream* sound, AVFormatContext* output);
+
+// A cover picture of the source kept in the result: the source's stream and the result's.
+struct CoverStream {
+  const AVStream* source = nullptr;
+  AVStream* result = nullptr;
+};
+// Adds to output a copy of each cover picture of input that a result named outputPath can hold
+// (CanHoldCover by its extension), with the picture's tags. Call after the result's own streams.
+// False when a stream cannot be added.
+bool AddCoverStreams(const AVFormatContext* input, AVFormatContext* output, const std::string& outputPath,
+                     std::vector<CoverStream>& covers);
+// Writes each kept picture: once the header is written, before any other packet. 0 or the
+// muxer's code.
+int WriteCovers(AVFormatContext* output, const std::vector<CoverStream>& covers);
+
 // WebRTC's noise suppressor alone, at 32 kHz mono, cleaning 10 ms blocks in place. The
 // band split and merge of the 32 kHz signal happen inside the library.
 class NoiseSuppressor {

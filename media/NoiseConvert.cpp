@@ -8,6 +8,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "app/MediaHelpers.h"
 #include "app/Messages.h"
 #include "media/NoiseRecords.h"
 
@@ -109,12 +110,53 @@ int NoiseConvert::Open(const std::string& inputPath) {
     fprintf(stderr, "Could not find stream information\n");
     return -1;
   }
+  totalSeconds_ = in->duration > 0 ? static_cast<double>(in->duration) / AV_TIME_BASE : 0;
+  originUs_ = in->start_time != AV_NOPTS_VALUE ? in->start_time : 0;
+  if (OpenOutput(pictureCopyAllowed_) == 0) return 0;
+  if (!copyPicture_) return -1;
+  // The container named the picture's codec among its own but refused it when writing.
+  fprintf(stderr, "The picture cannot be copied into %s; it is encoded again\n", outputPath_.c_str());
+  ResetOutput();
+  return OpenOutput(false);
+}
+
+// Undoes a set-up of the output that failed: the streams, codecs and part file it made.
+void NoiseConvert::ResetOutput() {
+  output_.reset();
+  if (createdOutput_) {
+    PublishPartFile(outputPath_, false);
+    createdOutput_ = false;
+  }
+  videoEncoder_.reset();
+  videoDecoder_.reset();
+  audioEncoder_.reset();
+  audioDecoder_.reset();
+  videoInStream_ = audioInStream_ = nullptr;
+  videoOutStream_ = audioOutStream_ = nullptr;
+  videoStreamIndex_ = audioStreamIndex_ = -1;
+  copyPicture_ = false;
+  covers_.clear();
+  scaler_.reset();
+  scaled_.reset();
+  videoOptions_.clear();
+}
+
+bool NoiseConvert::CanCopyPicture(const AVStream* stream) const {
+  const AVCodecID codec = stream->codecpar->codec_id;
+  // 1: the container holds the codec; a negative answer means it does not know, and the header
+  // will tell.
+  return codec != AV_CODEC_ID_NONE &&
+         avformat_query_codec(output_->oformat, codec, FF_COMPLIANCE_NORMAL) != 0;
+}
+
+int NoiseConvert::OpenOutput(bool copyPicture) {
   AVFormatContext* out = nullptr;
   if (avformat_alloc_output_context2(&out, nullptr, nullptr, outputPath_.c_str()) < 0 || !out) {
     fprintf(stderr, "Could not find output format for %s\n", outputPath_.c_str());
     return -1;
   }
   output_.reset(out);
+  AVFormatContext* in = input_.get();
   // The first picture stream (cover pictures are no video) and the first sound stream, in
   // the order of the input; the rest is left out.
   for (unsigned i = 0; i < in->nb_streams; ++i) {
@@ -122,7 +164,7 @@ int NoiseConvert::Open(const std::string& inputPath) {
     const AVMediaType type = stream->codecpar->codec_type;
     if (type == AVMEDIA_TYPE_VIDEO && !videoInStream_ &&
         !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
-      if (OpenVideo(stream) < 0) return -1;
+      if ((copyPicture && CanCopyPicture(stream) ? OpenVideoCopy(stream) : OpenVideo(stream)) < 0) return -1;
     } else if (type == AVMEDIA_TYPE_AUDIO && !audioInStream_) {
       if (OpenAudio(stream) < 0) return -1;
     }
@@ -131,8 +173,11 @@ int NoiseConvert::Open(const std::string& inputPath) {
     fprintf(stderr, "Could not find a video or audio stream\n");
     return -1;
   }
-  totalSeconds_ = in->duration > 0 ? static_cast<double>(in->duration) / AV_TIME_BASE : 0;
-  originUs_ = in->start_time != AV_NOPTS_VALUE ? in->start_time : 0;
+  CopyResultTags(in, audioInStream_, out);
+  if (!AddCoverStreams(in, out, outputPath_, covers_)) {
+    fprintf(stderr, "Could not add the cover picture\n");
+    return -1;
+  }
   av_dump_format(out, 0, outputPath_.c_str(), 1);
   if (!(out->oformat->flags & AVFMT_NOFILE)) {
     if (OpenPartFile(out, outputPath_) < 0) {
@@ -145,6 +190,52 @@ int NoiseConvert::Open(const std::string& inputPath) {
     fprintf(stderr, "Error occurred when opening output file\n");
     return -1;
   }
+  if (WriteCovers(out, covers_) < 0) {
+    fprintf(stderr, "Could not write the cover picture\n");
+    return -1;
+  }
+  return 0;
+}
+
+// The picture stream passed through as it is: its packets and their own times, shifted like
+// the sound to start where the input starts.
+int NoiseConvert::OpenVideoCopy(AVStream* stream) {
+  AVStream* outStream = avformat_new_stream(output_.get(), nullptr);
+  if (!outStream || avcodec_parameters_copy(outStream->codecpar, stream->codecpar) < 0) {
+    fprintf(stderr, "Could not initialize stream parameters\n");
+    return -1;
+  }
+  // The source's codec tag stays where the container knows it for the codec ("hvc1" in MP4).
+  const AVOutputFormat* format = output_->oformat;
+  if (!format->codec_tag ||
+      av_codec_get_id(format->codec_tag, stream->codecpar->codec_tag) != stream->codecpar->codec_id)
+    outStream->codecpar->codec_tag = 0;
+  AVRational rate = av_guess_frame_rate(input_.get(), stream, nullptr);
+  if (rate.num <= 0 || rate.den <= 0) rate = AVRational{25, 1};
+  // AVI counts frames rather than times: its pictures take one tick each.
+  outStream->time_base = std::strcmp(format->name, "avi") == 0 ? av_inv_q(rate) : stream->time_base;
+  outStream->avg_frame_rate = stream->avg_frame_rate;
+  outStream->r_frame_rate = stream->r_frame_rate;
+  outStream->sample_aspect_ratio = stream->sample_aspect_ratio;
+  outStream->disposition = stream->disposition;
+  const AVDictionaryEntry* entry = nullptr;
+  while ((entry = av_dict_get(stream->metadata, "", entry, AV_DICT_IGNORE_SUFFIX))) {
+    if (IsDescriptiveTag(entry->key, entry->value))
+      av_dict_set(&outStream->metadata, entry->key, entry->value, 0);
+  }
+  for (int i = 0; i < stream->nb_side_data; ++i) {
+    const AVPacketSideData& side = stream->side_data[i];
+    if (uint8_t* copy = av_stream_new_side_data(outStream, side.type, side.size))
+      std::memcpy(copy, side.data, side.size);
+  }
+  const double seconds = stream->duration > 0 && stream->duration != AV_NOPTS_VALUE
+                             ? stream->duration * av_q2d(stream->time_base)
+                             : totalSeconds_;
+  totalFrames_ = static_cast<int64_t>(seconds * av_q2d(rate));
+  videoInStream_ = stream;
+  videoStreamIndex_ = stream->index;
+  videoOutStream_ = outStream;
+  copyPicture_ = true;
   return 0;
 }
 
@@ -422,6 +513,22 @@ bool NoiseConvert::DecodeAudio(AVPacket* packet, AVFrame* frame, SampleBuffer& c
   }
 }
 
+// Writes one packet of the source's picture stream as it is, with its own times.
+bool NoiseConvert::CopyPicture(AVPacket* packet) {
+  const int64_t origin = av_rescale_q(originUs_, AV_TIME_BASE_Q, videoInStream_->time_base);
+  if (packet->pts != AV_NOPTS_VALUE) packet->pts -= origin;
+  if (packet->dts != AV_NOPTS_VALUE) packet->dts -= origin;
+  const int64_t end = (packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts) + packet->duration;
+  av_packet_rescale_ts(packet, videoInStream_->time_base, videoOutStream_->time_base);
+  packet->stream_index = videoOutStream_->index;
+  packet->pos = -1;
+  ++readPackets_;
+  if (!WritePacket(packet, "drop frame pkt\n")) return false;
+  copiedSeconds_ = end * av_q2d(videoInStream_->time_base);
+  if (!audioEncoder_) ReportProgress();
+  return true;
+}
+
 void NoiseConvert::DecodeThread() {
   bool audioOk = !audioDecoder_ || cleaner_.StartSuppressor(policy_) == 0;
   if (!audioOk) Fail("the noise suppressor could not be set up");
@@ -430,10 +537,10 @@ void NoiseConvert::DecodeThread() {
   PacketPtr packet = MakePacket();
   SampleBuffer cleaned;
   // A side that fails to decode ends early; the other one goes on to the end of input.
-  while (!stop_ && ((videoDecoder_ && videoOk) || (audioDecoder_ && audioOk))) {
+  while (!stop_ && ((videoInStream_ && videoOk) || (audioDecoder_ && audioOk))) {
     if (av_read_frame(input_.get(), packet.get()) < 0) break;
     if (packet->stream_index == videoStreamIndex_ && videoOk) {
-      videoOk = DecodeVideo(packet.get(), frame.get());
+      videoOk = copyPicture_ ? CopyPicture(packet.get()) : DecodeVideo(packet.get(), frame.get());
     } else if (packet->stream_index == audioStreamIndex_ && audioOk) {
       audioOk = DecodeAudio(packet.get(), frame.get(), cleaned);
     }
@@ -466,10 +573,7 @@ bool NoiseConvert::WriteVideoPackets(AVPacket* packet) {
     av_packet_rescale_ts(packet, videoEncoder_->time_base, videoOutStream_->time_base);
     packet->stream_index = videoOutStream_->index;
     lastVideoPts_ = packet->pts;
-    if (av_interleaved_write_frame(output_.get(), packet) < 0) {
-      printf("drop frame pkt\n");
-      if (!Writable()) return false;
-    }
+    if (!WritePacket(packet, "drop frame pkt\n")) return false;
     ++videoPacketsWritten_;
     ReportProgress();
   }
@@ -491,19 +595,19 @@ bool NoiseConvert::WriteAudioPackets(AVPacket* packet) {
     packet->stream_index = audioOutStream_->index;
     lastAudioPts_ = packet->pts;
     audioEndPts_ = packet->pts + packet->duration;
-    if (av_interleaved_write_frame(output_.get(), packet) < 0) {
-      printf("write audio frame err\n");
-      if (!Writable()) return false;
-    }
+    if (!WritePacket(packet, "write audio frame err\n")) return false;
     if (!videoEncoder_) ReportProgress();
   }
 }
 
+// Against the pictures encoded, or else the time of the sound written, or else of the copied
+// pictures (the side that is slower to write). Called by one thread only: the one that writes it.
 void NoiseConvert::ReportProgress() {
   const int percent =
       videoEncoder_
           ? NoisePercent(static_cast<double>(videoPacketsWritten_), static_cast<double>(totalFrames_))
-          : NoisePercent(audioEndPts_ * av_q2d(audioOutStream_->time_base), totalSeconds_);
+      : audioOutStream_ ? NoisePercent(audioEndPts_ * av_q2d(audioOutStream_->time_base), totalSeconds_)
+                        : NoisePercent(copiedSeconds_, totalSeconds_);
   if (percent == lastPercent_) return;
   lastPercent_ = percent;
   PostRecord<NoiseProgressRecord>(window_, WM_NOISE_PROGRESS, itemId_, percent);
@@ -635,6 +739,16 @@ void NoiseConvert::FinishThread() {
   scaler_.reset();
   const bool complete = PublishPartFile(outputPath_, !failed_ && !abandoned_);
   if (!abandoned_) PostRecord<NoiseDoneRecord>(window_, WM_NOISE_DONE, itemId_, 0, complete ? 0 : -1);
+}
+
+// The one way packets reach the muxer, from the encode thread and, for copied pictures, the
+// decode thread. False when the file can no longer be written (the job then fails); a packet the
+// muxer refuses is only lost, with failure printed.
+bool NoiseConvert::WritePacket(AVPacket* packet, const char* failure) {
+  std::lock_guard<std::mutex> hold(muxLock_);
+  if (av_interleaved_write_frame(output_.get(), packet) >= 0) return true;
+  printf("%s", failure);
+  return Writable();
 }
 
 // After a refused packet: false (and the job fails) when the file itself can no longer be

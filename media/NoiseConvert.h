@@ -1,12 +1,16 @@
-// One video file whose sound is cleaned of steady background noise: the picture is decoded
-// and re-encoded as H.264 (same size, frame rate and rotation), the sound goes through the
-// same cleaning path as NoiseAudio and is encoded as AAC.
+// One video file whose sound is cleaned of steady background noise: the picture, which
+// cleaning never changes, is copied as it is (its packets with their own times) whenever the
+// result's container holds its codec, and otherwise decoded and re-encoded as H.264 (same size,
+// frame rate and rotation); the sound goes through the same cleaning path as NoiseAudio and is
+// encoded as AAC. The result keeps the source's tags and, where its container holds one, its
+// cover picture.
 //
 // Threads: the owner (the noise page's job table, on the window thread) constructs the job
-// and calls Start once. Start runs the decode thread (picture and sound into their FIFOs),
-// the encode-and-mux thread (the one writer of the output, interleaving by timestamps) and
-// the finish thread, which waits for both, writes the trailer, closes input and output and
-// posts WM_NOISE_DONE (result 0, or -1 when anything failed, as in NoiseAudio). The file is
+// and calls Start once. Start runs the decode thread (picture and sound into their FIFOs, or a
+// copied picture's packets straight to the muxer), the encode-and-mux thread (the sound's and
+// an encoded picture's writer, interleaving by timestamps; the muxer's lock orders its writes
+// with the decode thread's) and the finish thread, which waits for both, writes the trailer, closes input and
+// output and posts WM_NOISE_DONE (result 0, or -1 when anything failed, as in NoiseAudio). The file is
 // written as PartPath(outputPath) and renamed only when complete. The destructor sets stop and
 // joins the finish thread: a job destroyed while it runs removes its part file and posts nothing
 // more. A source with only a picture or only sound is handled by skipping the missing side.
@@ -16,8 +20,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/MessageSink.h"
 #include "media/FFmpegPtr.h"
@@ -41,8 +47,13 @@ class NoiseConvert {
   NoiseConvert(const NoiseConvert&) = delete;
   NoiseConvert& operator=(const NoiseConvert&) = delete;
 
-  // qualitySelector 0..2 (see NoiseCrfForSelector); the picture FIFO holds kFifoPictures
-  // pictures of fifoWidth × fifoHeight (both 0: the source size); the sound is encoded with
+  // Off: the picture is encoded again even where it could be copied. Call before Start.
+  void SetPictureCopy(bool allowed) { pictureCopyAllowed_ = allowed; }
+  // After Start: true when the picture is copied rather than encoded.
+  bool CopiesPicture() const { return copyPicture_; }
+
+  // qualitySelector 0..2 (see NoiseCrfForSelector; for an encoded picture); the picture FIFO holds
+  // kFifoPictures pictures of fifoWidth × fifoHeight (both 0: the source size); the sound is encoded with
   // audioChannels (1 or 2), audioRate Hz and audioBitRate bit/s; policy 1..3 as in NoiseAudio.
   // 0 when the threads run, -1 when the source or output cannot be set up (the reason is
   // printed; no thread runs, no message is posted and no output file is left behind).
@@ -59,15 +70,21 @@ class NoiseConvert {
   int ItemId() const { return itemId_; }
   // Expected picture count that progress is measured against (0 without a picture).
   int64_t TotalFrames() const { return totalFrames_; }
-  // The options the picture encoder was opened with, "preset=... tune=... profile=... crf=...".
+  // The options the picture encoder was opened with, "preset=... tune=... profile=... crf=...";
+  // "" for a copied picture.
   const std::string& VideoOptions() const { return videoOptions_; }
   const std::string& OutputPath() const { return outputPath_; }
 
  private:
   int Open(const std::string& inputPath);
+  int OpenOutput(bool copyPicture);
+  void ResetOutput();
+  bool CanCopyPicture(const AVStream* stream) const;
+  int OpenVideoCopy(AVStream* stream);
   int OpenVideo(AVStream* stream);
   int OpenAudio(AVStream* stream);
   void DecodeThread();
+  bool CopyPicture(AVPacket* packet);
   bool DecodeVideo(AVPacket* packet, AVFrame* frame);
   bool DecodeAudio(AVPacket* packet, AVFrame* frame, SampleBuffer& cleaned);
   bool PutPicture(const AVFrame* frame);
@@ -77,6 +94,7 @@ class NoiseConvert {
   int EncodeVideo(AVFrame* frame, AVPacket* packet, int maxWaits);
   bool WriteVideoPackets(AVPacket* packet);
   bool WriteAudioPackets(AVPacket* packet);
+  bool WritePacket(AVPacket* packet, const char* failure);
   void ReportProgress();
   void FinishThread();
   void Abandon();
@@ -94,6 +112,11 @@ class NoiseConvert {
   int audioStreamIndex_ = -1;
   CodecContextPtr videoDecoder_, videoEncoder_, audioDecoder_, audioEncoder_;
   FormatOutputPtr output_;
+  std::mutex muxLock_;  // around every packet written to output_ while the threads run
+  bool pictureCopyAllowed_ = true;
+  bool copyPicture_ = false;
+  std::vector<CoverStream> covers_;
+  double copiedSeconds_ = 0;  // decode thread: the end of the last copied picture
   AVStream* videoOutStream_ = nullptr;
   AVStream* audioOutStream_ = nullptr;
   int policy_ = 2;

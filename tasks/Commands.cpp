@@ -8,15 +8,17 @@
 #include <cctype>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <iterator>
+#include <map>
 #include <mutex>
-#include <set>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
 }
 
 #include "app/MediaHelpers.h"
@@ -75,9 +77,15 @@ bool SameFile(const std::string& a, const std::string& b) {
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-// Names handed out by this process whose files the transcoder may not have made yet.
+// The background music mix's ceiling: 1 dB below full scale, which lossy encoders' own
+// overshoot stays within.
+constexpr const char* kMixLimit = "0.891251";
+
+// Names handed out by this process (whose files the transcoder may not have made yet), each
+// with the source a convert result was named for; "" for the timestamped names of the other
+// operations, which no later build takes again.
 std::mutex reservedLock;
-std::set<std::string> reservedPaths;
+std::map<std::string, std::string> reservedPaths;
 
 std::string NumberedPath(const std::string& folder, const std::string& stem, const std::string& ext, int n) {
   std::string name = n <= 1 ? stem : stem + "-" + std::to_string(n);
@@ -95,9 +103,124 @@ std::string FreeOutputPath(const CommandContext& ctx, const std::string& stem, c
     const std::string candidate = NumberedPath(ctx.outputFolder, stem, ext, n);
     if (Exists(candidate) || reservedPaths.count(candidate)) continue;
     if (!avoidPath.empty() && SameFile(candidate, avoidPath)) continue;
-    reservedPaths.insert(candidate);
+    reservedPaths.emplace(candidate, "");
     return candidate;
   }
+}
+
+// The same file under any spelling of its path; the path as given when it cannot be resolved.
+std::string SourceKey(const std::string& path) {
+  char* real = realpath(path.c_str(), nullptr);
+  if (!real) return path;
+  std::string key = real;
+  std::free(real);
+  return key;
+}
+
+// folder/base.ext unless another source holds that name: one this process named a result of
+// another source (or a timestamped result), or a file on disk it did not name for this source;
+// then the first free "-2", "-3" .... Never the input itself.
+std::string ConvertOutputPath(const FileEntry& entry, const std::string& format, const CommandContext& ctx) {
+  const std::string base = BaseName(entry.fileName);
+  if (!ctx.avoidCollisions) {
+    std::string output = NumberedPath(ctx.outputFolder, base, format, 1);
+    for (int n = 2; SameFile(output, entry.fullPath); ++n)
+      output = NumberedPath(ctx.outputFolder, base, format, n);
+    return output;
+  }
+  const std::string source = SourceKey(entry.fullPath);
+  std::lock_guard<std::mutex> hold(reservedLock);
+  for (int n = 1;; ++n) {
+    const std::string candidate = NumberedPath(ctx.outputFolder, base, format, n);
+    if (SameFile(candidate, entry.fullPath)) continue;
+    if (const auto named = reservedPaths.find(candidate); named != reservedPaths.end()) {
+      if (named->second == source) return candidate;
+      continue;
+    }
+    if (Exists(candidate)) continue;
+    reservedPaths.emplace(candidate, source);
+    return candidate;
+  }
+}
+
+std::string Joined(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
+  return text;
+}
+
+void Append(std::vector<std::string>& to, const std::vector<std::string>& words) {
+  to.insert(to.end(), words.begin(), words.end());
+}
+
+bool KeepsCovers(const MediaFacts& facts, std::string_view format) {
+  for (const CoverPicture& picture : facts.covers) {
+    if (CanHoldCover(format, picture)) return true;
+  }
+  return false;
+}
+
+// Where a template selects its streams with "-vn": that, or the pictures the result keeps
+// instead; and the tag arguments of KeepArgs.
+std::vector<std::string> StreamArgs(const MediaFacts& facts, std::string_view format) {
+  std::vector<std::string> args = KeepArgs(facts, format, 0, false, true);
+  if (!KeepsCovers(facts, format)) args.insert(args.begin(), "-vn");
+  return args;
+}
+
+// " " + the words, or "" for none: for a template without a place of its own for them.
+std::string Suffix(const std::vector<std::string>& words) {
+  return words.empty() ? "" : " " + Joined(words);
+}
+
+// The name of the standard layout of a channel count ("mono", "stereo", "5.1", ...).
+std::string LayoutName(int channels) {
+  AVChannelLayout layout{};
+  av_channel_layout_default(&layout, channels);
+  char name[64] = {};
+  av_channel_layout_describe(&layout, name, sizeof name);
+  av_channel_layout_uninit(&layout);
+  return name;
+}
+
+// Filters that bring every input of a merge to the highest rate and channel count among them,
+// labelled [m0], [m1] ..., followed by those labels; "" when the inputs already agree (or
+// nothing is known of them), so that the concat filter, which takes the first input's format
+// for the whole, loses nothing.
+std::string MergeFormatFilters(const std::vector<FileEntry>& entries) {
+  int rate = 0, channels = 0;
+  for (const FileEntry& e : entries) {
+    rate = std::max(rate, e.facts.sampleRate);
+    channels = std::max(channels, e.facts.channels);
+  }
+  bool differ = false;
+  for (const FileEntry& e : entries) {
+    differ = differ || (e.facts.sampleRate && e.facts.sampleRate != rate) ||
+             (e.facts.channels && e.facts.channels != channels);
+  }
+  if (!differ) return "";
+  std::string format = "aformat=";
+  if (rate) format += "sample_rates=" + std::to_string(rate);
+  if (channels) format += std::string(rate ? ":" : "") + "channel_layouts=" + LayoutName(channels);
+  std::string filters, labels;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const std::string n = std::to_string(i);
+    filters += "[" + n + ":a]" + format + "[m" + n + "];";
+    labels += "[m" + n + "]";
+  }
+  return filters + labels;
+}
+
+// The format a background-music mix is brought to: the highest rate and channel count of the
+// main file and the music, as ",aformat=..." for the end of the graph, since the mix would take
+// the music's alone; "" when either is unknown or both are the same.
+std::string MixFormat(const MediaFacts& main, const std::string& musicPath) {
+  if (main.sampleRate <= 0 || main.channels <= 0) return "";
+  const MediaFacts music = ProbeMedia(musicPath).facts;
+  if (music.sampleRate <= 0 || music.channels <= 0) return "";
+  if (music.sampleRate == main.sampleRate && music.channels == main.channels) return "";
+  return ",aformat=sample_rates=" + std::to_string(std::max(main.sampleRate, music.sampleRate)) +
+         ":channel_layouts=" + LayoutName(std::max(main.channels, music.channels));
 }
 
 BuiltCommand Refuse(std::string message) {
@@ -202,49 +325,147 @@ std::string CheckCommandFits(const CommandLine& cmd) {
   return "";
 }
 
+// ---- Keeping what the source carries ----------------------------------------------------
+
+std::vector<std::string> KeepArgs(const MediaFacts& facts, std::string_view format, int pictureInput,
+                                  bool soundMapped, bool soundStreamCopied) {
+  std::vector<std::string> args;
+  const std::string pictures = std::to_string(pictureInput) + ":v:";
+  for (const CoverPicture& picture : facts.covers) {
+    if (!CanHoldCover(format, picture)) continue;
+    if (args.empty() && !soundMapped) args = {"-map", "0:a:" + std::to_string(std::max(facts.soundIndex, 0))};
+    Append(args, {"-map", pictures + std::to_string(picture.videoIndex)});
+  }
+  if (!args.empty()) Append(args, {"-c:v", "copy"});
+  if (facts.tagsOnSound && facts.soundIndex >= 0)
+    Append(args, {"-map_metadata", "0:s:a:" + std::to_string(facts.soundIndex)});
+  for (const std::string& key : facts.bookkeepingTags) Append(args, {"-metadata", key + "="});
+  if (soundStreamCopied) {
+    for (const std::string& key : facts.soundBookkeepingTags) Append(args, {"-metadata:s:a:0", key + "="});
+  }
+  return args;
+}
+
 // ---- Convert ----------------------------------------------------------------------------
 
-std::string ConvertOptionText(const ConvertOptions& options) {
+int BitRateIndex(long bitRate) {
+  for (size_t i = 0; i < std::size(kBitRateChoices); ++i) {
+    if (kBitRateChoices[i] == bitRate) return static_cast<int>(i) + 1;
+  }
+  return -1;
+}
+
+namespace {
+
+// The nearest of a table of rates in kbit/s (the higher one on a tie), in bit/s.
+int NearestOf(std::initializer_list<int> kbps, std::int64_t bitRate) {
+  int best = 0;
+  std::int64_t bestDistance = -1;
+  for (const int rate : kbps) {
+    const std::int64_t distance = std::llabs(rate * 1000LL - bitRate);
+    if (bestDistance < 0 || distance <= bestDistance) {
+      best = rate * 1000;
+      bestDistance = distance;
+    }
+  }
+  return best;
+}
+
+int Clamped(std::int64_t bitRate, int low, int high) {
+  return static_cast<int>(std::clamp<std::int64_t>(bitRate, low, high));
+}
+
+// What libvorbis takes, by rate and channels: it knows no rate above 48 kHz and no bit rate
+// for more than two channels.
+int VorbisBitRate(std::int64_t bitRate, int rate, int channels) {
+  static const struct {
+    int upToRate;
+    int monoLow, monoHigh, stereoLow, stereoHigh;
+  } kRanges[] = {{8000, 8000, 40000, 12000, 80000},     {12000, 12000, 48000, 16000, 96000},
+                 {16000, 16000, 96000, 24000, 192000},  {24000, 16000, 80000, 32000, 160000},
+                 {32000, 32000, 160000, 40000, 320000}, {48000, 32000, 224000, 48000, 500000}};
+  if (channels > 2) return 0;
+  for (const auto& r : kRanges) {
+    if (rate > r.upToRate) continue;
+    return channels == 1 ? Clamped(bitRate, r.monoLow, r.monoHigh)
+                         : Clamped(bitRate, r.stereoLow, r.stereoHigh);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int NearestBitRate(std::string_view format, std::int64_t bitRate, int outRate, int outChannels) {
+  if (bitRate <= 0) return 0;
+  const std::string f = Lower(format);
+  const int rate = outRate > 0 ? outRate : 44100;
+  const int channels = outChannels > 0 ? outChannels : 2;
+  const bool lowRate = rate < 32000;  // MPEG-2 and 2.5 take their own, lower rates
+  if (f == "mp3") {
+    return lowRate ? NearestOf({8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}, bitRate)
+                   : NearestOf({32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}, bitRate);
+  }
+  if (f == "mp2") {
+    return lowRate ? NearestOf({8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}, bitRate)
+                   : NearestOf({32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384}, bitRate);
+  }
+  if (f == "ac3")
+    return NearestOf({32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512, 576, 640},
+                     bitRate);
+  if (f == "aac" || f == "m4a") return Clamped(bitRate, 8000, 320000);
+  if (f == "wma") return Clamped(bitRate, 24000, 320000);
+  if (f == "opus") return Clamped(bitRate, 6000, std::min(256000 * channels, 512000));
+  if (f == "ogg") return VorbisBitRate(bitRate, rate, channels);
+  return 0;
+}
+
+std::string ConvertOptionText(const ConvertOptions& options, const MediaFacts& source) {
   static const int kChannels[] = {0, 2, 1};
   static const int kRates[] = {0, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000};
-  static const int kBitRates[] = {0, 320000, 128000, 96000, 64000};
   auto pick = [](const auto& table, int index) {
     const int size = static_cast<int>(std::size(table));
     return index >= 0 && index < size ? table[index] : 0;
   };
   std::string text;
-  if (const int v = pick(kChannels, options.channelIndex)) text += " -ac " + std::to_string(v);
-  if (const int v = pick(kRates, options.sampleRateIndex)) text += " -ar " + std::to_string(v);
-  if (const int v = pick(kBitRates, options.bitRateIndex)) text += " -ab " + std::to_string(v);
+  const int channels = pick(kChannels, options.channelIndex);
+  const int rate = pick(kRates, options.sampleRateIndex);
+  if (channels) text += " -ac " + std::to_string(channels);
+  if (rate) text += " -ar " + std::to_string(rate);
+  const int index = options.bitRateIndex;
+  if (index == kVbrIndex && Lower(options.format) == "mp3") return text + " -q:a 2";
+  if (index >= 1 && index <= static_cast<int>(std::size(kBitRateChoices)))
+    return text + " -ab " + std::to_string(kBitRateChoices[index - 1]);
+  const int kept = NearestBitRate(options.format, source.bitRate, rate ? rate : source.sampleRate,
+                                  channels ? channels : source.channels);
+  if (kept) text += " -ab " + std::to_string(kept);
   return text;
 }
 
 BuiltCommand BuildConvertCommand(const FileEntry& entry, const ConvertOptions& options,
                                  const CommandContext& ctx) {
   if (!IsPlainFormat(options.format)) return Refuse(kMsgBadFormat);
-  const std::string base = BaseName(entry.fileName);
-  // The result replaces an earlier result of the same name, never the file it is made from.
-  std::string output = NumberedPath(ctx.outputFolder, base, options.format, 1);
-  for (int n = 2; SameFile(output, entry.fullPath); ++n)
-    output = NumberedPath(ctx.outputFolder, base, options.format, n);
+  const std::string output = ConvertOutputPath(entry, options.format, ctx);
 
   CommandLine cmd;
   cmd.args = {ctx.transcoder, "-y", "-i", PathArg(entry.fullPath)};
   if (options.format == "amr") {
     cmd.text = FillTemplate("\"%s\" -y -i \"%s\" -ar 8000 -ac 1 -vn \"%s\"",
                             {ctx.transcoder, entry.fullPath, output});
-    cmd.args.insert(cmd.args.end(), {"-ar", "8000", "-ac", "1"});
+    Append(cmd.args, {"-ar", "8000", "-ac", "1", "-vn"});
   } else {
-    const std::string optionText = ConvertOptionText(options);
+    const std::string optionText = ConvertOptionText(options, entry.facts);
+    const std::vector<std::string> streams = StreamArgs(entry.facts, options.format);
     if (optionText.empty()) {
-      cmd.text = FillTemplate("\"%s\" -y -i \"%s\" -vn \"%s\"", {ctx.transcoder, entry.fullPath, output});
+      cmd.text = FillTemplate("\"%s\" -y -i \"%s\" %s \"%s\"",
+                              {ctx.transcoder, entry.fullPath, Joined(streams), output});
     } else {
-      cmd.text = FillTemplate("\"%s\" -y -i \"%s\" %s -vn \"%s\"",
-                              {ctx.transcoder, entry.fullPath, optionText, output});
-      for (std::string& word : SplitText(optionText, " ")) cmd.args.push_back(std::move(word));
+      cmd.text = FillTemplate("\"%s\" -y -i \"%s\" %s %s \"%s\"",
+                              {ctx.transcoder, entry.fullPath, optionText, Joined(streams), output});
+      Append(cmd.args, SplitText(optionText, " "));
     }
+    Append(cmd.args, streams);
   }
-  cmd.args.insert(cmd.args.end(), {"-vn", PathArg(output)});
+  cmd.args.push_back(PathArg(output));
   return Finish(output, std::move(cmd));
 }
 
@@ -268,18 +489,29 @@ BuiltCommand BuildMergeCommand(const std::vector<FileEntry>& entries, const std:
   }
   LOG(INFO) << "mergeFileStr:" << labels;
   LOG(INFO) << "inputStr:" << inputText;
+  // The first file's pictures come from an input of their own: the transcoder ends a filter
+  // graph's input early when one of its streams is also copied.
+  const FileEntry& first = entries.front();
+  const std::vector<std::string> keep =
+      KeepArgs(first.facts, format, static_cast<int>(entries.size()), true, false);
+  if (KeepsCovers(first.facts, format)) {
+    inputText += " -i \"" + first.fullPath + "\"";
+    cmd.args.insert(cmd.args.end(), {"-i", PathArg(first.fullPath)});
+  }
+  if (const std::string formats = MergeFormatFilters(entries); !formats.empty()) labels = formats;
   const std::string count = std::to_string(entries.size());
   const std::string output = FreeOutputPath(ctx, "合并-" + ctx.timestamp, format);
   const std::string graph = labels + "concat=n=" + count + ":v=0:a=1 [a]";
   cmd.args.insert(cmd.args.end(), {"-filter_complex", graph, "-map", "[a]"});
+  Append(cmd.args, keep);
   if (format == "mp3") {
-    cmd.text =
-        FillTemplate("\"%s\" %s -filter_complex \"%sconcat=n=%s:v=0:a=1 [a]\" -map \"[a]\" -ab %d \"%s\"",
-                     {ctx.transcoder, inputText, labels, count, std::to_string(ctx.bitRate), output});
+    cmd.text = FillTemplate(
+        "\"%s\" %s -filter_complex \"%sconcat=n=%s:v=0:a=1 [a]\" -map \"[a]\"%s -ab %d \"%s\"",
+        {ctx.transcoder, inputText, labels, count, Suffix(keep), std::to_string(ctx.bitRate), output});
     cmd.args.insert(cmd.args.end(), {"-ab", std::to_string(ctx.bitRate)});
   } else {
-    cmd.text = FillTemplate("\"%s\" %s -filter_complex \"%sconcat=n=%s:v=0:a=1 [a]\" -map \"[a]\" \"%s\"",
-                            {ctx.transcoder, inputText, labels, count, output});
+    cmd.text = FillTemplate("\"%s\" %s -filter_complex \"%sconcat=n=%s:v=0:a=1 [a]\" -map \"[a]\"%s \"%s\"",
+                            {ctx.transcoder, inputText, labels, count, Suffix(keep), output});
   }
   cmd.args.push_back(PathArg(output));
   BuiltCommand built = Finish(output, std::move(cmd));
@@ -297,17 +529,20 @@ BuiltCommand BuildSpeedCommand(const FileEntry& entry, const std::string& speedT
   const std::string ext = Extension(entry.fileName);
   if (!ext.empty() && !IsPlainFormat(ext)) return Refuse(kMsgBadFormat);
   const std::string output = FreeOutputPath(ctx, BaseName(entry.fileName) + "-变速-" + ctx.timestamp, ext);
+  const std::vector<std::string> streams = StreamArgs(entry.facts, ext);
   CommandLine cmd;
   cmd.args = {ctx.transcoder, "-i", PathArg(entry.fullPath), "-filter:a", "atempo=" + speed};
   if (Lower(ext) == "mp3") {
-    cmd.text = FillTemplate("\"%s\" -i \"%s\" -filter:a \"atempo=%s\" -ab %d -vn \"%s\"",
-                            {ctx.transcoder, entry.fullPath, speed, std::to_string(ctx.bitRate), output});
+    cmd.text = FillTemplate(
+        "\"%s\" -i \"%s\" -filter:a \"atempo=%s\" -ab %d %s \"%s\"",
+        {ctx.transcoder, entry.fullPath, speed, std::to_string(ctx.bitRate), Joined(streams), output});
     cmd.args.insert(cmd.args.end(), {"-ab", std::to_string(ctx.bitRate)});
   } else {
-    cmd.text = FillTemplate("\"%s\" -i \"%s\" -filter:a \"atempo=%s\" -vn \"%s\"",
-                            {ctx.transcoder, entry.fullPath, speed, output});
+    cmd.text = FillTemplate("\"%s\" -i \"%s\" -filter:a \"atempo=%s\" %s \"%s\"",
+                            {ctx.transcoder, entry.fullPath, speed, Joined(streams), output});
   }
-  cmd.args.insert(cmd.args.end(), {"-vn", PathArg(output)});
+  Append(cmd.args, streams);
+  cmd.args.push_back(PathArg(output));
   return Finish(output, std::move(cmd));
 }
 
@@ -316,16 +551,26 @@ BuiltCommand BuildSpeedCommand(const FileEntry& entry, const std::string& speedT
 BuiltCommand BuildExtractCommand(const FileEntry& entry, const std::string& format, int extractType,
                                  const CommandContext& ctx) {
   if (!IsPlainFormat(format)) return Refuse(kMsgBadFormat);
+  const bool video = IsVideoExtension(Extension(entry.fileName));
+  const bool soundTrack = video && extractType == 0;
+  if (!soundTrack && entry.facts.channels == 1) return Refuse(kMsgMonoNoAccompaniment);
   const std::string output = FreeOutputPath(ctx, BaseName(entry.fileName) + "-提取-" + ctx.timestamp, format);
+  const std::vector<std::string> streams = StreamArgs(entry.facts, format);
   CommandLine cmd;
   cmd.args = {ctx.transcoder, "-i", PathArg(entry.fullPath)};
-  if (IsVideoExtension(Extension(entry.fileName)) && extractType == 0) {
-    cmd.text = FillTemplate("\"%s\" -i \"%s\" -vn \"%s\"", {ctx.transcoder, entry.fullPath, output});
-    cmd.args.push_back("-vn");
+  if (soundTrack) {
+    cmd.text =
+        FillTemplate("\"%s\" -i \"%s\" %s \"%s\"", {ctx.transcoder, entry.fullPath, Joined(streams), output});
+    Append(cmd.args, streams);
   } else {
-    cmd.text = FillTemplate("\"%s\" -i \"%s\"  -af pan=\"stereo|c0=c0|c1=-1*c1\" -ac 1 \"%s\"",
-                            {ctx.transcoder, entry.fullPath, output});
+    // Without a selection of its own the transcoder would add a video's picture (or a cover the
+    // result cannot hold, re-encoded) as a video stream of the result.
+    const bool pictures = video || !entry.facts.covers.empty();
+    const std::vector<std::string> keep = pictures ? streams : KeepArgs(entry.facts, format, 0, false, true);
+    cmd.text = FillTemplate("\"%s\" -i \"%s\"  -af pan=\"stereo|c0=c0|c1=-1*c1\" -ac 1%s \"%s\"",
+                            {ctx.transcoder, entry.fullPath, Suffix(keep), output});
     cmd.args.insert(cmd.args.end(), {"-af", "pan=stereo|c0=c0|c1=-1*c1", "-ac", "1"});
+    Append(cmd.args, keep);
   }
   cmd.args.push_back(PathArg(output));
   return Finish(output, std::move(cmd));
@@ -393,17 +638,20 @@ BuiltCommand BuildVolumeCommand(const FileEntry& entry, const VolumeOptions& opt
   const std::string filter = VolumeFilter(options, duration);
   const std::string output =
       FreeOutputPath(ctx, BaseName(entry.fileName) + "-声音调整-" + ctx.timestamp, ext);
+  const std::vector<std::string> streams = StreamArgs(entry.facts, ext);
   CommandLine cmd;
   cmd.args = {ctx.transcoder, "-i", PathArg(entry.fullPath), "-filter:a", filter};
   if (Lower(ext) == "mp3") {
-    cmd.text = FillTemplate("\"%s\" -i \"%s\" -filter:a \"%s\" -ab %d -vn \"%s\"",
-                            {ctx.transcoder, entry.fullPath, filter, std::to_string(ctx.bitRate), output});
+    cmd.text = FillTemplate(
+        "\"%s\" -i \"%s\" -filter:a \"%s\" -ab %d %s \"%s\"",
+        {ctx.transcoder, entry.fullPath, filter, std::to_string(ctx.bitRate), Joined(streams), output});
     cmd.args.insert(cmd.args.end(), {"-ab", std::to_string(ctx.bitRate)});
   } else {
-    cmd.text = FillTemplate("\"%s\" -i \"%s\" -filter:a \"%s\" -vn \"%s\"",
-                            {ctx.transcoder, entry.fullPath, filter, output});
+    cmd.text = FillTemplate("\"%s\" -i \"%s\" -filter:a \"%s\" %s \"%s\"",
+                            {ctx.transcoder, entry.fullPath, filter, Joined(streams), output});
   }
-  cmd.args.insert(cmd.args.end(), {"-vn", PathArg(output)});
+  Append(cmd.args, streams);
+  cmd.args.push_back(PathArg(output));
   return Finish(output, std::move(cmd));
 }
 
@@ -420,31 +668,57 @@ BuiltCommand BuildBgMusicCommand(const FileEntry& entry, const BgMusicOptions& o
   const std::string level = std::to_string(options.levelDb);
   const std::string output =
       FreeOutputPath(ctx, BaseName(entry.fileName) + "-背景音乐-" + ctx.timestamp, ext);
+  // The main file's pictures come from a third input: the transcoder ends a filter graph's
+  // input early when one of its streams is also copied.
+  const bool covers = KeepsCovers(entry.facts, ext);
+  std::vector<std::string> streams = KeepArgs(entry.facts, ext, 2, true, false);
+  if (!covers) streams.insert(streams.begin(), "-vn");
+  const std::string pictureInput = covers ? " -i \"" + entry.fullPath + "\"" : "";
   CommandLine cmd;
   cmd.args = {ctx.transcoder, "-i", PathArg(entry.fullPath)};
+  // amix alone would halve both inputs; the sum instead keeps the main file's level and the
+  // limiter (without its look-ahead delay) keeps it from clipping.
+  const std::string mix =
+      "amix=inputs=2:duration=first:normalize=0,alimiter=limit=" + std::string(kMixLimit) +
+      ":level=false:latency=true" + MixFormat(entry.facts, options.musicPath);
   std::string graph;
   if (options.loop) {
-    graph = "[1:a]volume=" + level + "dB[a1],[a1]adelay=" + delay + "|" + delay +
-            "[b],[0:a][b]amix=inputs=2:duration=first";
+    graph = "[1:a]volume=" + level + "dB[a1],[a1]adelay=" + delay + "|" + delay + "[b],[0:a][b]" + mix;
     cmd.text = FillTemplate(
-        "\"%s\" -i \"%s\" -stream_loop -1 -i \"%s\" -filter_complex "
-        "\"[1:a]volume=%ddB[a1],[a1]adelay=%d|%d[b],[0:a][b]amix=inputs=2:duration=first\" -vn \"%s\"",
-        {ctx.transcoder, entry.fullPath, options.musicPath, level, delay, delay, output});
+        "\"%s\" -i \"%s\" -stream_loop -1 -i \"%s\"%s -filter_complex "
+        "\"[1:a]volume=%ddB[a1],[a1]adelay=%d|%d[b],[0:a][b]%s\" %s \"%s\"",
+        {ctx.transcoder, entry.fullPath, options.musicPath, pictureInput, level, delay, delay, mix,
+         Joined(streams), output});
     cmd.args.insert(cmd.args.end(), {"-stream_loop", "-1"});
   } else {
-    graph = "[1]volume=" + level + "dB[a1],[a1]adelay=" + delay + "|" + delay +
-            "[b],[0][b]amix=inputs=2:duration=first";
+    graph = "[1]volume=" + level + "dB[a1],[a1]adelay=" + delay + "|" + delay + "[b],[0][b]" + mix;
     cmd.text = FillTemplate(
-        "\"%s\" -i \"%s\" -i \"%s\" -filter_complex "
-        "\"[1]volume=%ddB[a1],[a1]adelay=%d|%d[b],[0][b]amix=inputs=2:duration=first\" -vn \"%s\"",
-        {ctx.transcoder, entry.fullPath, options.musicPath, level, delay, delay, output});
+        "\"%s\" -i \"%s\" -i \"%s\"%s -filter_complex "
+        "\"[1]volume=%ddB[a1],[a1]adelay=%d|%d[b],[0][b]%s\" %s \"%s\"",
+        {ctx.transcoder, entry.fullPath, options.musicPath, pictureInput, level, delay, delay, mix,
+         Joined(streams), output});
   }
-  cmd.args.insert(cmd.args.end(),
-                  {"-i", PathArg(options.musicPath), "-filter_complex", graph, "-vn", PathArg(output)});
+  cmd.args.insert(cmd.args.end(), {"-i", PathArg(options.musicPath)});
+  if (covers) cmd.args.insert(cmd.args.end(), {"-i", PathArg(entry.fullPath)});
+  cmd.args.insert(cmd.args.end(), {"-filter_complex", graph});
+  Append(cmd.args, streams);
+  cmd.args.push_back(PathArg(output));
   return Finish(output, std::move(cmd));
 }
 
 // ---- Cut --------------------------------------------------------------------------------
+
+namespace {
+
+// A time text "HH:MM:SS.cc" as seconds "S.cc" for a filter option, where ":" would end the value.
+std::string FilterSeconds(const std::string& timeText) {
+  const std::vector<std::string> fields = SplitText(timeText, ":.");
+  if (fields.size() != 4) return "0";
+  return std::to_string(LeadingInt(fields[0]) * 3600 + LeadingInt(fields[1]) * 60 + LeadingInt(fields[2])) +
+         "." + fields[3];
+}
+
+}  // namespace
 
 std::string CutExtension(std::string_view sourceFileName) {
   if (sourceFileName.find('.') == std::string_view::npos) return "mp3";
@@ -465,6 +739,7 @@ FileEntry MakeCutEntry(const FileEntry& source, double startSec, double endSec, 
   entry.fileName = entry.fullPath.substr(entry.fullPath.rfind('/') + 1);
   entry.filePath = source.filePath;
   entry.size = source.size;
+  entry.facts = source.facts;
   entry.duration = endSec - startSec;
   entry.cutStart = startSec;
   entry.cutEnd = endSec;
@@ -476,11 +751,28 @@ BuiltCommand BuildCutCommand(const FileEntry& cutEntry, const CommandContext& ct
   const std::string start = FormatTimeText(cutEntry.cutStart);
   const std::string end = FormatTimeText(cutEntry.cutEnd);
   const std::string bitRate = std::to_string(ctx.bitRate);
+  const std::string ext = Extension(cutEntry.fileName);
+  const std::vector<std::string> streams = StreamArgs(cutEntry.facts, ext);
   CommandLine cmd;
-  cmd.text = FillTemplate("\"%s\" -y -i \"%s\" -ss %s -to %s -ab %d -vn \"%s\"",
-                          {ctx.transcoder, cutEntry.sourcePath, start, end, bitRate, cutEntry.fullPath});
-  cmd.args = {ctx.transcoder, "-y",    "-i",  PathArg(cutEntry.sourcePath), "-ss", start, "-to", end,
-              "-ab",          bitRate, "-vn", PathArg(cutEntry.fullPath)};
+  cmd.args = {ctx.transcoder, "-y", "-i", PathArg(cutEntry.sourcePath)};
+  if (KeepsCovers(cutEntry.facts, ext)) {
+    // Output seeking drops a cover picture (its one packet lies before the start); the trim
+    // filter cuts the same stretch of sound and leaves the picture alone.
+    const std::string trim =
+        "atrim=start=" + FilterSeconds(start) + ":end=" + FilterSeconds(end) + ",asetpts=PTS-STARTPTS";
+    cmd.text = FillTemplate(
+        "\"%s\" -y -i \"%s\" -af \"%s\" -ab %d %s \"%s\"",
+        {ctx.transcoder, cutEntry.sourcePath, trim, bitRate, Joined(streams), cutEntry.fullPath});
+    Append(cmd.args, {"-af", trim});
+  } else {
+    cmd.text = FillTemplate(
+        "\"%s\" -y -i \"%s\" -ss %s -to %s -ab %d %s \"%s\"",
+        {ctx.transcoder, cutEntry.sourcePath, start, end, bitRate, Joined(streams), cutEntry.fullPath});
+    Append(cmd.args, {"-ss", start, "-to", end});
+  }
+  Append(cmd.args, {"-ab", bitRate});
+  Append(cmd.args, streams);
+  cmd.args.push_back(PathArg(cutEntry.fullPath));
   return Finish(cutEntry.fullPath, std::move(cmd));
 }
 

@@ -6,6 +6,7 @@
 // builder's duration probe. Safe from any thread.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -33,6 +34,8 @@ inline constexpr const char* kMsgBgMusicStartDigits = "起始位置只能输入�
 inline constexpr const char* kMsgCommandTooLong = "命令超出系统长度限制,请减少文件数量或缩短路径!";
 inline constexpr const char* kMsgBadFormat = "输出格式无效!";
 inline constexpr const char* kMsgBadSpeed = "速度倍数无效!";
+// The accompaniment of a sound with one channel cannot be told from its voice.
+inline constexpr const char* kMsgMonoNoAccompaniment = "单声道音频没有伴奏可提取!";
 
 // What a run is built from besides its own options. Resolved when the run starts.
 struct CommandContext {
@@ -40,8 +43,9 @@ struct CommandContext {
   std::string outputFolder;  // GetOutputFolder(), without a trailing "/"
   std::string timestamp;     // local time "%Y%m%d%H%M%S"
   int bitRate = 128000;      // bit/s of MP3 results, from "audio-quality"
-  // Pick a free output name ("-2", "-3", ... before the extension) when the timestamped
-  // name is taken on disk or by an earlier build of this process. Off only for text tests.
+  // Pick a free output name ("-2", "-3", ... before the extension) when the name is taken on
+  // disk or by an earlier build of this process (for convert: by another source's result).
+  // Off only for text tests.
   bool avoidCollisions = true;
 };
 
@@ -74,23 +78,50 @@ bool IsUnsupportedExtension(std::string_view extension);
 // above the kernel's per-argument limit, or all of them with the environment above ARG_MAX.
 std::string CheckCommandFits(const CommandLine& cmd);
 
+// ---- Keeping what the source carries ----------------------------------------------------
+// What a result of one source needs beyond its template to keep what the source carries, in
+// the place where the template selects its streams ("-vn"): the source's pictures the result's
+// container can hold, copied from input pictureInput (the sound then taken by "-map 0:a:N"
+// unless soundMapped), the tags an Ogg or Opus source keeps on its sound stream as the result's
+// own, and none of the container bookkeeping among its tags ("-metadata key=" empties them;
+// soundStreamCopied: also those of the sound stream, when the result's sound is made from it
+// rather than by a filter graph). Empty for a source with none of these.
+std::vector<std::string> KeepArgs(const MediaFacts& facts, std::string_view format, int pictureInput,
+                                  bool soundMapped, bool soundStreamCopied);
+
 // ---- Convert ----------------------------------------------------------------------------
+// The bit-rate choices of the page after "unchanged", by item index.
+inline constexpr int kBitRateChoices[] = {320000, 256000, 192000, 128000, 96000, 64000};
+inline constexpr int kVbrIndex = 7;  // MP3 at variable bit rate (LAME quality 2)
 // The page's choices by item index (0 = unchanged) and the shown format text.
 struct ConvertOptions {
   std::string format = "mp3";
   int channelIndex = 0;     // 0 unchanged, 1 two channels, 2 one channel
   int sampleRateIndex = 0;  // 0 unchanged, 1 48000 ... 9 8000
-  int bitRateIndex = 0;     // 0 unchanged, 1 320000, 2 128000, 3 96000, 4 64000
+  int bitRateIndex = 0;     // 0 unchanged, 1..6 kBitRateChoices, 7 VBR (kVbrIndex)
 };
-// " -ac %d", " -ar %d", " -ab %d" for each chosen value, in that order; "" when none.
-std::string ConvertOptionText(const ConvertOptions& options);
-// base + "." + format, with "-y": a second conversion replaces the first result, but never the
-// input itself (then "-2" ... is added).
+// The bit-rate index of a bit rate in bit/s (one of kBitRateChoices); -1 for another value.
+int BitRateIndex(long bitRate);
+// The bit rate the encoder of a lossy format takes nearest to bitRate, for a result of outRate
+// Hz (0: unknown) and outChannels channels: one of its rates for mp3, mp2 and ac3, otherwise
+// held to the range it accepts. 0 for a lossless or unknown format, an unknown bit rate, or
+// a result its encoder takes no bit rate for (then the encoder chooses).
+int NearestBitRate(std::string_view format, std::int64_t bitRate, int outRate, int outChannels);
+// " -ac %d", " -ar %d" and the bit rate (" -ab %d", or " -q:a 2" for VBR MP3), for each chosen
+// value in that order; "" when none. An unchanged bit rate keeps the source's (source facts)
+// when the format is lossy: NearestBitRate of it. VBR for another format counts as unchanged.
+std::string ConvertOptionText(const ConvertOptions& options, const MediaFacts& source = {});
+// base + "." + format, with "-y". The name is the source's own: a reconversion of the same
+// source replaces its earlier result; a name another source's result holds (named by this
+// process, or any file on disk not written for this source by it) and the input itself are
+// never written over: the first free "-2", "-3" ... is taken instead.
 BuiltCommand BuildConvertCommand(const FileEntry& entry, const ConvertOptions& options,
                                  const CommandContext& ctx);
 
 // ---- Merge ------------------------------------------------------------------------------
-// The entries in list order. Task id of the run: kMergeTaskId.
+// The entries in list order. Task id of the run: kMergeTaskId. Inputs that differ in rate or
+// channels are all brought to the highest rate and channel count among them before they are
+// joined; the result keeps the first file's pictures and tags.
 BuiltCommand BuildMergeCommand(const std::vector<FileEntry>& entries, const std::string& format,
                                const CommandContext& ctx);
 
@@ -100,7 +131,8 @@ BuiltCommand BuildSpeedCommand(const FileEntry& entry, const std::string& speedT
                                const CommandContext& ctx);
 
 // ---- Extract ----------------------------------------------------------------------------
-// extractType 0 takes a video's sound track; 1 (and every audio input) keeps left minus right.
+// extractType 0 takes a video's sound track; 1 (and every audio input) keeps left minus right,
+// which a source of one channel has not (kMsgMonoNoAccompaniment).
 BuiltCommand BuildExtractCommand(const FileEntry& entry, const std::string& format, int extractType,
                                  const CommandContext& ctx);
 
@@ -128,6 +160,9 @@ struct BgMusicOptions {
   std::string startPos;   // "bg-music-start-pos": whole seconds, "" means 0
   bool loop = false;      // "bg-music-loop"
 };
+// The main file keeps its level, the music is added levelDb under (or over) it, and a limiter
+// keeps the sum 1 dB below full scale. The result takes the highest sample rate and channel
+// count of the two (the music is probed for them).
 BuiltCommand BuildBgMusicCommand(const FileEntry& entry, const BgMusicOptions& options,
                                  const CommandContext& ctx);
 
@@ -138,9 +173,10 @@ std::string CutExtension(std::string_view sourceFileName);
 // Output path of a new cut entry (made when the entry is added, exported later with "-y").
 std::string CutOutputPath(std::string_view sourceFileName, const CommandContext& ctx);
 // The cut entry as the page files it: fileName/fullPath = output, filePath = the source's
-// folder, size = the source's size, duration = end - start, and the stretch.
+// folder, size and facts = the source's, duration = end - start, and the stretch.
 FileEntry MakeCutEntry(const FileEntry& source, double startSec, double endSec, const CommandContext& ctx);
-// Exports entry.cutStart..cutEnd of entry.sourcePath into entry.fullPath.
+// Exports entry.cutStart..cutEnd of entry.sourcePath into entry.fullPath. A source with a cover
+// the result can hold is cut by a trim filter instead of -ss/-to, which would drop the picture.
 BuiltCommand BuildCutCommand(const FileEntry& cutEntry, const CommandContext& ctx);
 
 // ---- Format lists -----------------------------------------------------------------------

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/MediaHelpers.h"
+
 namespace tw {
 
 // Reserved task id of the merge page, whose progress belongs to the page, not to a row.
@@ -21,6 +23,7 @@ struct FileEntry {
   std::string fullPath;   // folder, one "/", fileName
   std::int64_t size = 0;  // bytes, read when the file is added
   double duration = 0;    // seconds (ProbeDuration); > 0 for an accepted file
+  MediaFacts facts;       // from the same probe: what its results must keep
   // Cut entries only: the chosen stretch in seconds and the file it is cut from.
   double cutStart = 0;
   double cutEnd = 0;

@@ -126,5 +126,56 @@ TEST(MediaHelpers, ProbeNeverWaitsForever) {
   if (fd >= 0) close(fd);
 }
 
+TEST(MediaHelpers, ProbeFactsOfSoundPicturesAndTags) {
+  const MediaFacts mp3 = ProbeMedia(test::TaggedWithCover("mp3")).facts;
+  EXPECT_EQ(mp3.soundIndex, 0);
+  EXPECT_EQ(mp3.channels, 2);
+  EXPECT_EQ(mp3.sampleRate, 44100);
+  EXPECT_EQ(mp3.bitRate, 192000);
+  ASSERT_EQ(mp3.covers.size(), 1u);
+  EXPECT_EQ(mp3.covers[0].codec, "png");
+  EXPECT_EQ(mp3.covers[0].width, 96);
+  EXPECT_GT(mp3.covers[0].bytes, 100);
+  EXPECT_FALSE(mp3.tagsOnSound);
+  EXPECT_TRUE(mp3.bookkeepingTags.empty());
+
+  const MediaFacts ogg = ProbeMedia(test::TaggedWithCover("ogg")).facts;
+  EXPECT_TRUE(ogg.tagsOnSound);
+  EXPECT_TRUE(ogg.covers.empty());
+  const MediaFacts m4a = ProbeMedia(test::TaggedWithCover("m4a")).facts;
+  EXPECT_EQ(m4a.bookkeepingTags,
+            (std::vector<std::string>{"major_brand", "minor_version", "compatible_brands"}));
+  EXPECT_FALSE(m4a.soundBookkeepingTags.empty());
+  const MediaFacts video = ProbeMedia(test::VideoWithSound(1)).facts;
+  EXPECT_TRUE(video.covers.empty());  // a video's picture is no cover
+  EXPECT_EQ(ProbeMedia(test::SurroundWav()).facts.channels, 6);
+  EXPECT_EQ(ProbeMedia(test::VideoWithoutSound(1)).facts.soundIndex, -1);
+}
+
+TEST(MediaHelpers, ContainersThatHoldACover) {
+  const struct {
+    const char* format;
+    CoverPicture picture;
+    bool held;
+  } cases[] = {
+      {"mp3", {0, "mjpeg", 1000, 64, 64}, true},     {"MP3", {0, "gif", 1000, 64, 64}, true},
+      {"m4a", {0, "png", 1000, 64, 64}, true},       {"mp4", {0, "bmp", 1000, 64, 64}, true},
+      {"m4a", {0, "gif", 1000, 64, 64}, false},      {"m4a", {0, "tiff", 1000, 64, 64}, false},
+      {"flac", {0, "tiff", 1000, 64, 64}, true},     {"flac", {0, "gif", 1000, 64, 64}, false},
+      {"flac", {0, "bmp", 17000000, 64, 64}, false}, {"mp3", {0, "bmp", 17000000, 64, 64}, true},
+      {"mp3", {0, "webp", 1000, 64, 64}, false},     {"mp3", {0, "mjpeg", 1000, 0, 0}, false},
+      {"wav", {0, "png", 1000, 64, 64}, false},      {"ogg", {0, "png", 1000, 64, 64}, false},
+      {"opus", {0, "png", 1000, 64, 64}, false},     {"mkv", {0, "png", 1000, 64, 64}, false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(CanHoldCover(c.format, c.picture), c.held) << c.format << " " << c.picture.codec;
+  EXPECT_TRUE(IsBookkeepingTag("Major_Brand", "M4A "));
+  EXPECT_TRUE(IsBookkeepingTag("language", "und"));
+  EXPECT_FALSE(IsBookkeepingTag("language", "chi"));
+  EXPECT_FALSE(IsDescriptiveTag("encoder", "Lavf"));
+  EXPECT_FALSE(IsDescriptiveTag("title", ""));
+  EXPECT_TRUE(IsDescriptiveTag("title", "夜曲"));
+}
+
 }  // namespace
 }  // namespace tw

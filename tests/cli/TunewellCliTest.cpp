@@ -562,21 +562,23 @@ TEST(TunewellCli, JobsRunAtOnceUpToTheLimit) {
   }
 }
 
-TEST(TunewellCli, SameResultNameNeverWrittenTwiceAtOnce) {
-  // Two sources with one base name give one convert result; the runs take turns and the
-  // later one's result stands, as on the page.
+TEST(TunewellCli, SourcesSharingABaseNameNeverOverwriteEachOther) {
+  // Two sources with one base name give two convert results, run at once. The same source given
+  // twice gives one result, which its later run replaces once the first is done.
   const std::string one = test::TempDir(), two = test::TempDir(), outDir = test::TempDir();
-  Copy(test::ToneWav(3, 440), one, "x.wav");
-  Copy(test::ToneWav(2, 880), two, "x.wav");
-  const CliResult r = RunCli(
-      {"convert", "--format", "mp3", "--jobs", "2", "--output-dir", outDir, one + "/x.wav", two + "/x.wav"});
+  const std::string first = Copy(test::ToneWav(3, 440), one, "x.wav");
+  const std::string second = Copy(test::ToneWav(2, 880), two, "x.wav");
+  const CliResult r =
+      RunCli({"convert", "--format", "mp3", "--jobs", "2", "--output-dir", outDir, first, second, first});
   ASSERT_EQ(r.exitStatus, 0) << r.err;
-  const size_t firstDone = r.out.find(": done: ");
-  const size_t secondStart = r.out.find(two + "/x.wav: started");
-  ASSERT_NE(firstDone, std::string::npos);
-  EXPECT_GT(secondStart, firstDone) << r.out;
-  EXPECT_EQ(FilesIn(outDir), std::vector<std::string>{"x.mp3"});
-  EXPECT_NEAR(test::Probe(outDir + "/x.mp3").durationSec, 2, 0.15);
+  EXPECT_EQ(FilesIn(outDir), (std::vector<std::string>{"x-2.mp3", "x.mp3"}));
+  EXPECT_NEAR(test::Probe(outDir + "/x.mp3").durationSec, 3, 0.15);
+  EXPECT_NEAR(test::Probe(outDir + "/x-2.mp3").durationSec, 2, 0.15);
+  const size_t firstDone = r.out.find(": done: " + outDir + "/x.mp3");
+  const size_t again = r.out.find(first + ": started", r.out.find(first + ": started") + 1);
+  ASSERT_NE(firstDone, std::string::npos) << r.out;
+  ASSERT_NE(again, std::string::npos) << r.out;
+  EXPECT_GT(again, firstDone) << r.out;
 }
 
 TEST(TunewellCli, InterruptEndsChildrenAndRemovesPartialOutputs) {

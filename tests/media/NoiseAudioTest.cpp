@@ -85,6 +85,36 @@ BurstLevels MeasureBursts(const std::string& path) {
   return levels;
 }
 
+TEST(NoiseAudio, KeepsTheCoverPictureAndTags) {
+  const std::string dir = TempDir();
+  const struct {
+    std::string source, output;
+    int formatType;
+    int covers;  // what the result's container holds
+  } cases[] = {
+      {test::TaggedWithCover("flac"), dir + "/a.mp3", 0, 1},
+      {test::TaggedWithCover("mp3"), dir + "/b.m4a", 1, 1},
+      {test::TaggedWithCover("ogg"), dir + "/c.mp3", 0, 0},  // tags on the Ogg sound stream
+      {test::TaggedWithCover("m4a"), dir + "/d.aac", 1, 0},  // ADTS holds neither
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output);
+    const RunResult run = RunJob(c.source, c.output, c.formatType, 2);
+    ASSERT_EQ(run.startResult, 0);
+    ASSERT_EQ(run.messages.back().As<NoiseDoneRecord>()->result, 0);
+    EXPECT_EQ(test::CoverCount(c.output), c.covers);
+    if (c.covers) {
+      EXPECT_EQ(test::PacketHashes(c.output, "v:0"), test::PacketHashes(c.source, "v:0"));
+    }
+    EXPECT_EQ(Probe(c.output).CountType("audio"), 1);
+    const auto tags = test::Tags(c.output);
+    if (c.output.find(".aac") != std::string::npos) continue;
+    EXPECT_EQ(tags.count("title") ? tags.at("title") : "", test::kSampleTitle);
+    EXPECT_EQ(tags.count("album") ? tags.at("album") : "", test::kSampleAlbum);
+    for (const auto& [key, value] : tags) EXPECT_FALSE(value.empty()) << key;
+  }
+}
+
 TEST(NoiseAudio, CleansThePausesAndKeepsTheSignal) {
   const std::string input = BurstsUnderNoise();
   const BurstLevels before = MeasureBursts(input);

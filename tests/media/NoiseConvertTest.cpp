@@ -30,10 +30,13 @@ struct RunResult {
   std::vector<Message> messages;
 };
 
-RunResult RunJob(const std::string& input, const std::string& output, int selector = 0, int itemId = 9) {
+// copy: the picture is copied where it can be (as the page runs it); otherwise encoded again.
+RunResult RunJob(const std::string& input, const std::string& output, int selector = 0, int itemId = 9,
+                 bool copy = true) {
   QueueSink sink;
   RunResult result;
   NoiseConvert job(&sink, itemId, output);
+  job.SetPictureCopy(copy);
   result.startResult = job.Start(input, selector, 1280, 720, 2, 44100, 128000, 2);
   result.totalFrames = job.TotalFrames();
   result.options = job.VideoOptions();
@@ -135,7 +138,7 @@ bool FileContains(const std::string& path, const std::string& text) {
 TEST(NoiseConvert, SixtySecondsAtTwentyFiveFramesReportAgainst1500) {
   const std::string input = test::VideoWithSound(60);
   const std::string output = TempDir() + "/long.mp4";
-  const RunResult run = RunJob(input, output, 0, 77);
+  const RunResult run = RunJob(input, output, 0, 77, false);
   ASSERT_EQ(run.startResult, 0);
   EXPECT_EQ(run.totalFrames, 1500);
   ASSERT_FALSE(run.messages.empty());
@@ -180,7 +183,7 @@ TEST(NoiseConvert, QualitySelectorChoosesTheRateFactor) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.selector);
     const std::string output = TempDir() + "/q.mp4";
-    const RunResult run = RunJob(input, output, c.selector);
+    const RunResult run = RunJob(input, output, c.selector, 9, false);
     ASSERT_EQ(run.startResult, 0);
     EXPECT_EQ(run.options, std::string("preset=ultrafast tune=zerolatency profile=main crf=") + c.crf);
     EXPECT_TRUE(FileContains(output, std::string("crf=") + c.crf + ".0"))
@@ -355,6 +358,35 @@ TEST(NoiseConvert, AFullDiskFailsTheJobAndLeavesNothing) {
   EXPECT_TRUE(std::filesystem::is_empty(disk.Path()));
 }
 
+TEST(NoiseConvert, CopiesThePictureAndKeepsTheCoverAndTags) {
+  const std::string source = test::TaggedVideoWithCover();
+  const std::string output = TempDir() + "/copied.mp4";
+  ASSERT_EQ(RunJob(source, output).startResult, 0);
+  // The same packets: nothing was decoded or encoded again.
+  const std::vector<std::string> picture = test::PacketHashes(source, "v:0");
+  ASSERT_FALSE(picture.empty());
+  EXPECT_EQ(test::PacketHashes(output, "v:0"), picture);
+  EXPECT_EQ(Probe(output).First("video")->codecName, "h264");
+  EXPECT_EQ(test::CoverCount(output), 1);
+  EXPECT_EQ(test::PacketHashes(output, "v:1"), test::PacketHashes(source, "v:1"));
+  const auto tags = test::Tags(output);
+  EXPECT_EQ(tags.count("title") ? tags.at("title") : "", test::kSampleTitle);
+  EXPECT_EQ(tags.count("artist") ? tags.at("artist") : "", test::kSampleArtist);
+  EXPECT_NEAR(Probe(output).durationSec, 3, 0.1);
+
+  // A container that cannot hold the picture's codec gets it encoded again.
+  const std::string hevc =
+      MakeMedia("video-hevc-2s.mp4", {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=2", "-f",
+                                      "lavfi", "-i", "sine=d=2", "-c:v", "libx265", "-preset", "ultrafast",
+                                      "-pix_fmt", "yuv420p", "-c:a", "aac"});
+  const std::string flv = TempDir() + "/encoded.flv";
+  const RunResult run = RunJob(hevc, flv, 1);
+  ASSERT_EQ(run.startResult, 0);
+  EXPECT_EQ(run.options, "preset=ultrafast tune=zerolatency profile=main crf=34");
+  EXPECT_EQ(Probe(flv).First("video")->codecName, "h264");
+  EXPECT_NEAR(Probe(flv).durationSec, 2, 0.15);
+}
+
 // The seconds at which the picture first turns bright and the sound first rises above silence.
 struct Onsets {
   double picture = -1;
@@ -386,13 +418,16 @@ TEST(NoiseConvert, AVariableFrameRateKeepsTheSoundInStep) {
   const Onsets source = MeasureOnsets(input);
   ASSERT_NEAR(source.picture, 8.0, 0.05) << "the sample is not as meant";
   ASSERT_NEAR(source.sound, 8.0, 0.05) << "the sample is not as meant";
-  const std::string output = TempDir() + "/vfr.mp4";
-  const RunResult run = RunJob(input, output);
-  ASSERT_EQ(run.startResult, 0);
-  const Onsets result = MeasureOnsets(output);
-  EXPECT_NEAR(result.picture, result.sound, 0.040);
-  EXPECT_NEAR(result.picture, 8.0, 0.1);
-  EXPECT_NEAR(Probe(output).durationSec, 10.0, 0.15);
+  for (const bool copy : {true, false}) {
+    SCOPED_TRACE(copy ? "picture copied" : "picture encoded");
+    const std::string output = TempDir() + "/vfr.mp4";
+    const RunResult run = RunJob(input, output, 0, 9, copy);
+    ASSERT_EQ(run.startResult, 0);
+    const Onsets result = MeasureOnsets(output);
+    EXPECT_NEAR(result.picture, result.sound, 0.040);
+    EXPECT_NEAR(result.picture, 8.0, 0.1);
+    EXPECT_NEAR(Probe(output).durationSec, 10.0, 0.15);
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -285,6 +286,137 @@ SmallDisk::SmallDisk(size_t bytes) : path_(TempDir() + "/small-disk") {
 
 SmallDisk::~SmallDisk() {
   if (mounted_) umount2(path_.c_str(), MNT_DETACH);
+}
+
+}  // namespace tw::test
+
+namespace tw::test {
+
+namespace {
+
+std::vector<std::string> SampleTagArgs() {
+  return {"-metadata", std::string("title=") + kSampleTitle,
+          "-metadata", std::string("artist=") + kSampleArtist,
+          "-metadata", std::string("album=") + kSampleAlbum};
+}
+
+std::string SampleCover() {
+  return MakeMedia("sample-cover.png",
+                   {"-f", "lavfi", "-i", "testsrc=size=96x96:duration=1", "-frames:v", "1"});
+}
+
+}  // namespace
+
+std::string TaggedWithCover(const std::string& extension) {
+  std::vector<std::string> args = {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=3"};
+  const bool picture = extension != "ogg";
+  if (picture)
+    args.insert(args.end(), {"-i", SampleCover(), "-map", "0:a", "-map", "1:v", "-c:v", "copy",
+                             "-disposition:v", "attached_pic"});
+  args.insert(args.end(), {"-ac", "2"});
+  if (extension == "mp3") args.insert(args.end(), {"-b:a", "192k", "-id3v2_version", "3"});
+  const std::vector<std::string> tags = SampleTagArgs();
+  args.insert(args.end(), tags.begin(), tags.end());
+  return MakeMedia("tagged-cover." + extension, args);
+}
+
+std::string TaggedVideoWithCover() {
+  std::vector<std::string> args = {"-f",
+                                   "lavfi",
+                                   "-i",
+                                   "testsrc=size=320x240:rate=25:duration=3",
+                                   "-f",
+                                   "lavfi",
+                                   "-i",
+                                   "sine=frequency=440:sample_rate=44100:duration=3",
+                                   "-i",
+                                   SampleCover(),
+                                   "-map",
+                                   "0:v",
+                                   "-map",
+                                   "1:a",
+                                   "-map",
+                                   "2:v",
+                                   "-c:v:0",
+                                   "libx264",
+                                   "-preset",
+                                   "ultrafast",
+                                   "-pix_fmt",
+                                   "yuv420p",
+                                   "-c:v:1",
+                                   "copy",
+                                   "-disposition:v:1",
+                                   "attached_pic",
+                                   "-c:a",
+                                   "aac",
+                                   "-ac",
+                                   "2"};
+  const std::vector<std::string> tags = SampleTagArgs();
+  args.insert(args.end(), tags.begin(), tags.end());
+  return MakeMedia("tagged-video-cover.mp4", args);
+}
+
+std::map<std::string, std::string> Tags(const std::string& path) {
+  std::string out;
+  RunProcess({"ffprobe", "-v", "error", "-print_format", "json", "-show_entries",
+              "format_tags:stream=codec_type:stream_tags", path},
+             &out);
+  Json::Value root;
+  Json::CharReaderBuilder builder;
+  std::string errors;
+  std::istringstream in(out);
+  std::map<std::string, std::string> tags;
+  if (!Json::parseFromStream(builder, in, &root, &errors)) return tags;
+  auto take = [&tags](const Json::Value& from) {
+    for (const std::string& key : from.getMemberNames()) {
+      std::string lower = key;
+      for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      tags[lower] = from[key].asString();
+    }
+  };
+  take(root["format"]["tags"]);
+  if (tags.empty()) {
+    for (const auto& s : root["streams"]) {
+      if (s["codec_type"].asString() != "audio") continue;
+      take(s["tags"]);
+      break;
+    }
+  }
+  return tags;
+}
+
+std::vector<std::string> PacketHashes(const std::string& path, const std::string& stream) {
+  std::string out;
+  if (RunProcess(
+          {"ffmpeg", "-v", "error", "-i", path, "-map", "0:" + stream, "-c", "copy", "-f", "framemd5", "-"},
+          &out) != 0)
+    return {};
+  std::vector<std::string> hashes;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    hashes.push_back(line.substr(line.rfind(',') + 1));
+  }
+  return hashes;
+}
+
+int CoverCount(const std::string& path) {
+  std::string out;
+  RunProcess(
+      {"ffprobe", "-v", "error", "-show_entries", "stream_disposition=attached_pic", "-of", "csv=p=0", path},
+      &out);
+  int covers = 0;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) covers += line.find('1') != std::string::npos;
+  return covers;
+}
+
+long SoundBitRate(const std::string& path) {
+  std::string out;
+  RunProcess({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries", "stream=bit_rate", "-of",
+              "csv=p=0", path},
+             &out);
+  return std::atol(out.c_str());
 }
 
 }  // namespace tw::test

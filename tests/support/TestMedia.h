@@ -3,6 +3,7 @@
 // from several test processes at once: each file is generated under a lock.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -86,5 +87,31 @@ class SmallDisk {
   std::string why_;
   bool mounted_ = false;
 };
+
+}  // namespace tw::test
+
+namespace tw::test {
+
+// ---- What results must keep of their sources
+
+// The title, artist and album of the tagged samples: CJK, quotes, a shell substitution and a
+// text the transcoder prints itself.
+inline constexpr const char* kSampleTitle = "夜曲 \"第一\" $(x) Conversion failed";
+inline constexpr const char* kSampleArtist = "周 某";
+inline constexpr const char* kSampleAlbum = "十一月的萧邦";
+// 3 s of stereo sound at 44.1 kHz with a PNG cover picture and the sample tags, as an "mp3",
+// "m4a" or "flac" file; "ogg" has the tags (on its sound stream) and no picture.
+std::string TaggedWithCover(const std::string& extension);
+// mp4: 3 s of H.264 picture and AAC sound, with a PNG cover picture and the sample tags.
+std::string TaggedVideoWithCover();
+// The tags of a file with lower-case keys: the file's own, or its first sound stream's when the
+// file has none (Ogg).
+std::map<std::string, std::string> Tags(const std::string& path);
+// The MD5 of each packet of a stream ("v:0", "a:0") in order; empty when there is none.
+std::vector<std::string> PacketHashes(const std::string& path, const std::string& stream);
+// The number of cover pictures (streams marked attached_pic).
+int CoverCount(const std::string& path);
+// The bit rate of the first sound stream in bit/s as the file declares it; 0 when unknown.
+long SoundBitRate(const std::string& path);
 
 }  // namespace tw::test

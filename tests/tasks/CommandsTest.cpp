@@ -52,6 +52,22 @@ FileEntry Entry(const std::string& fullPath, double duration = 10) {
   return e;
 }
 
+// Facts of a source as the probe gives them.
+MediaFacts Facts(int channels, int rate, std::int64_t bitRate, std::vector<CoverPicture> covers = {}) {
+  MediaFacts f;
+  f.soundIndex = 0;
+  f.channels = channels;
+  f.sampleRate = rate;
+  f.bitRate = bitRate;
+  f.covers = std::move(covers);
+  return f;
+}
+
+FileEntry WithFacts(FileEntry entry, MediaFacts facts) {
+  entry.facts = std::move(facts);
+  return entry;
+}
+
 using Args = std::vector<std::string>;
 
 struct TemplateCase {
@@ -75,7 +91,7 @@ std::vector<TemplateCase> TemplateCases() {
                    "/out/song.mp3"});
   cases.push_back(
       {"convert options",
-       BuildConvertCommand(Entry("/music/song.flac"), {"ogg", 1, 2, 2}, ctx),
+       BuildConvertCommand(Entry("/music/song.flac"), {"ogg", 1, 2, 4}, ctx),
        "\"" + F + "\" -y -i \"/music/song.flac\"  -ac 2 -ar 44100 -ab 128000 -vn \"/out/song.ogg\"",
        {F, "-y", "-i", "/music/song.flac", "-ac", "2", "-ar", "44100", "-ab", "128000", "-vn",
         "/out/song.ogg"},
@@ -159,9 +175,10 @@ std::vector<TemplateCase> TemplateCases() {
   cases.push_back(
       {"extract video type 1",
        BuildExtractCommand(Entry("/v/clip.MKV"), "wav", 1, ctx),
-       "\"" + F + "\" -i \"/v/clip.MKV\"  -af pan=\"stereo|c0=c0|c1=-1*c1\" -ac 1 \"/out/clip-提取-" +
+       "\"" + F + "\" -i \"/v/clip.MKV\"  -af pan=\"stereo|c0=c0|c1=-1*c1\" -ac 1 -vn \"/out/clip-提取-" +
            kStamp + ".wav\"",
-       {F, "-i", "/v/clip.MKV", "-af", pan, "-ac", "1", "/out/clip-提取-" + std::string(kStamp) + ".wav"},
+       {F, "-i", "/v/clip.MKV", "-af", pan, "-ac", "1", "-vn",
+        "/out/clip-提取-" + std::string(kStamp) + ".wav"},
        "/out/clip-提取-" + std::string(kStamp) + ".wav"});
   cases.push_back(
       {"extract audio type 0",
@@ -198,8 +215,9 @@ std::vector<TemplateCase> TemplateCases() {
                    "/out/a-声音调整-" + std::string(kStamp) + ".mp3"});
 
   BgMusicOptions loop{"/m/music.mp3", -6, "3", true};
-  const std::string loopGraph =
-      "[1:a]volume=-6dB[a1],[a1]adelay=3000|3000[b],[0:a][b]amix=inputs=2:duration=first";
+  const std::string mix =
+      "amix=inputs=2:duration=first:normalize=0,alimiter=limit=0.891251:level=false:latency=true";
+  const std::string loopGraph = "[1:a]volume=-6dB[a1],[a1]adelay=3000|3000[b],[0:a][b]" + mix;
   cases.push_back({"music looped",
                    BuildBgMusicCommand(Entry("/m/voice.wav"), loop, ctx),
                    "\"" + F +
@@ -209,7 +227,7 @@ std::vector<TemplateCase> TemplateCases() {
                     loopGraph, "-vn", "/out/voice-背景音乐-" + std::string(kStamp) + ".wav"},
                    "/out/voice-背景音乐-" + std::string(kStamp) + ".wav"});
   BgMusicOptions once{"/m/music.mp3", 5, "", false};
-  const std::string onceGraph = "[1]volume=5dB[a1],[a1]adelay=0|0[b],[0][b]amix=inputs=2:duration=first";
+  const std::string onceGraph = "[1]volume=5dB[a1],[a1]adelay=0|0[b],[0][b]" + mix;
   cases.push_back({"music once",
                    BuildBgMusicCommand(Entry("/m/voice.mp3"), once, ctx),
                    "\"" + F + "\" -i \"/m/voice.mp3\" -i \"/m/music.mp3\" -filter_complex \"" + onceGraph +
@@ -245,29 +263,37 @@ TEST(Commands, EveryTemplateTextAndArgumentVector) {
 
 TEST(Commands, ConvertOptionTextTable) {
   const struct {
+    const char* format;
     int channel, rate, bitRate;
     const char* text;
   } cases[] = {
-      {0, 0, 0, ""},
-      {1, 2, 2, " -ac 2 -ar 44100 -ab 128000"},
-      {2, 0, 0, " -ac 1"},
-      {0, 1, 0, " -ar 48000"},
-      {0, 3, 0, " -ar 32000"},
-      {0, 4, 0, " -ar 24000"},
-      {0, 5, 0, " -ar 22050"},
-      {0, 6, 0, " -ar 16000"},
-      {0, 7, 0, " -ar 12000"},
-      {0, 8, 0, " -ar 11025"},
-      {0, 9, 4, " -ar 8000 -ab 64000"},
-      {0, 0, 1, " -ab 320000"},
-      {0, 0, 3, " -ab 96000"},
-      {3, 10, 5, ""},  // indices beyond the lists change nothing
-      {-1, -1, -1, ""},
+      {"mp3", 0, 0, 0, ""},
+      {"mp3", 1, 2, 4, " -ac 2 -ar 44100 -ab 128000"},
+      {"mp3", 2, 0, 0, " -ac 1"},
+      {"mp3", 0, 1, 0, " -ar 48000"},
+      {"mp3", 0, 3, 0, " -ar 32000"},
+      {"mp3", 0, 4, 0, " -ar 24000"},
+      {"mp3", 0, 5, 0, " -ar 22050"},
+      {"mp3", 0, 6, 0, " -ar 16000"},
+      {"mp3", 0, 7, 0, " -ar 12000"},
+      {"mp3", 0, 8, 0, " -ar 11025"},
+      {"mp3", 0, 9, 6, " -ar 8000 -ab 64000"},
+      {"mp3", 0, 0, 1, " -ab 320000"},
+      {"mp3", 0, 0, 2, " -ab 256000"},
+      {"mp3", 0, 0, 3, " -ab 192000"},
+      {"mp3", 0, 0, 5, " -ab 96000"},
+      {"mp3", 2, 0, 7, " -ac 1 -q:a 2"},
+      {"MP3", 0, 0, 7, " -q:a 2"},
+      {"ogg", 0, 0, 7, ""},   // VBR is for MP3; elsewhere the bit rate stays as it is
+      {"mp3", 3, 10, 8, ""},  // indices beyond the lists change nothing
+      {"mp3", -1, -1, -1, ""},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ConvertOptionText({"mp3", c.channel, c.rate, c.bitRate}), c.text)
-        << c.channel << " " << c.rate << " " << c.bitRate;
+    EXPECT_EQ(ConvertOptionText({c.format, c.channel, c.rate, c.bitRate}), c.text)
+        << c.format << " " << c.channel << " " << c.rate << " " << c.bitRate;
   }
+  for (const int rate : kBitRateChoices) EXPECT_EQ(kBitRateChoices[BitRateIndex(rate) - 1], rate);
+  EXPECT_EQ(BitRateIndex(100000), -1);
 }
 
 TEST(Commands, MergeLabelsCountAndTotal) {
@@ -358,6 +384,11 @@ TEST(Commands, ChecksReturnTheirMessages) {
       {"merge format with blank", BuildMergeCommand({a, a}, "mp3 -y", ctx), kMsgBadFormat},
       {"speed with a second filter", BuildSpeedCommand(a, "1.0,volume=9", ctx), kMsgBadSpeed},
       {"speed negative", BuildSpeedCommand(a, "-2", ctx), kMsgBadSpeed},
+      {"accompaniment of one channel", BuildExtractCommand(WithFacts(a, Facts(1, 44100, 0)), "mp3", 0, ctx),
+       kMsgMonoNoAccompaniment},
+      {"accompaniment of a video's one channel",
+       BuildExtractCommand(WithFacts(Entry("/v/a.mp4"), Facts(1, 44100, 0)), "mp3", 1, ctx),
+       kMsgMonoNoAccompaniment},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -365,6 +396,186 @@ TEST(Commands, ChecksReturnTheirMessages) {
     EXPECT_EQ(c.built.message, c.message);
     EXPECT_TRUE(c.built.command.args.empty());
   }
+}
+
+// What each builder adds to keep what a source carries, and that a source without any of it
+// gets the template's own command.
+TEST(Commands, WhatResultsKeepOfTheirSources) {
+  const CommandContext ctx = FixedContext();
+  const std::string F = kFfmpeg;
+  const std::string S = kStamp;
+  const CoverPicture png{0, "png", 5000, 96, 96};
+  const MediaFacts covered = Facts(2, 44100, 192000, {png});
+  MediaFacts second = covered;  // the sound the transcoder takes is its second sound stream
+  second.soundIndex = 1;
+  // Of three pictures only the PNG goes into FLAC: GIF it takes not, nor a picture above 16 MiB,
+  // nor one that cannot be read.
+  MediaFacts several = Facts(
+      2, 44100, 0,
+      {{0, "png", 10, 1, 1}, {1, "gif", 10, 1, 1}, {2, "mjpeg", 17000000, 1, 1}, {3, "mjpeg", 10, 0, 0}});
+  MediaFacts ogg = Facts(2, 44100, 0);
+  ogg.tagsOnSound = true;
+  MediaFacts m4a = Facts(2, 44100, 0);
+  m4a.bookkeepingTags = {"major_brand", "minor_version", "compatible_brands"};
+  m4a.soundBookkeepingTags = {"handler_name", "vendor_id"};
+  const FileEntry flac = WithFacts(Entry("/m/s.flac"), covered);
+  const FileEntry mp3 = WithFacts(Entry("/m/s.mp3"), covered);
+  const FileEntry mono = WithFacts(Entry("/m/speech.wav"), Facts(1, 22050, 352800));
+  const FileEntry stereo = WithFacts(Entry("/m/music.wav"), Facts(2, 44100, 1411200));
+  const std::string pictures = "-map 0:a:0 -map 0:v:0 -c:v copy";
+  const std::string mix =
+      "amix=inputs=2:duration=first:normalize=0,alimiter=limit=0.891251:level=false:latency=true";
+  const struct {
+    const char* name;
+    BuiltCommand built;
+    std::string text;
+  } cases[] = {
+      {"convert into a container with covers", BuildConvertCommand(flac, {"mp3", 0, 0, 1}, ctx),
+       "\"" + F + "\" -y -i \"/m/s.flac\"  -ab 320000 " + pictures + " \"/out/s.mp3\""},
+      {"convert into one without", BuildConvertCommand(flac, {"wav", 0, 0, 0}, ctx),
+       "\"" + F + "\" -y -i \"/m/s.flac\" -vn \"/out/s.wav\""},
+      {"the transcoder's own choice of sound",
+       BuildConvertCommand(WithFacts(Entry("/m/s.mka"), second), {"m4a", 0, 0, 4}, ctx),
+       "\"" + F + "\" -y -i \"/m/s.mka\"  -ab 128000 -map 0:a:1 -map 0:v:0 -c:v copy \"/out/s.m4a\""},
+      {"only the pictures the container holds",
+       BuildConvertCommand(WithFacts(Entry("/m/s.mp3"), several), {"flac", 0, 0, 0}, ctx),
+       "\"" + F + "\" -y -i \"/m/s.mp3\" -map 0:a:0 -map 0:v:0 -c:v copy \"/out/s.flac\""},
+      {"tags of an Ogg sound stream",
+       BuildConvertCommand(WithFacts(Entry("/m/s.ogg"), ogg), {"flac", 0, 0, 0}, ctx),
+       "\"" + F + "\" -y -i \"/m/s.ogg\" -vn -map_metadata 0:s:a:0 \"/out/s.flac\""},
+      {"no MP4 bookkeeping as tags",
+       BuildConvertCommand(WithFacts(Entry("/m/s.m4a"), m4a), {"ogg", 0, 0, 0}, ctx),
+       "\"" + F +
+           "\" -y -i \"/m/s.m4a\" -vn -metadata major_brand= -metadata minor_version= -metadata "
+           "compatible_brands= "
+           "-metadata:s:a:0 handler_name= -metadata:s:a:0 vendor_id= \"/out/s.ogg\""},
+      {"speed", BuildSpeedCommand(mp3, "1.5", ctx),
+       "\"" + F + "\" -i \"/m/s.mp3\" -filter:a \"atempo=1.5\" -ab 128000 " + pictures + " \"/out/s-变速-" +
+           S + ".mp3\""},
+      {"volume", BuildVolumeCommand(flac, {}, ctx),
+       "\"" + F + "\" -i \"/m/s.flac\" -filter:a \"volume=1.00\" " + pictures + " \"/out/s-声音调整-" + S +
+           ".flac\""},
+      {"accompaniment", BuildExtractCommand(mp3, "m4a", 1, ctx),
+       "\"" + F + "\" -i \"/m/s.mp3\"  -af pan=\"stereo|c0=c0|c1=-1*c1\" -ac 1 " + pictures +
+           " \"/out/s-提取-" + S + ".m4a\""},
+      {"accompaniment into a container without covers", BuildExtractCommand(mp3, "ogg", 1, ctx),
+       "\"" + F + "\" -i \"/m/s.mp3\"  -af pan=\"stereo|c0=c0|c1=-1*c1\" -ac 1 -vn \"/out/s-提取-" + S +
+           ".ogg\""},
+      {"background music", BuildBgMusicCommand(mp3, {"/m/b.wav", -6, "", false}, ctx),
+       "\"" + F +
+           "\" -i \"/m/s.mp3\" -i \"/m/b.wav\" -i \"/m/s.mp3\" -filter_complex "
+           "\"[1]volume=-6dB[a1],[a1]adelay=0|0[b],[0][b]" +
+           mix + "\" -map 2:v:0 -c:v copy \"/out/s-背景音乐-" + S + ".mp3\""},
+      {"merge: the first file's pictures; rates and channels brought to the highest",
+       BuildMergeCommand({mono, flac, stereo}, "flac", ctx),
+       "\"" + F +
+           "\"  -i \"/m/speech.wav\" -i \"/m/s.flac\" -i \"/m/music.wav\" -filter_complex "
+           "\"[0:a]aformat=sample_rates=44100:channel_layouts=stereo[m0];"
+           "[1:a]aformat=sample_rates=44100:channel_layouts=stereo[m1];[2:a]aformat=sample_rates=44100:"
+           "channel_layouts=stereo[m2];"
+           "[m0][m1][m2]concat=n=3:v=0:a=1 [a]\" -map \"[a]\" \"/out/合并-" +
+           S + ".flac\""},
+      {"merge keeping a cover", BuildMergeCommand({mp3, stereo}, "mp3", ctx),
+       "\"" + F +
+           "\"  -i \"/m/s.mp3\" -i \"/m/music.wav\" -i \"/m/s.mp3\" -filter_complex "
+           "\"[0:a][1:a]concat=n=2:v=0:a=1 [a]\" -map \"[a]\" "
+           "-map 2:v:0 -c:v copy -ab 128000 \"/out/合并-" +
+           S + ".mp3\""},
+      {"cut", BuildCutCommand(MakeCutEntry(mp3, 1.5, 3602.25, ctx), ctx),
+       "\"" + F +
+           "\" -y -i \"/m/s.mp3\" -af \"atrim=start=1.50:end=3602.25,asetpts=PTS-STARTPTS\" -ab 128000 " +
+           pictures + " \"/out/s-剪辑-" + S + ".mp3\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(c.built.ok) << c.built.message;
+    EXPECT_EQ(c.built.command.text, c.text);
+    // The argument vector is the same command, word for word (the text quotes only paths and graphs).
+    std::string words;
+    for (size_t i = 1; i < c.built.command.args.size(); ++i) words += " " + c.built.command.args[i];
+    std::string unquoted = c.text.substr(F.size() + 2);
+    unquoted.erase(std::remove(unquoted.begin(), unquoted.end(), '"'), unquoted.end());
+    for (size_t at; (at = unquoted.find("  ")) != std::string::npos;) unquoted.erase(at, 1);
+    EXPECT_EQ(words, unquoted);
+  }
+}
+
+TEST(Commands, TheOriginalBitRateIsTheNearestTheEncoderTakes) {
+  const struct {
+    const char* format;
+    std::int64_t bitRate;
+    int rate, channels, expected;
+  } cases[] = {
+      {"mp3", 192000, 44100, 2, 192000},
+      {"mp3", 1411200, 44100, 2, 320000},
+      {"mp3", 150000, 48000, 2, 160000},
+      {"mp3", 144000, 44100, 2, 160000},
+      {"mp3", 320000, 22050, 1, 160000},
+      {"mp3", 8000, 8000, 1, 8000},
+      {"mp3", 0, 44100, 2, 0},
+      {"MP3", 64000, 0, 0, 64000},
+      {"mp2", 1411200, 48000, 2, 384000},
+      {"mp2", 30000, 16000, 1, 32000},
+      {"ac3", 700000, 48000, 6, 640000},
+      {"aac", 1411200, 44100, 2, 320000},
+      {"m4a", 4000, 8000, 1, 8000},
+      {"wma", 8000, 44100, 2, 24000},
+      {"opus", 1411200, 48000, 1, 256000},
+      {"opus", 1411200, 48000, 2, 512000},
+      {"ogg", 1411200, 44100, 2, 500000},
+      {"ogg", 1411200, 44100, 1, 224000},
+      {"ogg", 8000, 22050, 1, 16000},
+      {"ogg", 128000, 96000, 2, 0},
+      {"ogg", 128000, 48000, 6, 0},
+      {"wav", 1411200, 44100, 2, 0},
+      {"flac", 900000, 44100, 2, 0},
+      {"amr", 12200, 8000, 1, 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(NearestBitRate(c.format, c.bitRate, c.rate, c.channels), c.expected)
+        << c.format << " " << c.bitRate << " " << c.rate << " " << c.channels;
+  }
+  // The page's "unchanged" keeps it: also at a channel count or rate chosen on the page.
+  EXPECT_EQ(ConvertOptionText({"mp3", 2, 5, 0}, Facts(2, 44100, 320000)), " -ac 1 -ar 22050 -ab 160000");
+  EXPECT_EQ(ConvertOptionText({"ogg", 0, 0, 7}, Facts(2, 44100, 192000)), " -ab 192000");
+}
+
+TEST(Commands, ConvertNamesBelongToTheirSources) {
+  const std::string dir = test::TempDir();
+  CommandContext ctx = FixedContext();
+  ctx.avoidCollisions = true;
+  ctx.outputFolder = dir + "/out";
+  std::filesystem::create_directories(ctx.outputFolder);
+  const auto source = [&](const std::string& relative) {
+    std::filesystem::create_directories(std::filesystem::path(dir + "/" + relative).parent_path());
+    std::ofstream(dir + "/" + relative) << "sound";
+    return Entry(dir + "/" + relative);
+  };
+  const auto name = [&](const FileEntry& entry, const char* format = "mp3") {
+    const std::string path = BuildConvertCommand(entry, {format, 0, 0, 0}, ctx).outputPath;
+    return path.substr(path.rfind('/') + 1);
+  };
+  const FileEntry first = source("a/song.mp3"), second = source("song.flac");
+  EXPECT_EQ(name(first), "song.mp3");
+  EXPECT_EQ(name(second), "song-2.mp3");
+  EXPECT_EQ(name(first), "song.mp3");  // a reconversion replaces its own result
+  EXPECT_EQ(name(Entry(dir + "/a/../a/./song.mp3")), "song.mp3");
+  EXPECT_EQ(name(second), "song-2.mp3");
+  EXPECT_EQ(name(second, "wav"), "song.wav");
+  // A file this process did not write for the source is another's.
+  std::ofstream(ctx.outputFolder + "/earlier.mp3") << "kept";
+  EXPECT_EQ(name(source("earlier.wav")), "earlier-2.mp3");
+  // So is a timestamped result named for another operation.
+  const FileEntry speedSource = source("x.wav");
+  const std::string speedName = BuildSpeedCommand(speedSource, "2.0", ctx).outputPath;
+  const std::string speedBase = speedName.substr(speedName.rfind('/') + 1);
+  EXPECT_EQ(name(source("b/" + speedBase), "wav"), BaseName(speedBase) + "-2.wav");
+  // Two hundred sources of one base name: two hundred results.
+  std::set<std::string> names;
+  for (int i = 0; i < 200; ++i) names.insert(name(source("many/" + std::to_string(i) + "/clip.wav"), "ogg"));
+  EXPECT_EQ(names.size(), 200u);
+  EXPECT_EQ(names.count("clip.ogg"), 1u);
+  EXPECT_EQ(names.count("clip-200.ogg"), 1u);
 }
 
 TEST(Commands, CutNamesAndExtensions) {
@@ -521,9 +732,12 @@ bool RunToVerdict(const BuiltCommand& built, OperationKind kind = OperationKind:
   return verdict && verdict->id == WM_TASK_DONE;
 }
 
+// A file as a page's list files it: probed for its duration and facts.
 FileEntry MediaEntry(const std::string& path) {
   FileEntry e = EntryForPath(path);
-  e.duration = ProbeDuration(path);
+  const MediaProbe probe = ProbeMedia(path);
+  e.duration = probe.duration;
+  e.facts = probe.facts;
   return e;
 }
 
@@ -559,13 +773,20 @@ TEST(CommandRuns, ConvertGivesTheFormatChannelsAndRateAskedFor) {
 }
 
 TEST(CommandRuns, EveryOfferedFormatCanBeWritten) {
+  // The source's bit rate kept ("unchanged") from far above and far below what lossy encoders take.
   const FileEntry tone = MediaEntry(test::ToneWav(1));
+  const FileEntry thin =
+      MediaEntry(test::MakeMedia("thin-8k-mono.mp3", {"-f", "lavfi", "-i", "sine=sample_rate=8000:duration=1",
+                                                      "-c:a", "libmp3lame", "-b:a", "8k"}));
   const CommandContext ctx = RunContext();
   for (const std::string& format : WritableAudioFormats()) {
-    const BuiltCommand built = BuildConvertCommand(tone, {format, 0, 0, 0}, ctx);
-    EXPECT_TRUE(RunToVerdict(built)) << format;
-    const test::MediaInfo info = test::Probe(built.outputPath);
-    EXPECT_TRUE(info.ok && info.First("audio")) << format;
+    for (const FileEntry* source : {&tone, &thin}) {
+      if (source == &thin && !NearestBitRate(format, thin.facts.bitRate, 8000, 1)) continue;  // lossless
+      const BuiltCommand built = BuildConvertCommand(*source, {format, 0, 0, 0}, ctx);
+      EXPECT_TRUE(RunToVerdict(built)) << built.command.text;
+      const test::MediaInfo info = test::Probe(built.outputPath);
+      EXPECT_TRUE(info.ok && info.First("audio")) << format;
+    }
   }
   if (!CanWriteFormat("amr")) {
     // Not offered, but the template stands: a run ends as a reported failure.
@@ -670,6 +891,242 @@ TEST(CommandRuns, CutLastsItsStretch) {
   const test::MediaInfo info = test::Probe(cutVideo.fullPath);
   EXPECT_EQ(info.CountType("video"), 0);
   EXPECT_NEAR(info.durationSec, 1.5, 0.1);
+}
+
+// What a result must keep of a tagged source with a cover: the picture's bytes and the tags.
+struct Kept {
+  explicit Kept(const std::string& source)
+      : picture(test::PacketHashes(source, "v:0")), tags(test::Tags(source)) {}
+  std::vector<std::string> picture;
+  std::map<std::string, std::string> tags;
+};
+
+void ExpectKept(const Kept& source, const std::string& result) {
+  EXPECT_EQ(test::CoverCount(result), 1);
+  EXPECT_FALSE(source.picture.empty());
+  EXPECT_EQ(test::PacketHashes(result, "v:0"), source.picture);
+  const auto tags = test::Tags(result);
+  for (const char* key : {"title", "artist", "album"}) {
+    EXPECT_EQ(tags.count(key) ? tags.at(key) : "", source.tags.at(key)) << key;
+  }
+  EXPECT_EQ(source.tags.at("title"), test::kSampleTitle);
+  const test::MediaInfo info = test::Probe(result);
+  EXPECT_EQ(info.CountType("audio"), 1);
+  EXPECT_GT(info.durationSec, 0.9);
+}
+
+TEST(CommandRuns, EveryPageKeepsTheCoverAndTags) {
+  const std::string music = test::ToneWav(2, 660);
+  const struct {
+    const char* source;
+    const char* other;  // convert goes from another container
+  } containers[] = {{"mp3", "flac"}, {"m4a", "mp3"}, {"flac", "m4a"}};
+  for (const auto& c : containers) {
+    const FileEntry source = MediaEntry(test::TaggedWithCover(c.source));
+    const FileEntry other = MediaEntry(test::TaggedWithCover(c.other));
+    const Kept ofSource(source.fullPath), ofOther(other.fullPath);
+    const CommandContext ctx = RunContext();
+    const std::pair<std::string, BuiltCommand> runs[] = {
+        {"convert", BuildConvertCommand(other, {c.source, 0, 0, 0}, ctx)},
+        {"speed", BuildSpeedCommand(source, "1.5", ctx)},
+        {"extract", BuildExtractCommand(other, c.source, 1, ctx)},
+        {"volume", BuildVolumeCommand(source, {}, ctx)},
+        {"background music", BuildBgMusicCommand(source, {music, -12, "1", false}, ctx)},
+        {"cut", BuildCutCommand(MakeCutEntry(source, 0.5, 2.5, ctx), ctx)},
+        {"merge", BuildMergeCommand({source, MediaEntry(music)}, c.source, ctx)},
+    };
+    for (const auto& [page, built] : runs) {
+      SCOPED_TRACE(std::string(c.source) + " " + page);
+      ASSERT_TRUE(RunToVerdict(built, OperationKind::Volume)) << built.command.text;
+      EXPECT_EQ(Extension(built.outputPath), c.source);
+      ExpectKept(page == "convert" || page == "extract" ? ofOther : ofSource, built.outputPath);
+    }
+  }
+}
+
+TEST(CommandRuns, ResultsWithoutRoomForACoverKeepTheSoundAndTags) {
+  const FileEntry mp3 = MediaEntry(test::TaggedWithCover("mp3"));
+  const FileEntry m4a = MediaEntry(test::TaggedWithCover("m4a"));
+  const FileEntry ogg = MediaEntry(test::TaggedWithCover("ogg"));
+  const CommandContext ctx = RunContext();
+  const std::pair<std::string, BuiltCommand> runs[] = {
+      {"mp3 to wav", BuildConvertCommand(mp3, {"wav", 0, 0, 0}, ctx)},
+      {"mp3 to ogg", BuildConvertCommand(mp3, {"ogg", 0, 0, 0}, ctx)},
+      {"accompaniment to ogg", BuildExtractCommand(mp3, "ogg", 1, ctx)},
+      {"m4a to ogg", BuildConvertCommand(m4a, {"ogg", 0, 0, 0}, ctx)},
+      {"ogg to mp3", BuildConvertCommand(ogg, {"mp3", 0, 0, 0}, ctx)},
+      {"ogg to flac", BuildSpeedCommand(ogg, "1.25", ctx)},
+  };
+  for (const auto& [name, built] : runs) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(RunToVerdict(built)) << built.command.text;
+    const test::MediaInfo info = test::Probe(built.outputPath);
+    EXPECT_EQ(info.CountType("video"), 0);
+    ASSERT_EQ(info.CountType("audio"), 1);
+    EXPECT_GT(info.durationSec, 2.0);
+    const auto tags = test::Tags(built.outputPath);
+    EXPECT_EQ(tags.count("title") ? tags.at("title") : "", test::kSampleTitle);
+    EXPECT_EQ(tags.count("artist") ? tags.at("artist") : "", test::kSampleArtist);
+    // No empty tag, and none of the containers' bookkeeping ("vendor_id" is four zero bytes).
+    for (const auto& [key, value] : tags) {
+      EXPECT_FALSE(value.empty()) << key;
+      for (const char* junk :
+           {"major_brand", "minor_version", "compatible_brands", "handler_name", "vendor_id"})
+        EXPECT_NE(key, junk);
+    }
+  }
+}
+
+// A copy of the tagged mp3 whose cover picture is garbage after its first bytes.
+std::string BrokenCoverMp3() {
+  const std::string path = test::TempDir() + "/broken-cover.mp3";
+  std::ifstream in(test::TaggedWithCover("mp3"), std::ios::binary);
+  std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t png = data.find("\x89PNG");
+  for (size_t i = png + 8; i < png + 200 && i < data.size(); ++i) data[i] = static_cast<char>(i * 37);
+  std::ofstream(path, std::ios::binary) << data;
+  return path;
+}
+
+TEST(CommandRuns, HugeBrokenAndSeveralPicturesNeverCostTheSound) {
+  const std::string huge =
+      test::MakeMedia("huge-cover.mp3", {"-f", "lavfi", "-i", "sine=duration=2", "-f", "lavfi", "-i",
+                                         "nullsrc=s=2400x2400:d=1,format=bgr24", "-map", "0:a", "-map", "1:v",
+                                         "-frames:v", "1", "-c:v", "bmp", "-disposition:v", "attached_pic"});
+  const std::string several = test::MakeMedia("two-covers.mp3", {"-f",
+                                                                 "lavfi",
+                                                                 "-i",
+                                                                 "sine=duration=2",
+                                                                 "-f",
+                                                                 "lavfi",
+                                                                 "-i",
+                                                                 "testsrc=s=32x32:d=1",
+                                                                 "-f",
+                                                                 "lavfi",
+                                                                 "-i",
+                                                                 "testsrc=s=48x48:d=1",
+                                                                 "-map",
+                                                                 "0:a",
+                                                                 "-map",
+                                                                 "1:v",
+                                                                 "-map",
+                                                                 "2:v",
+                                                                 "-frames:v",
+                                                                 "1",
+                                                                 "-c:v:0",
+                                                                 "png",
+                                                                 "-c:v:1",
+                                                                 "gif",
+                                                                 "-disposition:v",
+                                                                 "attached_pic"});
+  const std::string broken = BrokenCoverMp3();
+  const double brokenSec = test::Probe(test::TaggedWithCover("mp3")).durationSec;  // the copy's sound
+  const struct {
+    std::string source;
+    const char* format;
+    int covers;
+    double seconds;
+  } cases[] = {
+      {huge, "mp3", 1, 2},           {huge, "flac", 0, 2},  // a FLAC picture block holds less than 16 MiB
+      {several, "mp3", 2, 2},        {several, "flac", 1, 2},       {several, "m4a", 1, 2},
+      {broken, "mp3", 0, brokenSec}, {broken, "m4a", 0, brokenSec},
+  };
+  for (const auto& c : cases) {
+    const BuiltCommand built = BuildConvertCommand(MediaEntry(c.source), {c.format, 0, 0, 0}, RunContext());
+    SCOPED_TRACE(built.command.text);
+    ASSERT_TRUE(RunToVerdict(built));
+    EXPECT_EQ(test::CoverCount(built.outputPath), c.covers);
+    EXPECT_NEAR(test::Probe(built.outputPath).durationSec, c.seconds, 0.1);
+  }
+}
+
+TEST(CommandRuns, ConvertKeepsWhatIsLeftUnchanged) {
+  const FileEntry mp3 = MediaEntry(test::TaggedWithCover("mp3"));  // 192 kb/s
+  const FileEntry speech = MediaEntry(test::ToneWav(2, 440, 22050, 1));
+  const CommandContext ctx = RunContext();
+  const struct {
+    const FileEntry* source;
+    ConvertOptions options;
+    long bitRate;
+    int rate, channels;
+  } cases[] = {
+      {&mp3, {"mp3", 0, 0, 0}, 192000, 44100, 2},
+      {&mp3, {"mp3", 0, 0, 3}, 192000, 44100, 2},
+      {&mp3, {"mp3", 0, 0, 2}, 256000, 44100, 2},
+      {&speech, {"mp3", 0, 0, 0}, 160000, 22050, 1},  // MPEG-2's highest: the source's is higher
+      {&speech, {"ogg", 0, 0, 0}, 80000, 22050, 1},
+  };
+  for (const auto& c : cases) {
+    const BuiltCommand built = BuildConvertCommand(*c.source, c.options, ctx);
+    SCOPED_TRACE(built.command.text);
+    ASSERT_TRUE(RunToVerdict(built));
+    EXPECT_EQ(test::SoundBitRate(built.outputPath), c.bitRate);
+    const test::StreamInfo* sound = test::Probe(built.outputPath).First("audio");
+    ASSERT_NE(sound, nullptr);
+    EXPECT_EQ(sound->sampleRate, c.rate);
+    EXPECT_EQ(sound->channels, c.channels);
+  }
+  // VBR: LAME marks a variable bit rate file with "Xing" in its first frame (a constant one "Info").
+  const BuiltCommand vbr = BuildConvertCommand(MediaEntry(test::NoiseWav(2)), {"mp3", 0, 0, kVbrIndex}, ctx);
+  ASSERT_TRUE(RunToVerdict(vbr));
+  std::ifstream file(vbr.outputPath, std::ios::binary);
+  std::string head(4096, '\0');
+  file.read(head.data(), static_cast<std::streamsize>(head.size()));
+  EXPECT_NE(head.find("Xing"), std::string::npos);
+}
+
+TEST(CommandRuns, MergeTakesTheHighestRateAndChannelCount) {
+  const FileEntry speech = MediaEntry(test::ToneWav(1, 440, 22050, 1));
+  const FileEntry music = MediaEntry(test::ToneWav(1, 660, 44100, 2));
+  for (const auto& files : {std::vector<FileEntry>{speech, music}, std::vector<FileEntry>{music, speech}}) {
+    const BuiltCommand built = BuildMergeCommand(files, "wav", RunContext());
+    ASSERT_TRUE(RunToVerdict(built, OperationKind::Merge)) << built.command.text;
+    const test::MediaInfo info = test::Probe(built.outputPath);
+    ASSERT_NE(info.First("audio"), nullptr);
+    EXPECT_EQ(info.First("audio")->sampleRate, 44100);
+    EXPECT_EQ(info.First("audio")->channels, 2);
+    EXPECT_NEAR(info.durationSec, 2.0, 0.05);
+  }
+}
+
+TEST(CommandRuns, BackgroundMusicKeepsTheMainLevelAndNeverClips) {
+  // Both near full scale: their plain sum would clip.
+  const std::string voice =
+      test::MakeMedia("loud-voice-5s.wav",
+                      {"-f", "lavfi", "-i", "aevalsrc=0.9*sin(2*PI*440*t)|0.9*sin(2*PI*440*t):s=44100:d=5"});
+  const std::string music =
+      test::MakeMedia("loud-music-5s.wav", {"-f", "lavfi", "-i", "aevalsrc=0.9*sin(2*PI*300*t):s=44100:d=5"});
+  ASSERT_GT(test::MeasureLevel(voice).maxDb, -1.5) << "the sample is not as loud as meant";
+  for (const std::string& main :
+       {voice, test::MakeMedia("loud-voice-5s.mp3", {"-i", voice, "-b:a", "192k"})}) {
+    SCOPED_TRACE(main);
+    const BuiltCommand built = BuildBgMusicCommand(MediaEntry(main), {music, 0, "2", false}, RunContext());
+    ASSERT_TRUE(RunToVerdict(built, OperationKind::BgMusic)) << built.command.text;
+    // Before the music starts the main file is as it was; with it, nothing reaches full scale.
+    EXPECT_NEAR(test::MeasureLevel(built.outputPath, 0.2, 1.5).meanDb,
+                test::MeasureLevel(main, 0.2, 1.5).meanDb, 0.5);
+    EXPECT_LT(test::MeasureLevel(built.outputPath, 2.1).maxDb, -0.1);
+  }
+  // Music of a lower rate and fewer channels never lowers the main file's; more channels are kept.
+  const std::string mono48k = test::ToneWav(2, 440, 48000, 1);
+  const std::string stereo48k = test::ToneWav(2, 440, 48000, 2);
+  const std::string mono22k = test::ToneWav(2, 660, 22050, 1);
+  const std::string stereo44k = test::ToneWav(2, 660, 44100, 2);
+  const struct {
+    std::string main, music;
+    int rate, channels;
+  } formats[] = {
+      {stereo48k, mono22k, 48000, 2}, {mono48k, stereo44k, 48000, 2}, {mono22k, stereo48k, 48000, 2}};
+  for (const auto& f : formats) {
+    const BuiltCommand built =
+        BuildBgMusicCommand(MediaEntry(f.main), {f.music, -6, "0", false}, RunContext());
+    SCOPED_TRACE(built.command.text);
+    ASSERT_TRUE(RunToVerdict(built, OperationKind::BgMusic));
+    const test::MediaInfo info = test::Probe(built.outputPath);
+    ASSERT_TRUE(info.ok);
+    EXPECT_EQ(info.First("audio")->sampleRate, f.rate);
+    EXPECT_EQ(info.First("audio")->channels, f.channels);
+  }
 }
 
 TEST(CommandRuns, SameSecondRunsBothSucceed) {

@@ -103,6 +103,28 @@ TEST_F(PageRunsTest, ConvertAllUsesTheOptionsOfEachStartAndRestoresTheButton) {
   for (int id = 0; id < 3; ++id) EXPECT_TRUE(RowDone(OperationKind::Convert, id)) << id;
 }
 
+TEST_F(PageRunsTest, SourcesSharingABaseNameGiveTwoResultsAtTheChosenBitRate) {
+  const std::string mp3 = CopyAs(test::TaggedWithCover("mp3"), "song.mp3");
+  const std::string flac = CopyAs(test::TaggedWithCover("flac"), "song.flac");
+  AddThroughDialog(OperationKind::Convert, {QString::fromStdString(mp3), QString::fromStdString(flac)});
+  auto* bitRate = Ctl<QComboBox>("audio-bitrate");
+  ASSERT_GE(bitRate->findText("256kbps"), 0);
+  ASSERT_GE(bitRate->findText("VBR(可变比特率)"), 0);
+  bitRate->setCurrentText("256kbps");
+  Pump();
+  Click("all-convert-btn");
+  ASSERT_TRUE(WaitUntil(
+      [&] { return RowDone(OperationKind::Convert, 0) && RowDone(OperationKind::Convert, 1); }, 60000));
+  const auto results = FilesContaining(outputDir_, "song");
+  ASSERT_EQ(results.size(), 2u);
+  for (const std::string& result : results) {
+    SCOPED_TRACE(result);
+    EXPECT_EQ(test::SoundBitRate(result), 256000);
+    EXPECT_EQ(test::CoverCount(result), 1);
+    EXPECT_EQ(test::Tags(result)["title"], test::kSampleTitle);
+  }
+}
+
 TEST_F(PageRunsTest, AFailedConversionShowsOnItsRowAndTheQueueGoesOn) {
   const std::string gone = CopyAs(test::ToneWav(1), "gone.wav");
   const std::string kept = CopyAs(test::ToneWav(1), "kept.wav");
@@ -150,10 +172,10 @@ TEST_F(PageRunsTest, SpeedExtractVolumeAndBackgroundMusicRunFromTheirRows) {
   const std::string tone = CopyAs(test::ToneWav(2), "tone.wav");
   const std::string video = CopyAs(test::VideoWithSound(2), "clip.mp4");
   const std::string music = test::ToneMp3(1, 880);
-  AddThroughDialog(OperationKind::Speed, {QString::fromStdString(tone)});        // 0
-  AddThroughDialog(OperationKind::Extract, {QString::fromStdString(video)});     // 1
-  AddThroughDialog(OperationKind::Volume, {QString::fromStdString(tone)});       // 2
-  AddThroughDialog(OperationKind::BgMusic, {QString::fromStdString(tone)});      // 3
+  AddThroughDialog(OperationKind::Speed, {QString::fromStdString(tone)});     // 0
+  AddThroughDialog(OperationKind::Extract, {QString::fromStdString(video)});  // 1
+  AddThroughDialog(OperationKind::Volume, {QString::fromStdString(tone)});    // 2
+  AddThroughDialog(OperationKind::BgMusic, {QString::fromStdString(tone)});   // 3
   Click("speed-2-0");
   Ctl<QSlider>("change-volume-slider")->setValue(0);
   chooser_->AddFiles({QString::fromStdString(music)});
@@ -198,9 +220,24 @@ TEST_F(PageRunsTest, SpeedExtractVolumeAndBackgroundMusicRunFromTheirRows) {
   EXPECT_GT(test::MeasureLevel(mixed, 1.1, 0.8).meanDb, test::MeasureLevel(mixed, 0.05, 0.8).meanDb + 1.5);
 }
 
+TEST_F(PageRunsTest, ListedFilesKeepTheirCoverAndTagsAndAMonoFileHasNoAccompaniment) {
+  const std::string song = CopyAs(test::TaggedWithCover("mp3"), "song.mp3");
+  AddThroughDialog(OperationKind::Volume, {QString::fromStdString(song)});                              // 0
+  AddThroughDialog(OperationKind::Extract, {QString::fromStdString(test::ToneWav(1, 440, 44100, 1))});  // 1
+  ClickRow(OperationKind::Volume, 0, "volumeBtn");
+  ASSERT_TRUE(WaitUntil([&] { return RowDone(OperationKind::Volume, 0); }, 30000));
+  const auto results = FilesContaining(outputDir_, "song-声音调整-");
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(test::CoverCount(results[0]), 1);
+  EXPECT_EQ(test::Tags(results[0]).at("title"), test::kSampleTitle);
+
+  ExpectPrompt("单声道音频没有伴奏可提取!", [&] { ClickRow(OperationKind::Extract, 1, "extractBtn"); });
+  EXPECT_TRUE(ButtonTakesClicks(OperationKind::Extract, 1, "extractBtn"));
+}
+
 TEST_F(PageRunsTest, VolumeAndBackgroundMusicChecksShowTheirMessages) {
-  AddThroughDialog(OperationKind::Volume, {QString::fromStdString(test::ToneWav(1))});  // 0
-  AddThroughDialog(OperationKind::BgMusic, {QString::fromStdString(test::ToneWav(1))}); // 1
+  AddThroughDialog(OperationKind::Volume, {QString::fromStdString(test::ToneWav(1))});   // 0
+  AddThroughDialog(OperationKind::BgMusic, {QString::fromStdString(test::ToneWav(1))});  // 1
   struct Fade {
     bool in, out;
     QString inStart, inDuration, outStart, outDuration, message;
@@ -407,13 +444,16 @@ TEST_F(PageRunsTest, Screenshots) {
     }
     WaitUntil([] { return false; }, 500);
     window_->grab().save(QString("%1/%2-running.png").arg(dir, shot.option));
-    WaitUntil([&] {
-      if (shot.kind == OperationKind::Merge) return Ctl<QLabel>("merge-progress-label")->text() == "100%";
-      if (shot.kind == OperationKind::Convert) return Ctl<QAbstractButton>("all-convert-btn")->text() == "一键转换";
-      for (int i = 0; i < Rows(shot.kind); ++i)
-        if (!RowDone(shot.kind, RowId(shot.kind, i))) return false;
-      return true;
-    }, 60000);
+    WaitUntil(
+        [&] {
+          if (shot.kind == OperationKind::Merge) return Ctl<QLabel>("merge-progress-label")->text() == "100%";
+          if (shot.kind == OperationKind::Convert)
+            return Ctl<QAbstractButton>("all-convert-btn")->text() == "一键转换";
+          for (int i = 0; i < Rows(shot.kind); ++i)
+            if (!RowDone(shot.kind, RowId(shot.kind, i))) return false;
+          return true;
+        },
+        60000);
     window_->grab().save(QString("%1/%2-finished.png").arg(dir, shot.option));
   }
 }

@@ -139,7 +139,9 @@ void CutPage::Load(const FileEntry& file, double markerTime) {
 }
 
 void CutPage::StartFile() {
-  cutFile_.duration = std::max(0.0, ProbeDuration(cutFile_.fullPath));
+  const MediaProbe probe = ProbeMedia(cutFile_.fullPath);
+  cutFile_.duration = std::max(0.0, probe.duration);
+  cutFile_.facts = probe.facts;
   int waveRc = -1;
   if (view_) {
     view_->ResetView();

@@ -160,7 +160,9 @@ std::optional<FileEntry> ProbeFileEntry(const std::string& fullPath) {
   std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   if (IsUnsupportedExtension(extension)) return std::nullopt;
-  entry.duration = ProbeDuration(entry.fullPath);
+  const MediaProbe probe = ProbeMedia(entry.fullPath);
+  entry.duration = probe.duration;
+  entry.facts = probe.facts;
   if (!(entry.duration > 0)) return std::nullopt;
   return entry;
 }

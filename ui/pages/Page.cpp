@@ -151,7 +151,9 @@ bool Page::HandleListMessage(Message& message) {
         Page* page = ctx_.pageFor ? ctx_.pageFor(target.kind) : nullptr;
         if (!page) return true;
         // A file that can no longer be read never enters a list, as when it is added.
-        entry.duration = ProbeDuration(entry.fullPath);
+        const MediaProbe probe = ProbeMedia(entry.fullPath);
+        entry.duration = probe.duration;
+        entry.facts = probe.facts;
         if (!(entry.duration > 0)) {
           LOG(ERROR) << "not added, unreadable: " << entry.fullPath;
           return true;
