@@ -54,6 +54,17 @@ bool WaveStretchSource::SeekNear(double seconds) {
   return true;
 }
 
+bool WaveStretchSource::Prepare(const std::string& pathUtf8, const std::function<bool()>& cancelled) {
+  cancelled_ = cancelled;
+  if ((pathUtf8 != path_ || !input_.format) && !Reopen(pathUtf8)) return false;
+  // Some demuxers (MP3 among them) index the whole file at the first seek: pay for that now,
+  // not at the first zoom.
+  const AVFormatContext* format = input_.format.get();
+  if (input_.Seekable() && format->duration != AV_NOPTS_VALUE && format->duration > 0)
+    SeekNear(static_cast<double>(format->duration) / AV_TIME_BASE - 1);
+  return true;
+}
+
 int WaveStretchSource::Read(const std::string& pathUtf8, double fromSec, double toSec, int buckets,
                             WaveEnvelope* out, const std::function<bool()>& cancelled) {
   cancelled_ = cancelled;
@@ -141,6 +152,15 @@ std::uint64_t WaveStretchReader::Request(const std::string& pathUtf8, double fro
   return id;
 }
 
+void WaveStretchReader::Prepare(const std::string& pathUtf8) {
+  std::lock_guard<std::mutex> hold(lock_);
+  const std::uint64_t id = latest_ + 1;
+  latest_ = id;
+  pending_ = Ask{id, pathUtf8, 0, 0, 0};
+  if (!worker_.joinable()) worker_ = std::thread([this] { Loop(); });
+  wake_.notify_all();
+}
+
 void WaveStretchReader::Cancel() {
   std::lock_guard<std::mutex> hold(lock_);
   pending_.reset();
@@ -156,6 +176,11 @@ void WaveStretchReader::Loop() {
     const Ask ask = std::move(*pending_);
     pending_.reset();
     hold.unlock();
+    if (ask.buckets == 0) {
+      source.Prepare(ask.path, [&] { return stop_ || latest_ != ask.id; });
+      hold.lock();
+      continue;
+    }
     auto record = std::make_unique<WaveStretchRecord>();
     record->request = ask.id;
     const int rc = source.Read(ask.path, ask.fromSec, ask.toSec, ask.buckets, &record->envelope,

@@ -37,6 +37,8 @@ class WaveStretchSource {
   // blocking reads; a cancelled read returns -1.
   int Read(const std::string& pathUtf8, double fromSec, double toSec, int buckets, WaveEnvelope* out,
            const std::function<bool()>& cancelled = {});
+  // Opens pathUtf8 ahead of the first read: true when it has sound to read.
+  bool Prepare(const std::string& pathUtf8, const std::function<bool()>& cancelled = {});
 
  private:
   static int InterruptCallback(void* opaque);
@@ -62,6 +64,8 @@ class WaveStretchReader {
   // Asks for the extremes of [fromSec, toSec) in `buckets` buckets, instead of any earlier
   // request. The number the answer will carry.
   std::uint64_t Request(const std::string& pathUtf8, double fromSec, double toSec, int buckets);
+  // Opens the file in the background, so that the first request finds it open; posts nothing.
+  void Prepare(const std::string& pathUtf8);
   // Forgets the requests: nothing more is posted for them.
   void Cancel();
 

@@ -9,6 +9,7 @@
 #include <QPainterPath>
 #include <QUrl>
 #include <QWheelEvent>
+#include <algorithm>
 #include <cmath>
 
 #include "app/Messages.h"
@@ -34,8 +35,8 @@ constexpr double kZoomStep = 2.0;
 constexpr double kDetailSpare = 0.25;
 constexpr int kDetailBucketsPerPixel = 2;
 
-bool Covers(WaveSpan outer, WaveSpan inner) {
-  return outer.start <= inner.start + 1e-9 && outer.End() >= inner.End() - 1e-9;
+bool Covers(WaveSpan outer, WaveSpan inner, double toleranceSec = 1e-9) {
+  return outer.start <= inner.start + toleranceSec && outer.End() >= inner.End() - toleranceSec;
 }
 
 }  // namespace
@@ -88,10 +89,17 @@ void CPaintViewUI::Refresh() {
 
 int CPaintViewUI::LoadWave(const std::string& pathUtf8, const MessagePump& pump) {
   if (stretch_) stretch_->Cancel();
+  model_.gain = 1;
+  gainFor_ = nullptr;
   asked_ = 0;
   detail_ = WaveEnvelope{};
   path_ = pathUtf8;
   const int rc = ReplaceWaveReader(reader_, owner_, pathUtf8, pump);
+  if (rc == 0) {
+    // Opened now, the file is ready for the first zoom.
+    if (!stretch_) stretch_ = std::make_unique<WaveStretchReader>(port_);
+    stretch_->Prepare(pathUtf8);
+  }
   update();
   return rc;
 }
@@ -131,12 +139,16 @@ namespace {
 
 // Values read for a stretch fit a view when they hold its whole stretch in buckets that tile
 // its pixel columns exactly: every column then takes the extremes of its own samples.
-bool FitsView(double startSec, double endSec, double perBucket, WaveSpan view, double perPixel) {
-  if (!(perBucket > 0) || !Covers({startSec, endSec - startSec}, view)) return false;
+// slack: how far (in buckets) the buckets' edges may lie from the columns'.
+bool FitsView(double startSec, double endSec, double perBucket, double slack, WaveSpan view, double perPixel) {
+  if (!(perBucket > 0) || !Covers({startSec, endSec - startSec}, view, slack * perBucket + 1e-9)) return false;
+  // A whole number of buckets a column, and the stretch's first and last edges on bucket edges:
+  // then every column edge between is on one too.
   const double perColumn = perPixel / perBucket;
-  const double offset = (view.start - startSec) / perBucket;
-  return std::round(perColumn) >= 1 && std::abs(perColumn - std::round(perColumn)) < 1e-6 &&
-         std::abs(offset - std::round(offset)) < 1e-3;
+  const double first = (view.start - startSec) / perBucket;
+  const double last = (view.End() - startSec) / perBucket;
+  return std::round(perColumn) >= 1 && std::abs(perColumn - std::round(perColumn)) < 1e-3 &&
+         std::abs(first - std::round(first)) <= slack && std::abs(last - std::round(last)) <= slack;
 }
 
 }  // namespace
@@ -149,8 +161,8 @@ bool CPaintViewUI::ShowsRealValues() const {
   // The overview is enough where several of its buckets fall on each pixel.
   const WaveEnvelope* overview = Overview();
   if (overview && overview->SecondsPerBucket() <= perPixel) return true;
-  return !detail_.Empty() &&
-         FitsView(detail_.startSec, detail_.EndSec(), detail_.SecondsPerBucket(), view, perPixel);
+  return !detail_.Empty() && FitsView(detail_.startSec, detail_.EndSec(), detail_.SecondsPerBucket(),
+                                      WaveBucketSlack(detail_), view, perPixel);
 }
 
 void CPaintViewUI::RequestDetail() {
@@ -158,7 +170,7 @@ void CPaintViewUI::RequestDetail() {
   const WaveSpan view = model_.Visible();
   if (path_.empty() || !model_.Zoomed() || g.AxisLength() <= 0 || ShowsRealValues()) return;
   const double perPixel = view.length / g.AxisLength();
-  if (asked_ && FitsView(askedSpan_.start, askedSpan_.End(), askedPerBucket_, view, perPixel))
+  if (asked_ && FitsView(askedSpan_.start, askedSpan_.End(), askedPerBucket_, 1e-6, view, perPixel))
     return;  // on its way
   // Whole columns to spare on each side, so that the buckets keep to the columns' edges.
   const int spare = static_cast<int>(std::ceil(g.AxisLength() * kDetailSpare));
@@ -220,7 +232,17 @@ void CPaintViewUI::paintEvent(QPaintEvent*) {
   p.setFont(font);
 
   std::vector<const WaveEnvelope*> sources;
-  if (const WaveEnvelope* overview = Overview()) sources.push_back(overview);
+  if (const WaveEnvelope* overview = Overview()) {
+    sources.push_back(overview);
+    if (gainFor_ != overview) {
+      int peak = 0;
+      for (std::size_t k = 0; k < overview->Size(); ++k)
+        if (overview->mins[k] <= overview->maxs[k])
+          peak = std::max({peak, std::abs(static_cast<int>(overview->mins[k])), static_cast<int>(overview->maxs[k])});
+      model_.gain = GainForPeak(peak);
+      gainFor_ = overview;
+    }
+  }
   if (!detail_.Empty()) sources.push_back(&detail_);
   for (const WaveShape& s : model_.Layout(Geometry(), sources)) {
     const QColor colour = Argb(s.argb);

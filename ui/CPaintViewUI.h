@@ -104,6 +104,7 @@ class CPaintViewUI : public QWidget {
   WindowPort* port_ = nullptr;  // brings the stretch reader's answers back to this view
   std::unique_ptr<WaveStretchReader> stretch_;
   WaveEnvelope detail_;
+  const WaveEnvelope* gainFor_ = nullptr;  // the overview the model's gain was taken from
   std::uint64_t asked_ = 0;  // the request whose answer is awaited, 0 for none
   WaveSpan askedSpan_;
   double askedPerBucket_ = 0;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 
 #include "app/MediaHelpers.h"
 #include "app/Messages.h"
@@ -21,6 +22,9 @@ constexpr double kWheelScrollPerNotch = 0.1;  // of the stretch in view
 constexpr double kCoarseStepMin = 0.1;
 constexpr double kCoarseStepMax = 5.0;
 constexpr double kFineStepMin = 0.01;
+// A quiet file is magnified until its loudest sample reaches this share of full scale.
+constexpr double kQuietPeakShown = 0.5;
+constexpr double kMaxGain = 64;
 // A marker off the axis cannot be taken.
 constexpr int kNowhere = INT_MIN / 2;
 
@@ -59,7 +63,7 @@ bool OnAxis(const WaveGeometry& g, int x) {
 
 // The filled envelope: one polygon per run of columns with values, its upper edge left to right
 // and its lower edge back, at least a pixel thick so that silence shows as a line.
-void AddEnvelope(const WaveGeometry& g, const std::vector<WaveColumn>& columns,
+void AddEnvelope(const WaveGeometry& g, const std::vector<WaveColumn>& columns, double gain,
                  std::vector<WaveShape>* shapes) {
   const float x0 = static_cast<float>(g.AxisStart()) + 0.5f;
   std::size_t c = 0;
@@ -75,8 +79,8 @@ void AddEnvelope(const WaveGeometry& g, const std::vector<WaveColumn>& columns,
     shape.argb = kWaveAxisColour;
     std::vector<float> tops, bottoms;
     for (std::size_t k = c; k < end; ++k) {
-      float top = ValueToY(g, columns[k].hi);
-      float bottom = ValueToY(g, columns[k].lo);
+      float top = ValueToY(g, columns[k].hi, gain);
+      float bottom = ValueToY(g, columns[k].lo, gain);
       if (bottom - top < 1) {
         const float middle = (top + bottom) / 2;
         top = middle - 0.5f;
@@ -135,10 +139,19 @@ std::vector<RulerTick> RulerTicks(const WaveGeometry& g) {
   return ticks;
 }
 
-float ValueToY(const WaveGeometry& g, double value) {
+float ValueToY(const WaveGeometry& g, double value, double gain) {
   const double middle = (g.BandTop() + g.BandBottom()) / 2.0;
   const double half = (g.BandBottom() - g.BandTop()) / 2.0;
-  return static_cast<float>(middle - std::clamp(value, -32768.0, 32768.0) / 32768.0 * half);
+  return static_cast<float>(middle - std::clamp(value * gain, -32768.0, 32768.0) / 32768.0 * half);
+}
+
+double GainForPeak(int peak) {
+  if (peak <= 0) return 1;
+  return std::clamp(kQuietPeakShown * 32768.0 / peak, 1.0, kMaxGain);
+}
+
+double WaveBucketSlack(const WaveEnvelope& envelope) {
+  return std::min(0.45, 0.5 / std::max(1.0, envelope.samplesPerBucket) + 1e-3);
 }
 
 std::vector<WaveColumn> EnvelopeColumns(const WaveGeometry& g, WaveSpan visible,
@@ -155,11 +168,12 @@ std::vector<WaveColumn> EnvelopeColumns(const WaveGeometry& g, WaveSpan visible,
       if (!e || e->Empty() || !(e->SecondsPerBucket() > 0)) continue;
       const double perBucket = e->SecondsPerBucket();
       const auto last = static_cast<std::int64_t>(e->Size()) - 1;
-      // The buckets the column overlaps (edges within a thousandth of a bucket count as met:
-      // bucket edges fall on whole samples); a column narrower than a bucket takes the one it
-      // lies in.
-      const auto first = static_cast<std::int64_t>(std::floor((t0 - e->startSec) / perBucket + 1e-3));
-      auto end = static_cast<std::int64_t>(std::ceil((t1 - e->startSec) / perBucket - 1e-3)) - 1;
+      // The buckets the column overlaps; a column narrower than a bucket takes the one it lies
+      // in. Bucket edges fall on whole samples: an edge within half a sample of the column's
+      // counts as met.
+      const double slack = WaveBucketSlack(*e);
+      const auto first = static_cast<std::int64_t>(std::floor((t0 - e->startSec) / perBucket + slack));
+      auto end = static_cast<std::int64_t>(std::ceil((t1 - e->startSec) / perBucket - slack)) - 1;
       end = std::max(end, first);
       if (end < 0 || first > last) continue;  // not this source's time
       WaveColumn column;
@@ -465,8 +479,13 @@ std::vector<WaveShape> WaveViewModel::Layout(const WaveGeometry& g,
     shapes.push_back(Boxed(WaveShapeKind::Ellipse, kWaveAxisColour, HandleBoxAt(g, x)));
   }
 
-  // The waveform.
-  AddEnvelope(g, EnvelopeColumns(g, view, sources), &shapes);
+  // The waveform, and how much it is magnified.
+  AddEnvelope(g, EnvelopeColumns(g, view, sources), gain, &shapes);
+  if (gain > 1.001) {
+    char text[16];
+    std::snprintf(text, sizeof text, gain < 10 ? "×%.1f" : "×%.0f", gain);
+    shapes.push_back(Text(text, WaveAlign::Left, {start + 4, static_cast<float>(g.BandTop()), 60, kLabelHeight}));
+  }
 
   // The chosen markers and the shading outside the selection, cut to the axis.
   PlaceMarkers(g);

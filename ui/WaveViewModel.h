@@ -107,13 +107,21 @@ struct WaveColumn {
   std::int16_t hi = 0;
   bool operator==(const WaveColumn&) const = default;
 };
+// How far (in buckets) a bucket edge may lie from a time and still count as there: half a
+// sample, since bucket edges fall on whole samples.
+double WaveBucketSlack(const WaveEnvelope& envelope);
 // One column per pixel of the axis, column c covering the times of [c, c + 1) px. Each column
 // takes its values from the finest of `sources` that holds its time (a later source counts as
 // finer), merging every bucket the column overlaps, or the one bucket it lies in.
 std::vector<WaveColumn> EnvelopeColumns(const WaveGeometry& g, WaveSpan visible,
                                         const std::vector<const WaveEnvelope*>& sources);
-// The y of a sample value in the band: full scale reaches the band's edges, positive upwards.
-float ValueToY(const WaveGeometry& g, double value);
+// The y of a sample value in the band: full scale reaches the band's edges, positive upwards;
+// gain magnifies the values (those beyond full scale stay at the edges).
+float ValueToY(const WaveGeometry& g, double value, double gain = 1);
+// The magnification of a file whose loudest sample is peak (16-bit units): none for a file that
+// reaches half of full scale, otherwise enough to bring its loudest sample there (at most 64
+// times), so that a quiet recording is readable too.
+double GainForPeak(int peak);
 
 // Which marker a press takes. Each marker is taken within kWaveMarkerReach px of its line,
 // from 8 px above its handle down to the ticks; the nearer line wins, and of two markers on
@@ -212,8 +220,9 @@ class WaveViewModel {
   // ---- Paint ---------------------------------------------------------------------------
   // The shapes of one paint, in drawing order: axis, ticks and the labels of the stretch's
   // ends, play cursor, end markers, waveform (the filled envelope of the sources, coarse to
-  // fine), then the chosen markers with the shading outside the selection. Places the markers
-  // as drawn (points and handle boxes).
+  // fine, with its magnification "×N" at the top left when there is one), then the chosen
+  // markers with the shading outside the selection. Places the markers as drawn (points and
+  // handle boxes).
   std::vector<WaveShape> Layout(const WaveGeometry& g, const std::vector<const WaveEnvelope*>& sources = {});
 
   // Shows a chosen stretch: both markers chosen at these times.
@@ -225,6 +234,7 @@ class WaveViewModel {
   double clickTime = 0;
   double playTime = 0;  // negative hides the play cursor
   double totalTime = 0;
+  double gain = 1;  // the waveform's magnification (GainForPeak of the file), shown when above 1
   bool leftChosen = false;
   bool rightChosen = false;
 

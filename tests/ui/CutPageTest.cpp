@@ -492,6 +492,28 @@ TEST_F(CutPageTest, ARecordingHandedOverStartsAtZero) {
   EXPECT_EQ(ExpectPrompt([&] { Click("left-audition"); }), "请拖动选择剪辑区域!");
 }
 
+// A name too long for its label is shown cut in the middle with "…", the whole path on hover;
+// the rows of the results do the same.
+TEST_F(CutPageTest, LongNamesAreElidedWithTheirPathInTheTooltip) {
+  const std::string name = std::string(150, 'n') + " 很长的名字.wav";
+  const std::string path = CopyAs(test::ToneWav(2), name);
+  Load(path);
+  auto* label = Ctl<QLabel>("audio-filename");
+  EXPECT_TRUE(label->text().contains(QChar(0x2026))) << label->text().toStdString();
+  EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width() + 2);  // give or take rounding
+  EXPECT_EQ(FullText(label), QString::fromStdString(name));
+  EXPECT_EQ(label->toolTip(), QString::fromStdString(path));
+  ASSERT_EQ(CutWith("00:00:00.50", "00:00:01.50"), "");
+  auto* row = page_->FindRow(LastRowId())->findChild<QLabel*>("fileNameLabel");
+  EXPECT_TRUE(row->text().contains(QChar(0x2026)));
+  EXPECT_EQ(row->toolTip(), QString::fromStdString(Entry(LastRowId()).fullPath));
+  // Wider, it shows more of the name.
+  const int shown = label->text().size();
+  window_->resize(window_->width() + 300, window_->height());
+  Pump();
+  EXPECT_GT(label->text().size(), shown);
+}
+
 // A file that fails while another is still loading: the replaced reader's late progress report
 // must not bring the loading dialog back, with no reader left to hide it again.
 TEST_F(CutPageTest, AFailedLoadLeavesNoLoadingDialogForALateReport) {
@@ -524,7 +546,7 @@ TEST_F(CutPageTest, KeysDriveThePlayerAndTheMarkers) {
   for (int i = 0; i < 3; ++i) Key(Qt::Key_Right);
   EXPECT_TRUE(RestsAt(3));
   Key(Qt::Key_Right, Qt::ShiftModifier);  // a pixel of the view, at least a hundredth
-  const double fine = page_->Player()->GetPosition() - 3;
+  const double fine = page_->Player()->clock - 3;  // where the paused player was put
   EXPECT_GE(fine, 0.01 - 1e-9);
   EXPECT_LT(fine, 0.05);
   Key(Qt::Key_I);

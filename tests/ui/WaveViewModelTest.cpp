@@ -293,6 +293,17 @@ TEST(WaveViewModelTest, TheEnvelopeFillsTheBandAtFullScale) {
   // Taller control, taller band.
   EXPECT_FLOAT_EQ(ValueToY(View(540, 500), 32768), 44);
   EXPECT_FLOAT_EQ(ValueToY(View(540, 500), -32768), 456);
+  // A quiet file is magnified until its loudest sample reaches half the band, at most 64 times;
+  // what goes beyond full scale stays at the edges.
+  struct Gain {
+    int peak;
+    double gain;
+  };
+  for (const Gain& c : {Gain{32767, 1}, Gain{16384, 1}, Gain{20000, 1}, Gain{8192, 2}, Gain{1638, 16384.0 / 1638},
+                        Gain{100, 64}, Gain{0, 1}})
+    EXPECT_DOUBLE_EQ(GainForPeak(c.peak), c.gain) << c.peak;
+  EXPECT_FLOAT_EQ(ValueToY(g, 1024, 16), 64.5f);
+  EXPECT_FLOAT_EQ(ValueToY(g, -8000, 16), 126);
 
   WaveViewModel m;
   m.SetTotalTime(10);
@@ -307,6 +318,7 @@ TEST(WaveViewModelTest, TheEnvelopeFillsTheBandAtFullScale) {
                                                  [](WavePointF a, WavePointF b) { return a.y < b.y; });
     const auto [left, right] = std::minmax_element(wave->points.begin(), wave->points.end(),
                                                    [](WavePointF a, WavePointF b) { return a.x < b.x; });
+    EXPECT_EQ(FindText(shapes, "×2.0"), nullptr) << "no magnification shown at 1";
     EXPECT_NEAR(left->x, 20, 1);
     EXPECT_NEAR(right->x, 520, 1);
     if (e == &full) {
@@ -316,6 +328,12 @@ TEST(WaveViewModelTest, TheEnvelopeFillsTheBandAtFullScale) {
       EXPECT_NEAR(high->y - low->y, 1, 0.01) << "silence shows as a line";
     }
   }
+  m.gain = 12.7;
+  EXPECT_NE(FindText(m.Layout(g, {&silence}), "×13"), nullptr);
+  m.gain = 2;
+  const WaveShape* label = FindText(m.Layout(g, {&silence}), "×2.0");
+  ASSERT_NE(label, nullptr);
+  EXPECT_EQ(label->box, (WaveBox{24, 44, 60, 20}));
 }
 
 TEST(WaveViewModelTest, APaintDrawsTheRulerCursorAndLabelsInPlace) {

@@ -405,9 +405,15 @@ void CutPage::PlayOrPause() {
   }
 }
 
+double CutPage::PlayPosition() const {
+  // A paused player rests at its clock once the rest of its last chunk has played out; a key
+  // pressed before then means the place the clock was put.
+  return player_->state == PlayerState::Playing ? player_->GetPosition() : player_->clock.load();
+}
+
 void CutPage::MarkAtPlayPosition(bool left) {
   if (!player_) return;
-  const double position = player_->GetPosition();
+  const double position = PlayPosition();
   (left ? leftTime_ : rightTime_) = position;
   SetTimeText(left ? "cut-audio-left-position" : "cut-audio-right-position", position);
   ShowMarker(left, position);
@@ -418,7 +424,7 @@ bool CutPage::HandleKey(WaveKey key) {
   const auto step = [&](int direction, bool fine) {
     if (!player_ || !view_) return;
     const double seconds = view_->Model().StepSeconds(view_->Geometry(), fine);
-    double target = std::max(0.0, player_->GetPosition() + direction * seconds);
+    double target = std::max(0.0, PlayPosition() + direction * seconds);
     if (duration > 0) target = std::min(target, duration);
     MovePlayhead(target);
   };

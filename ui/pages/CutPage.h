@@ -93,6 +93,8 @@ class CutPage : public Page {
   // The play position moves to t (a click on the waveform, a key): a paused player rests there.
   void MovePlayhead(double seconds);
   void PlayOrPause();
+  // Seconds: where the player plays, or rests when it does not play.
+  double PlayPosition() const;
   void MarkAtPlayPosition(bool left);
   void OnPlayTick();
   void SyncScrollBar();
