@@ -115,6 +115,13 @@ bool S16Converter::Prepare(AVFrame* frame) {
   return true;
 }
 
+int S16Converter::Drain(std::uint8_t* out, int maxFrames) {
+  if (!resampler_) return 0;
+  std::uint8_t* outPlanes[1] = {out};
+  const int converted = swr_convert(resampler_.get(), outPlanes, maxFrames, nullptr, 0);
+  return std::max(0, converted);
+}
+
 int S16Converter::Convert(AVFrame* frame, const AVCodecContext* codec, std::uint8_t* out, int maxFrames,
                           int skipFrames) {
   RepairChannelLayout(frame, codec);

@@ -62,6 +62,9 @@ class S16Converter {
   // out. The frame is unreferenced afterwards.
   int Convert(AVFrame* frame, const AVCodecContext* codec, std::uint8_t* out, int maxFrames,
               int skipFrames = 0);
+  // The samples the resampler still holds at the end of the input (its filter's delay) into out:
+  // the sample frames written (0 when none).
+  int Drain(std::uint8_t* out, int maxFrames);
   // Forgets the resampler and its buffered samples.
   void Reset();
   int Channels() const { return channels_; }

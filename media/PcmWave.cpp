@@ -401,10 +401,19 @@ bool PcmWave::TakeSamples(Part& part, int count) {
 }
 
 void PcmWave::DecodeLoop(Part& part) {
+  bool atItsEnd = false;
   while (!stop_) {
     const int n = DecodeChunk(part);
     if (n < 0) break;
-    if (n > 0 && !TakeSamples(part, n)) break;
+    if (n > 0 && !TakeSamples(part, n)) {
+      atItsEnd = true;
+      break;
+    }
+  }
+  // The part that reads to the end of the sound also takes what the resampler still holds.
+  if (!stop_ && !atItsEnd && part.placed && part.to == kToTheEnd) {
+    const int n = part.converter->Drain(part.pcm.data(), kPcmBufferBytes / 2);
+    if (n > 0) TakeSamples(part, n);
   }
   part.finished = true;
   { std::lock_guard<std::mutex> hold(part.waitLock); }

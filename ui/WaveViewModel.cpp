@@ -19,7 +19,6 @@ constexpr int kHandleSize = 8;
 constexpr int kLabelHeight = 20;
 constexpr double kWheelZoomPerNotch = 1.5;
 constexpr double kWheelScrollPerNotch = 0.1;  // of the stretch in view
-constexpr double kCoarseStepMin = 0.1;
 constexpr double kCoarseStepMax = 5.0;
 constexpr double kFineStepMin = 0.01;
 // A quiet file is magnified until its loudest sample reaches this share of full scale.
@@ -79,8 +78,16 @@ void AddEnvelope(const WaveGeometry& g, const std::vector<WaveColumn>& columns, 
     shape.argb = kWaveAxisColour;
     std::vector<float> tops, bottoms;
     for (std::size_t k = c; k < end; ++k) {
-      float top = ValueToY(g, columns[k].hi, gain);
-      float bottom = ValueToY(g, columns[k].lo, gain);
+      // Where the values are sparser than the pixels (a column holds one sample), each column
+      // reaches to its neighbour's value, so that the samples join into one trace.
+      int hi = columns[k].hi, lo = columns[k].lo;
+      for (std::size_t n : {k - 1, k + 1}) {
+        if (n < c || n >= end) continue;
+        hi = std::max(hi, (hi + columns[n].lo) / 2);
+        lo = std::min(lo, (lo + columns[n].hi) / 2);
+      }
+      float top = ValueToY(g, hi, gain);
+      float bottom = ValueToY(g, lo, gain);
       if (bottom - top < 1) {
         const float middle = (top + bottom) / 2;
         top = middle - 0.5f;
@@ -319,8 +326,8 @@ bool WaveViewModel::Wheel(const WaveGeometry& g, double x, int angleY, int angle
 
 double WaveViewModel::StepSeconds(const WaveGeometry& g, bool fine) const {
   const double length = Visible().length;
-  if (fine) return std::max(kFineStepMin, length / std::max(1, g.AxisLength()));
-  return std::clamp(length / 10, kCoarseStepMin, kCoarseStepMax);
+  const double pixel = std::max(kFineStepMin, length / std::max(1, g.AxisLength()));
+  return fine ? pixel : std::clamp(length / 10, pixel, kCoarseStepMax);
 }
 
 void WaveViewModel::ShowSelection(double left, double right) {

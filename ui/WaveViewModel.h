@@ -200,8 +200,8 @@ class WaveViewModel {
   // Wheel notches (120 per notch): zoom around x, or with shift (or a sideways wheel) scroll
   // by a tenth of the stretch per notch. True when the stretch changed.
   bool Wheel(const WaveGeometry& g, double x, int angleY, int angleX, bool shift);
-  // The play-position steps of the arrow keys: a tenth of the stretch in view (0.1 s to 5 s),
-  // or, fine, one pixel of it (at least a hundredth of a second, the time texts' step).
+  // The play-position steps of the arrow keys: a tenth of the stretch in view (at most 5 s), or,
+  // fine, one pixel of it; neither less than a hundredth of a second, the time texts' step.
   double StepSeconds(const WaveGeometry& g, bool fine) const;
 
   // ---- Mouse ---------------------------------------------------------------------------

@@ -137,7 +137,8 @@ TEST(WaveViewModelTest, ArrowKeyStepsFollowTheZoom) {
       {600, 1, 5, 1.2},        // a whole 10 minutes: 5 s, a pixel of 1.2 s
       {10, 1, 1, 0.02},        // a whole 10 s: a tenth, a pixel of 20 ms
       {100, 50, 0.2, 0.01},    // 2 s in view: 0.2 s, a pixel is 4 ms but a hundredth at least
-      {100, 1000, 0.1, 0.01},  // at the closest zoom
+      {100, 1000, 0.05, 0.01},  // at the closest zoom
+      {0.05, 1, 0.01, 0.01},    // a file of 50 ms: a hundredth either way
   };
   for (const Case& c : cases) {
     WaveViewModel m;
