@@ -11,6 +11,11 @@ constexpr const char* kFullTextProperty = "tw_full_text";
 
 void Elide(QLabel* label) {
   const QString full = label->property(kFullTextProperty).toString();
+  // A label not laid out yet has no width to measure: it is cut once it shows.
+  if (!label->isVisible()) {
+    if (label->text() != full) label->setText(full);
+    return;
+  }
   const int width = label->contentsRect().width() - 2 * label->margin() - 2 * label->indent();
   const QString shown = width > 0 ? label->fontMetrics().elidedText(full, Qt::ElideMiddle, width) : full;
   if (label->text() != shown) label->setText(shown);
@@ -25,7 +30,8 @@ class ElideWatcher : public QObject {
   }
   bool eventFilter(QObject* watched, QEvent* event) override {
     const QEvent::Type type = event->type();
-    if (type == QEvent::Resize || type == QEvent::FontChange || type == QEvent::StyleChange)
+    if (type == QEvent::Resize || type == QEvent::Show || type == QEvent::FontChange ||
+        type == QEvent::StyleChange)
       if (auto* label = qobject_cast<QLabel*>(watched)) Elide(label);
     return false;
   }

@@ -332,7 +332,8 @@ TEST(WaveViewModelTest, TheEnvelopeFillsTheBandAtFullScale) {
   m.gain = 12.7;
   EXPECT_NE(FindText(m.Layout(g, {&silence}), "×13"), nullptr);
   m.gain = 2;
-  const WaveShape* label = FindText(m.Layout(g, {&silence}), "×2.0");
+  const std::vector<WaveShape> magnified = m.Layout(g, {&silence});
+  const WaveShape* label = FindText(magnified, "×2.0");
   ASSERT_NE(label, nullptr);
   EXPECT_EQ(label->box, (WaveBox{24, 44, 60, 20}));
 }
