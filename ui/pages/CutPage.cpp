@@ -340,7 +340,7 @@ void CutPage::Audition(double markerTime, bool stopAtRight) {
 
 void CutPage::OnPlayTick() {
   if (!player_) return;
-  const double position = player_->GetPosition();
+  const double position = PlayPosition();
   if (view_) {
     const double before = view_->Model().playTime;
     view_->Model().playTime = position;
