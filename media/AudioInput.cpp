@@ -135,9 +135,11 @@ int S16Converter::Convert(AVFrame* frame, const AVCodecContext* codec, std::uint
   const bool planar = av_sample_fmt_is_planar(format);
   const int planes = planar ? frame->ch_layout.nb_channels : 1;
   const int step = av_get_bytes_per_sample(format) * (planar ? 1 : frame->ch_layout.nb_channels);
-  std::vector<const std::uint8_t*> in(static_cast<std::size_t>(planes));
-  for (int p = 0; p < planes; ++p)
-    in[static_cast<std::size_t>(p)] = frame->extended_data[p] + std::max(0, skipFrames) * step;
+  // No allocation for the usual channel counts: the player converts on the sound device's thread.
+  const std::uint8_t* fewPlanes[8];
+  std::vector<const std::uint8_t*> manyPlanes(planes > 8 ? static_cast<std::size_t>(planes) : 0);
+  const std::uint8_t** in = planes > 8 ? manyPlanes.data() : fewPlanes;
+  for (int p = 0; p < planes; ++p) in[p] = frame->extended_data[p] + std::max(0, skipFrames) * step;
   int inCount = inFrames;
   std::vector<const std::uint8_t*> mixedPlanes;
   if (mixer_) {
@@ -145,7 +147,7 @@ int S16Converter::Convert(AVFrame* frame, const AVCodecContext* codec, std::uint
     std::vector<std::uint8_t*> to(static_cast<std::size_t>(channels_));
     for (int c = 0; c < channels_; ++c)
       to[static_cast<std::size_t>(c)] = reinterpret_cast<std::uint8_t*>(mixed_.data() + c * (inFrames + 1));
-    inCount = swr_convert(mixer_.get(), to.data(), inFrames + 1, in.data(), inFrames);
+    inCount = swr_convert(mixer_.get(), to.data(), inFrames + 1, in, inFrames);
     if (inCount < 0) {
       av_frame_unref(frame);
       return -1;
@@ -158,7 +160,7 @@ int S16Converter::Convert(AVFrame* frame, const AVCodecContext* codec, std::uint
   const int outCount = static_cast<int>(std::min<std::int64_t>(wanted, maxFrames));
   std::uint8_t* outPlanes[1] = {out};
   const int converted =
-      swr_convert(resampler_.get(), outPlanes, outCount, mixer_ ? mixedPlanes.data() : in.data(), inCount);
+      swr_convert(resampler_.get(), outPlanes, outCount, mixer_ ? mixedPlanes.data() : in, inCount);
   av_frame_unref(frame);
   return converted < 0 ? -1 : converted;
 }
