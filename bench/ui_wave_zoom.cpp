@@ -50,10 +50,28 @@ std::string LongMp3() {
   if (std::filesystem::exists(path)) return path;
   std::printf("generating a 2-hour MP3 (once) ...\n");
   const std::string partial = path + ".partial.mp3";
-  if (Run({"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-           "sine=frequency=440:sample_rate=44100:duration=7200", "-f", "lavfi", "-i",
-           "anoisesrc=color=pink:amplitude=0.05:sample_rate=44100:duration=7200", "-filter_complex",
-           "amix=inputs=2:normalize=0", "-ac", "2", "-c:a", "libmp3lame", "-b:a", "128k", partial}) != 0)
+  if (Run({"ffmpeg",
+           "-hide_banner",
+           "-loglevel",
+           "error",
+           "-y",
+           "-f",
+           "lavfi",
+           "-i",
+           "sine=frequency=440:sample_rate=44100:duration=7200",
+           "-f",
+           "lavfi",
+           "-i",
+           "anoisesrc=color=pink:amplitude=0.05:sample_rate=44100:duration=7200",
+           "-filter_complex",
+           "amix=inputs=2:normalize=0",
+           "-ac",
+           "2",
+           "-c:a",
+           "libmp3lame",
+           "-b:a",
+           "128k",
+           partial}) != 0)
     return {};
   std::filesystem::rename(partial, path);
   return path;
@@ -132,11 +150,11 @@ int main(int argc, char** argv) {
     const tw::WaveSpan visible = view.Model().Visible();
     QElapsedTimer base;
     base.start();
-    Run({"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-ss", std::to_string(visible.start), "-t",
-         std::to_string(visible.length), "-i", path, "-f", "null", "-"});
+    Run({"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-ss", std::to_string(visible.start),
+         "-t", std::to_string(visible.length), "-i", path, "-f", "null", "-"});
     ffmpegMs.push_back(base.nsecsElapsed() / 1e6);
-    std::printf("round %d: %.2f .. %.2f s on screen after %.1f ms; ffmpeg on that stretch %.1f ms\n", round + 1,
-                visible.start, visible.End(), zoomMs.back(), ffmpegMs.back());
+    std::printf("round %d: %.2f .. %.2f s on screen after %.1f ms; ffmpeg on that stretch %.1f ms\n",
+                round + 1, visible.start, visible.End(), zoomMs.back(), ffmpegMs.back());
   }
   const double zm = Median(zoomMs), fm = Median(ffmpegMs);
   std::printf("\nwheel to the real values on screen: median %.1f ms, worst %.1f ms (goal < 100 ms)\n", zm,

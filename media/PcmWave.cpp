@@ -458,10 +458,15 @@ void PcmWave::FinishPart() {
 
 void PcmWave::PostProgress() {
   if (duration_ <= 0) return;
+  const auto percentNow = [this] {
+    double reached = 0;
+    for (const auto& part : parts_) reached += part->reachedSec;
+    return static_cast<int>(std::min(1.0, reached / duration_) * 100);
+  };
+  // Most frames leave the percent as it is: they need not meet at the lock.
+  if (percentNow() <= lastPercent_.load(std::memory_order_relaxed)) return;
   std::lock_guard<std::mutex> hold(postLock_);
-  double reached = 0;
-  for (const auto& part : parts_) reached += part->reachedSec;
-  const int percent = static_cast<int>(std::min(1.0, reached / duration_) * 100);
+  const int percent = percentNow();
   if (percent <= lastPercent_) return;
   lastPercent_ = percent;
   if (postEnabled_) PostValue(sink_, WM_LOADING_SHOW, percent);

@@ -119,9 +119,9 @@ class PcmWave {
   MessageSink* sink_;
   WaveReadOptions options_;
   std::atomic<bool> done_{false};
-  std::mutex postLock_;      // Abort against a post in flight; the progress posted in order
-  bool postEnabled_ = true;  // guarded by postLock_
-  int lastPercent_ = -1;     // guarded by postLock_
+  std::mutex postLock_;               // Abort against a post in flight; the progress posted in order
+  bool postEnabled_ = true;           // guarded by postLock_
+  std::atomic<int> lastPercent_{-1};  // written under postLock_
   std::vector<std::int32_t> peaks_;
   WaveEnvelope envelope_;
   std::string path_;
