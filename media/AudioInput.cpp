@@ -76,6 +76,9 @@ SwrContext* MakeSwr(AVChannelLayout* outLayout, AVSampleFormat outFormat, int ou
     return nullptr;
   }
   if (filterSize > 0) av_opt_set_int(swr, "filter_size", filterSize, 0);
+  // A mix into floats is kept to full scale like a mix into 16 bits: the channels of a
+  // down-mix are scaled so that sound alike on every channel keeps its level.
+  av_opt_set_double(swr, "rematrix_maxval", 1.0, 0);
   if (swr_init(swr) < 0) swr_free(&swr);
   return swr;
 }
