@@ -18,11 +18,11 @@
 
 #include "app/Messages.h"
 #include "app/SettingsFile.h"
+#include "tasks/ConvertQueue.h"
+#include "ui/CMainTaskMenu.h"
 #include "ui/FileOpener.h"
 #include "ui/FramelessWindow.h"
 #include "ui/LaunchArguments.h"
-#include "tasks/ConvertQueue.h"
-#include "ui/CMainTaskMenu.h"
 #include "ui/MessageEvent.h"
 #include "ui/NotifyAdapter.h"
 #include "ui/UpgradeController.h"
@@ -55,7 +55,7 @@ constexpr int kMinimumHeight = 620;
 // The controls of the window itself (beyond the pages).
 const QStringList& WindowControlNames() {
   static const QStringList names = {"main-tab", "title-bar", "seting", "feedback", "help",
-                                    "menubtn",  "minbtn",    "maxbtn",   "closebtn"};
+                                    "menubtn",  "minbtn",    "maxbtn", "closebtn"};
   return names;
 }
 
@@ -466,8 +466,13 @@ void CMainWnd::OnTrayNotify(std::int64_t mouseMessage) {
   }
 }
 
+// Out of the minimised state into the one it had before: a maximised window stays maximised.
+void CMainWnd::ShowUnminimized() {
+  if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+}
+
 void CMainWnd::ShowAndActivate() {
-  if (isMinimized()) showNormal();
+  ShowUnminimized();
   show();
   raise();
   activateWindow();
@@ -476,7 +481,7 @@ void CMainWnd::ShowAndActivate() {
 void CMainWnd::RaiseFromAnotherInstance(const QByteArray& activationToken) {
   LOG(INFO) << "raise requested by another start"
             << (activationToken.isEmpty() ? "" : " with an activation token");
-  if (isMinimized()) showNormal();
+  ShowUnminimized();
   show();
   raise();
   // One activation, with the launcher's token where the window system asks for one: the open

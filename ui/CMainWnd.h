@@ -126,6 +126,7 @@ class CMainWnd : public QWidget, public MessageSink {
   bool SwitchPage(const QString& optionName);
   void SelectPage(const QString& optionName);
   bool HandleWindowClick(const QString& name);
+  void ShowUnminimized();
   void ShowAndActivate();
   void OnTrayNotify(std::int64_t mouseMessage);
 
