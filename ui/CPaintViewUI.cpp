@@ -140,8 +140,10 @@ namespace {
 // Values read for a stretch fit a view when they hold its whole stretch in buckets that tile
 // its pixel columns exactly: every column then takes the extremes of its own samples.
 // slack: how far (in buckets) the buckets' edges may lie from the columns'.
-bool FitsView(double startSec, double endSec, double perBucket, double slack, WaveSpan view, double perPixel) {
-  if (!(perBucket > 0) || !Covers({startSec, endSec - startSec}, view, slack * perBucket + 1e-9)) return false;
+bool FitsView(double startSec, double endSec, double perBucket, double slack, WaveSpan view,
+              double perPixel) {
+  if (!(perBucket > 0) || !Covers({startSec, endSec - startSec}, view, slack * perBucket + 1e-9))
+    return false;
   // A whole number of buckets a column, and the stretch's first and last edges on bucket edges:
   // then every column edge between is on one too.
   const double perColumn = perPixel / perBucket;
@@ -238,7 +240,8 @@ void CPaintViewUI::paintEvent(QPaintEvent*) {
       int peak = 0;
       for (std::size_t k = 0; k < overview->Size(); ++k)
         if (overview->mins[k] <= overview->maxs[k])
-          peak = std::max({peak, std::abs(static_cast<int>(overview->mins[k])), static_cast<int>(overview->maxs[k])});
+          peak = std::max(
+              {peak, std::abs(static_cast<int>(overview->mins[k])), static_cast<int>(overview->maxs[k])});
       model_.gain = GainForPeak(peak);
       gainFor_ = overview;
     }

@@ -105,7 +105,7 @@ class CPaintViewUI : public QWidget {
   std::unique_ptr<WaveStretchReader> stretch_;
   WaveEnvelope detail_;
   const WaveEnvelope* gainFor_ = nullptr;  // the overview the model's gain was taken from
-  std::uint64_t asked_ = 0;  // the request whose answer is awaited, 0 for none
+  std::uint64_t asked_ = 0;                // the request whose answer is awaited, 0 for none
   WaveSpan askedSpan_;
   double askedPerBucket_ = 0;
   std::function<void(const QStringList&)> onDrop_;

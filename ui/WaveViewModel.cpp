@@ -491,7 +491,8 @@ std::vector<WaveShape> WaveViewModel::Layout(const WaveGeometry& g,
   if (gain > 1.001) {
     char text[16];
     std::snprintf(text, sizeof text, gain < 10 ? "×%.1f" : "×%.0f", gain);
-    shapes.push_back(Text(text, WaveAlign::Left, {start + 4, static_cast<float>(g.BandTop()), 60, kLabelHeight}));
+    shapes.push_back(
+        Text(text, WaveAlign::Left, {start + 4, static_cast<float>(g.BandTop()), 60, kLabelHeight}));
   }
 
   // The chosen markers and the shading outside the selection, cut to the axis.

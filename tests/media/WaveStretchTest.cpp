@@ -1,12 +1,11 @@
 // The real values of one stretch, read on their own: only the latest request is answered, a
 // source that cannot seek is read from its start, and a file without sound answers nothing.
-#include "media/WaveStretch.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 
 #include "app/Messages.h"
+#include "media/WaveStretch.h"
 #include "tests/support/MediaHttpServer.h"
 #include "tests/support/QueueSink.h"
 #include "tests/support/TestMedia.h"

@@ -500,7 +500,8 @@ TEST_F(CutPageTest, LongNamesAreElidedWithTheirPathInTheTooltip) {
   Load(path);
   auto* label = Ctl<QLabel>("audio-filename");
   EXPECT_TRUE(label->text().contains(QChar(0x2026))) << label->text().toStdString();
-  EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width() + 2);  // give or take rounding
+  // Give or take rounding.
+  EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width() + 2);
   EXPECT_EQ(FullText(label), QString::fromStdString(name));
   EXPECT_EQ(label->toolTip(), QString::fromStdString(path));
   ASSERT_EQ(CutWith("00:00:00.50", "00:00:01.50"), "");
@@ -545,7 +546,7 @@ TEST_F(CutPageTest, KeysDriveThePlayerAndTheMarkers) {
   EXPECT_TRUE(RestsAt(0));
   for (int i = 0; i < 3; ++i) Key(Qt::Key_Right);
   EXPECT_TRUE(RestsAt(3));
-  Key(Qt::Key_Right, Qt::ShiftModifier);  // a pixel of the view, at least a hundredth
+  Key(Qt::Key_Right, Qt::ShiftModifier);           // a pixel of the view, at least a hundredth
   const double fine = page_->Player()->clock - 3;  // where the paused player was put
   EXPECT_GE(fine, 0.01 - 1e-9);
   EXPECT_LT(fine, 0.05);

@@ -134,9 +134,9 @@ TEST(WaveViewModelTest, ArrowKeyStepsFollowTheZoom) {
     double coarse, fine;
   };
   const Case cases[] = {
-      {600, 1, 5, 1.2},        // a whole 10 minutes: 5 s, a pixel of 1.2 s
-      {10, 1, 1, 0.02},        // a whole 10 s: a tenth, a pixel of 20 ms
-      {100, 50, 0.2, 0.01},    // 2 s in view: 0.2 s, a pixel is 4 ms but a hundredth at least
+      {600, 1, 5, 1.2},         // a whole 10 minutes: 5 s, a pixel of 1.2 s
+      {10, 1, 1, 0.02},         // a whole 10 s: a tenth, a pixel of 20 ms
+      {100, 50, 0.2, 0.01},     // 2 s in view: 0.2 s, a pixel is 4 ms but a hundredth at least
       {100, 1000, 0.05, 0.01},  // at the closest zoom
       {0.05, 1, 0.01, 0.01},    // a file of 50 ms: a hundredth either way
   };
@@ -300,8 +300,8 @@ TEST(WaveViewModelTest, TheEnvelopeFillsTheBandAtFullScale) {
     int peak;
     double gain;
   };
-  for (const Gain& c : {Gain{32767, 1}, Gain{16384, 1}, Gain{20000, 1}, Gain{8192, 2}, Gain{1638, 16384.0 / 1638},
-                        Gain{100, 64}, Gain{0, 1}})
+  for (const Gain& c : {Gain{32767, 1}, Gain{16384, 1}, Gain{20000, 1}, Gain{8192, 2},
+                        Gain{1638, 16384.0 / 1638}, Gain{100, 64}, Gain{0, 1}})
     EXPECT_DOUBLE_EQ(GainForPeak(c.peak), c.gain) << c.peak;
   EXPECT_FLOAT_EQ(ValueToY(g, 1024, 16), 64.5f);
   EXPECT_FLOAT_EQ(ValueToY(g, -8000, 16), 126);
