@@ -34,6 +34,8 @@ constexpr unsigned WM_LIST_REMOVE = WM_USER + 357;           // 1381 ListRecord
 constexpr unsigned WM_LIST_DELETE = WM_USER + 358;           // 1382 ListRecord
 constexpr unsigned WM_LOADING_SHOW = WM_USER + 500;          // 1524 param: percent
 constexpr unsigned WM_LOADING_HIDE = WM_USER + 501;          // 1525
+// The values of a stretch the waveform view asked for, read on the view's stretch reader.
+constexpr unsigned WM_WAVE_STRETCH = WM_USER + 502;          // 1526 WaveStretchRecord
 constexpr unsigned WM_PLAY_TICK = WM_USER + 510;             // 1534
 // The cut page's player has played to the end (posted from its reading thread).
 constexpr unsigned WM_PLAY_END = WM_USER + 511;              // 1535 param: the player's serial

@@ -28,19 +28,6 @@ double StreamDurationSeconds(const AVFormatContext* format, const AVStream* stre
   return 0;
 }
 
-// Gives a frame without a channel order the default layout for its count, and a frame
-// without a count the decoder's layout.
-void RepairChannelLayout(AVFrame* frame, const AVCodecContext* codec) {
-  if (frame->ch_layout.nb_channels > 0 && frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
-    const int count = frame->ch_layout.nb_channels;
-    av_channel_layout_uninit(&frame->ch_layout);
-    av_channel_layout_default(&frame->ch_layout, count);
-  } else if (frame->ch_layout.nb_channels <= 0 && codec->ch_layout.nb_channels > 0) {
-    av_channel_layout_uninit(&frame->ch_layout);
-    av_channel_layout_copy(&frame->ch_layout, &codec->ch_layout);
-  }
-}
-
 }  // namespace
 
 double ForwardTarget(double clockSec, int seconds, double durationSec) {
@@ -72,7 +59,6 @@ AudioPlayer::AudioPlayer() = default;
 AudioPlayer::~AudioPlayer() {
   Stop();
   Release();
-  av_channel_layout_uninit(&resamplerInLayout_);
 }
 
 int AudioPlayer::Play(const std::string& pathUtf8) {
@@ -128,46 +114,40 @@ int AudioPlayer::Open() {
   volume_ = kDefaultVolume;
   needReceive_ = true;
   pendingPacket_.reset();
-  resampler_.reset();
+  converter_.reset();
   queue_.Clear();
   firstPacketQueued_ = false;
 
   frame_ = MakeFrame();
   if (!frame_) return -1;
-  int openRc = 0;
-  format_ = OpenInput(path_, {&AudioPlayer::InterruptCallback, this}, &openRc);
-  if (!format_) {
-    std::printf("avformat_open_input failed: %d\n", openRc);
-    return -1;
+  AudioInput input;
+  const AudioOpenStep step = OpenAudioInput(path_, {&AudioPlayer::InterruptCallback, this}, &input);
+  switch (step) {
+    case AudioOpenStep::Done:
+      break;
+    case AudioOpenStep::OpenInput:
+      std::printf("avformat_open_input failed: %d\n", input.error);
+      return -1;
+    case AudioOpenStep::StreamInfo:
+      std::printf("Couldn't find stream information.\n");
+      return -1;
+    case AudioOpenStep::NoAudio:
+      std::printf("Didn't find a audio stream.\n");
+      return -1;
+    case AudioOpenStep::NoDecoder:
+      std::printf("Audio Codec not found.\n");
+      return -1;
+    case AudioOpenStep::DecoderContext:
+      return -1;
+    case AudioOpenStep::DecoderOpen:
+      std::printf("Audio codec could not be opened.\n");
+      return -1;
   }
-  if (avformat_find_stream_info(format_.get(), nullptr) < 0) {
-    std::printf("Couldn't find stream information.\n");
-    return -1;
-  }
-  for (unsigned i = 0; i < format_->nb_streams; ++i) {
-    const AVStream* candidate = format_->streams[i];
-    if (candidate->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) continue;
-    streamIndex_ = static_cast<int>(i);
-    duration = StreamDurationSeconds(format_.get(), candidate);
-  }
-  if (streamIndex_ < 0) {
-    std::printf("Didn't find a audio stream.\n");
-    return -1;
-  }
-  const AVStream* stream = format_->streams[streamIndex_];
-  timeBase_ = stream->time_base;
-  const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
-  if (!decoder) {
-    std::printf("Audio Codec not found.\n");
-    return -1;
-  }
-  codec_.reset(avcodec_alloc_context3(decoder));
-  if (!codec_ || avcodec_parameters_to_context(codec_.get(), stream->codecpar) < 0) return -1;
-  codec_->pkt_timebase = stream->time_base;
-  if (avcodec_open2(codec_.get(), decoder, nullptr) < 0) {
-    std::printf("Audio codec could not be opened.\n");
-    return -1;
-  }
+  format_ = std::move(input.format);
+  codec_ = std::move(input.codec);
+  streamIndex_ = input.streamIndex;
+  timeBase_ = input.timeBase;
+  duration = StreamDurationSeconds(format_.get(), format_->streams[streamIndex_]);
   deviceRate_ = codec_->sample_rate;
   deviceChannels_ = std::min(codec_->ch_layout.nb_channels, kMaxDeviceChannels);
   if (deviceRate_ <= 0 || deviceChannels_ <= 0) {
@@ -175,6 +155,7 @@ int AudioPlayer::Open() {
     return -1;
   }
   silenceBytes_ = SilenceChunkBytes(deviceChannels_);
+  converter_ = std::make_unique<S16Converter>(deviceChannels_, deviceRate_);
   return 0;
 }
 
@@ -223,7 +204,7 @@ void AudioPlayer::Release() {
   pendingPacket_.reset();
   format_.reset();
   frame_.reset();
-  resampler_.reset();
+  converter_.reset();
   codec_.reset();
   sdl_.Quit();
   path_.clear();
@@ -423,46 +404,9 @@ int AudioPlayer::ConvertFrame() {
     const double t = frame->pts * av_q2d(timeBase_);
     if (std::isfinite(t) && t > 0) clock = t + static_cast<double>(frame->nb_samples) / frame->sample_rate;
   }
-  RepairChannelLayout(frame, codec_.get());
-  if (frame->sample_rate <= 0 || frame->ch_layout.nb_channels <= 0) return -1;
-
-  // Built on the first frame, and again whenever the input changes shape mid-stream, so
-  // the converter never reads a frame as something it is not.
-  const bool sameInput = resampler_ && resamplerInFormat_ == frame->format &&
-                         resamplerInRate_ == frame->sample_rate &&
-                         av_channel_layout_compare(&resamplerInLayout_, &frame->ch_layout) == 0;
-  if (!sameInput) {
-    resampler_.reset();
-    AVChannelLayout outLayout{};
-    av_channel_layout_default(&outLayout, deviceChannels_);
-    SwrContext* swr = nullptr;
-    const int rc =
-        swr_alloc_set_opts2(&swr, &outLayout, AV_SAMPLE_FMT_S16, deviceRate_, &frame->ch_layout,
-                            static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
-    av_channel_layout_uninit(&outLayout);
-    resampler_.reset(swr);
-    if (rc < 0 || !swr || swr_init(swr) < 0) {
-      resampler_.reset();
-      std::printf("swr set open or swr init error\n");
-      return -1;
-    }
-    av_channel_layout_uninit(&resamplerInLayout_);
-    av_channel_layout_copy(&resamplerInLayout_, &frame->ch_layout);
-    resamplerInFormat_ = frame->format;
-    resamplerInRate_ = frame->sample_rate;
-  }
   const int frameBytes = deviceChannels_ * 2;
-  const std::int64_t wanted =
-      av_rescale_rnd(swr_get_delay(resampler_.get(), frame->sample_rate) + frame->nb_samples, deviceRate_,
-                     frame->sample_rate, AV_ROUND_UP);
-  const int outCount = static_cast<int>(std::min<std::int64_t>(wanted, kPcmBufferBytes / frameBytes));
-  std::uint8_t* out[1] = {pcm_.data()};
-  const int converted =
-      swr_convert(resampler_.get(), out, outCount, const_cast<const std::uint8_t**>(frame->extended_data),
-                  frame->nb_samples);
-  av_frame_unref(frame);
-  if (converted < 0) return -1;
-  return converted * frameBytes;
+  const int converted = converter_->Convert(frame, codec_.get(), pcm_.data(), kPcmBufferBytes / frameBytes);
+  return converted < 0 ? -1 : converted * frameBytes;
 }
 
 }  // namespace tw

@@ -14,10 +14,12 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "media/AudioInput.h"
 #include "media/FFmpegPtr.h"
 #include "media/PacketQueue.h"
 #include "media/SdlAudio.h"
@@ -149,10 +151,7 @@ class AudioPlayer {
   CodecContextPtr codec_;
   PacketQueue queue_;
   FramePtr frame_;
-  SwrPtr resampler_;
-  AVChannelLayout resamplerInLayout_{};
-  int resamplerInFormat_ = -1;
-  int resamplerInRate_ = 0;
+  std::unique_ptr<S16Converter> converter_;  // to the device's layout and rate
   bool needReceive_ = true;
   PacketPtr pendingPacket_;  // refused by the decoder with EAGAIN; sent again first
 

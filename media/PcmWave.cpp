@@ -1,14 +1,16 @@
 #include "media/PcmWave.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
+#include <numeric>
 #include <system_error>
 
 extern "C" {
-#include <libavutil/channel_layout.h>
 #include <libavutil/mathematics.h>
-#include <libavutil/opt.h>
 }
 
 #include "app/Messages.h"
@@ -17,24 +19,55 @@ namespace tw {
 
 namespace {
 
-void RepairChannelLayout(AVFrame* frame, const AVCodecContext* codec) {
-  if (frame->ch_layout.nb_channels > 0 && frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
-    const int count = frame->ch_layout.nb_channels;
-    av_channel_layout_uninit(&frame->ch_layout);
-    av_channel_layout_default(&frame->ch_layout, count);
-  } else if (frame->ch_layout.nb_channels <= 0 && codec->ch_layout.nb_channels > 0) {
-    av_channel_layout_uninit(&frame->ch_layout);
-    av_channel_layout_copy(&frame->ch_layout, &codec->ch_layout);
-  }
-}
+constexpr std::uint64_t kToTheEnd = std::numeric_limits<std::uint64_t>::max();
+// The decoder wakes its reader once the queue has drained below this.
+constexpr std::size_t kQueueLowMark = 50;
+// The second half is sought this much before its first sample, so that its decoder is primed.
+constexpr double kSeekLeadSec = 1.0;
 
 }  // namespace
 
-PcmWave::PcmWave(MessageSink* sink) : sink_(sink) {}
+// One stretch of the file read by its own opening, reading thread and decoding thread.
+// Positions are those of the 8 kHz samples from the start of the sound.
+struct PcmWave::Part {
+  int index = 0;
+  AudioInput input;
+  PacketQueue queue;
+  FramePtr frame;
+  std::unique_ptr<S16Converter> converter;
+  PacketPtr pendingPacket;  // refused by the decoder with EAGAIN; sent again first
+  bool needReceive = false;
+  bool drained = false;  // the decoder has been told the input ended
+  std::mutex waitLock;
+  std::condition_variable notFull;   // the reader waits for room
+  std::condition_variable notEmpty;  // the decoder waits for a packet or the end of the input
+  std::atomic<bool> endOfInput{false};
+  std::atomic<bool> finished{false};  // the part is complete: its reader stops too
+  ExitFlag readExited;
+  ExitFlag decodeExited;
+  std::thread readThread;
+  std::thread decodeThread;
+  std::uint64_t from = 0;                    // the first position this part keeps
+  std::atomic<std::uint64_t> to{kToTheEnd};  // the first position it leaves to the next part
+  bool placed = false;                       // position holds
+  std::int64_t position = 0;                 // of the next converted sample
+  double framePtsSec = std::nan("");         // of the frame just converted
+  std::atomic<double> reachedSec{0};         // seconds of its stretch decoded, for the progress
+  std::optional<PeakPicker> picker;          // made at the first sample kept
+  alignas(16) std::array<std::uint8_t, kPcmBufferBytes> pcm{};  // holds int16 samples
+};
+
+int UsableCores() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+PcmWave::PcmWave(MessageSink* sink, WaveReadOptions options) : sink_(sink), options_(options) {}
 
 PcmWave::~PcmWave() {
   Release();
-  av_channel_layout_uninit(&resamplerInLayout_);
   path_.clear();
 }
 
@@ -42,245 +75,401 @@ int PcmWave::InterruptCallback(void* opaque) {
   return static_cast<PcmWave*>(opaque)->stop_ ? 1 : 0;
 }
 
+bool PcmWave::ReadThreadExited() const {
+  for (const auto& part : parts_)
+    if (!part->readExited.Exited()) return false;
+  return true;
+}
+
+bool PcmWave::DecodeThreadExited() const {
+  for (const auto& part : parts_)
+    if (!part->decodeExited.Exited()) return false;
+  return true;
+}
+
 int PcmWave::Open(const std::string& pathUtf8) {
   if (opened_) return -1;
   opened_ = true;
   path_ = pathUtf8;
-  if (OpenMedia() != 0) {
-    Release();
-    return -1;
-  }
-  readExited_.Reset();
-  decodeExited_.Reset();
-  try {
-    readThread_ = std::thread([this] { ReadLoop(); });
-    decodeThread_ = std::thread([this] { DecodeLoop(); });
-  } catch (const std::system_error&) {
-    std::printf("PcmWave: a thread could not start\n");
-    {
-      std::lock_guard<std::mutex> hold(postLock_);
-      postEnabled_ = false;
-    }
-    if (!readThread_.joinable()) readExited_.MarkExited();
-    decodeExited_.MarkExited();
-    Release();
+  if (OpenMedia() != 0 || StartThreads() != 0) {
+    Release();  // no parts are left: every thread counts as ended
     return -1;
   }
   return 0;
 }
 
 int PcmWave::OpenMedia() {
-  frame_ = MakeFrame();
-  if (!frame_) return -1;
-  int openRc = 0;
-  format_ = OpenInput(path_, {&PcmWave::InterruptCallback, this}, &openRc);
-  if (!format_) {
-    std::printf("avformat_open_input err: %d\n", openRc);
-    return -1;
+  auto part = std::make_unique<Part>();
+  AudioInput& input = part->input;
+  switch (OpenAudioInput(path_, {&PcmWave::InterruptCallback, this}, &input)) {
+    case AudioOpenStep::Done:
+      break;
+    case AudioOpenStep::OpenInput:
+      std::printf("avformat_open_input err: %d\n", input.error);
+      return -1;
+    case AudioOpenStep::StreamInfo:
+      std::printf("avformat_find_stream_info err.\n");
+      return -1;
+    case AudioOpenStep::NoAudio:
+      std::printf("Didn't find a audio stream.\n");
+      return -1;
+    case AudioOpenStep::NoDecoder:
+      std::printf("Audio Codec not found.\n");
+      return -1;
+    case AudioOpenStep::DecoderContext:
+      std::printf("avcodec_alloc_context3 err\n");
+      return -1;
+    case AudioOpenStep::DecoderOpen:
+      std::printf("avcodec_open2 err.\n");
+      return -1;
   }
-  if (avformat_find_stream_info(format_.get(), nullptr) < 0) {
-    std::printf("avformat_find_stream_info err.\n");
-    return -1;
-  }
-  for (unsigned i = 0; i < format_->nb_streams; ++i) {
-    const AVStream* candidate = format_->streams[i];
-    if (candidate->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) continue;
-    streamIndex_ = static_cast<int>(i);
-    duration_ = WaveDurationSeconds(candidate->duration, candidate->time_base.num, candidate->time_base.den,
-                                    format_->duration);
-  }
-  if (streamIndex_ < 0) {
-    std::printf("Didn't find a audio stream.\n");
-    return -1;
-  }
-  const AVStream* stream = format_->streams[streamIndex_];
-  timeBase_ = stream->time_base;
-  const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
-  if (!decoder) {
-    std::printf("Audio Codec not found.\n");
-    return -1;
-  }
-  codec_.reset(avcodec_alloc_context3(decoder));
-  if (!codec_) {
-    std::printf("avcodec_alloc_context3 err\n");
-    return -1;
-  }
-  if (avcodec_parameters_to_context(codec_.get(), stream->codecpar) < 0) return -1;
-  codec_->pkt_timebase = stream->time_base;
-  if (avcodec_open2(codec_.get(), decoder, nullptr) < 0) {
-    std::printf("avcodec_open2 err.\n");
-    return -1;
-  }
+  const AVStream* stream = input.Stream();
+  streamIndex_ = input.streamIndex;
+  duration_ = WaveDurationSeconds(stream->duration, stream->time_base.num, stream->time_base.den,
+                                  input.format->duration);
   strideBytes_ = WaveStrideBytes(duration_);
+  parts_.push_back(std::move(part));
+  if (options_.maxParts >= 2 && UsableCores() >= 2 && duration_ >= kSplitMinSeconds && strideBytes_ > 0 &&
+      parts_[0]->input.Seekable() && !OpenSecondHalf()) {
+    std::printf("PcmWave: reading in one part\n");
+  }
+  for (auto& p : parts_) {
+    p->frame = MakeFrame();
+    p->converter = std::make_unique<S16Converter>(1, kWaveSampleRate, options_.filterSize);
+    if (!p->frame) return -1;
+  }
+  return 0;
+}
+
+bool PcmWave::OpenSecondHalf() {
+  auto part = std::make_unique<Part>();
+  part->index = 1;
+  if (OpenAudioInput(path_, {&PcmWave::InterruptCallback, this}, &part->input) != AudioOpenStep::Done ||
+      part->input.streamIndex != streamIndex_)
+    return false;
+  // The halves meet at a bucket's edge, so that no bucket is shared.
+  const auto bucket = static_cast<std::uint64_t>(strideBytes_ / 2 + 1);
+  const auto total = static_cast<std::uint64_t>(duration_ * kWaveSampleRate);
+  const std::uint64_t split = total / 2 / bucket * bucket;
+  const AVStream* stream = part->input.Stream();
+  const double seekSec = std::max(0.0, static_cast<double>(split) / kWaveSampleRate - kSeekLeadSec);
+  std::int64_t ts = static_cast<std::int64_t>(seekSec / av_q2d(stream->time_base));
+  if (stream->start_time != AV_NOPTS_VALUE) ts += stream->start_time;
+  if (av_seek_frame(part->input.format.get(), streamIndex_, ts, AVSEEK_FLAG_BACKWARD) < 0) return false;
+  part->from = split;
+  parts_[0]->to = split;
+  parts_.push_back(std::move(part));
+  return true;
+}
+
+int PcmWave::StartThreads() {
+  partsLeft_ = static_cast<int>(parts_.size());
+  for (auto& p : parts_) {
+    Part* part = p.get();
+    part->readExited.Reset();
+    part->decodeExited.Reset();
+    try {
+      part->readThread = std::thread([this, part] { ReadLoop(*part); });
+    } catch (const std::system_error&) {
+      part->readExited.MarkExited();
+      part->decodeExited.MarkExited();
+      std::printf("PcmWave: a thread could not start\n");
+      return -1;
+    }
+    try {
+      part->decodeThread = std::thread([this, part] { DecodeLoop(*part); });
+    } catch (const std::system_error&) {
+      part->decodeExited.MarkExited();
+      std::printf("PcmWave: a thread could not start\n");
+      return -1;
+    }
+  }
   return 0;
 }
 
 void PcmWave::Abort() {
-  std::lock_guard<std::mutex> hold(postLock_);
-  stop_ = true;
-  postEnabled_ = false;
+  {
+    std::lock_guard<std::mutex> hold(postLock_);
+    stop_ = true;
+    postEnabled_ = false;
+  }
+  { std::lock_guard<std::mutex> hold(handshakeLock_); }
+  handshake_.notify_all();
+  for (auto& part : parts_) {
+    { std::lock_guard<std::mutex> hold(part->waitLock); }
+    part->notEmpty.notify_all();
+  }
 }
 
 void PcmWave::WakeReader() {
-  { std::lock_guard<std::mutex> hold(queueWaitLock_); }
-  queueNotFull_.notify_all();
+  for (auto& part : parts_) {
+    { std::lock_guard<std::mutex> hold(part->waitLock); }
+    part->notFull.notify_all();
+  }
 }
 
 void PcmWave::WaitForExit(const MessagePump& pump) {
-  if (!readThread_.joinable() && !decodeThread_.joinable()) return;
-  tw::WaitForExit({&readExited_, &decodeExited_}, pump,
-                  {"PcmWave MsgWaitForMultipleObjects Exit", "PcmWave THREAD EXIT:"});
-  if (readThread_.joinable()) readThread_.join();
-  if (decodeThread_.joinable()) decodeThread_.join();
+  std::vector<const ExitFlag*> flags;
+  bool running = false;
+  for (auto& part : parts_) {
+    flags.push_back(&part->readExited);
+    flags.push_back(&part->decodeExited);
+    running |= part->readThread.joinable() || part->decodeThread.joinable();
+  }
+  if (!running) return;
+  tw::WaitForExit(flags, pump, {"PcmWave MsgWaitForMultipleObjects Exit", "PcmWave THREAD EXIT:"});
+  Join();
 }
 
 void PcmWave::Join() {
-  if (readThread_.joinable()) readThread_.join();
-  if (decodeThread_.joinable()) decodeThread_.join();
+  for (auto& part : parts_) {
+    if (part->readThread.joinable()) part->readThread.join();
+    if (part->decodeThread.joinable()) part->decodeThread.join();
+  }
 }
 
 void PcmWave::Release() {
-  if (readThread_.joinable() || decodeThread_.joinable()) {
+  bool running = false;
+  for (auto& part : parts_) running |= part->readThread.joinable() || part->decodeThread.joinable();
+  if (running) {
     Abort();
     WakeReader();
     WaitForExit();
   }
+  Join();  // threads that could not all start
   done_ = false;
-  queue_.Clear();
+  parts_.clear();
   std::vector<std::int32_t>().swap(peaks_);
-  pendingPacket_.reset();
-  frame_.reset();
-  format_.reset();
-  codec_.reset();
-  resampler_.reset();
+  envelope_ = WaveEnvelope{};
 }
 
-void PcmWave::ReadLoop() {
-  while (!stop_) {
+void PcmWave::ReadLoop(Part& part) {
+  AVFormatContext* format = part.input.format.get();
+  while (!stop_ && !part.finished) {
     {
-      std::unique_lock<std::mutex> hold(queueWaitLock_);
-      queueNotFull_.wait(hold, [this] { return stop_ || queue_.Size() < kQueueHighMark; });
+      std::unique_lock<std::mutex> hold(part.waitLock);
+      part.notFull.wait(hold, [&] { return stop_ || part.finished || part.queue.Size() < kQueueHighMark; });
     }
-    if (stop_) break;
+    if (stop_ || part.finished) break;
     PacketPtr packet = MakePacket();
-    const int rc = packet ? av_read_frame(format_.get(), packet.get()) : AVERROR(ENOMEM);
+    const int rc = packet ? av_read_frame(format, packet.get()) : AVERROR(ENOMEM);
     if (rc < 0) {
       if (rc == AVERROR_EOF) {
         std::printf("PcmWave: read complete\n");
       } else {
         std::printf("PcmWave: read error %d\n", rc);
       }
-      endOfInput_ = true;
       break;
     }
-    if (packet->stream_index == streamIndex_) queue_.Push(std::move(packet));
+    if (packet->stream_index != streamIndex_) continue;
+    part.queue.Push(std::move(packet));
+    { std::lock_guard<std::mutex> hold(part.waitLock); }
+    part.notEmpty.notify_one();
   }
   // The decoding thread finishes on this flag even when the loop ended on stop.
-  endOfInput_ = true;
-  readExited_.MarkExited();
+  {
+    std::lock_guard<std::mutex> hold(part.waitLock);
+    part.endOfInput = true;
+  }
+  part.notEmpty.notify_all();
+  part.readExited.MarkExited();
   std::printf("PcmWave read_thread_exit ....\n");
 }
 
-void PcmWave::DecodeLoop() {
-  PeakPicker picker(strideBytes_);
+int PcmWave::DecodeChunk(Part& part) {
+  AVCodecContext* codec = part.input.codec.get();
+  for (;;) {
+    if (stop_) return -1;
+    if (part.needReceive) {
+      const int rc = avcodec_receive_frame(codec, part.frame.get());
+      if (rc == AVERROR_EOF) return -1;  // drained: everything the decoder held is out
+      if (rc == 0) {
+        AVFrame* frame = part.frame.get();
+        part.framePtsSec =
+            frame->pts == AV_NOPTS_VALUE ? std::nan("") : frame->pts * av_q2d(part.input.timeBase);
+        if (std::isfinite(part.framePtsSec)) {
+          const double start = part.index == 0 ? 0.0 : static_cast<double>(part.from) / kWaveSampleRate;
+          const double reached = std::max(0.0, part.framePtsSec - start);
+          if (reached > part.reachedSec) part.reachedSec = reached;
+          PostProgress();
+        }
+        int skip = 0;
+        if (!part.placed) {
+          const Placement placement = PlacePart(part, frame, &skip);
+          if (placement != Placement::Placed) av_frame_unref(frame);
+          if (placement == Placement::Failed) return -1;
+          if (placement == Placement::NextFrame) continue;
+        }
+        const int converted =
+            part.converter->Convert(frame, codec, part.pcm.data(), kPcmBufferBytes / 2, skip);
+        return std::max(0, converted);
+      }
+      if (rc == AVERROR(EAGAIN)) part.needReceive = false;
+    }
+    PacketPtr packet = part.pendingPacket ? std::move(part.pendingPacket) : part.queue.Pop();
+    if (!packet) {
+      std::unique_lock<std::mutex> hold(part.waitLock);
+      part.notFull.notify_all();
+      if (part.endOfInput && part.queue.Empty()) {
+        hold.unlock();
+        if (part.drained) return -1;
+        // The frames the decoder still holds come out after an empty packet.
+        avcodec_send_packet(codec, nullptr);
+        part.drained = true;
+        part.needReceive = true;
+        continue;
+      }
+      // Nothing to decode yet: sleep until the reader brings a packet or the input ends.
+      part.notEmpty.wait(hold, [&] { return stop_ || part.endOfInput || !part.queue.Empty(); });
+      continue;
+    }
+    if (part.queue.Size() < kQueueLowMark) {
+      { std::lock_guard<std::mutex> hold(part.waitLock); }
+      part.notFull.notify_all();
+    }
+    if (avcodec_send_packet(codec, packet.get()) == AVERROR(EAGAIN)) {
+      part.pendingPacket = std::move(packet);
+      std::printf("send decode packet error\n");
+    }
+    part.needReceive = true;
+  }
+}
+
+PcmWave::Placement PcmWave::PlacePart(Part& part, const AVFrame* frame, int* skipFrames) {
+  std::unique_lock<std::mutex> hold(handshakeLock_);
+  if (part.index == 0) {
+    part.position = 0;
+    part.placed = true;
+    basePtsSec_ = std::isfinite(part.framePtsSec) ? part.framePtsSec : 0.0;
+    hold.unlock();
+    handshake_.notify_all();
+    return Placement::Placed;
+  }
+  // The second half counts its samples from the same origin as the first.
+  handshake_.wait(hold, [&] { return stop_ || basePtsSec_.has_value(); });
+  if (stop_) return Placement::Failed;
+  const int rate = frame->sample_rate;
+  if (!std::isfinite(part.framePtsSec) || rate <= 0) {
+    secondHalf_ = HalfState::Failed;
+    parts_[0]->to = kToTheEnd;
+    hold.unlock();
+    handshake_.notify_all();
+    return Placement::Failed;
+  }
+  // Its resampler starts on an input sample that falls on the first half's 8 kHz grid, so
+  // that both halves make the same samples where they meet.
+  const std::int64_t grid = rate / std::gcd(rate, kWaveSampleRate);
+  const std::int64_t first = std::llround((part.framePtsSec - *basePtsSec_) * rate);
+  const std::int64_t skip = ((-first) % grid + grid) % grid;
+  if (skip >= frame->nb_samples) return Placement::NextFrame;
+  *skipFrames = static_cast<int>(skip);
+  part.position = (first + skip) / grid * (kWaveSampleRate / std::gcd(rate, kWaveSampleRate));
+  part.placed = true;
+  if (part.position > static_cast<std::int64_t>(part.from)) {
+    // It starts later than asked: the first half reads on to meet it.
+    part.from = static_cast<std::uint64_t>(part.position);
+    parts_[0]->to = part.from;
+  }
+  secondHalf_ = HalfState::Placed;
+  hold.unlock();
+  handshake_.notify_all();
+  return Placement::Placed;
+}
+
+bool PcmWave::TakeSamples(Part& part, int count) {
+  const std::int64_t begin = part.position;
+  const std::int64_t end = begin + count;
+  const auto bound = [&] {
+    const std::uint64_t to = part.to;
+    return to > static_cast<std::uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<std::int64_t>(to);
+  };
+  if (part.index == 0 && parts_.size() > 1 && end > bound()) {
+    // The bound may still move: wait until the second half knows where it starts.
+    std::unique_lock<std::mutex> hold(handshakeLock_);
+    handshake_.wait(hold, [&] { return stop_ || secondHalf_ != HalfState::Undecided; });
+  }
+  const std::int64_t to = bound();
+  const std::int64_t keepFrom = std::max(begin, static_cast<std::int64_t>(part.from));
+  const std::int64_t keepTo = std::min(end, to);
+  if (keepFrom < keepTo) {
+    if (!part.picker) part.picker.emplace(strideBytes_, static_cast<std::uint64_t>(keepFrom));
+    const auto* samples = reinterpret_cast<const std::int16_t*>(part.pcm.data());
+    part.picker->Feed(samples + (keepFrom - begin), static_cast<std::size_t>(keepTo - keepFrom));
+  }
+  part.position = end;
+  return end < to;
+}
+
+void PcmWave::DecodeLoop(Part& part) {
+  bool atItsEnd = false;
   while (!stop_) {
-    const int n = DecodeChunk();
-    if (n > 0) {
-      picker.Feed(reinterpret_cast<const std::int16_t*>(pcm_.data()), static_cast<std::size_t>(n) / 2);
-    } else if (endOfInput_ && queue_.Empty() && !pendingPacket_) {
+    const int n = DecodeChunk(part);
+    if (n < 0) break;
+    if (n > 0 && !TakeSamples(part, n)) {
+      atItsEnd = true;
       break;
     }
   }
-  if (!stop_) {
-    peaks_ = picker.Finish();
-    std::lock_guard<std::mutex> hold(postLock_);
-    if (postEnabled_) {
-      done_.store(true, std::memory_order_release);
-      PostValue(sink_, WM_LOADING_HIDE, 0);
+  // The part that reads to the end of the sound also takes what the resampler still holds.
+  if (!stop_ && !atItsEnd && part.placed && part.to == kToTheEnd) {
+    const int n = part.converter->Drain(part.pcm.data(), kPcmBufferBytes / 2);
+    if (n > 0) TakeSamples(part, n);
+  }
+  part.finished = true;
+  { std::lock_guard<std::mutex> hold(part.waitLock); }
+  part.notFull.notify_all();
+  {
+    // A half that ends before it could be placed leaves the whole file to the first.
+    std::lock_guard<std::mutex> hold(handshakeLock_);
+    if (part.index == 0 && !basePtsSec_) basePtsSec_ = 0.0;
+    if (part.index == 1 && secondHalf_ == HalfState::Undecided) {
+      secondHalf_ = HalfState::Failed;
+      parts_[0]->to = kToTheEnd;
     }
   }
-  decodeExited_.MarkExited();
+  handshake_.notify_all();
+  FinishPart();
+  part.decodeExited.MarkExited();
   std::printf("PcmWave decode_thread_exit ....\n");
 }
 
-int PcmWave::DecodeChunk() {
-  if (stop_) return 0;
-  for (;;) {
-    if (needReceive_) {
-      const int rc = avcodec_receive_frame(codec_.get(), frame_.get());
-      if (rc == AVERROR_EOF) {
-        avcodec_flush_buffers(codec_.get());
-        return -1;
-      }
-      if (rc == 0) return ConvertFrame();
-      if (rc == AVERROR(EAGAIN)) needReceive_ = false;
-    }
-    PacketPtr packet = pendingPacket_ ? std::move(pendingPacket_) : queue_.Pop();
-    if (!packet) {
-      WakeReader();
-      return -1;
-    }
-    if (avcodec_send_packet(codec_.get(), packet.get()) == AVERROR(EAGAIN)) {
-      pendingPacket_ = std::move(packet);
-      std::printf("send decode packet error\n");
-    }
-    needReceive_ = true;
-    if (stop_) return 0;
+void PcmWave::FinishPart() {
+  if (partsLeft_.fetch_sub(1) != 1 || stop_) return;
+  std::optional<PeakPicker> joined;
+  for (auto& part : parts_) {
+    if (!part->picker) continue;
+    if (!joined)
+      joined = std::move(part->picker);
+    else
+      joined->Append(std::move(*part->picker));
   }
-}
-
-void PcmWave::PostProgress(double frameSeconds) {
-  if (duration_ <= 0 || !std::isfinite(frameSeconds) || frameSeconds <= 0) return;
-  const double ratio = std::min(1.0, frameSeconds / duration_);
-  const int percent = static_cast<int>(ratio * 100);
-  if (percent == lastPercent_) return;
-  lastPercent_ = percent;
+  peaks_ = joined ? joined->Finish(&envelope_) : std::vector<std::int32_t>{};
+  {
+    // Sample 0 is the first frame's: on the file's own clock, as the player's positions are.
+    std::lock_guard<std::mutex> hold(handshakeLock_);
+    envelope_.startSec += basePtsSec_.value_or(0.0);
+  }
   std::lock_guard<std::mutex> hold(postLock_);
-  if (postEnabled_) PostValue(sink_, WM_LOADING_SHOW, percent);
+  if (postEnabled_) {
+    done_.store(true, std::memory_order_release);
+    PostValue(sink_, WM_LOADING_HIDE, 0);
+  }
 }
 
-int PcmWave::ConvertFrame() {
-  AVFrame* frame = frame_.get();
-  RepairChannelLayout(frame, codec_.get());
-  if (frame->pts != AV_NOPTS_VALUE) PostProgress(frame->pts * av_q2d(timeBase_));
-  if (frame->sample_rate <= 0 || frame->ch_layout.nb_channels <= 0) return -1;
-
-  const bool sameInput = resampler_ && resamplerInFormat_ == frame->format &&
-                         resamplerInRate_ == frame->sample_rate &&
-                         av_channel_layout_compare(&resamplerInLayout_, &frame->ch_layout) == 0;
-  if (!sameInput) {
-    resampler_.reset();
-    AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
-    SwrContext* swr = nullptr;
-    const int rc =
-        swr_alloc_set_opts2(&swr, &mono, AV_SAMPLE_FMT_S16, kWaveSampleRate, &frame->ch_layout,
-                            static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
-    resampler_.reset(swr);
-    // A shorter low-pass than the default: at 44.1 kHz -> 8 kHz the default filter costs as much
-    // as a third of the decoding, and the values only feed a drawing.
-    if (swr) av_opt_set_int(swr, "filter_size", kWaveFilterSize, 0);
-    if (rc < 0 || !swr || swr_init(swr) < 0) {
-      resampler_.reset();
-      std::printf("swr set open or swr init error\n");
-      return -1;
-    }
-    av_channel_layout_uninit(&resamplerInLayout_);
-    av_channel_layout_copy(&resamplerInLayout_, &frame->ch_layout);
-    resamplerInFormat_ = frame->format;
-    resamplerInRate_ = frame->sample_rate;
-  }
-  // Counted in output samples, so the bound holds for input rates below 8000 Hz too.
-  const std::int64_t wanted =
-      av_rescale_rnd(swr_get_delay(resampler_.get(), frame->sample_rate) + frame->nb_samples, kWaveSampleRate,
-                     frame->sample_rate, AV_ROUND_UP);
-  const int outCount = static_cast<int>(std::min<std::int64_t>(wanted, kPcmBufferBytes / 2));
-  std::uint8_t* out[1] = {pcm_.data()};
-  const int converted =
-      swr_convert(resampler_.get(), out, outCount, const_cast<const std::uint8_t**>(frame->extended_data),
-                  frame->nb_samples);
-  av_frame_unref(frame);
-  if (converted < 0) return -1;
-  return converted * 2;
+void PcmWave::PostProgress() {
+  if (duration_ <= 0) return;
+  const auto percentNow = [this] {
+    double reached = 0;
+    for (const auto& part : parts_) reached += part->reachedSec;
+    return static_cast<int>(std::min(1.0, reached / duration_) * 100);
+  };
+  // Most frames leave the percent as it is: they need not meet at the lock.
+  if (percentNow() <= lastPercent_.load(std::memory_order_relaxed)) return;
+  std::lock_guard<std::mutex> hold(postLock_);
+  const int percent = percentNow();
+  if (percent <= lastPercent_) return;
+  lastPercent_ = percent;
+  if (postEnabled_) PostValue(sink_, WM_LOADING_SHOW, percent);
 }
 
 int ReplaceWaveReader(std::unique_ptr<PcmWave>& reader, MessageSink* sink, const std::string& pathUtf8,
@@ -300,13 +489,14 @@ int ReplaceWaveReader(std::unique_ptr<PcmWave>& reader, MessageSink* sink, const
 }
 
 int ReadWavePeaks(const std::string& pathUtf8, std::vector<std::int32_t>* peaks, MessageSink* sink,
-                  double* durationSec) {
-  PcmWave wave(sink);
+                  double* durationSec, WaveReadOptions options, WaveEnvelope* envelope) {
+  PcmWave wave(sink, options);
   if (wave.Open(pathUtf8) != 0) return -1;
   wave.Join();
   if (!wave.Done()) return -1;
   if (peaks) *peaks = wave.Peaks();
   if (durationSec) *durationSec = wave.Duration();
+  if (envelope) *envelope = wave.Envelope();
   return 0;
 }
 

@@ -1,6 +1,7 @@
-// The waveform's values: which samples of a file's 8000 Hz mono sound are kept so that a
-// file of any length yields about 8640 values. Pure logic, no I/O; the waveform reader feeds
-// it chunk by chunk, the command-line front end and tests can call it on a whole buffer.
+// The waveform's values: how a file's 8000 Hz mono sound becomes about 8640 buckets whatever
+// its length, each with its extremes (the envelope the view draws) and one picked sample (the
+// values the command line prints). Pure logic, no I/O; the waveform reader feeds it chunk by
+// chunk, the command-line front end and tests can call it on a whole buffer.
 #pragma once
 
 #include <cstddef>
@@ -11,9 +12,11 @@ namespace tw {
 
 constexpr int kWaveSampleRate = 8000;
 constexpr int kWaveTargetValues = 8640;
-// Length of the resampler's low-pass filter (FFmpeg's "filter_size") for the 8 kHz conversion.
-constexpr int kWaveFilterSize = 8;
-// The values kept while reading never exceed this; past it every second one is dropped.
+// Length of the resampler's low-pass filter (FFmpeg's "filter_size") for the 8 kHz conversion;
+// 0 keeps the library's default. A shorter filter is cheaper but moves the drawn extremes by
+// more than a pixel of a tall view.
+constexpr int kWaveFilterSize = 0;
+// The buckets kept while reading never exceed this; past it neighbours are merged in pairs.
 constexpr std::size_t kWaveKeptLimit = 2 * kWaveTargetValues;
 
 // The stride S in bytes of 16-bit samples: 2 × ⌊⌊durationSec × 8000⌋ ÷ 8640⌋.
@@ -27,38 +30,84 @@ int WaveStrideBytes(double durationSec);
 double WaveDurationSeconds(std::int64_t streamDuration, int timeBaseNum, int timeBaseDen,
                            std::int64_t containerDurationUs);
 
-// Takes, from a stream of samples numbered from 0, those at positions S/2 + k × (S/2 + 1)
-// (every sample when S = 0), carrying the place within the stride from one Feed to the next.
+// The extremes of a sound, bucket by bucket: bucket k covers the samples from
+// startSec + k × samplesPerBucket ÷ sampleRate on. A bucket without samples holds
+// min > max. Values in 16-bit sample units.
+struct WaveEnvelope {
+  int sampleRate = kWaveSampleRate;
+  double startSec = 0;
+  double samplesPerBucket = 1;
+  std::vector<std::int16_t> mins;
+  std::vector<std::int16_t> maxs;
+
+  std::size_t Size() const { return mins.size(); }
+  bool Empty() const { return mins.empty(); }
+  double SecondsPerBucket() const { return samplesPerBucket / sampleRate; }
+  double EndSec() const { return startSec + static_cast<double>(Size()) * SecondsPerBucket(); }
+};
+
+// Cuts a stream of samples, numbered from firstPosition on, into buckets of P = S/2 + 1
+// samples (bucket k holds the positions k·P .. k·P + P - 1; S = 0 and S < 0 give one sample
+// per bucket). Each bucket keeps its extremes and its last sample, the pick: the picks are the
+// samples at positions S/2 + k × (S/2 + 1). The place within a bucket carries from one Feed to
+// the next, and a picker that starts where another stops can be appended to it.
 //
-// Memory stays bounded whatever the file: when the values kept reach kWaveKeptLimit (a
-// duration that was wrong, or none at all: S < 0 takes every sample), every second value is
-// dropped and from then on only every second pick is kept. Finish then re-picks what was kept
-// with the stride that the samples actually seen call for, giving about 8640 values again.
-// A file whose duration is right never reaches the limit and gets exactly the rule's values.
+// Memory stays bounded whatever the file: when the buckets kept reach kWaveKeptLimit (a
+// duration that was wrong, or none at all), neighbouring buckets are merged in pairs. Finish
+// then re-buckets what was kept with the bucket size that the samples actually seen call for,
+// giving about 8640 buckets again. A file whose duration is right never reaches the limit and
+// gets exactly the rule's values.
 class PeakPicker {
  public:
-  explicit PeakPicker(int strideBytes);
+  explicit PeakPicker(int strideBytes, std::uint64_t firstPosition = 0);
 
   void Feed(const std::int16_t* samples, std::size_t count);
-  // The values, sign-extended; the picker is spent afterwards.
-  std::vector<std::int32_t> Finish();
+  // Adds the buckets of a picker of the same stride that starts at this one's Position().
+  void Append(PeakPicker&& later);
+  // The picks, sign-extended, and the envelope when asked; the picker is spent afterwards.
+  std::vector<std::int32_t> Finish(WaveEnvelope* envelope = nullptr);
 
-  std::uint64_t SamplesSeen() const { return seen_; }
-  std::size_t Kept() const { return kept_.size(); }
+  // The position of the next sample to feed.
+  std::uint64_t Position() const { return position_; }
+  std::uint64_t SamplesSeen() const { return position_ - first_; }
+  std::size_t Kept() const { return mins_.size(); }
 
  private:
+  std::uint64_t Span() const { return base_ << level_; }
+  void Store(std::uint64_t bucket, std::int16_t lo, std::int16_t hi, std::int32_t pick);
   void Halve();
+  // Merges every bucket pair once (the level rises by one).
+  void RaiseTo(unsigned level);
 
-  std::uint64_t offset_;         // position of the first pick
-  std::uint64_t period_;         // distance between picks
-  std::uint64_t keepEvery_ = 1;  // of the picks, every keepEvery_-th is stored
-  std::uint64_t nextPick_;       // position of the next pick to store
-  std::uint64_t seen_ = 0;
-  bool thinned_ = false;
-  std::vector<std::int32_t> kept_;
+  std::uint64_t base_;         // samples per bucket before any merging
+  unsigned level_ = 0;         // buckets hold base_ << level_ samples
+  std::uint64_t first_;        // position of the first sample fed
+  std::uint64_t position_;     // of the next sample
+  std::uint64_t firstBucket_;  // index (at level_) of mins_[0]
+  std::vector<std::int16_t> mins_, maxs_;
+  std::vector<std::int32_t> picks_;  // kNoPick where the bucket's last sample was not seen
 };
 
 // The whole rule on one buffer.
-std::vector<std::int32_t> PickPeaks(const std::int16_t* samples, std::size_t count, int strideBytes);
+std::vector<std::int32_t> PickPeaks(const std::int16_t* samples, std::size_t count, int strideBytes,
+                                    WaveEnvelope* envelope = nullptr);
+
+// The extremes of samples numbered from 0, in `buckets` equal buckets over [from, to).
+// Samples outside are ignored; an empty bucket holds min > max.
+class RangeEnvelope {
+ public:
+  RangeEnvelope(std::int64_t from, std::int64_t to, int buckets);
+  // samples[i] sits at position at + i.
+  void Feed(std::int64_t at, const std::int16_t* samples, std::size_t count);
+  // Every position of the range has been fed.
+  bool Complete() const { return next_ >= to_; }
+  std::int64_t Next() const { return next_; }
+  const std::vector<std::int16_t>& Mins() const { return mins_; }
+  const std::vector<std::int16_t>& Maxs() const { return maxs_; }
+
+ private:
+  std::int64_t from_, to_, next_;
+  std::vector<std::int16_t> mins_, maxs_;
+};
 
 }  // namespace tw

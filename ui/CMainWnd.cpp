@@ -8,22 +8,21 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMenu>
-#include <QMouseEvent>
 #include <QScreen>
 #include <QStackedWidget>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QWindow>
 #include <algorithm>
 #include <utility>
 
 #include "app/Messages.h"
 #include "app/SettingsFile.h"
-#include "ui/FileOpener.h"
-#include "ui/LaunchArguments.h"
 #include "tasks/ConvertQueue.h"
 #include "ui/CMainTaskMenu.h"
+#include "ui/FileOpener.h"
+#include "ui/FramelessWindow.h"
+#include "ui/LaunchArguments.h"
 #include "ui/MessageEvent.h"
 #include "ui/NotifyAdapter.h"
 #include "ui/UpgradeController.h"
@@ -49,11 +48,14 @@ namespace {
 
 constexpr int kTrayLeftButtonDown = 513;
 constexpr int kTrayRightButtonDown = 516;
+// The smallest window the pages still fit in.
+constexpr int kMinimumWidth = 900;
+constexpr int kMinimumHeight = 620;
 
 // The controls of the window itself (beyond the pages).
 const QStringList& WindowControlNames() {
-  static const QStringList names = {"main-tab", "title-bar", "seting", "feedback",
-                                    "help",     "menubtn",   "minbtn", "closebtn"};
+  static const QStringList names = {"main-tab", "title-bar", "seting", "feedback", "help",
+                                    "menubtn",  "minbtn",    "maxbtn", "closebtn"};
   return names;
 }
 
@@ -150,7 +152,11 @@ bool CMainWnd::Create(QString* error, bool deferPages) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(root_);
-  resize(root_->size());
+  const QSize designed = root_->size();
+  frame_ = new FramelessWindow(this, FindControl(root_, "title-bar"),
+                               FindControl<QAbstractButton>(root_, "maxbtn"));
+  resize(designed.grownBy(layout->contentsMargins()));
+  setMinimumSize(QSize(kMinimumWidth, kMinimumHeight).expandedTo(layout->minimumSize()));
   ctx_.root = root_;
   notify_ = new NotifyAdapter([this](const QString& type, QObject* sender) { Notify(type, sender); }, this);
   ctx_.notify = notify_;
@@ -249,7 +255,6 @@ void CMainWnd::InitWindow() {
     if (!IsPending(i)) BindPage(i);
   if (!missing_.isEmpty() && pending_.empty())
     LOG(ERROR) << "MainWindow.xml lacks: " << missing_.join(", ").toStdString();
-  if (QWidget* titleBar = FindControl(root_, "title-bar")) titleBar->installEventFilter(this);
 
   // 4. The loading dialog, hidden until the waveform reader reports.
   loading_ = new LoadingDialog(this, QStringLiteral("正在加载波形..."));
@@ -342,6 +347,10 @@ bool CMainWnd::HandleWindowClick(const QString& name) {
   }
   if (name == "minbtn") {
     showMinimized();
+    return true;
+  }
+  if (name == "maxbtn") {
+    if (frame_) frame_->ToggleMaximized();
     return true;
   }
   if (name == "menubtn") {
@@ -457,8 +466,13 @@ void CMainWnd::OnTrayNotify(std::int64_t mouseMessage) {
   }
 }
 
+// Out of the minimised state into the one it had before: a maximised window stays maximised.
+void CMainWnd::ShowUnminimized() {
+  if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+}
+
 void CMainWnd::ShowAndActivate() {
-  if (isMinimized()) showNormal();
+  ShowUnminimized();
   show();
   raise();
   activateWindow();
@@ -467,7 +481,7 @@ void CMainWnd::ShowAndActivate() {
 void CMainWnd::RaiseFromAnotherInstance(const QByteArray& activationToken) {
   LOG(INFO) << "raise requested by another start"
             << (activationToken.isEmpty() ? "" : " with an activation token");
-  if (isMinimized()) showNormal();
+  ShowUnminimized();
   show();
   raise();
   // One activation, with the launcher's token where the window system asks for one: the open
@@ -543,16 +557,6 @@ bool CMainWnd::event(QEvent* event) {
         this, [this] { CompletePages(); }, Qt::QueuedConnection);
   }
   return QWidget::event(event);
-}
-
-// The title bar moves the frameless window.
-bool CMainWnd::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::MouseButtonPress &&
-      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-    if (QWindow* handle = windowHandle()) handle->startSystemMove();
-    return true;
-  }
-  return QWidget::eventFilter(watched, event);
 }
 
 }  // namespace tw

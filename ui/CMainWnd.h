@@ -22,6 +22,7 @@ class QLocalServer;
 
 namespace tw {
 
+class FramelessWindow;
 class LoadingDialog;
 class NotifyAdapter;
 class UpgradeController;
@@ -113,7 +114,6 @@ class CMainWnd : public QWidget, public MessageSink {
  protected:
   bool event(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void InitWindow();
@@ -126,6 +126,7 @@ class CMainWnd : public QWidget, public MessageSink {
   bool SwitchPage(const QString& optionName);
   void SelectPage(const QString& optionName);
   bool HandleWindowClick(const QString& name);
+  void ShowUnminimized();
   void ShowAndActivate();
   void OnTrayNotify(std::int64_t mouseMessage);
 
@@ -139,6 +140,7 @@ class CMainWnd : public QWidget, public MessageSink {
   QStackedWidget* mainTab_ = nullptr;
   NotifyAdapter* notify_ = nullptr;
   LoadingDialog* loading_ = nullptr;
+  FramelessWindow* frame_ = nullptr;  // child: resizing, moving and maximising
   QSystemTrayIcon* tray_ = nullptr;
   std::unique_ptr<UpgradeController> upgrade_;
   std::vector<std::unique_ptr<Page>> pages_;  // in the order of "main-tab"

@@ -8,8 +8,12 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QUrl>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
 
 #include "app/Messages.h"
+#include "ui/MessageEvent.h"
 #include "ui/Skin.h"
 
 namespace tw {
@@ -22,6 +26,17 @@ QColor Argb(std::uint32_t argb) {
 
 QRectF BoxRect(const WaveBox& box) {
   return QRectF(box.x, box.y, box.w, box.h);
+}
+
+// Zoom buttons and keys step by this factor.
+constexpr double kZoomStep = 2.0;
+// A stretch is asked for with this share of its length to spare on each side, so that a short
+// scroll needs no new read; and with this many buckets per pixel.
+constexpr double kDetailSpare = 0.25;
+constexpr int kDetailBucketsPerPixel = 2;
+
+bool Covers(WaveSpan outer, WaveSpan inner, double toleranceSec = 1e-9) {
+  return outer.start <= inner.start + toleranceSec && outer.End() >= inner.End() - toleranceSec;
 }
 
 }  // namespace
@@ -39,14 +54,20 @@ QStringList DroppedLocalFiles(const QMimeData* mime) {
 
 CPaintViewUI::CPaintViewUI(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
-  setMouseTracking(true);  // the hand cursor over the time axis
+  setMouseTracking(true);  // the cursor's shape over the axis and the markers
   setAcceptDrops(true);
+  setFocusPolicy(Qt::StrongFocus);
   setMinimumHeight(170);
+  port_ = WindowPort::Create();
+  port_->Attach(this);
 }
 
-// The reader's own destructor aborts it and waits for its threads; nothing it posted
+// The readers' own destructors abort them and wait for their threads; nothing they posted
 // afterwards can reach a view that is gone.
-CPaintViewUI::~CPaintViewUI() = default;
+CPaintViewUI::~CPaintViewUI() {
+  port_->Detach();
+  stretch_.reset();
+}
 
 void CPaintViewUI::RegisterDefault() {
   Skin::RegisterWidget(GetClass(), [](QWidget* parent) { return new CPaintViewUI(parent); });
@@ -54,10 +75,12 @@ void CPaintViewUI::RegisterDefault() {
 
 void CPaintViewUI::ResetView() {
   model_.ResetView();
+  emit visibleChanged();
 }
 
 void CPaintViewUI::SetTotalTime(double seconds) {
   model_.SetTotalTime(seconds);
+  emit visibleChanged();
 }
 
 void CPaintViewUI::Refresh() {
@@ -65,9 +88,116 @@ void CPaintViewUI::Refresh() {
 }
 
 int CPaintViewUI::LoadWave(const std::string& pathUtf8, const MessagePump& pump) {
+  if (stretch_) stretch_->Cancel();
+  model_.gain = 1;
+  gainFor_ = nullptr;
+  asked_ = 0;
+  detail_ = WaveEnvelope{};
+  path_ = pathUtf8;
   const int rc = ReplaceWaveReader(reader_, owner_, pathUtf8, pump);
+  if (rc == 0) {
+    // Opened now, the file is ready for the first zoom.
+    if (!stretch_) stretch_ = std::make_unique<WaveStretchReader>(port_);
+    stretch_->Prepare(pathUtf8);
+  }
   update();
   return rc;
+}
+
+const WaveEnvelope* CPaintViewUI::Overview() const {
+  return reader_ && reader_->Done() ? &reader_->Envelope() : nullptr;
+}
+
+void CPaintViewUI::ZoomBy(double factor) {
+  const WaveGeometry g = Geometry();
+  if (model_.ZoomAt(g, (g.AxisStart() + g.AxisEnd()) / 2.0, factor)) VisibleChanged();
+}
+
+void CPaintViewUI::ZoomFit() {
+  if (!model_.Zoomed()) return;
+  model_.ZoomFit();
+  VisibleChanged();
+}
+
+void CPaintViewUI::ScrollTo(double startSec) {
+  const WaveSpan before = model_.Visible();
+  model_.ScrollTo(startSec);
+  if (!(model_.Visible() == before)) VisibleChanged();
+}
+
+void CPaintViewUI::EnsureVisible(double t) {
+  if (model_.EnsureVisible(t)) VisibleChanged();
+}
+
+void CPaintViewUI::VisibleChanged() {
+  RequestDetail();
+  update();
+  emit visibleChanged();
+}
+
+namespace {
+
+// Values read for a stretch fit a view when they hold its whole stretch in buckets that tile
+// its pixel columns exactly: every column then takes the extremes of its own samples.
+// slack: how far (in buckets) the buckets' edges may lie from the columns'.
+bool FitsView(double startSec, double endSec, double perBucket, double slack, WaveSpan view,
+              double perPixel) {
+  if (!(perBucket > 0) || !Covers({startSec, endSec - startSec}, view, slack * perBucket + 1e-9))
+    return false;
+  // A whole number of buckets a column, and the stretch's first and last edges on bucket edges:
+  // then every column edge between is on one too.
+  const double perColumn = perPixel / perBucket;
+  const double first = (view.start - startSec) / perBucket;
+  const double last = (view.End() - startSec) / perBucket;
+  return std::round(perColumn) >= 1 && std::abs(perColumn - std::round(perColumn)) < 1e-3 &&
+         std::abs(first - std::round(first)) <= slack && std::abs(last - std::round(last)) <= slack;
+}
+
+}  // namespace
+
+bool CPaintViewUI::ShowsRealValues() const {
+  const WaveGeometry g = Geometry();
+  const WaveSpan view = model_.Visible();
+  if (g.AxisLength() <= 0 || !(view.length > 0)) return false;
+  const double perPixel = view.length / g.AxisLength();
+  // The overview is enough where several of its buckets fall on each pixel.
+  const WaveEnvelope* overview = Overview();
+  if (overview && overview->SecondsPerBucket() <= perPixel) return true;
+  return !detail_.Empty() && FitsView(detail_.startSec, detail_.EndSec(), detail_.SecondsPerBucket(),
+                                      WaveBucketSlack(detail_), view, perPixel);
+}
+
+void CPaintViewUI::RequestDetail() {
+  const WaveGeometry g = Geometry();
+  const WaveSpan view = model_.Visible();
+  if (path_.empty() || !model_.Zoomed() || g.AxisLength() <= 0 || ShowsRealValues()) return;
+  const double perPixel = view.length / g.AxisLength();
+  if (asked_ && FitsView(askedSpan_.start, askedSpan_.End(), askedPerBucket_, 1e-6, view, perPixel))
+    return;  // on its way
+  // Whole columns to spare on each side, so that the buckets keep to the columns' edges.
+  const int spare = static_cast<int>(std::ceil(g.AxisLength() * kDetailSpare));
+  const int before = std::min(spare, static_cast<int>(view.start / perPixel));
+  const int after = std::min(spare, static_cast<int>((model_.totalTime - view.End()) / perPixel));
+  const double from = view.start - before * perPixel;
+  const int buckets = (before + g.AxisLength() + after) * kDetailBucketsPerPixel;
+  const double to = from + (before + g.AxisLength() + after) * perPixel;
+  if (!stretch_) stretch_ = std::make_unique<WaveStretchReader>(port_);
+  asked_ = stretch_->Request(path_, from, to, buckets);
+  askedSpan_ = {from, to - from};
+  askedPerBucket_ = perPixel / kDetailBucketsPerPixel;
+}
+
+bool CPaintViewUI::event(QEvent* event) {
+  if (event->type() != MessageEvent::EventType()) return QWidget::event(event);
+  Message& message = static_cast<MessageEvent*>(event)->message();
+  auto* record = message.As<WaveStretchRecord>();
+  if (message.id == WM_WAVE_STRETCH && record && record->request == asked_) {
+    detail_ = std::move(record->envelope);
+    asked_ = 0;
+    update();
+    RequestDetail();  // the view may have moved on meanwhile
+  }
+  return true;
 }
 
 bool CPaintViewUI::Loading() const {
@@ -103,20 +233,41 @@ void CPaintViewUI::paintEvent(QPaintEvent*) {
   font.setWeight(QFont::Normal);
   p.setFont(font);
 
-  const std::vector<std::int32_t>* peaks = reader_ && reader_->Done() ? &reader_->Peaks() : nullptr;
-  for (const WaveShape& s : model_.Layout(Geometry(), peaks)) {
+  std::vector<const WaveEnvelope*> sources;
+  if (const WaveEnvelope* overview = Overview()) {
+    sources.push_back(overview);
+    if (gainFor_ != overview) {
+      int peak = 0;
+      for (std::size_t k = 0; k < overview->Size(); ++k)
+        if (overview->mins[k] <= overview->maxs[k])
+          peak = std::max(
+              {peak, std::abs(static_cast<int>(overview->mins[k])), static_cast<int>(overview->maxs[k])});
+      model_.gain = GainForPeak(peak);
+      gainFor_ = overview;
+    }
+  }
+  if (!detail_.Empty()) sources.push_back(&detail_);
+  for (const WaveShape& s : model_.Layout(Geometry(), sources)) {
     const QColor colour = Argb(s.argb);
     switch (s.kind) {
       case WaveShapeKind::Line:
         p.setPen(QPen(colour, 1));
         p.drawLine(QPointF(s.from.x, s.from.y), QPointF(s.to.x, s.to.y));
         break;
-      case WaveShapeKind::Polyline: {
+      case WaveShapeKind::Polyline:
+      case WaveShapeKind::Polygon: {
         QList<QPointF> points;
         points.reserve(static_cast<qsizetype>(s.points.size()));
         for (const WavePointF& pt : s.points) points.append(QPointF(pt.x, pt.y));
-        p.setPen(QPen(colour, 1));
-        p.drawPolyline(points.constData(), static_cast<int>(points.size()));
+        if (s.kind == WaveShapeKind::Polyline) {
+          p.setPen(QPen(colour, 1));
+          p.drawPolyline(points.constData(), static_cast<int>(points.size()));
+        } else {
+          p.setPen(Qt::NoPen);
+          p.setBrush(colour);
+          p.drawPolygon(points.constData(), static_cast<int>(points.size()));
+          p.setBrush(Qt::NoBrush);
+        }
         break;
       }
       case WaveShapeKind::Ellipse:
@@ -138,30 +289,61 @@ void CPaintViewUI::paintEvent(QPaintEvent*) {
   }
 }
 
+void CPaintViewUI::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  RequestDetail();
+}
+
 void CPaintViewUI::mousePressEvent(QMouseEvent* event) {
-  if (event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
+  const bool pan = event->button() == Qt::MiddleButton;
+  if (event->button() != Qt::LeftButton && !pan) return QWidget::mousePressEvent(event);
+  setFocus(Qt::MouseFocusReason);
   const QPoint pos = event->position().toPoint();
-  Post(model_.MouseDown(Geometry(), pos.x(), pos.y()));
+  Post(model_.MouseDown(Geometry(), pos.x(), pos.y(), pan));
+  UpdateCursor(pos.x(), pos.y());
   update();
+}
+
+void CPaintViewUI::UpdateCursor(int x, int y) {
+  const WaveGeometry g = Geometry();
+  if (model_.Panning())
+    setCursor(Qt::ClosedHandCursor);
+  else if (model_.Dragging() || (!model_.MouseIsDown() && model_.MarkerAt(g, x, y) != WaveMarker::None))
+    setCursor(Qt::SizeHorCursor);
+  else if (model_.Zoomed() && OnLabelStrip(g, x, y))
+    setCursor(Qt::OpenHandCursor);
+  else if (OnTimeAxis(g, x, y))
+    setCursor(Qt::PointingHandCursor);
+  else
+    unsetCursor();
 }
 
 void CPaintViewUI::mouseMoveEvent(QMouseEvent* event) {
   const QPoint pos = event->position().toPoint();
-  const WaveGeometry g = Geometry();
-  if (OnTimeAxis(g, pos.x(), pos.y()) || model_.Dragging())
-    setCursor(Qt::PointingHandCursor);
-  else
-    unsetCursor();
+  const WaveSpan before = model_.Visible();
   const bool wasDragging = model_.Dragging();
-  Post(model_.MouseMove(g, pos.x(), pos.y()));
-  if (wasDragging || model_.Dragging()) update();
+  Post(model_.MouseMove(Geometry(), pos.x(), pos.y()));
+  UpdateCursor(pos.x(), pos.y());
+  if (!(model_.Visible() == before))
+    VisibleChanged();
+  else if (wasDragging || model_.Dragging())
+    update();
 }
 
 void CPaintViewUI::mouseReleaseEvent(QMouseEvent* event) {
-  if (event->button() != Qt::LeftButton) return QWidget::mouseReleaseEvent(event);
+  if (event->button() != Qt::LeftButton && event->button() != Qt::MiddleButton)
+    return QWidget::mouseReleaseEvent(event);
   const QPoint pos = event->position().toPoint();
   Post(model_.MouseUp(Geometry(), pos.x(), pos.y()));
+  UpdateCursor(pos.x(), pos.y());
   update();
+}
+
+void CPaintViewUI::wheelEvent(QWheelEvent* event) {
+  const QPoint angle = event->angleDelta();
+  const bool shift = event->modifiers() & Qt::ShiftModifier;
+  if (model_.Wheel(Geometry(), event->position().x(), angle.y(), angle.x(), shift)) VisibleChanged();
+  event->accept();
 }
 
 void CPaintViewUI::dragEnterEvent(QDragEnterEvent* event) {

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
+#include <sched.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -265,6 +268,138 @@ TEST(PcmWaveTest, ReadWavePeaksMatchesTheReader) {
   EXPECT_NEAR(duration, 20, 0.1);
   const Loaded loaded = Load(path);
   EXPECT_EQ(peaks, loaded.peaks);
+}
+
+// Music-like sound: two detuned chords, a slow swell and noise bursts on the beat.
+std::string MusicMp3(int seconds) {
+  return test::MakeMedia("music-" + std::to_string(seconds) + "s.mp3",
+                         {"-f", "lavfi", "-i",
+                          "aevalsrc='0.35*sin(2*PI*220*t)*(0.6+0.4*sin(2*PI*0.5*t))+0.15*sin(2*PI*440*t+sin("
+                          "2*PI*3*t))+0.3*(random(0)-0.5)*"
+                          "exp(-8*mod(t,0.5))|0.3*sin(2*PI*221*t)+0.2*sin(2*PI*554*t)+0.3*(random(1)-0.5)*"
+                          "exp(-8*mod(t+0.25,0.5))':s=44100:d=" +
+                              std::to_string(seconds),
+                          "-c:a", "libmp3lame", "-b:a", "192k"});
+}
+
+std::string SpeechWav() {
+  return test::MakeMedia("speech.wav",
+                         {"-f", "lavfi", "-i",
+                          "flite=text='Cut here, then there. One, two, three. A quiet pause, and "
+                          "then some louder words again.':voice=slt",
+                          "-ar", "22050"});
+}
+
+struct Read {
+  int parts = 0;
+  std::vector<int32_t> peaks;
+  WaveEnvelope envelope;
+};
+
+Read ReadWith(const std::string& path, WaveReadOptions options) {
+  PcmWave wave(nullptr, options);
+  Read out;
+  EXPECT_EQ(wave.Open(path), 0) << path;
+  wave.Join();
+  EXPECT_TRUE(wave.Done());
+  out.parts = wave.Parts();
+  out.peaks = wave.Peaks();
+  out.envelope = wave.Envelope();
+  return out;
+}
+
+// A long file read as two halves at once gives the values of one reading; halves are used only
+// where they can help: two cores, a file that can seek, a minute of sound or more.
+TEST(PcmWaveTest, TwoHalvesGiveTheValuesOfOneReading) {
+  if (UsableCores() < 2) GTEST_SKIP() << "one core: halves are never used";
+  struct Case {
+    const char* name;
+    std::string path;
+    int parts;
+  };
+  const Case cases[] = {
+      {"mp3", MusicMp3(150), 2},
+      {"48 kHz wav",
+       test::MakeMedia(
+           "noise-48k-100s.wav",
+           {"-f", "lavfi", "-i", "anoisesrc=color=pink:amplitude=0.5:sample_rate=48000:duration=100", "-ac",
+            "2", "-c:a", "pcm_s16le"}),
+       2},
+      {"half a minute", test::ToneMp3(30), 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Read one = ReadWith(c.path, {.maxParts = 1});
+    const Read two = ReadWith(c.path, {.maxParts = 2});
+    EXPECT_EQ(one.parts, 1);
+    EXPECT_EQ(two.parts, c.parts);
+    EXPECT_EQ(two.peaks, one.peaks);
+    EXPECT_EQ(two.envelope.mins, one.envelope.mins);
+    EXPECT_EQ(two.envelope.maxs, one.envelope.maxs);
+    EXPECT_DOUBLE_EQ(two.envelope.startSec, one.envelope.startSec);
+    EXPECT_DOUBLE_EQ(two.envelope.samplesPerBucket, one.envelope.samplesPerBucket);
+  }
+  // A source that cannot seek, and a process kept to one core, are read in one part.
+  test::MediaHttpServer server(MusicMp3(150));
+  EXPECT_EQ(ReadWith(server.Url("music.mp3"), {}).parts, 1);
+  cpu_set_t all, one;
+  ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+  CPU_ZERO(&one);
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (!CPU_ISSET(cpu, &all)) continue;
+    CPU_SET(cpu, &one);
+    break;
+  }
+  ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+  const Read pinned = ReadWith(MusicMp3(150), {});
+  sched_setaffinity(0, sizeof all, &all);
+  EXPECT_EQ(pinned.parts, 1);
+  EXPECT_EQ(pinned.peaks, ReadWith(MusicMp3(150), {.maxParts = 1}).peaks);
+}
+
+// While its source is slow the reader sleeps instead of asking an empty queue again and again:
+// a load that takes seconds costs a small part of them on the processor.
+TEST(PcmWaveTest, ASlowSourceIsWaitedForWithoutSpinning) {
+  test::MediaHttpServer slow(test::ToneWav(5), {.bytesPerSecond = 300000});  // about 3 s
+  timespec cpu0{}, cpu1{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu0);
+  const auto wall0 = std::chrono::steady_clock::now();
+  const Loaded loaded = Load(slow.Url("slow.wav"));
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu1);
+  const double cpu = (cpu1.tv_sec - cpu0.tv_sec) + (cpu1.tv_nsec - cpu0.tv_nsec) / 1e9;
+  ASSERT_TRUE(loaded.done);
+  EXPECT_GT(wall, 1.5) << "the source was not slow";
+  EXPECT_LT(cpu, 0.25 * wall) << "cpu " << cpu << " s in " << wall << " s";
+}
+
+// The drawn extremes stay within a pixel of a tall view (a band of 400 px: 164 sample units a
+// pixel) of the sound as the ffmpeg program converts it with its default filter, on music and
+// speech. The reader's own shortened 8-tap filter does not, which is why it is not used.
+TEST(PcmWaveTest, TheDrawnExtremesAreThoseOfTheDefaultConversion) {
+  constexpr double kUnitsPerPixel = 32768.0 / 200;
+  const auto worstPixels = [](const WaveEnvelope& envelope, const std::vector<int16_t>& samples) {
+    int worst = 0;
+    // The last bucket may hold the filter's tail, which the two conversions end differently.
+    for (size_t k = 0; k + 1 < envelope.Size(); ++k) {
+      // The program's output begins with the file's first sound, where the envelope begins.
+      const auto first = static_cast<size_t>(k * envelope.samplesPerBucket);
+      const auto last = static_cast<size_t>((k + 1) * envelope.samplesPerBucket);
+      if (last > samples.size() || first >= last) break;
+      const auto [lo, hi] = std::minmax_element(samples.begin() + first, samples.begin() + last);
+      worst = std::max({worst, std::abs(envelope.mins[k] - *lo), std::abs(envelope.maxs[k] - *hi)});
+    }
+    return worst / kUnitsPerPixel;
+  };
+  for (const std::string& path : {MusicMp3(30), SpeechWav()}) {
+    SCOPED_TRACE(path);
+    const std::vector<int16_t> samples = DecodeWithFfmpeg(path);
+    const Read read = ReadWith(path, {.maxParts = 1});
+    ASSERT_GT(read.envelope.Size(), 1000u);
+    EXPECT_LT(worstPixels(read.envelope, samples), 1.0);
+    const Read shortFilter = ReadWith(path, {.maxParts = 1, .filterSize = 8});
+    EXPECT_GE(worstPixels(shortFilter.envelope, samples), 1.0) << "the cheaper 8-tap filter would do";
+  }
 }
 
 }  // namespace

@@ -2,20 +2,26 @@
 // real ffmpeg: loading (dialog, drop, a handed-over recording, a second file while the first
 // still loads, files that cannot be played), the markers by the view's messages and by the
 // mouse, typed times with their checks and prompts, nudges, auditions, the end of the file,
-// and cut entries exported and probed.
+// the keys, zooming into a long file, and cut entries exported and probed.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDropEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QSlider>
 #include <QThread>
 #include <QUrl>
+#include <QWheelEvent>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <set>
 
@@ -26,6 +32,7 @@
 #include "tests/support/QtPages.h"
 #include "tests/support/TestMedia.h"
 #include "ui/CPaintViewUI.h"
+#include "ui/ElidedText.h"
 #include "ui/dialogs/LoadingDialog.h"
 #include "ui/pages/CutPage.h"
 
@@ -94,6 +101,25 @@ class CutPageTest : public test::PageWindowTest {
     return answer->text;
   }
   int LastRowId() { return RowId(OperationKind::Cut, Rows(OperationKind::Cut) - 1); }
+  // A key pressed (and released) on the control that has the focus.
+  void Key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, const QString& text = {}) {
+    QWidget* target = window_->focusWidget() ? window_->focusWidget() : window_.data();
+    QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
+    QApplication::sendEvent(target, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
+    QApplication::sendEvent(target, &release);
+    Pump();
+  }
+  void TypeInto(const char* editName, const QString& text) {
+    auto* edit = Ctl<QLineEdit>(editName);
+    edit->setFocus();
+    edit->selectAll();
+    for (const QChar c : text) Key(0, Qt::NoModifier, QString(c));
+  }
+  // The paused player rests at seconds (the rest of a chunk decoded before plays out first).
+  bool RestsAt(double seconds) {
+    return WaitUntil([&] { return std::abs(page_->Player()->GetPosition() - seconds) < 1e-6; }, 3000);
+  }
   FileEntry Entry(int id) {
     FileEntry e;
     window_->Tasks().Find(id, &e);
@@ -196,15 +222,16 @@ TEST_F(CutPageTest, TypedTimesAreCheckedBeforeAnEntryIsAdded) {
   };
   const std::vector<Case> cases = {
       {"00:00:00.00", "00:00:00.00", "请选取要截取位置!", 0, 0},
-      {"00:00:09.00", "00:00:01.00", "开始时间格式错误!", 0, 0},  // beyond the file
-      {"00:61:00.00", "00:00:01.00", "开始时间格式错误!", 0, 0},  // malformed
+      {"00:00:09.00", "00:00:01.00", "开始时间超出文件长度!", 0, 0},  // beyond the file
+      {"00:61:00.00", "00:00:01.00", "开始时间格式错误!", 0, 0},      // malformed
       {"0:0:1", "00:00:01.00", "开始时间格式错误!", 0, 0},
       {"00:00:01.00", "abc", "结束时间格式错误!", 0, 0},
-      {"00:00:01.00", "00:00:09.00", "结束时间格式错误!", 0, 0},
-      {"00:00:05.00", "00:00:05.00", "请选取要截取位置!", 0, 0},  // nothing left after the start
+      {"00:00:01.00", "00:00:09.00", "结束时间超出文件长度!", 0, 0},
+      {"00:00:03.00", "00:00:01.00", "开始时间必须早于结束时间!", 0, 0},  // not to the end of the file
+      {"00:00:05.00", "00:00:05.00", "开始时间必须早于结束时间!", 0, 0},  // nothing left after the start
       {"00:00:00.00", "00:00:02.00", "", 0, 2},
-      {"00:00:03.00", "00:00:01.00", "", 3, 5},  // start after end: to the end of the file
       {"00:00:01.50", "00:00:04.00", "", 1.5, 4},
+      {"00:00:03.00", "00:00:05.00", "", 3, 5},  // up to the end of the file
   };
   int rows = 0;
   for (const Case& c : cases) {
@@ -246,8 +273,9 @@ TEST_F(CutPageTest, NudgesAndAuditionsFollowTheirRules) {
   Click("audio-right-position-up");
   EXPECT_NEAR(page_->RightTime(), 0.02, 1e-9);
   EXPECT_EQ(Edit("cut-audio-right-position"), "00:00:00.02");
-  // Nudges move neither the markers nor the player.
-  EXPECT_FALSE(page_->View()->Model().rightChosen);
+  // Nudges move the markers with the times, not the player.
+  EXPECT_TRUE(page_->View()->Model().rightChosen);
+  EXPECT_NEAR(page_->View()->Model().rightTime, 0.02, 1e-9);
 
   // The stretch 0.5 .. 1.0 auditioned from a pause: playing stops at the first tick past its end.
   PostSeconds(WM_CUT_START, 0.5);
@@ -462,6 +490,205 @@ TEST_F(CutPageTest, ARecordingHandedOverStartsAtZero) {
   ASSERT_NE(page_->Player(), nullptr);
   // Times of 0 still need a stretch before an audition.
   EXPECT_EQ(ExpectPrompt([&] { Click("left-audition"); }), "请拖动选择剪辑区域!");
+}
+
+// A name too long for its label is shown cut in the middle with "…", the whole path on hover;
+// the rows of the results do the same.
+TEST_F(CutPageTest, LongNamesAreElidedWithTheirPathInTheTooltip) {
+  const std::string name = std::string(150, 'n') + " 很长的名字.wav";
+  const std::string path = CopyAs(test::ToneWav(2), name);
+  Load(path);
+  auto* label = Ctl<QLabel>("audio-filename");
+  EXPECT_TRUE(label->text().contains(QChar(0x2026))) << label->text().toStdString();
+  // Give or take rounding.
+  EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width() + 2);
+  EXPECT_EQ(FullText(label), QString::fromStdString(name));
+  EXPECT_EQ(label->toolTip(), QString::fromStdString(path));
+  ASSERT_EQ(CutWith("00:00:00.50", "00:00:01.50"), "");
+  auto* row = page_->FindRow(LastRowId())->findChild<QLabel*>("fileNameLabel");
+  EXPECT_TRUE(row->text().contains(QChar(0x2026)));
+  EXPECT_EQ(row->toolTip(), QString::fromStdString(Entry(LastRowId()).fullPath));
+  // Wider, it shows more of the name.
+  const int shown = label->text().size();
+  window_->resize(window_->width() + 300, window_->height());
+  Pump();
+  EXPECT_GT(label->text().size(), shown);
+}
+
+// A file that fails while another is still loading: the replaced reader's late progress report
+// must not bring the loading dialog back, with no reader left to hide it again.
+TEST_F(CutPageTest, AFailedLoadLeavesNoLoadingDialogForALateReport) {
+  const std::string longFile =
+      test::MakeMedia("cut-long-600s.flac",
+                      {"-f", "lavfi", "-i", "sine=frequency=300:sample_rate=44100:duration=600", "-ac", "2"});
+  page_->LoadFile(QString::fromStdString(longFile));
+  ASSERT_TRUE(page_->View()->Loading());
+  chooser_->AddFiles({QString::fromStdString(test::TextNamedMp3())});
+  EXPECT_EQ(ExpectPrompt([&] { Click("add-audio-file"); }), "该文件无法播放!");
+  window_->Post(Message(WM_LOADING_SHOW, nullptr, 37));  // the first reader's report, still on its way
+  Pump();
+  EXPECT_FALSE(window_->Loading()->isVisible());
+  EXPECT_FALSE(page_->View()->Loading());
+}
+
+// The keys drive a real player and the markers; a text field keeps its own keys.
+TEST_F(CutPageTest, KeysDriveThePlayerAndTheMarkers) {
+  Load(CopyAs(test::ToneWav(10), "ten.wav"));  // a whole 10 s in view: the arrows step 1 s
+  CPaintViewUI* view = page_->View();
+  EXPECT_EQ(window_->focusWidget(), view)
+      << "the keys go to the waveform after a load, not to the add button";
+  ASSERT_EQ(page_->Player()->state, PlayerState::Playing);
+  Key(Qt::Key_Space);
+  EXPECT_EQ(page_->Player()->state, PlayerState::Paused);
+  EXPECT_TRUE(Visible("play"));
+
+  Key(Qt::Key_Home);
+  EXPECT_TRUE(RestsAt(0));
+  for (int i = 0; i < 3; ++i) Key(Qt::Key_Right);
+  EXPECT_TRUE(RestsAt(3));
+  Key(Qt::Key_Right, Qt::ShiftModifier);           // a pixel of the view, at least a hundredth
+  const double fine = page_->Player()->clock - 3;  // where the paused player was put
+  EXPECT_GE(fine, 0.01 - 1e-9);
+  EXPECT_LT(fine, 0.05);
+  Key(Qt::Key_I);
+  EXPECT_DOUBLE_EQ(page_->LeftTime(), 3 + fine);
+  EXPECT_EQ(Edit("cut-audio-left-position"), QString::fromStdString(FormatTimeText(3 + fine)));
+  EXPECT_TRUE(view->Model().leftChosen);
+  Key(Qt::Key_End);
+  EXPECT_TRUE(RestsAt(10));
+  Key(Qt::Key_Left);
+  Key(Qt::Key_Left);
+  EXPECT_TRUE(RestsAt(8));
+  Key(Qt::Key_O);
+  EXPECT_DOUBLE_EQ(page_->RightTime(), 8);
+  Key(Qt::Key_BracketLeft);
+  EXPECT_TRUE(RestsAt(3 + fine));
+  Key(Qt::Key_BracketRight);
+  EXPECT_TRUE(RestsAt(8));
+  Key(Qt::Key_Space);
+  EXPECT_EQ(page_->Player()->state, PlayerState::Playing);
+  EXPECT_TRUE(WaitUntil([&] { return page_->Player()->GetPosition() > 8.3; }, 5000))
+      << "the sound does not go on";
+  Key(Qt::Key_Space);
+  EXPECT_EQ(page_->Player()->state, PlayerState::Paused);
+  Key(Qt::Key_Equal, Qt::ControlModifier);
+  EXPECT_TRUE(view->Model().Zoomed());
+  Key(Qt::Key_0, Qt::ControlModifier);
+  EXPECT_FALSE(view->Model().Zoomed());
+
+  // In a time field Space, the letters and Enter type or end the typing; they drive nothing.
+  TypeInto("cut-audio-left-position", "00:00:02.50");
+  EXPECT_DOUBLE_EQ(page_->LeftTime(), 2.5) << "a typed time is taken at once";
+  EXPECT_DOUBLE_EQ(view->Model().leftTime, 2.5);
+  Key(Qt::Key_Space, Qt::NoModifier, " ");
+  Key(Qt::Key_Return);
+  EXPECT_EQ(page_->Player()->state, PlayerState::Paused);
+  EXPECT_EQ(Rows(OperationKind::Cut), 0);
+  EXPECT_EQ(Edit("cut-audio-left-position"), "00:00:02.50 ");
+
+  // On any other control Enter cuts the chosen stretch and exports it at once.
+  Ctl<QLineEdit>("cut-audio-left-position")->setText("00:00:02.50");
+  Ctl<QWidget>("play")->setFocus();
+  Key(Qt::Key_Return);
+  ASSERT_EQ(Rows(OperationKind::Cut), 1);
+  const int id = LastRowId();
+  ASSERT_TRUE(WaitUntil([&] { return RowDone(OperationKind::Cut, id); }, 30000));
+  EXPECT_NEAR(test::Probe(Entry(id).fullPath).durationSec, 5.5, 0.1);
+}
+
+// A long file zoomed in near its end shows the real samples of the stretch in view, read for it,
+// and zooms out to the whole file again; keys and the wheel work while it loads.
+TEST_F(CutPageTest, AZoomedViewShowsTheRealValuesOfItsStretch) {
+  const std::string music =
+      test::MakeMedia("cut-music-600s.mp3",
+                      {"-f", "lavfi", "-i", "sine=frequency=330:sample_rate=44100:duration=600", "-f",
+                       "lavfi", "-i", "anoisesrc=color=pink:amplitude=0.3:sample_rate=44100:duration=600",
+                       "-filter_complex", "[0][1]amix=inputs=2:normalize=0,tremolo=f=0.7:d=0.9", "-ac", "2",
+                       "-c:a", "libmp3lame", "-b:a", "128k"});
+  chooser_->AddFiles({QString::fromStdString(music)});
+  Click("add-audio-file");
+  CPaintViewUI* view = page_->View();
+  Key(Qt::Key_Space);  // keys while the waveform loads
+  Key(Qt::Key_Right);
+  WaitForWave();
+  view->resize(1240, 260);  // a 1,200 px axis
+  Pump();
+  const WaveGeometry g = view->Geometry();
+  // The wheel near the end of the axis, notch by notch, down to about 2 ms a pixel.
+  const QPointF at(g.AxisEnd() - 60, (g.BandTop() + g.BandBottom()) / 2.0);
+  while (view->Model().Visible().length / g.AxisLength() > 0.002) {
+    QWheelEvent wheel(at, view->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(view, &wheel);
+  }
+  const WaveSpan visible = view->Model().Visible();
+  EXPECT_GT(visible.start, 550);
+  EXPECT_LE(visible.End(), view->Model().totalTime);
+  ASSERT_TRUE(WaitUntil([&] { return view->ShowsRealValues(); }, 10000));
+  EXPECT_TRUE(window_->isEnabled());
+  EXPECT_LT(view->Detail().SecondsPerBucket(), visible.length / g.AxisLength()) << "not read for the stretch";
+
+  // The same stretch decoded by ffmpeg itself, mono at the file's own rate, from a second
+  // earlier (an MP3 decoder needs some sound before the first sample it gets right). Its -ss
+  // counts from the stream's start, the view (as the player) from the file's own clock.
+  std::string startText;
+  test::RunProcess({"ffprobe", "-v", "error", "-show_entries", "stream=start_time", "-of", "csv=p=0", music},
+                   &startText);
+  const double origin = std::atof(startText.c_str());
+  const std::string raw = test::TempDir() + "/stretch.raw";
+  ASSERT_EQ(
+      test::RunProcess({"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-ss",
+                        std::to_string(visible.start - origin - 1), "-t", std::to_string(visible.length + 1),
+                        "-i", music, "-ac", "1", "-f", "s16le", raw}),
+      0);
+  std::ifstream in(raw, std::ios::binary);
+  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<int16_t> samples(bytes.size() / 2);
+  std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+  samples.erase(samples.begin(), samples.begin() + std::min<size_t>(samples.size(), 44100));
+  ASSERT_GE(samples.size(), 44100u * visible.length - 2);
+
+  // Column by column the drawn extremes are those of the decoded samples of that column: every
+  // one within the samples of its neighbours too (seeking and rounding may move a column's edge),
+  // nearly every one exactly its own (a sample on a column's edge may fall either way), give or
+  // take a hundredth of full scale.
+  const std::vector<WaveColumn> columns =
+      EnvelopeColumns(g, visible, {&view->Reader()->Envelope(), &view->Detail()});
+  const double perColumn = visible.length * view->Detail().sampleRate / columns.size();
+  const auto extremes = [&](long from, long to) {
+    from = std::clamp<long>(from, 0, static_cast<long>(samples.size()) - 1);
+    to = std::clamp<long>(to, from + 1, static_cast<long>(samples.size()));
+    const auto [lo, hi] = std::minmax_element(samples.begin() + from, samples.begin() + to);
+    return std::pair<int, int>(*lo, *hi);
+  };
+  constexpr int kTolerance = 330;
+  size_t exact = 0;
+  for (size_t c = 1; c + 1 < columns.size(); ++c) {
+    ASSERT_TRUE(columns[c].has) << c;
+    const auto [lo, hi] = extremes(std::lround(c * perColumn), std::lround((c + 1) * perColumn));
+    const auto [wideLo, wideHi] =
+        extremes(std::lround((c - 1) * perColumn), std::lround((c + 2) * perColumn));
+    EXPECT_LE(columns[c].hi, wideHi + kTolerance) << c;
+    EXPECT_GE(columns[c].lo, wideLo - kTolerance) << c;
+    exact += std::abs(columns[c].hi - hi) <= kTolerance && std::abs(columns[c].lo - lo) <= kTolerance;
+  }
+  EXPECT_GE(exact, (columns.size() - 2) * 95 / 100) << "of " << columns.size() - 2 << " columns";
+  // The loudest sample in view is drawn where it is.
+  const auto loudest = std::max_element(samples.begin(), samples.end());
+  const size_t loudColumn = static_cast<size_t>((loudest - samples.begin()) / perColumn);
+  int drawnPeak = 0;
+  for (size_t c = loudColumn > 0 ? loudColumn - 1 : 0; c <= std::min(loudColumn + 1, columns.size() - 1); ++c)
+    drawnPeak = std::max<int>(drawnPeak, columns[c].hi);
+  EXPECT_NEAR(drawnPeak, *loudest, kTolerance);
+
+  // Out again to the whole file, with the scroll bar following.
+  auto* bar = Ctl<QScrollBar>("wave-scroll");
+  EXPECT_TRUE(bar->isEnabled());
+  EXPECT_NEAR(bar->value() / 1000.0, visible.start, 0.002);
+  Click("zoom-fit");
+  EXPECT_FALSE(view->Model().Zoomed());
+  EXPECT_FALSE(bar->isEnabled());
+  EXPECT_TRUE(view->ShowsRealValues()) << "the overview has a value for every pixel of the whole file";
 }
 
 }  // namespace

@@ -62,6 +62,33 @@ TEST_F(OptionPanelsTest, SpeedOptionsAndTheSliderRule) {
   Pump();
   EXPECT_EQ(page->SpeedText(), "1.25");
 
+  // What shows is the speed in effect: a preset moves the slider to it, a speed of one's own (the
+  // option, or a move of the slider by hand) leaves no preset highlighted.
+  const auto highlighted = [&] {
+    QStringList on;
+    for (const char* option :
+         {"speed-0-5", "speed-0-7-5", "speed-1-0", "speed-1-2-5", "speed-1-5", "speed-2-0"})
+      if (Ctl<QAbstractButton>(option)->isChecked()) on << option;
+    return on.join(",");
+  };
+  EXPECT_EQ(highlighted(), "speed-1-2-5");
+  EXPECT_EQ(Ctl<QSlider>("change-speed-slider")->value(), 125);
+  Click("speed-1-5");
+  EXPECT_EQ(Ctl<QSlider>("change-speed-slider")->value(), 150);
+  EXPECT_EQ(Label("speed-label"), "1.50倍");
+  Ctl<QCheckBox>("speed-check")->setChecked(true);
+  Pump();
+  EXPECT_EQ(highlighted(), "");
+  Click("speed-1-0");
+  EXPECT_FALSE(Ctl<QCheckBox>("speed-check")->isChecked());
+  EXPECT_EQ(highlighted(), "speed-1-0");
+  EXPECT_EQ(Label("speed-label"), "1.0倍");
+  Ctl<QSlider>("change-speed-slider")->triggerAction(QAbstractSlider::SliderPageStepAdd);
+  Pump();
+  EXPECT_TRUE(Ctl<QCheckBox>("speed-check")->isChecked());
+  EXPECT_EQ(highlighted(), "");
+  EXPECT_EQ(page->SpeedText(), Label("speed-label").chopped(1));
+
   const std::vector<std::pair<int, QString>> labels = {
       {100, "1.0倍"}, {200, "2.0倍"}, {50, "0.50倍"}, {125, "1.25倍"}, {199, "1.99倍"}};
   for (const auto& [value, text] : labels) {

@@ -3,15 +3,23 @@
 #include <glog/logging.h>
 
 #include <QAbstractButton>
-#include <QCoreApplication>
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QScrollBar>
 #include <QSlider>
+#include <QTextEdit>
 #include <filesystem>
 
 #include "app/MediaHelpers.h"
 #include "app/Messages.h"
 #include "ui/CPaintViewUI.h"
+#include "ui/ElidedText.h"
 #include "ui/dialogs/LoadingDialog.h"
 
 namespace tw {
@@ -20,6 +28,8 @@ namespace {
 constexpr int kSkipSeconds = 15;
 constexpr double kNudgeSeconds = 0.01;
 constexpr const char* kZeroTimeText = "00:00:00.00";
+constexpr double kZoomStep = 2.0;
+constexpr int kScrollUnitsPerSecond = 1000;  // "wave-scroll" counts milliseconds
 
 // While the page waits for an old player's or reader's threads the window keeps serving
 // its events (and the messages those threads still post).
@@ -27,11 +37,60 @@ void PumpEvents() {
   QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
 }
 
+// A control that keeps the keys it edits with.
+bool IsTextEntry(const QObject* widget) {
+  if (qobject_cast<const QLineEdit*>(widget) || qobject_cast<const QAbstractSpinBox*>(widget) ||
+      qobject_cast<const QTextEdit*>(widget) || qobject_cast<const QPlainTextEdit*>(widget))
+    return true;
+  const auto* combo = qobject_cast<const QComboBox*>(widget);
+  return combo && combo->isEditable();
+}
+
 }  // namespace
+
+// Sees every key press of the application first: those meant for the main window while the cut
+// page is shown, with no menu or dialog open, go to the page; the page's keys win over the
+// button that has the focus (Space would press it), a text field keeps its own.
+class CutKeyFilter : public QObject {
+ public:
+  CutKeyFilter(CutPage* page, QWidget* window, QWidget* pageWidget)
+      : page_(page), window_(window), pageWidget_(pageWidget) {
+    qApp->installEventFilter(this);
+  }
+  ~CutKeyFilter() override { qApp->removeEventFilter(this); }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType()) return false;
+    auto* widget = static_cast<QWidget*>(watched);
+    if (!window_ || widget->window() != window_ || !pageWidget_ || !pageWidget_->isVisible()) return false;
+    // Only as the key reaches the control with the focus: a key it leaves (a text field leaves
+    // Enter) goes on to its parents, and must not count again there as the page's.
+    QWidget* focus = window_->focusWidget() ? window_->focusWidget() : window_.data();
+    if (widget != focus) return false;
+    if (QApplication::activePopupWidget() || QApplication::activeModalWidget()) return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers mods = key->modifiers();
+    const WaveKey action =
+        WaveKeyFor(key->key(), mods & Qt::ShiftModifier, mods & Qt::ControlModifier, IsTextEntry(widget));
+    if (action == WaveKey::None) return false;
+    // Held down, only the steps repeat.
+    const bool repeats = action == WaveKey::Back || action == WaveKey::Forward ||
+                         action == WaveKey::FineBack || action == WaveKey::FineForward ||
+                         action == WaveKey::ZoomIn || action == WaveKey::ZoomOut;
+    if (key->isAutoRepeat() && !repeats) return true;
+    return page_->HandleKey(action);
+  }
+
+ private:
+  CutPage* page_;
+  QPointer<QWidget> window_;
+  QPointer<QWidget> pageWidget_;
+};
 
 CutPage::CutPage(PageContext& context) : Page(context, OperationKind::Cut), ticker_(context.sink) {}
 
 CutPage::~CutPage() {
+  keys_.reset();
   ticker_.Stop();
   if (player_) {
     player_->endCallbackEnabled = false;
@@ -75,28 +134,63 @@ const QStringList& CutNotifyNames() {
                                     "audio-right-position-up",
                                     "audio-right-position-down",
                                     "sound-slider",
-                                    "cut-audio-file"};
+                                    "cut-audio-file",
+                                    "zoom-in",
+                                    "zoom-out",
+                                    "zoom-fit"};
   return names;
 }
 
 }  // namespace
 
 QStringList CutPage::ControlNames() const {
-  return CutNotifyNames() + QStringList{"cut-audio-left-position", "cut-audio-right-position", "audio-filename",
-                                        "paint-view", "audio-cut-list"};
+  return CutNotifyNames() + QStringList{"cut-audio-left-position", "cut-audio-right-position",
+                                        "audio-filename",          "paint-view",
+                                        "audio-cut-list",          "wave-scroll"};
 }
 
-QStringList CutPage::NotifyNames() const { return Page::NotifyNames() + CutNotifyNames(); }
+QStringList CutPage::NotifyNames() const {
+  return Page::NotifyNames() + CutNotifyNames();
+}
 
 void CutPage::Init() {
   view_ = Ctl<CPaintViewUI>("paint-view");
   if (view_) {
     view_->SetOwner(ctx_.sink);
     view_->SetDropHandler([this](const QStringList& paths) { LoadFile(paths.first()); });
+    QObject::connect(view_, &CPaintViewUI::visibleChanged, view_, [this] { SyncScrollBar(); });
+    keys_ = std::make_unique<CutKeyFilter>(this, ctx_.window, view_);
   } else {
     LOG(ERROR) << "the cut page's \"paint-view\" is not a waveform view";
   }
+  if (auto* bar = Ctl<QScrollBar>("wave-scroll")) {
+    QObject::connect(bar, &QScrollBar::valueChanged, bar, [this](int value) {
+      if (view_) view_->ScrollTo(static_cast<double>(value) / kScrollUnitsPerSecond);
+    });
+  }
+  for (const bool left : {true, false}) {
+    if (auto* edit = Ctl<QLineEdit>(left ? "cut-audio-left-position" : "cut-audio-right-position"))
+      QObject::connect(edit, &QLineEdit::textEdited, edit,
+                       [this, left](const QString& text) { OnTimeTyped(left, text); });
+  }
   if (auto* label = Ctl<QLabel>("audio-filename")) noFileText_ = label->text();
+  SyncScrollBar();
+}
+
+void CutPage::SyncScrollBar() {
+  auto* bar = Ctl<QScrollBar>("wave-scroll");
+  if (!bar || !view_) return;
+  const WaveViewModel& model = view_->Model();
+  const WaveSpan view = model.Visible();
+  const QSignalBlocker quiet(bar);
+  const auto units = [](double seconds) {
+    return static_cast<int>(std::lround(seconds * kScrollUnitsPerSecond));
+  };
+  bar->setRange(0, model.Zoomed() ? units(model.totalTime - view.length) : 0);
+  bar->setPageStep(std::max(1, units(view.length)));
+  bar->setSingleStep(std::max(1, units(view.length / 10)));
+  bar->setValue(units(view.start));
+  bar->setEnabled(model.Zoomed());
 }
 
 // ---- Loading --------------------------------------------------------------------------
@@ -160,13 +254,15 @@ void CutPage::StartFile() {
     }
   }
   auto* label = Ctl<QLabel>("audio-filename");
-  if (label) label->setText(QString::fromStdString(cutFile_.fileName));
+  SetElidedText(label, QString::fromStdString(cutFile_.fileName), QString::fromStdString(cutFile_.fullPath));
   if (StartPlayer() == -1 && waveRc != 0) {
     // No sound to play, show or cut (not a media file, or one without a sound track): the
     // page has no file. Without a sound device the file stays, to be cut by typed times.
     cutFile_ = FileEntry{};
-    if (label) label->setText(noFileText_);
+    SetElidedText(label, noFileText_);
   }
+  // The keys go to the waveform now, not to the button that opened the file.
+  if (view_) view_->setFocus(Qt::OtherFocusReason);
 }
 
 void CutPage::StopPlayer() {
@@ -246,9 +342,14 @@ void CutPage::Audition(double markerTime, bool stopAtRight) {
 
 void CutPage::OnPlayTick() {
   if (!player_) return;
-  const double position = player_->GetPosition();
+  const double position = PlayPosition();
   if (view_) {
+    const double before = view_->Model().playTime;
     view_->Model().playTime = position;
+    // A zoomed view turns its page when the playing position runs off its right edge.
+    const double end = view_->Model().Visible().End();
+    if (player_->state == PlayerState::Playing && before < end && position >= end)
+      view_->EnsureVisible(position);
     view_->Refresh();
   }
   if (auditionStopAtRight_ && position > rightTime_ && player_->state == PlayerState::Playing) {
@@ -262,6 +363,118 @@ void CutPage::SetTimeText(const char* editName, double seconds) {
   if (auto* edit = Ctl<QLineEdit>(editName)) edit->setText(QString::fromStdString(FormatTimeText(seconds)));
 }
 
+void CutPage::ShowMarker(bool left, double seconds) {
+  if (!view_) return;
+  WaveViewModel& model = view_->Model();
+  (left ? model.leftChosen : model.rightChosen) = true;
+  (left ? model.leftTime : model.rightTime) = seconds;
+  view_->Refresh();
+}
+
+void CutPage::OnTimeTyped(bool left, const QString& text) {
+  const std::string typed = text.toStdString();
+  if (!HasFile() || !IsTimeText(typed)) return;
+  const double seconds = ParseTimeText(typed);
+  if (seconds > cutFile_.duration) return;  // said so when the entry is added
+  (left ? leftTime_ : rightTime_) = seconds;
+  ShowMarker(left, seconds);
+}
+
+void CutPage::MovePlayhead(double seconds) {
+  if (!player_) return;
+  WakeFinished();
+  Seek(seconds);
+  if (player_->state == PlayerState::Paused) {
+    player_->clock = seconds;
+    if (view_) view_->Model().playTime = seconds;
+  }
+  if (view_) {
+    view_->EnsureVisible(seconds);
+    view_->Refresh();
+  }
+}
+
+void CutPage::PlayOrPause() {
+  if (player_ && player_->state == PlayerState::Playing) {
+    player_->TogglePause();
+    ShowPlaying(false);
+  } else if (!player_ || player_->state == PlayerState::Finished) {
+    // From the start again; without a player (no sound device before) it tries again.
+    StartPlayer();
+  } else {
+    player_->TogglePause();
+    ShowPlaying(true);
+  }
+}
+
+double CutPage::PlayPosition() const {
+  // A paused player rests at its clock once the rest of its last chunk has played out; a key
+  // pressed before then means the place the clock was put.
+  return player_->state == PlayerState::Playing ? player_->GetPosition() : player_->clock.load();
+}
+
+void CutPage::MarkAtPlayPosition(bool left) {
+  if (!player_) return;
+  const double position = PlayPosition();
+  (left ? leftTime_ : rightTime_) = position;
+  SetTimeText(left ? "cut-audio-left-position" : "cut-audio-right-position", position);
+  ShowMarker(left, position);
+}
+
+bool CutPage::HandleKey(WaveKey key) {
+  const double duration = cutFile_.duration > 0 ? cutFile_.duration : (player_ ? player_->duration : 0);
+  const auto step = [&](int direction, bool fine) {
+    if (!player_ || !view_) return;
+    const double seconds = view_->Model().StepSeconds(view_->Geometry(), fine);
+    double target = std::max(0.0, PlayPosition() + direction * seconds);
+    if (duration > 0) target = std::min(target, duration);
+    MovePlayhead(target);
+  };
+  switch (key) {
+    case WaveKey::None:
+      return false;
+    case WaveKey::PlayPause:
+      if (HasFile()) PlayOrPause();
+      break;
+    case WaveKey::Back:
+    case WaveKey::Forward:
+    case WaveKey::FineBack:
+    case WaveKey::FineForward:
+      step(key == WaveKey::Back || key == WaveKey::FineBack ? -1 : 1,
+           key == WaveKey::FineBack || key == WaveKey::FineForward);
+      break;
+    case WaveKey::ToStart:
+      MovePlayhead(0);
+      break;
+    case WaveKey::ToEnd:
+      MovePlayhead(duration);
+      break;
+    case WaveKey::MarkStart:
+    case WaveKey::MarkEnd:
+      MarkAtPlayPosition(key == WaveKey::MarkStart);
+      break;
+    case WaveKey::JumpToStart:
+    case WaveKey::JumpToEnd: {
+      const double marker = key == WaveKey::JumpToStart ? leftTime_ : rightTime_;
+      if (marker >= 0) MovePlayhead(marker);
+      break;
+    }
+    case WaveKey::Export:
+      ExportSelection();
+      break;
+    case WaveKey::ZoomIn:
+      if (view_) view_->ZoomBy(kZoomStep);
+      break;
+    case WaveKey::ZoomOut:
+      if (view_) view_->ZoomBy(1 / kZoomStep);
+      break;
+    case WaveKey::ZoomFit:
+      if (view_) view_->ZoomFit();
+      break;
+  }
+  return true;
+}
+
 bool CutPage::Notify(const QString& type, QObject* sender) {
   const QString name = sender->objectName();
   if (type == "valuechanged" && name == "sound-slider") {
@@ -273,15 +486,10 @@ bool CutPage::Notify(const QString& type, QObject* sender) {
   if (name == "add-audio-file") {
     ChooseAndLoad();
   } else if (name == "play") {
-    if (!HasFile()) {
+    if (!HasFile())
       ChooseAndLoad();
-    } else if (!player_ || player_->state == PlayerState::Finished) {
-      // From the start again; without a player (no sound device before) it tries again.
-      StartPlayer();
-    } else {
-      player_->TogglePause();
-      ShowPlaying(true);
-    }
+    else
+      PlayOrPause();
   } else if (name == "pause") {
     if (player_) player_->TogglePause();
     ShowPlaying(false);
@@ -310,32 +518,28 @@ bool CutPage::Notify(const QString& type, QObject* sender) {
   } else if (name == "middle-audition") {
     Audition(leftTime_, true);
   } else if (name == "cut-audio-left" || name == "cut-audio-right") {
-    if (!player_) return true;
-    const bool left = name == "cut-audio-left";
-    const double position = player_->GetPosition();
-    (left ? leftTime_ : rightTime_) = position;
-    SetTimeText(left ? "cut-audio-left-position" : "cut-audio-right-position", position);
-    if (view_) {
-      WaveViewModel& model = view_->Model();
-      (left ? model.leftChosen : model.rightChosen) = true;
-      (left ? model.leftTime : model.rightTime) = position;
-      view_->Refresh();
-    }
+    MarkAtPlayPosition(name == "cut-audio-left");
   } else if (name == "audio-left-position-up" || name == "audio-right-position-up") {
     const bool left = name == "audio-left-position-up";
     double& time = left ? leftTime_ : rightTime_;
     if (time < 0) time = 0;
     time += kNudgeSeconds;
     SetTimeText(left ? "cut-audio-left-position" : "cut-audio-right-position", time);
+    if (HasFile()) ShowMarker(left, time);
   } else if (name == "audio-left-position-down" || name == "audio-right-position-down") {
     const bool left = name == "audio-left-position-down";
     double& time = left ? leftTime_ : rightTime_;
     if (time > 0) {
       time -= kNudgeSeconds;
       SetTimeText(left ? "cut-audio-left-position" : "cut-audio-right-position", time);
+      if (HasFile()) ShowMarker(left, std::max(0.0, time));
     }
   } else if (name == "cut-audio-file") {
     AddCutEntry();
+  } else if (name == "zoom-in" || name == "zoom-out") {
+    if (view_) view_->ZoomBy(name == "zoom-in" ? kZoomStep : 1 / kZoomStep);
+  } else if (name == "zoom-fit") {
+    if (view_) view_->ZoomFit();
   } else if (name == "exportBtn") {
     StartRowRun(sender,
                 [](const FileEntry& entry) { return BuildCutCommand(entry, CurrentCommandContext()); });
@@ -347,53 +551,47 @@ bool CutPage::Notify(const QString& type, QObject* sender) {
 
 // ---- Cut entries ----------------------------------------------------------------------
 
-void CutPage::AddCutEntry() {
+int CutPage::AddCutEntry() {
   if (!HasFile()) {
     Prompt(QStringLiteral("请先添加要剪辑的文件!"));
-    return;
+    return -1;
   }
   const std::string startText = EditText("cut-audio-left-position").toStdString();
   const std::string endText = EditText("cut-audio-right-position").toStdString();
   if (!IsTimeText(startText)) {
     Prompt(QStringLiteral("开始时间格式错误!"));
-    return;
+    return -1;
   }
   if (!IsTimeText(endText)) {
     Prompt(QStringLiteral("结束时间格式错误!"));
-    return;
+    return -1;
   }
   const double start = ParseTimeText(startText);
   const double end = ParseTimeText(endText);
   if (cutFile_.duration < start) {
-    Prompt(QStringLiteral("开始时间格式错误!"));
-    return;
+    Prompt(QStringLiteral("开始时间超出文件长度!"));
+    return -1;
   }
   if (cutFile_.duration < end) {
-    Prompt(QStringLiteral("结束时间格式错误!"));
-    return;
+    Prompt(QStringLiteral("结束时间超出文件长度!"));
+    return -1;
   }
-  leftTime_ = start;
-  rightTime_ = end;
-  if (start < kWaveTimeEpsilon) {
-    if (end < kWaveTimeEpsilon) {
-      Prompt(QStringLiteral("请选取要截取位置!"));
-      return;
-    }
-    leftTime_ = 0;
-  } else if (start >= end) {
-    rightTime_ = cutFile_.duration;
-  }
-  // A start at the very end leaves nothing to cut.
-  if (!(rightTime_ - leftTime_ > kWaveTimeEpsilon)) {
+  if (start < kWaveTimeEpsilon && end < kWaveTimeEpsilon) {
     Prompt(QStringLiteral("请选取要截取位置!"));
-    return;
+    return -1;
   }
+  if (!(end - start > kWaveTimeEpsilon)) {
+    Prompt(QStringLiteral("开始时间必须早于结束时间!"));
+    return -1;
+  }
+  leftTime_ = start < kWaveTimeEpsilon ? 0 : start;
+  rightTime_ = end;
   if (view_) {
     view_->Model().ShowSelection(leftTime_, rightTime_);
     view_->Refresh();
   }
 
-  if (!ctx_.tasks || !List()) return;
+  if (!ctx_.tasks || !List()) return -1;
   const FileEntry entry = MakeCutEntry(cutFile_, leftTime_, rightTime_, CurrentCommandContext());
   const int taskId = ctx_.tasks->NextTaskId();
   ctx_.tasks->Set(taskId, entry);
@@ -402,6 +600,15 @@ void CutPage::AddCutEntry() {
   AddRow(taskId, QString::fromStdString(entry.fileName), stretch,
          QString::fromStdString(FormatDuration(rightTime_ - leftTime_)));
   SelectLastRow(List());
+  return taskId;
+}
+
+void CutPage::ExportSelection() {
+  const int taskId = AddCutEntry();
+  QWidget* row = taskId < 0 ? nullptr : FindRow(taskId);
+  QObject* button = row ? row->findChild<QAbstractButton*>(Rows()->actionButton) : nullptr;
+  if (!button) return;
+  StartRowRun(button, [](const FileEntry& entry) { return BuildCutCommand(entry, CurrentCommandContext()); });
 }
 
 void CutPage::AfterTaskDone(const FinishRecord& finish, QWidget* row) {
@@ -454,17 +661,7 @@ bool CutPage::HandleMessage(Message& message) {
       return true;
     }
     case WM_WAVE_CLICK: {
-      auto* record = message.As<SecondsRecord>();
-      if (!record || !player_) return true;
-      WakeFinished();
-      Seek(record->seconds);
-      if (player_->state == PlayerState::Paused) {
-        player_->clock = record->seconds;
-        if (view_) {
-          view_->Model().playTime = record->seconds;
-          view_->Refresh();
-        }
-      }
+      if (auto* record = message.As<SecondsRecord>()) MovePlayhead(record->seconds);
       return true;
     }
     case WM_LOADING_SHOW:

@@ -1,7 +1,9 @@
 // The cut page ("audio-cut"): load one file (open-file dialog, drop on the waveform, or a
 // recording handed over by the recorder page), listen to it, choose a stretch with the
 // markers of the waveform view or by typing its times, audition it, add cut entries to
-// "audio-cut-list" and export each one with the transcoder.
+// "audio-cut-list" and export each one with the transcoder. The view zooms ("zoom-in",
+// "zoom-out", "zoom-fit", the wheel) and scrolls ("wave-scroll"); the keys of WaveKeyFor drive
+// the player and the markers while the page is shown.
 //
 // Owns the player and its position ticker; the view owns the waveform reader. Window thread
 // only: the player's end callback (its reading thread) only sets the state and posts
@@ -15,11 +17,13 @@
 #include "media/AudioPlayer.h"
 #include "media/PositionTicker.h"
 #include "ui/FileChooser.h"
+#include "ui/WaveViewModel.h"
 #include "ui/pages/Page.h"
 
 namespace tw {
 
 class CPaintViewUI;
+class CutKeyFilter;
 
 class CutPage : public Page {
  public:
@@ -54,6 +58,10 @@ class CutPage : public Page {
   // The open-file dialog's filter pairs, in the dialog's order.
   static const std::vector<FileFilter>& OpenFilters();
 
+  // A key pressed while the page is shown, for the control that has the focus; true when the
+  // page acted on it.
+  bool HandleKey(WaveKey key);
+
  protected:
   // A finished export: the result's own size replaces the source's in the entry.
   void AfterTaskDone(const FinishRecord& finish, QWidget* row) override;
@@ -74,8 +82,22 @@ class CutPage : public Page {
   void WakeFinished();
   void Audition(double markerTime, bool stopAtRight);
   void SetTimeText(const char* editName, double seconds);
-  void AddCutEntry();
+  // The view's marker follows a start or end time set on the page.
+  void ShowMarker(bool left, double seconds);
+  // A time typed into an edit box moves its marker at once when it is a time of the file.
+  void OnTimeTyped(bool left, const QString& text);
+  // The checks of the typed times, then a new entry: its task id, or -1 after a prompt.
+  int AddCutEntry();
+  // Adds the entry of the chosen stretch and starts its export at once.
+  void ExportSelection();
+  // The play position moves to t (a click on the waveform, a key): a paused player rests there.
+  void MovePlayhead(double seconds);
+  void PlayOrPause();
+  // Seconds: where the player plays, or rests when it does not play.
+  double PlayPosition() const;
+  void MarkAtPlayPosition(bool left);
   void OnPlayTick();
+  void SyncScrollBar();
 
   CPaintViewUI* view_ = nullptr;
   QString noFileText_;  // the file label before any file is loaded
@@ -91,6 +113,7 @@ class CutPage : public Page {
   // A load asked for while another one waits for old threads; run when that one is done.
   bool loadRunning_ = false;
   std::optional<std::pair<FileEntry, double>> pendingLoad_;
+  std::unique_ptr<CutKeyFilter> keys_;
 };
 
 }  // namespace tw

@@ -7,6 +7,7 @@
 #include <QScrollBar>
 
 #include "tasks/TaskRecords.h"
+#include "ui/ElidedText.h"
 #include "ui/NotifyAdapter.h"
 #include "ui/Skin.h"
 
@@ -117,12 +118,10 @@ void SelectLastRow(QListWidget* list) {
   list->setCurrentRow(list->count() - 1);
 }
 
-void SetRowTexts(QWidget* row, const QString& fileName, const QString& sizeText, const QString& durationText) {
+void SetRowTexts(QWidget* row, const QString& fileName, const QString& sizeText, const QString& durationText,
+                 const QString& fullPath) {
   if (!row) return;
-  if (auto* l = row->findChild<QLabel*>("fileNameLabel")) {
-    l->setText(fileName);
-    l->setToolTip(fileName);
-  }
+  if (auto* l = row->findChild<QLabel*>("fileNameLabel")) SetElidedText(l, fileName, fullPath);
   if (auto* l = row->findChild<QLabel*>("fileSizeLabel")) l->setText(sizeText);
   if (auto* l = row->findChild<QLabel*>("durationLabel")) l->setText(durationText);
 }

@@ -66,7 +66,9 @@ void RemoveAllRows(QListWidget* list);
 void SelectLastRow(QListWidget* list);
 
 // "fileNameLabel", "fileSizeLabel" and "durationLabel" of a row; a label the row lacks is skipped.
-void SetRowTexts(QWidget* row, const QString& fileName, const QString& sizeText, const QString& durationText);
+// The name is elided to the label's width, with fullPath (the name when empty) as its tooltip.
+void SetRowTexts(QWidget* row, const QString& fileName, const QString& sizeText, const QString& durationText,
+                 const QString& fullPath = {});
 // The row's progress control (bar kept within 0..100) and its "progress-label" ("%d%%",
 // above 100 when the run reports it).
 void SetRowProgress(QWidget* row, const char* progressName, int percent);

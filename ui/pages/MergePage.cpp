@@ -97,7 +97,8 @@ void MergePage::RefreshRow(int taskId) {
   const FileEntry entry = ctx_.tasks->Lookup(taskId);
   SetRowTexts(FindRow(taskId), QString::fromStdString(entry.fileName),
               QString::fromStdString(FormatFileSize(entry.size)),
-              QString::fromStdString(FormatDuration(ProbeDuration(entry.fullPath))));
+              QString::fromStdString(FormatDuration(ProbeDuration(entry.fullPath))),
+              QString::fromStdString(entry.fullPath));
 }
 
 void MergePage::OnTaskProgress(const ProgressRecord& progress) {

@@ -235,7 +235,9 @@ QWidget* Page::AddRow(int taskId, const QString& fileName, const QString& sizeTe
     LOG(ERROR) << "row layout: " << error.toStdString();
     return nullptr;
   }
-  SetRowTexts(row, fileName, sizeText, durationText);
+  const QString fullPath =
+      ctx_.tasks ? QString::fromStdString(ctx_.tasks->Lookup(taskId).fullPath) : QString();
+  SetRowTexts(row, fileName, sizeText, durationText, fullPath);
   AppendRow(list_, row);
   return row;
 }

@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QSlider>
+#include <cmath>
 
 namespace tw {
 
@@ -42,6 +43,30 @@ const std::pair<const char*, const char*> kPresets[] = {
 };
 }  // namespace
 
+void SpeedPage::Init() {
+  auto* slider = Ctl<QSlider>("change-speed-slider");
+  auto* custom = Ctl<QAbstractButton>("speed-check");
+  if (!slider || !custom) return;
+  // Only a move by the user (mouse, keys, wheel) means a speed of one's own.
+  QObject::connect(slider, &QAbstractSlider::actionTriggered, custom, [custom](int) {
+    if (!custom->isChecked()) custom->setChecked(true);
+  });
+}
+
+void SpeedPage::HighlightPreset(const QString& speed) {
+  for (const auto& [option, value] : kPresets) {
+    auto* button = Ctl<QAbstractButton>(option);
+    if (!button) continue;
+    const bool on = speed == QLatin1String(value);
+    if (button->isChecked() == on) continue;
+    // An exclusive group cannot be emptied by unchecking its checked button alone.
+    const bool exclusive = button->autoExclusive();
+    button->setAutoExclusive(false);
+    button->setChecked(on);
+    button->setAutoExclusive(exclusive);
+  }
+}
+
 QString SpeedPage::SpeedLabelText(const QString& sliderText) {
   if (sliderText == "1.00") return QStringLiteral("1.0倍");
   if (sliderText == "2.00") return QStringLiteral("2.0倍");
@@ -53,13 +78,23 @@ bool SpeedPage::Notify(const QString& type, QObject* sender) {
   const QString name = sender->objectName();
   if (type == "selectchanged") {
     if (name == "speed-check") {
-      speedText_ = IsChecked("speed-check") ? sliderSpeed_ : lastPresetSpeed_;
+      const bool custom = IsChecked("speed-check");
+      speedText_ = custom ? sliderSpeed_ : lastPresetSpeed_;
+      HighlightPreset(custom ? QString() : lastPresetSpeed_);
+      if (!custom) {
+        if (auto* slider = Ctl<QSlider>("change-speed-slider"))
+          slider->setValue(static_cast<int>(std::lround(lastPresetSpeed_.toDouble() * 100)));
+      }
       return true;
     }
     for (const auto& [option, value] : kPresets) {
       if (name != option) continue;
       if (auto* button = qobject_cast<QAbstractButton*>(sender); button && !button->isChecked()) return true;
       speedText_ = lastPresetSpeed_ = QString::fromLatin1(value);
+      if (auto* custom = Ctl<QAbstractButton>("speed-check"); custom && custom->isChecked())
+        custom->setChecked(false);  // its notification moves the slider to the preset
+      else if (auto* slider = Ctl<QSlider>("change-speed-slider"))
+        slider->setValue(static_cast<int>(std::lround(speedText_.toDouble() * 100)));
       return true;
     }
     return false;

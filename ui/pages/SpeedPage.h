@@ -1,5 +1,7 @@
 // The change-speed page ("audio-change-speed"): the preset speeds, the slider speed and the list.
-// Window thread only.
+// What is shown is the speed in effect: a chosen preset moves the slider to its speed and
+// clears "speed-check"; with "speed-check" selected no preset is highlighted; moving the slider
+// by hand selects "speed-check". Window thread only.
 #pragma once
 
 #include <map>
@@ -17,6 +19,7 @@ class SpeedPage : public Page {
 
   QStringList ControlNames() const override;
   QStringList NotifyNames() const override;
+  void Init() override;
   bool Notify(const QString& type, QObject* sender) override;
   // "1.0倍" for "1.00", "2.0倍" for "2.00", otherwise the text followed by "倍".
   static QString SpeedLabelText(const QString& sliderText);
@@ -32,6 +35,8 @@ class SpeedPage : public Page {
 
  private:
   void OnSliderChanged(int value);
+  // Highlights the preset of speed, or none when speed is empty.
+  void HighlightPreset(const QString& speed);
 
   std::map<int, double> runFactors_;  // task id -> speed factor of its running run
 

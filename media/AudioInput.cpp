@@ -1,0 +1,171 @@
+#include "media/AudioInput.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/mathematics.h>
+#include <libavutil/opt.h>
+}
+
+namespace tw {
+
+bool AudioInput::Seekable() const {
+  return format && format->pb && (format->pb->seekable & AVIO_SEEKABLE_NORMAL) != 0;
+}
+
+AudioOpenStep OpenAudioInput(const std::string& pathUtf8, AVIOInterruptCB interrupt, AudioInput* input) {
+  input->format = OpenInput(pathUtf8, interrupt, &input->error);
+  if (!input->format) return AudioOpenStep::OpenInput;
+  if (avformat_find_stream_info(input->format.get(), nullptr) < 0) return AudioOpenStep::StreamInfo;
+  input->streamIndex = -1;
+  for (unsigned i = 0; i < input->format->nb_streams; ++i) {
+    if (input->format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+      input->streamIndex = static_cast<int>(i);
+  }
+  if (input->streamIndex < 0) return AudioOpenStep::NoAudio;
+  const AVStream* stream = input->Stream();
+  input->timeBase = stream->time_base;
+  const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
+  if (!decoder) return AudioOpenStep::NoDecoder;
+  input->codec.reset(avcodec_alloc_context3(decoder));
+  if (!input->codec || avcodec_parameters_to_context(input->codec.get(), stream->codecpar) < 0)
+    return AudioOpenStep::DecoderContext;
+  input->codec->pkt_timebase = stream->time_base;
+  input->error = avcodec_open2(input->codec.get(), decoder, nullptr);
+  if (input->error < 0) return AudioOpenStep::DecoderOpen;
+  input->error = 0;
+  return AudioOpenStep::Done;
+}
+
+void RepairChannelLayout(AVFrame* frame, const AVCodecContext* codec) {
+  if (frame->ch_layout.nb_channels > 0 && frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
+    const int count = frame->ch_layout.nb_channels;
+    av_channel_layout_uninit(&frame->ch_layout);
+    av_channel_layout_default(&frame->ch_layout, count);
+  } else if (frame->ch_layout.nb_channels <= 0 && codec->ch_layout.nb_channels > 0) {
+    av_channel_layout_uninit(&frame->ch_layout);
+    av_channel_layout_copy(&frame->ch_layout, &codec->ch_layout);
+  }
+}
+
+S16Converter::S16Converter(int channels, int rate, int filterSize)
+    : channels_(channels), rate_(rate), filterSize_(filterSize) {}
+
+S16Converter::~S16Converter() {
+  av_channel_layout_uninit(&inLayout_);
+}
+
+void S16Converter::Reset() {
+  mixer_.reset();
+  resampler_.reset();
+  av_channel_layout_uninit(&inLayout_);
+  inFormat_ = -1;
+  inRate_ = 0;
+}
+
+namespace {
+
+SwrContext* MakeSwr(AVChannelLayout* outLayout, AVSampleFormat outFormat, int outRate,
+                    AVChannelLayout* inLayout, AVSampleFormat inFormat, int inRate, int filterSize) {
+  SwrContext* swr = nullptr;
+  if (swr_alloc_set_opts2(&swr, outLayout, outFormat, outRate, inLayout, inFormat, inRate, 0, nullptr) < 0) {
+    swr_free(&swr);
+    return nullptr;
+  }
+  if (filterSize > 0) av_opt_set_int(swr, "filter_size", filterSize, 0);
+  // A mix into floats is kept to full scale like a mix into 16 bits: the channels of a
+  // down-mix are scaled so that sound alike on every channel keeps its level.
+  av_opt_set_double(swr, "rematrix_maxval", 1.0, 0);
+  if (swr_init(swr) < 0) swr_free(&swr);
+  return swr;
+}
+
+}  // namespace
+
+bool S16Converter::Prepare(AVFrame* frame) {
+  if (resampler_ && inFormat_ == frame->format && inRate_ == frame->sample_rate &&
+      av_channel_layout_compare(&inLayout_, &frame->ch_layout) == 0)
+    return true;
+  Reset();
+  AVChannelLayout outLayout{};
+  av_channel_layout_default(&outLayout, channels_);
+  const auto format = static_cast<AVSampleFormat>(frame->format);
+  const bool mixFirst = channels_ < frame->ch_layout.nb_channels && rate_ != frame->sample_rate;
+  bool ok = true;
+  if (mixFirst) {
+    mixer_.reset(MakeSwr(&outLayout, AV_SAMPLE_FMT_FLTP, frame->sample_rate, &frame->ch_layout, format,
+                         frame->sample_rate, 0));
+    resampler_.reset(MakeSwr(&outLayout, AV_SAMPLE_FMT_S16, rate_, &outLayout, AV_SAMPLE_FMT_FLTP,
+                             frame->sample_rate, filterSize_));
+    ok = mixer_ && resampler_;
+  } else {
+    resampler_.reset(MakeSwr(&outLayout, AV_SAMPLE_FMT_S16, rate_, &frame->ch_layout, format,
+                             frame->sample_rate, filterSize_));
+    ok = resampler_ != nullptr;
+  }
+  av_channel_layout_uninit(&outLayout);
+  if (!ok) {
+    Reset();
+    std::printf("swr set open or swr init error\n");
+    return false;
+  }
+  av_channel_layout_copy(&inLayout_, &frame->ch_layout);
+  inFormat_ = frame->format;
+  inRate_ = frame->sample_rate;
+  return true;
+}
+
+int S16Converter::Drain(std::uint8_t* out, int maxFrames) {
+  if (!resampler_) return 0;
+  std::uint8_t* outPlanes[1] = {out};
+  const int converted = swr_convert(resampler_.get(), outPlanes, maxFrames, nullptr, 0);
+  return std::max(0, converted);
+}
+
+int S16Converter::Convert(AVFrame* frame, const AVCodecContext* codec, std::uint8_t* out, int maxFrames,
+                          int skipFrames) {
+  RepairChannelLayout(frame, codec);
+  const int inFrames = frame->nb_samples - std::max(0, skipFrames);
+  if (frame->sample_rate <= 0 || frame->ch_layout.nb_channels <= 0 || inFrames < 0 || !Prepare(frame)) {
+    av_frame_unref(frame);
+    return -1;
+  }
+  // The input from its first kept sample frame, plane by plane.
+  const auto format = static_cast<AVSampleFormat>(frame->format);
+  const bool planar = av_sample_fmt_is_planar(format);
+  const int planes = planar ? frame->ch_layout.nb_channels : 1;
+  const int step = av_get_bytes_per_sample(format) * (planar ? 1 : frame->ch_layout.nb_channels);
+  // No allocation for the usual channel counts: the player converts on the sound device's thread.
+  const std::uint8_t* fewPlanes[8];
+  std::vector<const std::uint8_t*> manyPlanes(planes > 8 ? static_cast<std::size_t>(planes) : 0);
+  const std::uint8_t** in = planes > 8 ? manyPlanes.data() : fewPlanes;
+  for (int p = 0; p < planes; ++p) in[p] = frame->extended_data[p] + std::max(0, skipFrames) * step;
+  int inCount = inFrames;
+  std::vector<const std::uint8_t*> mixedPlanes;
+  if (mixer_) {
+    mixed_.resize(static_cast<std::size_t>(channels_) * static_cast<std::size_t>(inFrames + 1));
+    std::vector<std::uint8_t*> to(static_cast<std::size_t>(channels_));
+    for (int c = 0; c < channels_; ++c)
+      to[static_cast<std::size_t>(c)] = reinterpret_cast<std::uint8_t*>(mixed_.data() + c * (inFrames + 1));
+    inCount = swr_convert(mixer_.get(), to.data(), inFrames + 1, in, inFrames);
+    if (inCount < 0) {
+      av_frame_unref(frame);
+      return -1;
+    }
+    mixedPlanes.assign(to.begin(), to.end());
+  }
+  // Counted in output samples, so the bound also holds for input rates below the output's.
+  const std::int64_t wanted = av_rescale_rnd(swr_get_delay(resampler_.get(), frame->sample_rate) + inCount,
+                                             rate_, frame->sample_rate, AV_ROUND_UP);
+  const int outCount = static_cast<int>(std::min<std::int64_t>(wanted, maxFrames));
+  std::uint8_t* outPlanes[1] = {out};
+  const int converted =
+      swr_convert(resampler_.get(), outPlanes, outCount, mixer_ ? mixedPlanes.data() : in, inCount);
+  av_frame_unref(frame);
+  return converted < 0 ? -1 : converted;
+}
+
+}  // namespace tw

@@ -1,0 +1,87 @@
+// A media file's sound track opened for decoding, and the conversion of its decoded frames
+// to interleaved signed 16-bit sound: the steps the player and the waveform readers share.
+// The chosen stream is the file's last audio stream. Each engine prints its own diagnostics
+// from the step that failed. Not thread-safe: one owner thread per object.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "media/FFmpegPtr.h"
+
+namespace tw {
+
+// Where opening stopped.
+enum class AudioOpenStep {
+  Done,
+  OpenInput,       // avformat_open_input failed (the library's code in AudioInput::error)
+  StreamInfo,      // avformat_find_stream_info failed
+  NoAudio,         // no audio stream
+  NoDecoder,       // no decoder for the stream's codec
+  DecoderContext,  // the decoder context could not be made or filled
+  DecoderOpen,     // avcodec_open2 failed
+};
+
+struct AudioInput {
+  FormatInputPtr format;
+  CodecContextPtr codec;
+  int streamIndex = -1;
+  AVRational timeBase{0, 1};
+  int error = 0;  // the library's code of the failed step
+
+  AVStream* Stream() const { return format && streamIndex >= 0 ? format->streams[streamIndex] : nullptr; }
+  // The input can jump to a position (not a pipe or a server without ranges).
+  bool Seekable() const;
+};
+
+// Opens pathUtf8 (UTF-8) with interrupt as its blocking-read escape, finds the last audio
+// stream and opens its decoder. Done, or the step that failed with *input partly filled.
+AudioOpenStep OpenAudioInput(const std::string& pathUtf8, AVIOInterruptCB interrupt, AudioInput* input);
+
+// Gives a frame without a channel order the default layout for its count, and a frame without
+// a count the decoder's layout.
+void RepairChannelLayout(AVFrame* frame, const AVCodecContext* codec);
+
+// Converts decoded frames to interleaved signed 16-bit sound with the default layout of a
+// fixed channel count at a fixed rate. The resampler is built on the first frame and again
+// whenever the input changes shape, so no frame is read as something it is not. When it both
+// mixes channels down and changes the rate, it mixes first, so that fewer channels are
+// resampled (the library would resample every input channel).
+class S16Converter {
+ public:
+  // filterSize: the resampler's low-pass length (FFmpeg's "filter_size"); 0 keeps the default.
+  S16Converter(int channels, int rate, int filterSize = 0);
+  S16Converter(const S16Converter&) = delete;
+  S16Converter& operator=(const S16Converter&) = delete;
+  ~S16Converter();
+
+  // Converts frame (its layout repaired first) into out, which holds room for maxFrames sample
+  // frames: the sample frames written, or -1 (printing "swr set open or swr init error" when
+  // the resampler cannot be built). The first skipFrames sample frames of the input are left
+  // out. The frame is unreferenced afterwards.
+  int Convert(AVFrame* frame, const AVCodecContext* codec, std::uint8_t* out, int maxFrames,
+              int skipFrames = 0);
+  // The samples the resampler still holds at the end of the input (its filter's delay) into out:
+  // the sample frames written (0 when none).
+  int Drain(std::uint8_t* out, int maxFrames);
+  // Forgets the resampler and its buffered samples.
+  void Reset();
+  int Channels() const { return channels_; }
+  int Rate() const { return rate_; }
+
+ private:
+  bool Prepare(AVFrame* frame);
+
+  int channels_;
+  int rate_;
+  int filterSize_;
+  SwrPtr mixer_;      // to the output's channels at the input's rate, planar float; or none
+  SwrPtr resampler_;  // to the output
+  std::vector<float> mixed_;
+  AVChannelLayout inLayout_{};
+  int inFormat_ = -1;
+  int inRate_ = 0;
+};
+
+}  // namespace tw
