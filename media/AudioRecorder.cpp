@@ -157,6 +157,7 @@ int AudioRecorder::Start(const std::string& name, const std::string& dir, int ra
         pthread_setname_np(pthread_self(), "tw-loopback");
         // Without its system sound the file would go on as silence.
         if (LoopbackCaptureThread(this) < 0) ReportFailure(FailureDevice);
+        systemActive = false;  // nothing more comes: the encoder must not wait for it
       });
   }
   finishThread = std::thread([this] {
@@ -183,12 +184,14 @@ void AudioRecorder::ReportFailure(int kind) {
   if (!stopRequested) PostValue(ownerWindow, WM_RECORD_FAILED, kind);
 }
 
+void AudioRecorder::StopClock() {
+  std::lock_guard<std::mutex> lock(clockLock);
+  if (runningSinceMs >= 0) recordedBeforeMs += NowMs() - runningSinceMs;
+  runningSinceMs = -1;
+}
+
 int AudioRecorder::Pause() {
-  {
-    std::lock_guard<std::mutex> lock(clockLock);
-    if (runningSinceMs >= 0) recordedBeforeMs += NowMs() - runningSinceMs;
-    runningSinceMs = -1;
-  }
+  StopClock();
   state = Paused;
   running = false;
   return 0;
@@ -210,6 +213,7 @@ int64_t AudioRecorder::RecordedMs() const {
 }
 
 int AudioRecorder::Stop() {
+  StopClock();
   state = Stopped;
   running = false;
   stopRequested = true;
@@ -369,6 +373,16 @@ int AudioRecorder::BuildMixGraph() {
   return 0;
 }
 
+void AudioRecorder::PutSilence(AVAudioFifo* fifo, std::mutex& lock, int64_t samples) {
+  FramePtr silence = MakeStreamFrame(true);
+  if (!silence || !fifo) return;
+  av_samples_set_silence(silence->data, 0, frameSize, outChannels, static_cast<AVSampleFormat>(outSampleFormat));
+  std::lock_guard<std::mutex> guard(lock);
+  for (; samples > 0; samples -= frameSize)
+    av_audio_fifo_write(fifo, reinterpret_cast<void**>(silence->data),
+                        static_cast<int>(std::min<int64_t>(samples, frameSize)));
+}
+
 FramePtr AudioRecorder::MakeStreamFrame(bool withBuffers) const {
   FramePtr frame = MakeFrame();
   if (!frame) return nullptr;
@@ -507,7 +521,8 @@ bool AudioRecorder::EncodeTurn(AVFrame* micFrame, AVFrame* systemFrame, AVFrame*
       if (ReadMicFrame(micFrame)) EncodeFrame(micFrame, "write audio frame err,ret= ");
       return true;
     case SourceSystem:
-      if (!SystemFrameReady(pacingStart, silenceCount)) return true;
+      while (!SystemFrameReady(pacingStart, silenceCount))
+        if (stopRequested || !running) return true;
       ReadSystemFrame(systemFrame);
       EncodeFrame(systemFrame, "write audio frame err,ret= ");
       return true;
@@ -612,6 +627,10 @@ void AudioRecorder::WritePacket(AVPacket* pkt, const char* writeError) {
 void AudioRecorder::DrainAfterStop() {
   for (int waited = 0; captureThreadsRunning > 0 && waited < 3000; waited += 10) SleepMs(10);
   const auto fmt = static_cast<AVSampleFormat>(outSampleFormat);
+  // Stopped before the device gave anything: the time recorded was silence.
+  int waiting = SystemStartWaiting;
+  if (!muteRecording && voiceSource == SourceSystem && systemStart.compare_exchange_strong(waiting, SystemStartClock))
+    PutSilence(systemFifo.get(), systemFifoLock, RecordedMs() * outSampleRate / 1000);
   // A fresh frame per read: the mix graph takes over the buffers it is given.
   auto take = [&](AVAudioFifo* fifo, std::mutex& lock) {
     FramePtr frame = MakeStreamFrame(true);

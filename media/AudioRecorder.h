@@ -67,7 +67,7 @@ class AudioRecorder {
   // bounded even when the sound server is stuck.
   int Stop();
   // The file ends after `samples` (at 44100 Hz): nothing beyond them is encoded, and
-  // LengthReached() tells when the owner may stop. Call before Resume.
+  // LengthReached() tells when the owner may stop. Call before Start.
   void LimitLength(int64_t samples) { lengthLimit = samples; }
   bool LengthReached() const { return lengthLimit > 0 && submittedSamples.load() >= lengthLimit; }
 
@@ -104,6 +104,7 @@ class AudioRecorder {
 
   // Milliseconds spent recording (not paused) since the first Resume. Any thread.
   int64_t RecordedMs() const;
+  void StopClock();
 
   // Encoding helpers of EncodeThread.
   bool EncodeTurn(AVFrame* micFrame, AVFrame* systemFrame, AVFrame* mixedFrame, int64_t& pacingStart,
@@ -118,6 +119,8 @@ class AudioRecorder {
   void WritePacket(AVPacket* packet, const char* writeError);
   void DrainAfterStop();
   FramePtr MakeStreamFrame(bool withBuffers) const;
+  // Appends `samples` of silence to a FIFO of the stream's format.
+  void PutSilence(AVAudioFifo* fifo, std::mutex& lock, int64_t samples);
 
   // Options read at Start.
   int noiseSuppression = 0;

@@ -370,7 +370,6 @@ class SystemFeed {
       : fifo_(fifo), fifoLock_(fifoLock), channels_(channels), rate_(rate) {}
 
   bool Open(uint64_t outLayout, int outRate, int outFormat) {
-    outFormat_ = static_cast<AVSampleFormat>(outFormat);
     swr_ = MakeResampler(0, channels_, rate_, AV_SAMPLE_FMT_S32, outLayout, outRate, outFormat);
     if (!swr_) {
       LOG(ERROR) << "Could not allocate resampler context";
@@ -418,23 +417,11 @@ class SystemFeed {
     return true;
   }
 
-  // `samples` of silence in the output rate.
-  void DeliverSilence(int64_t samples) {
-    std::lock_guard<std::mutex> lock(fifoLock_);
-    while (samples > 0) {
-      const int now = static_cast<int>(std::min<int64_t>(samples, out_->nb_samples));
-      av_samples_set_silence(out_->data, 0, now, 2, outFormat_);
-      av_audio_fifo_write(fifo_, reinterpret_cast<void**>(out_->data), now);
-      samples -= now;
-    }
-  }
-
  private:
   AVAudioFifo* fifo_;
   std::mutex& fifoLock_;
   int channels_;
   int rate_;
-  AVSampleFormat outFormat_ = AV_SAMPLE_FMT_FLTP;
   SwrPtr swr_;
   FramePtr out_;
 };
@@ -515,8 +502,8 @@ int LoopbackCaptureThread(AudioRecorder* r) {
       int waiting = SystemStartWaiting;
       if (r->systemStart.compare_exchange_strong(waiting, silent ? SystemStartClock : SystemStartDevice) &&
           silent)
-        feed.DeliverSilence((r->RecordedMs() - static_cast<int64_t>(frames) * 1000 / rate) *
-                            r->outSampleRate / 1000);
+        r->PutSilence(r->systemFifo.get(), r->systemFifoLock,
+                      (r->RecordedMs() - static_cast<int64_t>(frames) * 1000 / rate) * r->outSampleRate / 1000);
     }
     if (!feed.Deliver(piece.data(), frames)) return -1;
     r->systemActive = true;

@@ -421,6 +421,19 @@ TEST_F(AudioRecorderTest, SystemSoundThatStopsComingBecomesSilenceOfItsLength) {
   }
 }
 
+TEST_F(AudioRecorderTest, SystemSoundThatNeverComesIsSilenceOfTheRecordedLength) {
+  // A suspended sink gives nothing from the start: stopped while the recorder still waits for
+  // the device's first sound, or long after, the file holds the time recorded.
+  ASSERT_EQ(pulse_->Pactl({"suspend-sink", "tw_speaker", "1"}), 0);
+  for (double seconds : {1.0, 4.0}) {
+    SCOPED_TRACE(seconds);
+    const Take take = Record(Settings(SourceSystem), seconds);
+    ASSERT_EQ(take.startRc, 0);
+    EXPECT_NEAR(DecodedSeconds(take.path), take.recordedSeconds, 0.15);
+    EXPECT_LE(test::MeasureLevel(take.path).maxDb, -90);
+  }
+}
+
 TEST_F(AudioRecorderTest, MicrophoneKeepsItsLevelThroughEveryPath) {
   // A mono 48 kHz microphone goes straight to the stereo file, or through gain control (at
   // 0 dB, so that the level stays); a stereo one through gain control is made mono and back.
