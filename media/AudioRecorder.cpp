@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
 
 #include "app/Messages.h"
@@ -35,9 +36,12 @@ constexpr int64_t kFirstSoundWaitMs = 2500;
 constexpr int kSystemPollMs = 10;
 
 // Trace lines of the engine on standard output (buffered: some come once per frame).
-template <class... Args>
-void Trace(const char* format, Args... args) {
-  std::printf(format, args...);
+// The compiler checks every call's format against its arguments: only literals reach here.
+__attribute__((format(printf, 1, 2))) void Trace(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <glog/logging.h>
 
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -31,9 +32,12 @@ constexpr int kIdleMs = 1000;
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 // Trace lines on standard output (buffered).
-template <class... Args>
-void Trace(const char* format, Args... args) {
-  std::printf(format, args...);
+// The compiler checks every call's format against its arguments: only literals reach here.
+__attribute__((format(printf, 1, 2))) void Trace(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
 }
 
 // Lowers the recorder's count of live capture threads when a thread body returns.
