@@ -249,22 +249,26 @@ TEST_F(AudioRecorderTest, SystemSoundKeepsTheFirstSoundOfTheDevice) {
   // A sink used only by players with big buffers renders up to 2 s ahead and gives nothing to a
   // new reader until that block is used up; a player asking for 20 ms keeps it in small blocks.
   ASSERT_TRUE(test::AddNullSink(*pulse_, "tw_blocks", 2, 44100));
-  ASSERT_TRUE(test::SetDefaultDevices(*pulse_, "tw_blocks", "tw_mic"));
+  ASSERT_TRUE(test::AddNullSink(*pulse_, "tw_blocks48", 1, 48000));
   WriteSettings(Settings(SourceSystem));
   const std::string tone = test::ToneWav(20, 440);
+  const double reference = BandLevel(tone, 440, 1, 1);
   const struct {
     const char* name;
+    const char* sink;
     int latencyMs;
     bool playingBefore;
-  } cases[] = {{"2 s player already playing", 0, true},
-               {"20 ms player already playing", 20, true},
-               {"2 s player started later", 0, false},
-               {"20 ms player started later", 20, false}};
+  } cases[] = {{"2 s player already playing", "tw_blocks", 0, true},
+               {"20 ms player already playing", "tw_blocks", 20, true},
+               {"2 s player started later", "tw_blocks", 0, false},
+               {"20 ms player started later", "tw_blocks", 20, false},
+               {"mono 48 kHz sink, 2 s player already playing", "tw_blocks48", 0, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    ASSERT_TRUE(test::SetDefaultDevices(*pulse_, c.sink, "tw_mic"));
     std::unique_ptr<test::Player> player;
     if (c.playingBefore) {
-      player = std::make_unique<test::Player>("tw_blocks", tone, c.latencyMs);
+      player = std::make_unique<test::Player>(c.sink, tone, c.latencyMs);
       SleepSeconds(2.5);  // past the first whole block the sink renders
     }
     const std::string folder = test::TempDir();
@@ -277,9 +281,13 @@ TEST_F(AudioRecorderTest, SystemSoundKeepsTheFirstSoundOfTheDevice) {
       if (!c.playingBefore) {
         SleepSeconds(2.5);  // the sink's block of silence is used up
         playedAtSec = Since(started);
-        player = std::make_unique<test::Player>("tw_blocks", tone, c.latencyMs);
+        player = std::make_unique<test::Player>(c.sink, tone, c.latencyMs);
       }
-      SleepSeconds(1.5);
+      // A second of the tone in the file, however long the device kept back its first sound.
+      const auto wanted = static_cast<int64_t>((playedAtSec + 1.0) * 44100);
+      for (const auto until = Clock::now() + std::chrono::seconds(6);
+           recorder.EncodedSamples() < wanted && Clock::now() < until;)
+        SleepSeconds(0.02);
       recorder.Stop();
     }
     player.reset();
@@ -287,6 +295,8 @@ TEST_F(AudioRecorderTest, SystemSoundKeepsTheFirstSoundOfTheDevice) {
     ASSERT_FALSE(onsets.empty()) << "no sound recorded";
     EXPECT_NEAR(onsets.front(), playedAtSec, 0.05);
     EXPECT_EQ(onsets.size(), 1u) << "the sound is not broken up";
+    EXPECT_NEAR(BandLevel(folder + "/start.mp3", 440, playedAtSec + 0.1, 0.8), reference, 1.5)
+        << "at its level";
   }
 }
 
