@@ -168,7 +168,7 @@ std::string CheckValues(Subcommand sub, const CliRequest& r) {
       break;
     case Subcommand::Record: {
       if (!ParseDecimal(r.Get("seconds"), 0.1, 86400, &x))
-        return "--seconds takes a number of seconds above 0";
+        return "--seconds takes a number of seconds from 0.1 to 86400";
       const std::string source = r.Get("source", "all");
       if (source != "all" && source != "microphone" && source != "system") {
         return "--source takes all, microphone or system";

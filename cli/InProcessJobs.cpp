@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
@@ -251,6 +252,7 @@ class RecordJob : public Job {
     tagging_ = std::make_unique<TaggingSink>(sink, taskId);
     recorder_ = std::make_unique<AudioRecorder>(tagging_.get());
     recorder_->UseSettings(settings);
+    recorder_->LimitLength(static_cast<int64_t>(std::llround(seconds_ * kRecordRate)));
     if (recorder_->Start(fileName_, folder_, 128000, CodecMp3, micAvailable, captureName) < 0) {
       recorder_.reset();
       return kMsgDeviceError;
@@ -269,24 +271,9 @@ class RecordJob : public Job {
       update.percent = std::min(99, static_cast<int>(static_cast<double>(tick->value) * 100 / seconds_));
       return update;
     }
-    if (message.id == WM_RECORD_FAILED) {
-      // What was recorded up to the failure is finished and kept; the job still fails.
-      keepOutput_ = true;
-      StopTimer();
-      recorder_->Stop();
-      recorder_->WaitFinished(15000);
-      recorder_.reset();
-      return Failed(std::string(tick->value == FailureWrite ? "the recording could not be written (is the disk full?)"
-                                                            : "the recording device went away") +
-                    "; what was recorded is kept in " + OutputPath());
-    }
+    if (message.id == WM_RECORD_FAILED) return Finish();
     if (message.id != kJobTimerMessage || tick->value != kTimeUp) return update;
-    StopTimer();
-    recorder_->Stop();
-    const bool finished = recorder_->WaitFinished(15000);
-    recorder_.reset();
-    if (!finished) return Failed("the recording could not be finished");
-    return Done(OutputPath());
+    return Finish();
   }
   void DiscardOutput() override {
     if (!keepOutput_) Job::DiscardOutput();
@@ -306,16 +293,33 @@ class RecordJob : public Job {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;
   }
+  // Ends the recording and tells how it went. A failure (reported while recording, or met
+  // while the file was finished) keeps what was recorded up to it; the job still fails.
+  JobUpdate Finish() {
+    StopTimer();
+    recorder_->Stop();
+    const bool finished = recorder_->WaitFinished(15000);
+    const int failure = recorder_->Failure();
+    recorder_.reset();
+    if (failure != FailureNone) {
+      keepOutput_ = true;
+      return Failed(std::string(failure == FailureWrite
+                                    ? "the recording could not be written (is the disk full?)"
+                                    : "the recording device went away") +
+                    "; what was recorded is kept in " + OutputPath());
+    }
+    if (!finished) return Failed("the recording could not be finished");
+    return Done(OutputPath());
+  }
   // Ends the recording once the file holds the asked length (the devices take a moment to
   // deliver their first sound), or at the latest a few seconds after the wall clock says so.
   void TimerThread() {
     const auto started = std::chrono::steady_clock::now();
     const auto latest = started + std::chrono::duration<double>(seconds_ + kGraceSeconds);
-    const auto wanted = static_cast<std::int64_t>(seconds_ * kRecordRate);
     std::unique_lock<std::mutex> hold(timerLock_);
     for (;;) {
       if (timerWake_.wait_for(hold, std::chrono::milliseconds(20), [this] { return stop_; })) return;
-      if (recorder_->EncodedSamples() >= wanted || std::chrono::steady_clock::now() >= latest) break;
+      if (recorder_->LengthReached() || std::chrono::steady_clock::now() >= latest) break;
     }
     PostRecord<JobTickRecord>(sink_, kJobTimerMessage, taskId_, kTimeUp);
   }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
 
 #include "app/Messages.h"
@@ -28,10 +29,19 @@ int64_t NowMs() {
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+// How long the system sound alone waits for the device's first data before it records
+// silence from the start: a sink renders at most two seconds ahead.
+constexpr int64_t kFirstSoundWaitMs = 2500;
+// The encoder's poll while it waits for system sound that is on its way.
+constexpr int kSystemPollMs = 10;
+
 // Trace lines of the engine on standard output (buffered: some come once per frame).
-template <class... Args>
-void Trace(const char* format, Args... args) {
-  std::printf(format, args...);
+// The compiler checks every call's format against its arguments: only literals reach here.
+__attribute__((format(printf, 1, 2))) void Trace(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
 }
 
 }  // namespace
@@ -87,7 +97,14 @@ int AudioRecorder::Start(const std::string& name, const std::string& dir, int ra
   nextPts = 0;
   lastPostedSecond = 0;
   systemActive = false;
+  systemStart = SystemStartWaiting;
   failure = FailureNone;
+  submittedSamples = 0;
+  {
+    std::lock_guard<std::mutex> lock(clockLock);
+    recordedBeforeMs = 0;
+    runningSinceMs = -1;
+  }
 
   voiceSource = settings.voiceSource;
   muteRecording = settings.muteRecording;
@@ -144,6 +161,7 @@ int AudioRecorder::Start(const std::string& name, const std::string& dir, int ra
         pthread_setname_np(pthread_self(), "tw-loopback");
         // Without its system sound the file would go on as silence.
         if (LoopbackCaptureThread(this) < 0) ReportFailure(FailureDevice);
+        systemActive = false;  // nothing more comes: the encoder must not wait for it
       });
   }
   finishThread = std::thread([this] {
@@ -160,27 +178,46 @@ void AudioRecorder::AbortStart() {
 }
 
 void AudioRecorder::ReportFailure(int kind) {
-  if (stopRequested) return;
+  // A device that ends because the recording stops has not failed; a write that fails has,
+  // even while the file is being finished.
+  if (kind == FailureDevice && stopRequested) return;
   int none = FailureNone;
   if (!failure.compare_exchange_strong(none, kind)) return;
   LOG(ERROR) << "the recording of " << OutputPath() << " cannot go on: "
              << (kind == FailureWrite ? "the file cannot be written" : "a sound device went away");
-  PostValue(ownerWindow, WM_RECORD_FAILED, kind);
+  if (!stopRequested) PostValue(ownerWindow, WM_RECORD_FAILED, kind);
+}
+
+void AudioRecorder::StopClock() {
+  std::lock_guard<std::mutex> lock(clockLock);
+  if (runningSinceMs >= 0) recordedBeforeMs += NowMs() - runningSinceMs;
+  runningSinceMs = -1;
 }
 
 int AudioRecorder::Pause() {
+  StopClock();
   state = Paused;
   running = false;
   return 0;
 }
 
 int AudioRecorder::Resume() {
+  {
+    std::lock_guard<std::mutex> lock(clockLock);
+    if (runningSinceMs < 0) runningSinceMs = NowMs();
+  }
   state = Recording;
   running = true;
   return 0;
 }
 
+int64_t AudioRecorder::RecordedMs() const {
+  std::lock_guard<std::mutex> lock(clockLock);
+  return recordedBeforeMs + (runningSinceMs >= 0 ? NowMs() - runningSinceMs : 0);
+}
+
 int AudioRecorder::Stop() {
+  StopClock();
   state = Stopped;
   running = false;
   stopRequested = true;
@@ -340,6 +377,16 @@ int AudioRecorder::BuildMixGraph() {
   return 0;
 }
 
+void AudioRecorder::PutSilence(AVAudioFifo* fifo, std::mutex& lock, int64_t samples) {
+  FramePtr silence = MakeStreamFrame(true);
+  if (!silence || !fifo) return;
+  av_samples_set_silence(silence->data, 0, frameSize, outChannels, static_cast<AVSampleFormat>(outSampleFormat));
+  std::lock_guard<std::mutex> guard(lock);
+  for (; samples > 0; samples -= frameSize)
+    av_audio_fifo_write(fifo, reinterpret_cast<void**>(silence->data),
+                        static_cast<int>(std::min<int64_t>(samples, frameSize)));
+}
+
 FramePtr AudioRecorder::MakeStreamFrame(bool withBuffers) const {
   FramePtr frame = MakeFrame();
   if (!frame) return nullptr;
@@ -407,19 +454,50 @@ bool AudioRecorder::ReadMicFrame(AVFrame* micFrame) {
   return true;
 }
 
-// Reads up to one frame of system sound; whatever the FIFO cannot give stays silent.
-void AudioRecorder::ReadSystemFrame(AVFrame* systemFrame) {
-  av_samples_set_silence(systemFrame->data, 0, frameSize, outChannels, static_cast<AVSampleFormat>(outSampleFormat));
-  if (!systemActive) return;
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> lock(systemFifoLock);
-      if (stopRequested || !systemActive || av_audio_fifo_size(systemFifo.get()) >= frameSize) break;
-    }
-    SleepMs(30);
-  }
+int AudioRecorder::SystemFifoSize() {
   std::lock_guard<std::mutex> lock(systemFifoLock);
-  av_audio_fifo_read(systemFifo.get(), reinterpret_cast<void**>(systemFrame->data), frameSize);
+  return systemFifo ? av_audio_fifo_size(systemFifo.get()) : 0;
+}
+
+// Reads up to one frame of system sound; whatever the FIFO cannot give stays silent. What the
+// FIFO holds is always taken, whether sound is arriving or not: the FIFO then never keeps
+// old sound in front of new.
+void AudioRecorder::ReadSystemFrame(AVFrame* systemFrame) {
+  av_samples_set_silence(systemFrame->data, 0, frameSize, outChannels,
+                         static_cast<AVSampleFormat>(outSampleFormat));
+  std::lock_guard<std::mutex> lock(systemFifoLock);
+  if (systemFifo)
+    av_audio_fifo_read(systemFifo.get(), reinterpret_cast<void**>(systemFrame->data), frameSize);
+}
+
+// The system sound alone: true when a frame is due now. A full frame in the FIFO is; while
+// the device delivers, or its first sound is still awaited, the encoder waits for it; while it
+// gives nothing, silence paced to the clock is due.
+bool AudioRecorder::SystemFrameReady(int64_t& pacingStart, int& silenceCount) {
+  if (SystemFifoSize() >= frameSize) {
+    pacingStart = NowMs();
+    silenceCount = 0;
+    return true;
+  }
+  if (systemStart == SystemStartWaiting) {
+    if (RecordedMs() < kFirstSoundWaitMs) {
+      SleepMs(kSystemPollMs);
+      return false;
+    }
+    // No data in time: the recording is silence from the moment it began.
+    int waiting = SystemStartWaiting;
+    if (systemStart.compare_exchange_strong(waiting, SystemStartClock)) {
+      pacingStart = NowMs() - RecordedMs();
+      silenceCount = 0;
+    }
+    return false;
+  }
+  if (systemActive) {
+    SleepMs(kSystemPollMs);
+    return false;
+  }
+  PaceSilence(pacingStart, silenceCount);
+  return true;
 }
 
 bool AudioRecorder::EncodeTurn(AVFrame* micFrame, AVFrame* systemFrame, AVFrame* mixedFrame, int64_t& pacingStart,
@@ -434,6 +512,9 @@ bool AudioRecorder::EncodeTurn(AVFrame* micFrame, AVFrame* systemFrame, AVFrame*
   switch (voiceSource) {
     case SourceAll:
       if (!ReadMicFrame(micFrame)) return true;
+      // The microphone sets the pace; the system sound that belongs with its frame is on its
+      // way while the monitor delivers.
+      while (systemActive && !stopRequested && SystemFifoSize() < frameSize) SleepMs(kSystemPollMs);
       ReadSystemFrame(systemFrame);
       return MixAndEncode(micFrame, systemFrame, mixedFrame, "write audio frame err,ret=");
     case SourceMicrophone:
@@ -444,15 +525,9 @@ bool AudioRecorder::EncodeTurn(AVFrame* micFrame, AVFrame* systemFrame, AVFrame*
       if (ReadMicFrame(micFrame)) EncodeFrame(micFrame, "write audio frame err,ret= ");
       return true;
     case SourceSystem:
-      if (!systemActive) {
-        PaceSilence(pacingStart, silenceCount);
-        av_samples_set_silence(systemFrame->data, 0, frameSize, outChannels,
-                               static_cast<AVSampleFormat>(outSampleFormat));
-      } else {
-        pacingStart = NowMs();
-        silenceCount = 0;
-        ReadSystemFrame(systemFrame);
-      }
+      while (!SystemFrameReady(pacingStart, silenceCount))
+        if (stopRequested || !running) return true;
+      ReadSystemFrame(systemFrame);
       EncodeFrame(systemFrame, "write audio frame err,ret= ");
       return true;
     default:
@@ -496,8 +571,15 @@ bool AudioRecorder::MixAndEncode(AVFrame* micFrame, AVFrame* systemFrame, AVFram
 // and the frame offered again, at most three times.
 void AudioRecorder::EncodeFrame(AVFrame* frame, const char* writeError) {
   if (frame) {
+    if (lengthLimit > 0) {
+      const int64_t left = lengthLimit - submittedSamples;
+      if (left <= 0) return;  // the file has the length asked for
+      // The last frame is cut to the length (both encoders take a short last frame).
+      if (frame->nb_samples > left) frame->nb_samples = static_cast<int>(left);
+    }
     frame->pts = framePts;
     framePts += frame->nb_samples;
+    submittedSamples += frame->nb_samples;
   }
   bool gotPacket = false;
   for (int times = 1; times <= 3; ++times) {
@@ -549,6 +631,10 @@ void AudioRecorder::WritePacket(AVPacket* pkt, const char* writeError) {
 void AudioRecorder::DrainAfterStop() {
   for (int waited = 0; captureThreadsRunning > 0 && waited < 3000; waited += 10) SleepMs(10);
   const auto fmt = static_cast<AVSampleFormat>(outSampleFormat);
+  // Stopped before the device gave anything: the time recorded was silence.
+  int waiting = SystemStartWaiting;
+  if (!muteRecording && voiceSource == SourceSystem && systemStart.compare_exchange_strong(waiting, SystemStartClock))
+    PutSilence(systemFifo.get(), systemFifoLock, RecordedMs() * outSampleRate / 1000);
   // A fresh frame per read: the mix graph takes over the buffers it is given.
   auto take = [&](AVAudioFifo* fifo, std::mutex& lock) {
     FramePtr frame = MakeStreamFrame(true);
@@ -596,7 +682,12 @@ void AudioRecorder::FinishThread() {
   if (loopbackThread.joinable()) loopbackThread.join();
   if (encodeThread.joinable()) encodeThread.join();
   if (output && outputOpened) {
-    if (av_write_trailer(output.get()) != 0) LOG(ERROR) << "av_write_trailer error";
+    // A file whose end cannot be written is a failed recording, not a finished one.
+    if (av_write_trailer(output.get()) != 0) {
+      LOG(ERROR) << "av_write_trailer error";
+      ReportFailure(FailureWrite);
+    }
+    if (!(output->oformat->flags & AVFMT_NOFILE) && avio_closep(&output->pb) < 0) ReportFailure(FailureWrite);
   }
   ReleaseMedia();
   {

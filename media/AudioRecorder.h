@@ -30,6 +30,9 @@ enum VoiceSource { SourceAll = 0, SourceMicrophone = 1, SourceSystem = 2 };
 enum RecorderState { Idle = 0, Recording = 1, Paused = 2, Stopped = 3 };
 // Why a started recording cannot go on (WM_RECORD_FAILED). What was written stays in the file.
 enum RecordFailure { FailureNone = 0, FailureDevice = 1, FailureWrite = 2 };
+// Where the system sound alone begins: not yet known, at the device's first sound, or at the
+// moment recording began (the device's first data was silence, or it gave none in time).
+enum SystemStart { SystemStartWaiting = 0, SystemStartDevice = 1, SystemStartClock = 2 };
 
 // The choices a recording reads at Start.
 struct RecorderSettings {
@@ -60,8 +63,13 @@ class AudioRecorder {
   int Pause();
   int Resume();
   // Ends the recording; the file is complete once the recorder is destroyed (or
-  // WaitFinished returned true).
+  // WaitFinished returned true). Returns at once; the finishing takes about a second and is
+  // bounded even when the sound server is stuck.
   int Stop();
+  // The file ends after `samples` (at 44100 Hz): nothing beyond them is encoded, and
+  // LengthReached() tells when the owner may stop. Call before Start.
+  void LimitLength(int64_t samples) { lengthLimit = samples; }
+  bool LengthReached() const { return lengthLimit > 0 && submittedSamples.load() >= lengthLimit; }
 
   // For callers that must not take the choices from the settings file (the command line).
   void UseSettings(const RecorderSettings& settings) { overrides_ = settings; }
@@ -70,7 +78,9 @@ class AudioRecorder {
 
   int State() const { return state; }
   // The first failure since Start (FailureNone while all is well). The owner gets it once as
-  // WM_RECORD_FAILED; the recording itself goes on until Stop, writing what still arrives.
+  // WM_RECORD_FAILED while recording; the recording itself goes on until Stop, writing what
+  // still arrives. A write that fails while the file is finished (the last packets, the
+  // trailer, the close) is only kept here: the owner reads it once the recorder has finished.
   int Failure() const { return failure.load(); }
   int Source() const { return voiceSource; }
   std::string OutputPath() const;
@@ -92,17 +102,25 @@ class AudioRecorder {
   // Any thread: keeps the first failure and posts it. A failure once Stop was asked is not one.
   void ReportFailure(int kind);
 
+  // Milliseconds spent recording (not paused) since the first Resume. Any thread.
+  int64_t RecordedMs() const;
+  void StopClock();
+
   // Encoding helpers of EncodeThread.
   bool EncodeTurn(AVFrame* micFrame, AVFrame* systemFrame, AVFrame* mixedFrame, int64_t& pacingStart,
                   int& silenceCount);
   void PaceSilence(int64_t pacingStart, int& silenceCount) const;
   bool ReadMicFrame(AVFrame* micFrame);
+  bool SystemFrameReady(int64_t& pacingStart, int& silenceCount);
   void ReadSystemFrame(AVFrame* systemFrame);
+  int SystemFifoSize();
   bool MixAndEncode(AVFrame* micFrame, AVFrame* systemFrame, AVFrame* mixedFrame, const char* writeError);
   void EncodeFrame(AVFrame* frame, const char* writeError);
   void WritePacket(AVPacket* packet, const char* writeError);
   void DrainAfterStop();
   FramePtr MakeStreamFrame(bool withBuffers) const;
+  // Appends `samples` of silence to a FIFO of the stream's format.
+  void PutSilence(AVAudioFifo* fifo, std::mutex& lock, int64_t samples);
 
   // Options read at Start.
   int noiseSuppression = 0;
@@ -147,10 +165,12 @@ class AudioRecorder {
   int lastPostedSecond = 0;
   int64_t nextPts = 0;  // in the output stream's time base
   std::atomic<int64_t> encodedSamples{0};
-  int64_t framePts = 0;  // encoder-side timestamps, 1/outSampleRate
-  int64_t mixPts = 0;    // mix graph input timestamps, 1/outSampleRate
-  int lastResult = 0;    // last filter or write result, for the encode trace line
-  PacketPtr packet;      // EncodeThread's one packet
+  std::atomic<int64_t> submittedSamples{0};  // given to the encoder
+  int64_t lengthLimit = 0;                   // 0: no limit
+  int64_t framePts = 0;                      // encoder-side timestamps, 1/outSampleRate
+  int64_t mixPts = 0;                        // mix graph input timestamps, 1/outSampleRate
+  int lastResult = 0;                        // last filter or write result, for the encode trace line
+  PacketPtr packet;                          // EncodeThread's one packet
   AVStream* outputStream = nullptr;
   FormatOutputPtr output;
   bool outputOpened = false;
@@ -173,7 +193,13 @@ class AudioRecorder {
 
   AudioFifoPtr systemFifo;
   std::mutex systemFifoLock;
-  std::atomic<bool> systemActive{false};
+  std::atomic<bool> systemActive{false};  // the monitor is delivering (cleared after a second without data)
+  std::atomic<int> systemStart{SystemStartWaiting};
+
+  // The recorded-time clock (RecordedMs).
+  mutable std::mutex clockLock;
+  int64_t recordedBeforeMs = 0;  // guarded by clockLock
+  int64_t runningSinceMs = -1;   // guarded by clockLock; -1 while not recording
 
   MessageSink* ownerWindow = nullptr;
   std::optional<RecorderSettings> overrides_;

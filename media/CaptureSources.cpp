@@ -3,6 +3,7 @@
 #include <glog/logging.h>
 
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <thread>
@@ -19,16 +20,24 @@ extern "C" {
 namespace tw {
 namespace {
 
-// Size of the pieces the server delivers: fewer wake-ups; the FIFOs absorb the jitter.
-constexpr int kFragmentMs = 40;
-constexpr int kStagingFrames = 22050;  // loopback conversion block, about half a second
+// Size of the pieces the server delivers. Small, so that a sink fed by players with big
+// buffers renders in small blocks while it is recorded, and a piece's place in time is known
+// to within a few milliseconds.
+constexpr int kFragmentMs = 20;
+// Input frames converted at once from a bigger piece (a backlog delivered in one go).
+constexpr int kConvertFrames = 4096;
+// How long the device may give nothing before its sound counts as gone (systemActive).
+constexpr int kIdleMs = 1000;
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 // Trace lines on standard output (buffered).
-template <class... Args>
-void Trace(const char* format, Args... args) {
-  std::printf(format, args...);
+// The compiler checks every call's format against its arguments: only literals reach here.
+__attribute__((format(printf, 1, 2))) void Trace(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
 }
 
 // Lowers the recorder's count of live capture threads when a thread body returns.
@@ -37,6 +46,9 @@ struct CaptureExit {
   ~CaptureExit() { count -= 1; }
 };
 
+// A conversion, not yet initialised. One input channel goes to every output channel at its
+// own level: the library's default spreads it 3 dB down, so a mono device would be recorded
+// quieter than it plays.
 SwrPtr MakeResampler(uint64_t inLayoutMask, int inChannels, int inRate, int inFormat, uint64_t outLayoutMask,
                      int outRate, int outFormat) {
   AVChannelLayout inLayout{}, outLayout{};
@@ -46,12 +58,19 @@ SwrPtr MakeResampler(uint64_t inLayoutMask, int inChannels, int inRate, int inFo
     av_channel_layout_default(&inLayout, inChannels);
   av_channel_layout_from_mask(&outLayout, outLayoutMask);
   SwrContext* raw = nullptr;
-  const int rc = swr_alloc_set_opts2(&raw, &outLayout, static_cast<AVSampleFormat>(outFormat), outRate, &inLayout,
-                                     static_cast<AVSampleFormat>(inFormat), inRate, 0, nullptr);
+  const int rc = swr_alloc_set_opts2(&raw, &outLayout, static_cast<AVSampleFormat>(outFormat), outRate,
+                                     &inLayout, static_cast<AVSampleFormat>(inFormat), inRate, 0, nullptr);
+  const int inCount = inLayout.nb_channels;
+  const int outCount = outLayout.nb_channels;
   av_channel_layout_uninit(&inLayout);
   av_channel_layout_uninit(&outLayout);
   if (rc < 0) return nullptr;
-  return SwrPtr(raw);
+  SwrPtr swr(raw);
+  if (inCount == 1 && outCount > 1) {
+    const std::vector<double> spread(static_cast<size_t>(outCount), 1.0);
+    if (swr_set_matrix(swr.get(), spread.data(), 1) < 0) return nullptr;
+  }
+  return swr;
 }
 
 uint64_t DefaultLayoutMask(int channels) {
@@ -106,7 +125,7 @@ int OpenMicrophone(AudioRecorder* r) {
   PulseDeviceFacts mic;
   {
     PulseConnection pulse;
-    if (!pulse.Connect("Tunewell")) {
+    if (!pulse.Connect("Tunewell", &r->stopRequested)) {
       LOG(ERROR) << "dshow not soport";
       return -1;
     }
@@ -128,7 +147,7 @@ int OpenMicrophone(AudioRecorder* r) {
   }
   if (spec.channels == 0 || spec.channels > 8) spec.channels = 2;
   r->micInput = std::make_unique<PulseRecordStream>();
-  if (r->micInput->Open(mic.name, spec, kFragmentMs, "Tunewell microphone") < 0) {
+  if (r->micInput->Open(mic.name, spec, kFragmentMs, "Tunewell microphone", &r->stopRequested) < 0) {
     LOG(ERROR) << "psDevName:" << mic.name << " avformat_open_input err,ret=" << -1
                << ",errstr=the source cannot be recorded";
     r->micInput.reset();
@@ -322,30 +341,101 @@ int MicCaptureThread(AudioRecorder* r) {
   return 0;
 }
 
+namespace {
+
+// The default sink: its monitor is what the system plays. False (and logged) when the server
+// or the sink cannot be found, or *cancel was set meanwhile.
+bool FindSpeaker(const std::atomic<bool>* cancel, PulseDeviceFacts& speaker) {
+  PulseConnection pulse;
+  if (!pulse.Connect("Tunewell", cancel)) {
+    LOG(ERROR) << "CoCreateInstance error";
+    return false;
+  }
+  std::string sinkName, sourceName;
+  std::vector<PulseDeviceFacts> sinks;
+  if (pulse.DefaultNames(sinkName, sourceName) && pulse.ListSinks(sinks)) {
+    for (const auto& s : sinks)
+      if (s.name == sinkName && !s.monitorSourceName.empty()) {
+        speaker = s;
+        return true;
+      }
+  }
+  LOG(ERROR) << "Get Default Audio Endpoint error";
+  return false;
+}
+
+// Converts what the monitor delivers (32-bit integer samples of the sink's layout) and hands
+// it to the encoder's FIFO at once: nothing waits in a block of its own, so the FIFO always
+// ends at the newest sound and silence is never taken for the sound before it. Used by the
+// loopback thread alone; the FIFO lives until that thread has ended.
+class SystemFeed {
+ public:
+  SystemFeed(AVAudioFifo* fifo, std::mutex& fifoLock, int channels, int rate)
+      : fifo_(fifo), fifoLock_(fifoLock), channels_(channels), rate_(rate) {}
+
+  bool Open(uint64_t outLayout, int outRate, int outFormat) {
+    swr_ = MakeResampler(0, channels_, rate_, AV_SAMPLE_FMT_S32, outLayout, outRate, outFormat);
+    if (!swr_) {
+      LOG(ERROR) << "Could not allocate resampler context";
+      return false;
+    }
+    if (swr_init(swr_.get()) < 0) {
+      LOG(ERROR) << "swr_init error";
+      return false;
+    }
+    out_ = MakeFrame();
+    if (!out_) {
+      LOG(ERROR) << "frame alloc error";
+      return false;
+    }
+    out_->format = outFormat;
+    av_channel_layout_default(&out_->ch_layout, 2);
+    out_->sample_rate = outRate;
+    // Room for one conversion of kConvertFrames and what the conversion still holds.
+    out_->nb_samples = static_cast<int>(av_rescale_rnd(kConvertFrames + 64, outRate, rate_, AV_ROUND_UP));
+    if (av_frame_get_buffer(out_.get(), 0) < 0) {
+      LOG(ERROR) << "av_frame_get_buffer error";
+      return false;
+    }
+    return true;
+  }
+
+  // Converts `frames` interleaved frames, or with none what the conversion still holds.
+  bool Deliver(const uint8_t* data, int frames) {
+    const int frameBytes = channels_ * 4;
+    do {
+      const int now = std::min(frames, kConvertFrames);
+      const uint8_t* in[1] = {data};
+      const int got = swr_convert(swr_.get(), out_->data, out_->nb_samples, now > 0 ? in : nullptr, now);
+      if (got < 0) {
+        LOG(ERROR) << "swr_convert  error";
+        return false;
+      }
+      if (got > 0) {
+        std::lock_guard<std::mutex> lock(fifoLock_);
+        av_audio_fifo_write(fifo_, reinterpret_cast<void**>(out_->data), got);
+      }
+      if (now > 0) data += static_cast<size_t>(now) * frameBytes;
+      frames -= now;
+    } while (frames > 0);
+    return true;
+  }
+
+ private:
+  AVAudioFifo* fifo_;
+  std::mutex& fifoLock_;
+  int channels_;
+  int rate_;
+  SwrPtr swr_;
+  FramePtr out_;
+};
+
+}  // namespace
+
 int LoopbackCaptureThread(AudioRecorder* r) {
   CaptureExit exitGuard{r->captureThreadsRunning};
   PulseDeviceFacts speaker;
-  {
-    PulseConnection pulse;
-    std::string sinkName, sourceName;
-    std::vector<PulseDeviceFacts> sinks;
-    if (!pulse.Connect("Tunewell")) {
-      LOG(ERROR) << "CoCreateInstance error";
-      return -1;
-    }
-    bool found = false;
-    if (pulse.DefaultNames(sinkName, sourceName) && pulse.ListSinks(sinks)) {
-      for (const auto& s : sinks)
-        if (s.name == sinkName) {
-          speaker = s;
-          found = true;
-        }
-    }
-    if (!found || speaker.monitorSourceName.empty()) {
-      LOG(ERROR) << "Get Default Audio Endpoint error";
-      return -1;
-    }
-  }
+  if (!FindSpeaker(&r->stopRequested, speaker)) return r->stopRequested ? 0 : -1;
   // The device's rate and channel count, as 32-bit integer samples.
   pa_sample_spec spec{PA_SAMPLE_S32NE, speaker.sampleSpec.rate, speaker.sampleSpec.channels};
   if (spec.channels == 0 || spec.channels > 8) spec.channels = 2;
@@ -358,61 +448,20 @@ int LoopbackCaptureThread(AudioRecorder* r) {
   LOG(INFO) << "nBlockAlign: " << blockAlign;
 
   PulseRecordStream stream;
-  if (stream.Open(speaker.monitorSourceName, spec, kFragmentMs, "Tunewell system sound") < 0) {
+  if (stream.Open(speaker.monitorSourceName, spec, kFragmentMs, "Tunewell system sound", &r->stopRequested) <
+      0) {
+    if (r->stopRequested) return 0;
     LOG(ERROR) << "AudioClient Initialize  error";
     return -1;
   }
-  SwrPtr swr = MakeResampler(0, channels, rate, AV_SAMPLE_FMT_S32, r->outChannelLayout, r->outSampleRate,
-                             r->outSampleFormat);
-  if (!swr) {
-    LOG(ERROR) << "Could not allocate resampler context";
-    return -1;
-  }
-  if (swr_init(swr.get()) < 0) {
-    LOG(ERROR) << "swr_init error";
-    return -1;
-  }
-  FramePtr outFrame = MakeFrame();
-  if (!outFrame) {
-    LOG(ERROR) << "frame alloc error";
-    return -1;
-  }
-  const int blockOut = static_cast<int>(
-      av_rescale_rnd(swr_get_delay(swr.get(), rate) + kStagingFrames, r->outSampleRate, rate, AV_ROUND_UP));
-  outFrame->format = r->outSampleFormat;
-  av_channel_layout_default(&outFrame->ch_layout, 2);
-  outFrame->nb_samples = blockOut + 64;  // room for what the conversion still holds
-  outFrame->sample_rate = r->outSampleRate;
-  if (av_frame_get_buffer(outFrame.get(), 0) < 0) {
-    LOG(ERROR) << "av_frame_get_buffer error";
-    return -1;
-  }
-  std::vector<uint8_t> staging(static_cast<size_t>(blockAlign) * kStagingFrames, 0);
-  size_t stagingFill = 0;
-  int idleTurns = 0;
-  int64_t silentFrames = 0;
+  SystemFeed feed(r->systemFifo.get(), r->systemFifoLock, channels, rate);
+  if (!feed.Open(r->outChannelLayout, r->outSampleRate, r->outSampleFormat)) return -1;
   std::vector<uint8_t> piece;
-
-  // Converts `frames` staged frames (or, with none, what the conversion still holds)
-  // and hands them to the encoder's FIFO.
-  auto deliver = [&](int frames) -> bool {
-    const uint8_t* in[1] = {staging.data()};
-    const int got = swr_convert(swr.get(), outFrame->data, outFrame->nb_samples, frames > 0 ? in : nullptr, frames);
-    if (got < 0) {
-      LOG(ERROR) << "swr_convert  error";
-      return false;
-    }
-    std::fill(staging.begin(), staging.end(), 0);
-    stagingFill = 0;
-    if (got > 0) {
-      std::lock_guard<std::mutex> lock(r->systemFifoLock);
-      if (r->systemFifo) av_audio_fifo_write(r->systemFifo.get(), reinterpret_cast<void**>(outFrame->data), got);
-    }
-    return true;
-  };
+  int idleMs = 0;
 
   while (!r->stopRequested) {
     if (r->voiceSource == SourceAll) {
+      // Start alignment: the backlog is dropped until the microphone has dropped its own.
       while (!(r->systemDrained && r->micFlushed) && !r->stopRequested) {
         piece.clear();
         const long n = stream.ReadPiece(piece);
@@ -429,45 +478,42 @@ int LoopbackCaptureThread(AudioRecorder* r) {
       LOG(ERROR) << "AudioCaptureClient GetBuffer  error";
       return -1;
     }
-    if (!r->running) {
-      if (bytes == 0) stream.WaitData(50);  // sound played while paused is dropped
-      continue;
-    }
     if (bytes == 0) {
-      // Idle turns are 10 ms without sound, counted five at a time; data arriving ends
-      // the wait early.
+      // Nothing delivered for kIdleMs (a suspended sink, a stuck server): the encoder stops
+      // waiting for this side and fills it with silence until sound comes again.
+      const auto waitStart = std::chrono::steady_clock::now();
       if (stream.WaitData(50)) continue;
-      idleTurns += 5;
-      if (idleTurns >= 100) {
+      idleMs += static_cast<int>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - waitStart)
+              .count());
+      if (idleMs >= kIdleMs) {
         r->systemActive = false;
-        idleTurns = 0;
+        idleMs = 0;
       }
       continue;
     }
-    idleTurns = 0;
-    // The monitor of a sink delivers zeros while nothing plays; a second of them counts
-    // as no sound, as an empty device would.
-    if (!IsDigitalSilence(piece.data(), static_cast<size_t>(bytes))) {
-      r->systemActive = true;
-      silentFrames = 0;
-    } else {
-      silentFrames += bytes / blockAlign;
-      if (silentFrames >= rate) r->systemActive = false;
+    idleMs = 0;
+    if (!r->running) continue;  // sound played while paused is dropped
+    const int frames = static_cast<int>(bytes / blockAlign);
+    if (r->voiceSource == SourceSystem && r->systemStart == SystemStartWaiting) {
+      // The system sound alone starts with the first sound the device gives: a sink that had
+      // rendered ahead for a player with a big buffer gives nothing for up to two seconds,
+      // and the sound of that time was handed out before the recording joined, so no silence
+      // may stand in for it. When the first thing the device gives is silence, the recording
+      // started over quiet: the time waited is kept as silence, so that a sound that starts
+      // later lands where it was played. The encoder may have given up waiting already.
+      const bool silent = IsDigitalSilence(piece.data(), static_cast<size_t>(bytes));
+      int waiting = SystemStartWaiting;
+      if (r->systemStart.compare_exchange_strong(waiting, silent ? SystemStartClock : SystemStartDevice) &&
+          silent)
+        r->PutSilence(r->systemFifo.get(), r->systemFifoLock,
+                      (r->RecordedMs() - static_cast<int64_t>(frames) * 1000 / rate) * r->outSampleRate / 1000);
     }
-    if (!r->systemActive) continue;
-
-    size_t at = 0;
-    while (at < static_cast<size_t>(bytes)) {
-      const size_t portion = std::min(static_cast<size_t>(bytes) - at, staging.size() - stagingFill);
-      std::memcpy(staging.data() + stagingFill, piece.data() + at, portion);
-      stagingFill += portion;
-      at += portion;
-      if (stagingFill == staging.size() && !deliver(kStagingFrames)) return -1;
-    }
+    if (!feed.Deliver(piece.data(), frames)) return -1;
+    r->systemActive = true;
   }
-  // The last partial block and the conversion's tail belong to the recording too.
-  if (stagingFill > 0 && !deliver(static_cast<int>(stagingFill / blockAlign))) return -1;
-  if (!deliver(0)) return -1;
+  // What the conversion still holds belongs to the recording too.
+  if (!feed.Deliver(nullptr, 0)) return -1;
   Trace("speaker audio capture thread exit\n");
   return 0;
 }

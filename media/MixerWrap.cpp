@@ -11,14 +11,18 @@
 namespace tw {
 namespace {
 
+// A device's level is its loudest channel, for capture and playback alike.
 double ScalarOf(const pa_cvolume& volume) {
   return static_cast<double>(pa_cvolume_max(&volume)) / PA_VOLUME_NORM;
 }
 
+// The device's channels scaled together so that the loudest is at scalar: the balance
+// between them stays as the user set it.
 pa_cvolume VolumeOf(const pa_cvolume& like, float scalar) {
   pa_cvolume volume = like;
+  if (!pa_cvolume_valid(&volume)) pa_cvolume_set(&volume, 1, PA_VOLUME_NORM);
   const double raw = std::lround(static_cast<double>(scalar) * PA_VOLUME_NORM);
-  pa_cvolume_set(&volume, like.channels ? like.channels : 1, static_cast<pa_volume_t>(raw));
+  pa_cvolume_scale(&volume, static_cast<pa_volume_t>(raw));
   return volume;
 }
 
@@ -123,11 +127,8 @@ void GetRenderVolume(float& level) {
   std::vector<PulseDeviceFacts> matches;
   if (!MatchingRenders(pulse, matches)) return;
   for (const auto& s : matches) {
-    // One reading per channel, as the device reports them; the last loud one wins.
-    for (unsigned ch = 0; ch < s.volume.channels; ++ch) {
-      const float scalar = static_cast<float>(s.volume.values[ch]) / PA_VOLUME_NORM;
-      if (std::fabs(scalar) > 0.00001f) level = scalar * 100 + 0.5f;
-    }
+    const auto scalar = static_cast<float>(ScalarOf(s.volume));
+    if (std::fabs(scalar) > 0.00001f) level = scalar * 100 + 0.5f;
   }
 }
 

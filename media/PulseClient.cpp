@@ -1,5 +1,7 @@
 #include "media/PulseClient.h"
 
+#include <pulse/rtclock.h>
+
 #include <chrono>
 #include <cstring>
 
@@ -11,6 +13,34 @@ namespace tw {
 namespace {
 
 void SignalLoop(pa_threaded_mainloop* loop) { pa_threaded_mainloop_signal(loop, 0); }
+
+// How often a wait wakes to look at its deadline and its cancel flag.
+constexpr pa_usec_t kWakeUs = 20 * PA_USEC_PER_MSEC;
+
+// A timer on the loop that wakes the waiting thread every kWakeUs while it lives. Made and
+// freed with the loop locked.
+class WakeTimer {
+ public:
+  WakeTimer(pa_threaded_mainloop* loop, pa_context* context) : loop_(loop), context_(context) {
+    event_ = pa_context_rttime_new(context, pa_rtclock_now() + kWakeUs, Fired, this);
+  }
+  ~WakeTimer() {
+    if (event_) pa_threaded_mainloop_get_api(loop_)->time_free(event_);
+  }
+  WakeTimer(const WakeTimer&) = delete;
+  WakeTimer& operator=(const WakeTimer&) = delete;
+  bool Ok() const { return event_ != nullptr; }
+
+ private:
+  static void Fired(pa_mainloop_api*, pa_time_event* event, const struct timeval*, void* self) {
+    auto* timer = static_cast<WakeTimer*>(self);
+    pa_context_rttime_restart(timer->context_, event, pa_rtclock_now() + kWakeUs);
+    SignalLoop(timer->loop_);
+  }
+  pa_threaded_mainloop* loop_;
+  pa_context* context_;
+  pa_time_event* event_ = nullptr;
+};
 
 void ContextStateChanged(pa_context*, void* userdata) {
   SignalLoop(static_cast<pa_threaded_mainloop*>(userdata));
@@ -94,7 +124,9 @@ PulseConnection::~PulseConnection() {
   }
 }
 
-bool PulseConnection::Connect(const char* clientName) {
+bool PulseConnection::Connect(const char* clientName, const std::atomic<bool>* cancel) {
+  cancel_ = cancel;
+  broken_ = false;
   PulseLoopPtr loop(pa_threaded_mainloop_new());
   if (!loop) return false;
   pa_context* raw = pa_context_new(pa_threaded_mainloop_get_api(loop.get()), clientName);
@@ -106,15 +138,11 @@ bool PulseConnection::Connect(const char* clientName) {
   bool ready = false;
   {
     PulseLock lock(loop.get());
-    for (;;) {
+    ready = WaitOn(loop.get(), raw, [raw] {
       const pa_context_state_t state = pa_context_get_state(raw);
-      if (state == PA_CONTEXT_READY) {
-        ready = true;
-        break;
-      }
-      if (!PA_CONTEXT_IS_GOOD(state)) break;
-      pa_threaded_mainloop_wait(loop.get());
-    }
+      return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+    });
+    ready = ready && pa_context_get_state(raw) == PA_CONTEXT_READY;
   }
   if (!ready) {
     pa_threaded_mainloop_stop(loop.get());
@@ -125,24 +153,42 @@ bool PulseConnection::Connect(const char* clientName) {
   return true;
 }
 
+bool PulseConnection::WaitOn(pa_threaded_mainloop* loop, pa_context* context,
+                             const std::function<bool()>& done) {
+  if (broken_) return false;
+  const pa_usec_t deadline = pa_rtclock_now() + static_cast<pa_usec_t>(kPulseTimeoutMs) * PA_USEC_PER_MSEC;
+  WakeTimer timer(loop, context);
+  if (!timer.Ok()) return false;
+  while (!done()) {
+    if (cancel_ && cancel_->load()) return false;
+    if (pa_rtclock_now() >= deadline) {
+      broken_ = true;
+      return false;
+    }
+    pa_threaded_mainloop_wait(loop);
+  }
+  return true;
+}
+
+bool PulseConnection::WaitLocked(const std::function<bool()>& done) {
+  if (!Connected()) return false;
+  pa_context* context = context_.get();
+  return WaitOn(loop_.get(), context,
+                [&] { return done() || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context)); }) &&
+         done();
+}
+
 bool PulseConnection::Await(pa_operation* op) {
   if (!op) return false;
-  bool ok = true;
-  while (pa_operation_get_state(op) == PA_OPERATION_RUNNING) {
-    if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context_.get()))) {
-      pa_operation_cancel(op);
-      ok = false;
-      break;
-    }
-    pa_threaded_mainloop_wait(loop_.get());
-  }
-  if (pa_operation_get_state(op) == PA_OPERATION_CANCELLED) ok = false;
+  const bool finished = WaitLocked([op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
+  if (pa_operation_get_state(op) == PA_OPERATION_RUNNING) pa_operation_cancel(op);
+  const bool ok = finished && pa_operation_get_state(op) == PA_OPERATION_DONE;
   pa_operation_unref(op);
   return ok;
 }
 
 bool PulseConnection::DefaultNames(std::string& sink, std::string& source) {
-  if (!context_) return false;
+  if (!Connected()) return false;
   ServerRequest request{loop_.get(), {}, {}};
   PulseLock lock(loop_.get());
   if (!Await(pa_context_get_server_info(context_.get(), ServerAnswered, &request))) return false;
@@ -153,7 +199,7 @@ bool PulseConnection::DefaultNames(std::string& sink, std::string& source) {
 
 bool PulseConnection::ListSources(std::vector<PulseDeviceFacts>& out) {
   out.clear();
-  if (!context_) return false;
+  if (!Connected()) return false;
   ListRequest request{loop_.get(), &out};
   PulseLock lock(loop_.get());
   return Await(pa_context_get_source_info_list(context_.get(), SourceListed, &request));
@@ -161,14 +207,14 @@ bool PulseConnection::ListSources(std::vector<PulseDeviceFacts>& out) {
 
 bool PulseConnection::ListSinks(std::vector<PulseDeviceFacts>& out) {
   out.clear();
-  if (!context_) return false;
+  if (!Connected()) return false;
   ListRequest request{loop_.get(), &out};
   PulseLock lock(loop_.get());
   return Await(pa_context_get_sink_info_list(context_.get(), SinkListed, &request));
 }
 
 bool PulseConnection::SetSourceVolume(uint32_t index, const pa_cvolume& volume) {
-  if (!context_) return false;
+  if (!Connected()) return false;
   SuccessRequest request{loop_.get()};
   PulseLock lock(loop_.get());
   return Await(pa_context_set_source_volume_by_index(context_.get(), index, &volume, Succeeded, &request)) &&
@@ -176,7 +222,7 @@ bool PulseConnection::SetSourceVolume(uint32_t index, const pa_cvolume& volume) 
 }
 
 bool PulseConnection::SetSourceMute(uint32_t index, bool mute) {
-  if (!context_) return false;
+  if (!Connected()) return false;
   SuccessRequest request{loop_.get()};
   PulseLock lock(loop_.get());
   return Await(pa_context_set_source_mute_by_index(context_.get(), index, mute ? 1 : 0, Succeeded, &request)) &&
@@ -184,7 +230,7 @@ bool PulseConnection::SetSourceMute(uint32_t index, bool mute) {
 }
 
 bool PulseConnection::SetSinkVolume(uint32_t index, const pa_cvolume& volume) {
-  if (!context_) return false;
+  if (!Connected()) return false;
   SuccessRequest request{loop_.get()};
   PulseLock lock(loop_.get());
   return Await(pa_context_set_sink_volume_by_index(context_.get(), index, &volume, Succeeded, &request)) &&
@@ -203,9 +249,9 @@ PulseRecordStream::~PulseRecordStream() {
 }
 
 int PulseRecordStream::Open(const std::string& source, const pa_sample_spec& spec, int fragmentMs,
-                            const char* streamName) {
+                            const char* streamName, const std::atomic<bool>* cancel) {
   if (stream_ || !pa_sample_spec_valid(&spec)) return -1;
-  if (!connection_.Connect("Tunewell")) return -1;
+  if (!connection_.Connect("Tunewell", cancel)) return -1;
   spec_ = spec;
   pa_threaded_mainloop* loop = connection_.Loop();
   PulseLock lock(loop);
@@ -216,17 +262,19 @@ int PulseRecordStream::Open(const std::string& source, const pa_sample_spec& spe
   pa_buffer_attr attr;
   std::memset(&attr, 0xff, sizeof attr);  // (uint32_t)-1: the server's default
   attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(fragmentMs) * 1000, &spec));
+  // Small pieces with the source's latency fitted to them: a sink whose players buffer
+  // seconds then renders in small blocks too, so that its sound reaches the reader at once.
   // The stream stays on the device it was opened on: when that device goes away the stream
   // dies and the reader learns of it, instead of going on from whatever the server picks.
   if (pa_stream_connect_record(stream_, source.empty() ? nullptr : source.c_str(), &attr,
                                static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE)) < 0)
     return -1;
-  for (;;) {
-    const pa_stream_state_t state = pa_stream_get_state(stream_);
-    if (state == PA_STREAM_READY) return 0;
-    if (!PA_STREAM_IS_GOOD(state)) return -1;
-    pa_threaded_mainloop_wait(loop);
-  }
+  pa_stream* stream = stream_;
+  const bool settled = connection_.WaitLocked([stream] {
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+  });
+  return settled && pa_stream_get_state(stream_) == PA_STREAM_READY ? 0 : -1;
 }
 
 // Runs on libpulse's loop thread.

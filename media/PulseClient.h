@@ -1,20 +1,27 @@
 // A small synchronous face over libpulse: one connection per user, each with its own
-// threaded main loop. Callers block until the sound server answers (or the connection
-// fails); nothing here throws. A PulseConnection and the streams made on it belong to
-// one thread at a time; libpulse's own loop thread runs inside and is joined by the
+// threaded main loop. Callers block until the sound server answers, the connection fails, or
+// kPulseTimeoutMs pass (a stuck server: the connection then counts as broken and asks
+// nothing more); nothing here throws. A PulseConnection and the streams made on it belong
+// to one thread at a time; libpulse's own loop thread runs inside and is joined by the
 // destructor.
 #pragma once
 
 #include <pulse/pulseaudio.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 namespace tw {
+
+// The longest wait for any one answer of the sound server (a local server answers in
+// milliseconds).
+inline constexpr int kPulseTimeoutMs = 2000;
 
 struct PulseLoopDeleter {
   void operator()(pa_threaded_mainloop* loop) const {
@@ -51,9 +58,10 @@ class PulseConnection {
   PulseConnection& operator=(const PulseConnection&) = delete;
 
   // Connects to the server that the environment names (PULSE_SERVER, XDG_RUNTIME_DIR),
-  // never spawning one. False when no server answers.
-  bool Connect(const char* clientName);
-  bool Connected() const { return context_ != nullptr; }
+  // never spawning one. False when no server answers in time, or once *cancel is set
+  // (checked every few tens of milliseconds; it stays in force for the later waits).
+  bool Connect(const char* clientName, const std::atomic<bool>* cancel = nullptr);
+  bool Connected() const { return context_ != nullptr && !broken_; }
 
   // Default sink and source names; false when the server cannot be asked.
   bool DefaultNames(std::string& sink, std::string& source);
@@ -66,13 +74,20 @@ class PulseConnection {
   pa_threaded_mainloop* Loop() const { return loop_.get(); }
   pa_context* Context() const { return context_.get(); }
 
-  // Waits, with the loop locked by the caller, until op has finished or the connection
-  // broke; unrefs op. False when the connection broke first.
+  // Waits, with the loop locked by the caller, until op has finished; unrefs op. False when
+  // the connection broke, the time ran out or the wait was cancelled first.
   bool Await(pa_operation* op);
+  // Waits, with the loop locked by the caller, until done() holds (true), or the connection
+  // breaks, kPulseTimeoutMs pass or the wait is cancelled (false). done() runs locked.
+  bool WaitLocked(const std::function<bool()>& done);
 
  private:
+  bool WaitOn(pa_threaded_mainloop* loop, pa_context* context, const std::function<bool()>& done);
+
   PulseLoopPtr loop_;
   PulseContextPtr context_;
+  const std::atomic<bool>* cancel_ = nullptr;
+  bool broken_ = false;  // a wait ran out of time: the server is stuck
 };
 
 // Holds the loop lock of a connection for one scope.
@@ -96,9 +111,11 @@ class PulseRecordStream {
   PulseRecordStream(const PulseRecordStream&) = delete;
   PulseRecordStream& operator=(const PulseRecordStream&) = delete;
 
-  // Connects and opens `source` in the given format, with pieces of about fragmentMs.
-  // 0, or -1 when the server or the source is not there.
-  int Open(const std::string& source, const pa_sample_spec& spec, int fragmentMs, const char* streamName);
+  // Connects and opens `source` in the given format, with pieces of about fragmentMs (the
+  // source's latency is fitted to them). 0, or -1 when the server or the source is not there,
+  // the server does not answer in time, or *cancel was set meanwhile.
+  int Open(const std::string& source, const pa_sample_spec& spec, int fragmentMs, const char* streamName,
+           const std::atomic<bool>* cancel = nullptr);
   // Bytes waiting to be read; -1 when the stream has died (server gone, device removed).
   long Readable();
   // Appends the next waiting piece to out (holes become silence). Bytes appended, 0 when

@@ -150,6 +150,7 @@ TEST(CliOptions, UsageErrors) {
       {"cut --from 00:00:01.00 a.wav", "cut needs --to"},
       {"denoise --level 4 a.wav", "--level takes 1, 2 or 3"},
       {"record --seconds 0", "--seconds takes a number"},
+      {"record --seconds 0.05", "--seconds takes a number of seconds from 0.1 to 86400"},
       {"record --seconds 2 --source both", "--source takes all, microphone or system"},
       {"record --seconds 2 a.wav", "record takes no files"},
       {"probe --json a.wav", "unknown option '--json' for probe"},

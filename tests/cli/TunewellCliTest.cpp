@@ -880,5 +880,27 @@ TEST(TunewellCli, HelpAndExitStatuses) {
   }
 }
 
+TEST(TunewellCli, ARecordingHoldsTheSecondsAskedFor) {
+  test::PrivatePulse pulse;
+  ASSERT_TRUE(pulse.Ok());
+  test::Player speaker("tw_speaker", test::ToneWav(30, 440));
+  test::Player mic("tw_micfeed", test::ToneWav(30, 1000));
+  const std::pair<const char*, const char*> cases[] = {
+      {"system", "5"}, {"all", "2.5"}, {"microphone", "2.5"}};
+  for (const auto& [source, seconds] : cases) {
+    SCOPED_TRACE(source);
+    const std::string outDir = test::TempDir();
+    const CliResult r = RunCli({"record", "--seconds", seconds, "--source", source, "--output-dir", outDir});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    const auto files = FilesIn(outDir + "/录音");
+    ASSERT_EQ(files.size(), 1u);
+    const std::string raw = outDir + "/decoded.raw";
+    ASSERT_EQ(test::RunProcess({"ffmpeg", "-v", "error", "-i", outDir + "/录音/" + files[0], "-ac", "1",
+                                "-ar", "44100", "-f", "s16le", raw}),
+              0);
+    EXPECT_NEAR(static_cast<double>(fs::file_size(raw)) / (2 * 44100), std::atof(seconds), 0.05);
+  }
+}
+
 }  // namespace
 }  // namespace tw

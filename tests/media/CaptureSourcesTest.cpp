@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -93,6 +94,31 @@ TEST(CaptureSources, NoServerGivesAnErrorAndAnEmptyList) {
     setenv("PULSE_SERVER", saved.c_str(), 1);
   else
     unsetenv("PULSE_SERVER");
+}
+
+TEST(CaptureSources, AStuckServerIsGivenUpOnInTimeOrAtOnceWhenCancelled) {
+  test::PrivatePulse pulse;
+  ASSERT_TRUE(pulse.Ok());
+  const pa_sample_spec spec{PA_SAMPLE_S16LE, 44100, 2};
+  const struct {
+    const char* name;
+    bool cancel;
+    int limitMs;
+  } cases[] = {{"waited for until the time runs out", false, kPulseTimeoutMs + 1500},
+               {"cancelled", true, 500}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::atomic<bool> cancel{c.cancel};
+    PulseRecordStream stream;
+    PulseConnection connection;
+    auto release = [&] { test::FreezeServer(pulse, false); };
+    ASSERT_TRUE(test::FreezeServer(pulse, true));
+    EXPECT_TRUE(test::ReturnsWithin(
+        c.limitMs, [&] { EXPECT_EQ(stream.Open("tw_mic", spec, 20, "test", &cancel), -1); }, release));
+    ASSERT_TRUE(test::FreezeServer(pulse, true));
+    EXPECT_TRUE(test::ReturnsWithin(
+        c.limitMs, [&] { EXPECT_FALSE(connection.Connect("test", &cancel)); }, release));
+  }
 }
 
 TEST(CaptureSources, StreamOfARemovedDeviceReportsItsDeath) {

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "media/PulseClient.h"
 #include "tests/support/PrivatePulse.h"
@@ -21,19 +25,26 @@ class MixerWrapTest : public ::testing::Test {
   }
   void TearDown() override { pulse_.reset(); }
 
-  // The raw volume of a source or sink (first channel) and its mute flag, as the server has them.
+ public:
+  // The raw volume of a source or sink (first channel, and every channel) and its mute flag,
+  // as the server has them.
   struct Reading {
     uint32_t volume = 0;
     bool mute = false;
     bool found = false;
+    std::vector<uint32_t> channels;
   };
+  static Reading ReadingOf(const PulseDeviceFacts& d) {
+    return {d.volume.values[0], d.mute, true,
+            std::vector<uint32_t>(d.volume.values, d.volume.values + d.volume.channels)};
+  }
   Reading ReadSource(const std::string& name) {
     PulseConnection c;
     std::vector<PulseDeviceFacts> list;
     Reading r;
     if (!c.Connect("test") || !c.ListSources(list)) return r;
     for (const auto& s : list)
-      if (s.name == name) r = {s.volume.values[0], s.mute, true};
+      if (s.name == name) r = ReadingOf(s);
     return r;
   }
   Reading ReadSink(const std::string& name) {
@@ -42,7 +53,7 @@ class MixerWrapTest : public ::testing::Test {
     Reading r;
     if (!c.Connect("test") || !c.ListSinks(list)) return r;
     for (const auto& s : list)
-      if (s.name == name) r = {s.volume.values[0], s.mute, true};
+      if (s.name == name) r = ReadingOf(s);
     return r;
   }
 
@@ -145,6 +156,71 @@ TEST_F(MixerWrapTest, MonitorAsDefaultSourceIsNoMicrophone) {
   SetCaptureVolume(true, 10);  // nothing to act on, nothing breaks
   EXPECT_FALSE(ReadSource("tw_micfeed.monitor").mute);
   EXPECT_TRUE(HasRenderDevice());
+}
+
+TEST_F(MixerWrapTest, LevelsKeepTheBalanceOfTheChannels) {
+  // Left at 100 %, right at 50 % (and the other way round): the level is the louder channel,
+  // and a new level scales both so that the balance stays.
+  const struct {
+    const char* what;
+    const char* device;
+    std::function<double()> read;
+    std::function<void(float)> set;
+    std::function<Reading(MixerWrapTest&)> raw;
+  } devices[] = {
+      {"source", "tw_mic",
+       [] {
+         int level = -1;
+         GetCaptureVolume(level);
+         return static_cast<double>(level);
+       },
+       [](float level) { SetCaptureVolume(false, level); },
+       [](MixerWrapTest& t) { return t.ReadSource("tw_mic"); }},
+      {"sink", "tw_speaker",
+       [] {
+         float level = -1;
+         GetRenderVolume(level);
+         return static_cast<double>(static_cast<int>(level));
+       },
+       [](float level) { SetRenderVolume(level); },
+       [](MixerWrapTest& t) { return t.ReadSink("tw_speaker"); }},
+  };
+  for (const auto& d : devices) {
+    SCOPED_TRACE(d.what);
+    for (const auto& [left, right] : {std::pair{"65536", "32768"}, std::pair{"32768", "65536"}}) {
+      ASSERT_EQ(pulse_->Pactl({std::string("set-") + d.what + "-volume", d.device, left, right}), 0);
+      EXPECT_EQ(d.read(), 100) << "the louder channel";
+      d.set(40);
+      const Reading r = d.raw(*this);
+      ASSERT_EQ(r.channels.size(), 2u);
+      const uint32_t loud = std::max(r.channels[0], r.channels[1]);
+      const uint32_t soft = std::min(r.channels[0], r.channels[1]);
+      EXPECT_NEAR(loud, 26214, 1);
+      EXPECT_NEAR(soft, 13107, 1) << "the balance is kept";
+      EXPECT_EQ(r.channels[0] > r.channels[1], std::string(left) == "65536") << "on the same side";
+      EXPECT_EQ(d.read(), 40);
+    }
+  }
+}
+
+TEST_F(MixerWrapTest, AStuckServerIsWaitedForBriefly) {
+  std::string name = "unchanged";
+  int level = 17;
+  const struct {
+    const char* name;
+    std::function<void()> call;
+  } calls[] = {{"GetDefaultCaptureName", [&] { EXPECT_FALSE(GetDefaultCaptureName(name)); }},
+               {"HasRenderDevice", [] { EXPECT_FALSE(HasRenderDevice()); }},
+               {"GetCaptureVolume", [&] { GetCaptureVolume(level); }},
+               {"SetRenderVolume", [] { SetRenderVolume(30); }}};
+  for (const auto& c : calls) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(test::FreezeServer(*pulse_, true));
+    EXPECT_TRUE(
+        test::ReturnsWithin(kPulseTimeoutMs + 1500, c.call, [&] { test::FreezeServer(*pulse_, false); }));
+  }
+  EXPECT_EQ(name, "unchanged");
+  EXPECT_EQ(level, 17);
 }
 
 TEST(MixerWrapNoServer, EverythingAnswersNoAndChangesNothing) {

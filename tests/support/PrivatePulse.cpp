@@ -7,8 +7,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
 #include <thread>
 
 #include "media/PulseClient.h"
@@ -113,8 +117,11 @@ int PrivatePulse::Pactl(const std::vector<std::string>& args, std::string* outpu
   return RunProcess(argv, output);
 }
 
-Player::Player(const std::string& sink, const std::string& file) {
-  pid_ = Spawn({"paplay", "-d", sink, file}, {});
+Player::Player(const std::string& sink, const std::string& file, int latencyMs) {
+  std::vector<std::string> argv{"paplay", "-d", sink};
+  if (latencyMs > 0) argv.push_back("--latency-msec=" + std::to_string(latencyMs));
+  argv.push_back(file);
+  pid_ = Spawn(argv, {});
 }
 
 Player::~Player() { Stop(); }
@@ -122,6 +129,70 @@ Player::~Player() { Stop(); }
 void Player::Stop() {
   KillAndWait(pid_);
   pid_ = -1;
+}
+
+bool AddNullSink(const PrivatePulse& pulse, const std::string& name, int channels, int rate) {
+  return pulse.Pactl({"load-module", "module-null-sink", "sink_name=" + name,
+                      "channels=" + std::to_string(channels), "rate=" + std::to_string(rate),
+                      "sink_properties=device.description=" + name}) == 0;
+}
+
+bool AddFakeMicrophone(const PrivatePulse& pulse, const std::string& name, int channels, int rate) {
+  const std::string feed = name + "_feed";
+  if (!AddNullSink(pulse, feed, channels, rate)) return false;
+  if (pulse.Pactl({"load-module", "module-remap-source", "source_name=" + name, "master=" + feed + ".monitor",
+                   "channels=" + std::to_string(channels), "rate=" + std::to_string(rate),
+                   "source_properties=device.description=" + name}) != 0)
+    return false;
+  // A low-latency reader makes the feed render in small blocks, so the microphone delivers at
+  // once as a sound card does. It ends with the server; finished readers are reaped here.
+  static std::vector<pid_t> readers;
+  for (auto it = readers.begin(); it != readers.end();) {
+    int status = 0;
+    it = waitpid(*it, &status, WNOHANG) == *it ? readers.erase(it) : it + 1;
+  }
+  const pid_t reader = Spawn({"parec", "--latency-msec=10", "--raw", "-d", name}, {});
+  if (reader <= 0) return false;
+  readers.push_back(reader);
+  return true;
+}
+
+bool SetDefaultDevices(const PrivatePulse& pulse, const std::string& sink, const std::string& source) {
+  return pulse.Pactl({"set-default-sink", sink}) == 0 && pulse.Pactl({"set-default-source", source}) == 0;
+}
+
+bool FreezeServer(const PrivatePulse& pulse, bool frozen) {
+  // The daemon is the pulseaudio process whose command line names this server's socket.
+  const std::string socket = pulse.Server().substr(pulse.Server().find(':') + 1);
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string pid = entry.path().filename();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream cmdline(entry.path() / "cmdline");
+    const std::string text((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+    if (text.rfind("pulseaudio", 0) == 0 && text.find("socket=" + socket) != std::string::npos)
+      return kill(std::stoi(pid), frozen ? SIGSTOP : SIGCONT) == 0;
+  }
+  return false;
+}
+
+bool ReturnsWithin(int limitMs, const std::function<void()>& work, const std::function<void()>& release) {
+  std::mutex lock;
+  std::condition_variable done;
+  bool returned = false;
+  std::thread worker([&] {
+    work();
+    std::lock_guard<std::mutex> hold(lock);
+    returned = true;
+    done.notify_all();
+  });
+  bool inTime = false;
+  {
+    std::unique_lock<std::mutex> hold(lock);
+    inTime = done.wait_for(hold, std::chrono::milliseconds(limitMs), [&] { return returned; });
+  }
+  release();
+  worker.join();
+  return inTime;
 }
 
 }  // namespace tw::test

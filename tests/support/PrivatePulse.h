@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,15 +35,33 @@ class PrivatePulse {
   bool hadPrevious_ = false;
 };
 
-// Plays a file into a sink in the background until stopped or finished.
+// Plays a file into a sink in the background until stopped or finished. latencyMs > 0 asks the
+// server to keep that much sound buffered ahead (paplay's own default is 2 s).
 class Player {
  public:
-  Player(const std::string& sink, const std::string& file);
+  Player(const std::string& sink, const std::string& file, int latencyMs = 0);
   ~Player();
   void Stop();
 
  private:
   pid_t pid_ = -1;
 };
+
+// A null sink `name` of the given layout on the server, without a low-latency reader: while
+// only players with big buffers use it, it renders (and its monitor delivers) in blocks of up
+// to 2 s, as a sink fed by a music player does.
+bool AddNullSink(const PrivatePulse& pulse, const std::string& name, int channels, int rate);
+// A fake microphone `name` of the given layout: the remapped monitor of a new sink `name`_feed,
+// into which tests play. It delivers in small pieces from the start, as a sound card does.
+bool AddFakeMicrophone(const PrivatePulse& pulse, const std::string& name, int channels, int rate);
+// Makes sink and source the server's defaults.
+bool SetDefaultDevices(const PrivatePulse& pulse, const std::string& sink, const std::string& source);
+// Stops (SIGSTOP) or continues (SIGCONT) the server's daemon: a stuck sound server. True when
+// the signal was delivered.
+bool FreezeServer(const PrivatePulse& pulse, bool frozen);
+// Runs work on a thread of its own and tells whether it returned within limitMs; then calls
+// release (which lets a stuck call go on, for example by continuing a frozen server) and
+// waits for the thread, so that nothing outlives the test.
+bool ReturnsWithin(int limitMs, const std::function<void()>& work, const std::function<void()>& release);
 
 }  // namespace tw::test

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QSlider>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -17,11 +18,13 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <thread>
 
 #include "app/MediaHelpers.h"
 #include "app/Messages.h"
 #include "app/SettingsFile.h"
 #include "media/AudioRecorder.h"
+#include "media/PulseClient.h"
 #include "tests/support/PrivatePulse.h"
 #include "tests/support/QtPages.h"
 #include "tests/support/TestMedia.h"
@@ -614,6 +617,84 @@ TEST_F(RecordPageTest, FullDiskStopsTheRecordingWithAPrompt) {
   EXPECT_EQ(Rows(OperationKind::Record), 1);
   EXPECT_EQ(path.rfind(disk, 0), 0u);
   EXPECT_GT(test::Probe(path).durationSec, 1.0) << "what fitted is kept";
+}
+
+TEST_F(RecordPageTest, AnEndThatCannotBeWrittenIsToldAsAWriteFailure) {
+  const std::string disk = test::TempDir() + "/small-disk";
+  fs::create_directories(disk);
+  if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "a small disk cannot be mounted here: " << std::strerror(errno);
+  struct Unmount {
+    std::string dir;
+    ~Unmount() { umount2(dir.c_str(), MNT_DETACH); }
+  } unmount{disk};
+  SetSetting(kKeyOutputDir, disk);
+  SetSetting(kKeyVoiceSource, "2");
+  test::Player player("tw_speaker", test::ToneWav(10, 440));
+  Wait(0.5);
+  Click("recorder-start");
+  ASSERT_FALSE(Idle());
+  // The disk fills up while what was recorded still waits in the writer's buffer: the file
+  // cannot be finished.
+  {
+    std::ofstream filler(disk + "/filler", std::ios::binary);
+    const std::string block(4096, 'x');
+    while (filler.write(block.data(), static_cast<std::streamsize>(block.size())) && filler.flush()) {
+    }
+  }
+  auto answer = test::AnswerNextModal("msgConfirm", 20000);
+  Click("recorder-stop");
+  ASSERT_TRUE(WaitUntil([&] { return answer->answered; }, 20000)) << "the failed write is told";
+  EXPECT_EQ(answer->text.toStdString(), "录音文件写入失败,录音已停止!");
+  EXPECT_TRUE(Idle());
+  EXPECT_EQ(Rows(OperationKind::Record), 1) << "what there is of the file is listed";
+}
+
+TEST_F(RecordPageTest, AStuckSoundServerNeverFreezesThePage) {
+  SetSetting(kKeyVoiceSource, "0");
+  test::Player speaker("tw_speaker", test::ToneWav(20, 440));
+  test::Player mic("tw_micfeed", test::ToneWav(20, 1000));
+  Wait(0.5);
+  Click("recorder-start");
+  ASSERT_FALSE(Idle());
+  const std::string path = Page()->RecordingPath();
+  Wait(1.5);
+  ASSERT_TRUE(test::FreezeServer(*pulse_, true));
+  // Should anything wait for the server without end, it is let go on after a while and the
+  // time taken shows it.
+  std::atomic<bool> done{false};
+  std::thread watchdog([&] {
+    const auto until = Clock::now() + std::chrono::seconds(20);
+    while (!done && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    test::FreezeServer(*pulse_, false);
+  });
+  struct Join {
+    std::atomic<bool>& done;
+    std::thread& thread;
+    ~Join() {
+      done = true;
+      thread.join();
+    }
+  } join{done, watchdog};
+  const double limit = kPulseTimeoutMs / 1000.0 + 2;
+
+  auto started = Clock::now();
+  Click("recorder-stop");
+  EXPECT_LT(Since(started), limit) << "stopping";
+  EXPECT_TRUE(Idle());
+  EXPECT_EQ(Rows(OperationKind::Record), 1);
+  EXPECT_GE(test::Probe(path).durationSec, 1.0);
+
+  started = Clock::now();
+  Ctl<QSlider>("sys-volume-slider")->setValue(33);
+  EXPECT_LT(Since(started), limit) << "setting a level";
+
+  auto answer = test::AnswerNextModal("msgConfirm", 20000);
+  started = Clock::now();
+  Click("recorder-start");
+  ASSERT_TRUE(WaitUntil([&] { return answer->answered; }, 20000)) << "the start fails visibly";
+  EXPECT_LT(Since(started), 3 * limit) << "starting";
+  EXPECT_TRUE(Idle());
 }
 
 TEST_F(RecordPageTest, ClosingTheWindowFinishesTheRecording) {

@@ -25,8 +25,8 @@ namespace {
 constexpr int kDefaultLevel = 60;
 constexpr int kDefaultBoost = 20;
 constexpr int kListTimerDelayMs = 50;
-// The recorder finishes its file within about a second of Stop; this only bounds a recorder
-// whose threads are stuck in the sound server.
+// The recorder finishes its file within about a second of Stop, a few seconds at most when
+// the sound server is stuck.
 constexpr int kFinishWaitMs = 15000;
 // A name already taken (a recording stopped and started again within one second) moves on by
 // whole seconds, so the earlier file is never overwritten.
@@ -318,7 +318,9 @@ void RecordPage::Stop(int failure) {
   ShowRecording(false);
   if (auto* label = Ctl<QLabel>("recorder-progress")) label->setText(QStringLiteral("00:00:00"));
   afterStop_ = true;
-  FinishRecorder();
+  // A write that fails while the file is finished (its end cannot be written) is a failure too.
+  const int finishFailure = FinishRecorder();
+  if (failure == FailureNone) failure = finishFailure;
   AddEntry(RecordingEntry(recordingsFolder_, recordingFileName_));
   listTimer_.start(kListTimerDelayMs);
   // What was recorded up to the failure is kept and listed above.
@@ -330,11 +332,14 @@ void RecordPage::Stop(int failure) {
 
 // Blocks the window thread while the recorder finishes its file (about a second); the recorder
 // is gone before anything else can run, so no message finds it half stopped.
-void RecordPage::FinishRecorder() {
+int RecordPage::FinishRecorder() {
   std::unique_ptr<AudioRecorder> recorder = std::move(recorder_);
   recorder->Stop();
-  if (!recorder->WaitFinished(kFinishWaitMs)) LOG(ERROR) << "the recording is slow to finish: " << RecordingPath();
+  if (!recorder->WaitFinished(kFinishWaitMs))
+    LOG(ERROR) << "the recording is slow to finish: " << RecordingPath();
+  const int failure = recorder->Failure();
   recorder.reset();
+  return failure;
 }
 
 // While paused, "recorder-start" says that it goes on with the same file.

@@ -76,8 +76,9 @@ class RecordPage : public Page {
   void Pause();
   // Ends the recording and lists its file; failure, when not FailureNone, is then prompted.
   void Stop(int failure = 0);
-  // Stops the recorder, waits for its file to be finished and destroys it.
-  void FinishRecorder();
+  // Stops the recorder, waits for its file to be finished and destroys it; the recording's
+  // failure (FailureNone when all went well).
+  int FinishRecorder();
   void ShowRecording(bool recording, bool paused = false);
   void OnLevelChanged(const QString& name, int value);
   void OnSelectChanged(const QString& name, QObject* sender);
