@@ -264,6 +264,12 @@ TEST(Transcoder, PercentRules) {
   EXPECT_EQ(SpeedPercent(25000, 100000, 0), 0);
   EXPECT_EQ(MergePercent(50000, 60 + 40), 50);
   EXPECT_EQ(MergePercent(50000, 0), 0);
+  // Clock texts of any size keep their sign (no wrap-around) and order.
+  EXPECT_EQ(ParseClockText("01:02:03.04"), 3723040);
+  for (const char* huge : {"10000000000000:00:00.00", "99999999999999999999:59:59.99"}) {
+    EXPECT_GE(ParseClockText(huge), ParseClockText("10000000000:00:00.00")) << huge;
+    EXPECT_LE(ParseClockText(std::string("-") + huge), 0) << huge;
+  }
 }
 
 CommandLine Ffmpeg(std::vector<std::string> args) {
