@@ -35,12 +35,16 @@ inline void QuietLogs() {
   av_log_set_level(AV_LOG_QUIET);
 }
 
-// A folder of this process's own, on /dev/shm when there is one (no disk writes, cheap fsync);
-// removed when the process ends normally.
+// A folder of this process's own, removed when the process ends normally. It lies below
+// TW_FUZZ_SCRATCH when set (scripts/fuzz removes that after a crash too), otherwise on /dev/shm
+// when there is one (no disk writes, cheap fsync).
 class ScratchFolder {
  public:
   ScratchFolder() {
-    std::string pattern = access("/dev/shm", W_OK) == 0 ? "/dev/shm/tw-fuzz.XXXXXX" : "/tmp/tw-fuzz.XXXXXX";
+    const char* parent = std::getenv("TW_FUZZ_SCRATCH");
+    std::string pattern = parent && *parent               ? std::string(parent) + "/tw-fuzz.XXXXXX"
+                          : access("/dev/shm", W_OK) == 0 ? "/dev/shm/tw-fuzz.XXXXXX"
+                                                          : "/tmp/tw-fuzz.XXXXXX";
     if (!mkdtemp(pattern.data())) std::abort();
     path_ = pattern;
   }
