@@ -2,9 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <memory>
@@ -250,18 +252,33 @@ double ProbeDuration(const std::string& pathUtf8) {
   return ProbeMedia(pathUtf8).duration;
 }
 
+namespace {
+
+// Seconds a file may claim held to what the texts can show: not a number gives 0, anything
+// beyond about 31,000 years the limit, so that the conversions to integers stay defined.
+double ShowableSeconds(double seconds) {
+  constexpr double kLimit = 1e12;
+  if (std::isnan(seconds)) return 0;
+  return std::clamp(seconds, -kLimit, kLimit);
+}
+
+}  // namespace
+
 std::string FormatDuration(double seconds) {
-  const long long whole = static_cast<long long>(seconds);
+  const long long whole = static_cast<long long>(ShowableSeconds(seconds));
   char text[64];
   std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", whole / 3600, (whole % 3600) / 60, (whole % 3600) % 60);
   return text;
 }
 
 std::string FormatTimeText(double seconds) {
+  seconds = ShowableSeconds(seconds);
   // Whole hundredths, cut towards zero. A time read from a text ("00:00:13.62") lies a
-  // rounding error below its hundredth; that error must not cost the hundredth.
-  const double nudge = seconds >= 0 ? 1e-7 : -1e-7;
-  const long long centis = static_cast<long long>(seconds * 100 + nudge);
+  // rounding error below its hundredth; that error, which grows with the time, must not cost
+  // the hundredth.
+  const double scaled = seconds * 100;
+  const double nudge = std::max(1e-7, std::fabs(scaled) * 1e-15);
+  const long long centis = static_cast<long long>(scaled + (seconds >= 0 ? nudge : -nudge));
   const long long whole = centis / 100;
   const int hundredths = static_cast<int>(centis % 100);
   char text[64];

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 #include "tasks/Commands.h"
@@ -200,7 +201,26 @@ std::optional<Subcommand> SubcommandByName(const std::string& name) {
   return std::nullopt;
 }
 
-ParseResult ParseArguments(const std::vector<std::string>& args) {
+namespace {
+
+// Control characters of the words a message repeats shown as escapes, so that the message
+// stays one line and a word cannot write lines of its own below it.
+std::string OneLineMessage(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7f) {
+      out += c;
+    } else {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+      out += escape;
+    }
+  }
+  return out;
+}
+
+ParseResult ParseWords(const std::vector<std::string>& args) {
   ParseResult result;
   CliRequest& r = result.request;
   if (args.empty()) {
@@ -306,6 +326,14 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
   r.options.erase("jobs");
   r.options.erase("output-dir");
   result.ok = true;
+  return result;
+}
+
+}  // namespace
+
+ParseResult ParseArguments(const std::vector<std::string>& args) {
+  ParseResult result = ParseWords(args);
+  result.error = OneLineMessage(result.error);
   return result;
 }
 

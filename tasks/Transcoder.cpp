@@ -57,14 +57,19 @@ std::string TranscoderPath() {
 }
 
 std::int64_t ParseClockText(std::string_view text) {
+  // Each field held to a billion (of hours: beyond any run), so the sum cannot overflow.
+  const auto field = [](std::string_view piece) {
+    constexpr long long kMaxField = 1000000000;
+    return std::clamp(LeadingInt(piece), -kMaxField, kMaxField);
+  };
   const auto pieces = SplitText(text, ":");
   std::int64_t ms = 0;
-  if (!pieces.empty()) ms += LeadingInt(pieces[0]) * 3600000;
-  if (pieces.size() > 1) ms += LeadingInt(pieces[1]) * 60000;
+  if (!pieces.empty()) ms += field(pieces[0]) * 3600000;
+  if (pieces.size() > 1) ms += field(pieces[1]) * 60000;
   if (pieces.size() > 2) {
     const auto parts = SplitText(pieces[2], ".");
-    if (!parts.empty()) ms += LeadingInt(parts[0]) * 1000;
-    if (parts.size() > 1) ms += LeadingInt(parts[1]) * 10;
+    if (!parts.empty()) ms += field(parts[0]) * 1000;
+    if (parts.size() > 1) ms += field(parts[1]) * 10;
   }
   return ms;
 }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <filesystem>
 #include <future>
+#include <limits>
 #include <memory>
 #include <thread>
 
@@ -35,6 +36,17 @@ TEST(MediaHelpers, DurationAndTimeTexts) {
   EXPECT_EQ(FormatTimeText(0.01 + 0.01 + 0.01 + 0.01 + 0.01 + 0.01 + 0.01), "00:00:00.07");
   EXPECT_EQ(FormatTimeText(2.999), "00:00:02.99");  // still cut, not rounded
   EXPECT_EQ(FormatTimeText(0.005 - 0.01), "00:00:00.00");
+  // A file may claim any duration: what cannot be a time shows as nothing, what is beyond any
+  // real file as the largest time (no sign, no undefined conversion).
+  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(FormatDuration(nan), "00:00:00");
+  EXPECT_EQ(FormatTimeText(nan), "00:00:00.00");
+  for (double huge : {inf, 1e300, 9.3e18}) {
+    EXPECT_EQ(FormatDuration(huge).find('-'), std::string::npos) << huge;
+    EXPECT_EQ(FormatDuration(huge), FormatDuration(2 * huge)) << huge;
+    EXPECT_EQ(FormatTimeText(huge), FormatTimeText(2 * huge)) << huge;
+    EXPECT_EQ(FormatTimeText(-huge).find("--"), std::string::npos) << huge;
+  }
   // Every typed time reads back as typed, as the cut command passes it on.
   for (int centis = 0; centis < 2 * 3600 * 100; centis += 7) {
     const double t = centis / 3600 / 100 * 3600 + (centis / 100 % 3600) + (centis % 100) / 100.0;
@@ -42,6 +54,8 @@ TEST(MediaHelpers, DurationAndTimeTexts) {
     ASSERT_EQ(FormatTimeText(ParseTimeText(text)), text) << centis;
     ASSERT_EQ(static_cast<int>(text[9] - '0') * 10 + (text[10] - '0'), centis % 100) << text;
   }
+  for (const char* typed : {"9999:02:03.05", "123456:59:59.99", "99999999:00:00.01"})
+    EXPECT_EQ(FormatTimeText(ParseTimeText(typed)), typed);
 }
 
 TEST(MediaHelpers, TimeTextValidationAndParsing) {

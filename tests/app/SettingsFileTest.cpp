@@ -13,6 +13,7 @@
 
 #include "app/IniFile.h"
 #include "app/SettingsFile.h"
+#include "tests/support/TestMedia.h"
 
 namespace fs = std::filesystem;
 
@@ -179,6 +180,28 @@ TEST_F(SettingsFileTest, AWriteAfterAFailedReadChangesNothing) {
   EXPECT_EQ(ReadIniValue(path, G, kKeyVoiceSize).value_or(""), "35");
   EXPECT_EQ(ReadIniValue(path, G, kKeyAudioQuality).value_or(""), "1");
   fs::remove_all(dir);
+}
+
+TEST_F(SettingsFileTest, AFullOrReadOnlyDiskFailsTheWriteAndKeepsTheFile) {
+  const std::string original = "[global]\nvoice-size=35\noutput-dir=/home/u/My Music\n";
+  for (const bool readOnly : {false, true}) {
+    SCOPED_TRACE(readOnly ? "read-only" : "full");
+    test::SmallDisk disk(16 * 1024);
+    if (!disk.Ok()) GTEST_SKIP() << disk.Why();
+    const std::string path = disk.Path() + "/configure.ini";
+    WriteFile(path, original);
+    ASSERT_TRUE(WriteIniValue(path, G, kKeyAudioQuality, "1"));
+    const std::string before = ReadFile(path);
+    if (readOnly) {
+      ASSERT_TRUE(disk.MakeReadOnly());
+    } else {
+      WriteFile(disk.Path() + "/filler", std::string(64 * 1024, 'x'));  // fills what is left
+    }
+    EXPECT_FALSE(WriteIniValue(path, G, kKeyAudioQuality, std::string(8 * 1024, '2')));
+    EXPECT_EQ(ReadFile(path), before) << "the old file is whole";
+    EXPECT_EQ(ReadIniValue(path, G, kKeyVoiceSize).value_or(""), "35");
+    EXPECT_FALSE(fs::exists(path + ".tmp." + std::to_string(getpid()))) << "no temporary file is left";
+  }
 }
 
 TEST_F(SettingsFileTest, KeptValuesAreThoseThatReadBackAsWritten) {

@@ -154,11 +154,15 @@ TEST(CliOptions, UsageErrors) {
       {"record --seconds 2 --source both", "--source takes all, microphone or system"},
       {"record --seconds 2 a.wav", "record takes no files"},
       {"probe --json a.wav", "unknown option '--json' for probe"},
+      // A repeated word cannot break the one-line message.
+      {"conv\nert a.wav", "unknown command 'conv\\x0aert'"},
+      {"convert --format mp3 --\r\x1b[2Kdone a.wav", "unknown option '--\\x0d\\x1b[2Kdone'"},
   };
   for (const auto& c : cases) {
     const ParseResult r = ParseArguments(Words(c.line));
     EXPECT_FALSE(r.ok) << c.line;
     EXPECT_NE(r.error.find(c.errorPart), std::string::npos) << c.line << " gave: " << r.error;
+    EXPECT_EQ(r.error.find_first_of("\r\n"), std::string::npos) << c.line;
   }
 }
 

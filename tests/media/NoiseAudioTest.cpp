@@ -297,7 +297,7 @@ TEST(NoiseAudio, DestroyedWhileRunningPostsNothingAndLeavesNothing) {
 }
 
 TEST(NoiseAudio, AJobThatCannotCompleteReportsFailureAndLeavesNothing) {
-  test::SmallDisk disk(64 * 1024);
+  test::SmallDisk disk(64 * 1024), tiny(4096);  // full in the middle, full at the header
   // More channels than the sound can be converted from: the first frame fails to convert.
   const std::string manyChannels = MakeMedia(
       "65-channels-1s.wav",
@@ -308,6 +308,7 @@ TEST(NoiseAudio, AJobThatCannotCompleteReportsFailureAndLeavesNothing) {
     std::string folder;
   } cases[] = {
       {"a full disk", test::ToneWav(30), disk.Ok() ? disk.Path() : ""},
+      {"a disk full at the header", test::ToneWav(30), tiny.Ok() ? tiny.Path() : ""},
       {"a conversion failure", manyChannels, TempDir()},
   };
   for (const auto& c : cases) {

@@ -348,14 +348,16 @@ TEST(NoiseConvert, HostileNameAndDestructionWhileRunning) {
 }
 
 TEST(NoiseConvert, AFullDiskFailsTheJobAndLeavesNothing) {
-  test::SmallDisk disk(128 * 1024);
-  if (!disk.Ok()) GTEST_SKIP() << disk.Why();
-  const std::string output = disk.Path() + "/full.mp4";
-  const RunResult run = RunJob(test::VideoWithSound(20), output);
-  ASSERT_EQ(run.startResult, 0);
-  ASSERT_EQ(run.messages.back().id, WM_NOISE_DONE);
-  EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->result, -1);
-  EXPECT_TRUE(std::filesystem::is_empty(disk.Path()));
+  for (const size_t bytes : {4096, 128 * 1024}) {  // full at the header, full in the middle
+    test::SmallDisk disk(bytes);
+    if (!disk.Ok()) GTEST_SKIP() << disk.Why();
+    const std::string output = disk.Path() + "/full.mp4";
+    const RunResult run = RunJob(test::VideoWithSound(20), output);
+    ASSERT_EQ(run.startResult, 0) << bytes;
+    ASSERT_EQ(run.messages.back().id, WM_NOISE_DONE) << bytes;
+    EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->result, -1) << bytes;
+    EXPECT_TRUE(std::filesystem::is_empty(disk.Path())) << bytes;
+  }
 }
 
 TEST(NoiseConvert, CopiesThePictureAndKeepsTheCoverAndTags) {

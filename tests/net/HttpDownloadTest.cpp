@@ -226,6 +226,15 @@ TEST(HttpDownloadTest, ACancelledDownloadLeavesNothing) {
   EXPECT_EQ(FolderNames(folder), std::vector<std::string>{});
 }
 
+TEST(HttpDownloadTest, AFullDiskFailsAndLeavesNothing) {
+  test::SmallDisk disk(64 * 1024);
+  if (!disk.Ok()) GTEST_SKIP() << disk.Why();
+  const std::string body = Installer(1 << 20);
+  test::ServiceHttpServer server([&](const test::ServiceRequest&) { return test::ServiceReply{200, body}; });
+  EXPECT_EQ(Download(server.Base() + "/setup.exe", disk.Path() + "/Temp").result, DownloadResult::kFailed);
+  EXPECT_TRUE(fs::is_empty(disk.Path() + "/Temp"));
+}
+
 TEST(HttpDownloadTest, AnUnwritableFolderOrNoServerFails) {
   const std::string body = Installer(1024);
   test::ServiceHttpServer server([&](const test::ServiceRequest&) { return test::ServiceReply{200, body}; });

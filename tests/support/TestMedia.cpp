@@ -284,6 +284,10 @@ SmallDisk::SmallDisk(size_t bytes) : path_(TempDir() + "/small-disk") {
   if (!mounted_) why_ = std::string("a small disk cannot be mounted here: ") + std::strerror(errno);
 }
 
+bool SmallDisk::MakeReadOnly() {
+  return mounted_ && mount(nullptr, path_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+}
+
 SmallDisk::~SmallDisk() {
   if (mounted_) umount2(path_.c_str(), MNT_DETACH);
 }

@@ -79,6 +79,9 @@ class SmallDisk {
   SmallDisk& operator=(const SmallDisk&) = delete;
 
   bool Ok() const { return mounted_; }
+  // Mounts it again read-only (a disk that turns read-only under a running program, as after
+  // an I/O error): every later write fails, what is there stays readable. True when done.
+  bool MakeReadOnly();
   const std::string& Why() const { return why_; }
   const std::string& Path() const { return path_; }
 

@@ -5,7 +5,9 @@
 
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <set>
+#include <thread>
 
 #include "app/Messages.h"
 #include "tasks/Transcoder.h"
@@ -264,6 +266,12 @@ TEST(Transcoder, PercentRules) {
   EXPECT_EQ(SpeedPercent(25000, 100000, 0), 0);
   EXPECT_EQ(MergePercent(50000, 60 + 40), 50);
   EXPECT_EQ(MergePercent(50000, 0), 0);
+  // Clock texts of any size keep their sign (no wrap-around) and order.
+  EXPECT_EQ(ParseClockText("01:02:03.04"), 3723040);
+  for (const char* huge : {"10000000000000:00:00.00", "99999999999999999999:59:59.99"}) {
+    EXPECT_GE(ParseClockText(huge), ParseClockText("10000000000:00:00.00")) << huge;
+    EXPECT_LE(ParseClockText(std::string("-") + huge), 0) << huge;
+  }
 }
 
 CommandLine Ffmpeg(std::vector<std::string> args) {
@@ -393,13 +401,43 @@ TEST(Transcoder, AnEndedRunFailsAndLeavesNoResult) {
 }
 
 TEST(Transcoder, AFullDiskLeavesNoResult) {
-  test::SmallDisk disk(256 * 1024);
-  if (!disk.Ok()) GTEST_SKIP() << disk.Why();
-  const std::string out = disk.Path() + "/full.wav";
-  auto r = RunToEnd(Ffmpeg({"-i", test::ToneWav(20), out}));
-  EXPECT_EQ(r.finalId, WM_TASK_FAILED);
-  EXPECT_TRUE(r.writeFailed);
-  EXPECT_FALSE(fs::exists(out));
+  // The disk fills at the header, in the middle and near the end of a 3.5 MB result.
+  for (const size_t bytes : {4096, 256 * 1024, 3400 * 1024}) {
+    test::SmallDisk disk(bytes);
+    if (!disk.Ok()) GTEST_SKIP() << disk.Why();
+    const std::string out = disk.Path() + "/full.wav";
+    auto r = RunToEnd(Ffmpeg({"-i", test::ToneWav(20), out}));
+    EXPECT_EQ(r.finalId, WM_TASK_FAILED) << bytes;
+    EXPECT_TRUE(r.writeFailed) << bytes;
+    EXPECT_TRUE(fs::is_empty(disk.Path())) << bytes;
+  }
+}
+
+TEST(Transcoder, AChildKilledAtAnyPointFailsAndLeavesNoResult) {
+  const std::string dir = test::TempDir();
+  const std::string in = test::MakeMedia(
+      "long-20min-16k.mp3", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=16000:duration=1200", "-ac",
+                             "1", "-c:a", "libmp3lame", "-b:a", "16k"});
+  const auto inputSize = fs::file_size(in);
+  std::mt19937 random(18);  // fixed: a failure names its point
+  for (int i = 0; i < 6; ++i) {
+    const int delayMs = std::uniform_int_distribution<int>(0, 400)(random);
+    SCOPED_TRACE("killed after " + std::to_string(delayMs) + " ms");
+    const std::string out = dir + "/killed.flac";
+    test::QueueSink sink;
+    const auto run =
+        StartTranscoder(Ffmpeg({"-i", in, "-af", "atempo=0.5", out}), 9, OperationKind::Speed, &sink);
+    ASSERT_TRUE(run);
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));  // the point of the kill
+    kill(run->Pid(), SIGKILL);
+    auto final =
+        sink.WaitMatch([](const Message& m) { return m.id == WM_TASK_DONE || m.id == WM_TASK_FAILED; },
+                       std::chrono::seconds(30));
+    ASSERT_TRUE(final.has_value());
+    EXPECT_EQ(final->id, WM_TASK_FAILED);
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_EQ(fs::file_size(in), inputSize);
+  }
 }
 
 TEST(Transcoder, HostileFileNamesAndTagsReachTheChildUnharmed) {

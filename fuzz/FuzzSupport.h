@@ -1,0 +1,81 @@
+// What every fuzz target shares: quiet libraries, a scratch folder on a memory file system and
+// small file helpers. A target's checks end the process with FUZZ_CHECK, which libFuzzer
+// reports as a crash with the input saved.
+#pragma once
+
+#include <glog/logging.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#define FUZZ_CHECK(cond)                                                            \
+  do {                                                                              \
+    if (!(cond)) {                                                                  \
+      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+      std::abort();                                                                 \
+    }                                                                               \
+  } while (0)
+
+namespace tw::fuzz {
+
+// Logging off: the engines log every line they read, which would only slow the runs.
+inline void QuietLogs() {
+  FLAGS_minloglevel = google::GLOG_FATAL;
+  FLAGS_logtostderr = true;
+  av_log_set_level(AV_LOG_QUIET);
+}
+
+// A folder of this process's own, removed when the process ends normally. It lies below
+// TW_FUZZ_SCRATCH when set (scripts/fuzz removes that after a crash too), otherwise on /dev/shm
+// when there is one (no disk writes, cheap fsync).
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    const char* parent = std::getenv("TW_FUZZ_SCRATCH");
+    std::string pattern = parent && *parent               ? std::string(parent) + "/tw-fuzz.XXXXXX"
+                          : access("/dev/shm", W_OK) == 0 ? "/dev/shm/tw-fuzz.XXXXXX"
+                                                          : "/tmp/tw-fuzz.XXXXXX";
+    if (!mkdtemp(pattern.data())) std::abort();
+    path_ = pattern;
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+inline const std::string& ScratchDir() {
+  static const ScratchFolder folder;
+  return folder.Path();
+}
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  FUZZ_CHECK(out.good());
+}
+
+inline bool Exists(const std::string& path) {
+  return access(path.c_str(), F_OK) == 0;
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace tw::fuzz
