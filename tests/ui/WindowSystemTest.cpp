@@ -221,13 +221,18 @@ class WaylandWindowTest : public test::PageWindowTest {
     return onWindow - local;
   }
   // Drags the title bar from a screen point by delta; the window follows the pointer once the
-  // program has asked the compositor to move it.
+  // program has asked the compositor to move it, which it does when the pointer has left the
+  // press by more than a drag distance (a double-click maximises instead).
   void Drag(QPoint from, QPoint delta) {
     const int moves = Requests("move");
+    const QPoint nudge(0, 2 * QApplication::startDragDistance());
     Xdo({"mousemove", Num(from.x()), Num(from.y())});
     Xdo({"mousedown", "1"});
+    test::Pump();
+    Xdo({"mousemove", Num(from.x() + nudge.x()), Num(from.y() + nudge.y())});
     EXPECT_TRUE(WaitUntil([&] { return Requests("move") > moves; }, 5000)) << "no move began" << DebugTail();
     test::Pump();
+    // The compositor keeps the pointer's place in the window from the press.
     for (int step = 1; step <= 4; ++step) {
       const QPoint p = from + delta * step / 4;
       Xdo({"mousemove", Num(p.x()), Num(p.y())});
