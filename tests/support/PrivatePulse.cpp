@@ -11,7 +11,9 @@
 #include <iterator>
 #include <mutex>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -153,6 +155,43 @@ bool PrivatePulse::Use8kDevices() {
 
 bool PrivatePulse::UseBlockSink() {
   return AddSink("tw_blocks", 2, 44100, false) && UseDefaults("tw_blocks", "tw_mic");
+}
+
+DeviceReader::DeviceReader(const std::string& device, int channels, int rate)
+    : stream_(std::make_unique<PulseRecordStream>()), channels_(channels), rate_(rate) {
+  const pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<uint32_t>(rate), static_cast<uint8_t>(channels)};
+  ok_ = stream_->Open(device, spec, 10, "test reader") == 0;
+}
+
+DeviceReader::~DeviceReader() = default;
+
+std::vector<int16_t> DeviceReader::Read(std::int64_t frames, std::chrono::milliseconds timeout) {
+  const size_t frameBytes = static_cast<size_t>(channels_) * 2;
+  const size_t wanted = static_cast<size_t>(frames) * frameBytes;
+  const auto until = std::chrono::steady_clock::now() + timeout;
+  while (ok_ && pending_.size() < wanted && std::chrono::steady_clock::now() < until) {
+    const long got = stream_->ReadPiece(pending_);
+    if (got < 0) break;
+    if (got == 0) stream_->WaitData(20);
+  }
+  const size_t taken = std::min(wanted, pending_.size() / frameBytes * frameBytes);
+  std::vector<int16_t> samples(taken / 2);
+  std::memcpy(samples.data(), pending_.data(), taken);
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(taken));
+  frames_ += static_cast<std::int64_t>(taken / frameBytes);
+  return samples;
+}
+
+void DeviceReader::Drop() {
+  if (ok_) stream_->Flush();
+  pending_.clear();
+}
+
+double Rms(const std::vector<int16_t>& samples) {
+  if (samples.empty()) return 0;
+  double sum = 0;
+  for (int16_t s : samples) sum += static_cast<double>(s) * s;
+  return std::sqrt(sum / static_cast<double>(samples.size()));
 }
 
 Player::Player(const std::string& sink, const std::string& file, int latencyMs) {

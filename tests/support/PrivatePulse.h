@@ -11,12 +11,18 @@
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "tests/support/Process.h"
+
+namespace tw {
+class PulseRecordStream;
+}
 
 namespace tw::test {
 
@@ -56,6 +62,36 @@ class PrivatePulse {
   std::string previousServer_;
   bool hadPrevious_ = false;
 };
+
+// Reads a device of the server in this process (a sink's monitor: what the sink plays; a
+// source: what it records) in its own layout, so a test measures in samples the device
+// delivered rather than in wall-clock time.
+class DeviceReader {
+ public:
+  DeviceReader(const std::string& device, int channels, int rate);
+  ~DeviceReader();
+  bool Ok() const { return ok_; }
+  int Rate() const { return rate_; }
+  // The next `frames` sample frames the device delivers (interleaved); fewer when the stream
+  // dies or timeout passes first.
+  std::vector<int16_t> Read(std::int64_t frames,
+                            std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // Forgets what the device delivered and was not read yet: the next Read starts now.
+  void Drop();
+  // Sample frames read so far.
+  std::int64_t Frames() const { return frames_; }
+
+ private:
+  std::unique_ptr<PulseRecordStream> stream_;
+  std::vector<uint8_t> pending_;
+  bool ok_ = false;
+  int channels_ = 0;
+  int rate_ = 0;
+  std::int64_t frames_ = 0;
+};
+
+// Root mean square of 16-bit samples.
+double Rms(const std::vector<int16_t>& samples);
 
 // Plays a file into a sink in the background until stopped or finished. latencyMs > 0 asks the
 // server to keep that much sound buffered ahead (2000: a player that buffers 2 s).

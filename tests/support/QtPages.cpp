@@ -61,7 +61,9 @@ void PageWindowTest::SetUp() {
 }
 
 void PageWindowTest::TearDown() {
-  if (checkDialogs_) EXPECT_EQ(dialogs_->Texts(), expectedDialogs_) << "the dialogs that opened";
+  if (checkDialogs_) {
+    EXPECT_EQ(dialogs_->Texts(), expectedDialogs_) << "the dialogs that opened";
+  }
   delete window_.data();
   SetFileChooser(nullptr);
   chooser_ = nullptr;
