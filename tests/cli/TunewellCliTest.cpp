@@ -391,14 +391,9 @@ TEST(TunewellCli, ANamedPipeIsRefusedAtOnce) {
        {std::vector<std::string>{"probe", fifo},
         {"convert", "--format", "wav", "--output-dir", folder, fifo}}) {
     SCOPED_TRACE(args[0]);
-    CliProcess p = StartCli(args);
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (Alive(p.pid) && std::chrono::steady_clock::now() < until) p.Pump(50);
-    if (Alive(p.pid)) {
-      ADD_FAILURE() << "still waiting on the pipe";
-      kill(p.pid, SIGKILL);
-    }
-    const CliResult r = p.Finish();
+    test::Process p = test::StartCli(args);
+    EXPECT_TRUE(p.WaitExit(std::chrono::seconds(20))) << "still waiting on the pipe";
+    const ProcessResult r = p.Stop(0);
     EXPECT_EQ(r.exitStatus, 1) << r.err;
     EXPECT_NE(r.err.find("some.mp3: is not a regular file"), std::string::npos) << r.err;
   }
