@@ -1232,6 +1232,29 @@ TEST(CommandRuns, TheTranscoderTakesHostileNamesAndRefusesBrokenInput) {
   EXPECT_EQ(fs::file_size(text), sizeBefore);
 }
 
+// A result named after its source keeps the source's extension only when the transcoder can
+// write that format; an input without one, or with one it only reads (ape), gives mp3.
+TEST(CommandRuns, ResultsOfSourcesWithoutAWritableExtensionCanBeWritten) {
+  for (const char* name : {"noextension", "song.ape", "song.APE"}) {
+    SCOPED_TRACE(name);
+    const FileEntry source = MediaEntry(test::CopyAs(test::ToneWav(2), name));
+    const struct {
+      const char* operation;
+      BuiltCommand built;
+    } runs[] = {
+        {"speed", BuildSpeedCommand(source, "2.0", RunContext())},
+        {"volume", BuildVolumeCommand(source, {}, RunContext())},
+        {"music", BuildBgMusicCommand(source, {test::ToneWav(1), -6, "0", false}, RunContext())},
+    };
+    for (const auto& run : runs) {
+      SCOPED_TRACE(run.operation);
+      EXPECT_TRUE(RunToVerdict(run.built)) << run.built.command.text;
+      EXPECT_EQ(Extension(run.built.outputPath), "mp3");
+      EXPECT_GT(test::DecodedSeconds(run.built.outputPath), 0.9);
+    }
+  }
+}
+
 TEST(CommandRuns, ConvertOntoItselfLeavesTheInputIntact) {
   const std::string dir = test::TempDir();
   const std::string input = dir + "/song.wav";
