@@ -98,8 +98,10 @@ TEST(NoiseJobTable, PlansPassTheTabledSettings) {
   settings.policy = 3;
   settings.outputFolder = "/o";
   const auto none = [](const std::string&) { return false; };
+  const test::ScopedEnv utc("TZ", "UTC");
+  tzset();
   const std::time_t when = 1700000000;
-  const std::string stamp = NoiseTimestamp(when);
+  const std::string stamp = "20231114221320";
 
   const NoiseRunPlan audio = PlanNoiseRun("/i/talk.WAV", settings, when, none);
   EXPECT_EQ(audio.engine, NoiseEngine::Audio);
