@@ -71,12 +71,7 @@ int CountLines(const std::string& text) {
   return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
 }
 
-// A long input: 20 minutes of sound that take the transcoder seconds to convert.
-std::string LongMp3() {
-  return test::MakeMedia("long-20min-16k.mp3",
-                         {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=16000:duration=1200", "-ac",
-                          "1", "-c:a", "libmp3lame", "-b:a", "16k"});
-}
+using test::LongMp3;
 
 // ---------------------------------------------------------------------------------------------
 

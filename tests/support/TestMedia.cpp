@@ -156,6 +156,12 @@ std::string EmptyMp3() {
   return path;
 }
 
+std::string LongMp3() {
+  return MakeMedia("long-20min-16k.mp3",
+                   {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=16000:duration=1200", "-ac", "1",
+                    "-c:a", "libmp3lame", "-b:a", "16k"});
+}
+
 const std::vector<std::string>& TranscoderMessageTexts() {
   static const std::vector<std::string> texts = {"Conversion failed!",
                                                  "No space left on device",
