@@ -9,8 +9,12 @@ namespace tw::test {
 
 const std::string& PrivateHome() {
   static const std::string home = [] {
-    const std::string h = TempDir() + "/home";
+    const std::string dir = TempDir();
+    if (dir.empty()) return dir;
+    const std::string h = dir + "/home";
     std::filesystem::create_directories(h);
+    // Private as a runtime folder must be, should a test use it as one.
+    std::filesystem::permissions(h, std::filesystem::perms::owner_all);
     setenv("HOME", h.c_str(), 1);
     setenv("XDG_DATA_HOME", (h + "/data").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (h + "/config").c_str(), 1);
