@@ -1,6 +1,6 @@
 // HTTPS for the online services' tests: a certificate authority of the test's own (openssl)
 // that issues server certificates for any host name, and a loopback HTTPS server (Python's
-// TLS server) that answers every POST with a fixed body.
+// TLS server) that answers every POST and GET with a fixed text (and HEAD with its length).
 #pragma once
 
 #include <memory>
