@@ -10,6 +10,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -408,15 +409,46 @@ Level MeasureLevel(const std::string& path, double startSec, double lengthSec) {
 }
 
 double BandLevelDb(const std::string& path, double lowHz, double highHz, double startSec, double lengthSec) {
-  std::string filter;
-  for (int i = 0; i < 3; ++i) filter += "highpass=f=" + Num(lowHz) + ",lowpass=f=" + Num(highHz) + ",";
-  std::vector<std::string> argv{"ffmpeg", "-hide_banner", "-nostats", "-ss", Num(startSec)};
+  // Each channel's power in the band from its Hann-windowed spectrum (one Goertzel filter per
+  // frequency bin), averaged over the channels.
+  constexpr int kRate = 44100;
+  const MediaInfo info = Probe(path);
+  const StreamInfo* audio = info.First("audio");
+  if (!audio || audio->channels <= 0) return -91;
+  const auto channels = static_cast<size_t>(audio->channels);
+  std::vector<std::string> argv{"ffmpeg", "-hide_banner", "-v", "error", "-ss", Num(startSec)};
   if (lengthSec > 0) argv.insert(argv.end(), {"-t", Num(lengthSec)});
-  argv.insert(argv.end(), {"-i", path, "-vn", "-af", filter + "volumedetect", "-f", "null", "-"});
-  std::string out;
-  RunProcess(argv, &out);
-  const size_t p = out.find("mean_volume: ");
-  return p == std::string::npos ? -91 : std::atof(out.c_str() + p + 13);
+  argv.insert(argv.end(), {"-i", path, "-map", "0:a:0", "-ar", std::to_string(kRate), "-f", "f32le", "-"});
+  const ProcessResult r = Run(argv);
+  const size_t frames = r.out.size() / (channels * sizeof(float));
+  if (r.exitStatus != 0 || frames < 64) return -91;
+  std::vector<float> samples(frames * channels);
+  std::memcpy(samples.data(), r.out.data(), samples.size() * sizeof(float));
+  const double n = static_cast<double>(frames);
+  std::vector<double> window(frames);
+  double windowEnergy = 0;
+  for (size_t i = 0; i < frames; ++i) {
+    window[i] = 0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / (n - 1));
+    windowEnergy += window[i] * window[i];
+  }
+  const auto firstBin = static_cast<size_t>(std::ceil(lowHz * n / kRate));
+  const auto lastBin = static_cast<size_t>(std::floor(highHz * n / kRate));
+  double power = 0;
+  for (size_t channel = 0; channel < channels; ++channel) {
+    for (size_t k = firstBin; k <= lastBin && k < frames / 2; ++k) {
+      const double coefficient = 2 * std::cos(2 * M_PI * static_cast<double>(k) / n);
+      double s1 = 0, s2 = 0;
+      for (size_t i = 0; i < frames; ++i) {
+        const double s0 = samples[i * channels + channel] * window[i] + coefficient * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+      }
+      power += s1 * s1 + s2 * s2 - coefficient * s1 * s2;  // |X_k|^2
+    }
+  }
+  // Parseval: a sine of amplitude A spread over its bins gives A^2 / 2, as volumedetect reads it.
+  const double meanPower = 2 * power / (n * windowEnergy) / static_cast<double>(channels);
+  return meanPower > 1e-10 ? std::max(-91.0, 10 * std::log10(meanPower)) : -91;
 }
 
 double DecodedSeconds(const std::string& path) {

@@ -98,8 +98,10 @@ struct Level {
   double maxDb = -91;
 };
 Level MeasureLevel(const std::string& path, double startSec = 0, double lengthSec = -1);
-// Mean level in dB of the part of the sound between lowHz and highHz (36 dB per octave outside),
-// between start and start+length seconds; -91 for silence in that band.
+// Mean level in dB (as MeasureLevel's mean) of the part of the sound between lowHz and highHz,
+// from the spectrum of the stretch from start to start+length seconds (the work grows with the
+// band's width and the square of the stretch's length: keep both to what the check needs); -91 for
+// silence in that band.
 double BandLevelDb(const std::string& path, double lowHz, double highHz, double startSec = 0,
                    double lengthSec = -1);
 // Seconds of sound the first audio stream decodes to (counted samples, not the header's claim);
