@@ -267,16 +267,14 @@ TEST(NoiseAudio, BadSourcesFailToStartAndLeaveNothing) {
 
 TEST(NoiseAudio, HostileFileNames) {
   const std::string dir = TempDir();
-  const std::string names[] = {"it's \"quoted\".wav", "$(touch pwned).wav",        "-leading-dash.wav",
-                               "噪声 样本.wav",       "colon:like-a-protocol.wav", "semi;colon & amp.wav"};
-  for (const auto& name : names) {
+  for (const auto& name : test::HostileNames()) {
     SCOPED_TRACE(name);
     const std::string input = dir + "/" + name;
     std::filesystem::copy_file(test::ToneWav(1), input);
     const std::string output = dir + "/" + name + "-cleaned.mp3";
     const RunResult run = RunJob(input, output, 0, 2);
     ASSERT_EQ(run.startResult, 0);
-    EXPECT_TRUE(Probe(output).ok);
+    EXPECT_NEAR(test::DecodedSeconds(output), 1.0, 0.1);
     EXPECT_TRUE(std::filesystem::exists(input));
   }
   EXPECT_FALSE(std::filesystem::exists("pwned"));
