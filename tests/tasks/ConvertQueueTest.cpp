@@ -7,6 +7,7 @@
 #include "app/Messages.h"
 #include "tasks/ConvertQueue.h"
 #include "tests/support/QueueSink.h"
+#include "tests/support/TestEnv.h"
 #include "tests/support/TestMedia.h"
 
 namespace fs = std::filesystem;
@@ -14,15 +15,7 @@ namespace fs = std::filesystem;
 namespace tw {
 namespace {
 
-const bool kPrivateHome = [] {
-  char pattern[] = "/tmp/tw-queue-home.XXXXXX";
-  const char* home = mkdtemp(pattern);
-  if (!home) return false;
-  setenv("HOME", home, 1);
-  setenv("XDG_DATA_HOME", (std::string(home) + "/data").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (std::string(home) + "/config").c_str(), 1);
-  return true;
-}();
+const std::string kHome = test::PrivateHome();
 
 // What the window saw, in order: a start (the worker's ResetProgress request), a done or
 // a failure, each with its task id.
