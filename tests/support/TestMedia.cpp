@@ -321,7 +321,11 @@ std::vector<std::string>& TempDirs() {
   return *dirs;
 }
 
+// The process that made the folders; a forked child that ends with exit() leaves them alone.
+pid_t gTempDirOwner = 0;
+
 void RemoveTempDirs() {
+  if (getpid() != gTempDirOwner) return;
   for (const auto& d : TempDirs()) {
     std::error_code ec;
     fs::remove_all(d, ec);
@@ -335,6 +339,7 @@ std::string TempDir() {
   // The list must exist before the handler is registered, so that it is destroyed after it runs.
   std::call_once(once, [] {
     TempDirs();
+    gTempDirOwner = getpid();
     std::atexit(RemoveTempDirs);
   });
   std::string pattern = (fs::temp_directory_path() / "tw-test.XXXXXX").string();
