@@ -18,6 +18,7 @@
 #include "media/AudioPlayer.h"
 #include "tests/support/MediaHttpServer.h"
 #include "tests/support/PrivatePulse.h"
+#include "tests/support/Process.h"
 #include "tests/support/TestEnv.h"
 #include "tests/support/TestMedia.h"
 
@@ -28,15 +29,6 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 using test::ScopedEnv;
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-  const auto until = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
-}
 
 void Finish(AudioPlayer& player) {
   player.Stop();
@@ -120,7 +112,8 @@ TEST_F(AudioPlayerTest, PlayResults) {
       if (c.channels > 0) {
         EXPECT_EQ(player.DeviceChannels(), c.channels);
       }
-      EXPECT_TRUE(WaitUntil([&] { return player.GetPosition() > 0.2; }, 10s)) << "the sound does not advance";
+      EXPECT_TRUE(test::PollUntil([&] { return player.GetPosition() > 0.2; }, 10s))
+          << "the sound does not advance";
       EXPECT_EQ(player.Play(c.path), -1) << "a second Play on one player";
     }
     Finish(player);
@@ -221,7 +214,7 @@ TEST_F(PlayerPulseTest, PositionFollowsTheSoundTheDeviceTakes) {
     }
     AudioPlayer player;
     ASSERT_EQ(player.Play(test::ToneWav(10)), 0);
-    ASSERT_TRUE(WaitUntil([&] { return player.GetPosition() > 0.3; }, 10s));
+    ASSERT_TRUE(test::PollUntil([&] { return player.GetPosition() > 0.3; }, 10s));
     test::DeviceReader monitor(c.sink + ".monitor", c.channels, c.rate);
     ASSERT_TRUE(monitor.Ok());
     monitor.Read(c.rate / 10);  // past the reader's own start
@@ -255,7 +248,7 @@ bool WaitForSilence(test::DeviceReader& monitor) {
 TEST_F(PlayerPulseTest, PauseKeepsThePositionAndPlaysSilence) {
   AudioPlayer player;
   ASSERT_EQ(player.Play(test::ToneWav(20)), 0);
-  ASSERT_TRUE(WaitUntil([&] { return player.GetPosition() > 0.3; }, 10s));
+  ASSERT_TRUE(test::PollUntil([&] { return player.GetPosition() > 0.3; }, 10s));
   test::DeviceReader monitor("tw_speaker.monitor", 2, 44100);
   ASSERT_TRUE(monitor.Ok());
 
@@ -272,7 +265,7 @@ TEST_F(PlayerPulseTest, PauseKeepsThePositionAndPlaysSilence) {
 
   player.TogglePause();
   ASSERT_EQ(player.state.load(), PlayerState::Playing);
-  ASSERT_TRUE(WaitUntil([&] { return player.GetPosition() > pausedAt + 0.3; }, 5s));
+  ASSERT_TRUE(test::PollUntil([&] { return player.GetPosition() > pausedAt + 0.3; }, 5s));
   EXPECT_GT(test::Rms(Hear(monitor, 0.8)), 300) << "no sound after resuming";
 
   player.SetVolume(0);
@@ -302,7 +295,7 @@ TEST_F(PlayerPulseTest, PlaysTheLastStreamAndEveryChannelLayout) {
     AudioPlayer player;
     ASSERT_EQ(player.Play(c.path), 0);
     player.SetVolume(128);
-    ASSERT_TRUE(WaitUntil([&] { return player.GetPosition() > 0.3; }, 10s));
+    ASSERT_TRUE(test::PollUntil([&] { return player.GetPosition() > 0.3; }, 10s));
     const auto heard = Hear(monitor, 1.0);
     EXPECT_GT(test::Rms(heard), 300);
     EXPECT_NEAR(ToneFrequency(heard, 2, 44100), c.frequency, c.frequency * 0.05);
@@ -326,22 +319,22 @@ TEST_F(AudioPlayerTest, SeekForwardAndRewind) {
     ASSERT_NEAR(player.duration, 30, 0.1);
 
     player.SeekTo(12);
-    ASSERT_TRUE(WaitUntil([&] { return player.GetPosition() > 12.1; }, 5s));
+    ASSERT_TRUE(test::PollUntil([&] { return player.GetPosition() > 12.1; }, 5s));
     EXPECT_LT(player.GetPosition(), 14);
 
     // 5 s in, back by 15: lands at 0.
     player.SeekTo(5);
-    ASSERT_TRUE(WaitUntil([&] { return std::abs(player.GetPosition() - 5.1) < 0.5; }, 5s));
+    ASSERT_TRUE(test::PollUntil([&] { return std::abs(player.GetPosition() - 5.1) < 0.5; }, 5s));
     player.Rewind(15);
-    ASSERT_TRUE(WaitUntil([&] { return player.GetPosition() < 1.0; }, 5s)) << player.GetPosition();
+    ASSERT_TRUE(test::PollUntil([&] { return player.GetPosition() < 1.0; }, 5s)) << player.GetPosition();
     EXPECT_GE(player.GetPosition(), 0);
 
     // 10 s before the end, on by 15: lands at the end, which is then reported.
     player.SeekTo(20);
-    ASSERT_TRUE(WaitUntil([&] { return player.GetPosition() > 20.1; }, 5s));
+    ASSERT_TRUE(test::PollUntil([&] { return player.GetPosition() > 20.1; }, 5s));
     EXPECT_EQ(ends.load(), 0);
     player.Forward(15);
-    EXPECT_TRUE(WaitUntil([&] { return ends.load() == 1; }, 3s)) << "the end was not reached at once";
+    EXPECT_TRUE(test::PollUntil([&] { return ends.load() == 1; }, 3s)) << "the end was not reached at once";
     EXPECT_LE(player.GetPosition(), player.duration + 0.05);
     EXPECT_EQ(player.state.load(), PlayerState::Playing) << "seeks never change the state";
     Finish(player);
@@ -370,25 +363,26 @@ TEST_F(AudioPlayerTest, EndCallbackOncePerEnd) {
       },
       &seen);
   ASSERT_EQ(player.Play(test::ToneWav(1.5)), 0);
-  ASSERT_TRUE(WaitUntil([&] { return seen.count.load() == 1; }, 10s));
+  ASSERT_TRUE(test::PollUntil([&] { return seen.count.load() == 1; }, 10s));
   EXPECT_GE(seen.position.load(), 1.0) << "reported before the sound was played";
   EXPECT_EQ(seen.queued.load(), 0u);
-  EXPECT_FALSE(WaitUntil([&] { return seen.count.load() > 1; }, 500ms)) << "reported twice for one end";
+  EXPECT_FALSE(test::PollUntil([&] { return seen.count.load() > 1; }, 500ms)) << "reported twice for one end";
 
   player.SeekTo(0.8);  // endReported still set: the next end stays unreported
-  ASSERT_TRUE(WaitUntil([&] { return player.GetPosition() < 1.0; }, 5s));
-  ASSERT_TRUE(WaitUntil([&] { return player.GetPosition() >= 1.45; }, 10s)) << "the end was not played again";
-  EXPECT_FALSE(WaitUntil([&] { return seen.count.load() > 1; }, 300ms));
+  ASSERT_TRUE(test::PollUntil([&] { return player.GetPosition() < 1.0; }, 5s));
+  ASSERT_TRUE(test::PollUntil([&] { return player.GetPosition() >= 1.45; }, 10s))
+      << "the end was not played again";
+  EXPECT_FALSE(test::PollUntil([&] { return seen.count.load() > 1; }, 300ms));
 
   player.SeekTo(0.8);
   player.endReported = false;
-  EXPECT_TRUE(WaitUntil([&] { return seen.count.load() == 2; }, 10s));
-  EXPECT_FALSE(WaitUntil([&] { return seen.count.load() > 2; }, 300ms));
+  EXPECT_TRUE(test::PollUntil([&] { return seen.count.load() == 2; }, 10s));
+  EXPECT_FALSE(test::PollUntil([&] { return seen.count.load() > 2; }, 300ms));
 
   player.endCallbackEnabled = false;  // disabled: the end is marked but nobody is called
   player.SeekTo(1.0);
   player.endReported = false;
-  EXPECT_TRUE(WaitUntil([&] { return player.endReported.load(); }, 10s));
+  EXPECT_TRUE(test::PollUntil([&] { return player.endReported.load(); }, 10s));
   EXPECT_EQ(seen.count.load(), 2);
   Finish(player);
 }
@@ -398,7 +392,7 @@ TEST_F(AudioPlayerTest, StopReturnsWhenTheReadingThreadIsAlreadyGone) {
   test::MediaHttpServer server(test::ToneWav(6), {.sendFraction = 1.0 / 3});
   AudioPlayer player;
   ASSERT_EQ(player.Play(server.Url("tone.wav")), 0);
-  ASSERT_TRUE(WaitUntil([&] { return player.ReadThreadExited(); }, 20s))
+  ASSERT_TRUE(test::PollUntil([&] { return player.ReadThreadExited(); }, 20s))
       << "the read error did not end the thread";
   // The device keeps playing what was decoded, then silence.
   EXPECT_EQ(player.state.load(), PlayerState::Playing);
@@ -422,11 +416,13 @@ TEST_F(AudioPlayerTest, StopWhilePlayingAndWhileTheQueueIsFull) {
     ASSERT_EQ(player.Play(test::ToneMp3(30)), 0);
     if (c.pauseFirst) {
       player.TogglePause();
-      EXPECT_TRUE(WaitUntil([&] { return player.QueuedPackets() >= AudioPlayer::kQueueHighMark; }, 10s));
-      EXPECT_FALSE(WaitUntil([&] { return player.QueuedPackets() > AudioPlayer::kQueueHighMark; }, 200ms))
+      EXPECT_TRUE(
+          test::PollUntil([&] { return player.QueuedPackets() >= AudioPlayer::kQueueHighMark; }, 10s));
+      EXPECT_FALSE(
+          test::PollUntil([&] { return player.QueuedPackets() > AudioPlayer::kQueueHighMark; }, 200ms))
           << "the queue grows past its mark";
     } else {
-      ASSERT_TRUE(WaitUntil([&] { return player.GetPosition() > 0.3; }, 10s));
+      ASSERT_TRUE(test::PollUntil([&] { return player.GetPosition() > 0.3; }, 10s));
     }
     // The reader is woken from its wait, not left to a time-out: Stop ends within a few of its
     // 20 ms wait slices (each calls the pump), 2 s at the most on a loaded machine.

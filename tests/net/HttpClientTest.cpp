@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "net/HttpClient.h"
+#include "tests/support/Process.h"
 #include "tests/support/ServiceHttpServer.h"
 #include "tests/support/TlsServer.h"
 
@@ -90,15 +91,10 @@ TEST(HttpClientTest, ASilentServerEndsInTheTimeOutAndCancelEndsItSooner) {
     HttpClient::Instance().PostJson(server.Base() + "/x", "{}", response, cancellable);
     returned = true;
   });
-  const auto waitFor = [](const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!done() && std::chrono::steady_clock::now() < until)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return done();
-  };
-  ASSERT_TRUE(waitFor([&] { return server.Requests().size() == 2; }, std::chrono::seconds(5)));
+
+  ASSERT_TRUE(test::PollUntil([&] { return server.Requests().size() == 2; }, std::chrono::seconds(5)));
   cancel = true;
-  EXPECT_TRUE(waitFor([&] { return returned.load(); }, std::chrono::seconds(5)))
+  EXPECT_TRUE(test::PollUntil([&] { return returned.load(); }, std::chrono::seconds(5)))
       << "cancel did not end the call";
   caller.join();
   EXPECT_TRUE(response.empty());

@@ -191,6 +191,15 @@ ProcessResult Process::Stop(int graceMs) {
   return Finish();
 }
 
+bool PollUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  const auto until = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= until) return done();
+    poll(nullptr, 0, 10);
+  }
+  return true;
+}
+
 ProcessResult Run(const std::vector<std::string>& argv, const SpawnOptions& options) {
   return Process(argv, options).Finish();
 }

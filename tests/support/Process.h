@@ -70,6 +70,10 @@ class Process {
   int status_ = 0;
 };
 
+// Checks done() until it holds or timeout passes (pacing the checks, never sleeping a fixed time
+// in place of a condition); the last value of done().
+bool PollUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+
 // Runs argv to its end with both outputs kept apart.
 ProcessResult Run(const std::vector<std::string>& argv, const SpawnOptions& options = {});
 
