@@ -49,8 +49,18 @@ class Window {
     entry.duration = ProbeDuration(path);
     return tasks.Add(entry);
   }
+  // The task's result: the one file of the output folder in that format named after the
+  // source (its name begins with the source's); "" when there is none or more than one.
   std::string OutputOf(int taskId, const std::string& format) {
-    return outputFolder + "/" + BaseName(tasks.Lookup(taskId).fileName) + "." + format;
+    const std::string stem = fs::path(tasks.Lookup(taskId).fileName).stem().string();
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(outputFolder, ec)) {
+      const fs::path name = e.path().filename();
+      if (name.extension() == "." + format && name.string().rfind(stem, 0) == 0)
+        found.push_back(e.path().string());
+    }
+    return found.size() == 1 ? found[0] : std::string();
   }
 
   // Handles messages until `finals` verdicts arrived; false on a timeout.
