@@ -378,9 +378,8 @@ TEST(TunewellCli, NamesAfterTheSeparatorAreJustNames) {
 }
 
 TEST(TunewellCli, ANamedPipeIsRefusedAtOnce) {
-  const std::string folder = test::TempDir();
-  const std::string fifo = folder + "/some.mp3";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string fifo = test::NamedPipe();
+  const std::string folder = fs::path(fifo).parent_path().string();
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"probe", fifo},
         {"convert", "--format", "wav", "--output-dir", folder, fifo}}) {
@@ -389,9 +388,9 @@ TEST(TunewellCli, ANamedPipeIsRefusedAtOnce) {
     EXPECT_TRUE(p.WaitExit(std::chrono::seconds(20))) << "still waiting on the pipe";
     const ProcessResult r = p.Stop(0);
     EXPECT_EQ(r.exitStatus, 1) << r.err;
-    EXPECT_NE(r.err.find("some.mp3: is not a regular file"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("pipe.wav: is not a regular file"), std::string::npos) << r.err;
   }
-  EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"some.mp3"});
+  EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"pipe.wav"});
 }
 
 TEST(TunewellCli, JobsRunAtOnceUpToTheLimit) {
