@@ -837,16 +837,18 @@ TEST(CommandRuns, VolumeAndFades) {
   const BuiltCommand halfBuilt = BuildVolumeCommand(tone, half, RunContext());
   ASSERT_TRUE(RunToVerdict(halfBuilt, OperationKind::Volume));
   EXPECT_NEAR(test::MeasureLevel(halfBuilt.outputPath).meanDb - before.meanDb, -6.0, 0.5);
+  // From the very start, not only on average.
+  EXPECT_NEAR(test::MeasureLevel(halfBuilt.outputPath, 0, 0.1).meanDb - test::MeasureLevel(input, 0, 0.1).meanDb,
+              -6.0, 1.0);
 
   VolumeOptions fades;
   fades.fadeIn = true;
   fades.fadeInStart = "0";
   fades.fadeInDuration = "2";
   fades.fadeOut = true;
-  fades.fadeOutStart = "0";  // end of file minus the duration, probed: 4 - 1
+  fades.fadeOutStart = "0";  // "0": the fade ends with the file
   fades.fadeOutDuration = "1";
   const BuiltCommand fadeBuilt = BuildVolumeCommand(tone, fades, RunContext());
-  EXPECT_NE(fadeBuilt.command.text.find("afade=t=out:st=3:d=1"), std::string::npos) << fadeBuilt.command.text;
   ASSERT_TRUE(RunToVerdict(fadeBuilt, OperationKind::Volume));
   EXPECT_LT(test::MeasureLevel(fadeBuilt.outputPath, 0, 0.02).meanDb, before.meanDb - 30);
   EXPECT_NEAR(test::MeasureLevel(fadeBuilt.outputPath, 2.2, 0.6).meanDb, before.meanDb, 1.0);
