@@ -25,6 +25,11 @@ size_t NextChar(const std::string& text, size_t i, char32_t* cp) {
   return len;
 }
 
+// C0 and C1 control characters and DEL (a broken byte counts as the character of its value).
+bool IsControl(char32_t cp) {
+  return cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0);
+}
+
 int CharWidth(char32_t cp) {
   if (cp < 0x20 || cp == 0x7F) return 0;
   const bool wide =
@@ -70,13 +75,13 @@ class LineView : public ProgressView {
   }
   void Failed(int jobId, const std::string& label, const std::string& reason) override {
     std::fflush(out_);
-    std::fprintf(err_, "tunewell-cli: %s: %s\n", label.c_str(), reason.c_str());
+    std::fprintf(err_, "tunewell-cli: %s: %s\n", Printable(label).c_str(), Printable(reason).c_str());
     std::fflush(err_);
     jobs_.erase(jobId);
   }
   void Note(const std::string& line) override {
     std::fflush(out_);
-    std::fprintf(err_, "tunewell-cli: %s\n", line.c_str());
+    std::fprintf(err_, "tunewell-cli: %s\n", Printable(line).c_str());
     std::fflush(err_);
   }
 
@@ -118,10 +123,10 @@ class BarView : public ProgressView {
       std::fputs(result.c_str(), data_);
       std::fflush(data_);
     } else if (it == jobs_.end()) {
-      std::fprintf(out_, "%s\n", result.c_str());
+      std::fprintf(out_, "%s\n", Printable(result).c_str());
     } else {
       std::fprintf(out_, "%s\n", RenderBar(it->second.label, 100, columns_).c_str());
-      std::fprintf(out_, "  -> %s\n", result.c_str());
+      std::fprintf(out_, "  -> %s\n", Printable(result).c_str());
     }
     Remove(jobId);
     Draw();
@@ -129,7 +134,7 @@ class BarView : public ProgressView {
   void Failed(int jobId, const std::string& label, const std::string& reason) override {
     Clear();
     std::fflush(out_);
-    std::fprintf(err_, "tunewell-cli: %s: %s\n", label.c_str(), reason.c_str());
+    std::fprintf(err_, "tunewell-cli: %s: %s\n", Printable(label).c_str(), Printable(reason).c_str());
     std::fflush(err_);
     Remove(jobId);
     Draw();
@@ -137,7 +142,7 @@ class BarView : public ProgressView {
   void Note(const std::string& line) override {
     Clear();
     std::fflush(out_);
-    std::fprintf(err_, "tunewell-cli: %s\n", line.c_str());
+    std::fprintf(err_, "tunewell-cli: %s\n", Printable(line).c_str());
     std::fflush(err_);
     Draw();
   }
@@ -180,6 +185,21 @@ class BarView : public ProgressView {
 
 }  // namespace
 
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    char32_t cp = 0;
+    const size_t len = NextChar(text, i, &cp);
+    if (IsControl(cp)) {
+      out += '?';
+    } else {
+      out.append(text, i, len);
+    }
+    i += len;
+  }
+  return out;
+}
+
 int DisplayWidth(const std::string& text) {
   int width = 0;
   for (size_t i = 0; i < text.size();) {
@@ -219,7 +239,7 @@ std::string RenderBar(const std::string& label, int percent, int columns) {
   const int filled = barColumns * percent / 100;
   char pct[8];
   std::snprintf(pct, sizeof(pct), "%3d%%", percent);
-  return FitToWidth(label, labelColumns) + " [" + std::string(static_cast<size_t>(filled), '#') +
+  return FitToWidth(Printable(label), labelColumns) + " [" + std::string(static_cast<size_t>(filled), '#') +
          std::string(static_cast<size_t>(barColumns - filled), '-') + "] " + pct;
 }
 

@@ -14,6 +14,9 @@ namespace tw::cli {
 
 // Columns a UTF-8 text takes on a terminal: CJK and other wide characters count two.
 int DisplayWidth(const std::string& text);
+// The text with every control character (C0, DEL, C1) as "?": what a file name may carry
+// never moves the cursor or commands the terminal.
+std::string Printable(const std::string& text);
 // The text cut (never inside a character, "…" marking the cut) or padded with blanks to
 // exactly `columns` columns.
 std::string FitToWidth(const std::string& text, int columns);

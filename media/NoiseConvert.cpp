@@ -271,8 +271,10 @@ int NoiseConvert::OpenVideo(AVStream* stream) {
   const AVRational average =
       stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0 ? stream->avg_frame_rate : rate;
   totalFrames_ = static_cast<int64_t>(seconds * av_q2d(average));
-  const int width = stream->codecpar->width;
-  const int height = stream->codecpar->height;
+  // The encoder writes 4:2:0 pictures, whose sides are even: an odd side is scaled to the even
+  // size below it rather than refused.
+  const int width = std::max(2, stream->codecpar->width & ~1);
+  const int height = std::max(2, stream->codecpar->height & ~1);
   if (fifoWidth_ == 0 && fifoHeight_ == 0) {
     fifoWidth_ = decoder->width;
     fifoHeight_ = decoder->height;

@@ -17,6 +17,9 @@ struct HttpRequestOptions {
   size_t maxResponseBytes = 1 << 20;
   // When set and it turns true, the transfer stops and the request fails.
   const std::atomic<bool>* cancel = nullptr;
+  // PEM file of the certificate authorities an https address is checked against; "" for the
+  // system's own.
+  std::string caFile;
 };
 
 class HttpClient {
@@ -24,8 +27,8 @@ class HttpClient {
   // The process-wide client; the first call initialises libcurl.
   static HttpClient& Instance();
 
-  // Posts body (UTF-8 JSON, sent unchanged) to url (http or https; certificates are not
-  // checked). 0 when the transfer completed with a non-empty body, which is then in response
+  // Posts body (UTF-8 JSON, sent unchanged) to url (http, or https with the certificate and
+  // host name verified). 0 when the transfer completed with a non-empty body, which is then in response
   // whatever the HTTP status; -1 otherwise (no connection, time-out, cancelled, an empty or
   // oversized body). Redirects are not followed.
   int PostJson(const std::string& url, const std::string& body, std::string& response,

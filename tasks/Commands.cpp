@@ -263,6 +263,13 @@ bool IsSpeedNumber(std::string_view text) {
   return digit;
 }
 
+// The extension of a result named after its source: the source's own when the transcoder can
+// write that format (case kept), otherwise "mp3" (a source without one, or with one the
+// transcoder only reads, such as ape).
+std::string ResultExtension(const std::string& sourceExtension) {
+  return CanWriteFormat(Lower(sourceExtension)) ? sourceExtension : "mp3";
+}
+
 int ClampedInt(std::string_view text) {
   const long long value = LeadingInt(text);
   return value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value);
@@ -526,8 +533,7 @@ BuiltCommand BuildSpeedCommand(const FileEntry& entry, const std::string& speedT
   const std::string speed = speedText.empty() ? "1.0" : speedText;
   // The text goes into a filter graph: a number only, nothing that could add filters.
   if (!IsSpeedNumber(speed)) return Refuse(kMsgBadSpeed);
-  const std::string ext = Extension(entry.fileName);
-  if (!ext.empty() && !IsPlainFormat(ext)) return Refuse(kMsgBadFormat);
+  const std::string ext = ResultExtension(Extension(entry.fileName));
   const std::string output = FreeOutputPath(ctx, BaseName(entry.fileName) + "-变速-" + ctx.timestamp, ext);
   const std::vector<std::string> streams = StreamArgs(entry.facts, ext);
   CommandLine cmd;
@@ -628,8 +634,7 @@ std::string VolumeFilter(const VolumeOptions& options, double inputDurationSec) 
 BuiltCommand BuildVolumeCommand(const FileEntry& entry, const VolumeOptions& options,
                                 const CommandContext& ctx) {
   if (std::string refusal = CheckVolumeOptions(options); !refusal.empty()) return Refuse(refusal);
-  const std::string ext = Extension(entry.fileName);
-  if (!ext.empty() && !IsPlainFormat(ext)) return Refuse(kMsgBadFormat);
+  const std::string ext = ResultExtension(Extension(entry.fileName));
   double duration = 0;
   if (options.fadeOut && ClampedInt(Trim(options.fadeOutStart)) == 0) {
     duration = ProbeDuration(entry.fullPath);
@@ -661,8 +666,7 @@ BuiltCommand BuildBgMusicCommand(const FileEntry& entry, const BgMusicOptions& o
                                  const CommandContext& ctx) {
   if (options.musicPath.empty()) return Refuse(kMsgBgMusicNoFile);
   if (!IsDigits(options.startPos)) return Refuse(kMsgBgMusicStartDigits);
-  const std::string ext = Extension(entry.fileName);
-  if (!ext.empty() && !IsPlainFormat(ext)) return Refuse(kMsgBadFormat);
+  const std::string ext = ResultExtension(Extension(entry.fileName));
   const long long delayMs = std::min<long long>(LeadingInt(options.startPos) * 1000, INT_MAX);
   const std::string delay = std::to_string(delayMs);
   const std::string level = std::to_string(options.levelDb);

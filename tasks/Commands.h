@@ -126,6 +126,8 @@ BuiltCommand BuildMergeCommand(const std::vector<FileEntry>& entries, const std:
                                const CommandContext& ctx);
 
 // ---- Change speed -----------------------------------------------------------------------
+// Speed, volume and background-music results keep the source's extension when the transcoder
+// can write that format, otherwise they are mp3 (a source without an extension, or an ape).
 // speedText: "0.5" ... "2.0" or the slider's "%.2f" text; "" means "1.0".
 BuiltCommand BuildSpeedCommand(const FileEntry& entry, const std::string& speedText,
                                const CommandContext& ctx);

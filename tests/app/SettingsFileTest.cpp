@@ -13,6 +13,7 @@
 
 #include "app/IniFile.h"
 #include "app/SettingsFile.h"
+#include "tests/support/TestEnv.h"
 #include "tests/support/TestMedia.h"
 
 namespace fs = std::filesystem;
@@ -22,15 +23,7 @@ namespace {
 
 // A private home for the whole process, set before the settings accessor fixes its path.
 const std::string& Home() {
-  static const std::string home = [] {
-    std::string pattern = (fs::temp_directory_path() / "tw-settings.XXXXXX").string();
-    std::string dir = mkdtemp(pattern.data());
-    setenv("HOME", dir.c_str(), 1);
-    setenv("XDG_DATA_HOME", (dir + "/data").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), 1);
-    return dir;
-  }();
-  return home;
+  return test::PrivateHome();
 }
 const bool kHomeReady = !Home().empty();
 
@@ -74,13 +67,14 @@ TEST_F(SettingsFileTest, MissingFileGivesEveryDefault) {
 }
 
 TEST_F(SettingsFileTest, ReadingRules) {
-  WriteFile(S().Path(),
-            "\xEF\xBB\xBF[other]\r\nvoice-size=77\r\n[ Global ]\r\n  Voice-Size = 35 \r\nwindow-close=1abc\r\n"
-            "agc-check=abc\r\noutput-dir=\"/tmp/q\"\r\nthis line has no equals sign\r\n");
-  EXPECT_EQ(S().GetInt(G, kKeyVoiceSize, 20), 35);     // section and key without regard to case and blanks
-  EXPECT_EQ(S().GetInt(G, kKeyWindowClose, 0), 1);     // leading digits count
-  EXPECT_EQ(S().GetInt(G, kKeyAgcCheck, 5), 0);        // no digits give 0
-  EXPECT_EQ(S().GetInt(G, kKeyNoiseCheck, 9), 9);      // missing key gives the default
+  WriteFile(
+      S().Path(),
+      "\xEF\xBB\xBF[other]\r\nvoice-size=77\r\n[ Global ]\r\n  Voice-Size = 35 \r\nwindow-close=1abc\r\n"
+      "agc-check=abc\r\noutput-dir=\"/tmp/q\"\r\nthis line has no equals sign\r\n");
+  EXPECT_EQ(S().GetInt(G, kKeyVoiceSize, 20), 35);  // section and key without regard to case and blanks
+  EXPECT_EQ(S().GetInt(G, kKeyWindowClose, 0), 1);  // leading digits count
+  EXPECT_EQ(S().GetInt(G, kKeyAgcCheck, 5), 0);     // no digits give 0
+  EXPECT_EQ(S().GetInt(G, kKeyNoiseCheck, 9), 9);   // missing key gives the default
   EXPECT_EQ(S().GetString(G, kKeyOutputDir, ""), "/tmp/q");
   std::string cut;
   EXPECT_TRUE(S().GetString(G, kKeyOutputDir, "", cut, 4));
@@ -100,9 +94,10 @@ TEST_F(SettingsFileTest, WriteChangesOnlyItsKey) {
   ASSERT_TRUE(S().WriteString(G, kKeyOutputDir, "/home/u/My Music"));
   ASSERT_TRUE(S().WriteString(G, kKeyUserRealIp, "evil\nvoice-size=99"));
   const std::string text = ReadFile(S().Path());
-  EXPECT_EQ(text.rfind("\xEF\xBB\xBF; a comment\r\n[other]\r\nkey=1\r\n[global]\r\nvoice-size=35\r\ngarbage line\r\n"
-                       "window-close=1\r\n",
-                       0),
+  EXPECT_EQ(text.rfind(
+                "\xEF\xBB\xBF; a comment\r\n[other]\r\nkey=1\r\n[global]\r\nvoice-size=35\r\ngarbage line\r\n"
+                "window-close=1\r\n",
+                0),
             0u)
       << text;
   EXPECT_NE(text.find("[tail]\r\nx=y\r\n"), std::string::npos);
@@ -168,8 +163,7 @@ bool WriteWithoutReading(const std::string& path, const std::string& key, const 
 }
 
 TEST_F(SettingsFileTest, AWriteAfterAFailedReadChangesNothing) {
-  std::string pattern = (fs::temp_directory_path() / "tw-unreadable.XXXXXX").string();
-  const std::string dir = mkdtemp(pattern.data());
+  const std::string dir = test::TempDir();
   const std::string path = dir + "/configure.ini";
   const std::string original = "[global]\nvoice-size=35\noutput-dir=/home/u/My Music\nwindow-close=1\n";
   WriteFile(path, original);
@@ -179,7 +173,6 @@ TEST_F(SettingsFileTest, AWriteAfterAFailedReadChangesNothing) {
   EXPECT_TRUE(WriteIniValue(path, G, kKeyAudioQuality, "1"));
   EXPECT_EQ(ReadIniValue(path, G, kKeyVoiceSize).value_or(""), "35");
   EXPECT_EQ(ReadIniValue(path, G, kKeyAudioQuality).value_or(""), "1");
-  fs::remove_all(dir);
 }
 
 TEST_F(SettingsFileTest, AFullOrReadOnlyDiskFailsTheWriteAndKeepsTheFile) {

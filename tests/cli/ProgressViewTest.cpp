@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "cli/ProgressView.h"
 
@@ -100,6 +101,60 @@ TEST(ProgressView, PlainLinesAndBars) {
       for (size_t p = o.find("%\n"); p != std::string::npos; p = o.find("%\n", p + 1)) ++drawnBars;
       for (size_t p = o.find("\x1b[1A"); p != std::string::npos; p = o.find("\x1b[1A", p + 1)) ++erased;
       EXPECT_EQ(drawnBars, erased + 1) << "the finished bar of a.wav stays";
+    }
+  }
+}
+
+// A file name may hold any byte but "/" and NUL. What a view writes for a human keeps to its
+// line and carries no control sequence of the name's: the bars on a terminal and every line on
+// the standard error.
+TEST(ProgressView, NamesCannotControlTheTerminal) {
+  const std::string names[] = {"line\nbreak.wav",
+                               "clear\x1b[2J.wav",
+                               "title\x1b]0;x\a.wav",
+                               "back\rspace\b.wav",
+                               "csi\xc2\x9b"
+                               "2J.wav",
+                               "raw\x9b"
+                               "2J.wav"};
+  const auto clean = [](std::string text) {
+    for (const char* own : {"\x1b[1A\x1b[2K", "\r", "\n"}) {
+      for (size_t p = text.find(own); p != std::string::npos; p = text.find(own))
+        text.erase(p, std::strlen(own));
+    }
+    for (unsigned char c : text) {
+      if (c < 0x20 || c == 0x7f || c == 0x9b) return false;
+    }
+    return text.find("\xc2\x9b") == std::string::npos;
+  };
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    const std::string bar = RenderBar(name, 40, 60);
+    EXPECT_TRUE(clean(bar)) << bar;
+    EXPECT_EQ(DisplayWidth(bar), 60);
+    for (bool tty : {false, true}) {
+      char* outText = nullptr;
+      char* errText = nullptr;
+      size_t outSize = 0, errSize = 0;
+      std::FILE* out = open_memstream(&outText, &outSize);
+      std::FILE* err = open_memstream(&errText, &errSize);
+      {
+        auto view = MakeProgressView(out, err, tty, 60);
+        view->Started(0, name);
+        view->Progress(0, 50);
+        view->Succeeded(0, "/out/" + name);
+        view->Failed(1, name, "the transcoder failed");
+      }
+      std::fclose(out);
+      std::fclose(err);
+      const std::string o(outText, outSize), e(errText, errSize);
+      std::free(outText);
+      std::free(errText);
+      EXPECT_TRUE(clean(e)) << e;
+      EXPECT_EQ(std::count(e.begin(), e.end(), '\n'), 1) << e;
+      if (tty) {
+        EXPECT_TRUE(clean(o)) << o;
+      }
     }
   }
 }

@@ -2,9 +2,7 @@
 // prints and how it exits.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,10 +16,10 @@
 #include <thread>
 
 #include "app/SettingsFile.h"
+#include "tests/support/CliRunner.h"
 #include "tests/support/PrivatePulse.h"
+#include "tests/support/TestEnv.h"
 #include "tests/support/TestMedia.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
@@ -29,114 +27,16 @@ namespace tw {
 namespace {
 
 // The program's settings and default folders live in a private home for this process.
-const std::string kHome = [] {
-  char pattern[] = "/tmp/tw-cli-home.XXXXXX";
-  const char* home = mkdtemp(pattern);
-  std::string h = home ? home : "/tmp";
-  setenv("HOME", h.c_str(), 1);
-  setenv("XDG_DATA_HOME", (h + "/data").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (h + "/config").c_str(), 1);
-  return h;
-}();
+const std::string kHome = test::PrivateHome();
 
-struct CliResult {
-  int exitStatus = -1;  // -1 when ended by a signal
-  int signal = 0;
-  std::string out, err;
-};
+using test::ProcessResult;
 
-// A running tunewell-cli with its standard output and error on two pipes.
-struct CliProcess {
-  pid_t pid = -1;
-  int outFd = -1, errFd = -1;
-  std::string out, err;
-
-  // Reads what is available within timeoutMs; false once both pipes are closed.
-  bool Pump(int timeoutMs) {
-    pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-    int open = 0;
-    for (auto& f : fds) open += f.fd >= 0;
-    if (!open) return false;
-    if (poll(fds, 2, timeoutMs) <= 0) return true;
-    char buf[4096];
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      int& fd = i == 0 ? outFd : errFd;
-      if (n <= 0) {
-        close(fd);
-        fd = -1;
-      } else {
-        (i == 0 ? out : err).append(buf, static_cast<size_t>(n));
-      }
-    }
-    return true;
-  }
-  CliResult Finish() {
-    while (Pump(1000)) {
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    CliResult r;
-    r.out = out;
-    r.err = err;
-    if (WIFEXITED(status)) r.exitStatus = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
-    return r;
-  }
-};
-
-// env entries "NAME=value" replace the inherited ones. terminal: a pseudo-terminal master
-// whose slave becomes the program's standard output (read back through the master).
-CliProcess StartCli(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
-                    const std::string& cwd = "", int terminal = -1) {
-  CliProcess p;
-  int out[2], err[2];
-  if (terminal >= 0) {
-    out[0] = fcntl(terminal, F_DUPFD_CLOEXEC, 0);
-    out[1] = open(ptsname(terminal), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (out[1] < 0) return p;
-  } else if (pipe2(out, O_CLOEXEC) != 0) {
-    return p;
-  }
-  if (pipe2(err, O_CLOEXEC) != 0) return p;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-  std::vector<std::string> argv{TW_CLI_PATH};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> cargv;
-  for (auto& a : argv) cargv.push_back(a.data());
-  cargv.push_back(nullptr);
-  std::vector<std::string> envText;
-  for (char** e = environ; *e; ++e) {
-    const std::string entry = *e;
-    bool replaced = false;
-    for (const auto& o : env)
-      replaced = replaced || entry.substr(0, entry.find('=') + 1) == o.substr(0, o.find('=') + 1);
-    if (!replaced) envText.push_back(entry);
-  }
-  envText.insert(envText.end(), env.begin(), env.end());
-  std::vector<char*> cenv;
-  for (auto& e : envText) cenv.push_back(e.data());
-  cenv.push_back(nullptr);
-  const int rc = posix_spawn(&p.pid, cargv[0], &actions, nullptr, cargv.data(), cenv.data());
-  posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  close(err[1]);
-  p.outFd = out[0];
-  p.errFd = err[0];
-  EXPECT_EQ(rc, 0) << "cannot start " << TW_CLI_PATH;
-  return p;
-}
-
-CliResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
-                 const std::string& cwd = "") {
-  return StartCli(args, env, cwd).Finish();
+ProcessResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+                     const std::string& cwd = "") {
+  test::SpawnOptions options;
+  options.env = env;
+  options.cwd = cwd;
+  return test::RunCli(args, options);
 }
 
 std::vector<std::string> FilesIn(const std::string& folder) {
@@ -171,39 +71,7 @@ int CountLines(const std::string& text) {
   return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
 }
 
-// A long input: 20 minutes of sound that take the transcoder seconds to convert.
-std::string LongMp3() {
-  return test::MakeMedia("long-20min-16k.mp3",
-                         {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=16000:duration=1200", "-ac",
-                          "1", "-c:a", "libmp3lame", "-b:a", "16k"});
-}
-
-// Every child process of pid (its transcoder runs), from /proc.
-std::set<pid_t> ChildrenOf(pid_t pid) {
-  std::set<pid_t> children;
-  for (const auto& e : fs::directory_iterator("/proc")) {
-    const std::string name = e.path().filename().string();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(e.path() / "stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const size_t close = text.rfind(')');
-    if (close == std::string::npos) continue;
-    char state = 0;
-    int ppid = 0;
-    if (std::sscanf(text.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == pid) {
-      children.insert(std::stoi(name));
-    }
-  }
-  return children;
-}
-
-bool Alive(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  if (text.empty()) return false;
-  const size_t close = text.rfind(')');
-  return close != std::string::npos && text.size() > close + 2 && text[close + 2] != 'Z';
-}
+using test::LongMp3;
 
 // ---------------------------------------------------------------------------------------------
 
@@ -315,7 +183,7 @@ TEST(TunewellCli, EverySubcommandOnGeneratedMedia) {
     const std::string outDir = test::TempDir();
     std::vector<std::string> args = c.args;
     args.insert(args.begin() + 1, {"--output-dir", outDir});
-    const CliResult r = RunCli(args);
+    const ProcessResult r = RunCli(args);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     const auto files = FilesIn(outDir);
     ASSERT_EQ(files.size(), 1u) << r.out << r.err;
@@ -359,7 +227,7 @@ TEST(TunewellCli, ResultsSoundLikeTheOperation) {
     const std::string outDir = test::TempDir();
     std::vector<std::string> args = c.args;
     args.insert(args.begin() + 1, {"--output-dir", outDir});
-    const CliResult r = RunCli(args);
+    const ProcessResult r = RunCli(args);
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     const auto files = FilesIn(outDir);
     ASSERT_EQ(files.size(), 1u);
@@ -378,7 +246,7 @@ TEST(TunewellCli, ProbeShowsSizeAndDurationAsTheLists) {
   const std::string folder = test::TempDir();
   const std::string a = Copy(test::ToneWav(5), folder, "a.wav");
   const std::string b = Copy(test::ToneMp3(3), folder, "b.mp3");
-  const CliResult r = RunCli({"probe", "a.wav", b}, {}, folder);
+  const ProcessResult r = RunCli({"probe", "a.wav", b}, {}, folder);
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   // 882044 bytes of PCM and about 48 KB of MP3.
   EXPECT_EQ(r.out, a + "\t" + "861KB" + "\t00:00:05\n" + b + "\t" + "47KB" + "\t00:00:03\n");
@@ -454,7 +322,7 @@ TEST(TunewellCli, BadInputGetsAClearErrorAndLosesNothing) {
     if (std::find(args.begin(), args.end(), "--output-dir") == args.end()) {
       args.insert(args.begin() + 1, {"--output-dir", outDir});
     }
-    const CliResult r = RunCli(args);
+    const ProcessResult r = RunCli(args);
     EXPECT_EQ(r.exitStatus, c.status) << r.err;
     EXPECT_EQ(CountLines(r.err), static_cast<int>(c.errorParts.size())) << r.err;
     for (const auto& part : c.errorParts) EXPECT_NE(r.err.find(part), std::string::npos) << r.err;
@@ -469,69 +337,60 @@ TEST(TunewellCli, BadInputGetsAClearErrorAndLosesNothing) {
   }
 }
 
-TEST(TunewellCli, HostileFileNamesAreJustNames) {
+// Names after "--" are files, relative to the working folder, whatever they look like. (How
+// names reach the transcoder is one table in the commands' tests.)
+TEST(TunewellCli, NamesAfterTheSeparatorAreJustNames) {
   const std::string folder = test::TempDir();
   const std::string outDir = test::TempDir();
-  // Names and tags that read like the transcoder's own messages are echoed by it, no more.
-  const std::vector<std::string> names = {"it's \"quoted\".wav",
-                                          "$(touch pwned).wav",
-                                          "-dash.wav",
-                                          "中文 名字.wav",
-                                          "a;b|c&`x`.wav",
-                                          "No space left on device.wav",
-                                          "Conversion failed!.wav",
-                                          "Invalid argument.wav",
-                                          "a\nConversion failed!\nb.wav",
-                                          "tagged.mp3"};
-  const std::string tagged =
-      test::MakeMedia("tagged-like-messages.mp3",
-                      {"-f", "lavfi", "-i", "sine=d=1", "-metadata", "title=Conversion failed", "-metadata",
-                       "artist=one\nConversion failed!\nInvalid argument\nvideo:0kB muxing overhead: 1%",
-                       "-metadata", "comment=Duration: 09:00:00.00"});
+  // The shared hostile names (relative, from the folder: a protocol-like prefix is not taken as
+  // one), names that look like the program's own options, and a file whose tags read like the
+  // transcoder's own messages, which it echoes, no more.
+  std::vector<std::string> names = test::HostileNames();
+  names.push_back("--jobs=9.wav");
+  names.push_back("tagged.mp3");
   std::vector<std::string> args = {"convert", "--format", "mp3", "--output-dir", outDir, "--"};
   for (const auto& n : names) {
-    Copy(n == "tagged.mp3" ? tagged : test::ToneWav(1), folder, n);
-    args.push_back(n);  // relative, from the folder
+    Copy(n == "tagged.mp3" ? test::TaggedWithTranscoderTexts() : test::ToneWav(1), folder, n);
+    args.push_back(n);
   }
-  const CliResult r = RunCli(args, {}, folder);
+  const ProcessResult r = RunCli(args, {}, folder);
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_EQ(r.err, "");
-  std::vector<std::string> expected;
+  // Each input has a result of its own, as long as the input, named after it.
+  const std::vector<std::string> results = FilesIn(outDir);
+  EXPECT_EQ(results.size(), names.size());
   for (const auto& n : names) {
-    expected.push_back(n.substr(0, n.size() - 4) + ".mp3");
-    EXPECT_NEAR(test::Probe(outDir + "/" + expected.back()).durationSec, 1.0, 0.1) << n;
+    SCOPED_TRACE(n);
+    const std::string base = fs::path(n).stem().string();
+    std::vector<std::string> own;
+    std::copy_if(results.begin(), results.end(), std::back_inserter(own),
+                 [&](const std::string& result) { return fs::path(result).stem() == base; });
+    ASSERT_EQ(own.size(), 1u);
+    EXPECT_NEAR(test::DecodedSeconds(outDir + "/" + own[0]), test::DecodedSeconds(folder + "/" + n), 0.1);
   }
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(FilesIn(outDir), expected);
+  EXPECT_EQ(FilesIn(folder).size(), names.size()) << "the sources are all kept";
   EXPECT_FALSE(fs::exists(folder + "/pwned"));
-  EXPECT_FALSE(fs::exists(outDir + "/pwned"));
   // Without "--" a leading dash is taken for an option, and nothing runs.
-  const CliResult dash =
+  const ProcessResult dash =
       RunCli({"convert", "--format", "mp3", "--output-dir", outDir, "-dash.wav"}, {}, folder);
   EXPECT_EQ(dash.exitStatus, 2);
   EXPECT_NE(dash.err.find("after '--'"), std::string::npos) << dash.err;
 }
 
 TEST(TunewellCli, ANamedPipeIsRefusedAtOnce) {
-  const std::string folder = test::TempDir();
-  const std::string fifo = folder + "/some.mp3";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string fifo = test::NamedPipe();
+  const std::string folder = fs::path(fifo).parent_path().string();
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"probe", fifo},
         {"convert", "--format", "wav", "--output-dir", folder, fifo}}) {
     SCOPED_TRACE(args[0]);
-    CliProcess p = StartCli(args);
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (Alive(p.pid) && std::chrono::steady_clock::now() < until) p.Pump(50);
-    if (Alive(p.pid)) {
-      ADD_FAILURE() << "still waiting on the pipe";
-      kill(p.pid, SIGKILL);
-    }
-    const CliResult r = p.Finish();
+    test::Process p = test::StartCli(args);
+    EXPECT_TRUE(p.WaitExit(std::chrono::seconds(20))) << "still waiting on the pipe";
+    const ProcessResult r = p.Stop(0);
     EXPECT_EQ(r.exitStatus, 1) << r.err;
-    EXPECT_NE(r.err.find("some.mp3: is not a regular file"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("pipe.wav: is not a regular file"), std::string::npos) << r.err;
   }
-  EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"some.mp3"});
+  EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"pipe.wav"});
 }
 
 TEST(TunewellCli, JobsRunAtOnceUpToTheLimit) {
@@ -547,7 +406,7 @@ TEST(TunewellCli, JobsRunAtOnceUpToTheLimit) {
   for (const auto& k : cases) {
     SCOPED_TRACE(k.jobs);
     const std::string outDir = test::TempDir();
-    const CliResult r =
+    const ProcessResult r =
         RunCli({"convert", "--format", "mp3", "--jobs", k.jobs, "--output-dir", outDir, a, b, c});
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     int running = 0, peak = 0, started = 0;
@@ -568,7 +427,7 @@ TEST(TunewellCli, SourcesSharingABaseNameNeverOverwriteEachOther) {
   const std::string one = test::TempDir(), two = test::TempDir(), outDir = test::TempDir();
   const std::string first = Copy(test::ToneWav(3, 440), one, "x.wav");
   const std::string second = Copy(test::ToneWav(2, 880), two, "x.wav");
-  const CliResult r =
+  const ProcessResult r =
       RunCli({"convert", "--format", "mp3", "--jobs", "2", "--output-dir", outDir, first, second, first});
   ASSERT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_EQ(FilesIn(outDir), (std::vector<std::string>{"x-2.mp3", "x.mp3"}));
@@ -589,28 +448,26 @@ TEST(TunewellCli, InterruptEndsChildrenAndRemovesPartialOutputs) {
   const std::string waiting = Copy(test::ToneWav(1), folder, "waiting.wav");
   // An earlier result in the folder that no run of this batch writes stays.
   std::ofstream(outDir + "/earlier.mp3") << "kept";
-  CliProcess p = StartCli({"convert", "--format", "mp3", "--rate", "44100", "--channels", "2", "--jobs", "2",
-                           "--output-dir", outDir, longFile, other, waiting});
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  std::set<pid_t> children;
-  while (std::chrono::steady_clock::now() < until) {
-    p.Pump(50);
-    children = ChildrenOf(p.pid);
-    std::error_code ec;
-    if (children.size() == 2 && fs::file_size(outDir + "/long.mp3", ec) > 0 &&
-        fs::file_size(outDir + "/other.mp3", ec) > 0) {
-      break;
-    }
-  }
-  ASSERT_EQ(children.size(), 2u) << p.out << p.err;
-  ASSERT_EQ(kill(p.pid, SIGINT), 0);
-  const CliResult r = p.Finish();
+  test::Process p = test::StartCli({"convert", "--format", "mp3", "--rate", "44100", "--channels", "2",
+                                    "--jobs", "2", "--output-dir", outDir, longFile, other, waiting});
+  std::vector<pid_t> children;
+  const bool bothWriting = p.WaitFor(
+      [&] {
+        children = test::ChildrenOf(p.Pid());
+        std::error_code ec;
+        return children.size() == 2 && fs::file_size(outDir + "/long.mp3", ec) > 0 &&
+               fs::file_size(outDir + "/other.mp3", ec) > 0;
+      },
+      std::chrono::seconds(30));
+  ASSERT_TRUE(bothWriting) << p.Out() << p.Err();
+  ASSERT_TRUE(p.Signal(SIGINT));
+  const ProcessResult r = p.Finish();
   EXPECT_EQ(r.signal, SIGINT) << "exit " << r.exitStatus << ": " << r.err;
   EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("long.mp3: interrupted, partial output removed"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("waiting.wav: not started"), std::string::npos) << r.err;
   EXPECT_EQ(FilesIn(outDir), std::vector<std::string>{"earlier.mp3"});
-  for (pid_t child : children) EXPECT_FALSE(Alive(child)) << child;
+  for (pid_t child : children) EXPECT_FALSE(test::Alive(child)) << child;
   EXPECT_EQ(FilesIn(folder), (std::vector<std::string>{"long.mp3", "other.mp3", "waiting.wav"}));
 }
 
@@ -629,8 +486,10 @@ TEST(TunewellCli, FullDiskFailsTheFileAndLeavesNoResult) {
   const int status = test::RunProcess(
       {"unshare", "-m", "sh", "-c", script, mountPoint, TW_CLI_PATH, test::ToneWav(20)}, &output);
   EXPECT_EQ(status, 1) << output;
-  EXPECT_NE(output.find("tone-20s-440hz-44100-2ch.wav: the transcoder could not write the result (is the disk full?)"),
-            std::string::npos)
+  EXPECT_NE(
+      output.find(
+          "tone-20s-440hz-44100-2ch.wav: the transcoder could not write the result (is the disk full?)"),
+      std::string::npos)
       << output;
   EXPECT_NE(output.find("listing:\n"), std::string::npos) << output;
   EXPECT_EQ(output.find(": done: "), std::string::npos) << output;
@@ -639,7 +498,7 @@ TEST(TunewellCli, FullDiskFailsTheFileAndLeavesNoResult) {
 TEST(TunewellCli, MissingTranscoderFailsEachFile) {
   const std::string outDir = test::TempDir();
   const std::string empty = test::TempDir();
-  const CliResult r =
+  const ProcessResult r =
       RunCli({"convert", "--format", "mp3", "--output-dir", outDir, test::ToneWav(1), test::ToneWav(2)},
              {"PATH=" + empty});
   EXPECT_EQ(r.exitStatus, 1);
@@ -664,7 +523,7 @@ TEST(TunewellCli, OutputFolderFollowsTheSettings) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     ASSERT_TRUE(SettingsFile::Instance().WriteString(kSettingsSection, kKeyOutputDir, c.setting));
-    const CliResult r = RunCli({"cut", "--from", "00:00:00.50", "--to", "00:00:01.00", test::ToneMp3(2)});
+    const ProcessResult r = RunCli({"cut", "--from", "00:00:00.50", "--to", "00:00:01.00", test::ToneMp3(2)});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     const auto files = FilesIn(c.folder);
     ASSERT_EQ(files.size(), 1u);
@@ -683,10 +542,11 @@ TEST(TunewellCli, TerminalShowsBarsInsteadOfLines) {
   ws.ws_col = 70;
   ws.ws_row = 24;
   ioctl(master, TIOCSWINSZ, &ws);
-  CliProcess p =
-      StartCli({"convert", "--format", "mp3", "--output-dir", outDir, test::ToneWav(20), test::ToneWav(3)},
-               {}, "", master);
-  const CliResult r = p.Finish();
+  test::SpawnOptions options;
+  options.terminal = master;
+  test::Process p = test::StartCli(
+      {"convert", "--format", "mp3", "--output-dir", outDir, test::ToneWav(20), test::ToneWav(3)}, options);
+  const ProcessResult r = p.Finish();
   close(master);
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_NE(r.out.find("] 100%"), std::string::npos) << r.out;
@@ -700,7 +560,7 @@ TEST(TunewellCli, TerminalShowsBarsInsteadOfLines) {
 
 TEST(TunewellCli, WaveformPrintsTheViewsValues) {
   const std::string tone = test::ToneWav(3);
-  const CliResult plain = RunCli({"waveform", tone});
+  const ProcessResult plain = RunCli({"waveform", tone});
   ASSERT_EQ(plain.exitStatus, 0) << plain.err;
   EXPECT_EQ(plain.err, "");
   std::vector<long> values;
@@ -720,7 +580,7 @@ TEST(TunewellCli, WaveformPrintsTheViewsValues) {
 
   // JSON: one object per file and line, the same values.
   const std::string other = test::ToneMp3(2);
-  const CliResult json = RunCli({"waveform", "--json", tone, other, test::TextNamedMp3()});
+  const ProcessResult json = RunCli({"waveform", "--json", tone, other, test::TextNamedMp3()});
   EXPECT_EQ(json.exitStatus, 1);
   EXPECT_NE(json.err.find("text-named.mp3: not an audio"), std::string::npos) << json.err;
   EXPECT_EQ(CountLines(json.out), 2) << json.out.substr(0, 300);
@@ -755,7 +615,7 @@ TEST(TunewellCli, DenoiseCleansAudioAndVideoFiles) {
     const std::string outDir = test::TempDir();
     std::vector<std::string> args = c.args;
     args.insert(args.begin() + 1, {"--output-dir", outDir});
-    const CliResult r = RunCli(args);
+    const ProcessResult r = RunCli(args);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     const auto files = FilesIn(outDir);
     ASSERT_EQ(files.size(), 1u) << r.err;
@@ -784,7 +644,7 @@ TEST(TunewellCli, DenoiseCleansAudioAndVideoFiles) {
     const std::string outDir = test::TempDir();
     std::vector<std::string> args = b.args;
     args.insert(args.begin() + 1, {"--output-dir", outDir});
-    const CliResult r = RunCli(args);
+    const ProcessResult r = RunCli(args);
     EXPECT_EQ(r.exitStatus, b.status) << r.err;
     EXPECT_NE(r.err.find(b.errorPart), std::string::npos) << r.err;
     EXPECT_TRUE(FilesIn(outDir).empty());
@@ -792,17 +652,24 @@ TEST(TunewellCli, DenoiseCleansAudioAndVideoFiles) {
 }
 TEST(TunewellCli, InterruptedDenoiseLeavesNothing) {
   const std::string outDir = test::TempDir();
-  CliProcess p = StartCli({"denoise", "--output-dir", outDir, LongMp3()});
+  test::Process p = test::StartCli({"denoise", "--output-dir", outDir, LongMp3()});
   // Wait until the engine has made its result file, then interrupt.
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < until && FilesIn(outDir).empty()) p.Pump(20);
-  ASSERT_FALSE(FilesIn(outDir).empty()) << p.out << p.err;
-  ASSERT_EQ(kill(p.pid, SIGINT), 0);
-  const CliResult r = p.Finish();
+  ASSERT_TRUE(p.WaitFor([&] { return !FilesIn(outDir).empty(); }, std::chrono::seconds(20)))
+      << p.Out() << p.Err();
+  ASSERT_TRUE(p.Signal(SIGINT));
+  const ProcessResult r = p.Finish();
   EXPECT_EQ(r.signal, SIGINT) << r.err;
   EXPECT_NE(r.err.find("long-20min-16k.mp3: interrupted, partial output removed"), std::string::npos)
       << r.err;
   EXPECT_TRUE(FilesIn(outDir).empty());
+}
+
+// Bytes of the recording being written in outDir's recordings folder.
+std::uintmax_t RecordedBytes(const std::string& outDir) {
+  std::uintmax_t bytes = 0;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(outDir + "/录音", ec)) bytes += fs::file_size(e.path(), ec);
+  return bytes;
 }
 
 bool SoundServerRuns() {
@@ -814,7 +681,8 @@ TEST(TunewellCli, RecordWritesTheRecordingAsThePageNamesIt) {
   for (const char* source : {"all", "microphone", "system"}) {
     SCOPED_TRACE(source);
     const std::string outDir = test::TempDir();
-    const CliResult r = RunCli({"record", "--seconds", "1.5", "--source", source, "--output-dir", outDir});
+    const ProcessResult r =
+        RunCli({"record", "--seconds", "1.5", "--source", source, "--output-dir", outDir});
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     const auto files = FilesIn(outDir + "/录音");
     ASSERT_EQ(files.size(), 1u);
@@ -829,12 +697,10 @@ TEST(TunewellCli, RecordWritesTheRecordingAsThePageNamesIt) {
 TEST(TunewellCli, InterruptedRecordingLeavesNothing) {
   if (!SoundServerRuns()) GTEST_SKIP() << "no sound server (scripts/test starts one)";
   const std::string outDir = test::TempDir();
-  CliProcess p = StartCli({"record", "--seconds", "60", "--output-dir", outDir});
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < until && p.out.find(": started") == std::string::npos) p.Pump(50);
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  ASSERT_EQ(kill(p.pid, SIGINT), 0);
-  const CliResult r = p.Finish();
+  test::Process p = test::StartCli({"record", "--seconds", "60", "--output-dir", outDir});
+  ASSERT_TRUE(p.WaitFor([&] { return RecordedBytes(outDir) > 4096; }, std::chrono::seconds(20))) << p.Err();
+  ASSERT_TRUE(p.Signal(SIGINT));
+  const ProcessResult r = p.Finish();
   EXPECT_EQ(r.signal, SIGINT) << r.err;
   EXPECT_NE(r.err.find("interrupted, partial output removed"), std::string::npos) << r.err;
   EXPECT_TRUE(FilesIn(outDir + "/录音").empty());
@@ -844,12 +710,12 @@ TEST(TunewellCli, ARecordingWhoseMicrophoneGoesAwayFailsAndKeepsWhatItHas) {
   test::PrivatePulse pulse;
   if (!pulse.Ok()) GTEST_SKIP() << "no private sound server";
   const std::string outDir = test::TempDir();
-  CliProcess p = StartCli({"record", "--seconds", "60", "--source", "microphone", "--output-dir", outDir});
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < until && p.out.find(": started") == std::string::npos) p.Pump(50);
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  test::Process p =
+      test::StartCli({"record", "--seconds", "60", "--source", "microphone", "--output-dir", outDir});
+  // About a second of sound in the file (128 kbit/s) before the device goes.
+  ASSERT_TRUE(p.WaitFor([&] { return RecordedBytes(outDir) > 16000; }, std::chrono::seconds(20))) << p.Err();
   ASSERT_EQ(pulse.Pactl({"unload-module", "module-remap-source"}), 0);
-  const CliResult r = p.Finish();
+  const ProcessResult r = p.Finish();
   EXPECT_EQ(r.exitStatus, 1) << r.err;
   EXPECT_NE(r.err.find("the recording device went away"), std::string::npos) << r.err;
   const auto files = FilesIn(outDir + "/录音");
@@ -863,19 +729,23 @@ TEST(TunewellCli, HelpAndExitStatuses) {
   const struct {
     std::vector<std::string> args;
     int status;
-    const char* outPart;
+    const char* outPart;  // nullptr: nothing on the standard output
+    const char* errPart;  // nullptr: nothing on the standard error
   } cases[] = {
-      {{"--help"}, 0, "Usage: tunewell-cli COMMAND"},
-      {{"cut", "--help"}, 0, "H:MM:SS.cc"},
-      {{"help", "merge"}, 0, "合并-<timestamp>"},
-      {{}, 2, ""},
+      {{"--help"}, 0, "Usage: tunewell-cli COMMAND", nullptr},
+      {{"cut", "--help"}, 0, "H:MM:SS.cc", nullptr},
+      {{"help", "merge"}, 0, "合并-<timestamp>", nullptr},
+      {{}, 2, nullptr, "--help"},
   };
   for (const auto& c : cases) {
-    const CliResult r = RunCli(c.args);
+    const ProcessResult r = RunCli(c.args);
     EXPECT_EQ(r.exitStatus, c.status);
-    EXPECT_NE(r.out.find(c.outPart), std::string::npos) << r.out;
-    if (c.status == 2) {
-      EXPECT_NE(r.err.find("--help"), std::string::npos) << r.err;
+    for (const auto& [text, part] : {std::pair{&r.out, c.outPart}, std::pair{&r.err, c.errPart}}) {
+      if (part) {
+        EXPECT_NE(text->find(part), std::string::npos) << *text;
+      } else {
+        EXPECT_EQ(*text, "");
+      }
     }
   }
 }
@@ -890,7 +760,7 @@ TEST(TunewellCli, ARecordingHoldsTheSecondsAskedFor) {
   for (const auto& [source, seconds] : cases) {
     SCOPED_TRACE(source);
     const std::string outDir = test::TempDir();
-    const CliResult r = RunCli({"record", "--seconds", seconds, "--source", source, "--output-dir", outDir});
+    const ProcessResult r = RunCli({"record", "--seconds", seconds, "--source", source, "--output-dir", outDir});
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     const auto files = FilesIn(outDir + "/录音");
     ASSERT_EQ(files.size(), 1u);

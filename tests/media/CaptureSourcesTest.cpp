@@ -1,5 +1,3 @@
-#include "media/CaptureSources.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "media/CaptureSources.h"
 #include "media/PulseClient.h"
 #include "tests/support/PrivatePulse.h"
+#include "tests/support/TestEnv.h"
 
 extern "C" {
 #include <libavutil/samplefmt.h>
@@ -22,8 +22,12 @@ TEST(CaptureSources, DigitalSilenceIsEveryByteZero) {
   const struct {
     std::vector<uint8_t> bytes;
     bool silent;
-  } cases[] = {{{}, true},           {{0}, true},          {{0, 0, 0, 0, 0, 0, 0, 0}, true},
-               {{1}, false},         {{0, 0, 0, 1}, false}, {{1, 0, 0, 0}, false},
+  } cases[] = {{{}, true},
+               {{0}, true},
+               {{0, 0, 0, 0, 0, 0, 0, 0}, true},
+               {{1}, false},
+               {{0, 0, 0, 1}, false},
+               {{1, 0, 0, 0}, false},
                {{0, 0, 0, 0, 0, 0, 0, 0x80}, false}};
   for (const auto& c : cases) EXPECT_EQ(IsDigitalSilence(c.bytes.data(), c.bytes.size()), c.silent);
 }
@@ -33,9 +37,14 @@ TEST(CaptureSources, NamesAreCutOnCharacterBoundaries) {
     std::string text;
     size_t max;
     std::string cut;
-  } cases[] = {{"TwMicrophone", 127, "TwMicrophone"}, {"abcdef", 3, "abc"},     {"", 5, ""},
-               {"麦克风", 9, "麦克风"},             {"麦克风", 8, "麦克"},      {"麦克风", 4, "麦"},
-               {"a麦", 2, "a"},                     {std::string(300, 'x'), 255, std::string(255, 'x')}};
+  } cases[] = {{"TwMicrophone", 127, "TwMicrophone"},
+               {"abcdef", 3, "abc"},
+               {"", 5, ""},
+               {"麦克风", 9, "麦克风"},
+               {"麦克风", 8, "麦克"},
+               {"麦克风", 4, "麦"},
+               {"a麦", 2, "a"},
+               {std::string(300, 'x'), 255, std::string(255, 'x')}};
   for (const auto& c : cases) EXPECT_EQ(CutUtf8(c.text, c.max), c.cut) << c.text << " " << c.max;
 }
 
@@ -62,7 +71,8 @@ TEST(CaptureSources, InputDevicesAreTheSourcesThatAreNotMonitors) {
   ASSERT_TRUE(pulse.Ok());
   const std::string longName(100, 'n');  // the server keeps names up to 128 bytes
   ASSERT_EQ(pulse.Pactl({"load-module", "module-remap-source", "source_name=" + longName,
-                         "master=tw_micfeed.monitor", "source_properties=device.description=" + std::string(150, 'D')}),
+                         "master=tw_micfeed.monitor",
+                         "source_properties=device.description=" + std::string(150, 'D')}),
             0);
   std::vector<CaptureDeviceRecord> devices{{"stale", "stale"}};
   ASSERT_EQ(EnumAudioInputDevices(devices), 0);
@@ -78,9 +88,7 @@ TEST(CaptureSources, InputDevicesAreTheSourcesThatAreNotMonitors) {
 }
 
 TEST(CaptureSources, NoServerGivesAnErrorAndAnEmptyList) {
-  const char* previous = std::getenv("PULSE_SERVER");
-  const std::string saved = previous ? previous : "";
-  setenv("PULSE_SERVER", "unix:/nonexistent/tw-no-server/native", 1);
+  const test::ScopedEnv noServer("PULSE_SERVER", "unix:/nonexistent/tw-no-server/native");
   std::vector<CaptureDeviceRecord> devices{{"stale", "stale"}};
   EXPECT_EQ(EnumAudioInputDevices(devices), -1);
   EXPECT_TRUE(devices.empty());
@@ -90,10 +98,6 @@ TEST(CaptureSources, NoServerGivesAnErrorAndAnEmptyList) {
   std::vector<uint8_t> piece;
   EXPECT_EQ(stream.ReadPiece(piece), -1);
   EXPECT_EQ(stream.Readable(), -1);
-  if (previous)
-    setenv("PULSE_SERVER", saved.c_str(), 1);
-  else
-    unsetenv("PULSE_SERVER");
 }
 
 TEST(CaptureSources, AStuckServerIsGivenUpOnInTimeOrAtOnceWhenCancelled) {

@@ -1,5 +1,3 @@
-#include "media/MixerWrap.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,8 +9,10 @@
 #include <utility>
 #include <vector>
 
+#include "media/MixerWrap.h"
 #include "media/PulseClient.h"
 #include "tests/support/PrivatePulse.h"
+#include "tests/support/TestEnv.h"
 
 namespace tw {
 namespace {
@@ -114,8 +114,8 @@ TEST_F(MixerWrapTest, SetCaptureVolumeClearsMuteAndSetsTheLevel) {
 }
 
 TEST_F(MixerWrapTest, EveryCaptureDeviceWithTheSameDescriptionIsSet) {
-  ASSERT_EQ(pulse_->Pactl({"load-module", "module-remap-source", "source_name=tw_mic2", "master=tw_micfeed.monitor",
-                           "source_properties=device.description=TwMicrophone"}),
+  ASSERT_EQ(pulse_->Pactl({"load-module", "module-remap-source", "source_name=tw_mic2",
+                           "master=tw_micfeed.monitor", "source_properties=device.description=TwMicrophone"}),
             0);
   ASSERT_EQ(pulse_->Pactl({"load-module", "module-remap-source", "source_name=tw_other",
                            "master=tw_micfeed.monitor", "source_properties=device.description=Other"}),
@@ -132,7 +132,8 @@ TEST_F(MixerWrapTest, RenderLevelIsClampedAndRead) {
     float level;
     uint32_t raw;
     float reads;
-  } cases[] = {{150, 65536, 100.5f}, {-5, 0, -1}, {42, 27525, 42.5f}, {100, 65536, 100.5f}, {0.5f, 328, 1.0f}};
+  } cases[] = {
+      {150, 65536, 100.5f}, {-5, 0, -1}, {42, 27525, 42.5f}, {100, 65536, 100.5f}, {0.5f, 328, 1.0f}};
   for (const auto& c : cases) {
     SetRenderVolume(c.level);
     const Reading r = ReadSink("tw_speaker");
@@ -224,9 +225,7 @@ TEST_F(MixerWrapTest, AStuckServerIsWaitedForBriefly) {
 }
 
 TEST(MixerWrapNoServer, EverythingAnswersNoAndChangesNothing) {
-  const char* previous = std::getenv("PULSE_SERVER");
-  const std::string saved = previous ? previous : "";
-  setenv("PULSE_SERVER", "unix:/nonexistent/tw-no-server/native", 1);
+  const test::ScopedEnv noServer("PULSE_SERVER", "unix:/nonexistent/tw-no-server/native");
   std::string name = "unchanged";
   EXPECT_FALSE(GetDefaultCaptureName(name));
   EXPECT_EQ(name, "unchanged");
@@ -239,10 +238,6 @@ TEST(MixerWrapNoServer, EverythingAnswersNoAndChangesNothing) {
   EXPECT_EQ(renderLevel, 18);
   SetCaptureVolume(false, 50);
   SetRenderVolume(50);
-  if (previous)
-    setenv("PULSE_SERVER", saved.c_str(), 1);
-  else
-    unsetenv("PULSE_SERVER");
 }
 
 }  // namespace

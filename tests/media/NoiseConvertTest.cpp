@@ -222,6 +222,7 @@ TEST(NoiseConvert, ContainersAndSingleStreamSources) {
       {"video without sound", test::VideoWithoutSound(3), "mp4", 1, 0, 3},
       {"sound without video", audioOnlyMp4, "mp4", 0, 1, 3},
       {"two sound streams", test::TwoAudioStreams(), "mkv", 0, 1, 4},
+      {"odd picture size", test::OddSizeVideo(), "mp4", 1, 1, 3},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -389,46 +390,28 @@ TEST(NoiseConvert, CopiesThePictureAndKeepsTheCoverAndTags) {
   EXPECT_NEAR(Probe(flv).durationSec, 2, 0.15);
 }
 
-// The seconds at which the picture first turns bright and the sound first rises above silence.
-struct Onsets {
-  double picture = -1;
-  double sound = -1;
-};
-Onsets MeasureOnsets(const std::string& path) {
-  std::string out;
-  test::RunProcess({"ffmpeg", "-hide_banner", "-nostats", "-i", path, "-vf", "blackdetect=d=0.01:pix_th=0.5",
-                    "-af", "silencedetect=n=-30dB:d=0.5", "-f", "null", "-"},
-                   &out);
-  Onsets onsets;
-  const size_t black = out.find("black_end:");
-  if (black != std::string::npos) onsets.picture = std::atof(out.c_str() + black + 10);
-  const size_t silence = out.find("silence_end: ");
-  if (silence != std::string::npos) onsets.sound = std::atof(out.c_str() + silence + 13);
-  return onsets;
-}
-
+// A picture whose frame rate changes half-way: every flash stays with its beep in the result
+// (within a frame's worth at 25 fps), copied or encoded again, and the result is as long as
+// the source.
 TEST(NoiseConvert, AVariableFrameRateKeepsTheSoundInStep) {
-  // A phone-like recording: 10 pictures a second for six seconds, then 30; at 8 s the picture
-  // turns white and a tone starts.
-  const std::string input = MakeMedia(
-      "vfr-flash-and-tone-10s.mp4",
-      {"-f", "lavfi", "-i",
-       "color=c=black:s=160x120:r=30:d=10,drawbox=c=white:t=fill:enable='gte(t,8)',"
-       "select='if(lt(t,6),not(mod(n,3)),1)'",
-       "-f", "lavfi", "-i", "aevalsrc='if(gte(t,8),0.5*sin(2*PI*1000*t),0)':s=44100:d=10", "-fps_mode:v",
-       "vfr", "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac"});
-  const Onsets source = MeasureOnsets(input);
-  ASSERT_NEAR(source.picture, 8.0, 0.05) << "the sample is not as meant";
-  ASSERT_NEAR(source.sound, 8.0, 0.05) << "the sample is not as meant";
+  const std::string input = test::VariableFrameRateVideo();
+  const std::vector<double> sourceFlashes = test::FlashTimes(input);
+  ASSERT_EQ(sourceFlashes.size(), 2u) << "the sample is not as meant";
+  ASSERT_EQ(test::BeepTimes(input).size(), 2u) << "the sample is not as meant";
   for (const bool copy : {true, false}) {
     SCOPED_TRACE(copy ? "picture copied" : "picture encoded");
     const std::string output = TempDir() + "/vfr.mp4";
     const RunResult run = RunJob(input, output, 0, 9, copy);
     ASSERT_EQ(run.startResult, 0);
-    const Onsets result = MeasureOnsets(output);
-    EXPECT_NEAR(result.picture, result.sound, 0.040);
-    EXPECT_NEAR(result.picture, 8.0, 0.1);
-    EXPECT_NEAR(Probe(output).durationSec, 10.0, 0.15);
+    const std::vector<double> flashes = test::FlashTimes(output);
+    const std::vector<double> beeps = test::BeepTimes(output);
+    ASSERT_EQ(flashes.size(), 2u);
+    ASSERT_EQ(beeps.size(), 2u);
+    for (size_t i = 0; i < flashes.size(); ++i) {
+      EXPECT_NEAR(flashes[i], beeps[i], 0.040) << "flash " << i;
+      EXPECT_NEAR(flashes[i], sourceFlashes[i], 0.1) << "flash " << i;
+    }
+    EXPECT_NEAR(Probe(output).durationSec, Probe(input).durationSec, 0.15);
   }
 }
 

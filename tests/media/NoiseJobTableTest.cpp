@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 
@@ -8,21 +8,14 @@
 #include "app/SettingsFile.h"
 #include "media/NoiseJobTable.h"
 #include "tests/support/QueueSink.h"
+#include "tests/support/TestEnv.h"
 #include "tests/support/TestMedia.h"
 
 namespace tw {
 namespace {
 
 // Settings and the default output folder live in a private home for this process.
-const std::string kHome = [] {
-  char pattern[] = "/tmp/tw-noise-home.XXXXXX";
-  const char* dir = mkdtemp(pattern);
-  std::string home = dir ? dir : "/tmp";
-  setenv("HOME", home.c_str(), 1);
-  setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
-  return home;
-}();
+const std::string kHome = test::PrivateHome();
 
 using test::QueueSink;
 using test::TempDir;
@@ -58,9 +51,11 @@ TEST(NoiseJobTable, EngineByExtensionInLowerOrUpperCaseOnly) {
 }
 
 TEST(NoiseJobTable, SourceExtensionAndOutputName) {
+  const test::ScopedEnv utc("TZ", "UTC");
+  tzset();
   const std::time_t when = 1700000000;
-  const std::string stamp = NoiseTimestamp(when);
-  ASSERT_TRUE(Is14Digits(stamp)) << stamp;
+  const std::string stamp = "20231114221320";
+  EXPECT_EQ(NoiseTimestamp(when), stamp);
   const struct {
     const char* source;
     const char* extension;
@@ -82,8 +77,10 @@ TEST(NoiseJobTable, SourceExtensionAndOutputName) {
 }
 
 TEST(NoiseJobTable, TakenNamesGetTheNextFreeNumber) {
+  const test::ScopedEnv utc("TZ", "UTC");
+  tzset();
   const std::time_t when = 1700000000;
-  const std::string base = "/out/x-噪声消除-" + NoiseTimestamp(when);
+  const std::string base = "/out/x-噪声消除-20231114221320";
   std::set<std::string> taken;
   const std::string expected[] = {base + ".mp3", base + "-2.mp3", base + "-3.mp3", base + "-4.mp3"};
   for (const auto& want : expected) {
@@ -101,8 +98,10 @@ TEST(NoiseJobTable, PlansPassTheTabledSettings) {
   settings.policy = 3;
   settings.outputFolder = "/o";
   const auto none = [](const std::string&) { return false; };
+  const test::ScopedEnv utc("TZ", "UTC");
+  tzset();
   const std::time_t when = 1700000000;
-  const std::string stamp = NoiseTimestamp(when);
+  const std::string stamp = "20231114221320";
 
   const NoiseRunPlan audio = PlanNoiseRun("/i/talk.WAV", settings, when, none);
   EXPECT_EQ(audio.engine, NoiseEngine::Audio);
@@ -248,7 +247,8 @@ TEST(NoiseJobTable, DestroyingTheTableEndsRunningJobsQuietly) {
     NoiseJobTable table(&sink);
     NoiseRunSettings settings;
     settings.outputFolder = TempDir();
-    ASSERT_EQ(table.Run(1, test::ToneWav(60), settings), 0);
+    // Long enough that no job can end before the table goes, however busy the machine.
+    ASSERT_EQ(table.Run(1, test::LongMp3(), settings), 0);
     ASSERT_EQ(table.Run(2, test::VideoWithSound(60), settings), 0);
   }
   for (const auto& m : sink.DrainAfterQuiet(std::chrono::milliseconds(200), std::chrono::seconds(1))) {

@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "app/Messages.h"
 #include "media/PositionTicker.h"
+#include "tests/support/Process.h"
 #include "tests/support/QueueSink.h"
 
 namespace tw {
@@ -20,21 +19,18 @@ TEST(PositionTickerTest, TicksWhileRunningAndNeverAfterStop) {
     SCOPED_TRACE(run);
     ASSERT_TRUE(ticker.Start());
     EXPECT_FALSE(ticker.Start());  // one thread at a time
-    auto first = sink.WaitFor(WM_PLAY_TICK, 2s);
-    ASSERT_TRUE(first.has_value());
-    EXPECT_EQ(first->param, 0);
-    EXPECT_EQ(first->record, nullptr);
-    std::this_thread::sleep_for(1s);
+    for (int tick = 0; tick < 5; ++tick) {
+      auto message = sink.WaitFor(WM_PLAY_TICK, 5s);
+      ASSERT_TRUE(message.has_value()) << "tick " << tick;
+      EXPECT_EQ(message->param, 0);
+      EXPECT_EQ(message->record, nullptr);
+    }
     int pumped = 0;
     ticker.Stop([&] { ++pumped; });
     EXPECT_TRUE(ticker.Exited());
     EXPECT_FALSE(ticker.Running());
-    // About ten a second; a wide band so a loaded machine cannot fail it.
-    const size_t ticks = sink.Drain().size();
-    EXPECT_GE(ticks, 3u);
-    EXPECT_LE(ticks, 15u);
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(sink.Count(WM_PLAY_TICK), 0u) << "a tick after Stop";
+    sink.Drain();  // ticks posted before Stop returned
+    EXPECT_FALSE(sink.WaitFor(WM_PLAY_TICK, 300ms).has_value()) << "a tick after Stop";
   }
 }
 
@@ -42,12 +38,15 @@ TEST(PositionTickerTest, TicksWhileRunningAndNeverAfterStop) {
 // keep no thread behind.
 TEST(PositionTickerTest, DestroyedWhileRunningStopsItself) {
   test::QueueSink sink;
+  const int threadsBefore = test::ThreadCount();
   for (int i = 0; i < 20; ++i) {
     PositionTicker ticker(&sink);
     ASSERT_TRUE(ticker.Start());
     ASSERT_TRUE(sink.WaitFor(WM_PLAY_TICK, 2s).has_value());
+    EXPECT_EQ(test::ThreadCount(), threadsBefore + 1);
     if (i % 2 == 0) ticker.Stop();
   }
+  EXPECT_EQ(test::ThreadCount(), threadsBefore);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "tests/support/QueueSink.h"
 #include "tests/support/ServiceHttpServer.h"
 #include "tests/support/TestMedia.h"
+#include "tests/support/TlsServer.h"
 
 namespace tw {
 namespace {
@@ -242,6 +243,12 @@ TEST(HttpDownloadTest, AnUnwritableFolderOrNoServerFails) {
   std::ofstream(blocker) << "a file where the folder should be";
   EXPECT_EQ(Download(server.Base() + "/setup.exe", blocker + "/Temp").result, DownloadResult::kFailed);
   EXPECT_EQ(Download("http://127.0.0.1:9/setup.exe", test::TempDir()).result, DownloadResult::kFailed);
+  // An https address whose certificate nobody vouches for is no source of an installer.
+  test::TlsServer selfSigned(test::SelfSigned("IP:127.0.0.1"), "an installer");
+  ASSERT_NE(selfSigned.Port(), 0);
+  const std::string folder = test::TempDir();
+  EXPECT_EQ(Download(selfSigned.Base() + "/setup.exe", folder).result, DownloadResult::kFailed);
+  EXPECT_EQ(FolderNames(folder), std::vector<std::string>{});
 }
 
 }  // namespace

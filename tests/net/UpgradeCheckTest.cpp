@@ -2,18 +2,19 @@
 // of the wrong types), the request as the service receives it, and the checker thread.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "app/Messages.h"
 #include "app/SettingsFile.h"
 #include "net/UpgradeCheck.h"
 #include "net/VendorService.h"
 #include "tests/support/QueueSink.h"
 #include "tests/support/ServiceHttpServer.h"
-#include "tests/support/TestMedia.h"
+#include "tests/support/TestEnv.h"
 
 namespace tw {
 namespace {
+
+// The settings of this process live in a private home.
+const std::string kHome = test::PrivateHome();
 
 std::string Reply(const std::string& version, const std::string& force = "0",
                   const std::string& url = "\"http://127.0.0.1:9/setup.exe\"") {
@@ -63,6 +64,8 @@ TEST(UpgradeCheckTest, RepliesAreReadSafely) {
       {"download_url a number", Reply("1.7.0", "0", "7"), UpgradeStatus::kBadReply},
       {"download_url not http", Reply("1.7.0", "0", "\"file:///bin/sh\""), UpgradeStatus::kBadReply},
       {"deeply nested", std::string(10000, '[') + std::string(10000, ']'), UpgradeStatus::kBadReply},
+      {"a version beyond 64 bits", Reply("99999999999999999999999.0.0"), UpgradeStatus::kUpdate, false},
+      {"a negative version", Reply("-2.0.0"), UpgradeStatus::kNoUpdate},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -91,10 +94,6 @@ TEST(UpgradeCheckTest, TheServiceReceivesTheFixedRequest) {
 }
 
 TEST(UpgradeCheckTest, TheAddressComesFromTheSettings) {
-  const std::string home = test::TempDir();
-  setenv("HOME", home.c_str(), 1);
-  setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
   SettingsFile::Instance().WriteString(kSettingsSection, kKeyServiceUrl, "");
   EXPECT_EQ(UpgradeCheckUrl(), "") << "this build knows no service";
   EXPECT_EQ(CheckForUpgrade(UpgradeCheckUrl()).status, UpgradeStatus::kNetworkError);

@@ -6,13 +6,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <condition_variable>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "media/PulseClient.h"
@@ -43,17 +45,24 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>
   return rc == 0 ? pid : -1;
 }
 
-void KillAndWait(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  for (int i = 0; i < 50; ++i) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  kill(pid, SIGKILL);
-  int status = 0;
-  waitpid(pid, &status, 0);
+
+std::unique_ptr<Process> Quiet(const std::vector<std::string>& argv,
+                               const std::vector<std::string>& env = {}) {
+  SpawnOptions options;
+  options.discardOutput = true;
+  options.env = env;
+  return std::make_unique<Process>(argv, options);
+}
+
+// The first stream of a device waits for the device to settle: wait for that here, once,
+// instead of in the first recording of a test.
+void WarmUp(const std::string& device, int channels, int rate) {
+  PulseRecordStream stream;
+  const pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<uint32_t>(rate), static_cast<uint8_t>(channels)};
+  if (stream.Open(device, spec, 20, "warm-up") != 0) return;
+  std::vector<uint8_t> piece;
+  for (int waited = 0; waited < 4000 && stream.ReadPiece(piece) == 0; waited += 10)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
 }  // namespace
@@ -65,46 +74,37 @@ PrivatePulse::PrivatePulse() {
   std::filesystem::permissions(dir_ + "/runtime", std::filesystem::perms::owner_all);
   const std::string socket = dir_ + "/native";
   server_ = "unix:" + socket;
-  pid_ = Spawn({"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "--system=false", "--disallow-exit",
-                "--use-pid-file=no", "--load=module-native-protocol-unix socket=" + socket + " auth-anonymous=1",
-                "--load=module-null-sink sink_name=tw_speaker sink_properties=device.description=TwSpeaker",
-                "--load=module-null-sink sink_name=tw_micfeed sink_properties=device.description=TwMicFeed",
-                "--load=module-remap-source source_name=tw_mic master=tw_micfeed.monitor "
-                "source_properties=device.description=TwMicrophone"},
-               {"XDG_RUNTIME_DIR=" + dir_ + "/runtime", "PULSE_RUNTIME_PATH=" + dir_ + "/runtime",
-                "HOME=" + dir_, "PULSE_SERVER=" + server_});
+  daemon_ =
+      Quiet({"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "--system=false", "--disallow-exit",
+             "--use-pid-file=no", "--load=module-native-protocol-unix socket=" + socket + " auth-anonymous=1",
+             // The standard devices are the daemon's own from its start: a recording of the system
+             // sound measured 4 to 7 dB low when they were loaded afterwards like the added ones.
+             "--load=module-null-sink sink_name=tw_speaker sink_properties=device.description=TwSpeaker",
+             "--load=module-null-sink sink_name=tw_micfeed sink_properties=device.description=TwMicFeed",
+             "--load=module-remap-source source_name=tw_mic master=tw_micfeed.monitor "
+             "source_properties=device.description=TwMicrophone"},
+            {"XDG_RUNTIME_DIR=" + dir_ + "/runtime", "PULSE_RUNTIME_PATH=" + dir_ + "/runtime",
+             "HOME=" + dir_, "PULSE_SERVER=" + server_});
   if (const char* previous = std::getenv("PULSE_SERVER")) {
     hadPrevious_ = true;
     previousServer_ = previous;
   }
   setenv("PULSE_SERVER", server_.c_str(), 1);
-  for (int i = 0; i < 100 && pid_ > 0; ++i) {
-    if (Pactl({"info"}) == 0) {
-      ok_ = Pactl({"set-default-sink", "tw_speaker"}) == 0 && Pactl({"set-default-source", "tw_mic"}) == 0;
-      // An idle null sink renders in blocks of up to two seconds, so a stream that joins
-      // it waits that long for its first sound. Low-latency readers kept on both devices
-      // make it render in small blocks, as a sound card would.
-      for (const char* device : {"tw_speaker.monitor", "tw_mic"})
-        keepers_.push_back(Spawn({"parec", "--latency-msec=10", "--raw", "-d", device}, {}));
-      // The first stream of a device also waits for the device to settle: wait for that
-      // here, once, instead of in the first recording of a test.
-      for (const char* device : {"tw_speaker.monitor", "tw_mic"}) {
-        PulseRecordStream stream;
-        const pa_sample_spec spec{PA_SAMPLE_S16LE, 44100, 2};
-        if (stream.Open(device, spec, 20, "warm-up") != 0) continue;
-        std::vector<uint8_t> piece;
-        for (int waited = 0; waited < 4000 && stream.ReadPiece(piece) == 0; waited += 10)
-          std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const bool answers = daemon_->Started() &&
+                       daemon_->WaitFor([this] { return Pactl({"info"}) == 0; }, std::chrono::seconds(5));
+  if (!answers) return;
+  ok_ = UseDefaults("tw_speaker", "tw_mic");
+  // An idle null sink renders in blocks of up to two seconds: low-latency readers make these
+  // render in small blocks, as a sound card does.
+  for (const char* device : {"tw_speaker.monitor", "tw_mic"}) {
+    keepers_.push_back(Quiet({"parec", "--latency-msec=10", "--raw", "-d", device}));
+    WarmUp(device, 2, 44100);
   }
 }
 
 PrivatePulse::~PrivatePulse() {
-  for (pid_t keeper : keepers_) KillAndWait(keeper);
-  KillAndWait(pid_);
+  keepers_.clear();
+  daemon_.reset();
   if (hadPrevious_)
     setenv("PULSE_SERVER", previousServer_.c_str(), 1);
   else
@@ -117,18 +117,108 @@ int PrivatePulse::Pactl(const std::vector<std::string>& args, std::string* outpu
   return RunProcess(argv, output);
 }
 
+bool PrivatePulse::AddSink(const std::string& name, int channels, int rate, bool smallBlocks) {
+  const std::string& description = name;
+  if (Pactl({"load-module", "module-null-sink", "sink_name=" + name, "channels=" + std::to_string(channels),
+             "rate=" + std::to_string(rate), "sink_properties=device.description=" + description}) != 0)
+    return false;
+  if (smallBlocks) {
+    keepers_.push_back(Quiet({"parec", "--latency-msec=10", "--raw", "-d", name + ".monitor"}));
+    WarmUp(name + ".monitor", channels, rate);
+  }
+  return true;
+}
+
+bool PrivatePulse::AddMicrophone(const std::string& name, int channels, int rate) {
+  const std::string feed = name + "_feed";
+  if (!AddSink(feed, channels, rate)) return false;
+  if (Pactl({"load-module", "module-remap-source", "source_name=" + name, "master=" + feed + ".monitor",
+             "channels=" + std::to_string(channels), "source_properties=device.description=" + name}) != 0)
+    return false;
+  keepers_.push_back(Quiet({"parec", "--latency-msec=10", "--raw", "-d", name}));
+  WarmUp(name, channels, rate);
+  return true;
+}
+
+bool PrivatePulse::UseDefaults(const std::string& sink, const std::string& source) {
+  return Pactl({"set-default-sink", sink}) == 0 && Pactl({"set-default-source", source}) == 0;
+}
+
+bool PrivatePulse::UseMonoDevices() {
+  return AddSink("tw_mono", 1, 44100) && AddMicrophone("tw_mono_mic", 1, 44100) &&
+         UseDefaults("tw_mono", "tw_mono_mic");
+}
+
+bool PrivatePulse::Use48kDevices() {
+  return AddSink("tw_48k", 2, 48000) && AddMicrophone("tw_48k_mic", 2, 48000) &&
+         UseDefaults("tw_48k", "tw_48k_mic");
+}
+
+bool PrivatePulse::Use8kDevices() {
+  return AddSink("tw_8k", 1, 8000) && AddMicrophone("tw_8k_mic", 1, 8000) &&
+         UseDefaults("tw_8k", "tw_8k_mic");
+}
+
+bool PrivatePulse::UseBlockSink() {
+  return AddSink("tw_blocks", 2, 44100, false) && UseDefaults("tw_blocks", "tw_mic");
+}
+
+DeviceReader::DeviceReader(const std::string& device, int channels, int rate)
+    : stream_(std::make_unique<PulseRecordStream>()), channels_(channels), rate_(rate) {
+  const pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<uint32_t>(rate), static_cast<uint8_t>(channels)};
+  ok_ = stream_->Open(device, spec, 10, "test reader") == 0;
+}
+
+DeviceReader::~DeviceReader() = default;
+
+std::vector<int16_t> DeviceReader::Read(std::int64_t frames, std::chrono::milliseconds timeout) {
+  const size_t frameBytes = static_cast<size_t>(channels_) * 2;
+  const size_t wanted = static_cast<size_t>(frames) * frameBytes;
+  const auto until = std::chrono::steady_clock::now() + timeout;
+  while (ok_ && pending_.size() < wanted && std::chrono::steady_clock::now() < until) {
+    const long got = stream_->ReadPiece(pending_);
+    if (got < 0) break;
+    if (got == 0) stream_->WaitData(20);
+  }
+  const size_t taken = std::min(wanted, pending_.size() / frameBytes * frameBytes);
+  std::vector<int16_t> samples(taken / 2);
+  std::memcpy(samples.data(), pending_.data(), taken);
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(taken));
+  frames_ += static_cast<std::int64_t>(taken / frameBytes);
+  return samples;
+}
+
+void DeviceReader::Drop() {
+  if (ok_) stream_->Flush();
+  pending_.clear();
+}
+
+double Rms(const std::vector<int16_t>& samples) {
+  if (samples.empty()) return 0;
+  double sum = 0;
+  for (int16_t s : samples) sum += static_cast<double>(s) * s;
+  return std::sqrt(sum / static_cast<double>(samples.size()));
+}
+
 Player::Player(const std::string& sink, const std::string& file, int latencyMs) {
   std::vector<std::string> argv{"paplay", "-d", sink};
   if (latencyMs > 0) argv.push_back("--latency-msec=" + std::to_string(latencyMs));
   argv.push_back(file);
-  pid_ = Spawn(argv, {});
+  SpawnOptions options;
+  options.discardOutput = true;
+  process_ = std::make_unique<Process>(argv, options);
 }
 
-Player::~Player() { Stop(); }
+Player::~Player() {
+  Stop();
+}
 
 void Player::Stop() {
-  KillAndWait(pid_);
-  pid_ = -1;
+  process_.reset();
+}
+
+bool Player::Ended() {
+  return !process_ || process_->WaitExit(std::chrono::milliseconds(0));
 }
 
 bool AddNullSink(const PrivatePulse& pulse, const std::string& name, int channels, int rate) {

@@ -3,13 +3,26 @@
 // "tw_mic", the remapped monitor of sink "tw_micfeed"). While it lives, PULSE_SERVER
 // points at it, so this process and the programs it starts (paplay, pactl) talk to it
 // alone and other tests playing into the shared server cannot disturb a measurement.
+//
+// Devices that break the assumptions of capture and playback code are added on demand (the
+// fixtures below): mono, 48 kHz and 8 kHz devices, a sink whose monitor delivers in 2 s
+// blocks, and players that keep 2 s of sound buffered.
 #pragma once
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "tests/support/Process.h"
+
+namespace tw {
+class PulseRecordStream;
+}
 
 namespace tw::test {
 
@@ -25,26 +38,73 @@ class PrivatePulse {
   // Runs pactl against this server; its exit status (output when asked).
   int Pactl(const std::vector<std::string>& args, std::string* output = nullptr) const;
 
+  // A null sink `name` (description `name` too) of the given layout. With smallBlocks a
+  // low-latency reader on its monitor makes it render in small blocks as a sound card does;
+  // without, an idle null sink renders, and its monitor delivers, in blocks of up to 2 s.
+  bool AddSink(const std::string& name, int channels, int rate, bool smallBlocks = true);
+  // A fake microphone `name` of the given layout, fed by playing into sink `name`_feed.
+  bool AddMicrophone(const std::string& name, int channels, int rate);
+  // Makes sink and source the defaults (the system sound and the microphone of the program).
+  bool UseDefaults(const std::string& sink, const std::string& source);
+
+  // The fixtures: each adds its devices and makes them the defaults; false when that failed.
+  bool UseMonoDevices();  // "tw_mono" sink and "tw_mono_mic", one channel, 44100 Hz
+  bool Use48kDevices();   // "tw_48k" sink and "tw_48k_mic", stereo 48000 Hz
+  bool Use8kDevices();    // "tw_8k" sink and "tw_8k_mic", one channel 8000 Hz
+  bool UseBlockSink();    // "tw_blocks": a default sink whose monitor delivers in 2 s blocks
+
  private:
   bool ok_ = false;
-  pid_t pid_ = -1;
-  std::vector<pid_t> keepers_;
+  std::unique_ptr<Process> daemon_;
+  std::vector<std::unique_ptr<Process>> keepers_;
   std::string dir_;
   std::string server_;
   std::string previousServer_;
   bool hadPrevious_ = false;
 };
 
+// Reads a device of the server in this process (a sink's monitor: what the sink plays; a
+// source: what it records) in its own layout, so a test measures in samples the device
+// delivered rather than in wall-clock time.
+class DeviceReader {
+ public:
+  DeviceReader(const std::string& device, int channels, int rate);
+  ~DeviceReader();
+  bool Ok() const { return ok_; }
+  int Rate() const { return rate_; }
+  // The next `frames` sample frames the device delivers (interleaved); fewer when the stream
+  // dies or timeout passes first.
+  std::vector<int16_t> Read(std::int64_t frames,
+                            std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // Forgets what the device delivered and was not read yet: the next Read starts now.
+  void Drop();
+  // Sample frames read so far.
+  std::int64_t Frames() const { return frames_; }
+
+ private:
+  std::unique_ptr<PulseRecordStream> stream_;
+  std::vector<uint8_t> pending_;
+  bool ok_ = false;
+  int channels_ = 0;
+  int rate_ = 0;
+  std::int64_t frames_ = 0;
+};
+
+// Root mean square of 16-bit samples.
+double Rms(const std::vector<int16_t>& samples);
+
 // Plays a file into a sink in the background until stopped or finished. latencyMs > 0 asks the
-// server to keep that much sound buffered ahead (paplay's own default is 2 s).
+// server to keep that much sound buffered ahead (2000: a player that buffers 2 s).
 class Player {
  public:
   Player(const std::string& sink, const std::string& file, int latencyMs = 0);
   ~Player();
   void Stop();
+  // True once the player has ended by itself (the whole file was handed to the server).
+  bool Ended();
 
  private:
-  pid_t pid_ = -1;
+  std::unique_ptr<Process> process_;
 };
 
 // A null sink `name` of the given layout on the server, without a low-latency reader: while

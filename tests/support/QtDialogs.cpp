@@ -2,7 +2,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QLabel>
 #include <QTimer>
 
@@ -39,6 +41,31 @@ std::shared_ptr<ModalAnswer> AnswerNextModal(const QString& button, int timeoutM
   });
   timer->start();
   return answer;
+}
+
+DialogRecorder::DialogRecorder() {
+  qApp->installEventFilter(this);
+}
+
+DialogRecorder::~DialogRecorder() {
+  qApp->removeEventFilter(this);
+}
+
+QStringList DialogRecorder::Texts() const {
+  QStringList texts;
+  for (const Shown& s : opened_) texts << (s.text.isEmpty() ? s.dialogClass : s.text);
+  return texts;
+}
+
+bool DialogRecorder::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Show && watched->isWidgetType()) {
+    auto* widget = static_cast<QWidget*>(watched);
+    if (widget->isWindow() && (qobject_cast<QDialog*>(widget) || widget->isModal())) {
+      const auto* text = widget->findChild<QLabel*>("msgText");
+      opened_.append({widget->objectName(), text ? text->text() : QString()});
+    }
+  }
+  return false;
 }
 
 QStringList PresetFileChooser::OpenFiles(QWidget*, const std::vector<FileFilter>& filters, bool multiple) {

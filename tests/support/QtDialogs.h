@@ -3,12 +3,12 @@
 // (QApplication::activeModalWidget), remembers its "msgText", and presses the named button.
 #pragma once
 
+#include <QList>
+#include <QObject>
 #include <QString>
 #include <QStringList>
-#include <memory>
-
-#include <QList>
 #include <QUrl>
+#include <memory>
 
 #include "ui/FileChooser.h"
 #include "ui/UrlOpener.h"
@@ -17,14 +17,36 @@ namespace tw::test {
 
 struct ModalAnswer {
   bool answered = false;
-  QString dialogClass;  // the dialog's object name ("MessageBoxDialog")
-  QString text;         // its "msgText"
+  QString dialogClass;     // the dialog's object name ("MessageBoxDialog")
+  QString text;            // its "msgText"
   bool cancelled = false;  // set by the test: answer nothing any more
 };
 
 // Presses button of the next modal dialog within timeoutMs. The returned record is filled in
 // when the dialog is answered.
 std::shared_ptr<ModalAnswer> AnswerNextModal(const QString& button, int timeoutMs = 5000);
+
+// Keeps every dialog shown while it lives, in order: its object name ("MessageBoxDialog",
+// "升级下载") and its "msgText". A test that opens dialogs checks the list at its end, so a
+// dialog nobody expected (an error prompt in passing, a second offer) fails it.
+class DialogRecorder : public QObject {
+ public:
+  struct Shown {
+    QString dialogClass;
+    QString text;  // "" when the dialog has no "msgText"
+  };
+  DialogRecorder();
+  ~DialogRecorder() override;
+  const QList<Shown>& Opened() const { return opened_; }
+  // For each dialog its "msgText", or its object name when it has none.
+  QStringList Texts() const;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QList<Shown> opened_;
+};
 
 // A file chooser that returns prepared answers, one per call, then nothing (cancel).
 class PresetFileChooser : public FileChooser {

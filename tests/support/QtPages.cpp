@@ -36,11 +36,16 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
   return true;
 }
 
-UrlCatcher::UrlCatcher() { QDesktopServices::setUrlHandler("file", this, "open"); }
-UrlCatcher::~UrlCatcher() { QDesktopServices::unsetUrlHandler("file"); }
+UrlCatcher::UrlCatcher() {
+  QDesktopServices::setUrlHandler("file", this, "open");
+}
+UrlCatcher::~UrlCatcher() {
+  QDesktopServices::unsetUrlHandler("file");
+}
 
 void PageWindowTest::SetUp() {
   opened_ = std::make_unique<UrlCatcher>();
+  dialogs_ = std::make_unique<DialogRecorder>();
   outputDir_ = TempDir();
   SettingsFile::Instance().WriteString(kSettingsSection, kKeyWindowClose, "0");
   SettingsFile::Instance().WriteString(kSettingsSection, kKeyOutputDir, outputDir_);
@@ -56,10 +61,14 @@ void PageWindowTest::SetUp() {
 }
 
 void PageWindowTest::TearDown() {
+  if (checkDialogs_) {
+    EXPECT_EQ(dialogs_->Texts(), expectedDialogs_) << "the dialogs that opened";
+  }
   delete window_.data();
   SetFileChooser(nullptr);
   chooser_ = nullptr;
   Pump();
+  dialogs_.reset();
   opened_.reset();
 }
 
@@ -81,7 +90,9 @@ void PageWindowTest::Click(const QString& name) {
   Pump();
 }
 
-QWidget* PageWindowTest::Row(OperationKind kind, int taskId) const { return PageOf(kind)->FindRow(taskId); }
+QWidget* PageWindowTest::Row(OperationKind kind, int taskId) const {
+  return PageOf(kind)->FindRow(taskId);
+}
 
 void PageWindowTest::ClickRow(OperationKind kind, int taskId, const QString& button) {
   QWidget* row = Row(kind, taskId);
@@ -97,7 +108,9 @@ int PageWindowTest::RowId(OperationKind kind, int index) const {
   return row ? GetTag(row) : -1;
 }
 
-int PageWindowTest::Rows(OperationKind kind) const { return RowCount(PageOf(kind)->List()); }
+int PageWindowTest::Rows(OperationKind kind) const {
+  return RowCount(PageOf(kind)->List());
+}
 
 QString PageWindowTest::RowText(OperationKind kind, int taskId, const QString& label) const {
   QWidget* row = Row(kind, taskId);
@@ -111,12 +124,6 @@ bool PageWindowTest::RowDone(OperationKind kind, int taskId) const {
   const RowSpec* spec = FindRowSpec(kind);
   auto* button = row->findChild<QWidget*>(spec->actionButton);
   return RowText(kind, taskId, "progress-label") == "100%" && button && IsMouseEnabled(button);
-}
-
-std::string CopyAs(const std::string& src, const std::string& name) {
-  const std::string path = TempDir() + "/" + name;
-  std::filesystem::copy_file(src, path, std::filesystem::copy_options::overwrite_existing);
-  return path;
 }
 
 std::vector<std::string> FilesContaining(const std::string& folder, const std::string& part) {

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "tests/support/QtDialogs.h"
+#include "tests/support/TestMedia.h"
 #include "ui/CMainWnd.h"
 
 namespace tw::test {
@@ -57,14 +58,19 @@ class PageWindowTest : public ::testing::Test {
   // True when the row's run reports 100% and its action button takes clicks again.
   bool RowDone(OperationKind kind, int taskId) const;
 
+  // The dialogs a test expects to open, in order (their "msgText", or object name when they have
+  // none); with checkDialogs_ set, TearDown fails a test whose dialogs differ.
+  void ExpectDialogs(const QStringList& texts) { expectedDialogs_ << texts; }
+
   std::string outputDir_;
   std::unique_ptr<UrlCatcher> opened_;
+  std::unique_ptr<DialogRecorder> dialogs_;
+  QStringList expectedDialogs_;
+  bool checkDialogs_ = false;
   PresetFileChooser* chooser_ = nullptr;  // owned by the file chooser slot
   QPointer<CMainWnd> window_;
 };
 
-// A copy of src under name in a fresh folder (for hostile and CJK file names).
-std::string CopyAs(const std::string& src, const std::string& name);
 // The files of folder whose name contains part.
 std::vector<std::string> FilesContaining(const std::string& folder, const std::string& part);
 

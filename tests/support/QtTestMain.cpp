@@ -11,19 +11,15 @@
 
 #include "app/SettingsFile.h"
 #include "tests/support/TestDesktop.h"
-#include "tests/support/TestMedia.h"
+#include "tests/support/TestEnv.h"
 #include "ui/CPaintViewUI.h"
 #include "ui/Skin.h"
 #include "ui/dialogs/CWndShadow.h"
 
 int main(int argc, char** argv) {
-  char home[] = "/tmp/tw-uitest.XXXXXX";
-  if (!mkdtemp(home)) return 2;
-  const std::string h = home;
-  setenv("HOME", h.c_str(), 1);
-  setenv("XDG_DATA_HOME", (h + "/data").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (h + "/config").c_str(), 1);
-  setenv("XDG_RUNTIME_DIR", h.c_str(), 1);
+  const std::string& home = tw::test::PrivateHome();
+  if (home.empty()) return 2;
+  setenv("XDG_RUNTIME_DIR", home.c_str(), 1);
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
   QApplication app(argc, argv);

@@ -47,7 +47,8 @@ std::vector<Message> QueueSink::Drain() {
   return all;
 }
 
-std::vector<Message> QueueSink::DrainAfterQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout) {
+std::vector<Message> QueueSink::DrainAfterQuiet(std::chrono::milliseconds quiet,
+                                                std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> hold(lock_);
   const auto until = std::chrono::steady_clock::now() + timeout;
   size_t seen = queue_.size();

@@ -3,15 +3,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <json/json.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,7 +19,7 @@
 #include <mutex>
 #include <sstream>
 
-extern char** environ;
+#include "tests/support/Process.h"
 
 namespace fs = std::filesystem;
 
@@ -37,38 +36,13 @@ std::string MediaDir() {
 }
 
 int RunProcess(const std::vector<std::string>& argv, std::string* output) {
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return -1;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(fds[1]);
-  if (rc != 0) {
-    close(fds[0]);
-    return -1;
-  }
-  std::string text;
-  char buf[4096];
-  for (;;) {
-    const ssize_t n = read(fds[0], buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    text.append(buf, static_cast<size_t>(n));
-  }
-  close(fds[0]);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (output) *output = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  SpawnOptions options;
+  options.mergeError = true;
+  Process child(argv, options);
+  if (!child.Started()) return -1;
+  const ProcessResult result = child.Finish();
+  if (output) *output = result.out;
+  return result.signal ? 128 + result.signal : result.exitStatus;
 }
 
 std::string MakeMedia(const std::string& name, const std::vector<std::string>& args) {
@@ -113,54 +87,59 @@ std::string ToneWav(double seconds, int frequency, int rate, int channels) {
   const std::string name = "tone-" + Num(seconds) + "s-" + std::to_string(frequency) + "hz-" +
                            std::to_string(rate) + "-" + std::to_string(channels) + "ch.wav";
   return MakeMedia(name, {"-f", "lavfi", "-i",
-                          "sine=frequency=" + std::to_string(frequency) + ":sample_rate=" + std::to_string(rate) +
-                              ":duration=" + Num(seconds),
+                          "sine=frequency=" + std::to_string(frequency) +
+                              ":sample_rate=" + std::to_string(rate) + ":duration=" + Num(seconds),
                           "-ac", std::to_string(channels), "-c:a", "pcm_s16le"});
 }
 
 std::string ToneMp3(double seconds, int frequency) {
-  return MakeMedia("tone-" + Num(seconds) + "s-" + std::to_string(frequency) + "hz.mp3",
-                   {"-f", "lavfi", "-i",
-                    "sine=frequency=" + std::to_string(frequency) + ":sample_rate=44100:duration=" + Num(seconds),
-                    "-ac", "2", "-c:a", "libmp3lame", "-b:a", "128k"});
+  return MakeMedia(
+      "tone-" + Num(seconds) + "s-" + std::to_string(frequency) + "hz.mp3",
+      {"-f", "lavfi", "-i",
+       "sine=frequency=" + std::to_string(frequency) + ":sample_rate=44100:duration=" + Num(seconds), "-ac",
+       "2", "-c:a", "libmp3lame", "-b:a", "128k"});
 }
 
 std::string NoiseWav(double seconds) {
-  return MakeMedia("noise-" + Num(seconds) + "s.wav",
-                   {"-f", "lavfi", "-i", "anoisesrc=color=white:amplitude=0.1:sample_rate=44100:duration=" + Num(seconds),
-                    "-ac", "2", "-c:a", "pcm_s16le"});
+  return MakeMedia(
+      "noise-" + Num(seconds) + "s.wav",
+      {"-f", "lavfi", "-i", "anoisesrc=color=white:amplitude=0.1:sample_rate=44100:duration=" + Num(seconds),
+       "-ac", "2", "-c:a", "pcm_s16le"});
 }
 
 std::string VideoWithSound(double seconds) {
-  return MakeMedia("video-sound-" + Num(seconds) + "s.mp4",
-                   {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=" + Num(seconds), "-f", "lavfi", "-i",
-                    "sine=frequency=440:sample_rate=44100:duration=" + Num(seconds), "-c:v", "libx264", "-preset",
-                    "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac", "-ac", "2", "-shortest"});
+  return MakeMedia(
+      "video-sound-" + Num(seconds) + "s.mp4",
+      {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=" + Num(seconds), "-f", "lavfi", "-i",
+       "sine=frequency=440:sample_rate=44100:duration=" + Num(seconds), "-c:v", "libx264", "-preset",
+       "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac", "-ac", "2", "-shortest"});
 }
 
 std::string VideoWithoutSound(double seconds) {
   return MakeMedia("video-silent-" + Num(seconds) + "s.mp4",
-                   {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=" + Num(seconds), "-c:v", "libx264",
-                    "-preset", "ultrafast", "-pix_fmt", "yuv420p"});
+                   {"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=" + Num(seconds), "-c:v",
+                    "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"});
 }
 
 std::string TwoAudioStreams() {
-  return MakeMedia("two-audio-streams.mkv",
-                   {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=4", "-f", "lavfi", "-i",
-                    "sine=frequency=880:sample_rate=44100:duration=4", "-map", "0:a", "-map", "1:a", "-c:a",
-                    "pcm_s16le"});
+  return MakeMedia(
+      "two-audio-streams.mkv",
+      {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=4", "-f", "lavfi", "-i",
+       "sine=frequency=880:sample_rate=44100:duration=4", "-map", "0:a", "-map", "1:a", "-c:a", "pcm_s16le"});
 }
 
 std::string SurroundWav() {
-  return MakeMedia("surround-5.1.wav", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=3",
-                                        "-af", "pan=5.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0", "-c:a", "pcm_s16le"});
+  return MakeMedia("surround-5.1.wav",
+                   {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=3", "-af",
+                    "pan=5.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0", "-c:a", "pcm_s16le"});
 }
 
 std::string Mp3WithCover() {
-  const std::string cover = MakeMedia("cover.png", {"-f", "lavfi", "-i", "testsrc=size=64x64:duration=1", "-frames:v", "1"});
-  return MakeMedia("with-cover.mp3", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=4", "-i",
-                                      cover, "-map", "0:a", "-map", "1:v", "-c:a", "libmp3lame", "-c:v", "png",
-                                      "-disposition:v", "attached_pic", "-id3v2_version", "3"});
+  const std::string cover =
+      MakeMedia("cover.png", {"-f", "lavfi", "-i", "testsrc=size=64x64:duration=1", "-frames:v", "1"});
+  return MakeMedia("with-cover.mp3", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=4",
+                                      "-i", cover, "-map", "0:a", "-map", "1:v", "-c:a", "libmp3lame", "-c:v",
+                                      "png", "-disposition:v", "attached_pic", "-id3v2_version", "3"});
 }
 
 std::string TextNamedMp3() {
@@ -178,6 +157,162 @@ std::string EmptyMp3() {
   return path;
 }
 
+std::string LongMp3() {
+  return MakeMedia("long-20min-16k.mp3",
+                   {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=16000:duration=1200", "-ac", "1",
+                    "-c:a", "libmp3lame", "-b:a", "16k"});
+}
+
+const std::vector<std::string>& TranscoderMessageTexts() {
+  static const std::vector<std::string> texts = {"Conversion failed!",
+                                                 "No space left on device",
+                                                 "video:0kB audio:1kB muxing overhead: 0.1%",
+                                                 "Invalid argument",
+                                                 "time=99:59:59.99 bitrate=1.0kbits/s",
+                                                 "Duration: 99:59:59.99, start: 0.000000"};
+  return texts;
+}
+
+const std::vector<std::string>& HostileNames() {
+  static const std::vector<std::string> names = {
+      "it's \"quoted\".wav",
+      "$(touch pwned) `touch pwned`.wav",
+      "a;b|c&d>e<f.wav",
+      "-i leading-dash.wav",
+      "中文 名字 (1).wav",
+      "line\nbreak.wav",
+      "100%s %d %n.wav",
+      "file:concat:x.wav",
+      "Conversion failed!.wav",
+      "No space left on device.wav",
+      "muxing overhead: 1%.wav",
+      "Invalid argument.wav",
+      "time=99:00:00.00.wav",
+      "  spaces  .wav",
+      "noextension",
+  };
+  return names;
+}
+
+std::string ToneMono(double seconds) {
+  return ToneWav(seconds, 440, 44100, 1);
+}
+
+std::string Tone48k(double seconds) {
+  return ToneWav(seconds, 440, 48000, 2);
+}
+
+std::string Tone8k(double seconds) {
+  return ToneWav(seconds, 440, 8000, 1);
+}
+
+namespace {
+
+std::vector<std::string> TagArgs(const std::vector<std::pair<std::string, std::string>>& tags) {
+  std::vector<std::string> args;
+  for (const auto& [key, value] : tags) args.insert(args.end(), {"-metadata", key + "=" + value});
+  return args;
+}
+
+std::vector<std::string> Joined(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+std::string Cover() {
+  return MakeMedia("cover.png", {"-f", "lavfi", "-i", "testsrc=size=64x64:duration=1", "-frames:v", "1"});
+}
+
+const std::vector<std::pair<std::string, std::string>> kCjkTags = {
+    {"title", "测试标题 「歌」"}, {"artist", "歌手 名字"}, {"album", "专辑 一"}, {"comment", "注释"}};
+
+}  // namespace
+
+std::string TaggedWithTranscoderTexts() {
+  const auto& texts = TranscoderMessageTexts();
+  return MakeMedia("tagged-with-messages.mp3",
+                   Joined({"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=3", "-c:a",
+                           "libmp3lame", "-id3v2_version", "3"},
+                          TagArgs({{"title", texts[0]},
+                                   {"artist", texts[1]},
+                                   {"album", texts[2]},
+                                   {"comment", texts[3]},
+                                   {"genre", texts[4]},
+                                   {"composer", texts[5]}})));
+}
+
+std::string TaggedMp3WithCover() {
+  return MakeMedia("tagged-cover.mp3",
+                   Joined({"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=3", "-i",
+                           Cover(), "-map", "0:a", "-map", "1:v", "-c:a", "libmp3lame", "-c:v", "png",
+                           "-disposition:v", "attached_pic", "-id3v2_version", "3"},
+                          TagArgs(kCjkTags)));
+}
+
+std::string TaggedFlacWithCover() {
+  return MakeMedia(
+      "tagged-cover.flac",
+      Joined({"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=3", "-i", Cover(), "-map",
+              "0:a", "-map", "1:v", "-c:a", "flac", "-c:v", "png", "-disposition:v", "attached_pic"},
+             TagArgs(kCjkTags)));
+}
+
+std::string VariableFrameRateVideo() {
+  return MakeMedia(
+      "vfr-flash-beep.mp4",
+      {"-f",
+       "lavfi",
+       "-i",
+       "color=c=black:size=320x240:rate=30:duration=4,drawbox=x=0:y=0:w=iw:h=ih:color=white:t=fill:"
+       "enable='between(t,1,1.1)+between(t,2.5,2.6)',select='lt(t\\,1.5)+not(mod(n\\,3))'",
+       "-f",
+       "lavfi",
+       "-i",
+       "aevalsrc=0.5*sin(2*PI*1000*t)*(between(t\\,1\\,1.1)+between(t\\,2.5\\,2.6)):s=44100:d=4",
+       "-fps_mode",
+       "vfr",
+       "-c:v",
+       "libx264",
+       "-preset",
+       "ultrafast",
+       "-pix_fmt",
+       "yuv420p",
+       "-c:a",
+       "aac",
+       "-ac",
+       "2"});
+}
+
+std::string OddSizeVideo() {
+  return MakeMedia("odd-size-321x241.mp4",
+                   {"-f", "lavfi", "-i", "testsrc=size=321x241:rate=25:duration=3", "-f", "lavfi", "-i",
+                    "sine=frequency=440:sample_rate=44100:duration=3", "-c:v", "libx264", "-preset",
+                    "ultrafast", "-pix_fmt", "yuv444p", "-c:a", "aac", "-ac", "2", "-shortest"});
+}
+
+std::string NamedPipe() {
+  const std::string path = TempDir() + "/pipe.wav";
+  if (mkfifo(path.c_str(), 0600) != 0) ADD_FAILURE() << "mkfifo " << path;
+  return path;
+}
+
+SameBaseName TwoSourcesOneBaseName() {
+  const std::string dir = TempDir();
+  SameBaseName pair{dir + "/song.wav", dir + "/song.flac"};
+  fs::copy_file(ToneWav(3, 440), pair.first);
+  fs::copy_file(
+      MakeMedia("tone-2s-880hz.flac", {"-f", "lavfi", "-i", "sine=frequency=880:sample_rate=44100:duration=2",
+                                       "-ac", "2", "-c:a", "flac"}),
+      pair.second);
+  return pair;
+}
+
+std::string CopyAs(const std::string& src, const std::string& name) {
+  const std::string path = TempDir() + "/" + name;
+  fs::copy_file(src, path, fs::copy_options::overwrite_existing);
+  return path;
+}
+
 namespace {
 
 // Never destroyed: the exit handler that removes the folders runs after static destructors.
@@ -186,7 +321,11 @@ std::vector<std::string>& TempDirs() {
   return *dirs;
 }
 
+// The process that made the folders; a forked child that ends with exit() leaves them alone.
+pid_t gTempDirOwner = 0;
+
 void RemoveTempDirs() {
+  if (getpid() != gTempDirOwner) return;
   for (const auto& d : TempDirs()) {
     std::error_code ec;
     fs::remove_all(d, ec);
@@ -200,6 +339,7 @@ std::string TempDir() {
   // The list must exist before the handler is registered, so that it is destroyed after it runs.
   std::call_once(once, [] {
     TempDirs();
+    gTempDirOwner = getpid();
     std::atexit(RemoveTempDirs);
   });
   std::string pattern = (fs::temp_directory_path() / "tw-test.XXXXXX").string();
@@ -225,8 +365,8 @@ const StreamInfo* MediaInfo::First(const std::string& type) const {
 MediaInfo Probe(const std::string& path) {
   MediaInfo info;
   std::string out;
-  const int rc = RunProcess({"ffprobe", "-v", "error", "-print_format", "json", "-show_format", "-show_streams", path},
-                            &out);
+  const int rc = RunProcess(
+      {"ffprobe", "-v", "error", "-print_format", "json", "-show_format", "-show_streams", path}, &out);
   if (rc != 0) return info;
   Json::Value root;
   Json::CharReaderBuilder builder;
@@ -271,6 +411,97 @@ Level MeasureLevel(const std::string& path, double startSec, double lengthSec) {
   read("mean_volume: ", level.meanDb);
   read("max_volume: ", level.maxDb);
   return level;
+}
+
+double BandLevelDb(const std::string& path, double lowHz, double highHz, double startSec, double lengthSec) {
+  // Each channel's power in the band from its Hann-windowed spectrum (one Goertzel filter per
+  // frequency bin), averaged over the channels.
+  constexpr int kRate = 44100;
+  const MediaInfo info = Probe(path);
+  const StreamInfo* audio = info.First("audio");
+  if (!audio || audio->channels <= 0) return -91;
+  const auto channels = static_cast<size_t>(audio->channels);
+  std::vector<std::string> argv{"ffmpeg", "-hide_banner", "-v", "error", "-ss", Num(startSec)};
+  if (lengthSec > 0) argv.insert(argv.end(), {"-t", Num(lengthSec)});
+  argv.insert(argv.end(), {"-i", path, "-map", "0:a:0", "-ar", std::to_string(kRate), "-f", "f32le", "-"});
+  const ProcessResult r = Run(argv);
+  const size_t frames = r.out.size() / (channels * sizeof(float));
+  if (r.exitStatus != 0 || frames < 64) return -91;
+  std::vector<float> samples(frames * channels);
+  std::memcpy(samples.data(), r.out.data(), samples.size() * sizeof(float));
+  const double n = static_cast<double>(frames);
+  std::vector<double> window(frames);
+  double windowEnergy = 0;
+  for (size_t i = 0; i < frames; ++i) {
+    window[i] = 0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / (n - 1));
+    windowEnergy += window[i] * window[i];
+  }
+  const auto firstBin = static_cast<size_t>(std::ceil(lowHz * n / kRate));
+  const auto lastBin = static_cast<size_t>(std::floor(highHz * n / kRate));
+  double power = 0;
+  for (size_t channel = 0; channel < channels; ++channel) {
+    for (size_t k = firstBin; k <= lastBin && k < frames / 2; ++k) {
+      const double coefficient = 2 * std::cos(2 * M_PI * static_cast<double>(k) / n);
+      double s1 = 0, s2 = 0;
+      for (size_t i = 0; i < frames; ++i) {
+        const double s0 = samples[i * channels + channel] * window[i] + coefficient * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+      }
+      power += s1 * s1 + s2 * s2 - coefficient * s1 * s2;  // |X_k|^2
+    }
+  }
+  // Parseval: a sine of amplitude A spread over its bins gives A^2 / 2, as volumedetect reads it.
+  const double meanPower = 2 * power / (n * windowEnergy) / static_cast<double>(channels);
+  return meanPower > 1e-10 ? std::max(-91.0, 10 * std::log10(meanPower)) : -91;
+}
+
+double DecodedSeconds(const std::string& path) {
+  constexpr int kRate = 8000;
+  const ProcessResult r = Run({"ffmpeg", "-hide_banner", "-v", "error", "-i", path, "-map", "0:a:0", "-ac",
+                               "1", "-ar", std::to_string(kRate), "-f", "s16le", "-"});
+  if (r.exitStatus != 0) return -1;
+  return static_cast<double>(r.out.size()) / 2 / kRate;
+}
+
+namespace {
+
+// The pts_time of each frame that a metadata=print line reports with value above threshold.
+std::vector<double> FramesAbove(const std::string& out, const std::string& key, double threshold) {
+  std::vector<double> times;
+  double pts = -1;
+  bool was = false;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    if (const size_t p = line.find("pts_time:"); p != std::string::npos)
+      pts = std::atof(line.c_str() + p + 9);
+    if (const size_t p = line.find(key + "="); p != std::string::npos) {
+      const bool above = std::atof(line.c_str() + p + key.size() + 1) > threshold;
+      if (above && !was) times.push_back(pts);
+      was = above;
+    }
+  }
+  return times;
+}
+
+}  // namespace
+
+std::vector<double> FlashTimes(const std::string& path) {
+  std::string out;
+  RunProcess({"ffmpeg", "-hide_banner", "-nostats", "-i", path, "-map", "0:v:0", "-vf",
+              "signalstats,metadata=print:key=lavfi.signalstats.YAVG", "-f", "null", "-"},
+             &out);
+  return FramesAbove(out, "lavfi.signalstats.YAVG", 128);
+}
+
+std::vector<double> BeepTimes(const std::string& path) {
+  std::string out;
+  RunProcess({"ffmpeg", "-hide_banner", "-nostats", "-i", path, "-map", "0:a:0", "-af",
+              "aresample=44100,asetnsamples=n=441,astats=metadata=1:reset=1,"
+              "ametadata=print:key=lavfi.astats.Overall.RMS_level",
+              "-f", "null", "-"},
+             &out);
+  return FramesAbove(out, "lavfi.astats.Overall.RMS_level", -30);
 }
 
 }  // namespace tw::test

@@ -21,18 +21,53 @@ std::string MakeMedia(const std::string& name, const std::vector<std::string>& a
 std::string ToneWav(double seconds = 5, int frequency = 440, int rate = 44100, int channels = 2);
 std::string ToneMp3(double seconds = 5, int frequency = 440);
 std::string NoiseWav(double seconds = 5);
-std::string VideoWithSound(double seconds = 5);    // mp4: testsrc 320x240 25 fps + sine, AAC
-std::string VideoWithoutSound(double seconds = 5); // mp4: testsrc only
-std::string TwoAudioStreams();                     // mkv: 440 Hz stream then 880 Hz stream
-std::string SurroundWav();                         // 5.1, 3 s
-std::string Mp3WithCover();                        // mp3 with an attached PNG picture
-std::string TextNamedMp3();                        // plain text named .mp3
-std::string EmptyMp3();                            // zero bytes
+std::string VideoWithSound(double seconds = 5);     // mp4: testsrc 320x240 25 fps + sine, AAC
+std::string VideoWithoutSound(double seconds = 5);  // mp4: testsrc only
+std::string TwoAudioStreams();                      // mkv: 440 Hz stream then 880 Hz stream
+std::string SurroundWav();                          // 5.1, 3 s
+std::string Mp3WithCover();                         // mp3 with an attached PNG picture
+std::string TextNamedMp3();                         // plain text named .mp3
+std::string EmptyMp3();                             // zero bytes
+std::string LongMp3();  // 20 minutes, 16 kHz mono: seconds of work for every engine, even on a fast machine
+
+// ---- Inputs that break the assumptions of code that matches text, checks paths, builds names
+// or expects one rate, layout or frame rate. Each is made once per test run.
+
+// Texts the transcoder itself prints, which the verdict and progress parsers look for.
+const std::vector<std::string>& TranscoderMessageTexts();
+// File names a user may really have: shell metacharacters, quotes, a leading dash, CJK, a
+// newline, printf conversions, a protocol-like prefix, and the transcoder's message texts.
+const std::vector<std::string>& HostileNames();
+std::string ToneMono(double seconds = 3);  // wav, 44100 Hz, one channel
+std::string Tone48k(double seconds = 3);   // wav, 48000 Hz stereo
+std::string Tone8k(double seconds = 3);    // wav, 8000 Hz, one channel (telephone sound)
+// An mp3 whose title, artist, album and comment tags carry the transcoder's message texts.
+std::string TaggedWithTranscoderTexts();
+// An mp3 with a cover picture and CJK title, artist and album tags.
+std::string TaggedMp3WithCover();
+// A flac with a cover picture and CJK tags.
+std::string TaggedFlacWithCover();
+// mp4 whose frame rate changes (30 fps, then 10 fps after 1.5 s), with the picture flashing white
+// exactly while the sound beeps (1 kHz at 1.0-1.1 s and 2.5-2.6 s); 4 s.
+std::string VariableFrameRateVideo();
+// mp4 of 321x241 pixels (odd width and height; 4:4:4 H.264 allows them) with sound; 3 s.
+std::string OddSizeVideo();
+// A named pipe "pipe.wav" in a fresh folder that nobody writes to: opening it for reading waits.
+std::string NamedPipe();
+// Two different sources with one base name in one folder ("song.wav": 3 s 440 Hz; "song.flac":
+// 2 s 880 Hz).
+struct SameBaseName {
+  std::string first, second;
+};
+SameBaseName TwoSourcesOneBaseName();
+// A copy of src under name in a fresh folder.
+std::string CopyAs(const std::string& src, const std::string& name);
 
 // A fresh empty folder for one test (removed at process exit).
 std::string TempDir();
 
-// Runs argv (no shell) and returns its exit status; output (stdout+stderr) when asked.
+// Runs argv (no shell) and returns its exit status (128 + signal when killed, -1 when it cannot
+// start); output (stdout+stderr) when asked. tests/support/Process.h has the rest.
 int RunProcess(const std::vector<std::string>& argv, std::string* output = nullptr);
 
 // ffprobe facts about a file.
@@ -63,6 +98,19 @@ struct Level {
   double maxDb = -91;
 };
 Level MeasureLevel(const std::string& path, double startSec = 0, double lengthSec = -1);
+// Mean level in dB (as MeasureLevel's mean) of the part of the sound between lowHz and highHz,
+// from the spectrum of the stretch from start to start+length seconds (the work grows with the
+// band's width and the square of the stretch's length: keep both to what the check needs); -91 for
+// silence in that band.
+double BandLevelDb(const std::string& path, double lowHz, double highHz, double startSec = 0,
+                   double lengthSec = -1);
+// Seconds of sound the first audio stream decodes to (counted samples, not the header's claim);
+// -1 when it cannot be decoded.
+double DecodedSeconds(const std::string& path);
+// Times in seconds at which the picture turns bright and at which the sound starts after
+// silence (as in VariableFrameRateVideo), in order.
+std::vector<double> FlashTimes(const std::string& path);
+std::vector<double> BeepTimes(const std::string& path);
 
 }  // namespace tw::test
 

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,6 +9,7 @@
 #include "app/SettingsFile.h"
 #include "tasks/Commands.h"
 #include "tests/support/QueueSink.h"
+#include "tests/support/TestEnv.h"
 #include "tests/support/TestMedia.h"
 
 namespace fs = std::filesystem;
@@ -19,15 +19,7 @@ namespace {
 
 // Settings and folders of this process live in a private home, fixed before the first
 // SettingsFile::Instance() call.
-const bool kPrivateHome = [] {
-  char pattern[] = "/tmp/tw-commands-home.XXXXXX";
-  const char* home = mkdtemp(pattern);
-  if (!home) return false;
-  setenv("HOME", home, 1);
-  setenv("XDG_DATA_HOME", (std::string(home) + "/data").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (std::string(home) + "/config").c_str(), 1);
-  return true;
-}();
+const std::string kHome = test::PrivateHome();
 
 const char* const kFfmpeg = "/opt/tw/ffmpeg";
 const char* const kStamp = "20260102030405";
@@ -581,20 +573,19 @@ TEST(Commands, ConvertNamesBelongToTheirSources) {
 TEST(Commands, CutNamesAndExtensions) {
   const struct {
     const char* source;
-    const char* extension;
-    const char* base;
+    const char* result;
   } cases[] = {
-      {"song.APE", "mp3", "song"},   {"voice.AMR", "mp3", "voice"}, {"clip.mp4", "mp3", "clip"},
-      {"tone.flac", "flac", "tone"}, {"X.WAV", "wav", "X"},         {"noext", "mp3", "noext"},
-      {"dot.", "mp3", "dot"},        {"a.3gpp", "mp3", "a"},        {"a.awb", "mp3", "a"},
-      {"film.MOV", "mp3", "film"},   {"a.b.ogg", "ogg", "a.b"},     {"录音 1.m4a", "m4a", "录音 1"},
+      {"song.APE", "song-剪辑-20260102030405.mp3"}, {"voice.AMR", "voice-剪辑-20260102030405.mp3"},
+      {"clip.mp4", "clip-剪辑-20260102030405.mp3"}, {"tone.flac", "tone-剪辑-20260102030405.flac"},
+      {"X.WAV", "X-剪辑-20260102030405.wav"},       {"noext", "noext-剪辑-20260102030405.mp3"},
+      {"dot.", "dot-剪辑-20260102030405.mp3"},      {"a.3gpp", "a-剪辑-20260102030405.mp3"},
+      {"a.awb", "a-剪辑-20260102030405.mp3"},       {"film.MOV", "film-剪辑-20260102030405.mp3"},
+      {"a.b.ogg", "a.b-剪辑-20260102030405.ogg"},   {"录音 1.m4a", "录音 1-剪辑-20260102030405.m4a"},
+      {"x.m p3", "x-剪辑-20260102030405.mp3"},
   };
   const CommandContext ctx = FixedContext();
-  for (const auto& c : cases) {
-    EXPECT_EQ(CutExtension(c.source), c.extension) << c.source;
-    EXPECT_EQ(CutOutputPath(c.source, ctx),
-              std::string("/out/") + c.base + "-剪辑-" + kStamp + "." + c.extension);
-  }
+  for (const auto& c : cases)
+    EXPECT_EQ(CutOutputPath(c.source, ctx), std::string("/out/") + c.result) << c.source;
   FileEntry source = Entry("/m/song.APE", 100);
   source.size = 4096;
   const FileEntry cut = MakeCutEntry(source, 1.0, 3.5, ctx);
@@ -846,16 +837,18 @@ TEST(CommandRuns, VolumeAndFades) {
   const BuiltCommand halfBuilt = BuildVolumeCommand(tone, half, RunContext());
   ASSERT_TRUE(RunToVerdict(halfBuilt, OperationKind::Volume));
   EXPECT_NEAR(test::MeasureLevel(halfBuilt.outputPath).meanDb - before.meanDb, -6.0, 0.5);
+  // From the very start, not only on average.
+  EXPECT_NEAR(test::MeasureLevel(halfBuilt.outputPath, 0, 0.1).meanDb - test::MeasureLevel(input, 0, 0.1).meanDb,
+              -6.0, 1.0);
 
   VolumeOptions fades;
   fades.fadeIn = true;
   fades.fadeInStart = "0";
   fades.fadeInDuration = "2";
   fades.fadeOut = true;
-  fades.fadeOutStart = "0";  // end of file minus the duration, probed: 4 - 1
+  fades.fadeOutStart = "0";  // "0": the fade ends with the file
   fades.fadeOutDuration = "1";
   const BuiltCommand fadeBuilt = BuildVolumeCommand(tone, fades, RunContext());
-  EXPECT_NE(fadeBuilt.command.text.find("afade=t=out:st=3:d=1"), std::string::npos) << fadeBuilt.command.text;
   ASSERT_TRUE(RunToVerdict(fadeBuilt, OperationKind::Volume));
   EXPECT_LT(test::MeasureLevel(fadeBuilt.outputPath, 0, 0.02).meanDb, before.meanDb - 30);
   EXPECT_NEAR(test::MeasureLevel(fadeBuilt.outputPath, 2.2, 0.6).meanDb, before.meanDb, 1.0);
@@ -1151,22 +1144,87 @@ TEST(CommandRuns, SameSecondRunsBothSucceed) {
     EXPECT_NEAR(test::Probe(built->outputPath).durationSec, 1.333, 0.1);
 }
 
-TEST(CommandRuns, HostileNamesAndBrokenInput) {
+// The one table of hostile file names: for every operation, each name reaches the transcoder as
+// exactly one argument, byte for byte, and the result's name keeps it. A stand-in transcoder
+// records the argument vector it was started with.
+TEST(CommandRuns, HostileNamesReachTheChildAsOneArgumentEach) {
   const std::string dir = test::TempDir();
-  for (const char* name : {"it's \"q\" $(touch pwned).wav", "-lead.wav", "中文 名 (1).wav", "a;b&c|d.wav"}) {
+  const std::string recorded = dir + "/args";
+  const std::string standIn = dir + "/record-args";
+  std::ofstream(standIn) << "#!/bin/sh\nprintf '%s\\0' \"$@\" > '" << recorded << "'\n";
+  fs::permissions(standIn, fs::perms::owner_all);
+  const auto argumentsSeen = [&](const BuiltCommand& built) {
+    fs::remove(recorded);
+    test::QueueSink sink;
+    EXPECT_TRUE(StartTranscoder(built.command, 1, OperationKind::Convert, &sink));
+    EXPECT_TRUE(
+        sink.WaitMatch([](const Message& m) { return m.id == WM_TASK_DONE || m.id == WM_TASK_FAILED; },
+                       std::chrono::seconds(30)));
+    std::ifstream in(recorded, std::ios::binary);
+    std::vector<std::string> args{standIn};
+    for (std::string arg; std::getline(in, arg, '\0');) args.push_back(arg);
+    return args;
+  };
+  const auto count = [](const std::vector<std::string>& args, const std::string& value) {
+    return std::count(args.begin(), args.end(), value);
+  };
+  const FileEntry plain = MediaEntry(test::ToneWav(1));
+  for (const std::string& name : test::HostileNames()) {
+    SCOPED_TRACE(name);
     const std::string path = dir + "/" + name;
-    fs::copy_file(test::ToneWav(1), path);
+    fs::copy_file(test::ToneWav(1), path, fs::copy_options::overwrite_existing);
+    const FileEntry entry = EntryForPath(path);
     CommandContext ctx = RunContext();
-    ctx.outputFolder = dir;
-    const BuiltCommand built = BuildVolumeCommand(MediaEntry(path), {}, ctx);
-    EXPECT_TRUE(RunToVerdict(built, OperationKind::Volume)) << name;
-    EXPECT_TRUE(test::Probe(built.outputPath).ok) << name;
-    EXPECT_TRUE(fs::exists(path)) << name;
+    ctx.transcoder = standIn;
+    VolumeOptions fades;
+    fades.fadeOut = true;
+    fades.fadeOutStart = "0";
+    fades.fadeOutDuration = "1";
+    const struct {
+      const char* operation;
+      BuiltCommand built;
+      std::vector<std::string> inputs;  // each must arrive once, unchanged
+    } runs[] = {
+        {"convert", BuildConvertCommand(entry, {"mp3", 1, 2, 3}, ctx), {path}},
+        {"merge", BuildMergeCommand({entry, plain}, "wav", ctx), {path, plain.fullPath}},
+        {"speed", BuildSpeedCommand(entry, "1.5", ctx), {path}},
+        {"extract", BuildExtractCommand(entry, "mp3", 1, ctx), {path}},
+        {"volume", BuildVolumeCommand(entry, fades, ctx), {path}},
+        {"music", BuildBgMusicCommand(plain, {path, -3, "1", true}, ctx), {plain.fullPath, path}},
+        {"cut", BuildCutCommand(MakeCutEntry(entry, 0.2, 0.8, ctx), ctx), {path}},
+    };
+    for (const auto& run : runs) {
+      SCOPED_TRACE(run.operation);
+      ASSERT_TRUE(run.built.ok) << run.built.message;
+      const std::vector<std::string> seen = argumentsSeen(run.built);
+      EXPECT_EQ(seen, run.built.command.args);
+      for (const std::string& input : run.inputs) EXPECT_EQ(count(seen, input), 1);
+      EXPECT_EQ(count(seen, run.built.outputPath), 1);
+      EXPECT_EQ(fs::path(run.built.outputPath).parent_path(), fs::path(ctx.outputFolder));
+      if (run.inputs.front() == path && std::string(run.operation) != "merge") {
+        EXPECT_EQ(fs::path(run.built.outputPath).filename().string().rfind(BaseName(name), 0), 0u)
+            << "the result's name starts with the source's";
+      }
+    }
+    EXPECT_TRUE(fs::exists(path));
   }
   EXPECT_FALSE(fs::exists(dir + "/pwned"));
   EXPECT_FALSE(fs::exists("pwned"));
+}
 
-  // Unreadable media fails visibly and leaves the input as it was.
+// The real transcoder takes such names too, and unreadable input fails visibly and keeps the
+// input as it was.
+TEST(CommandRuns, TheTranscoderTakesHostileNamesAndRefusesBrokenInput) {
+  const std::string dir = test::TempDir();
+  const std::string path = dir + "/-i $(touch pwned) it's \"q\" 中文.wav";
+  fs::copy_file(test::ToneWav(1), path);
+  CommandContext ctx = RunContext();
+  ctx.outputFolder = dir;
+  const BuiltCommand built = BuildVolumeCommand(MediaEntry(path), {}, ctx);
+  EXPECT_TRUE(RunToVerdict(built, OperationKind::Volume));
+  EXPECT_NEAR(test::DecodedSeconds(built.outputPath), 1.0, 0.05);
+  EXPECT_FALSE(fs::exists(dir + "/pwned"));
+
   const std::string text = dir + "/text.mp3";
   fs::copy_file(test::TextNamedMp3(), text);
   const auto sizeBefore = fs::file_size(text);
@@ -1174,6 +1232,29 @@ TEST(CommandRuns, HostileNamesAndBrokenInput) {
   EXPECT_FALSE(
       RunToVerdict(BuildConvertCommand(EntryForPath(dir + "/missing.wav"), {"mp3", 0, 0, 0}, RunContext())));
   EXPECT_EQ(fs::file_size(text), sizeBefore);
+}
+
+// A result named after its source keeps the source's extension only when the transcoder can
+// write that format; an input without one, or with one it only reads (ape), gives mp3.
+TEST(CommandRuns, ResultsOfSourcesWithoutAWritableExtensionCanBeWritten) {
+  for (const char* name : {"noextension", "song.ape", "song.APE"}) {
+    SCOPED_TRACE(name);
+    const FileEntry source = MediaEntry(test::CopyAs(test::ToneWav(2), name));
+    const struct {
+      const char* operation;
+      BuiltCommand built;
+    } runs[] = {
+        {"speed", BuildSpeedCommand(source, "2.0", RunContext())},
+        {"volume", BuildVolumeCommand(source, {}, RunContext())},
+        {"music", BuildBgMusicCommand(source, {test::ToneWav(1), -6, "0", false}, RunContext())},
+    };
+    for (const auto& run : runs) {
+      SCOPED_TRACE(run.operation);
+      EXPECT_TRUE(RunToVerdict(run.built)) << run.built.command.text;
+      EXPECT_EQ(Extension(run.built.outputPath), "mp3");
+      EXPECT_GT(test::DecodedSeconds(run.built.outputPath), 0.9);
+    }
+  }
 }
 
 TEST(CommandRuns, ConvertOntoItselfLeavesTheInputIntact) {

@@ -7,6 +7,7 @@
 #include "app/Messages.h"
 #include "tasks/ConvertQueue.h"
 #include "tests/support/QueueSink.h"
+#include "tests/support/TestEnv.h"
 #include "tests/support/TestMedia.h"
 
 namespace fs = std::filesystem;
@@ -14,15 +15,7 @@ namespace fs = std::filesystem;
 namespace tw {
 namespace {
 
-const bool kPrivateHome = [] {
-  char pattern[] = "/tmp/tw-queue-home.XXXXXX";
-  const char* home = mkdtemp(pattern);
-  if (!home) return false;
-  setenv("HOME", home, 1);
-  setenv("XDG_DATA_HOME", (std::string(home) + "/data").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (std::string(home) + "/config").c_str(), 1);
-  return true;
-}();
+const std::string kHome = test::PrivateHome();
 
 // What the window saw, in order: a start (the worker's ResetProgress request), a done or
 // a failure, each with its task id.
@@ -56,8 +49,18 @@ class Window {
     entry.duration = ProbeDuration(path);
     return tasks.Add(entry);
   }
+  // The task's result: the one file of the output folder in that format named after the
+  // source (its name begins with the source's); "" when there is none or more than one.
   std::string OutputOf(int taskId, const std::string& format) {
-    return outputFolder + "/" + BaseName(tasks.Lookup(taskId).fileName) + "." + format;
+    const std::string stem = fs::path(tasks.Lookup(taskId).fileName).stem().string();
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(outputFolder, ec)) {
+      const fs::path name = e.path().filename();
+      if (name.extension() == "." + format && name.string().rfind(stem, 0) == 0)
+        found.push_back(e.path().string());
+    }
+    return found.size() == 1 ? found[0] : std::string();
   }
 
   // Handles messages until `finals` verdicts arrived; false on a timeout.

@@ -49,8 +49,7 @@ TEST(TaskRecords, EntryForPathSplitsNameAndFolder) {
   const struct {
     std::string name;
     std::int64_t bytes;
-  } cases[] = {
-      {"plain.wav", 10}, {"中文 名字.mp3", 3}, {"it's \"q\" $(x).flac", 0}, {"-lead", 7}, {"a.b.c", 1}};
+  } cases[] = {{"plain.wav", 10}, {"中文 名字.mp3", 3}, {"line\nbreak.flac", 0}, {"-lead", 7}, {"a.b.c", 1}};
   for (const auto& c : cases) {
     const std::string path = dir + "/" + c.name;
     std::ofstream(path) << std::string(static_cast<size_t>(c.bytes), 'x');

@@ -71,6 +71,7 @@ TEST(CMainTaskMenuTest, EveryItemOfBothMenusPostsItsMenuMessage) {
 
 class MainMenuWindowTest : public test::PageWindowTest {
  protected:
+  MainMenuWindowTest() { checkDialogs_ = true; }
   void SetUp() override {
     test::PageWindowTest::SetUp();
     auto urls = std::make_unique<test::RecordingUrlOpener>();
@@ -158,6 +159,7 @@ TEST_F(MainMenuWindowTest, HelpOpensTheHelpPageAndSaysSoWhenNothingCan) {
     EXPECT_EQ(url, VendorSiteUrl("/help"));
     EXPECT_EQ(url.path(), "/help");
   }
+  ExpectDialogs({"无法打开帮助页面!", "无法打开帮助页面!"});
   urls_->handled = false;
   auto prompt = test::AnswerNextModal("msgConfirm");
   Click("help");
@@ -176,6 +178,7 @@ TEST_F(MainMenuWindowTest, HelpOpensTheHelpPageAndSaysSoWhenNothingCan) {
 }
 
 TEST_F(MainMenuWindowTest, SettingsOpenFromTheTitleBarAndFromTheMenuWhichShowsTheWindowFirst) {
+  ExpectDialogs({"系统设置", "系统设置"});
   auto fromButton = test::AnswerNextModal("closebtn");
   Click("seting");
   EXPECT_TRUE(fromButton->answered);

@@ -26,6 +26,7 @@ using test::WaitUntil;
 
 class OptionPanelsTest : public test::PageWindowTest {
  protected:
+  OptionPanelsTest() { checkDialogs_ = true; }
   template <class T>
   T* Ctl(const char* name) {
     return FindControl<T>(window_->Root(), name);
@@ -44,8 +45,12 @@ TEST_F(OptionPanelsTest, SpeedOptionsAndTheSliderRule) {
     const char* option;
     const char* speed;
   };
-  for (const Preset& p : std::vector<Preset>{{"speed-0-5", "0.5"}, {"speed-0-7-5", "0.75"}, {"speed-2-0", "2.0"},
-                                             {"speed-1-5", "1.5"}, {"speed-1-0", "1.0"}, {"speed-1-2-5", "1.25"}}) {
+  for (const Preset& p : std::vector<Preset>{{"speed-0-5", "0.5"},
+                                             {"speed-0-7-5", "0.75"},
+                                             {"speed-2-0", "2.0"},
+                                             {"speed-1-5", "1.5"},
+                                             {"speed-1-0", "1.0"},
+                                             {"speed-1-2-5", "1.25"}}) {
     Click(p.option);
     EXPECT_EQ(page->SpeedText(), p.speed) << p.option;
   }
@@ -98,12 +103,16 @@ TEST_F(OptionPanelsTest, SpeedOptionsAndTheSliderRule) {
 }
 
 TEST_F(OptionPanelsTest, VolumeAndMusicLevelLabels) {
-  const std::vector<std::pair<int, QString>> volume = {
-      {0, "静音"}, {100, "1.0倍"}, {200, "2.0倍"}, {150, "1.50倍"}, {5, "0.05倍"}, {1, "0.01倍"}};
-  for (const auto& [value, text] : volume) {
-    Slide("change-volume-slider", value);
-    EXPECT_EQ(Label("volume-label"), text) << value;
-    EXPECT_FLOAT_EQ(window_->Volume()->VolumeFactor(), value / 100.0f);
+  const struct {
+    int value;
+    QString text;
+    float factor;
+  } volume[] = {{0, "静音", 0.0f},     {100, "1.0倍", 1.0f}, {200, "2.0倍", 2.0f},
+                {150, "1.50倍", 1.5f}, {5, "0.05倍", 0.05f}, {1, "0.01倍", 0.01f}};
+  for (const auto& v : volume) {
+    Slide("change-volume-slider", v.value);
+    EXPECT_EQ(Label("volume-label"), v.text) << v.value;
+    EXPECT_FLOAT_EQ(window_->Volume()->VolumeFactor(), v.factor);
   }
   Slide("bg-music-slider", 3);  // a change, so that 0 below is reported too
   const std::vector<std::pair<int, QString>> music = {{-5, "-5dB"}, {5, "+5dB"}, {0, "+0dB"}, {-30, "-30dB"}};
@@ -126,8 +135,8 @@ TEST_F(OptionPanelsTest, ChosenSpeedReachesTheRun) {
 
 TEST_F(OptionPanelsTest, NoiseLevelButtons) {
   EXPECT_EQ(window_->Noise()->NoiseLevel(), 2);
-  for (const auto& [button, level] :
-       std::vector<std::pair<const char*, int>>{{"noise-level-0", 1}, {"noise-level-2", 3}, {"noise-level-1", 2}}) {
+  for (const auto& [button, level] : std::vector<std::pair<const char*, int>>{
+           {"noise-level-0", 1}, {"noise-level-2", 3}, {"noise-level-1", 2}}) {
     Click(button);
     EXPECT_EQ(window_->Noise()->NoiseLevel(), level) << button;
   }
@@ -162,8 +171,8 @@ TEST_F(OptionPanelsTest, NoiseRunsByExtensionAndFinishesOnTheRow) {
   const std::string audio = CopyAs(test::NoiseWav(1), "hiss.wav");
   const std::string video = CopyAs(test::VideoWithSound(1), "clip.MP4");
   const std::string mixed = CopyAs(test::ToneMp3(1), "mixed.Mp3");
-  AddThroughDialog(OperationKind::Noise,
-                   {QString::fromStdString(audio), QString::fromStdString(video), QString::fromStdString(mixed)});
+  AddThroughDialog(OperationKind::Noise, {QString::fromStdString(audio), QString::fromStdString(video),
+                                          QString::fromStdString(mixed)});
   ASSERT_EQ(Rows(OperationKind::Noise), 3);
   Ctl<QComboBox>("audio-noise-format")->setCurrentText("mp3");
   Ctl<QComboBox>("video-noise-format")->setCurrentText("mkv");
@@ -174,7 +183,8 @@ TEST_F(OptionPanelsTest, NoiseRunsByExtensionAndFinishesOnTheRow) {
   EXPECT_EQ(RowText(OperationKind::Noise, 2, "progress-label"), "失败");
   EXPECT_TRUE(IsMouseEnabled(Row(OperationKind::Noise, 2)->findChild<QWidget*>("noiseBtn")));
 
-  ASSERT_TRUE(WaitUntil([&] { return RowDone(OperationKind::Noise, 0) && RowDone(OperationKind::Noise, 1); }, 60000));
+  ASSERT_TRUE(
+      WaitUntil([&] { return RowDone(OperationKind::Noise, 0) && RowDone(OperationKind::Noise, 1); }, 60000));
   EXPECT_EQ(window_->Noise()->Jobs().RunningAudio() + window_->Noise()->Jobs().RunningVideo(), 0u);
   const auto cleaned = FilesContaining(outputDir_, "hiss-噪声消除-");
   ASSERT_EQ(cleaned.size(), 1u);

@@ -194,6 +194,7 @@ TEST(PopMenuTest, AMenuNearTheBottomOfTheScreenStaysAboveIt) {
 // Through the window: the row's own menu button, the item clicked, the page's command.
 class PopMenuWindowTest : public test::PageWindowTest {
  protected:
+  PopMenuWindowTest() { checkDialogs_ = true; }
   int AddFile(OperationKind kind, const std::string& path) {
     auto entry = ProbeFileEntry(path);
     EXPECT_TRUE(entry.has_value()) << path;
@@ -246,6 +247,7 @@ TEST_F(PopMenuWindowTest, CutResultMenuCommandsReachTheirPages) {
     EXPECT_EQ(window_->PageAt(window_->CurrentPage())->Kind(), target) << item;
   }
 
+  ExpectDialogs({"确定要删除吗?"});
   auto confirm = test::AnswerNextModal("msgConfirm");
   Choose(OperationKind::Cut, id, "delete-file");
   EXPECT_TRUE(confirm->answered);

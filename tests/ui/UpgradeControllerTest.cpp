@@ -34,6 +34,7 @@ void SetService(const std::string& base) {
 class UpgradeControllerTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    dialogs_ = std::make_unique<test::DialogRecorder>();
     SettingsFile::Instance().WriteString(kSettingsSection, kKeyWindowClose, "0");
     QDir(QString::fromStdString(DownloadDialog::DownloadFolder())).removeRecursively();
     server_ = std::make_unique<test::ServiceHttpServer>([this](const test::ServiceRequest& r) {
@@ -72,6 +73,7 @@ class UpgradeControllerTest : public ::testing::Test {
     window_->Post(Message(WM_MENU_UPGRADE));
   }
 
+  std::unique_ptr<test::DialogRecorder> dialogs_;  // every test checks what opened
   std::unique_ptr<test::ServiceHttpServer> server_;
   std::string checkReply_;
   bool slow_ = false;
@@ -108,6 +110,8 @@ TEST_F(UpgradeControllerTest, TheStartUpCheckIsSilentAndTheMenuCheckSaysNothingI
   window_->Post(Message(WM_MENU_UPGRADE));
   ASSERT_TRUE(test::WaitUntil([&] { return script->done == 1; }));
   EXPECT_EQ(script->texts.value(0), QStringLiteral("网络错误!"));
+  EXPECT_EQ(dialogs_->Texts(),
+            (QStringList{"没有发现新版本!", "没有发现新版本!", "网络错误!", "网络错误!", "网络错误!"}));
 }
 
 TEST_F(UpgradeControllerTest, ADeclinedOfferDownloadsNothing) {
@@ -119,6 +123,7 @@ TEST_F(UpgradeControllerTest, ADeclinedOfferDownloadsNothing) {
   test::Pump();
   EXPECT_EQ(Count("HEAD") + Count("GET"), 0);
   EXPECT_EQ(ended_, -1);
+  EXPECT_EQ(dialogs_->Texts(), QStringList{"发现新版本啦!"});
 }
 
 TEST_F(UpgradeControllerTest, AnAcceptedOfferDownloadsStartsTheInstallerAndEndsTheProgram) {
@@ -133,6 +138,7 @@ TEST_F(UpgradeControllerTest, AnAcceptedOfferDownloadsStartsTheInstallerAndEndsT
   EXPECT_EQ(file.toStdString(), DownloadDialog::DownloadFolder() + "/tunewell-1.7.0.deb?channel=web");
   EXPECT_EQ(QFileInfo(file).size(), 200 * 1024);
   EXPECT_EQ(Count("GET"), 1);
+  EXPECT_EQ(dialogs_->Texts(), (QStringList{"发现新版本啦!", "升级下载"}));
 }
 
 TEST_F(UpgradeControllerTest, ACancelledMandatoryUpdateEndsTheProgramAndLeavesNothing) {
@@ -154,6 +160,7 @@ TEST_F(UpgradeControllerTest, ACancelledMandatoryUpdateEndsTheProgramAndLeavesNo
   EXPECT_EQ(script->texts.value(0), QStringLiteral("发现新版本啦!"));
   EXPECT_TRUE(opened.urls.isEmpty());
   EXPECT_TRUE(QDir(QString::fromStdString(DownloadDialog::DownloadFolder())).isEmpty());
+  EXPECT_EQ(dialogs_->Texts(), (QStringList{"发现新版本啦!", "升级下载"}));
 }
 
 TEST_F(UpgradeControllerTest, ACancelledOptionalDownloadAndAFailedOneKeepTheProgram) {
@@ -183,6 +190,8 @@ TEST_F(UpgradeControllerTest, ACancelledOptionalDownloadAndAFailedOneKeepTheProg
   EXPECT_TRUE(opened.urls.isEmpty());
   EXPECT_EQ(ended_, -1);
   EXPECT_FALSE(window_.isNull());
+  EXPECT_EQ(dialogs_->Texts(),
+            (QStringList{"发现新版本啦!", "升级下载", "发现新版本啦!", "升级下载", "升级失败"}));
 }
 
 }  // namespace
