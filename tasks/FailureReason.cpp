@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -125,7 +127,10 @@ SourceCheck CheckSource(const std::string& path, bool needSound) {
     return check;
   }
   const size_t slash = path.rfind('/');
-  if (IsUnsupportedExtension(Extension(slash == std::string::npos ? path : path.substr(slash + 1)))) {
+  std::string extension = Extension(slash == std::string::npos ? path : path.substr(slash + 1));
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (IsUnsupportedExtension(extension)) {
     check.reason = FailureReason::ProtectedFormat;
     return check;
   }
