@@ -20,7 +20,7 @@ JobStarter MakeTranscoderStarter(JobKey key, MessageSink* sink,
                                  std::function<BuiltCommand(const CommandContext&)> build,
                                  std::function<CommandContext()> context) {
   return [key, sink, build = std::move(build), context = std::move(context)](int runId,
-                                                                           const OutputTaken& taken) {
+                                                                             const OutputTaken& taken) {
     PreparedJob job;
     const BuiltCommand built = build(context ? context() : CurrentCommandContext());
     if (!built.ok) {
@@ -122,7 +122,9 @@ int ConvertQueue::Slots() const {
   return slots_;
 }
 
-void ConvertQueue::EnqueueOne(int taskId) { Enqueue({OperationKind::Convert, taskId}, nullptr, false); }
+void ConvertQueue::EnqueueOne(int taskId) {
+  Enqueue({OperationKind::Convert, taskId}, nullptr, false);
+}
 
 std::string ConvertQueue::EnqueueAll(const std::vector<int>& rowIds) {
   if (rowIds.empty()) return kMsgConvertNoFiles;
@@ -173,7 +175,9 @@ bool ConvertQueue::Forget(int taskId) {
   return idleTaskList.size() != before;
 }
 
-bool ConvertQueue::Drop(int taskId) { return Cancel({OperationKind::Convert, taskId}).waited; }
+bool ConvertQueue::Drop(int taskId) {
+  return Cancel({OperationKind::Convert, taskId}).waited;
+}
 
 std::list<ConvertQueue::Busy>::iterator ConvertQueue::FindBusy(JobKey key) {
   return std::find_if(busyTaskList.begin(), busyTaskList.end(), [&](const Busy& b) { return b.key == key; });
@@ -186,12 +190,14 @@ std::list<ConvertQueue::Busy>::const_iterator ConvertQueue::FindBusy(JobKey key)
 bool ConvertQueue::Holds(JobKey key) const {
   std::lock_guard<std::mutex> hold(queueLock);
   if (FindBusy(key) != busyTaskList.end()) return true;
-  return std::any_of(idleTaskList.begin(), idleTaskList.end(), [&](const Waiting& w) { return w.key == key; });
+  return std::any_of(idleTaskList.begin(), idleTaskList.end(),
+                     [&](const Waiting& w) { return w.key == key; });
 }
 
 bool ConvertQueue::IsWaiting(JobKey key) const {
   std::lock_guard<std::mutex> hold(queueLock);
-  return std::any_of(idleTaskList.begin(), idleTaskList.end(), [&](const Waiting& w) { return w.key == key; });
+  return std::any_of(idleTaskList.begin(), idleTaskList.end(),
+                     [&](const Waiting& w) { return w.key == key; });
 }
 
 bool ConvertQueue::IsCurrent(JobKey key, int runId) const {
@@ -214,10 +220,10 @@ CompletionResult ConvertQueue::Complete(JobKey key, int runId, bool success) {
       result.removed = true;
       LOG(INFO) << "busyTaskList task_id: " << key.taskId;
     }
-    result.queueIdle =
-        std::none_of(idleTaskList.begin(), idleTaskList.end(),
-                     [&](const Waiting& w) { return w.key.kind == key.kind; }) &&
-        std::none_of(busyTaskList.begin(), busyTaskList.end(), [&](const Busy& b) { return b.key.kind == key.kind; });
+    result.queueIdle = std::none_of(idleTaskList.begin(), idleTaskList.end(),
+                                    [&](const Waiting& w) { return w.key.kind == key.kind; }) &&
+                       std::none_of(busyTaskList.begin(), busyTaskList.end(),
+                                    [&](const Busy& b) { return b.key.kind == key.kind; });
     LOG(INFO) << "busyTaskList size: " << busyTaskList.size() << (success ? "" : " (after a failure)");
   }
   queueWake.notify_all();
@@ -268,8 +274,9 @@ size_t ConvertQueue::Pending() const {
 
 size_t ConvertQueue::Running() const {
   std::lock_guard<std::mutex> hold(queueLock);
-  return static_cast<size_t>(
-      std::count_if(runs_.begin(), runs_.end(), [](const auto& run) { return !run->Finished(); }));
+  return static_cast<size_t>(starting_) +
+         static_cast<size_t>(
+             std::count_if(runs_.begin(), runs_.end(), [](const auto& run) { return !run->Finished(); }));
 }
 
 bool ConvertQueue::OutputReserved(const std::string& path) const {
@@ -302,8 +309,8 @@ void ConvertQueue::OnRunFinished() {
 }
 
 std::list<ConvertQueue::Waiting>::iterator ConvertQueue::FindStartable() {
-  const auto queuedRunning = std::count_if(busyTaskList.begin(), busyTaskList.end(),
-                                           [](const Busy& b) { return !b.immediate; });
+  const auto queuedRunning =
+      std::count_if(busyTaskList.begin(), busyTaskList.end(), [](const Busy& b) { return !b.immediate; });
   for (auto it = idleTaskList.begin(); it != idleTaskList.end(); ++it) {
     if (it->blocked || FindBusy(it->key) != busyTaskList.end()) continue;
     if (it->immediate || queuedRunning < slots_) return it;
@@ -326,6 +333,7 @@ void ConvertQueue::ConvertWorker() {
       // Marked running before the job starts: a child that ends at once may be completed by the
       // owner before its start has even returned here.
       busyTaskList.push_back({job.key, runId, job.immediate, nullptr});
+      ++starting_;
       LOG(INFO) << "idleTaskList task_id: " << job.key.taskId;
       finished = TakeFinished();
     }
@@ -347,13 +355,13 @@ PreparedJob ConvertQueue::PrepareConvert(int taskId, int runId, const OutputTake
 
 void ConvertQueue::StartJob(Waiting job, int runId) {
   const OutputTaken taken = [this](const std::string& path) { return OutputReserved(path); };
-  PreparedJob prepared =
-      job.start ? job.start(runId, taken) : PrepareConvert(job.key.taskId, runId, taken);
+  PreparedJob prepared = job.start ? job.start(runId, taken) : PrepareConvert(job.key.taskId, runId, taken);
   if (prepared.outputBusy) {
     // Back to the front of the queue until the run that writes its result has finished.
     std::lock_guard<std::mutex> hold(queueLock);
     const auto busy = std::find_if(busyTaskList.begin(), busyTaskList.end(),
                                    [&](const Busy& b) { return b.runId == runId; });
+    --starting_;
     if (busy == busyTaskList.end()) return;  // cancelled meanwhile
     busyTaskList.erase(busy);
     LOG(INFO) << "task " << job.key.taskId << " waits: its result is still being written";
@@ -377,12 +385,17 @@ void ConvertQueue::StartJob(Waiting job, int runId) {
     run = prepared.start ? prepared.start(&why) : nullptr;
   }
   if (!run) {
+    {
+      std::lock_guard<std::mutex> hold(queueLock);
+      --starting_;
+    }
     PostStartFailure(job.key, runId, why, prepared.detail);
     return;
   }
   bool cancelled = false;
   {
     std::lock_guard<std::mutex> hold(queueLock);
+    --starting_;
     runs_.push_back(run);
     const auto busy = std::find_if(busyTaskList.begin(), busyTaskList.end(),
                                    [&](const Busy& b) { return b.runId == runId; });
@@ -405,7 +418,8 @@ void ConvertQueue::StartJob(Waiting job, int runId) {
 // The row shows the failure through the owner's usual failure path, which also releases the
 // job's slot; the queue goes on meanwhile.
 void ConvertQueue::PostStartFailure(JobKey key, int runId, FailureReason reason, const std::string& detail) {
-  LOG(ERROR) << "task " << key.taskId << " of page " << int(key.kind) << " not started: " << ReasonEnglish(reason);
+  LOG(ERROR) << "task " << key.taskId << " of page " << int(key.kind)
+             << " not started: " << ReasonEnglish(reason);
   auto record = std::make_unique<FailureRecord>();
   record->taskId = key.taskId;
   record->kind = key.kind;

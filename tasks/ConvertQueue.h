@@ -214,6 +214,7 @@ class ConvertQueue {
   std::list<Waiting> idleTaskList;
   std::list<Busy> busyTaskList;
   std::vector<std::shared_ptr<JobRun>> runs_;  // started and not yet finished
+  int starting_ = 0;                           // jobs the worker is starting: their runs are not in runs_ yet
   ConvertOptions options_;
   int slots_ = 1;
   bool stopping_ = false;

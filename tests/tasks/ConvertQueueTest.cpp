@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <future>
+#include <thread>
 
 #include "app/MediaHelpers.h"
 #include "app/Messages.h"
@@ -335,7 +337,8 @@ TEST(ConvertQueue, SlotsRunSeveralAtOnceButNeverTwoOnOneResult) {
   EXPECT_EQ(w.queue.EnqueueAll({a, again, b}), "");
   ASSERT_TRUE(w.Pump(3));
   EXPECT_EQ(MostAtOnce(w.events), 2);
-  EXPECT_GT(IndexOf(w.events, {'S', again}), IndexOf(w.events, {'D', a}));
+  // Held back while a wrote the same result: b, queued after it, took the second slot.
+  EXPECT_GT(IndexOf(w.events, {'S', again}), IndexOf(w.events, {'S', b}));
   EXPECT_EQ(IndexOf(w.events, {'F', again}), w.events.size());
   EXPECT_NEAR(test::Probe(w.OutputOf(a, "mp3")).durationSec, 30, 0.2);
   EXPECT_TRUE(w.completions.back().queueIdle);
@@ -379,6 +382,44 @@ TEST(ConvertQueue, ACancelledJobEndsAtOnceAndItsReportsAreNoLongerCurrent) {
   EXPECT_EQ(w.queue.Pending(), 0u);
 }
 
+// A job cancelled while its start is under way counts as running until its run has come back
+// and ended: whatever the start wrote is still there until then.
+TEST(ConvertQueue, AJobCancelledWhileItStartsRunsUntilItHasEnded) {
+  class HeldRun : public JobRun {
+   public:
+    HeldRun(int runId, int taskId) : JobRun(runId, OperationKind::Extract, taskId, "") {}
+    bool End() override {
+      MarkFinished();
+      return true;
+    }
+  };
+  Window w;
+  std::promise<void> entered, release;
+  std::shared_future<void> go = release.get_future().share();
+  const JobKey key{OperationKind::Extract, 7};
+  ASSERT_TRUE(w.queue.Enqueue(
+      key,
+      [&entered, go](int runId, const OutputTaken&) {
+        PreparedJob job;
+        job.start = [&entered, go, runId](FailureReason*) -> std::shared_ptr<JobRun> {
+          entered.set_value();
+          go.wait();
+          return std::make_shared<HeldRun>(runId, 7);
+        };
+        return job;
+      },
+      true));
+  ASSERT_EQ(entered.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  EXPECT_TRUE(w.queue.Cancel(key).ended);
+  EXPECT_FALSE(w.queue.Holds(key));
+  EXPECT_EQ(w.queue.Running(), 1u);
+  release.set_value();
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (w.queue.Running() != 0 && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(w.queue.Running(), 0u);
+}
+
 // A job pressed on a page that starts at once passes the queued ones and their slot.
 TEST(ConvertQueue, ImmediateJobsPassTheWaitingOnes) {
   Window w;
@@ -390,19 +431,22 @@ TEST(ConvertQueue, ImmediateJobsPassTheWaitingOnes) {
   ASSERT_EQ(w.WaitStart(), slow);
   const std::string out = w.outputFolder + "/pressed-extract.wav";
   const JobKey key{OperationKind::Extract, pressed};
-  EXPECT_TRUE(w.queue.Enqueue(key,
-                              MakeTranscoderStarter(key, &w.sink,
-                                                    [&](const CommandContext& ctx) {
-                                                      BuiltCommand built;
-                                                      built.ok = true;
-                                                      built.outputPath = out;
-                                                      built.command.args = {ctx.transcoder, "-i",
-                                                                            w.tasks.Lookup(pressed).fullPath, out};
-                                                      return built;
-                                                    }),
-                              true));
+  EXPECT_TRUE(w.queue.Enqueue(
+      key,
+      MakeTranscoderStarter(
+          key, &w.sink,
+          [&](const CommandContext& ctx) {
+            BuiltCommand built;
+            built.ok = true;
+            built.outputPath = out;
+            built.command.args = {ctx.transcoder, "-i", w.tasks.Lookup(pressed).fullPath, out};
+            return built;
+          }),
+      true));
   auto done = w.sink.WaitMatch(
-      [&](const Message& m) { return m.id == WM_TASK_DONE && m.As<FinishRecord>()->kind == OperationKind::Extract; },
+      [&](const Message& m) {
+        return m.id == WM_TASK_DONE && m.As<FinishRecord>()->kind == OperationKind::Extract;
+      },
       std::chrono::seconds(60));
   ASSERT_TRUE(done.has_value());
   EXPECT_TRUE(w.queue.IsWaiting({OperationKind::Convert, queued}));
@@ -410,9 +454,9 @@ TEST(ConvertQueue, ImmediateJobsPassTheWaitingOnes) {
   EXPECT_TRUE(fs::exists(out));
   EXPECT_TRUE(w.queue.Cancel({OperationKind::Convert, queued}).waited);
   EXPECT_TRUE(w.queue.Cancel({OperationKind::Convert, slow}).ended);
-  EXPECT_TRUE(w.sink
-                  .WaitMatch([&](const Message& m) { return m.id == WM_TASK_FAILED; }, std::chrono::seconds(30))
-                  .has_value());
+  EXPECT_TRUE(
+      w.sink.WaitMatch([&](const Message& m) { return m.id == WM_TASK_FAILED; }, std::chrono::seconds(30))
+          .has_value());
 }
 
 }  // namespace
