@@ -23,16 +23,20 @@ namespace tw {
 namespace {
 
 constexpr const char* kAudioList =
-    "*.mp3;*.aac;*.wma;*.ogg;*.m4a;*.flac;*.ape;*.wav;*.m4r;*.amr;*.mka;*.au;*.caf;*.ac3;*.mp2;*.aiff;*.voc;*.wv;"
+    "*.mp3;*.aac;*.wma;*.ogg;*.m4a;*.flac;*.ape;*.wav;*.m4r;*.amr;*.mka;*.au;*.caf;*.ac3;*.mp2;*.aiff;*.voc;*"
+    ".wv;"
     "*.mmf;*.aifc;*.3gpp";
 constexpr const char* kVideoList =
-    "*.mp4;*.flv;*.wmv;*.avi;*.mov;*.mkv;*.m4v;*.f4v;*.ts;*.mts;*.rm;*.rmvb;*.m3u8;*.webm;*.mpg;*.mpeg;*.asf;*.dat;"
+    "*.mp4;*.flv;*.wmv;*.avi;*.mov;*.mkv;*.m4v;*.f4v;*.ts;*.mts;*.rm;*.rmvb;*.m3u8;*.webm;*.mpg;*.mpeg;*.asf;"
+    "*.dat;"
     "*.3gp;*.3g2;*.vob;*ogv;*.divx;*.mxf";
 constexpr const char* kMergeList = "*.mp3;*.aac;*.wma;*.ogg;*.m4a;*.flac;*.wav";
 constexpr const char* kExtractList =
-    "*.mp3;*.aac;*.wma;*.m4a;*.ogg;*.flac;*.wav;*.mp4;*.flv;*.wmv;*.avi;*.mov;*.mkv;*.m4v;*.f4v;*.ts;*.mts;*.rm;"
+    "*.mp3;*.aac;*.wma;*.m4a;*.ogg;*.flac;*.wav;*.mp4;*.flv;*.wmv;*.avi;*.mov;*.mkv;*.m4v;*.f4v;*.ts;*.mts;*."
+    "rm;"
     "*.rmvb;*.m3u8;*.webm;*.mpg;*.mpeg;*.asf;*.dat;*.3gp;*.3g2;*.vob;*ogv;*.divx;*.mxf";
-constexpr const char* kNoiseList = "*.mp4;*.flv;*.wmv;*.avi;*.mov;*.mkv;*.3gp;*.mp3;*.aac;*.wma;*.ogg;*.m4a;*.flac;*.wav";
+constexpr const char* kNoiseList =
+    "*.mp4;*.flv;*.wmv;*.avi;*.mov;*.mkv;*.3gp;*.mp3;*.aac;*.wma;*.ogg;*.m4a;*.flac;*.wav";
 // The description keeps its missing separator between m4a and flac.
 constexpr const char* kNoiseDescriptionList =
     "*.mp4;*.flv;*.wmv;*.avi;*.mov;*.mkv;*.3gp;*.mp3;*.aac;*.wma;*.ogg;*.m4a*.flac;*.wav";
@@ -259,7 +263,9 @@ void FileProber::Work() {
         post = !drainPosted_;
         drainPosted_ = true;
       }
-      if (post) QMetaObject::invokeMethod(this, [this] { Drain(); }, Qt::QueuedConnection);
+      if (post)
+        QMetaObject::invokeMethod(
+            this, [this] { Drain(); }, Qt::QueuedConnection);
     }
   }
 }
@@ -306,7 +312,8 @@ void FileProber::Drain() {
   }
 }
 
-void AcceptDroppedFiles(QListWidget* list, const QString& patterns, std::function<void(const QStringList&)> add) {
+void AcceptDroppedFiles(QListWidget* list, const QString& patterns,
+                        std::function<void(const QStringList&)> add) {
   if (!list) return;
   auto* filter = new DropFilter(list, patterns, std::move(add));
   list->setAcceptDrops(true);

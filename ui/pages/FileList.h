@@ -99,6 +99,7 @@ class FileProber : public QObject {
 
 // Makes list accept local files dropped from the file manager; the ones matching patterns
 // go to add, in the order they were dropped. The filter belongs to list.
-void AcceptDroppedFiles(QListWidget* list, const QString& patterns, std::function<void(const QStringList&)> add);
+void AcceptDroppedFiles(QListWidget* list, const QString& patterns,
+                        std::function<void(const QStringList&)> add);
 
 }  // namespace tw

@@ -108,7 +108,8 @@ void Page::AddFiles(const QStringList& paths, FileProber::Finish finished) {
   // The list, not the page, guards the delivery: it is destroyed with the window.
   ctx_.prober->Add(
       paths, [this](const FileEntry& entry) { AddEntry(entry); }, list_,
-      finished ? std::move(finished) : [this](const std::vector<SkippedFile>& skipped) { ShowSkipped(skipped); });
+      finished ? std::move(finished)
+               : [this](const std::vector<SkippedFile>& skipped) { ShowSkipped(skipped); });
 }
 
 void Page::ShowSkipped(const std::vector<SkippedFile>& skipped) const {
@@ -150,7 +151,8 @@ bool Page::HandleListMessage(Message& message) {
       RemoveRow(list_, taskId);
       std::error_code error;
       if (!std::filesystem::remove(entry.fullPath, error))
-        LOG(ERROR) << "cannot delete " << entry.fullPath << ": " << (error ? error.message() : "no such file");
+        LOG(ERROR) << "cannot delete " << entry.fullPath << ": "
+                   << (error ? error.message() : "no such file");
       return true;
     }
     case WM_LIST_ADD_TO_CONVERT:
@@ -217,7 +219,9 @@ bool Page::StartRowRun(QObject* button, const std::function<BuiltCommand(const F
   return true;
 }
 
-bool Page::RowHeld(int taskId) const { return ctx_.queue && ctx_.queue->Holds(KeyOf(taskId)); }
+bool Page::RowHeld(int taskId) const {
+  return ctx_.queue && ctx_.queue->Holds(KeyOf(taskId));
+}
 
 bool Page::IsCurrent(int taskId, int runId) const {
   return !ctx_.queue || ctx_.queue->IsCurrent(KeyOf(taskId), runId);
@@ -233,8 +237,9 @@ Page::RowJob Page::MakeRowJob(int taskId, const FileEntry& entry) {
     return job;
   }
   job.ok = true;
-  job.start = MakeTranscoderStarter(KeyOf(taskId), ctx_.sink,
-                                    [build, entry](const CommandContext& context) { return build(entry, context); });
+  job.start = MakeTranscoderStarter(KeyOf(taskId), ctx_.sink, [build, entry](const CommandContext& context) {
+    return build(entry, context);
+  });
   return job;
 }
 
@@ -319,9 +324,15 @@ void Page::RunAll() {
   }
 }
 
-QString Page::RunAllBusyText() const { return QStringLiteral("处理中"); }
-QString Page::RunAllIdleText() const { return QStringLiteral("全部开始"); }
-QString Page::NoRowsText() const { return QStringLiteral("请先添加要处理的文件!"); }
+QString Page::RunAllBusyText() const {
+  return QStringLiteral("处理中");
+}
+QString Page::RunAllIdleText() const {
+  return QStringLiteral("全部开始");
+}
+QString Page::NoRowsText() const {
+  return QStringLiteral("请先添加要处理的文件!");
+}
 
 void Page::OnPageIdle() {
   if (auto* button = Ctl<QAbstractButton>(RunAllButtonName())) {
@@ -355,7 +366,9 @@ void Page::ShowCancelled(int taskId) {
 }
 void Page::AfterJobOver(int) {}
 
-void Page::Prompt(const QString& text) const { PromptBoxDialog::Show(ctx_.window, text); }
+void Page::Prompt(const QString& text) const {
+  PromptBoxDialog::Show(ctx_.window, text);
+}
 
 QString Page::ComboText(const QString& name) const {
   auto* combo = Ctl<QComboBox>(name);
@@ -377,9 +390,12 @@ bool Page::IsChecked(const QString& name) const {
   return button && button->isChecked();
 }
 
-bool Page::HandleMessage(Message&) { return false; }
+bool Page::HandleMessage(Message&) {
+  return false;
+}
 
-QWidget* Page::AddRow(int taskId, const QString& fileName, const QString& sizeText, const QString& durationText) {
+QWidget* Page::AddRow(int taskId, const QString& fileName, const QString& sizeText,
+                      const QString& durationText) {
   if (!rows_ || !list_) return nullptr;
   QString error;
   QWidget* row = MakeRow(*rows_, taskId, ctx_.notify, &error);
@@ -394,7 +410,9 @@ QWidget* Page::AddRow(int taskId, const QString& fileName, const QString& sizeTe
   return row;
 }
 
-QWidget* Page::FindRow(int taskId) const { return tw::FindRow(list_, taskId); }
+QWidget* Page::FindRow(int taskId) const {
+  return tw::FindRow(list_, taskId);
+}
 
 int Page::ProgressPercent(const ProgressRecord& progress) const {
   return TaskPercent(progress.positionMs, progress.durationMs);
@@ -403,7 +421,8 @@ int Page::ProgressPercent(const ProgressRecord& progress) const {
 void Page::HandleTaskMessage(Message& message) {
   switch (message.id) {
     case WM_TASK_PROGRESS:
-      if (auto* r = message.As<ProgressRecord>(); r && IsCurrent(r->taskId, message.runId)) OnTaskProgress(*r);
+      if (auto* r = message.As<ProgressRecord>(); r && IsCurrent(r->taskId, message.runId))
+        OnTaskProgress(*r);
       return;
     case WM_TASK_DONE:
       if (auto* r = message.As<FinishRecord>(); r && IsCurrent(r->taskId, message.runId)) {

@@ -37,11 +37,11 @@ class Page;
 
 // What the window shares with its pages. Owned by CMainWnd, which outlives its pages.
 struct PageContext {
-  QWidget* window = nullptr;          // the main window: owner of dialogs and menus
-  QWidget* root = nullptr;            // the loaded "MainWindow.xml" form
-  NotifyAdapter* notify = nullptr;    // attach rows added later
-  MessageSink* sink = nullptr;        // for engines: messages reach the window thread
-  LoadingDialog* loading = nullptr;   // "正在加载波形..."
+  QWidget* window = nullptr;         // the main window: owner of dialogs and menus
+  QWidget* root = nullptr;           // the loaded "MainWindow.xml" form
+  NotifyAdapter* notify = nullptr;   // attach rows added later
+  MessageSink* sink = nullptr;       // for engines: messages reach the window thread
+  LoadingDialog* loading = nullptr;  // "正在加载波形..."
   // Selects a page option ("audio-convert"), which switches the page.
   std::function<void(const QString& optionName)> selectPage;
   // The file records of every page's rows under their task ids, which only increase.
