@@ -176,8 +176,13 @@ bool OutputParser::TakeLines(bool all) {
 // "  Duration: " line. Every other unindented line is the transcoder's own.
 bool OutputParser::ReadLine(std::string line) {
   if (line.empty()) return false;
-  tail_.push_back(line);
-  if (tail_.size() > kTailLines) tail_.erase(tail_.begin());
+  // The banner of how the transcoder was built says nothing about this run.
+  const bool banner = StartsWith(line, "ffmpeg version") || StartsWith(line, "  built with") ||
+                      StartsWith(line, "  configuration:") || StartsWith(line, "  lib");
+  if (!banner) {
+    tail_.push_back(line);
+    if (tail_.size() > kTailLines) tail_.erase(tail_.begin());
+  }
   bool namesInput = false;
   for (const std::string& input : inputs_)
     namesInput = namesInput || (!input.empty() && Contains(line, input));

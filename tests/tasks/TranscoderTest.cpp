@@ -391,7 +391,8 @@ TEST(Transcoder, RealRunsEndInExactlyOneVerdictAndFailuresLeaveNoResult) {
        dir + "/silent.mp3",
        FailureReason::NoSound},
       {"a filter on sound that is not there",
-       {"-i", test::VideoWithoutSound(1), "-filter_complex", "[0:a]volume=2[a]", "-map", "[a]", dir + "/f.mp3"},
+       {"-i", test::VideoWithoutSound(1), "-filter_complex", "[0:a]volume=2[a]", "-map", "[a]",
+        dir + "/f.mp3"},
        dir + "/f.mp3",
        FailureReason::NoSound},
       {"a result name too long", {"-i", in, longName}, "", FailureReason::NameTooLong},
@@ -406,6 +407,8 @@ TEST(Transcoder, RealRunsEndInExactlyOneVerdictAndFailuresLeaveNoResult) {
     // The tooltip's words are the transcoder's last lines.
     EXPECT_FALSE(r.tail.empty()) << f.what;
     EXPECT_LE(std::count(r.tail.begin(), r.tail.end(), '\n'), int(OutputParser::kTailLines) - 1) << f.what;
+    // ... not the banner of how the transcoder was built.
+    EXPECT_EQ(r.tail.find("libav"), std::string::npos) << f.what << ": " << r.tail;
     if (!f.output.empty()) {
       EXPECT_FALSE(fs::exists(f.output)) << f.what;
     }
