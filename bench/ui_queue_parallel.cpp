@@ -7,6 +7,7 @@
 // -P 2 <= 1.05, window 2 / window 1 <= 0.55).
 // Usage: bench_ui_queue_parallel [rounds, default 3] [files, default 40]
 #include <glog/logging.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
@@ -32,6 +33,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// CPU seconds (user and system) of this process's own threads, or of its reaped children.
+double CpuSeconds(int who) {
+  rusage usage{};
+  getrusage(who, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v[v.size() / 2];
@@ -53,7 +62,8 @@ double XargsSeconds(const std::vector<tw::FileEntry>& entries, const std::string
   std::ofstream out(list, std::ios::binary);
   size_t width = 0;
   for (const auto& entry : entries) {
-    const auto args = tw::BuildConvertCommand(entry, tw::ConvertOptions{"mp3", 0, 0, 0}, context).command.args;
+    const auto args =
+        tw::BuildConvertCommand(entry, tw::ConvertOptions{"mp3", 0, 0, 0}, context).command.args;
     width = args.size();
     for (const std::string& a : args) out << a << '\0';
   }
@@ -62,7 +72,10 @@ double XargsSeconds(const std::vector<tw::FileEntry>& entries, const std::string
                               " env < " + Quote(list) + " > /dev/null 2>&1";
   QElapsedTimer clock;
   clock.start();
+  const double childrenBefore = CpuSeconds(RUSAGE_CHILDREN);
   if (std::system(command.c_str()) != 0) std::fprintf(stderr, "xargs: a conversion failed\n");
+  std::printf("  xargs -P %d: its transcoders' CPU %.2f s\n", jobs,
+              CpuSeconds(RUSAGE_CHILDREN) - childrenBefore);
   return clock.nsecsElapsed() / 1e9;
 }
 
@@ -82,12 +95,18 @@ double WindowSeconds(const QStringList& paths, const std::string& folder, int jo
   window.Convert()->AddFiles(paths);
   while (window.Prober()->Busy()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   auto* all = tw::FindControl<QAbstractButton>(window.Root(), "all-convert-btn");
+  const double ownBefore = CpuSeconds(RUSAGE_SELF), childrenBefore = CpuSeconds(RUSAGE_CHILDREN);
   QElapsedTimer clock;
   clock.start();
   all->click();
   while (all->text() != QString::fromUtf8(tw::kAllConvertIdleText))
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    // Blocks until the next event: the overload with a time limit ignores WaitForMoreEvents and
+    // would spin, taking a core from the transcoders.
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
   const double seconds = clock.nsecsElapsed() / 1e9;
+  // Where the time went: the window's own work beside its transcoders'.
+  std::printf("  window with %d jobs: its own CPU %.2f s, its transcoders' CPU %.2f s\n", jobs,
+              CpuSeconds(RUSAGE_SELF) - ownBefore, CpuSeconds(RUSAGE_CHILDREN) - childrenBefore);
   for (int i = 0; i < tw::RowCount(window.Convert()->List()); ++i) {
     QWidget* row = tw::RowAt(window.Convert()->List(), i);
     if (!tw::RowIsDone(row)) std::fprintf(stderr, "window: row %d did not convert\n", i);
@@ -114,8 +133,9 @@ int main(int argc, char** argv) {
   for (int i = 0; i < files; ++i) {
     const std::string path = dir + "/in/minute-" + std::to_string(i) + ".mp3";
     fs::create_directories(dir + "/in");
-    const std::string make = "ffmpeg -hide_banner -loglevel error -y -f lavfi -i sine=frequency=" +
-                             std::to_string(300 + 7 * i) + ":duration=60 -ac 2 -b:a 128k " + Quote(path);
+    const std::string make =
+        "ffmpeg -hide_banner -loglevel error -y -f lavfi -i sine=frequency=" + std::to_string(300 + 7 * i) +
+        ":duration=60 -ac 2 -b:a 128k " + Quote(path);
     if (std::system(make.c_str()) != 0) {
       std::fprintf(stderr, "ffmpeg failed\n");
       return 1;
@@ -146,8 +166,8 @@ int main(int argc, char** argv) {
           break;
       }
     }
-    std::printf("round %d: xargs -P 2 %.2f s, window with 2 jobs %.2f s, window with 1 job %.2f s\n", r + 1, x, w2,
-                w1);
+    std::printf("round %d: xargs -P 2 %.2f s, window with 2 jobs %.2f s, window with 1 job %.2f s\n", r + 1,
+                x, w2, w1);
     xargs.push_back(x);
     two.push_back(w2);
     one.push_back(w1);
@@ -155,8 +175,9 @@ int main(int argc, char** argv) {
     versusOne.push_back(w2 / w1);
     fs::remove_all(round);
   }
-  std::printf("%d one-minute files, median of %d rounds: xargs -P 2 %.2f s, window 2 jobs %.2f s, 1 job %.2f s\n",
-              files, rounds, Median(xargs), Median(two), Median(one));
+  std::printf(
+      "%d one-minute files, median of %d rounds: xargs -P 2 %.2f s, window 2 jobs %.2f s, 1 job %.2f s\n",
+      files, rounds, Median(xargs), Median(two), Median(one));
   std::printf("window 2 jobs / xargs -P 2: %.3f (goal <= 1.05)\n", Median(versusXargs));
   std::printf("window 2 jobs / window 1 job: %.3f (goal <= 0.55)\n", Median(versusOne));
   fs::remove_all(dir);
