@@ -24,10 +24,13 @@ struct Message {
   unsigned id = 0;
   std::unique_ptr<MessageRecord> record;
   std::int64_t param = 0;
+  // The run that posted it (tasks/JobRun.h); 0 for a message of no run.
+  int runId = 0;
 
   Message() = default;
-  Message(unsigned messageId, std::unique_ptr<MessageRecord> rec = nullptr, std::int64_t value = 0)
-      : id(messageId), record(std::move(rec)), param(value) {}
+  Message(unsigned messageId, std::unique_ptr<MessageRecord> rec = nullptr, std::int64_t value = 0,
+          int run = 0)
+      : id(messageId), record(std::move(rec)), param(value), runId(run) {}
 
   // The record as its concrete type, or nullptr when it is absent or of another type.
   template <class T>

@@ -32,6 +32,8 @@ constexpr unsigned WM_LIST_ADD_TO_NOISE = WM_USER + 353;     // 1377 ListRecord
 constexpr unsigned WM_LIST_ADD_TO_VOLUME = WM_USER + 356;    // 1380 ListRecord
 constexpr unsigned WM_LIST_REMOVE = WM_USER + 357;           // 1381 ListRecord
 constexpr unsigned WM_LIST_DELETE = WM_USER + 358;           // 1382 ListRecord
+// Row menus, "cancel-task": the row's job ends.
+constexpr unsigned WM_LIST_CANCEL = WM_USER + 359;           // 1383 ListRecord
 constexpr unsigned WM_LOADING_SHOW = WM_USER + 500;          // 1524 param: percent
 constexpr unsigned WM_LOADING_HIDE = WM_USER + 501;          // 1525
 // The values of a stretch the waveform view asked for, read on the view's stretch reader.
@@ -46,9 +48,9 @@ constexpr unsigned WM_RECORD_FAILED = WM_USER + 701;         // 1725 param: fail
 // One file of the recordings folder, found by the recorder page's start-up scan.
 constexpr unsigned WM_RECORD_SCAN_ENTRY = WM_USER + 702;     // 1726 RecordingRecord
 
-// Not a window message of the table: requests of the convert worker for row changes,
-// which only the window thread may apply (RowRequestRecord).
-constexpr unsigned WM_CONVERT_ROW_REQUEST = WM_USER + 800;   // 1824
+// Not a window message of the table: requests of the queue's worker for row changes of a job
+// it starts, which only the window thread may apply (RowRequestRecord).
+constexpr unsigned WM_JOB_ROW_REQUEST = WM_USER + 800;       // 1824
 
 // Nor these: the online services' requests run off the window thread and report here.
 constexpr unsigned WM_UPGRADE_CHECKED = WM_USER + 810;       // 1834 UpgradeCheckRecord

@@ -3,12 +3,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "app/IniFile.h"
 #include "app/MediaHelpers.h"
@@ -126,6 +128,13 @@ std::string GetOutputFolder() {
   }
   CreateFolderTree(folder);
   return folder;
+}
+
+int MaxParallelJobs() { return static_cast<int>(std::max(1u, std::thread::hardware_concurrency())); }
+
+int ParallelJobs() {
+  const int stored = SettingsFile::Instance().GetInt(kSettingsSection, kKeyParallelJobs, 1);
+  return std::clamp(stored, 1, MaxParallelJobs());
 }
 
 }  // namespace tw

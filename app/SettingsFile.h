@@ -22,6 +22,7 @@ inline constexpr const char* kKeyMicVolumeSize = "mic-volume-size";
 inline constexpr const char* kKeySysVolumeSize = "sys-volume-size";
 inline constexpr const char* kKeyUserManual = "user-manual";
 inline constexpr const char* kKeyUserRealIp = "user-real-ip";
+inline constexpr const char* kKeyParallelJobs = "parallel-jobs";
 
 class SettingsFile {
  public:
@@ -61,6 +62,12 @@ void CreateFolderTree(const std::string& path);
 // The output folder, made if missing: "output-dir" when set, otherwise the XDG documents
 // folder + "/Tunewell", or the desktop folder + "/Tunewell" when documents does not exist.
 std::string GetOutputFolder();
+
+// How many queued jobs the window runs at once: "parallel-jobs", default 1, kept within 1 and
+// MaxParallelJobs().
+int ParallelJobs();
+// The number of cores (at least 1): the most "parallel-jobs" offers.
+int MaxParallelJobs();
 
 // The user's XDG documents and desktop folders (~/.config/user-dirs.dirs, with the usual
 // defaults ~/Documents and ~/Desktop).

@@ -153,7 +153,7 @@ class DenoiseJob : public Job {
       std::error_code ec;
       return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
     });
-    if (plan_.engine == NoiseEngine::None) return "the denoiser does not take this file type";
+    if (plan_.engine == NoiseEngine::None) return ReasonLine(FailureReason::UnsupportedType);
     return "";
   }
   std::string OutputPath() const override { return plan_.outputPath; }
@@ -162,8 +162,10 @@ class DenoiseJob : public Job {
     sink_ = sink;
     RememberOutputState();
     table_ = std::make_unique<NoiseJobTable>(sink);
-    if (table_->Start(taskId, plan_) != 0) {
+    FailureReason why = FailureReason::StartFailed;
+    if (table_->Start(taskId, plan_, &why) != 0) {
       table_.reset();
+      if (why != FailureReason::StartFailed) return ReasonLine(why);
       return "the denoiser could not open the file or its result (details in " + LogHint() + ")";
     }
     return "";

@@ -11,6 +11,7 @@
 
 #include "app/MediaHelpers.h"
 #include "app/Messages.h"
+#include "tasks/FailureReason.h"
 #include "tasks/Transcoder.h"
 
 namespace tw::cli {
@@ -70,10 +71,12 @@ std::string TranscoderJob::Prepare() {
 
 std::string TranscoderJob::Start(int taskId, MessageSink* sink) {
   RememberOutputState();
-  run_ = StartTranscoder(built_.command, taskId, kind_, sink);
-  if (!run_)
+  int error = 0;
+  run_ = StartTranscoder(built_.command, taskId, kind_, sink, 0, &error);
+  if (run_) return "";
+  if (ReasonOfStartError(error) == FailureReason::TranscoderMissing)
     return "cannot start the transcoder '" + built_.command.args.front() + "' (is ffmpeg installed?)";
-  return "";
+  return ReasonLine(FailureReason::StartFailed, std::string(": ") + std::strerror(error));
 }
 
 JobUpdate TranscoderJob::OnMessage(const Message& message) {
@@ -93,8 +96,7 @@ JobUpdate TranscoderJob::OnMessage(const Message& message) {
   } else if (message.id == WM_TASK_FAILED) {
     update.state = JobUpdate::State::Failed;
     const auto* failure = message.As<FailureRecord>();
-    update.reason = failure && failure->writeFailed ? "the transcoder could not write the result (is the disk full?)"
-                                                    : "the transcoder failed";
+    update.reason = ReasonLine(failure ? failure->reason : FailureReason::Failed);
     if (!LogHint().empty()) update.reason += " (its output is in " + LogHint() + ")";
   }
   return update;
@@ -111,10 +113,9 @@ std::string TranscoderJob::CheckResult() const {
   // Generous: containers round, filters pad; a cut-off result is far shorter than this.
   if (expected > 2 && written < expected * 0.5) {
     char text[160];
-    std::snprintf(text, sizeof text,
-                  "the result is incomplete: %.1f of %.1f seconds written (is the disk full?)",
+    std::snprintf(text, sizeof text, ": %.1f of %.1f seconds written (is the disk full?)",
                   written < 0 ? 0 : written, expected);
-    return text;
+    return ReasonLine(FailureReason::IncompleteResult, text);
   }
   return "";
 }

@@ -16,6 +16,7 @@
 
 #include "app/MediaHelpers.h"
 #include "app/SettingsFile.h"
+#include "tasks/FailureReason.h"
 #include "tasks/Transcoder.h"
 
 namespace tw::cli {
@@ -270,39 +271,14 @@ void PlanCut(const CliRequest& r, const ContextFn& context, Plan& plan) {
 CheckedInput CheckInput(const std::string& pathAsGiven, bool needSound) {
   CheckedInput result;
   const std::string path = AbsolutePath(pathAsGiven);
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) {
-    result.reason = errno == ENOENT ? "no such file" : std::strerror(errno);
-    return result;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    result.reason = "is a folder, not a file";
-    return result;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    result.reason = "is not a regular file (a pipe or a device cannot be read as media)";
-    return result;
-  }
-  if (access(path.c_str(), R_OK) != 0) {
-    result.reason = std::strerror(errno);
+  const SourceCheck check = CheckSource(path, needSound);
+  if (check.reason != FailureReason::None) {
+    result.reason = ReasonLine(check.reason, check.reason == FailureReason::Inaccessible ? check.detail : "");
     return result;
   }
   result.entry = EntryForPath(path);
-  if (IsUnsupportedExtension(Extension(result.entry.fileName))) {
-    result.reason = "this file type is not supported";
-    return result;
-  }
-  const MediaProbe probe = ProbeMedia(path);
-  result.entry.duration = probe.duration;
-  result.entry.facts = probe.facts;
-  if (!(result.entry.duration > 0)) {
-    result.reason = "not an audio or video file that can be read";
-    return result;
-  }
-  if (needSound && !probe.hasSound) {
-    result.reason = "has no sound track";
-    return result;
-  }
+  result.entry.duration = check.duration;
+  result.entry.facts = check.facts;
   result.ok = true;
   return result;
 }

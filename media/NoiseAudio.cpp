@@ -87,7 +87,9 @@ void NoiseAudio::Abandon() {
   }
 }
 
-void NoiseAudio::Fail(const char* what) {
+void NoiseAudio::Fail(const char* what, int averror) {
+  int none = 0;
+  if (averror < 0) writeError_.compare_exchange_strong(none, AVUNERROR(averror));
   if (!failed_.exchange(true)) LOG(ERROR) << "noise job of row " << itemId_ << " fails: " << what;
   stop_ = true;
 }
@@ -299,7 +301,7 @@ bool NoiseAudio::WritePackets(AVPacket* packet) {
     const int written = av_interleaved_write_frame(output_.get(), packet);
     if (written < 0) {
       LOG(ERROR) << "write audio frame err,ret=" << written;
-      Fail("the result could not be written");
+      Fail("the result could not be written", written);
       return false;
     }
     ReportProgress();
@@ -361,14 +363,17 @@ void NoiseAudio::FinishThread() {
   printf(" WaitForMultipleObjects exit\n");
   encodeThread_.join();
   stop_ = true;
-  if (!failed_ && !abandoned_ && av_write_trailer(output_.get()) < 0) Fail("av_write_trailer error");
-  if (CloseOutputFile(output_.get()) < 0) Fail("the result could not be written");
+  if (!failed_ && !abandoned_) {
+    if (const int ended = av_write_trailer(output_.get()); ended < 0) Fail("av_write_trailer error", ended);
+  }
+  if (const int closed = CloseOutputFile(output_.get()); closed < 0) Fail("the result could not be written", closed);
   decoder_.reset();
   encoder_.reset();
   input_.reset();
   output_.reset();
   const bool complete = PublishPartFile(outputPath_, !failed_ && !abandoned_);
-  if (!abandoned_) PostRecord<NoiseDoneRecord>(window_, WM_NOISE_DONE, itemId_, 1, complete ? 0 : -1);
+  if (!abandoned_)
+    PostRecord<NoiseDoneRecord>(window_, WM_NOISE_DONE, itemId_, 1, complete ? 0 : -1, writeError_.load());
 }
 
 }  // namespace tw

@@ -66,7 +66,7 @@ class NoiseAudio {
   void ReportProgress();
   void Abandon();
   // The job cannot complete: it ends early and reports -1. Any of its threads.
-  void Fail(const char* what);
+  void Fail(const char* what, int averror = 0);
 
   MessageSink* window_;
   int itemId_;
@@ -93,6 +93,7 @@ class NoiseAudio {
   std::atomic<bool> stop_{false};
   std::atomic<bool> abandoned_{false};
   std::atomic<bool> failed_{false};
+  std::atomic<int> writeError_{0};  // errno of the first failed write of the result
   int64_t totalSeconds_ = 0;
   int lastPercent_ = 0;
   std::string inputPath_;

@@ -53,9 +53,10 @@ int OpenPartFile(AVFormatContext* output, const std::string& outputPath) {
 int CloseOutputFile(AVFormatContext* output) {
   if (!output || !output->pb || (output->oformat && (output->oformat->flags & AVFMT_NOFILE))) return 0;
   avio_flush(output->pb);
-  const bool written = output->pb->error >= 0;
-  const bool closed = avio_closep(&output->pb) >= 0;
-  return written && closed ? 0 : -1;
+  const int writeError = output->pb->error;
+  const int closeError = avio_closep(&output->pb);
+  if (writeError < 0) return writeError;
+  return closeError < 0 ? closeError : 0;
 }
 
 bool PublishPartFile(const std::string& outputPath, bool complete) {

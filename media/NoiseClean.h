@@ -34,7 +34,8 @@ std::string PartPath(const std::string& outputPath);
 // Opens the part file of outputPath for output (whose muxer was chosen by outputPath's name).
 // FFmpeg's code.
 int OpenPartFile(AVFormatContext* output, const std::string& outputPath);
-// Flushes and closes output's file: 0, or -1 when any write to it failed (a full disk, say).
+// Flushes and closes output's file: 0, or a negative error code (AVERROR of the errno when the
+// file said why, otherwise -1) when any write to it failed (a full disk, say).
 int CloseOutputFile(AVFormatContext* output);
 // A complete job's part file becomes the result; otherwise it is removed. True when the result
 // is in place.

@@ -94,7 +94,9 @@ void NoiseConvert::Abandon() {
   }
 }
 
-void NoiseConvert::Fail(const char* what) {
+void NoiseConvert::Fail(const char* what, int averror) {
+  int none = 0;
+  if (averror < 0) writeError_.compare_exchange_strong(none, AVUNERROR(averror));
   if (!failed_.exchange(true)) LOG(ERROR) << "noise job of row " << itemId_ << " fails: " << what;
   stop_ = true;
 }
@@ -727,11 +729,13 @@ void NoiseConvert::FinishThread() {
   encodeThread_.join();
   printf("video111 fifo is not null: %d , sleep 400ms\n", static_cast<int>(pictureFifo_.Count()));
   printf("audio111 fifo is not null,: %d , sleep 400ms\n", audioFifo_.Size());
-  if (!failed_ && !abandoned_ && av_write_trailer(output_.get()) < 0) {
-    printf("av_write_trailer error\n");
-    Fail("av_write_trailer error");
+  if (!failed_ && !abandoned_) {
+    if (const int ended = av_write_trailer(output_.get()); ended < 0) {
+      printf("av_write_trailer error\n");
+      Fail("av_write_trailer error", ended);
+    }
   }
-  if (CloseOutputFile(output_.get()) < 0) Fail("the result could not be written");
+  if (const int closed = CloseOutputFile(output_.get()); closed < 0) Fail("the result could not be written", closed);
   videoDecoder_.reset();
   videoEncoder_.reset();
   audioDecoder_.reset();
@@ -740,7 +744,8 @@ void NoiseConvert::FinishThread() {
   input_.reset();
   scaler_.reset();
   const bool complete = PublishPartFile(outputPath_, !failed_ && !abandoned_);
-  if (!abandoned_) PostRecord<NoiseDoneRecord>(window_, WM_NOISE_DONE, itemId_, 0, complete ? 0 : -1);
+  if (!abandoned_)
+    PostRecord<NoiseDoneRecord>(window_, WM_NOISE_DONE, itemId_, 0, complete ? 0 : -1, writeError_.load());
 }
 
 // The one way packets reach the muxer, from the encode thread and, for copied pictures, the
@@ -757,7 +762,7 @@ bool NoiseConvert::WritePacket(AVPacket* packet, const char* failure) {
 // written; a muxer that refuses one packet only loses that packet.
 bool NoiseConvert::Writable() {
   if (output_->pb && output_->pb->error < 0) {
-    Fail("the result could not be written");
+    Fail("the result could not be written", output_->pb->error);
     return false;
   }
   return true;

@@ -99,7 +99,7 @@ class NoiseConvert {
   void FinishThread();
   void Abandon();
   // The job cannot complete: it ends early and reports -1. Any of its threads.
-  void Fail(const char* what);
+  void Fail(const char* what, int averror = 0);
   bool Writable();
 
   MessageSink* window_;
@@ -131,6 +131,7 @@ class NoiseConvert {
   std::atomic<bool> stop_{false};
   std::atomic<bool> abandoned_{false};
   std::atomic<bool> failed_{false};
+  std::atomic<int> writeError_{0};  // errno of the first failed write of the result
   int64_t originUs_ = 0;  // the input's start, AV_TIME_BASE units: time 0 of the result
   // Decode thread: the next picture time for a frame without one.
   int64_t nextPictureTime_ = 0;

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/SettingsFile.h"
+#include "media/NoiseRun.h"
 
 namespace tw {
 
@@ -100,22 +101,28 @@ NoiseJobTable::~NoiseJobTable() {
 
 void NoiseJobTable::EndAll() {
   // Every job is told first, so none completes while another is being waited for.
-  for (auto& [id, job] : audio_) job->StopQuietly();
-  for (auto& [id, job] : video_) job->StopQuietly();
-  audio_.clear();
-  video_.clear();
+  for (auto& [id, run] : runs_) run->End();
+  for (auto& [id, run] : runs_) run->WaitFinished(std::chrono::hours(1));
+  runs_.clear();
 }
 
 bool NoiseJobTable::IsRunning(int rowId) const {
-  return audio_.count(rowId) || video_.count(rowId);
+  return runs_.count(rowId) > 0;
+}
+
+size_t NoiseJobTable::RunningAudio() const {
+  size_t count = 0;
+  for (const auto& [id, run] : runs_) count += run->AudioEngine() ? 1 : 0;
+  return count;
+}
+
+size_t NoiseJobTable::RunningVideo() const {
+  return runs_.size() - RunningAudio();
 }
 
 bool NoiseJobTable::IsReserved(const std::string& path) const {
-  for (const auto& [id, job] : audio_) {
-    if (job->OutputPath() == path) return true;
-  }
-  for (const auto& [id, job] : video_) {
-    if (job->OutputPath() == path) return true;
+  for (const auto& [id, run] : runs_) {
+    if (run->OutputPath() == path) return true;
   }
   return false;
 }
@@ -131,44 +138,33 @@ int NoiseJobTable::Run(int rowId, const std::string& sourcePath, const NoiseRunS
   return Start(rowId, plan);
 }
 
-int NoiseJobTable::Start(int rowId, const NoiseRunPlan& plan) {
-  if (IsRunning(rowId) || plan.engine == NoiseEngine::None) return -1;
-  if (plan.engine == NoiseEngine::Audio) {
-    auto job = std::make_unique<NoiseAudio>(sink_, rowId);
-    if (job->Start(plan.inputPath, plan.outputPath, plan.formatType, plan.bitRate, plan.policy) < 0) {
-      LOG(ERROR) << "noise job of row " << rowId << " could not start: " << plan.inputPath;
-      return -1;
-    }
-    audio_[rowId] = std::move(job);
-    return 0;
-  }
-  auto job = std::make_unique<NoiseConvert>(sink_, rowId, plan.outputPath);
-  if (job->Start(plan.inputPath, plan.qualitySelector, plan.fifoWidth, plan.fifoHeight, plan.audioChannels,
-                 plan.audioRate, plan.audioBitRate, plan.policy) < 0) {
-    LOG(ERROR) << "noise job of row " << rowId << " could not start: " << plan.inputPath;
+int NoiseJobTable::Start(int rowId, const NoiseRunPlan& plan, FailureReason* why) {
+  FailureReason reason = FailureReason::StartFailed;
+  if (IsRunning(rowId)) {
+    if (why) *why = reason;
     return -1;
   }
-  video_[rowId] = std::move(job);
+  auto run = NoiseRun::Start(plan, rowId, NextRunId(), sink_, &reason);
+  if (why) *why = reason;
+  if (!run) return -1;
+  runs_[rowId] = std::move(run);
   return 0;
 }
 
 bool NoiseJobTable::End(int rowId) {
-  if (auto it = audio_.find(rowId); it != audio_.end()) {
-    it->second->StopQuietly();
-    audio_.erase(it);
-    return true;
-  }
-  if (auto it = video_.find(rowId); it != video_.end()) {
-    it->second->StopQuietly();
-    video_.erase(it);
-    return true;
-  }
-  return false;
+  const auto it = runs_.find(rowId);
+  if (it == runs_.end()) return false;
+  it->second->End();
+  it->second->WaitFinished(std::chrono::hours(1));
+  runs_.erase(it);
+  return true;
 }
 
 bool NoiseJobTable::Finish(const NoiseDoneRecord& done) {
-  if (done.audioEngine) return audio_.erase(done.itemId) > 0;
-  return video_.erase(done.itemId) > 0;
+  const auto it = runs_.find(done.itemId);
+  if (it == runs_.end() || it->second->AudioEngine() != (done.audioEngine == 1)) return false;
+  runs_.erase(it);
+  return true;
 }
 
 }  // namespace tw

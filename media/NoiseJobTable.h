@@ -1,6 +1,6 @@
 // The noise page's run, without the page: which engine a source goes to, the name of its
-// result, the settings each engine is given, and the table of running jobs keyed by row id
-// that the window (or a batch front end) owns.
+// result, the settings each engine is given, and the table of running jobs keyed by row id that
+// a batch front end owns (the window keeps its jobs in its queue, media/NoiseRun.h).
 #pragma once
 
 #include <cstdint>
@@ -16,6 +16,7 @@
 #include "media/NoiseAudio.h"
 #include "media/NoiseConvert.h"
 #include "media/NoiseRecords.h"
+#include "tasks/FailureReason.h"
 
 namespace tw {
 
@@ -72,12 +73,13 @@ struct NoiseRunPlan {
 NoiseRunPlan PlanNoiseRun(const std::string& sourcePath, const NoiseRunSettings& settings, std::time_t when,
                           const std::function<bool(const std::string&)>& taken);
 
-// The running denoiser jobs of the noise page, one per row at most: audio jobs and video
-// jobs in separate tables as the completion message tells them apart. Not thread-safe: the
-// owner calls everything from one thread (the window thread); the jobs post their messages
-// to the sink from their own threads, and the owner hands WM_NOISE_DONE back to Finish.
-// Destroying the table destroys the running jobs: they finish their files early and post
-// nothing more.
+class NoiseRun;
+
+// The running denoiser jobs of a batch front end, one per row at most, kept as NoiseRun handles
+// by row id. Not thread-safe: the owner calls everything from one thread; the jobs post their
+// messages to the sink from their own threads, and the owner hands WM_NOISE_DONE back to Finish.
+// Destroying the table ends the running jobs: they stop early, leave nothing and post nothing
+// more.
 class NoiseJobTable {
  public:
   explicit NoiseJobTable(MessageSink* sink) : sink_(sink) {}
@@ -91,9 +93,10 @@ class NoiseJobTable {
   // is kept then, so the row may be started again). plan, when given, receives the plan.
   int Run(int rowId, const std::string& sourcePath, const NoiseRunSettings& settings,
           NoiseRunPlan* plan = nullptr);
-  // Starts a prepared plan for a row; results as for Run.
-  int Start(int rowId, const NoiseRunPlan& plan);
-  // The answer to WM_NOISE_DONE: destroys the finished job. False when no such job runs.
+  // Starts a prepared plan for a row; results as for Run. why, when given, receives the reason
+  // of a refusal.
+  int Start(int rowId, const NoiseRunPlan& plan, FailureReason* why = nullptr);
+  // The answer to WM_NOISE_DONE: lets the finished job go. False when no such job runs.
   bool Finish(const NoiseDoneRecord& done);
   // Ends the running job of a row early: it posts nothing more and leaves no result. Returns
   // once its threads are gone; false when the row has no running job.
@@ -101,15 +104,14 @@ class NoiseJobTable {
   // Ends every running job the same way.
   void EndAll();
   bool IsRunning(int rowId) const;
-  size_t RunningAudio() const { return audio_.size(); }
-  size_t RunningVideo() const { return video_.size(); }
+  size_t RunningAudio() const;
+  size_t RunningVideo() const;
   // True for an output path that a running job writes.
   bool IsReserved(const std::string& path) const;
 
  private:
   MessageSink* sink_;
-  std::map<int, std::unique_ptr<NoiseAudio>> audio_;
-  std::map<int, std::unique_ptr<NoiseConvert>> video_;
+  std::map<int, std::shared_ptr<NoiseRun>> runs_;
 };
 
 }  // namespace tw

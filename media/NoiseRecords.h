@@ -16,12 +16,15 @@ struct NoiseProgressRecord : MessageRecord {
 // WM_NOISE_DONE: a job's row has finished. audioEngine is 1 from NoiseAudio and 0 from
 // NoiseConvert, so the window knows which table of running jobs holds it. result is 0 when
 // the output file was completed and -1 when its end could not be written (the file is
-// then unusable and the row should say so).
+// then unusable and the row should say so). error is the errno of the failed write when the
+// file system named one (ENOSPC for a full disk), otherwise 0.
 struct NoiseDoneRecord : MessageRecord {
-  NoiseDoneRecord(int item, int audio, int outcome = 0) : itemId(item), audioEngine(audio), result(outcome) {}
+  NoiseDoneRecord(int item, int audio, int outcome = 0, int errorCode = 0)
+      : itemId(item), audioEngine(audio), result(outcome), error(errorCode) {}
   int itemId;
   int audioEngine;
   int result;
+  int error;
 };
 
 }  // namespace tw

@@ -1,19 +1,31 @@
-// The convert page's queue: waiting task ids (idleTaskList), the one running task
-// (busyTaskList), and the single worker ConvertWorker that starts one transcoder run at a time.
+// The window's one queue of row jobs, with the single worker ConvertWorker that starts them. It
+// began as the convert page's queue (idleTaskList, busyTaskList) and now carries the jobs of
+// every page: the convert rows, the rows of every page's run-all button, and the rows pressed on
+// the pages that start at once (cut exports, the merge, speed, extract, noise, volume and
+// background music), which pass the waiting ones but still go through the worker, so that every
+// job has one handle (JobRun), one way to be cancelled and one way to report.
 //
-// Threads: ConvertQueue is owned by the main window (or the CLI); Start() starts
-// ConvertWorker, the destructor stops it (stop flag + queueWake) and joins it. EnqueueOne,
-// EnqueueAll, Complete and SetOptions are called on the owner's thread; every list access on
-// either thread holds queueLock.
-// Options: the page calls SetOptions whenever a convert choice changes; the worker copies that
-// snapshot (under queueLock) when a task starts, so a task runs with the choices of its start.
-// Rows: the worker never touches the window; it posts WM_CONVERT_ROW_REQUEST with a
-// RowRequestRecord, and the window applies it to the row named RowName(taskId).
+// Slots: at most Slots() queued jobs run at once (the setting "parallel-jobs"; 1 keeps the
+// design's one conversion at a time); jobs started at once do not wait for a slot. A job whose
+// result an unfinished run still writes (an ended run that is going, a second row of the same
+// file) waits until that run has finished: two runs never write one file.
+//
+// Threads: the queue is owned by the main window (or a benchmark); Start() starts ConvertWorker,
+// Stop() and the destructor stop it (stop flag + queueWake) and join it. Every other call is
+// made on the owner's thread; every list access on either thread holds queueLock. The worker
+// never touches the window: it posts WM_JOB_ROW_REQUEST (RowRequestRecord) when a job starts and
+// WM_TASK_FAILED when one cannot start; runs post their own messages. Every message of a run
+// carries its run id, by which the owner tells the current run of a row from an ended one.
+// Options: the convert page calls SetOptions whenever a convert choice changes; the worker copies
+// that snapshot (under queueLock) when a convert task starts. Other pages' jobs carry the choices
+// of the moment they were queued in their starters.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <list>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -23,6 +35,8 @@
 
 #include "app/MessageSink.h"
 #include "tasks/Commands.h"
+#include "tasks/FailureReason.h"
+#include "tasks/JobRun.h"
 #include "tasks/TaskRecords.h"
 
 namespace tw {
@@ -32,27 +46,64 @@ inline constexpr const char* kAllConvertIdleText = "一键转换";  // "all-conv
 inline constexpr const char* kAllConvertBusyText = "转换中";    // "all-convert-btn" while queued
 inline constexpr const char* kConvertRetryText = "压 缩";       // "convertBtn" after a failure
 
-// WM_CONVERT_ROW_REQUEST: a row change of a starting convert task.
+// A row's job: the page (list code) and the row's task id.
+struct JobKey {
+  OperationKind kind = OperationKind::Convert;
+  int taskId = 0;
+  bool operator==(const JobKey&) const = default;
+};
+
+// WM_JOB_ROW_REQUEST: a row change of a job the worker starts now (the message carries the
+// run id).
 struct RowRequestRecord : MessageRecord {
   enum class Action {
-    // When the row's "progress-container" is hidden: show it and "progress-label", hide
-    // "errorLabel".
+    // Convert rows: when the row's "progress-container" is hidden, show it and "progress-label",
+    // hide "errorLabel".
     ShowProgress,
-    // Set "convert-progress" to 0 and let "convertBtn" ignore the mouse.
+    // The row runs: its progress shows 0 and its action button offers the cancel.
     ResetProgress,
   };
+  OperationKind kind = OperationKind::Convert;
   int taskId = 0;
   Action action = Action::ShowProgress;
 
   RowRequestRecord(int id, Action a) : taskId(id), action(a) {}
+  RowRequestRecord(OperationKind k, int id, Action a) : kind(k), taskId(id), action(a) {}
 };
 
-// What Complete did: whether the id was the running task, and whether both lists are now
-// empty, in which case "all-convert-btn" takes clicks again and reads kAllConvertIdleText
-// (after a success or a failure alike).
+// What the queue does with a job it is about to start (worker thread).
+struct PreparedJob {
+  // Its result is written by an unfinished run: the job waits until a run finishes.
+  bool outputBusy = false;
+  // Why it cannot start (None: start it), and what to show beside the reason.
+  FailureReason refusal = FailureReason::None;
+  std::string detail;
+  // Starts it; null with *why set when it could not be started.
+  std::function<std::shared_ptr<JobRun>(FailureReason* why)> start;
+};
+// taken(path): true for a result an unfinished run of the queue writes.
+using OutputTaken = std::function<bool(const std::string& path)>;
+// Prepares a job with the run id it will carry (worker thread, queueLock not held).
+using JobStarter = std::function<PreparedJob(int runId, const OutputTaken& taken)>;
+
+// A starter for a transcoder job of a row: build gets the context of the moment it starts.
+JobStarter MakeTranscoderStarter(JobKey key, MessageSink* sink,
+                                 std::function<BuiltCommand(const CommandContext&)> build,
+                                 std::function<CommandContext()> context = CurrentCommandContext);
+
+// What Complete did: whether the id was the running task, and whether no job of its page waits
+// or runs any more, in which case the page's run-all button ("all-convert-btn", ...) takes clicks
+// again (after a success, a failure or a cancel alike).
 struct CompletionResult {
   bool removed = false;
   bool queueIdle = false;
+};
+
+// What Cancel did.
+struct CancelResult {
+  bool waited = false;   // the row's job was waiting and left the queue
+  bool ended = false;    // its running job was ended (its slot is free at once)
+  bool tooLate = false;  // its run had already ended by itself: its own final message follows
 };
 
 class ConvertQueue {
@@ -60,59 +111,112 @@ class ConvertQueue {
   using ContextProvider = std::function<CommandContext()>;
 
   // tasks and sink must outlive the queue and every run it started. context is asked on the
-  // worker thread when a task starts (transcoder, output folder, timestamp, bit rate). runs,
-  // when given, keeps every run the queue starts, so that its owner can end them.
-  ConvertQueue(TaskMap& tasks, MessageSink* sink, ContextProvider context = CurrentCommandContext,
-               TranscoderRuns* runs = nullptr);
+  // worker thread when a convert task starts (transcoder, output folder, timestamp, bit rate).
+  ConvertQueue(TaskMap& tasks, MessageSink* sink, ContextProvider context = CurrentCommandContext);
   ~ConvertQueue();
   ConvertQueue(const ConvertQueue&) = delete;
   ConvertQueue& operator=(const ConvertQueue&) = delete;
 
   // Starts ConvertWorker once; later calls do nothing.
   void Start();
-  // Ends ConvertWorker for good (it starts no task after this returns); the destructor does
-  // the same. A run already started goes on.
+  // Ends ConvertWorker for good (it starts no job after this returns); the destructor does the
+  // same. Runs already started go on.
   void Stop();
+  // Stop, forget every waiting job, end every run and wait up to timeout until each has finished
+  // (child reaped, partial result removed). For the owner's end.
+  void EndAll(std::chrono::milliseconds timeout);
 
   // The page's current convert choices (thread-safe snapshot).
   void SetOptions(const ConvertOptions& options);
   ConvertOptions Options() const;
+  // How many queued jobs may run at once (raised to 1).
+  void SetSlots(int slots);
+  int Slots() const;
 
-  // "convertBtn" of a row: queue its id and wake the worker. The caller has already made
-  // the button ignore the mouse.
+  // "convertBtn" of a row: queue its id and wake the worker.
   void EnqueueOne(int taskId);
   // "all-convert-btn": rowIds in list order. Empty → kMsgConvertNoFiles and nothing is
   // queued; otherwise "" and each id not already waiting is queued (a running one again).
   std::string EnqueueAll(const std::vector<int>& rowIds);
-  // Its waiting occurrences leave the queue (a running one goes on). True when one was waiting.
+  // A job of any page. immediate: it starts as soon as the worker takes it, whatever the slots.
+  // False (nothing queued) when the row already waits.
+  bool Enqueue(JobKey key, JobStarter start, bool immediate);
+
+  // Ends a row's job: a waiting one leaves the queue, a running one is ended (its slot is free
+  // at once; its run finishes soon and removes what it wrote). Messages of the ended run are no
+  // longer current.
+  CancelResult Cancel(JobKey key);
+  // A convert row's waiting occurrences leave the queue (a running one goes on). True when one
+  // was waiting.
   bool Forget(int taskId);
-  // A row removed from the list: Forget, and its conversion, running or being started, ends
-  // (through the runs given to the queue; its final message still comes).
+  // A convert row removed from the list: Cancel. True when it was waiting.
   bool Drop(int taskId);
-  // WM_TASK_DONE / WM_TASK_FAILED of kind Convert: release the running task, wake the worker.
+
+  // True while the row's job waits or runs (until its final report is handled).
+  bool Holds(JobKey key) const;
+  bool IsWaiting(JobKey key) const;
+  // True when runId is the row's running job: its messages are to be shown.
+  bool IsCurrent(JobKey key, int runId) const;
+
+  // The final report of a row's run (WM_TASK_DONE / WM_TASK_FAILED, WM_NOISE_DONE): release its
+  // slot and wake the worker. runId 0 takes the row's running job whatever its run.
+  CompletionResult Complete(JobKey key, int runId, bool success);
+  // The convert task's running job.
   CompletionResult Complete(int taskId, bool success);
-  // Complete for a task message of kind Convert; nothing for other messages.
+  // Complete for a task message of any kind (its run id must be current); nothing otherwise.
   std::optional<CompletionResult> CompleteFromMessage(const Message& message);
 
-  std::vector<int> IdleTasks() const;
-  std::vector<int> BusyTasks() const;
+  std::vector<int> IdleTasks(OperationKind kind = OperationKind::Convert) const;
+  std::vector<int> BusyTasks(OperationKind kind = OperationKind::Convert) const;
+  // No job of the page waits or runs.
+  bool Idle(OperationKind kind) const;
+  // Jobs that wait or run, of every page.
+  size_t Pending() const;
+  // Runs that have not finished, ended ones still going included.
+  size_t Running() const;
 
  private:
+  struct Waiting {
+    JobKey key;
+    JobStarter start;  // null: a convert task
+    bool immediate = false;
+    bool blocked = false;  // its result is still written by a run; waits for a run to finish
+  };
+  struct Busy {
+    JobKey key;
+    int runId = 0;
+    bool immediate = false;
+    std::shared_ptr<JobRun> run;  // null while it starts, or when it could not start
+  };
+  struct Link;
+
   void ConvertWorker();
-  // Builds and starts one task (worker thread, queueLock not held). False when nothing runs.
-  bool StartTask(int taskId);
+  // The first waiting job that may start now (queueLock held).
+  std::list<Waiting>::iterator FindStartable();
+  // Prepares and starts one job (worker thread, queueLock not held).
+  void StartJob(Waiting job, int runId);
+  PreparedJob PrepareConvert(int taskId, int runId, const OutputTaken& taken);
+  void PostStartFailure(JobKey key, int runId, FailureReason reason, const std::string& detail);
+  bool OutputReserved(const std::string& path) const;
+  void OnRunFinished();
+  // Moves finished runs out of runs_ (queueLock held); the caller lets them go unlocked.
+  std::vector<std::shared_ptr<JobRun>> TakeFinished();
+  std::list<Busy>::iterator FindBusy(JobKey key);
+  std::list<Busy>::const_iterator FindBusy(JobKey key) const;
 
   TaskMap& tasks_;
   MessageSink* sink_;
   ContextProvider context_;
-  TranscoderRuns* runs_;
+  std::shared_ptr<Link> link_;  // lets runs that outlive the queue find it gone
 
   mutable std::mutex queueLock;
   std::condition_variable queueWake;
-  std::list<int> idleTaskList;
-  std::list<int> busyTaskList;
-  std::set<int> dropped_;  // running tasks whose row went, perhaps while they were being started
+  std::list<Waiting> idleTaskList;
+  std::list<Busy> busyTaskList;
+  std::vector<std::shared_ptr<JobRun>> runs_;  // started and not yet finished
+  int starting_ = 0;                           // jobs the worker is starting: their runs are not in runs_ yet
   ConvertOptions options_;
+  int slots_ = 1;
   bool stopping_ = false;
   std::thread worker_;
 };

@@ -112,6 +112,10 @@ std::string_view ClockAfter(std::string_view line, std::string_view prefix) {
 }  // namespace
 
 OutputParser::OutputParser(std::vector<std::string> paths) : paths_(std::move(paths)) {
+  if (!paths_.empty()) {
+    output_ = paths_.back();
+    inputs_.assign(paths_.begin(), paths_.end() - 1);
+  }
   paths_.erase(std::remove_if(paths_.begin(), paths_.end(), [](const std::string& p) { return p.empty(); }),
                paths_.end());
   std::sort(paths_.begin(), paths_.end(),
@@ -172,6 +176,17 @@ bool OutputParser::TakeLines(bool all) {
 // "  Duration: " line. Every other unindented line is the transcoder's own.
 bool OutputParser::ReadLine(std::string line) {
   if (line.empty()) return false;
+  // The banner of how the transcoder was built says nothing about this run.
+  const bool banner = StartsWith(line, "ffmpeg version") || StartsWith(line, "  built with") ||
+                      StartsWith(line, "  configuration:") || StartsWith(line, "  lib");
+  if (!banner) {
+    tail_.push_back(line);
+    if (tail_.size() > kTailLines) tail_.erase(tail_.begin());
+  }
+  bool namesInput = false;
+  for (const std::string& input : inputs_)
+    namesInput = namesInput || (!input.empty() && Contains(line, input));
+  const bool namesOutput = !output_.empty() && Contains(line, output_);
   for (const std::string& path : paths_) ReplaceAll(line, path, kEchoedPath);
   const bool indented = line[0] == ' ' || line[0] == '\t';
   if (!indented) {
@@ -197,12 +212,45 @@ bool OutputParser::ReadLine(std::string line) {
   if (Contains(line, "muxing overhead:")) report_.summary = true;
   for (std::string_view failure : kWriteFailures)
     if (Contains(line, failure)) report_.writeFailed = true;
+  if (report_.cause == FailureReason::None) NoteCause(line, namesInput, namesOutput);
   if (!report_.durationFound || !(StartsWith(line, "size=") || StartsWith(line, "frame="))) return false;
   const std::string_view clock = ClockAfter(line, "time=");
   if (clock.empty()) return false;
   LOG(INFO) << "posStr: " << clock;
   report_.positionMs = ParseClockText(clock);
   return true;
+}
+
+// The transcoder's own words for the reasons it can name. A line that names a source or the
+// result tells which side a system error is about.
+void OutputParser::NoteCause(const std::string& line, bool namesInput, bool namesOutput) {
+  FailureReason& cause = report_.cause;
+  if (Contains(line, "No space left on device") || Contains(line, "Disk quota exceeded")) {
+    cause = FailureReason::DiskFull;
+  } else if (Contains(line, "File name too long")) {
+    cause = FailureReason::NameTooLong;
+  } else if (Contains(line, "Permission denied") || Contains(line, "Read-only file system")) {
+    cause = namesOutput ? FailureReason::NoPermission : FailureReason::Inaccessible;
+  } else if (Contains(line, "No such file or directory")) {
+    cause = namesOutput ? FailureReason::WriteFailed : FailureReason::NoSuchFile;
+  } else if (Contains(line, "Invalid data found when processing input") ||
+             (namesInput && Contains(line, "Invalid argument"))) {
+    cause = FailureReason::Unreadable;
+  } else if (Contains(line, "does not contain any stream") || Contains(line, "matches no streams")) {
+    cause = FailureReason::NoSound;
+  }
+}
+
+std::string OutputParser::Tail() const {
+  std::string text;
+  for (const std::string& line : tail_) text += (text.empty() ? "" : "\n") + line;
+  return text;
+}
+
+FailureReason ReasonOfReport(const TranscoderReport& report) {
+  if (report.cause != FailureReason::None) return report.cause;
+  if (report.writeFailed) return FailureReason::WriteFailed;
+  return FailureReason::Failed;
 }
 
 TranscoderReport ReadTranscoderOutput(std::string_view output, const std::vector<std::string>& paths) {
@@ -227,10 +275,12 @@ std::vector<std::string> CommandPaths(const CommandLine& cmd) {
 
 // ---- TranscoderRun ----------------------------------------------------------------------
 
-void TranscoderRun::End() {
+bool TranscoderRun::End() {
   std::lock_guard<std::mutex> hold(lock_);
+  if (judged_) return false;
   endedByOwner_ = true;
   SignalChild(SIGTERM);
+  return true;
 }
 
 // lock_ held.
@@ -252,16 +302,6 @@ void TranscoderRun::KillAfterGrace() {
   SignalChild(SIGKILL);
 }
 
-bool TranscoderRun::Finished() const {
-  std::lock_guard<std::mutex> hold(lock_);
-  return finished_;
-}
-
-bool TranscoderRun::WaitFinished(std::chrono::milliseconds timeout) const {
-  std::unique_lock<std::mutex> hold(lock_);
-  return finishedChanged_.wait_for(hold, timeout, [this] { return finished_; });
-}
-
 // Waits for the child's exit without reaping it first, so that End never signals a pid that
 // another process may have taken meanwhile; then reaps it. The wait status.
 int TranscoderRun::Reap() {
@@ -276,32 +316,37 @@ int TranscoderRun::Reap() {
   return status;
 }
 
-void TranscoderRun::PostFinal(MessageSink* sink, const TranscoderReport& report, bool succeeded) {
+bool TranscoderRun::Judge(const TranscoderReport& report, int waitStatus, bool* ended) {
+  std::lock_guard<std::mutex> hold(lock_);
+  judged_ = true;
+  *ended = endedByOwner_;
+  return !endedByOwner_ && RunSucceeded(report, waitStatus);
+}
+
+void TranscoderRun::PostFinal(MessageSink* sink, const OutputParser& parser, bool succeeded, bool ended) {
+  const TranscoderReport& report = parser.Report();
   Message message;
   if (succeeded) {
     auto record = std::make_unique<FinishRecord>();
-    record->taskId = taskId_;
-    record->progress.taskId = taskId_;
-    record->progress.kind = kind_;
+    record->taskId = TaskId();
+    record->progress.taskId = TaskId();
+    record->progress.kind = Kind();
     record->progress.durationMs = static_cast<int>(report.durationMs);
     record->progress.positionMs = static_cast<int>(report.positionMs);
-    record->kind = kind_;
-    message = Message(WM_TASK_DONE, std::move(record));
+    record->kind = Kind();
+    message = Message(WM_TASK_DONE, std::move(record), 0, RunId());
   } else {
     auto record = std::make_unique<FailureRecord>();
-    record->taskId = taskId_;
-    record->kind = kind_;
+    record->taskId = TaskId();
+    record->kind = Kind();
     record->writeFailed = report.writeFailed;
-    std::lock_guard<std::mutex> hold(lock_);
-    record->ended = endedByOwner_;
-    message = Message(WM_TASK_FAILED, std::move(record));
+    record->ended = ended;
+    record->reason = ended ? FailureReason::Cancelled : ReasonOfReport(report);
+    record->outputTail = parser.Tail();
+    message = Message(WM_TASK_FAILED, std::move(record), 0, RunId());
   }
   // Finished before the message goes: whoever receives it finds the run over.
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    finished_ = true;
-    finishedChanged_.notify_all();
-  }
+  MarkFinished();
   sink->Post(std::move(message));
 }
 
@@ -312,8 +357,8 @@ void TranscoderRun::Read(int fd, MessageSink* sink, std::vector<std::string> pat
   OutputParser parser(std::move(paths));
   std::array<char, 4096> buffer{};
   ProgressRecord last;
-  last.taskId = taskId_;
-  last.kind = kind_;
+  last.taskId = TaskId();
+  last.kind = Kind();
   for (;;) {
     pollfd pfd{fd, POLLIN, 0};
     const int ready = poll(&pfd, 1, 100);
@@ -332,36 +377,38 @@ void TranscoderRun::Read(int fd, MessageSink* sink, std::vector<std::string> pat
     } else if (progressed) {
       last.durationMs = static_cast<int>(parser.DurationMs());
       last.positionMs = static_cast<int>(parser.Report().positionMs);
-      sink->Post(Message(WM_TASK_PROGRESS, std::make_unique<ProgressRecord>(last)));
+      sink->Post(Message(WM_TASK_PROGRESS, std::make_unique<ProgressRecord>(last), 0, RunId()));
     }
   }
   close(fd);
   if (!parser.Stopped()) parser.Finish();
   const int status = Reap();
   bool ended = false;
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    ended = endedByOwner_;
-  }
-  const bool succeeded = !ended && RunSucceeded(parser.Report(), status);
+  const bool succeeded = Judge(parser.Report(), status, &ended);
   if (!succeeded) {
-    LOG(ERROR) << "transcoder run of task " << taskId_ << " failed (wait status " << status << ")";
+    LOG(ERROR) << "transcoder run of task " << TaskId() << " failed (wait status " << status << ")";
     output_.DiscardIfTouched();
   }
-  PostFinal(sink, parser.Report(), succeeded);
+  PostFinal(sink, parser, succeeded, ended);
 }
 
 std::shared_ptr<TranscoderRun> StartTranscoder(const CommandLine& cmd, int taskId, OperationKind kind,
-                                               MessageSink* sink) {
+                                               MessageSink* sink, int runId, int* startError) {
   LOG(INFO) << "command: " << cmd.text;
-  if (cmd.args.empty() || !sink) return nullptr;
+  if (startError) *startError = 0;
+  if (cmd.args.empty() || !sink) {
+    if (startError) *startError = EINVAL;
+    return nullptr;
+  }
   std::vector<std::string> paths = CommandPaths(cmd);
   std::vector<std::string> inputs(paths.begin(), paths.end() - (paths.empty() ? 0 : 1));
   // Noted before the child can touch it.
-  auto run = std::shared_ptr<TranscoderRun>(new TranscoderRun(
-      taskId, kind, ResultFile(cmd.args.size() > 1 ? cmd.args.back() : "", std::move(inputs))));
+  auto run = std::shared_ptr<TranscoderRun>(
+      new TranscoderRun(runId ? runId : NextRunId(), taskId, kind,
+                        ResultFile(cmd.args.size() > 1 ? cmd.args.back() : "", std::move(inputs))));
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) {
+    if (startError) *startError = errno;
     LOG(ERROR) << "pipe failed: " << std::strerror(errno);
     return nullptr;
   }
@@ -380,6 +427,7 @@ std::shared_ptr<TranscoderRun> StartTranscoder(const CommandLine& cmd, int taskI
   posix_spawn_file_actions_destroy(&actions);
   close(fds[1]);
   if (rc != 0) {
+    if (startError) *startError = rc;
     LOG(ERROR) << "cannot start " << cmd.args[0] << ": " << std::strerror(rc);
     close(fds[0]);
     return nullptr;
@@ -388,60 +436,6 @@ std::shared_ptr<TranscoderRun> StartTranscoder(const CommandLine& cmd, int taskI
     run->Read(fd, sink, std::move(paths));
   }).detach();
   return run;
-}
-
-// ---- TranscoderRuns ---------------------------------------------------------------------
-
-// lock_ held.
-void TranscoderRuns::Prune() {
-  runs_.erase(std::remove_if(runs_.begin(), runs_.end(), [](const auto& run) { return run->Finished(); }),
-              runs_.end());
-}
-
-std::shared_ptr<TranscoderRun> TranscoderRuns::Start(const CommandLine& cmd, int taskId, OperationKind kind,
-                                                     MessageSink* sink) {
-  auto run = StartTranscoder(cmd, taskId, kind, sink);
-  if (!run) return nullptr;
-  std::lock_guard<std::mutex> hold(lock_);
-  Prune();
-  runs_.push_back(run);
-  return run;
-}
-
-bool TranscoderRuns::End(OperationKind kind, int taskId) {
-  std::lock_guard<std::mutex> hold(lock_);
-  Prune();
-  bool ended = false;
-  for (const auto& run : runs_) {
-    if (run->Kind() != kind || run->TaskId() != taskId) continue;
-    run->End();
-    ended = true;
-  }
-  return ended;
-}
-
-void TranscoderRuns::EndAll(std::chrono::milliseconds timeout) {
-  std::vector<std::shared_ptr<TranscoderRun>> runs;
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    Prune();
-    runs = runs_;
-  }
-  for (const auto& run : runs) run->End();
-  const auto until = std::chrono::steady_clock::now() + timeout;
-  for (const auto& run : runs) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-    if (!run->WaitFinished(std::max(left, std::chrono::milliseconds(0))))
-      LOG(ERROR) << "transcoder run of task " << run->TaskId() << " still going at the end";
-  }
-}
-
-size_t TranscoderRuns::Running() const {
-  std::lock_guard<std::mutex> hold(lock_);
-  size_t running = 0;
-  for (const auto& run : runs_) running += run->Finished() ? 0 : 1;
-  return running;
 }
 
 int TaskPercent(std::int64_t positionMs, std::int64_t durationMs) {

@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "app/MessageSink.h"
+#include "tasks/FailureReason.h"
+#include "tasks/JobRun.h"
 #include "tasks/OperationKind.h"
 #include "tasks/ResultFile.h"
 
@@ -50,6 +52,8 @@ struct FailureRecord : MessageRecord {
   OperationKind kind = OperationKind::Convert;
   bool writeFailed = false;  // the result could not be written (a full disk, say)
   bool ended = false;        // its owner ended the run (TranscoderRun::End)
+  FailureReason reason = FailureReason::Failed;
+  std::string outputTail;  // the last lines of the transcoder's own output, "\n"-separated
 };
 
 // The folder of the running executable, without a trailing "/".
@@ -73,7 +77,14 @@ struct TranscoderReport {
   bool conversionFailed = false;  // "Conversion failed"
   bool invalidArgument = false;   // "Invalid argument": the run is over, reading stops
   bool writeFailed = false;       // the result could not be written (a full disk, say)
+  // What its first message of failure named (a full disk, a name too long, a source it could not
+  // read or without sound, ...); None when it named nothing the reasons know.
+  FailureReason cause = FailureReason::None;
 };
+
+// The reason of a failed run from its report: what the transcoder named, else a write failure,
+// else a failure of no known reason.
+FailureReason ReasonOfReport(const TranscoderReport& report);
 
 // The verdict on an ended run: success only with the closing statistics, no failure text and
 // exit status 0 (waitStatus as waitpid gives it). The transcoder prints its statistics and
@@ -84,7 +95,11 @@ bool RunSucceeded(const TranscoderReport& report, int waitStatus);
 // lines (ended by "\n" or "\r"); bytes after a zero byte in a block are no text.
 class OutputParser {
  public:
-  // paths: the files the command names, which the transcoder echoes.
+  // How many of the last lines Tail keeps.
+  static constexpr size_t kTailLines = 6;
+
+  // paths: the files the command names, which the transcoder echoes; its inputs first and its
+  // output last (as CommandPaths gives them).
   explicit OutputParser(std::vector<std::string> paths = {});
 
   // One block of output. True when it completed a progress line after the duration was found:
@@ -98,16 +113,22 @@ class OutputParser {
   bool DurationFound() const { return report_.durationFound; }
   // True once the transcoder said "Invalid argument": the reader stops listening.
   bool Stopped() const { return report_.invalidArgument; }
+  // The last kTailLines lines read, as the transcoder wrote them, "\n"-separated.
+  std::string Tail() const;
 
  private:
   bool TakeLines(bool all);
   bool ReadLine(std::string line);
+  void NoteCause(const std::string& line, bool namesInput, bool namesOutput);
   size_t HeldBack() const;
 
   std::vector<std::string> paths_;  // longest first, so that no name hides inside another
-  std::string pending_;             // output not yet read as lines
-  bool inHeader_ = false;           // inside the block under "Input #..." or "Output #..."
+  std::vector<std::string> inputs_;
+  std::string output_;
+  std::string pending_;    // output not yet read as lines
+  bool inHeader_ = false;  // inside the block under "Input #..." or "Output #..."
   bool inInputHeader_ = false;
+  std::vector<std::string> tail_;  // the last lines, oldest first
   TranscoderReport report_;
 };
 
@@ -119,78 +140,49 @@ std::vector<std::string> CommandPaths(const CommandLine& cmd);
 
 // One started transcoder child: the handle its starter keeps. The run's OutputReader thread
 // reads the child's output to its end, reaps the child and only then posts: WM_TASK_PROGRESS,
-// then exactly one of WM_TASK_DONE or WM_TASK_FAILED. A run that fails for any reason (ended
-// by its owner included) has removed its partial result before it posts the failure; its
-// inputs are never touched. Thread-safe; shared by the starter and the reader.
-class TranscoderRun {
+// then exactly one of WM_TASK_DONE or WM_TASK_FAILED, each carrying the run id. A run that fails
+// for any reason (ended by its owner included) has removed its partial result before it posts
+// the failure; its inputs are never touched. Thread-safe; shared by the starter and the reader.
+class TranscoderRun : public JobRun {
  public:
   // How long an ended child has to exit after SIGTERM before it is killed.
   static constexpr std::chrono::milliseconds kEndGrace{2000};
 
-  int TaskId() const { return taskId_; }
-  OperationKind Kind() const { return kind_; }
   pid_t Pid() const { return pid_; }
-  // The result the command writes (its last argument).
-  const std::string& OutputPath() const { return output_.Path(); }
 
   // Ends the child: SIGTERM now, SIGKILL when it is still there kEndGrace later. The run then
-  // fails with FailureRecord::ended. Harmless once the child has ended; returns at once.
-  void End();
-  // True once the final message is posted.
-  bool Finished() const;
-  // Waits up to timeout for the final message; true when it was posted.
-  bool WaitFinished(std::chrono::milliseconds timeout) const;
+  // fails with FailureRecord::ended and the reason Cancelled. False, changing nothing, once the
+  // reader has judged the run (its child has ended).
+  bool End() override;
 
  private:
-  friend std::shared_ptr<TranscoderRun> StartTranscoder(const CommandLine&, int, OperationKind, MessageSink*);
-  TranscoderRun(int taskId, OperationKind kind, ResultFile output)
-      : taskId_(taskId), kind_(kind), output_(std::move(output)) {}
+  friend std::shared_ptr<TranscoderRun> StartTranscoder(const CommandLine&, int, OperationKind, MessageSink*,
+                                                        int, int*);
+  TranscoderRun(int runId, int taskId, OperationKind kind, ResultFile output)
+      : JobRun(runId, kind, taskId, output.Path()), output_(std::move(output)) {}
   void Read(int fd, MessageSink* sink, std::vector<std::string> paths);
   void SignalChild(int sig);
   void KillAfterGrace();
   int Reap();
-  void PostFinal(MessageSink* sink, const TranscoderReport& report, bool succeeded);
+  // Decides the verdict once: success only when not ended and the run succeeded.
+  bool Judge(const TranscoderReport& report, int waitStatus, bool* ended);
+  void PostFinal(MessageSink* sink, const OutputParser& parser, bool succeeded, bool ended);
 
-  const int taskId_;
-  const OperationKind kind_;
   const ResultFile output_;
   pid_t pid_ = -1;
   mutable std::mutex lock_;
-  mutable std::condition_variable finishedChanged_;
   bool endedByOwner_ = false;
+  bool judged_ = false;  // the verdict is reached: End comes too late
   std::chrono::steady_clock::time_point killAt_{};  // set while an end is under way
   bool killed_ = false;
   bool reaped_ = false;  // from then on no signal may go to the pid: it may be another process's
-  bool finished_ = false;
 };
 
 // Starts the transcoder with cmd.args (stdin /dev/null, stdout and stderr into one pipe) and
-// its OutputReader thread. Null, posting nothing, when the child cannot be started.
+// its OutputReader thread; its messages carry runId (0: a fresh one). Null, posting nothing,
+// when the child cannot be started; startError then receives the errno of the failed start.
 std::shared_ptr<TranscoderRun> StartTranscoder(const CommandLine& cmd, int taskId, OperationKind kind,
-                                               MessageSink* sink);
-
-// The transcoder runs of one owner (the main window), so that a row's run ends when its row
-// goes and every run ends when the owner goes. Thread-safe: the window thread and the convert
-// worker start runs through it.
-class TranscoderRuns {
- public:
-  // StartTranscoder, keeping the handle.
-  std::shared_ptr<TranscoderRun> Start(const CommandLine& cmd, int taskId, OperationKind kind,
-                                       MessageSink* sink);
-  // Ends the unfinished run of a row (kind and task id); false when none runs.
-  bool End(OperationKind kind, int taskId);
-  // Ends every unfinished run and waits up to timeout until each has posted its final message
-  // (child reaped, partial result removed).
-  void EndAll(std::chrono::milliseconds timeout);
-  // The runs not yet finished.
-  size_t Running() const;
-
- private:
-  void Prune();
-
-  mutable std::mutex lock_;
-  std::vector<std::shared_ptr<TranscoderRun>> runs_;
-};
+                                               MessageSink* sink, int runId = 0, int* startError = nullptr);
 
 // Percent of a run, cut towards zero; 0 when the duration is not positive.
 int TaskPercent(std::int64_t positionMs, std::int64_t durationMs);

@@ -30,6 +30,7 @@
 #include "ui/WindowSystem.h"
 #include "ui/dialogs/FeedbackDialog.h"
 #include "ui/dialogs/LoadingDialog.h"
+#include "ui/dialogs/MessageBoxDialog.h"
 #include "ui/dialogs/SetingDialog.h"
 #include "ui/dialogs/UserManualDialog.h"
 #include "ui/pages/BgMusicPage.h"
@@ -98,8 +99,8 @@ CMainWnd::CMainWnd(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frameless
   ctx_.selectPage = [this](const QString& option) { SelectPage(option); };
   ctx_.pageFor = [this](OperationKind kind) { return PageFor(kind); };
   ctx_.tasks = &tasks_;
-  ctx_.runs = &runs_;
-  queue_ = std::make_unique<ConvertQueue>(tasks_, port_, CurrentCommandContext, &runs_);
+  queue_ = std::make_unique<ConvertQueue>(tasks_, port_, CurrentCommandContext);
+  queue_->SetSlots(ParallelJobs());
   ctx_.queue = queue_.get();
   prober_ = new FileProber(this);
   ctx_.prober = prober_;
@@ -115,6 +116,8 @@ CMainWnd::~CMainWnd() {
   delete prober_;
   prober_ = nullptr;
   ctx_.prober = nullptr;
+  // A window that goes without being closed ends its jobs all the same.
+  if (queue_ && !destroyed_) queue_->EndAll(TranscoderRun::kEndGrace + std::chrono::seconds(1));
   queue_.reset();
   ctx_.queue = nullptr;
   pages_.clear();
@@ -358,7 +361,7 @@ bool CMainWnd::HandleWindowClick(const QString& name) {
     return true;
   }
   if (name == "seting") {
-    SetingDialog::Show(this);
+    ShowSettings();
     return true;
   }
   if (name == "help") {
@@ -379,18 +382,20 @@ bool CMainWnd::HandleCustomMessage(Message& message) {
   switch (message.id) {
     case WM_TASK_PROGRESS:
       if (auto* r = message.As<ProgressRecord>())
-        if (Page* page = PageFor(r->kind)) page->OnTaskProgress(*r);
+        if (Page* page = PageFor(r->kind)) page->HandleTaskMessage(message);
       return true;
     case WM_TASK_DONE:
       if (auto* r = message.As<FinishRecord>())
-        if (Page* page = PageFor(r->kind)) page->OnTaskDone(*r);
+        if (Page* page = PageFor(r->kind)) page->HandleTaskMessage(message);
       return true;
     case WM_TASK_FAILED:
       if (auto* r = message.As<FailureRecord>())
-        if (Page* page = PageFor(r->kind)) page->OnTaskFailed(*r);
+        if (Page* page = PageFor(r->kind)) page->HandleTaskMessage(message);
       return true;
-    case WM_CONVERT_ROW_REQUEST:
-      return convert_ && convert_->HandleMessage(message);
+    case WM_JOB_ROW_REQUEST:
+      if (auto* r = message.As<RowRequestRecord>())
+        if (Page* page = PageFor(r->kind)) page->HandleTaskMessage(message);
+      return true;
     case WM_NOISE_PROGRESS:
     case WM_NOISE_DONE:
       return noise_ && noise_->HandleMessage(message);
@@ -417,6 +422,7 @@ bool CMainWnd::HandleCustomMessage(Message& message) {
     case WM_LIST_ADD_TO_VOLUME:
     case WM_LIST_REMOVE:
     case WM_LIST_DELETE:
+    case WM_LIST_CANCEL:
       if (auto* r = message.As<ListRecord>())
         if (Page* page = PageFor(static_cast<OperationKind>(r->listCode)))
           return page->HandleListMessage(message);
@@ -429,7 +435,7 @@ bool CMainWnd::HandleCustomMessage(Message& message) {
       return true;
     case WM_MENU_SETTINGS:
       ShowAndActivate();
-      SetingDialog::Show(this);
+      ShowSettings();
       return true;
     case WM_MENU_FEEDBACK:
       ShowAndActivate();
@@ -478,6 +484,11 @@ void CMainWnd::ShowAndActivate() {
   activateWindow();
 }
 
+void CMainWnd::ShowSettings() {
+  SetingDialog::Show(this);
+  if (queue_) queue_->SetSlots(ParallelJobs());
+}
+
 void CMainWnd::RaiseFromAnotherInstance(const QByteArray& activationToken) {
   LOG(INFO) << "raise requested by another start"
             << (activationToken.isEmpty() ? "" : " with an activation token");
@@ -507,13 +518,24 @@ void CMainWnd::PostClose(int wParam) {
       Qt::QueuedConnection);
 }
 
+QString CMainWnd::CloseQuestion(size_t jobs) {
+  return QStringLiteral("还有%1个任务正在进行,确定要退出吗?").arg(jobs);
+}
+
 bool CMainWnd::OnClose(int wParam) {
+  // Minimised to the tray, the window keeps its jobs running.
   if (wParam != kForceCloseParam &&
       SettingsFile::Instance().GetInt(kSettingsSection, kKeyWindowClose, 0) != 0) {
     showMinimized();
     return false;
   }
-  return true;
+  const size_t jobs = queue_ ? queue_->Pending() : 0;
+  if (jobs == 0) return true;
+  if (askingToClose_) return false;
+  askingToClose_ = true;
+  const bool confirmed = MessageBoxDialog::Show(this, CloseQuestion(jobs)) != 0;
+  askingToClose_ = false;
+  return confirmed;
 }
 
 void CMainWnd::closeEvent(QCloseEvent* event) {
@@ -531,9 +553,8 @@ void CMainWnd::closeEvent(QCloseEvent* event) {
 void CMainWnd::OnDestroy() {
   destroyed_ = true;
   for (const auto& page : pages_) page->WindowClosing();
-  // No conversion starts any more; every child ends and takes its partial result with it.
-  if (queue_) queue_->Stop();
-  runs_.EndAll(TranscoderRun::kEndGrace + std::chrono::seconds(1));
+  // No job starts any more; every job ends and takes its partial result with it.
+  if (queue_) queue_->EndAll(TranscoderRun::kEndGrace + std::chrono::seconds(1));
   if (tray_) tray_->hide();
   if (loading_) loading_->hide();
 }

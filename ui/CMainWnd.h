@@ -74,8 +74,11 @@ class CMainWnd : public QWidget, public MessageSink {
 
   // Closes the window as its close button does, with the given close parameter.
   void PostClose(int wParam);
-  // True when the close goes ahead; false when the window minimised itself instead.
+  // True when the close goes ahead; false when the window minimised itself instead, or when the
+  // user chose to keep the jobs that still wait or run.
   bool OnClose(int wParam);
+  // The question before a close with jobs: "还有N个任务正在进行,确定要退出吗?".
+  static QString CloseQuestion(size_t jobs);
 
   // Restores, shows and activates the window and its open dialog (a second start asked), with
   // the second start's activation token where the window system needs one (Wayland).
@@ -128,12 +131,13 @@ class CMainWnd : public QWidget, public MessageSink {
   bool HandleWindowClick(const QString& name);
   void ShowUnminimized();
   void ShowAndActivate();
+  // The settings dialog; the queue then takes the number of jobs at once that it left.
+  void ShowSettings();
   void OnTrayNotify(std::int64_t mouseMessage);
 
   PageContext ctx_;
   TaskMap tasks_;
-  TranscoderRuns runs_;                  // every transcoder run of the pages; outlives the queue
-  std::unique_ptr<ConvertQueue> queue_;  // its worker is joined before the pages go
+  std::unique_ptr<ConvertQueue> queue_;  // every row job; its worker is joined before the pages go
   FileProber* prober_ = nullptr;         // child; deleted before the pages go
   WindowPort* port_ = nullptr;
   QWidget* root_ = nullptr;
@@ -161,6 +165,7 @@ class CMainWnd : public QWidget, public MessageSink {
   bool completeQueued_ = false;
   bool tourAfterPages_ = false;  // the first start's tour waits for the deferred pages
   int pendingCloseParam_ = 0;
+  bool askingToClose_ = false;  // the close question is open: further closes wait for its answer
   bool destroyed_ = false;
 };
 

@@ -100,8 +100,8 @@ void OpenChecked(CMainWnd& window, const QStringList& paths, const QStringList& 
   LOG(INFO) << "opening " << usable.size() << " files on the convert page";
   if (ctx.selectPage) ctx.selectPage(ConvertPage::kOptionName);
   QPointer<CMainWnd> guard(&window);
-  convert->AddFiles(usable, [guard, refused, inGivenOrder](const QStringList& notMedia) mutable {
-    for (const QString& path : notMedia) refused.emplace_back(path, OpenRefusal::NotMedia);
+  convert->AddFiles(usable, [guard, refused, inGivenOrder](const std::vector<SkippedFile>& skipped) mutable {
+    for (const SkippedFile& file : skipped) refused.emplace_back(file.path, OpenRefusal::NotMedia);
     if (guard) ShowRefusals(*guard, inGivenOrder(refused));
   });
 }

@@ -14,23 +14,24 @@ const std::vector<PopMenuSpec>& PopMenuSpecs() {
   // clang-format off
   static const std::vector<PopMenuSpec> specs = {
       {"CutPopMenu", "listMenuBtn", "CutPopMenu.xml", "CutPopMenu", OperationKind::Cut,
-       {"open-dir", "remove-file", "delete-file", "add-to-convert", "add-to-speed", "add-to-noise", "add-to-volume"}},
+       {"open-dir", "remove-file", "delete-file", "add-to-convert", "add-to-speed", "add-to-noise", "add-to-volume",
+        "cancel-task"}},
       {"RecordPopMenu", "recorderListMenuBtn", "RecordPopMenu.xml", "RecordPopMenu", OperationKind::Record,
        {"open-dir", "remove-file", "delete-file"}},
       {"ConvertPopMenu", "convertListMenuBtn", "ConvertPopMenu.xml", "ConvertPopMenu", OperationKind::Convert,
-       {"open-dir", "remove-file"}},
+       {"open-dir", "remove-file", "cancel-task"}},
       {"MergePopMenu", "mergeListMenuBtn", "MergePopMenu.xml", "MergePopMenu", OperationKind::Merge,
        {"open-dir", "remove-file"}},
       {"SpeedPopMenu", "speedListMenuBtn", "SpeedPopMenu.xml", "SpeedPopMenu", OperationKind::Speed,
-       {"open-dir", "remove-file"}},
+       {"open-dir", "remove-file", "cancel-task"}},
       {"ExtractPopMenu", "extractListMenuBtn", "ExtractPopMenu.xml", "ExtractPopMenu", OperationKind::Extract,
-       {"open-dir", "remove-file"}},
+       {"open-dir", "remove-file", "cancel-task"}},
       {"NoisePopMenu", "noiseListMenuBtn", "NoisePopMenu.xml", "NoisePopMenu", OperationKind::Noise,
-       {"open-dir", "remove-file"}},
+       {"open-dir", "remove-file", "cancel-task"}},
       {"VolumePopMenu", "volumeListMenuBtn", "VolumePopMenu.xml", "SpeedPopMenu", OperationKind::Volume,
-       {"open-dir", "remove-file"}},
+       {"open-dir", "remove-file", "cancel-task"}},
       {"BgMusicPopMenu", "bgMusicListMenuBtn", "NoisePopMenu.xml", "NoisePopMenu", OperationKind::BgMusic,
-       {"open-dir", "remove-file"}},
+       {"open-dir", "remove-file", "cancel-task"}},
   };
   // clang-format on
   return specs;
@@ -51,7 +52,7 @@ unsigned PopMenuItemMessage(const QString& item) {
       {"open-dir", WM_LIST_OPEN_DIR},           {"add-to-convert", WM_LIST_ADD_TO_CONVERT},
       {"add-to-speed", WM_LIST_ADD_TO_SPEED},   {"add-to-noise", WM_LIST_ADD_TO_NOISE},
       {"add-to-volume", WM_LIST_ADD_TO_VOLUME}, {"remove-file", WM_LIST_REMOVE},
-      {"delete-file", WM_LIST_DELETE},
+      {"delete-file", WM_LIST_DELETE},          {"cancel-task", WM_LIST_CANCEL},
   };
   for (const Item& i : items)
     if (item == i.name) return i.message;

@@ -24,7 +24,7 @@ struct PopMenuSpec {
 
 // Every row menu, in the order of the pages. The volume menu goes by the speed menu's window
 // class name, and the background-music menu uses the noise menu's layout and window class name;
-// both post their own page codes.
+// both post their own page codes. The menus of rows that run jobs offer "cancel-task".
 const std::vector<PopMenuSpec>& PopMenuSpecs();
 const PopMenuSpec* FindPopMenuSpec(OperationKind pageCode);
 

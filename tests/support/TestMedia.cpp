@@ -654,4 +654,27 @@ long SoundBitRate(const std::string& path) {
   return std::atol(out.c_str());
 }
 
+std::string LongMp3() {
+  return MakeMedia("long-20min-16k.mp3", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=16000:duration=1200",
+                                          "-ac", "1", "-c:a", "libmp3lame", "-b:a", "16k"});
+}
+
+int RunningTranscoders() {
+  int running = 0;
+  std::error_code error;
+  for (const auto& e : fs::directory_iterator("/proc", error)) {
+    if (e.path().filename().string().find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(e.path() / "stat");
+    const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t open = text.find('('), close = text.rfind(')');
+    if (open == std::string::npos || close == std::string::npos) continue;
+    char state = 0;
+    int ppid = 0;
+    if (text.substr(open + 1, close - open - 1) == "ffmpeg" &&
+        std::sscanf(text.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == getpid() && state != 'Z')
+      ++running;
+  }
+  return running;
+}
+
 }  // namespace tw::test

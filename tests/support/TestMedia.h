@@ -164,5 +164,9 @@ std::vector<std::string> PacketHashes(const std::string& path, const std::string
 int CoverCount(const std::string& path);
 // The bit rate of the first sound stream in bit/s as the file declares it; 0 when unknown.
 long SoundBitRate(const std::string& path);
+// The transcoder children of this process that are still running (not zombies).
+int RunningTranscoders();
+// 20 minutes, 16 kHz mono mp3: seconds of work for every engine, even on a fast machine.
+std::string LongMp3();
 
 }  // namespace tw::test

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <future>
+#include <thread>
 
 #include "app/MediaHelpers.h"
 #include "app/Messages.h"
@@ -20,7 +23,7 @@ const std::string kHome = test::PrivateHome();
 // What the window saw, in order: a start (the worker's ResetProgress request), a done or
 // a failure, each with its task id.
 struct Event {
-  char what;  // 'S' start, 'D' done, 'F' failed
+  char what;  // 'S' start, 'D' done, 'F' failed, 'X' the last word of an ended run (not current)
   int taskId;
   bool operator==(const Event&) const = default;
 };
@@ -35,8 +38,7 @@ class Window {
                 CommandContext ctx = CurrentCommandContext();
                 ctx.outputFolder = outputFolder;
                 return ctx;
-              }),
-              &runs) {
+              })) {
     queue.Start();
   }
   // A run's reader may still be leaving Post when its verdict was handled.
@@ -82,7 +84,7 @@ class Window {
       auto m = sink.WaitMatch([](const Message&) { return true; }, std::chrono::seconds(60));
       if (!m) return -1;
       Handle(*m);
-      if (!events.empty() && events.back().what == 'S' && m->id == WM_CONVERT_ROW_REQUEST)
+      if (!events.empty() && events.back().what == 'S' && m->id == WM_JOB_ROW_REQUEST)
         return events.back().taskId;
     }
   }
@@ -91,25 +93,27 @@ class Window {
   std::string outputFolder;
   TaskMap tasks;
   test::QueueSink sink;
-  TranscoderRuns runs;
   ConvertQueue queue;
   std::vector<Event> events;
   std::vector<CompletionResult> completions;
 
  private:
-  // True for a verdict.
+  // True for a verdict of a current run.
   bool Handle(Message& m) {
-    if (m.id == WM_CONVERT_ROW_REQUEST) {
+    if (m.id == WM_JOB_ROW_REQUEST) {
       const auto* r = m.As<RowRequestRecord>();
       if (r && r->action == RowRequestRecord::Action::ResetProgress) events.push_back({'S', r->taskId});
       return false;
     }
     if (m.id != WM_TASK_DONE && m.id != WM_TASK_FAILED) return false;
     const int id = m.id == WM_TASK_DONE ? m.As<FinishRecord>()->taskId : m.As<FailureRecord>()->taskId;
-    events.push_back({m.id == WM_TASK_DONE ? 'D' : 'F', id});
     auto result = queue.CompleteFromMessage(m);
-    EXPECT_TRUE(result.has_value());
-    if (result) completions.push_back(*result);
+    if (!result) {
+      events.push_back({'X', id});
+      return false;
+    }
+    events.push_back({m.id == WM_TASK_DONE ? 'D' : 'F', id});
+    completions.push_back(*result);
     return true;
   }
 };
@@ -223,7 +227,6 @@ TEST(ConvertQueue, AFailedStartReportsAndTheNextTaskRuns) {
   w.queue.EnqueueOne(second);
   ASSERT_TRUE(w.Pump(2));
   EXPECT_EQ(w.events, (std::vector<Event>{{'S', first}, {'F', first}, {'S', second}, {'D', second}}));
-  EXPECT_FALSE(w.completions[0].removed);  // it never ran
   EXPECT_TRUE(w.completions[1].queueIdle);
   EXPECT_FALSE(fs::exists(w.OutputOf(first, "mp3")));
   EXPECT_TRUE(fs::exists(w.OutputOf(second, "mp3")));
@@ -244,7 +247,7 @@ TEST(ConvertQueue, RowRequestsComeInOrderAndOthersAreIgnored) {
   w.queue.EnqueueOne(id);
   std::vector<RowRequestRecord::Action> actions;
   for (int i = 0; i < 2; ++i) {
-    auto m = w.sink.WaitFor(WM_CONVERT_ROW_REQUEST, std::chrono::seconds(30));
+    auto m = w.sink.WaitFor(WM_JOB_ROW_REQUEST, std::chrono::seconds(30));
     ASSERT_TRUE(m.has_value());
     EXPECT_EQ(m->As<RowRequestRecord>()->taskId, id);
     actions.push_back(m->As<RowRequestRecord>()->action);
@@ -287,8 +290,10 @@ TEST(ConvertQueue, ARemovedRowLeavesTheQueue) {
   w.queue.EnqueueOne(e);
   ASSERT_EQ(w.WaitStart(), d);
   EXPECT_FALSE(w.queue.Drop(d));
-  ASSERT_TRUE(w.Pump(2));
-  EXPECT_EQ(w.events, (std::vector<Event>{{'S', d}, {'F', d}, {'S', e}, {'D', e}}));
+  // Its slot is free at once; its run's last word is no longer current.
+  ASSERT_TRUE(w.Pump(1));
+  w.events.erase(std::remove(w.events.begin(), w.events.end(), Event{'X', d}), w.events.end());
+  EXPECT_EQ(w.events, (std::vector<Event>{{'S', d}, {'S', e}, {'D', e}}));
   EXPECT_FALSE(fs::exists(w.OutputOf(d, "mp3")));
   EXPECT_TRUE(fs::exists(w.OutputOf(e, "mp3")));
 }
@@ -303,6 +308,158 @@ TEST(ConvertQueue, StopsPromptlyWithTasksWaiting) {
   const auto begin = std::chrono::steady_clock::now();
   w.reset();  // joins the worker
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+}
+
+}  // namespace
+}  // namespace tw
+
+namespace tw {
+namespace {
+
+// The most jobs that ran at once, from the starts and ends in order.
+int MostAtOnce(const std::vector<Event>& events) {
+  int running = 0, most = 0;
+  for (const Event& e : events) {
+    running += e.what == 'S' ? 1 : -1;
+    most = std::max(most, running);
+  }
+  return most;
+}
+
+size_t IndexOf(const std::vector<Event>& events, Event e) {
+  return static_cast<size_t>(std::find(events.begin(), events.end(), e) - events.begin());
+}
+
+TEST(ConvertQueue, SlotsRunSeveralAtOnceButNeverTwoOnOneResult) {
+  Window w;
+  w.queue.SetSlots(2);
+  const std::string tone = test::ToneWav(30);
+  const int a = w.AddFile(tone, "a.wav"), b = w.AddFile(tone, "b.wav");
+  const int again = w.tasks.Add(w.tasks.Lookup(a));  // a second row of the same file: the same result
+  w.queue.SetOptions({"mp3", 0, 0, 0});
+  EXPECT_EQ(w.queue.EnqueueAll({a, again, b}), "");
+  ASSERT_TRUE(w.Pump(3));
+  EXPECT_EQ(MostAtOnce(w.events), 2);
+  // Held back while a wrote the same result: b, queued after it, took the second slot.
+  EXPECT_GT(IndexOf(w.events, {'S', again}), IndexOf(w.events, {'S', b}));
+  EXPECT_EQ(IndexOf(w.events, {'F', again}), w.events.size());
+  EXPECT_NEAR(test::Probe(w.OutputOf(a, "mp3")).durationSec, 30, 0.2);
+  EXPECT_TRUE(w.completions.back().queueIdle);
+}
+
+TEST(ConvertQueue, ACancelledJobEndsAtOnceAndItsReportsAreNoLongerCurrent) {
+  Window w;
+  const int running = w.AddFile(test::LongMp3(), "long.mp3");
+  const int waiting = w.AddFile(test::ToneWav(1), "waiting.wav");
+  const int next = w.AddFile(test::ToneWav(1), "next.wav");
+  w.queue.SetOptions({"flac", 0, 0, 0});
+  EXPECT_EQ(w.queue.EnqueueAll({running, waiting, next}), "");
+  ASSERT_EQ(w.WaitStart(), running);
+  // The run has begun to write when its first progress report arrives.
+  auto progress = w.sink.WaitFor(WM_TASK_PROGRESS, std::chrono::seconds(60));
+  ASSERT_TRUE(progress.has_value());
+  EXPECT_TRUE(w.queue.IsCurrent({OperationKind::Convert, running}, progress->runId));
+
+  const CancelResult waited = w.queue.Cancel({OperationKind::Convert, waiting});
+  EXPECT_TRUE(waited.waited);
+  EXPECT_FALSE(waited.ended);
+  const CancelResult ended = w.queue.Cancel({OperationKind::Convert, running});
+  EXPECT_TRUE(ended.ended);
+  EXPECT_FALSE(w.queue.Holds({OperationKind::Convert, running}));
+  const CancelResult twice = w.queue.Cancel({OperationKind::Convert, running});
+  EXPECT_FALSE(twice.waited || twice.ended || twice.tooLate);
+
+  // The ended run still reports its end, which is no longer current; the next job runs.
+  auto final = w.sink.WaitMatch(
+      [&](const Message& m) { return m.id == WM_TASK_FAILED && m.As<FailureRecord>()->taskId == running; },
+      std::chrono::seconds(30));
+  ASSERT_TRUE(final.has_value());
+  EXPECT_EQ(final->As<FailureRecord>()->reason, FailureReason::Cancelled);
+  EXPECT_FALSE(w.queue.CompleteFromMessage(*final).has_value());
+  ASSERT_TRUE(w.Pump(1));
+  EXPECT_EQ(w.events.back(), (Event{'D', next}));
+  EXPECT_FALSE(fs::exists(w.OutputOf(running, "flac")));
+  EXPECT_FALSE(fs::exists(w.OutputOf(waiting, "flac")));
+  EXPECT_TRUE(fs::exists(w.OutputOf(next, "flac")));
+  EXPECT_EQ(w.queue.Running(), 0u);
+  EXPECT_EQ(w.queue.Pending(), 0u);
+}
+
+// A job cancelled while its start is under way counts as running until its run has come back
+// and ended: whatever the start wrote is still there until then.
+TEST(ConvertQueue, AJobCancelledWhileItStartsRunsUntilItHasEnded) {
+  class HeldRun : public JobRun {
+   public:
+    HeldRun(int runId, int taskId) : JobRun(runId, OperationKind::Extract, taskId, "") {}
+    bool End() override {
+      MarkFinished();
+      return true;
+    }
+  };
+  Window w;
+  std::promise<void> entered, release;
+  std::shared_future<void> go = release.get_future().share();
+  const JobKey key{OperationKind::Extract, 7};
+  ASSERT_TRUE(w.queue.Enqueue(
+      key,
+      [&entered, go](int runId, const OutputTaken&) {
+        PreparedJob job;
+        job.start = [&entered, go, runId](FailureReason*) -> std::shared_ptr<JobRun> {
+          entered.set_value();
+          go.wait();
+          return std::make_shared<HeldRun>(runId, 7);
+        };
+        return job;
+      },
+      true));
+  ASSERT_EQ(entered.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  EXPECT_TRUE(w.queue.Cancel(key).ended);
+  EXPECT_FALSE(w.queue.Holds(key));
+  EXPECT_EQ(w.queue.Running(), 1u);
+  release.set_value();
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (w.queue.Running() != 0 && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(w.queue.Running(), 0u);
+}
+
+// A job pressed on a page that starts at once passes the queued ones and their slot.
+TEST(ConvertQueue, ImmediateJobsPassTheWaitingOnes) {
+  Window w;
+  const int slow = w.AddFile(test::LongMp3(), "slow.mp3");
+  const int queued = w.AddFile(test::ToneWav(1), "queued.wav");
+  const int pressed = w.AddFile(test::ToneWav(1), "pressed.wav");
+  w.queue.SetOptions({"flac", 0, 0, 0});
+  w.queue.EnqueueAll({slow, queued});
+  ASSERT_EQ(w.WaitStart(), slow);
+  const std::string out = w.outputFolder + "/pressed-extract.wav";
+  const JobKey key{OperationKind::Extract, pressed};
+  EXPECT_TRUE(w.queue.Enqueue(
+      key,
+      MakeTranscoderStarter(
+          key, &w.sink,
+          [&](const CommandContext& ctx) {
+            BuiltCommand built;
+            built.ok = true;
+            built.outputPath = out;
+            built.command.args = {ctx.transcoder, "-i", w.tasks.Lookup(pressed).fullPath, out};
+            return built;
+          }),
+      true));
+  auto done = w.sink.WaitMatch(
+      [&](const Message& m) {
+        return m.id == WM_TASK_DONE && m.As<FinishRecord>()->kind == OperationKind::Extract;
+      },
+      std::chrono::seconds(60));
+  ASSERT_TRUE(done.has_value());
+  EXPECT_TRUE(w.queue.IsWaiting({OperationKind::Convert, queued}));
+  EXPECT_TRUE(w.queue.CompleteFromMessage(*done).has_value());
+  EXPECT_TRUE(fs::exists(out));
+  EXPECT_TRUE(w.queue.Cancel({OperationKind::Convert, queued}).waited);
+  EXPECT_TRUE(w.queue.Cancel({OperationKind::Convert, slow}).ended);
+  EXPECT_TRUE(
+      w.sink.WaitMatch([&](const Message& m) { return m.id == WM_TASK_FAILED; }, std::chrono::seconds(30))
+          .has_value());
 }
 
 }  // namespace

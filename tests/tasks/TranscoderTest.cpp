@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <random>
@@ -289,6 +290,9 @@ struct RunResult {
   int lastPercent = -1;
   bool writeFailed = false;
   bool ended = false;
+  FailureReason reason = FailureReason::None;
+  std::string tail;
+  int runId = 0;
   pid_t pid = -1;
 };
 
@@ -312,6 +316,8 @@ RunResult RunToEnd(const CommandLine& cmd, int taskId = 7, OperationKind kind = 
   EXPECT_TRUE(final.has_value()) << cmd.text;
   if (!final) return r;
   r.finalId = final->id;
+  EXPECT_EQ(final->runId, run->RunId());
+  r.runId = final->runId;
   if (auto* done = final->As<FinishRecord>()) {
     EXPECT_EQ(done->taskId, taskId);
     EXPECT_EQ(done->kind, kind);
@@ -323,6 +329,8 @@ RunResult RunToEnd(const CommandLine& cmd, int taskId = 7, OperationKind kind = 
     EXPECT_EQ(failed->taskId, taskId);
     r.writeFailed = failed->writeFailed;
     r.ended = failed->ended;
+    r.reason = failed->reason;
+    r.tail = failed->outputTail;
   }
   for (auto& m : sink.DrainAfterQuiet(std::chrono::milliseconds(300), std::chrono::seconds(2))) {
     if (m.id == WM_TASK_PROGRESS) ++r.progress;
@@ -343,30 +351,64 @@ TEST(Transcoder, RealRunsEndInExactlyOneVerdictAndFailuresLeaveNoResult) {
     EXPECT_NEAR(test::Probe(dir + "/ok.mp3").durationSec, 5.0, 0.1);
   }
   const auto okBefore = fs::last_write_time(dir + "/ok.mp3");
+  const std::string longName = dir + "/" + std::string(250, 'n') + "-变速-20240101120000.mp3";
   const struct {
     const char* what;
     std::vector<std::string> args;
     std::string output;  // "" when it names no file of the test's
+    FailureReason reason;
   } failing[] = {
       {"Conversion failed",
        {"-i", in, "-c:a", "libmp3lame", "-ar", "12345", dir + "/bad-rate.mp3"},
-       dir + "/bad-rate.mp3"},
+       dir + "/bad-rate.mp3",
+       FailureReason::Failed},
       {"Invalid argument then Conversion failed",
        {"-i", in, "-af", "volume=abc", dir + "/bad-filter.mp3"},
-       dir + "/bad-filter.mp3"},
-      {"missing input", {"-i", dir + "/missing.wav", dir + "/never.mp3"}, dir + "/never.mp3"},
-      {"no verdict text at all", {"-i", in, "-ss", "abc", dir + "/bad-ss.mp3"}, dir + "/bad-ss.mp3"},
-      {"unknown option", {"-i", in, "-no-such-option", "1", dir + "/unknown.mp3"}, dir + "/unknown.mp3"},
+       dir + "/bad-filter.mp3",
+       FailureReason::Failed},
+      {"missing input",
+       {"-i", dir + "/missing.wav", dir + "/never.mp3"},
+       dir + "/never.mp3",
+       FailureReason::NoSuchFile},
+      {"no verdict text at all",
+       {"-i", in, "-ss", "abc", dir + "/bad-ss.mp3"},
+       dir + "/bad-ss.mp3",
+       FailureReason::Failed},
+      {"unknown option",
+       {"-i", in, "-no-such-option", "1", dir + "/unknown.mp3"},
+       dir + "/unknown.mp3",
+       FailureReason::Failed},
       // The output exists and there is no -y: with stdin at /dev/null the question cannot hang the child.
-      {"overwrite question", {"-i", in, dir + "/ok.mp3"}, ""},
+      {"overwrite question", {"-i", in, dir + "/ok.mp3"}, "", FailureReason::Failed},
       // A full disk: the transcoder prints its summary and exits 0 all the same.
-      {"no space left", {"-y", "-i", in, "-f", "mp3", "/dev/full"}, ""},
+      {"no space left", {"-y", "-i", in, "-f", "mp3", "/dev/full"}, "", FailureReason::DiskFull},
+      {"text named like sound",
+       {"-i", test::TextNamedMp3(), dir + "/from-text.wav"},
+       dir + "/from-text.wav",
+       FailureReason::Unreadable},
+      {"a video without sound",
+       {"-i", test::VideoWithoutSound(1), "-vn", dir + "/silent.mp3"},
+       dir + "/silent.mp3",
+       FailureReason::NoSound},
+      {"a filter on sound that is not there",
+       {"-i", test::VideoWithoutSound(1), "-filter_complex", "[0:a]volume=2[a]", "-map", "[a]",
+        dir + "/f.mp3"},
+       dir + "/f.mp3",
+       FailureReason::NoSound},
+      {"a result name too long", {"-i", in, longName}, "", FailureReason::NameTooLong},
+      {"an output folder that is gone", {"-i", in, dir + "/gone/x.mp3"}, "", FailureReason::WriteFailed},
   };
   for (const auto& f : failing) {
     auto r = RunToEnd(Ffmpeg(f.args));
     EXPECT_EQ(r.finalId, WM_TASK_FAILED) << f.what;
     EXPECT_EQ(r.finals, 1) << f.what;
     EXPECT_EQ(r.writeFailed, std::string(f.what) == "no space left") << f.what;
+    EXPECT_EQ(r.reason, f.reason) << f.what << ": " << r.tail;
+    // The tooltip's words are the transcoder's last lines.
+    EXPECT_FALSE(r.tail.empty()) << f.what;
+    EXPECT_LE(std::count(r.tail.begin(), r.tail.end(), '\n'), int(OutputParser::kTailLines) - 1) << f.what;
+    // ... not the banner of how the transcoder was built.
+    EXPECT_EQ(r.tail.find("libav"), std::string::npos) << f.what << ": " << r.tail;
     if (!f.output.empty()) {
       EXPECT_FALSE(fs::exists(f.output)) << f.what;
     }
@@ -395,6 +437,7 @@ TEST(Transcoder, AnEndedRunFailsAndLeavesNoResult) {
                     });
   EXPECT_EQ(r.finalId, WM_TASK_FAILED);
   EXPECT_TRUE(r.ended);
+  EXPECT_EQ(r.reason, FailureReason::Cancelled);
   EXPECT_FALSE(fs::exists(out));
   EXPECT_EQ(fs::file_size(in), inputSize);
   EXPECT_NE(kill(child, 0), 0) << "the child is gone";
@@ -465,7 +508,9 @@ TEST(Transcoder, HostileFileNamesAndTagsReachTheChildUnharmed) {
 TEST(Transcoder, StartFailuresPostNothing) {
   test::QueueSink sink;
   CommandLine missing{"/no/such/ffmpeg -i x", {"/no/such/ffmpeg", "-i", "x"}};
-  EXPECT_EQ(StartTranscoder(missing, 1, OperationKind::Convert, &sink), nullptr);
+  int error = 0;
+  EXPECT_EQ(StartTranscoder(missing, 1, OperationKind::Convert, &sink, 0, &error), nullptr);
+  EXPECT_EQ(ReasonOfStartError(error), FailureReason::TranscoderMissing);
   CommandLine empty;
   EXPECT_EQ(StartTranscoder(empty, 1, OperationKind::Convert, &sink), nullptr);
   EXPECT_TRUE(sink.DrainAfterQuiet(std::chrono::milliseconds(200), std::chrono::seconds(1)).empty());

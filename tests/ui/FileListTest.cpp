@@ -12,11 +12,13 @@
 #include <QListWidget>
 #include <QMimeData>
 #include <QUrl>
+#include <algorithm>
 #include <filesystem>
 
 #include "app/MediaHelpers.h"
 #include "app/Messages.h"
 #include "tasks/ConvertQueue.h"
+#include "tests/support/QtModalScript.h"
 #include "tests/support/QtPages.h"
 #include "tests/support/TestMedia.h"
 #include "ui/pages/FileList.h"
@@ -71,30 +73,47 @@ TEST_F(FileListTest, ChosenFilesBecomeRowsWithConsecutiveIdsInDialogOrder) {
   EXPECT_EQ(Row(OperationKind::Speed, 3)->objectName(), "item-3");
 }
 
+// Skipped files end in one prompt that names each and says why, once the readable ones are in.
 TEST_F(FileListTest, UnreadableAndUnhandledFilesAreSkippedOddMediaIsKept) {
   const std::string tone = test::ToneWav(1);
   struct Case {
     std::string path;
     bool added;
+    QString reason;  // of a skipped file
   };
   const std::vector<Case> cases = {
-      {test::TextNamedMp3(), false},
-      {test::EmptyMp3(), false},
-      {CopyAs(tone, "song.ncm"), false},
-      {CopyAs(tone, "song.KGMA"), false},
-      {test::TempDir() + "/missing.wav", false},
-      {CopyAs(tone, "中文 歌曲.wav"), true},
-      {test::Tone8k(), true},
-      {test::TaggedWithTranscoderTexts(), true},
-      {test::TaggedFlacWithCover(), true},
-      {CopyAs(test::ToneWav(1), "Conversion failed!.wav"), true},
+      {test::TextNamedMp3(), false, "文件无法读取"},
+      {test::EmptyMp3(), false, "文件无法读取"},
+      {CopyAs(tone, "song.ncm"), false, "受保护的格式"},
+      {CopyAs(tone, "song.KGMA"), false, "受保护的格式"},
+      {test::TempDir() + "/missing.wav", false, "文件不存在"},
+      {CopyAs(tone, "中文 歌曲.wav"), true, ""},
+      {test::Tone8k(), true, ""},
+      {test::TaggedWithTranscoderTexts(), true, ""},
+      {test::TaggedFlacWithCover(), true, ""},
+      {CopyAs(test::ToneWav(1), "Conversion failed!.wav"), true, ""},
       // A named pipe nobody writes into: a probe that opened it would wait for good.
-      {test::TempDir() + "/pipe.wav", false},
+      {test::TempDir() + "/pipe.wav", false, "不是普通文件"},
   };
   ASSERT_EQ(mkfifo(cases.back().path.c_str(), 0600), 0);
   QStringList paths;
   for (const Case& c : cases) paths << QString::fromStdString(c.path);
+  int rowsAtPrompt = -1;
+  auto prompt = test::RunModalScript({{"PromptBoxDialog", [&](QWidget* dialog) {
+                                         rowsAtPrompt = Rows(OperationKind::Volume);
+                                         return test::Press("msgConfirm")(dialog);
+                                       }}});
   AddThroughDialog(OperationKind::Volume, paths);
+  ASSERT_TRUE(WaitUntil([&] { return prompt->done == 1; }));
+  EXPECT_EQ(rowsAtPrompt, std::count_if(cases.begin(), cases.end(), [](const Case& c) { return c.added; }))
+      << "the prompt comes once the readable files are in";
+  QString expectedPrompt = "以下文件未能添加:";
+  for (const Case& c : cases) {
+    if (!c.added)
+      expectedPrompt +=
+          QString("\n%1(%2)").arg(QString::fromStdString(std::filesystem::path(c.path).filename().string()), c.reason);
+  }
+  EXPECT_EQ(prompt->texts.value(0), expectedPrompt);
   // Frees a reader that waits on the pipe after all.
   if (const int fd = open(cases.back().path.c_str(), O_WRONLY | O_NONBLOCK); fd >= 0) close(fd);
   QStringList names;
@@ -305,8 +324,10 @@ TEST_F(FileListTest, AddToSkipsAFileThatIsGone) {
   const std::string file = CopyAs(test::ToneWav(1), "soon gone.wav");
   AddThroughDialog(OperationKind::Speed, {QString::fromStdString(file)});
   std::filesystem::remove(file);
+  auto prompt = test::AnswerNextModal("msgConfirm");
   PostList(WM_LIST_ADD_TO_CONVERT, OperationKind::Speed, 0);
   EXPECT_EQ(Rows(OperationKind::Convert), 0);
+  EXPECT_EQ(prompt->text, "以下文件未能添加:\nsoon gone.wav(文件不存在)");
 }
 
 TEST_F(FileListTest, DroppedFilesAreAddedAsTheDialogWouldAddThem) {
@@ -336,9 +357,12 @@ TEST_F(FileListTest, DroppedFilesAreAddedAsTheDialogWouldAddThem) {
     QApplication::sendEvent(viewport, &enter);
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    auto prompt = test::AnswerNextModal("msgConfirm");
     QApplication::sendEvent(viewport, &drop);
     EXPECT_TRUE(drop.isAccepted());
     WaitForRows();
+    ASSERT_TRUE(WaitUntil([&] { return prompt->answered; }));
+    EXPECT_EQ(prompt->text, "以下文件未能添加:\ntext-named.mp3(文件无法读取)");
     QStringList names;
     for (int i = 0; i < Rows(c.kind); ++i) names << Name(c.kind, RowId(c.kind, i));
     EXPECT_EQ(names, c.names);

@@ -10,11 +10,14 @@
 #include <QProgressBar>
 #include <QStackedWidget>
 #include <QTimer>
+#include <atomic>
 #include <thread>
 
 #include "app/Messages.h"
 #include "app/SettingsFile.h"
+#include "tasks/ConvertQueue.h"
 #include "tests/support/QtDialogs.h"
+#include "tests/support/QtPages.h"
 #include "ui/CMainWnd.h"
 #include "ui/dialogs/LoadingDialog.h"
 #include "ui/dialogs/PromptBoxDialog.h"
@@ -55,6 +58,16 @@ std::unique_ptr<MessageRecord> Failure(OperationKind kind, int id) {
   return r;
 }
 
+// A job whose reports the test posts itself: it runs until it is ended.
+class ScriptedRun : public JobRun {
+ public:
+  ScriptedRun(int runId, OperationKind kind, int taskId) : JobRun(runId, kind, taskId, "") {}
+  bool End() override {
+    MarkFinished();
+    return true;
+  }
+};
+
 class MainWndTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -68,6 +81,28 @@ class MainWndTest : public ::testing::Test {
 
   QWidget* AddRow(OperationKind kind, int id) {
     return window_->PageFor(kind)->AddRow(id, QString("file-%1.mp3").arg(id), "1.00M", "00:01:40");
+  }
+  // Holds a row's job in the window's queue, as a started run would; the run id its reports carry.
+  int Hold(OperationKind kind, int id) {
+    auto runId = std::make_shared<std::atomic<int>>(0);
+    const JobKey key{kind, id};
+    window_->Queue()->Enqueue(
+        key,
+        [runId, key](int run, const OutputTaken&) {
+          PreparedJob job;
+          job.start = [run, key, runId](FailureReason*) -> std::shared_ptr<JobRun> {
+            *runId = run;
+            return std::make_shared<ScriptedRun>(run, key.kind, key.taskId);
+          };
+          return job;
+        },
+        true);
+    EXPECT_TRUE(test::WaitUntil([&] { return *runId && window_->Queue()->IsCurrent(key, *runId); }, 10000));
+    Pump();
+    return *runId;
+  }
+  void Post(unsigned id, std::unique_ptr<MessageRecord> record, int runId) {
+    window_->Post(Message(id, std::move(record), 0, runId));
   }
   QString Text(QWidget* row, const char* name) { return row->findChild<QLabel*>(name)->text(); }
   int Bar(QWidget* row, const char* name) { return row->findChild<QProgressBar*>(name)->value(); }
@@ -118,21 +153,27 @@ TEST_F(MainWndTest, TranscoderMessagesUpdateTheirRows) {
     QWidget* row = AddRow(c.kind, id);
     QWidget* other = AddRow(c.kind, id + 1);
     ASSERT_NE(row, nullptr);
-    SetMouseEnabled(row->findChild<QWidget*>(c.button), false);  // a run started
+    const int run = Hold(c.kind, id);
+    EXPECT_EQ(row->findChild<QAbstractButton*>(c.button)->text(), "取消");
 
-    window_->Post(Message(WM_TASK_PROGRESS, Progress(c.kind, id, 50000, 100000)));
+    Post(WM_TASK_PROGRESS, Progress(c.kind, id, 50000, 100000), run);
     Pump();
     EXPECT_EQ(Bar(row, c.bar), 50);
     EXPECT_EQ(Text(row, "progress-label"), "50%");
     EXPECT_EQ(Text(other, "progress-label"), "0%");  // only the row of the task id
 
     // A position past the duration: the label says so, the bar stays full.
-    window_->Post(Message(WM_TASK_PROGRESS, Progress(c.kind, id, 150000, 100000)));
+    Post(WM_TASK_PROGRESS, Progress(c.kind, id, 150000, 100000), run);
     Pump();
     EXPECT_EQ(Bar(row, c.bar), 100);
     EXPECT_EQ(Text(row, "progress-label"), "150%");
+    // A report of no run, or of another, is not this row's.
+    Post(WM_TASK_PROGRESS, Progress(c.kind, id, 10000, 100000), 0);
+    Post(WM_TASK_PROGRESS, Progress(c.kind, id, 10000, 100000), run + 1000);
+    Pump();
+    EXPECT_EQ(Text(row, "progress-label"), "150%");
 
-    window_->Post(Message(WM_TASK_DONE, Finish(c.kind, id)));
+    Post(WM_TASK_DONE, Finish(c.kind, id), run);
     Pump();
     EXPECT_EQ(Bar(row, c.bar), 100);
     EXPECT_EQ(Text(row, "progress-label"), "100%");
@@ -144,7 +185,7 @@ TEST_F(MainWndTest, TranscoderMessagesUpdateTheirRows) {
 TEST_F(MainWndTest, SpeedProgressIsMeasuredAgainstTheSpedUpDuration) {
   QWidget* row = AddRow(OperationKind::Speed, 5);
   window_->Speed()->SetSpeedText("2.0");
-  window_->Post(Message(WM_TASK_PROGRESS, Progress(OperationKind::Speed, 5, 25000, 100000)));
+  Post(WM_TASK_PROGRESS, Progress(OperationKind::Speed, 5, 25000, 100000), Hold(OperationKind::Speed, 5));
   Pump();
   EXPECT_EQ(Text(row, "progress-label"), "50%");
 }
@@ -153,17 +194,21 @@ TEST_F(MainWndTest, MergeProgressBelongsToThePage) {
   window_->Merge()->SetMergeTotal(60 + 40);
   auto* bar = FindControl<QProgressBar>(window_->Root(), "merge-progress");
   auto* label = FindControl<QLabel>(window_->Root(), "merge-progress-label");
-  QWidget* button = FindControl(window_->Root(), "merge-btn");
-  SetMouseEnabled(button, false);
-  window_->Post(Message(WM_TASK_PROGRESS, Progress(OperationKind::Merge, -1, 50000, 0)));
+  auto* button = FindControl<QAbstractButton>(window_->Root(), "merge-btn");
+  const QString ownText = button->text();
+  int run = Hold(OperationKind::Merge, -1);
+  EXPECT_EQ(button->text(), "取消");
+  Post(WM_TASK_PROGRESS, Progress(OperationKind::Merge, -1, 50000, 0), run);
   Pump();
   EXPECT_EQ(bar->value(), 50);
   EXPECT_EQ(label->text(), "50%");
-  window_->Post(Message(WM_TASK_FAILED, Failure(OperationKind::Merge, -1)));
+  Post(WM_TASK_FAILED, Failure(OperationKind::Merge, -1), run);
   Pump();
   EXPECT_TRUE(IsMouseEnabled(button));
-  EXPECT_EQ(label->text(), "失败");
-  window_->Post(Message(WM_TASK_DONE, Finish(OperationKind::Merge, -1)));
+  EXPECT_EQ(button->text(), ownText);
+  EXPECT_EQ(label->text(), "处理失败");
+  run = Hold(OperationKind::Merge, -1);
+  Post(WM_TASK_DONE, Finish(OperationKind::Merge, -1), run);
   Pump();
   EXPECT_EQ(bar->value(), 100);
   EXPECT_EQ(label->text(), "100%");
@@ -172,11 +217,16 @@ TEST_F(MainWndTest, MergeProgressBelongsToThePage) {
 TEST_F(MainWndTest, ConvertFailureShowsTheErrorLookAndFreesTheButton) {
   QWidget* row = AddRow(OperationKind::Convert, 3);
   auto* button = row->findChild<QAbstractButton*>("convertBtn");
-  SetMouseEnabled(button, false);
+  const int run = Hold(OperationKind::Convert, 3);
   EXPECT_FALSE(row->findChild<QWidget*>("errorLabel")->isVisibleTo(row));
-  window_->Post(Message(WM_TASK_FAILED, Failure(OperationKind::Convert, 3)));
+  auto failure = Failure(OperationKind::Convert, 3);
+  static_cast<FailureRecord*>(failure.get())->reason = FailureReason::NoSound;
+  static_cast<FailureRecord*>(failure.get())->outputTail = "Output file #0 does not contain any stream";
+  Post(WM_TASK_FAILED, std::move(failure), run);
   Pump();
   EXPECT_TRUE(row->findChild<QWidget*>("errorLabel")->isVisibleTo(row));
+  EXPECT_EQ(Text(row, "errorLabel"), "没有声音");
+  EXPECT_EQ(row->findChild<QWidget*>("errorLabel")->toolTip(), "Output file #0 does not contain any stream");
   EXPECT_FALSE(row->findChild<QWidget*>("progress-container")->isVisibleTo(row));
   EXPECT_FALSE(row->findChild<QWidget*>("progress-label")->isVisibleTo(row));
   EXPECT_EQ(button->text(), "压 缩");
@@ -186,12 +236,12 @@ TEST_F(MainWndTest, ConvertFailureShowsTheErrorLookAndFreesTheButton) {
 TEST_F(MainWndTest, OtherPagesShowAFailureAndLetTheUserRetry) {
   QWidget* row = AddRow(OperationKind::Extract, 4);
   auto* button = row->findChild<QWidget*>("extractBtn");
-  SetMouseEnabled(button, false);
-  window_->Post(Message(WM_TASK_PROGRESS, Progress(OperationKind::Extract, 4, 30000, 100000)));
-  window_->Post(Message(WM_TASK_FAILED, Failure(OperationKind::Extract, 4)));
+  const int run = Hold(OperationKind::Extract, 4);
+  Post(WM_TASK_PROGRESS, Progress(OperationKind::Extract, 4, 30000, 100000), run);
+  Post(WM_TASK_FAILED, Failure(OperationKind::Extract, 4), run);
   Pump();
   EXPECT_EQ(Bar(row, "extract-progress"), 30);
-  EXPECT_EQ(Text(row, "progress-label"), "失败");
+  EXPECT_EQ(Text(row, "progress-label"), "处理失败");
   EXPECT_TRUE(IsMouseEnabled(button));
 }
 
@@ -199,13 +249,14 @@ TEST_F(MainWndTest, MessagesForARemovedRowChangeNothing) {
   Page* page = window_->PageFor(OperationKind::Volume);
   AddRow(OperationKind::Volume, 10);
   QWidget* kept = AddRow(OperationKind::Volume, 11);
+  const int run = Hold(OperationKind::Volume, 10);
   ASSERT_TRUE(RemoveRow(page->List(), 10));
   EXPECT_FALSE(RemoveRow(page->List(), 10));
   for (unsigned id : {WM_TASK_PROGRESS, WM_TASK_DONE, WM_TASK_FAILED}) {
     std::unique_ptr<MessageRecord> r = id == WM_TASK_PROGRESS ? Progress(OperationKind::Volume, 10, 1, 2)
                                        : id == WM_TASK_DONE   ? Finish(OperationKind::Volume, 10)
                                                               : Failure(OperationKind::Volume, 10);
-    window_->Post(Message(id, std::move(r)));
+    Post(id, std::move(r), run);
   }
   // A record of the wrong type, and no record, are ignored too.
   window_->Post(Message(WM_TASK_PROGRESS, Failure(OperationKind::Volume, 11)));
@@ -231,8 +282,9 @@ TEST_F(MainWndTest, RowsTakeTheirIdsAndReachTheDispatcher) {
 
 TEST_F(MainWndTest, MessagesFromOtherThreadsArriveInOrder) {
   QWidget* row = AddRow(OperationKind::Convert, 1);
-  std::thread worker([sink = window_->Sink()] {
-    for (int i = 0; i <= 100; ++i) sink->Post(Message(WM_TASK_PROGRESS, Progress(OperationKind::Convert, 1, i, 100)));
+  std::thread worker([sink = window_->Sink(), run = Hold(OperationKind::Convert, 1)] {
+    for (int i = 0; i <= 100; ++i)
+      sink->Post(Message(WM_TASK_PROGRESS, Progress(OperationKind::Convert, 1, i, 100), 0, run));
   });
   worker.join();
   Pump();

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "media/NoiseJobTable.h"
+#include "tasks/ConvertQueue.h"
 #include "tests/support/QtPages.h"
 #include "tests/support/TestMedia.h"
 #include "ui/pages/BgMusicPage.h"
@@ -180,12 +181,11 @@ TEST_F(OptionPanelsTest, NoiseRunsByExtensionAndFinishesOnTheRow) {
   for (int id = 0; id < 3; ++id) ClickRow(OperationKind::Noise, id, "noiseBtn");
 
   // Neither engine takes a mixed-case extension: the row says so and takes clicks again.
-  EXPECT_EQ(RowText(OperationKind::Noise, 2, "progress-label"), "失败");
+  ASSERT_TRUE(WaitUntil([&] { return RowText(OperationKind::Noise, 2, "progress-label") == "不支持此格式"; }));
   EXPECT_TRUE(IsMouseEnabled(Row(OperationKind::Noise, 2)->findChild<QWidget*>("noiseBtn")));
 
-  ASSERT_TRUE(
-      WaitUntil([&] { return RowDone(OperationKind::Noise, 0) && RowDone(OperationKind::Noise, 1); }, 60000));
-  EXPECT_EQ(window_->Noise()->Jobs().RunningAudio() + window_->Noise()->Jobs().RunningVideo(), 0u);
+  ASSERT_TRUE(WaitUntil([&] { return RowDone(OperationKind::Noise, 0) && RowDone(OperationKind::Noise, 1); }, 60000));
+  EXPECT_TRUE(window_->Queue()->Idle(OperationKind::Noise));
   const auto cleaned = FilesContaining(outputDir_, "hiss-噪声消除-");
   ASSERT_EQ(cleaned.size(), 1u);
   EXPECT_EQ(std::filesystem::path(cleaned[0]).extension(), ".mp3");

@@ -34,6 +34,7 @@ struct MenuCase {
 };
 
 const std::set<std::string> kPlain = {"open-dir", "remove-file"};
+const std::set<std::string> kJobs = {"open-dir", "remove-file", "cancel-task"};
 
 const std::vector<MenuCase>& MenuCases() {
   static const std::vector<MenuCase> cases = {
@@ -43,22 +44,22 @@ const std::vector<MenuCase>& MenuCases() {
        "CutPopMenu",
        "CutPopMenu.xml",
        {"open-dir", "remove-file", "delete-file", "add-to-convert", "add-to-speed", "add-to-noise",
-        "add-to-volume"}},
+        "add-to-volume", "cancel-task"}},
       {OperationKind::Record,
        1,
        "recorderListMenuBtn",
        "RecordPopMenu",
        "RecordPopMenu.xml",
        {"open-dir", "remove-file", "delete-file"}},
-      {OperationKind::Convert, 2, "convertListMenuBtn", "ConvertPopMenu", "ConvertPopMenu.xml", kPlain},
+      {OperationKind::Convert, 2, "convertListMenuBtn", "ConvertPopMenu", "ConvertPopMenu.xml", kJobs},
       {OperationKind::Merge, 3, "mergeListMenuBtn", "MergePopMenu", "MergePopMenu.xml", kPlain},
-      {OperationKind::Speed, 5, "speedListMenuBtn", "SpeedPopMenu", "SpeedPopMenu.xml", kPlain},
-      {OperationKind::Extract, 6, "extractListMenuBtn", "ExtractPopMenu", "ExtractPopMenu.xml", kPlain},
-      {OperationKind::Noise, 7, "noiseListMenuBtn", "NoisePopMenu", "NoisePopMenu.xml", kPlain},
+      {OperationKind::Speed, 5, "speedListMenuBtn", "SpeedPopMenu", "SpeedPopMenu.xml", kJobs},
+      {OperationKind::Extract, 6, "extractListMenuBtn", "ExtractPopMenu", "ExtractPopMenu.xml", kJobs},
+      {OperationKind::Noise, 7, "noiseListMenuBtn", "NoisePopMenu", "NoisePopMenu.xml", kJobs},
       // The volume menu goes by the speed menu's class name, the background-music menu by the
       // noise menu's layout and class name: each still posts its own code.
-      {OperationKind::Volume, 8, "volumeListMenuBtn", "SpeedPopMenu", "VolumePopMenu.xml", kPlain},
-      {OperationKind::BgMusic, 9, "bgMusicListMenuBtn", "NoisePopMenu", "NoisePopMenu.xml", kPlain},
+      {OperationKind::Volume, 8, "volumeListMenuBtn", "SpeedPopMenu", "VolumePopMenu.xml", kJobs},
+      {OperationKind::BgMusic, 9, "bgMusicListMenuBtn", "NoisePopMenu", "NoisePopMenu.xml", kJobs},
   };
   return cases;
 }
@@ -66,7 +67,7 @@ const std::vector<MenuCase>& MenuCases() {
 unsigned ExpectedMessage(const std::string& item) {
   static const std::map<std::string, unsigned> numbers = {
       {"open-dir", 1374},      {"add-to-convert", 1375}, {"add-to-speed", 1376}, {"add-to-noise", 1377},
-      {"add-to-volume", 1380}, {"remove-file", 1381},    {"delete-file", 1382},
+      {"add-to-volume", 1380}, {"remove-file", 1381},    {"delete-file", 1382}, {"cancel-task", 1383},
   };
   return numbers.at(item);
 }
@@ -253,6 +254,27 @@ TEST_F(PopMenuWindowTest, CutResultMenuCommandsReachTheirPages) {
   EXPECT_TRUE(confirm->answered);
   EXPECT_EQ(Rows(OperationKind::Cut), 0);
   EXPECT_FALSE(std::filesystem::exists(result));
+}
+
+// "取消任务" can be chosen only while the row's job waits or runs, and ends it.
+TEST_F(PopMenuWindowTest, CancelTaskIsOfferedWhileTheRowsJobIsHeld) {
+  const int id = AddFile(OperationKind::Speed, test::CopyAs(test::LongMp3(), "long.mp3"));
+  const auto cancelOffered = [&] {
+    ClickRow(OperationKind::Speed, id, "speedListMenuBtn");
+    auto* menu = qobject_cast<PopMenu*>(QApplication::activePopupWidget());
+    EXPECT_NE(menu, nullptr);
+    const bool enabled = menu && menu->findChild<QWidget*>("cancel-task")->isEnabled();
+    if (menu) menu->close();
+    Pump();
+    return enabled;
+  };
+  EXPECT_FALSE(cancelOffered());
+  ClickRow(OperationKind::Speed, id, "speedBtn");
+  EXPECT_TRUE(cancelOffered());
+  Choose(OperationKind::Speed, id, "cancel-task");
+  EXPECT_EQ(RowText(OperationKind::Speed, id, "progress-label"), "已取消");
+  EXPECT_FALSE(cancelOffered());
+  EXPECT_TRUE(test::WaitUntil([&] { return test::RunningTranscoders() == 0; }));
 }
 
 TEST_F(PopMenuWindowTest, BackgroundMusicMenuActsOnItsOwnListThoughItLooksLikeNoise) {

@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPointer>
 #include <filesystem>
@@ -244,6 +245,40 @@ TEST_F(SetingDialogTest, OpenDirOpensTheTypedFolderWithoutStoringIt) {
   OutputDir()->setText(QString::fromStdString(typed));
   EXPECT_EQ(ClickAndReadPrompt("open-dir"), "无法打开该目录!");
   EXPECT_EQ(StoredText(kKeyOutputDir), stored);
+}
+
+}  // namespace
+}  // namespace tw
+
+namespace tw {
+namespace {
+
+// "同时处理任务数": 1 up to the number of cores, 1 without a stored choice; a value out of that
+// range shows as its nearest; every choice is stored at once.
+TEST_F(SetingDialogTest, ParallelJobsOffersOneUpToTheCores) {
+  const int cores = MaxParallelJobs();
+  const struct {
+    std::string file;
+    int shown;
+  } cases[] = {{"", 1}, {"[global]\nparallel-jobs=0\n", 1}, {"[global]\nparallel-jobs=999\n", cores}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    Reset();
+    if (!c.file.empty()) WriteIni(c.file);
+    Open();
+    auto* jobs = dialog_->findChild<QComboBox*>("parallel-jobs");
+    ASSERT_NE(jobs, nullptr);
+    EXPECT_EQ(jobs->count(), cores);
+    EXPECT_EQ(jobs->currentText().toInt(), c.shown);
+    EXPECT_EQ(ParallelJobs(), c.shown);
+  }
+  Reset();
+  Open();
+  auto* jobs = dialog_->findChild<QComboBox*>("parallel-jobs");
+  EXPECT_FALSE(fs::exists(Ini())) << "opening the dialog is no choice";
+  jobs->setCurrentIndex(cores - 1);
+  Pump();
+  EXPECT_EQ(Stored(kKeyParallelJobs), cores);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QUrl>
@@ -41,6 +42,10 @@ void SetingDialog::InitWindow() {
   closeExit_ = Require<QAbstractButton>("window-close-exit");
   closeTray_ = Require<QAbstractButton>("window-close-tray");
   closeButton_ = Require<QAbstractButton>("closebtn");
+  parallelJobs_ = Require<QComboBox>("parallel-jobs");
+  showing_ = true;
+  for (int jobs = 1; jobs <= MaxParallelJobs(); ++jobs) parallelJobs_->addItem(QString::number(jobs));
+  showing_ = false;
   // GetOutputFolder also makes the folder when it is missing.
   outputDir_->setText(QString::fromStdString(GetOutputFolder()));
   ShowStoredChoices();
@@ -52,6 +57,7 @@ void SetingDialog::ShowStoredChoices() {
   (settings.GetInt(kSettingsSection, kKeyAudioQuality, 0) != 0 ? highQuality_ : standardQuality_)
       ->setChecked(true);
   (settings.GetInt(kSettingsSection, kKeyWindowClose, 0) != 0 ? closeTray_ : closeExit_)->setChecked(true);
+  parallelJobs_->setCurrentIndex(ParallelJobs() - 1);
   showing_ = false;
 }
 
@@ -72,6 +78,8 @@ void SetingDialog::Notify(const QString& type, QObject* sender) {
     if (sender == closeTray_) return Store(kKeyWindowClose, "1");
     if (sender == standardQuality_) return Store(kKeyAudioQuality, "0");
     if (sender == highQuality_) return Store(kKeyAudioQuality, "1");
+  } else if (type == "itemselect" && !showing_ && sender == parallelJobs_) {
+    return Store(kKeyParallelJobs, parallelJobs_->currentText().toStdString().c_str());
   }
   SkinDialog::Notify(type, sender);
 }

@@ -1,6 +1,7 @@
 // The settings dialog "系统设置": the output folder ("output-dir", with "choose-dir" and
 // "open-dir"), the MP3 quality ("audio-standard-quality" / "audio-high-quality") and what the
-// main window's close button does ("window-close-exit" / "window-close-tray"). It shows what
+// main window's close button does ("window-close-exit" / "window-close-tray"), and how many jobs
+// the window runs at once ("parallel-jobs", 1 up to the number of cores). It shows what
 // the settings file holds when it opens and writes every choice to it at once; there is no OK
 // step. A choice that cannot be stored is refused with a prompt and the dialog shows what is
 // still in force. Window thread only.
@@ -9,6 +10,7 @@
 #include "ui/dialogs/SkinDialog.h"
 
 class QAbstractButton;
+class QComboBox;
 class QLineEdit;
 
 namespace tw {
@@ -52,6 +54,7 @@ class SetingDialog : public SkinDialog {
   QAbstractButton* closeExit_ = nullptr;
   QAbstractButton* closeTray_ = nullptr;
   QAbstractButton* closeButton_ = nullptr;
+  QComboBox* parallelJobs_ = nullptr;
   bool showing_ = false;  // the options are set from the file: their changes are not choices
 };
 

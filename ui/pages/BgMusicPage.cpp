@@ -20,7 +20,8 @@ QStringList BgMusicPage::ControlNames() const {
       "bg-music-slider",
       "bg-music-volume-label",
       "bg-music-start-pos",
-      "bg-music-loop"};
+      "bg-music-loop",
+      "all-bg-music-btn"};
 }
 
 QStringList BgMusicPage::NotifyNames() const {
@@ -56,15 +57,17 @@ bool BgMusicPage::Notify(const QString& type, QObject* sender) {
     return true;
   }
   if (type == "click" && name == "bgMusicBtn") {
-    const BgMusicOptions options = CurrentOptions();
-    // The button keeps taking clicks: pressing it again starts a second run of the row.
-    StartRowRun(
-        sender, [&](const FileEntry& entry) { return BuildBgMusicCommand(entry, options, CurrentCommandContext()); },
-        true);
+    PressRow(sender);
     return true;
   }
   // "bg-music-loop" is read when a run starts.
   return name == "bg-music-loop";
+}
+
+Page::RowBuild BgMusicPage::RowBuilder() const {
+  return [options = CurrentOptions()](const FileEntry& entry, const CommandContext& context) {
+    return BuildBgMusicCommand(entry, options, context);
+  };
 }
 
 void BgMusicPage::ChooseMusic() {

@@ -19,6 +19,10 @@ class BgMusicPage : public Page {
   // "+%ddB" from 0 up, "%ddB" below.
   static QString LevelText(int levelDb);
   BgMusicOptions CurrentOptions() const;
+  const char* RunAllButtonName() const override { return "all-bg-music-btn"; }
+
+ protected:
+  RowBuild RowBuilder() const override;
 
  private:
   void ChooseMusic();

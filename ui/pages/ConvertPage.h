@@ -1,5 +1,5 @@
-// The convert page ("audio-convert"): the list run through the convert queue and its format options.
-// Window thread only.
+// The convert page ("audio-convert"): the list run through the queue, one conversion at a time
+// unless "parallel-jobs" says more, and its format options. Window thread only.
 #pragma once
 
 #include "tasks/Commands.h"
@@ -20,24 +20,25 @@ class ConvertPage : public Page {
   void Init() override;
   bool Notify(const QString& type, QObject* sender) override;
   bool HandleMessage(Message& message) override;
-  void OnTaskFailed(const FailureRecord& failure) override;
-  // The row leaves the queue; its running conversion ends.
-  void EndRowWork(int taskId) override;
+  // "all-convert-btn": every row is queued (a running one again), as the design has it.
+  void RunAll() override;
+  const char* RunAllButtonName() const override { return "all-convert-btn"; }
 
   // The four choices as they stand now.
   ConvertOptions CurrentOptions() const;
 
  protected:
-  void AfterTaskDone(const FinishRecord& finish, QWidget* row) override;
+  // The queue builds a convert task with the choices of its start.
+  RowJob MakeRowJob(int taskId, const FileEntry& entry) override;
+  bool StartsAtOnce() const override { return false; }
+  // A failed row offers the retry ("压 缩").
+  void ShowFailed(int taskId, FailureReason reason, const QString& details) override;
+  QString RunAllBusyText() const override;
+  QString RunAllIdleText() const override;
+  QString NoRowsText() const override;
 
  private:
-  void ConvertOne(QObject* button);
-  void ConvertAll();
   void ClearList();
-  // Hands a finished or failed task back to the convert queue, which then starts the next one.
-  void CompleteTask(int taskId, bool success);
-  // "all-convert-btn" takes clicks again and reads kAllConvertIdleText.
-  void RestoreAllButton();
 };
 
 }  // namespace tw

@@ -7,7 +7,8 @@ QStringList ExtractPage::ControlNames() const {
       "add-extract-file",
       "audio-extract-list",
       "audio-extract-format",
-      "extract-type"};
+      "extract-type",
+      "all-extract-btn"};
 }
 
 QStringList ExtractPage::NotifyNames() const { return Page::NotifyNames(); }
@@ -15,12 +16,15 @@ QStringList ExtractPage::NotifyNames() const { return Page::NotifyNames(); }
 bool ExtractPage::Notify(const QString& type, QObject* sender) {
   if (Page::Notify(type, sender)) return true;
   if (type != "click" || sender->objectName() != "extractBtn") return false;
-  const std::string format = ComboText("audio-extract-format").toStdString();
-  const int extractType = ComboIndex("extract-type");
-  StartRowRun(sender, [&](const FileEntry& entry) {
-    return BuildExtractCommand(entry, format, extractType, CurrentCommandContext());
-  });
+  PressRow(sender);
   return true;
+}
+
+Page::RowBuild ExtractPage::RowBuilder() const {
+  return [format = ComboText("audio-extract-format").toStdString(), extractType = ComboIndex("extract-type")](
+             const FileEntry& entry, const CommandContext& context) {
+    return BuildExtractCommand(entry, format, extractType, context);
+  };
 }
 
 }  // namespace tw

@@ -16,6 +16,10 @@ class ExtractPage : public Page {
   QStringList ControlNames() const override;
   QStringList NotifyNames() const override;
   bool Notify(const QString& type, QObject* sender) override;
+  const char* RunAllButtonName() const override { return "all-extract-btn"; }
+
+ protected:
+  RowBuild RowBuilder() const override;
 };
 
 }  // namespace tw

@@ -23,16 +23,20 @@ namespace tw {
 namespace {
 
 constexpr const char* kAudioList =
-    "*.mp3;*.aac;*.wma;*.ogg;*.m4a;*.flac;*.ape;*.wav;*.m4r;*.amr;*.mka;*.au;*.caf;*.ac3;*.mp2;*.aiff;*.voc;*.wv;"
+    "*.mp3;*.aac;*.wma;*.ogg;*.m4a;*.flac;*.ape;*.wav;*.m4r;*.amr;*.mka;*.au;*.caf;*.ac3;*.mp2;*.aiff;*.voc;*"
+    ".wv;"
     "*.mmf;*.aifc;*.3gpp";
 constexpr const char* kVideoList =
-    "*.mp4;*.flv;*.wmv;*.avi;*.mov;*.mkv;*.m4v;*.f4v;*.ts;*.mts;*.rm;*.rmvb;*.m3u8;*.webm;*.mpg;*.mpeg;*.asf;*.dat;"
+    "*.mp4;*.flv;*.wmv;*.avi;*.mov;*.mkv;*.m4v;*.f4v;*.ts;*.mts;*.rm;*.rmvb;*.m3u8;*.webm;*.mpg;*.mpeg;*.asf;"
+    "*.dat;"
     "*.3gp;*.3g2;*.vob;*ogv;*.divx;*.mxf";
 constexpr const char* kMergeList = "*.mp3;*.aac;*.wma;*.ogg;*.m4a;*.flac;*.wav";
 constexpr const char* kExtractList =
-    "*.mp3;*.aac;*.wma;*.m4a;*.ogg;*.flac;*.wav;*.mp4;*.flv;*.wmv;*.avi;*.mov;*.mkv;*.m4v;*.f4v;*.ts;*.mts;*.rm;"
+    "*.mp3;*.aac;*.wma;*.m4a;*.ogg;*.flac;*.wav;*.mp4;*.flv;*.wmv;*.avi;*.mov;*.mkv;*.m4v;*.f4v;*.ts;*.mts;*."
+    "rm;"
     "*.rmvb;*.m3u8;*.webm;*.mpg;*.mpeg;*.asf;*.dat;*.3gp;*.3g2;*.vob;*ogv;*.divx;*.mxf";
-constexpr const char* kNoiseList = "*.mp4;*.flv;*.wmv;*.avi;*.mov;*.mkv;*.3gp;*.mp3;*.aac;*.wma;*.ogg;*.m4a;*.flac;*.wav";
+constexpr const char* kNoiseList =
+    "*.mp4;*.flv;*.wmv;*.avi;*.mov;*.mkv;*.3gp;*.mp3;*.aac;*.wma;*.ogg;*.m4a;*.flac;*.wav";
 // The description keeps its missing separator between m4a and flac.
 constexpr const char* kNoiseDescriptionList =
     "*.mp4;*.flv;*.wmv;*.avi;*.mov;*.mkv;*.3gp;*.mp3;*.aac;*.wma;*.ogg;*.m4a*.flac;*.wav";
@@ -151,20 +155,32 @@ bool MatchesPatterns(const QString& fileName, const QString& patterns) {
   return false;
 }
 
-std::optional<FileEntry> ProbeFileEntry(const std::string& fullPath) {
+std::optional<FileEntry> ProbeFileEntry(const std::string& fullPath, FailureReason* why) {
   FileEntry entry = EntryForPath(fullPath);
   LOG(INFO) << "tempFile.fileName:" << entry.fileName;
   LOG(INFO) << "tempFile.filePath:" << entry.filePath;
   LOG(INFO) << "tempFile.fullPath:" << entry.fullPath;
-  std::string extension = Extension(entry.fileName);
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (IsUnsupportedExtension(extension)) return std::nullopt;
-  const MediaProbe probe = ProbeMedia(entry.fullPath);
-  entry.duration = probe.duration;
-  entry.facts = probe.facts;
-  if (!(entry.duration > 0)) return std::nullopt;
+  // Only a regular file is probed: reading a pipe or a device may wait for ever.
+  const SourceCheck check = CheckSource(entry.fullPath, false);
+  if (why) *why = check.reason;
+  if (check.reason != FailureReason::None) {
+    LOG(INFO) << "not added: " << entry.fullPath << ": " << ReasonLine(check.reason, check.detail);
+    return std::nullopt;
+  }
+  entry.duration = check.duration;
+  entry.facts = check.facts;
   return entry;
+}
+
+QString SkippedFilesText(const std::vector<SkippedFile>& skipped) {
+  constexpr size_t kNamed = 8;
+  QString text = QStringLiteral("以下文件未能添加:");
+  for (size_t i = 0; i < skipped.size() && i < kNamed; ++i) {
+    text += QStringLiteral("\n%1(%2)")
+                .arg(QFileInfo(skipped[i].path).fileName(), QString::fromUtf8(ReasonText(skipped[i].reason)));
+  }
+  if (skipped.size() > kNamed) text += QStringLiteral("\n等%1个文件").arg(skipped.size());
+  return text;
 }
 
 void OpenOutputFolder() {
@@ -179,8 +195,8 @@ void OpenOutputFolder() {
 struct FileProber::Request {
   QStringList paths;
   Deliver deliver;
-  Finished finished;
-  QStringList refused;  // written by the worker under lock_, read once the request is done
+  Finish finish;
+  std::vector<SkippedFile> skipped;  // window thread: gathered as they are delivered
   QPointer<QObject> owner;
   bool hasOwner = false;
 };
@@ -200,12 +216,12 @@ FileProber::~FileProber() {
   if (worker_.joinable()) worker_.join();
 }
 
-void FileProber::Add(const QStringList& paths, Deliver deliver, QObject* owner, Finished finished) {
+void FileProber::Add(const QStringList& paths, Deliver deliver, QObject* owner, Finish finish) {
   if (paths.isEmpty()) return;
   auto request = std::make_shared<Request>();
   request->paths = paths;
   request->deliver = std::move(deliver);
-  request->finished = std::move(finished);
+  request->finish = std::move(finish);
   request->owner = owner;
   request->hasOwner = owner != nullptr;
   {
@@ -233,25 +249,23 @@ void FileProber::Work() {
     }
     for (int i = 0; i <= request->paths.size(); ++i) {
       // One item per file; the last one (no entry) marks the end of the request.
-      std::optional<FileEntry> entry;
-      const bool last = i == request->paths.size();
-      if (!last) {
-        entry = ProbeFileEntry(request->paths[i].toStdString());
-        if (!entry) {
-          std::lock_guard<std::mutex> hold(lock_);
-          request->refused << request->paths[i];
-          continue;
-        }
+      Item item{request, std::nullopt, std::nullopt, i == request->paths.size()};
+      if (!item.last) {
+        FailureReason why = FailureReason::None;
+        item.entry = ProbeFileEntry(request->paths[i].toStdString(), &why);
+        if (!item.entry) item.skip = SkippedFile{request->paths[i], why};
       }
       bool post = false;
       {
         std::lock_guard<std::mutex> hold(lock_);
         if (stopping_) return;
-        ready_.emplace_back(request, std::move(entry));
+        ready_.push_back(std::move(item));
         post = !drainPosted_;
         drainPosted_ = true;
       }
-      if (post) QMetaObject::invokeMethod(this, [this] { Drain(); }, Qt::QueuedConnection);
+      if (post)
+        QMetaObject::invokeMethod(
+            this, [this] { Drain(); }, Qt::QueuedConnection);
     }
   }
 }
@@ -260,8 +274,7 @@ void FileProber::Drain() {
   QElapsedTimer slice;
   slice.start();
   for (;;) {
-    std::pair<std::shared_ptr<Request>, std::optional<FileEntry>> item;
-    QStringList refused;
+    Item item;
     {
       std::lock_guard<std::mutex> hold(lock_);
       if (ready_.empty()) {
@@ -276,21 +289,31 @@ void FileProber::Drain() {
       }
       item = std::move(ready_.front());
       ready_.pop_front();
-      if (!item.second) {
-        --unfinished_;
-        refused = item.first->refused;
-      }
+      if (item.last) --unfinished_;
     }
-    const Request& request = *item.first;
+    Request& request = *item.request;
     if (request.hasOwner && !request.owner) continue;
-    if (item.second)
-      request.deliver(*item.second);
-    else if (request.finished)
-      request.finished(refused);
+    if (item.entry) request.deliver(*item.entry);
+    if (item.skip) request.skipped.push_back(*item.skip);
+    // The prompt may open a dialog: this slice ends here, the timer brings the rest.
+    if (item.last && request.finish) {
+      {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (ready_.empty()) {
+          drainPosted_ = false;
+          drainTimer_.stop();
+        } else if (!drainTimer_.isActive()) {
+          drainTimer_.start();
+        }
+      }
+      request.finish(request.skipped);
+      return;
+    }
   }
 }
 
-void AcceptDroppedFiles(QListWidget* list, const QString& patterns, std::function<void(const QStringList&)> add) {
+void AcceptDroppedFiles(QListWidget* list, const QString& patterns,
+                        std::function<void(const QStringList&)> add) {
   if (!list) return;
   auto* filter = new DropFilter(list, patterns, std::move(add));
   list->setAcceptDrops(true);

@@ -1,11 +1,14 @@
 #include "ui/pages/ListRows.h"
 
+#include <QAbstractButton>
 #include <QLabel>
 #include <QListWidget>
 #include <QPointer>
 #include <QProgressBar>
 #include <QScrollBar>
+#include <QStyle>
 
+#include "tasks/FailureReason.h"
 #include "tasks/TaskRecords.h"
 #include "ui/ElidedText.h"
 #include "ui/NotifyAdapter.h"
@@ -14,6 +17,52 @@
 namespace tw {
 
 namespace {
+// The action button's own text, kept while it offers the cancel or the retry.
+constexpr const char* kOwnText = "ownText";
+// Set on a row whose last job gave its result.
+constexpr const char* kDoneMark = "jobDone";
+
+QAbstractButton* ActionButton(QWidget* row, const RowSpec& spec) {
+  return row && *spec.actionButton ? row->findChild<QAbstractButton*>(spec.actionButton) : nullptr;
+}
+
+void SetActionText(QWidget* row, const RowSpec& spec, const QString& text) {
+  QAbstractButton* button = ActionButton(row, spec);
+  if (!button) return;
+  if (!button->property(kOwnText).isValid()) button->setProperty(kOwnText, button->text());
+  button->setText(text.isEmpty() ? button->property(kOwnText).toString() : text);
+  SetMouseEnabled(button, true);
+}
+
+// Convert rows: the progress with its label, or the error label in their place.
+void ShowProgressParts(QWidget* row, bool progress) {
+  QWidget* container = row->findChild<QWidget*>("progress-container");
+  QWidget* error = row->findChild<QWidget*>("errorLabel");
+  if (!container || !error) return;
+  container->setVisible(progress);
+  if (QWidget* label = row->findChild<QWidget*>("progress-label")) label->setVisible(progress);
+  error->setVisible(!progress);
+}
+
+// failed: the label takes the look of a failure (the skin styles it by the property "state").
+void SetRowLabel(QWidget* row, const QString& text, const QString& tip = QString(), bool failed = false) {
+  if (auto* label = row->findChild<QLabel*>("progress-label")) {
+    label->setText(text);
+    label->setToolTip(tip);
+    if (label->property("state").toString() != (failed ? "failed" : "")) {
+      label->setProperty("state", failed ? "failed" : "");
+      label->style()->unpolish(label);
+      label->style()->polish(label);
+    }
+  }
+  row->setToolTip(tip);
+}
+
+void SetBar(QWidget* row, const RowSpec& spec, int percent) {
+  if (!*spec.progressName) return;
+  if (auto* bar = row->findChild<QProgressBar*>(spec.progressName)) bar->setValue(percent);
+}
+
 // Removes the item at index and destroys its row widget at once, so that a message handled
 // right afterwards cannot find the row any more.
 void TakeRow(QListWidget* list, int index) {
@@ -133,5 +182,62 @@ void SetRowProgress(QWidget* row, const char* progressName, int percent) {
   if (auto* bar = row->findChild<QProgressBar*>(progressName)) bar->setValue(std::clamp(percent, 0, 100));
   if (auto* label = row->findChild<QLabel*>("progress-label")) label->setText(PercentText(percent));
 }
+
+}  // namespace tw
+
+namespace tw {
+
+void ShowRowWaiting(QWidget* row, const RowSpec& spec) {
+  if (!row) return;
+  row->setProperty(kDoneMark, false);
+  ShowProgressParts(row, true);
+  SetBar(row, spec, 0);
+  SetRowLabel(row, QString::fromUtf8(kRowWaitingText));
+  SetActionText(row, spec, QString::fromUtf8(kRowCancelText));
+}
+
+void ShowRowRunning(QWidget* row, const RowSpec& spec) {
+  if (!row) return;
+  row->setProperty(kDoneMark, false);
+  ShowProgressParts(row, true);
+  SetBar(row, spec, 0);
+  SetRowLabel(row, PercentText(0));
+  SetActionText(row, spec, QString::fromUtf8(kRowCancelText));
+}
+
+void ShowRowDone(QWidget* row, const RowSpec& spec) {
+  if (!row) return;
+  row->setProperty(kDoneMark, true);
+  ShowProgressParts(row, true);
+  SetBar(row, spec, 100);
+  SetRowLabel(row, PercentText(100));
+  SetActionText(row, spec, QString());
+}
+
+void ShowRowFailed(QWidget* row, const RowSpec& spec, const QString& reasonText, const QString& details,
+                   const QString& retryText) {
+  if (!row) return;
+  row->setProperty(kDoneMark, false);
+  if (auto* error = row->findChild<QLabel*>("errorLabel")) {
+    ShowProgressParts(row, false);
+    error->setText(reasonText);
+    error->setToolTip(details);
+    row->setToolTip(details);
+  } else {
+    SetRowLabel(row, reasonText, details, true);
+  }
+  SetActionText(row, spec, retryText);
+}
+
+void ShowRowCancelled(QWidget* row, const RowSpec& spec) {
+  if (!row) return;
+  row->setProperty(kDoneMark, false);
+  ShowProgressParts(row, true);
+  SetBar(row, spec, 0);
+  SetRowLabel(row, QString::fromUtf8(ReasonText(FailureReason::Cancelled)));
+  SetActionText(row, spec, QString());
+}
+
+bool RowIsDone(const QWidget* row) { return row && row->property(kDoneMark).toBool(); }
 
 }  // namespace tw

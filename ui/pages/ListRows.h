@@ -76,4 +76,28 @@ void SetRowProgress(QWidget* row, const char* progressName, int percent);
 // "%d%%".
 QString PercentText(int percent);
 
+// ---- The job look of a row -----------------------------------------------------------------
+// What every page's row shows of its job, in one place: the action button offers the cancel
+// while the job waits or runs and reads its own text otherwise; the progress label says how far,
+// "等待中", "已取消" or why the job failed (with the transcoder's last words as the tooltip).
+// Convert rows show a failure in "errorLabel" in place of their progress.
+
+inline constexpr const char* kRowCancelText = "取消";    // the action button while its job is held
+inline constexpr const char* kRowWaitingText = "等待中";  // the label of a queued job
+
+// Waiting in the queue: the button cancels, the progress is 0 and the label says it waits.
+void ShowRowWaiting(QWidget* row, const RowSpec& spec);
+// Running: the button cancels, the progress starts at 0.
+void ShowRowRunning(QWidget* row, const RowSpec& spec);
+// Done: the button reads its own text, the progress is 100.
+void ShowRowDone(QWidget* row, const RowSpec& spec);
+// Failed with reasonText: the button reads its own text (or retryText when given), the label
+// says why, and details (the transcoder's last lines) are the tooltip.
+void ShowRowFailed(QWidget* row, const RowSpec& spec, const QString& reasonText, const QString& details,
+                   const QString& retryText = QString());
+// Cancelled: the button reads its own text, the progress is 0 and the label says so.
+void ShowRowCancelled(QWidget* row, const RowSpec& spec);
+// True when the row's last job gave its result (and it has not been started again since).
+bool RowIsDone(const QWidget* row);
+
 }  // namespace tw

@@ -57,24 +57,28 @@ bool MergePage::Notify(const QString& type, QObject* sender) {
 }
 
 void MergePage::StartMerge() {
-  if (!ctx_.tasks) return;
+  if (!ctx_.tasks || !ctx_.queue) return;
+  if (RowHeld(kMergeTaskId)) {
+    CancelRow(kMergeTaskId);
+    return;
+  }
   std::vector<FileEntry> entries;
   for (int i = 0; i < RowCount(List()); ++i) entries.push_back(ctx_.tasks->Lookup(GetTag(RowAt(List(), i))));
-  const BuiltCommand built = BuildMergeCommand(entries, ComboText("audio-merge-format").toStdString(),
-                                               CurrentCommandContext());
+  const std::string format = ComboText("audio-merge-format").toStdString();
+  const BuiltCommand built = BuildMergeCommand(entries, format, CurrentCommandContext());
   if (!built.ok) {
     Prompt(QString::fromStdString(built.message));
     return;
   }
   mergeTotalSeconds_ = built.totalSeconds;
-  if (auto* bar = Ctl<QProgressBar>("merge-progress")) bar->setValue(0);
-  if (auto* label = Ctl<QLabel>("merge-progress-label")) label->setText(PercentText(0));
-  SetMouseEnabled(Control("merge-btn"), false);
   LOG(INFO) << "appPath: " << ProgramFolder();
-  if (!StartRun(built.command, kMergeTaskId)) {
-    LOG(ERROR) << "the transcoder could not be started for the merge";
-    OnTaskFailed(FailureRecord{});
-  }
+  ctx_.queue->Enqueue(KeyOf(kMergeTaskId),
+                      MakeTranscoderStarter(KeyOf(kMergeTaskId), ctx_.sink,
+                                            [entries, format](const CommandContext& context) {
+                                              return BuildMergeCommand(entries, format, context);
+                                            }),
+                      true);
+  ShowRunning(kMergeTaskId);
 }
 
 void MergePage::MoveRow(int taskId, int step) {
@@ -107,17 +111,41 @@ void MergePage::OnTaskProgress(const ProgressRecord& progress) {
   if (auto* label = Ctl<QLabel>("merge-progress-label")) label->setText(PercentText(percent));
 }
 
-void MergePage::OnTaskDone(const FinishRecord& finish) {
-  LOG(INFO) << "seq: " << finish.taskId;
-  SetMouseEnabled(Control("merge-btn"), true);
-  if (auto* bar = Ctl<QProgressBar>("merge-progress")) bar->setValue(100);
-  if (auto* label = Ctl<QLabel>("merge-progress-label")) label->setText(PercentText(100));
+namespace {
+void SetMergeLook(QWidget* button, QLabel* label, const QString& buttonText, const QString& labelText,
+                  const QString& tip = QString()) {
+  if (auto* b = qobject_cast<QAbstractButton*>(button)) {
+    if (!b->property("ownText").isValid()) b->setProperty("ownText", b->text());
+    b->setText(buttonText.isEmpty() ? b->property("ownText").toString() : buttonText);
+    SetMouseEnabled(b, true);
+  }
+  if (label) {
+    label->setText(labelText);
+    label->setToolTip(tip);
+  }
+}
+}  // namespace
+
+void MergePage::ShowRunning(int) {
+  if (auto* bar = Ctl<QProgressBar>("merge-progress")) bar->setValue(0);
+  SetMergeLook(Control("merge-btn"), Ctl<QLabel>("merge-progress-label"), QString::fromUtf8(kRowCancelText),
+               PercentText(0));
 }
 
-// As on the rows: the button takes clicks again and the label says the run failed.
-void MergePage::OnTaskFailed(const FailureRecord&) {
-  SetMouseEnabled(Control("merge-btn"), true);
-  if (auto* label = Ctl<QLabel>("merge-progress-label")) label->setText(QStringLiteral("失败"));
+void MergePage::ShowDone(int) {
+  if (auto* bar = Ctl<QProgressBar>("merge-progress")) bar->setValue(100);
+  SetMergeLook(Control("merge-btn"), Ctl<QLabel>("merge-progress-label"), QString(), PercentText(100));
+}
+
+void MergePage::ShowFailed(int, FailureReason reason, const QString& details) {
+  SetMergeLook(Control("merge-btn"), Ctl<QLabel>("merge-progress-label"), QString(),
+               QString::fromUtf8(ReasonText(reason)), details);
+}
+
+void MergePage::ShowCancelled(int) {
+  if (auto* bar = Ctl<QProgressBar>("merge-progress")) bar->setValue(0);
+  SetMergeLook(Control("merge-btn"), Ctl<QLabel>("merge-progress-label"), QString(),
+               QString::fromUtf8(ReasonText(FailureReason::Cancelled)));
 }
 
 }  // namespace tw

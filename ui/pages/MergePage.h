@@ -17,12 +17,19 @@ class MergePage : public Page {
   QStringList NotifyNames() const override;
   bool Notify(const QString& type, QObject* sender) override;
   void OnTaskProgress(const ProgressRecord& progress) override;
-  void OnTaskDone(const FinishRecord& finish) override;
-  void OnTaskFailed(const FailureRecord& failure) override;
 
   // The sum of the merged files' durations, set when a merge starts.
   void SetMergeTotal(double seconds) { mergeTotalSeconds_ = seconds; }
   double MergeTotal() const { return mergeTotalSeconds_; }
+
+ protected:
+  // The merge is one job of the page (kMergeTaskId): "merge-btn" offers its cancel while it
+  // runs, "merge-progress-label" says how far, why it failed or that it was cancelled.
+  void ShowRunning(int taskId) override;
+  void ShowDone(int taskId) override;
+  void ShowFailed(int taskId, FailureReason reason, const QString& details) override;
+  void ShowCancelled(int taskId) override;
+  QWidget* ActionButtonOf(int) const override { return Control("merge-btn"); }
 
  private:
   void StartMerge();

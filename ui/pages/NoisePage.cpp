@@ -1,18 +1,13 @@
 #include "ui/pages/NoisePage.h"
 
-#include <glog/logging.h>
+#include <cstring>
 
 #include "app/Messages.h"
 #include "app/SettingsFile.h"
-#include "media/NoiseJobTable.h"
 #include "media/NoiseRecords.h"
+#include "media/NoiseRun.h"
 
 namespace tw {
-
-NoisePage::NoisePage(PageContext& context)
-    : Page(context, OperationKind::Noise), jobs_(std::make_unique<NoiseJobTable>(context.sink)) {}
-
-NoisePage::~NoisePage() = default;
 
 QStringList NoisePage::ControlNames() const {
   return {
@@ -22,7 +17,8 @@ QStringList NoisePage::ControlNames() const {
       "video-noise-format",
       "noise-level-0",
       "noise-level-1",
-      "noise-level-2"};
+      "noise-level-2",
+      "all-noise-btn"};
 }
 
 QStringList NoisePage::NotifyNames() const {
@@ -42,60 +38,40 @@ bool NoisePage::Notify(const QString& type, QObject* sender) {
     return true;
   }
   if (sender->objectName() == "noiseBtn") {
-    StartNoise(sender);
+    PressRow(sender);
     return true;
   }
   return false;
 }
 
-void NoisePage::StartNoise(QObject* button) {
-  const int taskId = GetTag(button);
-  FileEntry entry;
-  if (!ctx_.tasks || !ctx_.tasks->Find(taskId, &entry)) return;
-  SetMouseEnabled(qobject_cast<QWidget*>(button), false);
+// An extension neither engine takes (a mixed-case ".Mp3" too) or an engine that cannot start
+// shows on the row with its reason, and the button takes clicks again.
+Page::RowJob NoisePage::MakeRowJob(int taskId, const FileEntry& entry) {
   NoiseRunSettings settings;
   settings.audioFormat = ComboText("audio-noise-format").toStdString();
   settings.videoFormat = ComboText("video-noise-format").toStdString();
   settings.policy = noiseLevel_;
   settings.outputFolder = GetOutputFolder();
-  SetRowProgress(FindRow(taskId), "noise-progress", 0);
-  // An extension neither engine takes (a mixed-case ".Mp3" too) or an engine that cannot
-  // start shows as a failed run, and the button takes clicks again.
-  if (jobs_->Run(taskId, entry.fullPath, settings) != 0) {
-    LOG(ERROR) << "noise run not started for task " << taskId << ": " << entry.fullPath;
-    ShowFailed(taskId);
-  }
-}
-
-void NoisePage::ShowFailed(int taskId) {
-  FailureRecord failure;
-  failure.taskId = taskId;
-  failure.kind = OperationKind::Noise;
-  OnTaskFailed(failure);
-}
-
-void NoisePage::EndRowWork(int taskId) {
-  jobs_->End(taskId);
-}
-
-void NoisePage::WindowClosing() {
-  jobs_->EndAll();
+  RowJob job;
+  job.ok = true;
+  job.start = MakeNoiseStarter(taskId, entry.fullPath, settings, ctx_.sink);
+  return job;
 }
 
 bool NoisePage::HandleMessage(Message& message) {
   switch (message.id) {
     case WM_NOISE_PROGRESS:
-      if (auto* r = message.As<NoiseProgressRecord>()) SetRowProgress(FindRow(r->itemId), "noise-progress", r->percent);
+      if (auto* r = message.As<NoiseProgressRecord>(); r && IsCurrent(r->itemId, message.runId))
+        SetRowProgress(FindRow(r->itemId), "noise-progress", r->percent);
       return true;
     case WM_NOISE_DONE:
-      if (auto* r = message.As<NoiseDoneRecord>()) {
-        jobs_->Finish(*r);
-        if (r->result != 0) {
-          ShowFailed(r->itemId);
-        } else if (QWidget* row = FindRow(r->itemId)) {
-          SetRowProgress(row, "noise-progress", 100);
-          SetMouseEnabled(row->findChild<QWidget*>("noiseBtn"), true);
-        }
+      if (auto* r = message.As<NoiseDoneRecord>(); r && IsCurrent(r->itemId, message.runId)) {
+        if (r->result != 0)
+          ShowFailed(r->itemId, r->error ? ReasonOfWriteError(r->error) : FailureReason::Failed,
+                     r->error ? QString::fromLocal8Bit(std::strerror(r->error)) : QString());
+        else
+          ShowDone(r->itemId);
+        FinishJob(r->itemId, message.runId, r->result == 0);
       }
       return true;
     default:

@@ -1,19 +1,15 @@
-// The noise page ("audio-noise"): its list, the noise level buttons and the runs of the
-// denoisers, kept by row id. Window thread only; the jobs post from their own threads.
+// The noise page ("audio-noise"): its list, the noise level buttons and the denoiser jobs of its
+// rows, run through the window's queue as NoiseRun handles. Window thread only; the jobs post
+// from their own threads.
 #pragma once
-
-#include <memory>
 
 #include "ui/pages/Page.h"
 
 namespace tw {
 
-class NoiseJobTable;
-
 class NoisePage : public Page {
  public:
-  explicit NoisePage(PageContext& context);
-  ~NoisePage() override;
+  explicit NoisePage(PageContext& context) : Page(context, OperationKind::Noise) {}
 
   // The page option of the tab bar.
   static constexpr const char* kOptionName = "audio-noise";
@@ -21,23 +17,18 @@ class NoisePage : public Page {
   QStringList ControlNames() const override;
   QStringList NotifyNames() const override;
   bool Notify(const QString& type, QObject* sender) override;
-  // WM_NOISE_PROGRESS and WM_NOISE_DONE.
+  // WM_NOISE_PROGRESS and WM_NOISE_DONE of a row's current job.
   bool HandleMessage(Message& message) override;
-  // The row's running denoiser ends and leaves nothing behind.
-  void EndRowWork(int taskId) override;
-  // Every running denoiser ends and leaves nothing behind.
-  void WindowClosing() override;
+  const char* RunAllButtonName() const override { return "all-noise-btn"; }
 
   int NoiseLevel() const { return noiseLevel_; }
-  // The running denoisers (one per row at most).
-  const NoiseJobTable& Jobs() const { return *jobs_; }
+
+ protected:
+  // A denoiser job with the formats and the level of this moment.
+  RowJob MakeRowJob(int taskId, const FileEntry& entry) override;
 
  private:
-  void StartNoise(QObject* button);
-  void ShowFailed(int taskId);
-
   int noiseLevel_ = 2;
-  std::unique_ptr<NoiseJobTable> jobs_;  // destroyed with the page: running jobs end quietly
 };
 
 }  // namespace tw

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
+#include <QTimer>
 #include <filesystem>
 
 #include "app/MediaHelpers.h"
@@ -27,6 +28,7 @@ Page::Page(PageContext& context, OperationKind kind) : ctx_(context), kind_(kind
 QStringList Page::NotifyNames() const {
   QStringList names;
   if (*AddButtonName(kind_)) names << AddButtonName(kind_);
+  if (*RunAllButtonName()) names << RunAllButtonName();
   if (rows_) {
     if (*rows_->actionButton) names << rows_->actionButton;
     names << rows_->menuButton;
@@ -63,13 +65,20 @@ bool Page::Notify(const QString& type, QObject* sender) {
     OpenRowMenu(qobject_cast<QWidget*>(sender));
     return true;
   }
+  if (type == "click" && *RunAllButtonName() && sender->objectName() == RunAllButtonName()) {
+    RunAll();
+    return true;
+  }
   return false;
 }
 
 void Page::OpenRowMenu(QWidget* button) {
   const PopMenuSpec* spec = FindPopMenuSpec(kind_);
   if (!spec || !button) return;
-  PopMenu::Open(*spec, button, PopMenu::ClickAnchor(button), ctx_.sink);
+  PopMenu* menu = PopMenu::Open(*spec, button, PopMenu::ClickAnchor(button), ctx_.sink);
+  // Only a row whose job waits or runs has anything to cancel.
+  if (QWidget* cancel = menu ? menu->findChild<QWidget*>("cancel-task") : nullptr)
+    cancel->setEnabled(RowHeld(GetTag(button)));
 }
 
 void Page::ChooseFiles() {
@@ -79,22 +88,34 @@ void Page::ChooseFiles() {
   if (!paths.isEmpty()) AddFiles(paths);
 }
 
-void Page::AddFiles(const QStringList& paths, std::function<void(const QStringList& refused)> finished) {
+void Page::AddFiles(const QStringList& paths, FileProber::Finish finished) {
   if (paths.isEmpty() || !list_) return;
   if (!ctx_.prober) {
-    QStringList refused;
+    std::vector<SkippedFile> skipped;
     for (const QString& path : paths) {
-      if (auto entry = ProbeFileEntry(path.toStdString()))
+      FailureReason why = FailureReason::None;
+      if (auto entry = ProbeFileEntry(path.toStdString(), &why))
         AddEntry(*entry);
       else
-        refused << path;
+        skipped.push_back({path, why});
     }
-    if (finished) finished(refused);
+    if (finished)
+      finished(skipped);
+    else
+      ShowSkipped(skipped);
     return;
   }
   // The list, not the page, guards the delivery: it is destroyed with the window.
   ctx_.prober->Add(
-      paths, [this](const FileEntry& entry) { AddEntry(entry); }, list_, std::move(finished));
+      paths, [this](const FileEntry& entry) { AddEntry(entry); }, list_,
+      finished ? std::move(finished)
+               : [this](const std::vector<SkippedFile>& skipped) { ShowSkipped(skipped); });
+}
+
+void Page::ShowSkipped(const std::vector<SkippedFile>& skipped) const {
+  if (skipped.empty()) return;
+  const QString text = SkippedFilesText(skipped);
+  PromptBoxDialog::Show(ctx_.window, text, 380, std::min(120 + 22 * static_cast<int>(text.count('\n')), 400));
 }
 
 int Page::AddEntry(const FileEntry& entry) {
@@ -120,6 +141,9 @@ bool Page::HandleListMessage(Message& message) {
       if (FindRow(taskId)) EndRowWork(taskId);
       RemoveRow(list_, taskId);
       return true;
+    case WM_LIST_CANCEL:
+      if (FindRow(taskId) && RowHeld(taskId)) CancelRow(taskId);
+      return true;
     case WM_LIST_DELETE: {
       if (!known) return true;
       if (MessageBoxDialog::Show(ctx_.window, QStringLiteral("确定要删除吗?")) != 1) return true;
@@ -127,7 +151,8 @@ bool Page::HandleListMessage(Message& message) {
       RemoveRow(list_, taskId);
       std::error_code error;
       if (!std::filesystem::remove(entry.fullPath, error))
-        LOG(ERROR) << "cannot delete " << entry.fullPath << ": " << (error ? error.message() : "no such file");
+        LOG(ERROR) << "cannot delete " << entry.fullPath << ": "
+                   << (error ? error.message() : "no such file");
       return true;
     }
     case WM_LIST_ADD_TO_CONVERT:
@@ -151,13 +176,15 @@ bool Page::HandleListMessage(Message& message) {
         Page* page = ctx_.pageFor ? ctx_.pageFor(target.kind) : nullptr;
         if (!page) return true;
         // A file that can no longer be read never enters a list, as when it is added.
-        const MediaProbe probe = ProbeMedia(entry.fullPath);
-        entry.duration = probe.duration;
-        entry.facts = probe.facts;
-        if (!(entry.duration > 0)) {
-          LOG(ERROR) << "not added, unreadable: " << entry.fullPath;
+        FailureReason why = FailureReason::None;
+        const auto probed = ProbeFileEntry(entry.fullPath, &why);
+        if (!probed) {
+          LOG(ERROR) << "not added: " << entry.fullPath << ": " << ReasonEnglish(why);
+          ShowSkipped({{QString::fromStdString(entry.fullPath), why}});
           return true;
         }
+        entry.duration = probed->duration;
+        entry.facts = probed->facts;
         page->AddEntry(entry);
         if (ctx_.selectPage) ctx_.selectPage(target.option);
       }
@@ -168,42 +195,180 @@ bool Page::HandleListMessage(Message& message) {
   }
 }
 
-bool Page::StartRowRun(QObject* button, const std::function<BuiltCommand(const FileEntry&)>& build,
-                       bool keepButton) {
+bool Page::StartRowRun(QObject* button, const std::function<BuiltCommand(const FileEntry&)>& build, bool) {
   if (!button || !ctx_.tasks) return false;
   const int taskId = GetTag(button);
+  if (RowHeld(taskId)) {
+    CancelRow(taskId);
+    return true;
+  }
   FileEntry entry;
   if (!ctx_.tasks->Find(taskId, &entry)) return false;
-  const BuiltCommand built = build(entry);
-  if (!built.ok) {
-    Prompt(QString::fromStdString(built.message));
+  const BuiltCommand checked = build(entry);
+  if (!checked.ok) {
+    Prompt(QString::fromStdString(checked.message));
     return false;
   }
-  QWidget* row = FindRow(taskId);
-  if (rows_ && *rows_->progressName) SetRowProgress(row, rows_->progressName, 0);
-  if (!keepButton) SetMouseEnabled(qobject_cast<QWidget*>(button), false);
+  if (!ctx_.queue) return false;
   LOG(INFO) << "appPath: " << ProgramFolder();
-  if (!StartRun(built.command, taskId)) {
-    LOG(ERROR) << "the transcoder could not be started for task " << taskId;
-    FailureRecord failure;
-    failure.taskId = taskId;
-    failure.kind = kind_;
-    OnTaskFailed(failure);
-    return false;
-  }
+  ctx_.queue->Enqueue(KeyOf(taskId),
+                      MakeTranscoderStarter(KeyOf(taskId), ctx_.sink,
+                                            [build, entry](const CommandContext&) { return build(entry); }),
+                      true);
+  ShowRunning(taskId);
   return true;
 }
 
-bool Page::StartRun(const CommandLine& command, int taskId) {
-  if (ctx_.runs) return ctx_.runs->Start(command, taskId, kind_, ctx_.sink) != nullptr;
-  return StartTranscoder(command, taskId, kind_, ctx_.sink) != nullptr;
+bool Page::RowHeld(int taskId) const {
+  return ctx_.queue && ctx_.queue->Holds(KeyOf(taskId));
+}
+
+bool Page::IsCurrent(int taskId, int runId) const {
+  return !ctx_.queue || ctx_.queue->IsCurrent(KeyOf(taskId), runId);
+}
+
+Page::RowJob Page::MakeRowJob(int taskId, const FileEntry& entry) {
+  RowJob job;
+  const RowBuild build = RowBuilder();
+  if (!build) return job;
+  const BuiltCommand checked = build(entry, CurrentCommandContext());
+  if (!checked.ok) {
+    job.refusal = QString::fromStdString(checked.message);
+    return job;
+  }
+  job.ok = true;
+  job.start = MakeTranscoderStarter(KeyOf(taskId), ctx_.sink, [build, entry](const CommandContext& context) {
+    return build(entry, context);
+  });
+  return job;
+}
+
+void Page::PressRow(QObject* button) {
+  if (!button || !ctx_.tasks || !ctx_.queue) return;
+  const int taskId = GetTag(button);
+  if (RowHeld(taskId)) {
+    CancelRow(taskId);
+    return;
+  }
+  FileEntry entry;
+  if (!ctx_.tasks->Find(taskId, &entry)) return;
+  const RowJob job = MakeRowJob(taskId, entry);
+  if (!job.ok) {
+    if (!job.refusal.isEmpty()) Prompt(job.refusal);
+    return;
+  }
+  LOG(INFO) << "appPath: " << ProgramFolder();
+  ctx_.queue->Enqueue(KeyOf(taskId), job.start, StartsAtOnce());
+  if (StartsAtOnce())
+    ShowRunning(taskId);
+  else
+    ShowWaiting(taskId);
+}
+
+void Page::CancelRow(int taskId) {
+  if (!ctx_.queue) return;
+  const CancelResult result = ctx_.queue->Cancel(KeyOf(taskId));
+  if (result.tooLate) return;
+  if (result.waited || result.ended) {
+    ShowCancelled(taskId);
+    AfterJobOver(taskId);
+    // The second click of a double click on "取消" must not start the job again at once.
+    if (QWidget* button = ActionButtonOf(taskId)) {
+      SetMouseEnabled(button, false);
+      QTimer::singleShot(kCancelSettleMs, button, [button] { SetMouseEnabled(button, true); });
+    }
+  }
+  if (ctx_.queue->Idle(kind_)) OnPageIdle();
+}
+
+QWidget* Page::ActionButtonOf(int taskId) const {
+  QWidget* row = FindRow(taskId);
+  return row && rows_ && *rows_->actionButton ? row->findChild<QWidget*>(rows_->actionButton) : nullptr;
+}
+
+void Page::RunAll() {
+  if (!ctx_.queue || !ctx_.tasks) return;
+  if (RowCount(list_) == 0) {
+    Prompt(NoRowsText());
+    return;
+  }
+  std::vector<std::pair<int, FileEntry>> pending;
+  for (int i = 0; i < RowCount(list_); ++i) {
+    QWidget* row = RowAt(list_, i);
+    const int taskId = GetTag(row);
+    FileEntry entry;
+    if (RowIsDone(row) || RowHeld(taskId) || !ctx_.tasks->Find(taskId, &entry)) continue;
+    pending.emplace_back(taskId, entry);
+  }
+  if (pending.empty()) {
+    Prompt(QStringLiteral("没有需要处理的文件!"));
+    return;
+  }
+  std::vector<std::pair<int, JobStarter>> jobs;
+  for (const auto& [taskId, entry] : pending) {
+    RowJob job = MakeRowJob(taskId, entry);
+    if (!job.ok) {
+      // The choices are the same for every row: one refusal stops the whole press.
+      if (!job.refusal.isEmpty()) Prompt(job.refusal);
+      return;
+    }
+    jobs.emplace_back(taskId, std::move(job.start));
+  }
+  for (auto& [taskId, start] : jobs) {
+    ctx_.queue->Enqueue(KeyOf(taskId), std::move(start), false);
+    ShowWaiting(taskId);
+  }
+  if (auto* button = Ctl<QAbstractButton>(RunAllButtonName())) {
+    SetMouseEnabled(button, false);
+    button->setText(RunAllBusyText());
+  }
+}
+
+QString Page::RunAllBusyText() const {
+  return QStringLiteral("处理中");
+}
+QString Page::RunAllIdleText() const {
+  return QStringLiteral("全部开始");
+}
+QString Page::NoRowsText() const {
+  return QStringLiteral("请先添加要处理的文件!");
+}
+
+void Page::OnPageIdle() {
+  if (auto* button = Ctl<QAbstractButton>(RunAllButtonName())) {
+    SetMouseEnabled(button, true);
+    button->setText(RunAllIdleText());
+  }
 }
 
 void Page::EndRowWork(int taskId) {
-  if (ctx_.runs) ctx_.runs->End(kind_, taskId);
+  if (!ctx_.queue) return;
+  ctx_.queue->Cancel(KeyOf(taskId));
+  AfterJobOver(taskId);
+  // The last held row went: no report will restore the run-all button.
+  if (ctx_.queue->Idle(kind_)) OnPageIdle();
 }
 
-void Page::Prompt(const QString& text) const { PromptBoxDialog::Show(ctx_.window, text); }
+void Page::ShowWaiting(int taskId) {
+  if (rows_) ShowRowWaiting(FindRow(taskId), *rows_);
+}
+void Page::ShowRunning(int taskId) {
+  if (rows_) ShowRowRunning(FindRow(taskId), *rows_);
+}
+void Page::ShowDone(int taskId) {
+  if (rows_) ShowRowDone(FindRow(taskId), *rows_);
+}
+void Page::ShowFailed(int taskId, FailureReason reason, const QString& details) {
+  if (rows_) ShowRowFailed(FindRow(taskId), *rows_, QString::fromUtf8(ReasonText(reason)), details);
+}
+void Page::ShowCancelled(int taskId) {
+  if (rows_) ShowRowCancelled(FindRow(taskId), *rows_);
+}
+void Page::AfterJobOver(int) {}
+
+void Page::Prompt(const QString& text) const {
+  PromptBoxDialog::Show(ctx_.window, text);
+}
 
 QString Page::ComboText(const QString& name) const {
   auto* combo = Ctl<QComboBox>(name);
@@ -225,9 +390,12 @@ bool Page::IsChecked(const QString& name) const {
   return button && button->isChecked();
 }
 
-bool Page::HandleMessage(Message&) { return false; }
+bool Page::HandleMessage(Message&) {
+  return false;
+}
 
-QWidget* Page::AddRow(int taskId, const QString& fileName, const QString& sizeText, const QString& durationText) {
+QWidget* Page::AddRow(int taskId, const QString& fileName, const QString& sizeText,
+                      const QString& durationText) {
   if (!rows_ || !list_) return nullptr;
   QString error;
   QWidget* row = MakeRow(*rows_, taskId, ctx_.notify, &error);
@@ -242,10 +410,49 @@ QWidget* Page::AddRow(int taskId, const QString& fileName, const QString& sizeTe
   return row;
 }
 
-QWidget* Page::FindRow(int taskId) const { return tw::FindRow(list_, taskId); }
+QWidget* Page::FindRow(int taskId) const {
+  return tw::FindRow(list_, taskId);
+}
 
 int Page::ProgressPercent(const ProgressRecord& progress) const {
   return TaskPercent(progress.positionMs, progress.durationMs);
+}
+
+void Page::HandleTaskMessage(Message& message) {
+  switch (message.id) {
+    case WM_TASK_PROGRESS:
+      if (auto* r = message.As<ProgressRecord>(); r && IsCurrent(r->taskId, message.runId))
+        OnTaskProgress(*r);
+      return;
+    case WM_TASK_DONE:
+      if (auto* r = message.As<FinishRecord>(); r && IsCurrent(r->taskId, message.runId)) {
+        OnTaskDone(*r);
+        FinishJob(r->taskId, message.runId, true);
+      }
+      return;
+    case WM_TASK_FAILED:
+      if (auto* r = message.As<FailureRecord>(); r && IsCurrent(r->taskId, message.runId)) {
+        OnTaskFailed(*r);
+        FinishJob(r->taskId, message.runId, false);
+      }
+      return;
+    case WM_JOB_ROW_REQUEST:
+      if (auto* r = message.As<RowRequestRecord>();
+          r && r->action == RowRequestRecord::Action::ResetProgress && IsCurrent(r->taskId, message.runId))
+        ShowRunning(r->taskId);
+      return;
+    default:
+      return;
+  }
+}
+
+void Page::FinishJob(int taskId, int runId, bool success) {
+  AfterJobOver(taskId);
+  if (!ctx_.queue) return;
+  const CompletionResult result = ctx_.queue->Complete(KeyOf(taskId), runId, success);
+  // A row queued again while it ran ("all-convert-btn") waits for its next turn.
+  if (ctx_.queue->IsWaiting(KeyOf(taskId))) ShowWaiting(taskId);
+  if (result.queueIdle) OnPageIdle();
 }
 
 void Page::OnTaskProgress(const ProgressRecord& progress) {
@@ -256,23 +463,16 @@ void Page::OnTaskProgress(const ProgressRecord& progress) {
 
 void Page::OnTaskDone(const FinishRecord& finish) {
   LOG(INFO) << "seq: " << finish.taskId;
-  QWidget* row = FindRow(finish.taskId);
-  if (row && rows_) {
-    if (*rows_->actionButton) SetMouseEnabled(row->findChild<QWidget*>(rows_->actionButton), true);
-    if (*rows_->progressName) SetRowProgress(row, rows_->progressName, 100);
-  }
-  AfterTaskDone(finish, row);
+  ShowDone(finish.taskId);
+  AfterTaskDone(finish, FindRow(finish.taskId));
 }
 
 void Page::AfterTaskDone(const FinishRecord&, QWidget*) {}
 
-// A failed run lets the row's button take clicks again, so the user can retry, and says so
-// in the row's label; the progress bar stays where the run stopped.
+// The row says why in words, with the transcoder's last lines as its tooltip; its button takes
+// clicks again, so the user can retry.
 void Page::OnTaskFailed(const FailureRecord& failure) {
-  QWidget* row = FindRow(failure.taskId);
-  if (!row || !rows_) return;
-  if (*rows_->actionButton) SetMouseEnabled(row->findChild<QWidget*>(rows_->actionButton), true);
-  if (auto* label = row->findChild<QLabel*>("progress-label")) label->setText(QStringLiteral("失败"));
+  ShowFailed(failure.taskId, failure.reason, QString::fromStdString(failure.outputTail));
 }
 
 }  // namespace tw

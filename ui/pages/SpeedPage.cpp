@@ -21,7 +21,8 @@ QStringList SpeedPage::ControlNames() const {
       "speed-2-0",
       "speed-check",
       "change-speed-slider",
-      "speed-label"};
+      "speed-label",
+      "all-speed-btn"};
 }
 
 QStringList SpeedPage::NotifyNames() const {
@@ -104,15 +105,25 @@ bool SpeedPage::Notify(const QString& type, QObject* sender) {
     return true;
   }
   if (type == "click" && name == "speedBtn") {
-    const std::string speed = speedText_.toStdString();
-    if (StartRowRun(sender, [&](const FileEntry& entry) {
-          return BuildSpeedCommand(entry, speed, CurrentCommandContext());
-        }))
-      runFactors_[GetTag(sender)] = speedText_.toDouble();
+    PressRow(sender);
     return true;
   }
   return false;
 }
+
+Page::RowBuild SpeedPage::RowBuilder() const {
+  return [speed = speedText_.toStdString()](const FileEntry& entry, const CommandContext& context) {
+    return BuildSpeedCommand(entry, speed, context);
+  };
+}
+
+Page::RowJob SpeedPage::MakeRowJob(int taskId, const FileEntry& entry) {
+  RowJob job = Page::MakeRowJob(taskId, entry);
+  if (job.ok) runFactors_[taskId] = speedText_.toDouble();
+  return job;
+}
+
+void SpeedPage::AfterJobOver(int taskId) { runFactors_.erase(taskId); }
 
 void SpeedPage::OnSliderChanged(int value) {
   const QString text = QString::asprintf("%.2f", value / 100.0);
@@ -127,20 +138,6 @@ int SpeedPage::ProgressPercent(const ProgressRecord& progress) const {
   const int percent = SpeedPercent(progress.positionMs, progress.durationMs, factor);
   LOG(INFO) << "pos:" << progress.positionMs << " duration:" << progress.durationMs << " percent: " << percent;
   return percent;
-}
-
-}  // namespace tw
-
-namespace tw {
-
-void SpeedPage::OnTaskDone(const FinishRecord& finish) {
-  runFactors_.erase(finish.taskId);
-  Page::OnTaskDone(finish);
-}
-
-void SpeedPage::OnTaskFailed(const FailureRecord& failure) {
-  runFactors_.erase(failure.taskId);
-  Page::OnTaskFailed(failure);
 }
 
 }  // namespace tw

@@ -26,19 +26,22 @@ class SpeedPage : public Page {
   // The factor handed to the change-speed command ("1.0" at start).
   const QString& SpeedText() const { return speedText_; }
   void SetSpeedText(const QString& text) { speedText_ = text; }
-  void OnTaskDone(const FinishRecord& finish) override;
-  void OnTaskFailed(const FailureRecord& failure) override;
+  const char* RunAllButtonName() const override { return "all-speed-btn"; }
 
  protected:
   // Against the factor the row's run was started with, whatever is chosen now.
   int ProgressPercent(const ProgressRecord& progress) const override;
+  RowBuild RowBuilder() const override;
+  // Notes the factor of the row's job.
+  RowJob MakeRowJob(int taskId, const FileEntry& entry) override;
+  void AfterJobOver(int taskId) override;
 
  private:
   void OnSliderChanged(int value);
   // Highlights the preset of speed, or none when speed is empty.
   void HighlightPreset(const QString& speed);
 
-  std::map<int, double> runFactors_;  // task id -> speed factor of its running run
+  std::map<int, double> runFactors_;  // task id -> speed factor of its held job
 
   QString speedText_ = QStringLiteral("1.0");
   QString lastPresetSpeed_ = QStringLiteral("1.0");

@@ -16,7 +16,8 @@ QStringList VolumePage::ControlNames() const {
       "fade-in-start",
       "fade-in-duration",
       "fade-out-start",
-      "fade-out-duration"};
+      "fade-out-duration",
+      "all-volume-btn"};
 }
 
 QStringList VolumePage::NotifyNames() const {
@@ -55,14 +56,17 @@ bool VolumePage::Notify(const QString& type, QObject* sender) {
     return true;
   }
   if (type == "click" && name == "volumeBtn") {
-    const VolumeOptions options = CurrentOptions();
-    StartRowRun(sender, [&](const FileEntry& entry) {
-      return BuildVolumeCommand(entry, options, CurrentCommandContext());
-    });
+    PressRow(sender);
     return true;
   }
   // The fade check boxes are read when a run starts.
   return name == "fade-in" || name == "fade-out";
+}
+
+Page::RowBuild VolumePage::RowBuilder() const {
+  return [options = CurrentOptions()](const FileEntry& entry, const CommandContext& context) {
+    return BuildVolumeCommand(entry, options, context);
+  };
 }
 
 }  // namespace tw

@@ -21,6 +21,10 @@ class VolumePage : public Page {
   static QString VolumeLabelText(float factor);
   // The fields as they stand now.
   VolumeOptions CurrentOptions() const;
+  const char* RunAllButtonName() const override { return "all-volume-btn"; }
+
+ protected:
+  RowBuild RowBuilder() const override;
 
  private:
   float volumeFactor_ = 1.0f;
