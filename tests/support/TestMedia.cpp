@@ -654,11 +654,6 @@ long SoundBitRate(const std::string& path) {
   return std::atol(out.c_str());
 }
 
-std::string LongMp3() {
-  return MakeMedia("long-20min-16k.mp3", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=16000:duration=1200",
-                                          "-ac", "1", "-c:a", "libmp3lame", "-b:a", "16k"});
-}
-
 int RunningTranscoders() {
   int running = 0;
   std::error_code error;

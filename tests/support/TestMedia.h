@@ -166,7 +166,5 @@ int CoverCount(const std::string& path);
 long SoundBitRate(const std::string& path);
 // The transcoder children of this process that are still running (not zombies).
 int RunningTranscoders();
-// 20 minutes, 16 kHz mono mp3: seconds of work for every engine, even on a fast machine.
-std::string LongMp3();
 
 }  // namespace tw::test
