@@ -114,6 +114,7 @@ TEST_F(FileListTest, UnreadableAndUnhandledFilesAreSkippedOddMediaIsKept) {
           QString("\n%1(%2)").arg(QString::fromStdString(std::filesystem::path(c.path).filename().string()), c.reason);
   }
   EXPECT_EQ(prompt->texts.value(0), expectedPrompt);
+  ExpectDialogs({expectedPrompt});
   // Frees a reader that waits on the pipe after all.
   if (const int fd = open(cases.back().path.c_str(), O_WRONLY | O_NONBLOCK); fd >= 0) close(fd);
   QStringList names;
@@ -328,6 +329,7 @@ TEST_F(FileListTest, AddToSkipsAFileThatIsGone) {
   PostList(WM_LIST_ADD_TO_CONVERT, OperationKind::Speed, 0);
   EXPECT_EQ(Rows(OperationKind::Convert), 0);
   EXPECT_EQ(prompt->text, "以下文件未能添加:\nsoon gone.wav(文件不存在)");
+  ExpectDialogs({prompt->text});
 }
 
 TEST_F(FileListTest, DroppedFilesAreAddedAsTheDialogWouldAddThem) {
@@ -363,6 +365,7 @@ TEST_F(FileListTest, DroppedFilesAreAddedAsTheDialogWouldAddThem) {
     WaitForRows();
     ASSERT_TRUE(WaitUntil([&] { return prompt->answered; }));
     EXPECT_EQ(prompt->text, "以下文件未能添加:\ntext-named.mp3(文件无法读取)");
+    ExpectDialogs({prompt->text});
     QStringList names;
     for (int i = 0; i < Rows(c.kind); ++i) names << Name(c.kind, RowId(c.kind, i));
     EXPECT_EQ(names, c.names);
