@@ -715,8 +715,10 @@ void NoiseConvert::EncodeThread() {
     if (result < 0) break;
     if (result == 0) (audioNext ? audioEnded : videoEnded) = true;
   }
-  // An encoder failure must not leave the decode thread waiting for room forever.
-  stop_ = true;
+  // An encoder failure must not leave the decode thread waiting for room forever. Sides that
+  // ended normally leave it alone: with the picture copied and no sound to encode there is
+  // nothing to encode at all, and the decode thread is still copying the pictures.
+  if (!(videoEnded && audioEnded)) stop_ = true;
   printf("encode thread exit...\n");
 }
 

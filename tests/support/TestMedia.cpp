@@ -145,8 +145,8 @@ std::string Mp3WithCover() {
 std::string TextNamedMp3() {
   const std::string path = MediaDir() + "/text-named.mp3";
   if (!fs::exists(path)) {
-    std::ofstream(path + ".tmp") << "This is plain text, not sound.\nLine two.\n";
-    fs::rename(path + ".tmp", path);
+    std::ofstream(path + ".tmp." + std::to_string(getpid())) << "This is plain text, not sound.\nLine two.\n";
+    fs::rename(path + ".tmp." + std::to_string(getpid()), path);
   }
   return path;
 }
