@@ -158,9 +158,10 @@ std::string EmptyMp3() {
 }
 
 std::string LongMp3() {
-  return MakeMedia("long-20min-16k.mp3",
-                   {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=16000:duration=1200", "-ac", "1",
-                    "-c:a", "libmp3lame", "-b:a", "16k"});
+  // Stereo, so that every page takes it (the accompaniment of a mono file is refused).
+  return MakeMedia("long-20min-16k-stereo.mp3",
+                   {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=16000:duration=1200", "-ac", "2",
+                    "-c:a", "libmp3lame", "-b:a", "32k"});
 }
 
 const std::vector<std::string>& TranscoderMessageTexts() {

@@ -28,7 +28,7 @@ std::string SurroundWav();                          // 5.1, 3 s
 std::string Mp3WithCover();                         // mp3 with an attached PNG picture
 std::string TextNamedMp3();                         // plain text named .mp3
 std::string EmptyMp3();                             // zero bytes
-std::string LongMp3();  // 20 minutes, 16 kHz mono: seconds of work for every engine, even on a fast machine
+std::string LongMp3();  // 20 minutes, 16 kHz stereo: seconds of work for every engine, even on a fast machine
 
 // ---- Inputs that break the assumptions of code that matches text, checks paths, builds names
 // or expects one rate, layout or frame rate. Each is made once per test run.
