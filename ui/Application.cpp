@@ -30,6 +30,7 @@ extern "C" {
 #include "ui/CPaintViewUI.h"
 #include "ui/LaunchArguments.h"
 #include "ui/Skin.h"
+#include "ui/Translator.h"
 #include "ui/WindowSystem.h"
 #include "ui/dialogs/CWndShadow.h"
 
@@ -239,6 +240,10 @@ int RunApplication(int argc, char** argv, const StartHooks& hooks) {
     std::fprintf(stderr, "Tunewell: %s\n", error.toUtf8().constData());
     return kExitNoSkin;
   }
+  // The language is read once: a change in the settings applies at the next start.
+  const Language language = LanguageInUse();
+  if (!InstallTranslators(app, language, &error)) LOG(ERROR) << "language: " << error.toStdString();
+  LOG(INFO) << "language " << LanguageCode(language);
 
   // 11. The media libraries.
   avdevice_register_all();
