@@ -150,6 +150,35 @@
     </message>
 </context>
 <context>
+    <name>FileOpener</name>
+    <message>
+        <source>文件不存在</source>
+        <translation>does not exist</translation>
+    </message>
+    <message>
+        <source>是文件夹</source>
+        <translation>is a folder</translation>
+    </message>
+    <message>
+        <source>无法读取</source>
+        <translation>cannot be read</translation>
+    </message>
+    <message>
+        <source>不是音频或视频文件</source>
+        <translation>is not an audio or video file</translation>
+    </message>
+    <message>
+        <source>以下文件无法打开:</source>
+        <translation>These files cannot be opened:</translation>
+    </message>
+    <message>
+        <source>
+还有 %1 个文件</source>
+        <translation>
+and %1 more</translation>
+    </message>
+</context>
+<context>
     <name>MainTaskMenu</name>
     <message>
         <source>显示主界面</source>
@@ -697,6 +726,18 @@
         <source>每项设置修改后立即生效</source>
         <translation>Every change takes effect at once</translation>
     </message>
+    <message>
+        <source>界面语言</source>
+        <translation>Language</translation>
+    </message>
+    <message>
+        <source>跟随系统</source>
+        <translation>As the system</translation>
+    </message>
+    <message>
+        <source>下次启动时生效</source>
+        <translation>Applies at the next start</translation>
+    </message>
 </context>
 <context>
     <name>SpeedListContainerElement</name>
@@ -722,6 +763,32 @@
     <message>
         <source>从列表移除</source>
         <translation>Remove from list</translation>
+    </message>
+</context>
+<context>
+    <name>UpgradeController</name>
+    <message>
+        <source>发现新版本啦!</source>
+        <translation>A new version is available!</translation>
+    </message>
+    <message>
+        <source>升级失败</source>
+        <translation>The update failed</translation>
+    </message>
+    <message>
+        <source>没有发现新版本!</source>
+        <translation>You have the latest version!</translation>
+    </message>
+    <message>
+        <source>网络错误!</source>
+        <translation>Network error!</translation>
+    </message>
+</context>
+<context>
+    <name>UrlOpener</name>
+    <message>
+        <source>无法打开帮助页面!</source>
+        <translation>Cannot open the help page!</translation>
     </message>
 </context>
 <context>
@@ -766,6 +833,34 @@
         <source>下一张</source>
         <translation>Next</translation>
     </message>
+    <message>
+        <source>音频剪辑：添加文件，拖动两个标记选出片段，试听后导出</source>
+        <translation>Cut: add a file, drag the two markers around a stretch, listen, export</translation>
+    </message>
+    <message>
+        <source>录音：选择声音来源，可开启降噪和自动增益，录成 MP3</source>
+        <translation>Record: choose the source, add noise reduction or gain, get an MP3</translation>
+    </message>
+    <message>
+        <source>格式转换：选好格式、声道、采样率和比特率，一键转换</source>
+        <translation>Convert: pick format, channels, sample rate, bit rate; convert all</translation>
+    </message>
+    <message>
+        <source>音频合并：用上下箭头排好顺序，把多个文件合成一个</source>
+        <translation>Merge: put the files in order with the arrows, join them into one</translation>
+    </message>
+    <message>
+        <source>音频变速：加快或放慢播放速度，音调保持不变</source>
+        <translation>Speed: play faster or slower, the pitch stays the same</translation>
+    </message>
+    <message>
+        <source>音频降噪：去除音频和视频里持续的背景噪声</source>
+        <translation>Denoise: remove steady background noise from audio and video</translation>
+    </message>
+    <message>
+        <source>背景音乐：选一首音乐，调好音量和延迟，混在声音下面</source>
+        <translation>Background music: choose music, set level and delay, mix it in</translation>
+    </message>
 </context>
 <context>
     <name>VideoListContainerElement</name>
@@ -806,6 +901,75 @@
     <message>
         <source>从列表移除</source>
         <translation>Remove from list</translation>
+    </message>
+</context>
+<context>
+    <name>tw::CMainWnd</name>
+    <message>
+        <source>TWL音频剪辑</source>
+        <translation>TWL Audio Editor</translation>
+    </message>
+    <message>
+        <source>正在加载波形...</source>
+        <translation>Loading the waveform...</translation>
+    </message>
+</context>
+<context>
+    <name>tw::FeedbackDialog</name>
+    <message>
+        <source>反馈信息已提交!</source>
+        <translation>Thank you, your feedback was sent!</translation>
+    </message>
+    <message>
+        <source>未知错误</source>
+        <translation>Unknown error</translation>
+    </message>
+    <message>
+        <source>网络错误!</source>
+        <translation>Network error!</translation>
+    </message>
+    <message>
+        <source>反馈内容不能为空!</source>
+        <translation>Please write your feedback!</translation>
+    </message>
+    <message>
+        <source>联系方式不能为空!</source>
+        <translation>Please give a way to contact you!</translation>
+    </message>
+</context>
+<context>
+    <name>tw::SetingDialog</name>
+    <message>
+        <source>设置保存失败!</source>
+        <translation>The setting could not be saved!</translation>
+    </message>
+    <message>
+        <source>选择保存目录</source>
+        <translation>Choose the output folder</translation>
+    </message>
+    <message>
+        <source>该目录没有写入权限!</source>
+        <translation>You may not write to this folder!</translation>
+    </message>
+    <message>
+        <source>该目录路径过长!</source>
+        <translation>The folder&apos;s path is too long!</translation>
+    </message>
+    <message>
+        <source>目录名不能包含换行!</source>
+        <translation>A folder name cannot hold a line break!</translation>
+    </message>
+    <message>
+        <source>目录名不能以空格结尾!</source>
+        <translation>A folder name cannot end with a space!</translation>
+    </message>
+    <message>
+        <source>该目录不存在!</source>
+        <translation>The folder does not exist!</translation>
+    </message>
+    <message>
+        <source>无法打开该目录!</source>
+        <translation>Cannot open the folder!</translation>
     </message>
 </context>
 </TS>

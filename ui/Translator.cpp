@@ -1,6 +1,7 @@
 #include "ui/Translator.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QLibraryInfo>
 #include <QTranslator>
 #include <memory>
@@ -49,6 +50,10 @@ bool InstallTranslators(QCoreApplication& app, Language language, QString* error
     else
       t.qt.reset();
   }
+  // Pictures with words in them (the tour's) have copies in the language's folder of the skin,
+  // found before the others through the "skin:" search path.
+  if (language != Language::Chinese)
+    QDir::setSearchPaths("skin", {Skin::Folder() + "/" + code, Skin::Folder()});
   SetTextLookup([](const char* context, const char* source) {
     return QCoreApplication::translate(context, source).toStdString();
   });
@@ -61,6 +66,7 @@ void RemoveTranslators(QCoreApplication& app) {
   if (t.qt) app.removeTranslator(t.qt.get());
   t.program.reset();
   t.qt.reset();
+  QDir::setSearchPaths("skin", {Skin::Folder()});
   SetTextLookup(nullptr);
 }
 
