@@ -9,6 +9,7 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -50,5 +51,7 @@ using TextLookup = std::function<std::string(const char* context, const char* so
 void SetTextLookup(TextLookup lookup);
 // The translation of source (UTF-8) under context, or source itself.
 std::string Tr(const char* context, const char* source);
+// text with its markers %1 ... %9 replaced by args in order; a translation may move the markers.
+std::string FormatText(std::string_view text, std::initializer_list<std::string_view> args);
 
 }  // namespace tw

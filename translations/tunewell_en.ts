@@ -17,6 +17,332 @@
     </message>
 </context>
 <context>
+    <name>Cli</name>
+    <message>
+        <source>--jobs 取 1 到 256 的整数</source>
+        <translation>--jobs takes a whole number from 1 to 256</translation>
+    </message>
+    <message>
+        <source>--output-dir 取一个文件夹</source>
+        <translation>--output-dir takes a folder</translation>
+    </message>
+    <message>
+        <source>--channels 取 1 或 2</source>
+        <translation>--channels takes 1 or 2</translation>
+    </message>
+    <message>
+        <source>--rate 取 48000 44100 32000 24000 22050 16000 12000 11025 8000 之一</source>
+        <translation>--rate takes one of 48000 44100 32000 24000 22050 16000 12000 11025 8000</translation>
+    </message>
+    <message>
+        <source>--bitrate 取 320000 128000 96000 64000 之一</source>
+        <translation>--bitrate takes one of 320000 128000 96000 64000</translation>
+    </message>
+    <message>
+        <source>（--factor 取 0.5 到 100）</source>
+        <translation> (--factor takes 0.5 to 100)</translation>
+    </message>
+    <message>
+        <source>--factor 取 0 到 100 的数</source>
+        <translation>--factor takes a number from 0 to 100</translation>
+    </message>
+    <message>
+        <source>--%1 取 起点,时长（整秒）</source>
+        <translation>--%1 takes START,DURATION in whole seconds</translation>
+    </message>
+    <message>
+        <source>--level 取 -100 到 100 的整数（dB）</source>
+        <translation>--level takes a whole number of dB from -100 to 100</translation>
+    </message>
+    <message>
+        <source>--level 取 1、2 或 3</source>
+        <translation>--level takes 1, 2 or 3</translation>
+    </message>
+    <message>
+        <source>--seconds 取大于 0 的秒数</source>
+        <translation>--seconds takes a number of seconds above 0</translation>
+    </message>
+    <message>
+        <source>--source 取 all、microphone 或 system</source>
+        <translation>--source takes all, microphone or system</translation>
+    </message>
+    <message>
+        <source>没有给出命令（见 --help）</source>
+        <translation>no command given (try --help)</translation>
+    </message>
+    <message>
+        <source>未知命令 &apos;%1&apos;（见 --help）</source>
+        <translation>unknown command '%1' (try --help)</translation>
+    </message>
+    <message>
+        <source>未知选项 &apos;%1&apos;（以 &apos;-&apos; 开头的文件名放在 &apos;--&apos; 之后）</source>
+        <translation>unknown option '%1' (files starting with '-' go after '--')</translation>
+    </message>
+    <message>
+        <source>%2 没有选项 &apos;--%1&apos;（见 %2 --help）</source>
+        <translation>unknown option '--%1' for %2 (try %2 --help)</translation>
+    </message>
+    <message>
+        <source>--%1 需要一个值</source>
+        <translation>--%1 needs a value</translation>
+    </message>
+    <message>
+        <source>--%1 不带值</source>
+        <translation>--%1 takes no value</translation>
+    </message>
+    <message>
+        <source>--%1 给了两次</source>
+        <translation>--%1 given twice</translation>
+    </message>
+    <message>
+        <source>%1 需要 --%2</source>
+        <translation>%1 needs --%2</translation>
+    </message>
+    <message>
+        <source>%1 不接受文件</source>
+        <translation>%1 takes no files</translation>
+    </message>
+    <message>
+        <source>%1 至少需要一个文件</source>
+        <translation>%1 needs at least one file</translation>
+    </message>
+    <message>
+        <source>
+通用选项：
+  --output-dir DIR   结果写入 DIR，而不是设置中的输出目录
+  --jobs N           同时运行 N 个任务（默认：处理器核数）
+  --help             显示本帮助
+以 &apos;-&apos; 开头的文件名请放在 &apos;--&apos; 之后。
+</source>
+        <translation>
+Common options:
+  --output-dir DIR   write results into DIR instead of the output folder of the settings
+  --jobs N           run N jobs at once (default: the number of cores)
+  --help             show this help
+Put '--' before file names that start with '-'.
+</translation>
+    </message>
+    <message>
+        <source>用法：tunewell-cli convert --format F [--channels 1|2] [--rate HZ] [--bitrate BPS] FILE...
+把每个文件（或视频的声音）转换为格式 F；结果以源文件命名、换上新扩展名，
+并替换同名的旧结果。
+  --format F      输出格式，例如 mp3 wav flac m4a ogg（amr 固定为 8000 Hz 单声道）
+  --channels N    1 或 2 个声道
+  --rate HZ       48000 44100 32000 24000 22050 16000 12000 11025 8000
+  --bitrate BPS   320000 128000 96000 64000（或 320k ...）
+</source>
+        <translation>Usage: tunewell-cli convert --format F [--channels 1|2] [--rate HZ] [--bitrate BPS] FILE...
+Converts each file (or the sound of a video) to format F; the result is named after the source
+with the new extension and replaces an earlier result of the same name.
+  --format F      output format, e.g. mp3 wav flac m4a ogg (amr forces 8000 Hz mono)
+  --channels N    1 or 2 channels
+  --rate HZ       48000 44100 32000 24000 22050 16000 12000 11025 8000
+  --bitrate BPS   320000 128000 96000 64000 (or 320k ...)
+</translation>
+    </message>
+    <message>
+        <source>用法：tunewell-cli merge --format F FILE FILE...
+把这些文件按给出的顺序合并为一个文件，命名为 %1&lt;时间戳&gt;.F
+</source>
+        <translation>Usage: tunewell-cli merge --format F FILE FILE...
+Joins the files, in the order given, into one file named %1&lt;timestamp&gt;.F
+</translation>
+    </message>
+    <message>
+        <source>用法：tunewell-cli speed --factor X FILE...
+把每个文件加快到 X 倍速播放，音调不变（X 取 0.5 到 100）。
+</source>
+        <translation>Usage: tunewell-cli speed --factor X FILE...
+Plays each file X times as fast without changing its pitch (X from 0.5 to 100).
+</translation>
+    </message>
+    <message>
+        <source>用法：tunewell-cli extract --format F [--accompaniment] FILE...
+取出视频的声音；加 --accompaniment 或对音频文件，消除中置人声保留伴奏
+（左声道减右声道，单声道）。
+</source>
+        <translation>Usage: tunewell-cli extract --format F [--accompaniment] FILE...
+Takes the sound track out of a video; with --accompaniment, or for an audio file, keeps the
+accompaniment by cancelling the centre (left minus right, one channel).
+</translation>
+    </message>
+    <message>
+        <source>用法：tunewell-cli volume --factor X [--fade-in START,DURATION] [--fade-out START,DURATION] FILE...
+把音量乘以 X（0 到 100）并加上淡入淡出；时间为整秒。淡出的 START 为 0 时，
+淡出在文件末尾结束。
+</source>
+        <translation>Usage: tunewell-cli volume --factor X [--fade-in START,DURATION] [--fade-out START,DURATION] FILE...
+Multiplies the level by X (0 to 100) and adds fades; times in whole seconds. A fade-out START of 0
+ends the fade at the end of the file.
+</translation>
+    </message>
+    <message>
+        <source>用法：tunewell-cli bgmusic --music FILE [--level DB] [--delay S] [--loop] FILE...
+把音乐混在每个文件下面：--level 以 dB 调整音乐的音量（负数更轻），
+--delay 在 S 整秒后开始，--loop 循环播放至文件结束。
+</source>
+        <translation>Usage: tunewell-cli bgmusic --music FILE [--level DB] [--delay S] [--loop] FILE...
+Mixes the music under each file: --level changes the music's level in dB (negative is quieter),
+--delay starts it after S whole seconds, --loop repeats it to the end of the file.
+</translation>
+    </message>
+    <message>
+        <source>用法：tunewell-cli cut --from TIME --to TIME FILE...
+把每个文件两个时间之间的片段写成新的音频文件。TIME 与剪辑页相同，为
+H:MM:SS.cc，例如 00:01:05.25（cc 为百分之一秒）。开始晚于结束时，
+从文件开头剪到结尾。
+</source>
+        <translation>Usage: tunewell-cli cut --from TIME --to TIME FILE...
+Writes the stretch between the two times of each file as a new audio file. TIME reads
+H:MM:SS.cc as on the cut page, e.g. 00:01:05.25 (cc is hundredths). A start after the end
+cuts from the start to the end of the file.
+</translation>
+    </message>
+    <message>
+        <source>用法：tunewell-cli denoise [--level 1|2|3] [--format F] FILE...
+去除音频和视频文件中持续的背景噪声（3 级去除最多；默认 2）。
+  --format F   结果的格式：音频文件为 mp3 aac m4a（默认 mp3），
+               视频文件为 mp4 mkv mov flv（默认 mp4）
+</source>
+        <translation>Usage: tunewell-cli denoise [--level 1|2|3] [--format F] FILE...
+Removes steady background noise from audio and video files (level 3 removes most; default 2).
+  --format F   the result's format: mp3 aac m4a for audio files (default mp3),
+               mp4 mkv mov flv for video files (default mp4)
+</translation>
+    </message>
+    <message>
+        <source>用法：tunewell-cli waveform [--json] FILE...
+输出剪辑页所画的波形值，每行一个（或为 JSON）。
+</source>
+        <translation>Usage: tunewell-cli waveform [--json] FILE...
+Prints the waveform values the cut page draws, one per line (or as JSON).
+</translation>
+    </message>
+    <message>
+        <source>用法：tunewell-cli probe FILE...
+输出每个文件的路径、大小和时长，与列表中所示相同，以制表符分隔。
+</source>
+        <translation>Usage: tunewell-cli probe FILE...
+Prints each file's path, size and duration as the lists show them, separated by tabs.
+</translation>
+    </message>
+    <message>
+        <source>用法：tunewell-cli record --seconds S [--source all|microphone|system]
+把 S 秒的系统声音、麦克风或两者录成录音文件夹中的 MP3，
+使用录音页的设置（降噪、自动增益、增益强度）。
+  --source   默认：录音页上次选择的来源
+</source>
+        <translation>Usage: tunewell-cli record --seconds S [--source all|microphone|system]
+Records S seconds of the system sound, the microphone or both into an MP3 in the recordings
+folder, with the recorder page's settings (noise suppression, gain control, boost).
+  --source   default: the source last chosen on the recorder page
+</translation>
+    </message>
+    <message>
+        <source>用法：tunewell-cli COMMAND [OPTIONS] FILE...
+不开窗口，运行 Tunewell 的文件任务。
+
+命令：
+  convert   转换为其他格式、声道数、采样率或比特率
+  merge     把多个文件合并为一个
+  speed     加快或放慢，音调不变
+  extract   取出视频的声音，或保留伴奏
+  volume    调整音量，加上淡入和淡出
+  bgmusic   在文件下面混入背景音乐
+  cut       把文件的一段写成新文件
+  denoise   去除持续的背景噪声
+  waveform  输出波形值
+  probe     输出大小和时长
+  record    录制系统声音和/或麦克风
+
+&apos;tunewell-cli COMMAND --help&apos; 说明一个命令。
+退出状态：全部任务成功为 0，有任务失败为 1，用法错误为 2。
+</source>
+        <translation>Usage: tunewell-cli COMMAND [OPTIONS] FILE...
+Runs Tunewell's file jobs without the window.
+
+Commands:
+  convert   convert to another format, channel count, sample rate or bit rate
+  merge     join several files into one
+  speed     play faster or slower without changing pitch
+  extract   take the sound out of a video, or keep the accompaniment
+  volume    change the level, add a fade-in and a fade-out
+  bgmusic   mix background music under a file
+  cut       write a stretch of a file as a new file
+  denoise   remove steady background noise
+  waveform  print the waveform values
+  probe     print size and duration
+  record    record the system sound and/or the microphone
+
+'tunewell-cli COMMAND --help' describes a command.
+Exit status: 0 when every job succeeded, 1 when any failed, 2 for usage errors.
+</translation>
+    </message>
+</context>
+<context>
+    <name>Commands</name>
+    <message>
+        <source>请添加要合并的音频文件!</source>
+        <translation>Please add the audio files to merge!</translation>
+    </message>
+    <message>
+        <source>至少需要添加2个音频文件!</source>
+        <translation>Please add at least 2 audio files!</translation>
+    </message>
+    <message>
+        <source>淡入起始位置不能为空!</source>
+        <translation>Please enter where the fade-in starts!</translation>
+    </message>
+    <message>
+        <source>淡入起始位置只能输入数字!</source>
+        <translation>The fade-in start takes digits only!</translation>
+    </message>
+    <message>
+        <source>淡入时长不能为空!</source>
+        <translation>Please enter the length of the fade-in!</translation>
+    </message>
+    <message>
+        <source>淡入时长只能输入数字!</source>
+        <translation>The fade-in length takes digits only!</translation>
+    </message>
+    <message>
+        <source>淡出起始位置不能为空!</source>
+        <translation>Please enter where the fade-out starts!</translation>
+    </message>
+    <message>
+        <source>淡出起始位置只能输入数字!</source>
+        <translation>The fade-out start takes digits only!</translation>
+    </message>
+    <message>
+        <source>淡出时长不能为空!</source>
+        <translation>Please enter the length of the fade-out!</translation>
+    </message>
+    <message>
+        <source>淡出时长只能输入数字!</source>
+        <translation>The fade-out length takes digits only!</translation>
+    </message>
+    <message>
+        <source>请先选择背景音乐文件!</source>
+        <translation>Please choose the background music first!</translation>
+    </message>
+    <message>
+        <source>起始位置只能输入数字!</source>
+        <translation>The start takes digits only!</translation>
+    </message>
+    <message>
+        <source>命令超出系统长度限制,请减少文件数量或缩短路径!</source>
+        <translation>The command is too long for the system; use fewer files or shorter paths!</translation>
+    </message>
+    <message>
+        <source>输出格式无效!</source>
+        <translation>Invalid output format!</translation>
+    </message>
+    <message>
+        <source>速度倍数无效!</source>
+        <translation>Invalid speed factor!</translation>
+    </message>
+</context>
+<context>
     <name>ConvertListContainerElement</name>
     <message>
         <source>文件名</source>
