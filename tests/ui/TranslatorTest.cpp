@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpression>
@@ -14,6 +15,8 @@
 
 #include "app/SettingsFile.h"
 #include "tasks/Commands.h"
+#include "tests/support/QtPages.h"
+#include "ui/CMainWnd.h"
 #include "ui/FileOpener.h"
 #include "ui/Skin.h"
 #include "ui/Translator.h"
@@ -89,20 +92,21 @@ TEST(Translator, EveryLayoutInOneLanguage) {
       std::unique_ptr<QWidget> layout(Skin::Load(file, nullptr));
       ASSERT_NE(layout, nullptr) << file.toStdString();
       for (const QString& text : VisibleTexts(layout.get())) {
-        if (HasChinese(text)) ++chinese;
-        if (locale.english)
-          EXPECT_FALSE(HasChinese(text))
-              << locale.lang << " " << file.toStdString() << " " << text.toStdString();
+        if (!HasChinese(text)) continue;
+        ++chinese;
+        EXPECT_FALSE(locale.english) << locale.lang << " " << file.toStdString() << " " << text.toStdString();
       }
     }
     // The source texts are the Chinese ones: a Chinese window shows them.
-    if (!locale.english) EXPECT_GT(chinese, 100) << locale.lang;
+    EXPECT_EQ(chinese > 100, !locale.english) << locale.lang << ": " << chinese;
   }
 }
 
 TEST(Translator, PromptsReasonsAndCaptionsFollow) {
   const OpenRefusals refused{{QStringLiteral("/no/such.mp3"), OpenRefusal::Missing}};
-  const FileEntry one{"a.wav", "/tmp/", "/tmp/a.wav"};
+  FileEntry one;
+  one.fileName = "a.wav";
+  one.fullPath = "/tmp/a.wav";
   for (const auto& locale : kLocales) {
     const Locale use(locale.lang, locale.setting);
     const QString prompt = RefusalText(refused);
@@ -125,6 +129,39 @@ TEST(Translator, QtDialogsSpeakTheWindowsLanguage) {
     const Locale use(locale.lang, locale.setting);
     const QString lookIn = QCoreApplication::translate("QFileDialog", "Look in:");
     EXPECT_EQ(HasChinese(lookIn), !locale.english) << locale.lang << " " << lookIn.toStdString();
+  }
+}
+
+// The tour shows pictures of the window in the language in use: the English ones are copies of
+// the Chinese ones' kind (found first through the "skin:" search path), not the Chinese ones.
+// With TW_TOUR_PICTURES_DIR set, the window of each page of the tour is drawn there as its
+// picture, in the language of the environment (scripts/tour-pictures runs this on Xvfb).
+TEST(Translator, TourPictures) {
+  if (const char* dir = getenv("TW_TOUR_PICTURES_DIR")) {
+    InstallTranslators(*qApp, LanguageInUse(), nullptr);
+    auto* window = new CMainWnd();
+    QString error;
+    ASSERT_TRUE(window->Create(&error)) << error.toStdString();
+    window->show();
+    const int pages[UserManualDialog::kPageCount] = {0, 1, 2, 3, 4, 6, 8};
+    for (int i = 0; i < UserManualDialog::kPageCount; ++i) {
+      auto* option = FindControl<QAbstractButton>(window, CMainWnd::PageOptions()[pages[i]]);
+      ASSERT_NE(option, nullptr);
+      option->click();
+      test::Pump();
+      const QImage picture =
+          window->grab().toImage().scaledToWidth(600, Qt::SmoothTransformation).copy(0, 0, 600, 375);
+      EXPECT_TRUE(picture.save(QString("%1/manual-%2.png").arg(dir).arg(i, 2, 10, QChar('0'))));
+    }
+    delete window;
+    RemoveTranslators(*qApp);
+  }
+  for (int i = 0; i < UserManualDialog::kPageCount; ++i) {
+    const QString name = QString("images/manual-%1.png").arg(i, 2, 10, QChar('0'));
+    const QImage chinese(Skin::Folder() + "/" + name), english(Skin::Folder() + "/en/" + name);
+    EXPECT_EQ(chinese.size(), QSize(600, 375)) << name.toStdString();
+    EXPECT_EQ(english.size(), QSize(600, 375)) << name.toStdString();
+    EXPECT_NE(chinese, english) << name.toStdString();
   }
 }
 
