@@ -72,15 +72,15 @@
     </message>
     <message>
         <source>未知命令 &apos;%1&apos;（见 --help）</source>
-        <translation>unknown command '%1' (try --help)</translation>
+        <translation>unknown command &apos;%1&apos; (try --help)</translation>
     </message>
     <message>
         <source>未知选项 &apos;%1&apos;（以 &apos;-&apos; 开头的文件名放在 &apos;--&apos; 之后）</source>
-        <translation>unknown option '%1' (files starting with '-' go after '--')</translation>
+        <translation>unknown option &apos;%1&apos; (files starting with &apos;-&apos; go after &apos;--&apos;)</translation>
     </message>
     <message>
         <source>%2 没有选项 &apos;--%1&apos;（见 %2 --help）</source>
-        <translation>unknown option '--%1' for %2 (try %2 --help)</translation>
+        <translation>unknown option &apos;--%1&apos; for %2 (try %2 --help)</translation>
     </message>
     <message>
         <source>--%1 需要一个值</source>
@@ -119,7 +119,7 @@ Common options:
   --output-dir DIR   write results into DIR instead of the output folder of the settings
   --jobs N           run N jobs at once (default: the number of cores)
   --help             show this help
-Put '--' before file names that start with '-'.
+Put &apos;--&apos; before file names that start with &apos;-&apos;.
 </translation>
     </message>
     <message>
@@ -182,7 +182,7 @@ ends the fade at the end of the file.
 --delay 在 S 整秒后开始，--loop 循环播放至文件结束。
 </source>
         <translation>Usage: tunewell-cli bgmusic --music FILE [--level DB] [--delay S] [--loop] FILE...
-Mixes the music under each file: --level changes the music's level in dB (negative is quieter),
+Mixes the music under each file: --level changes the music&apos;s level in dB (negative is quieter),
 --delay starts it after S whole seconds, --loop repeats it to the end of the file.
 </translation>
     </message>
@@ -206,7 +206,7 @@ cuts from the start to the end of the file.
 </source>
         <translation>Usage: tunewell-cli denoise [--level 1|2|3] [--format F] FILE...
 Removes steady background noise from audio and video files (level 3 removes most; default 2).
-  --format F   the result's format: mp3 aac m4a for audio files (default mp3),
+  --format F   the result&apos;s format: mp3 aac m4a for audio files (default mp3),
                mp4 mkv mov flv for video files (default mp4)
 </translation>
     </message>
@@ -223,7 +223,7 @@ Prints the waveform values the cut page draws, one per line (or as JSON).
 输出每个文件的路径、大小和时长，与列表中所示相同，以制表符分隔。
 </source>
         <translation>Usage: tunewell-cli probe FILE...
-Prints each file's path, size and duration as the lists show them, separated by tabs.
+Prints each file&apos;s path, size and duration as the lists show them, separated by tabs.
 </translation>
     </message>
     <message>
@@ -234,7 +234,7 @@ Prints each file's path, size and duration as the lists show them, separated by 
 </source>
         <translation>Usage: tunewell-cli record --seconds S [--source all|microphone|system]
 Records S seconds of the system sound, the microphone or both into an MP3 in the recordings
-folder, with the recorder page's settings (noise suppression, gain control, boost).
+folder, with the recorder page&apos;s settings (noise suppression, gain control, boost).
   --source   default: the source last chosen on the recorder page
 </translation>
     </message>
@@ -259,7 +259,7 @@ folder, with the recorder page's settings (noise suppression, gain control, boos
 退出状态：全部任务成功为 0，有任务失败为 1，用法错误为 2。
 </source>
         <translation>Usage: tunewell-cli COMMAND [OPTIONS] FILE...
-Runs Tunewell's file jobs without the window.
+Runs Tunewell&apos;s file jobs without the window.
 
 Commands:
   convert   convert to another format, channel count, sample rate or bit rate
@@ -274,7 +274,7 @@ Commands:
   probe     print size and duration
   record    record the system sound and/or the microphone
 
-'tunewell-cli COMMAND --help' describes a command.
+&apos;tunewell-cli COMMAND --help&apos; describes a command.
 Exit status: 0 when every job succeeded, 1 when any failed, 2 for usage errors.
 </translation>
     </message>
@@ -362,6 +362,13 @@ Exit status: 0 when every job succeeded, 1 when any failed, 2 for usage errors.
     </message>
 </context>
 <context>
+    <name>ConvertPage</name>
+    <message>
+        <source>正在处理中!</source>
+        <translation>Still working on it!</translation>
+    </message>
+</context>
+<context>
     <name>ConvertPopMenu</name>
     <message>
         <source>打开输出目录</source>
@@ -370,6 +377,68 @@ Exit status: 0 when every job succeeded, 1 when any failed, 2 for usage errors.
     <message>
         <source>从列表移除</source>
         <translation>Remove from list</translation>
+    </message>
+</context>
+<context>
+    <name>ConvertQueue</name>
+    <message>
+        <source>请先添加要转换的文件!</source>
+        <translation>Please add the files to convert first!</translation>
+    </message>
+    <message>
+        <source>一键转换</source>
+        <translation>Convert all</translation>
+    </message>
+    <message>
+        <source>转换中</source>
+        <translation>Converting</translation>
+    </message>
+    <message>
+        <source>压 缩</source>
+        <translation>Retry</translation>
+    </message>
+</context>
+<context>
+    <name>CutPage</name>
+    <message>
+        <source>全部(*.*)</source>
+        <translation>All files (*.*)</translation>
+    </message>
+    <message>
+        <source>音频文件(%1)</source>
+        <translation>Audio files (%1)</translation>
+    </message>
+    <message>
+        <source>视频文件(%1)</source>
+        <translation>Video files (%1)</translation>
+    </message>
+    <message>
+        <source>没有声音设备，请插入耳机!</source>
+        <translation>No sound device; please plug in headphones!</translation>
+    </message>
+    <message>
+        <source>该文件无法播放!</source>
+        <translation>This file cannot be played!</translation>
+    </message>
+    <message>
+        <source>请拖动选择剪辑区域!</source>
+        <translation>Please drag the markers to select a stretch!</translation>
+    </message>
+    <message>
+        <source>请先添加要剪辑的文件!</source>
+        <translation>Please add the file to cut first!</translation>
+    </message>
+    <message>
+        <source>开始时间格式错误!</source>
+        <translation>The start time is not a valid time!</translation>
+    </message>
+    <message>
+        <source>结束时间格式错误!</source>
+        <translation>The end time is not a valid time!</translation>
+    </message>
+    <message>
+        <source>请选取要截取位置!</source>
+        <translation>Please choose the stretch to cut!</translation>
     </message>
 </context>
 <context>
@@ -473,6 +542,25 @@ Exit status: 0 when every job succeeded, 1 when any failed, 2 for usage errors.
     <message>
         <source>提交</source>
         <translation>Send</translation>
+    </message>
+</context>
+<context>
+    <name>FileList</name>
+    <message>
+        <source>全部格式(%1;%2)</source>
+        <translation>All supported files (%1;%2)</translation>
+    </message>
+    <message>
+        <source>音频文件(%1)</source>
+        <translation>Audio files (%1)</translation>
+    </message>
+    <message>
+        <source>支持格式(%1)</source>
+        <translation>Supported files (%1)</translation>
+    </message>
+    <message>
+        <source>音视频文件(%1)</source>
+        <translation>Audio and video files (%1)</translation>
     </message>
 </context>
 <context>
@@ -906,6 +994,13 @@ and %1 more</translation>
     </message>
 </context>
 <context>
+    <name>MergePage</name>
+    <message>
+        <source>失败</source>
+        <translation>Failed</translation>
+    </message>
+</context>
+<context>
     <name>MergePopMenu</name>
     <message>
         <source>打开输出目录</source>
@@ -958,6 +1053,17 @@ and %1 more</translation>
     </message>
 </context>
 <context>
+    <name>Page</name>
+    <message>
+        <source>确定要删除吗?</source>
+        <translation>Delete this file?</translation>
+    </message>
+    <message>
+        <source>失败</source>
+        <translation>Failed</translation>
+    </message>
+</context>
+<context>
     <name>PromptBoxDialog</name>
     <message>
         <source>信息提示</source>
@@ -966,6 +1072,33 @@ and %1 more</translation>
     <message>
         <source>确定</source>
         <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>RecordPage</name>
+    <message>
+        <source>未启用音频输出设备!</source>
+        <translation>No sound output device is enabled!</translation>
+    </message>
+    <message>
+        <source>请先插入麦克风设备!</source>
+        <translation>Please plug in a microphone first!</translation>
+    </message>
+    <message>
+        <source>没有插入麦克风设备,仅录系统声音</source>
+        <translation>No microphone plugged in; recording the system sound only</translation>
+    </message>
+    <message>
+        <source>音频设备出错!</source>
+        <translation>The sound device failed!</translation>
+    </message>
+    <message>
+        <source>录音文件写入失败,录音已停止!</source>
+        <translation>The recording could not be written and has stopped!</translation>
+    </message>
+    <message>
+        <source>继续录音</source>
+        <translation>Resume</translation>
     </message>
 </context>
 <context>
@@ -1078,6 +1211,21 @@ and %1 more</translation>
     <message>
         <source>更多</source>
         <translation>More</translation>
+    </message>
+</context>
+<context>
+    <name>SpeedPage</name>
+    <message>
+        <source>1.0倍</source>
+        <translation>1.0×</translation>
+    </message>
+    <message>
+        <source>2.0倍</source>
+        <translation>2.0×</translation>
+    </message>
+    <message>
+        <source>倍</source>
+        <translation>×</translation>
     </message>
 </context>
 <context>
@@ -1216,6 +1364,25 @@ and %1 more</translation>
     <message>
         <source>更多</source>
         <translation>More</translation>
+    </message>
+</context>
+<context>
+    <name>VolumePage</name>
+    <message>
+        <source>静音</source>
+        <translation>Mute</translation>
+    </message>
+    <message>
+        <source>1.0倍</source>
+        <translation>1.0×</translation>
+    </message>
+    <message>
+        <source>2.0倍</source>
+        <translation>2.0×</translation>
+    </message>
+    <message>
+        <source>倍</source>
+        <translation>×</translation>
     </message>
 </context>
 <context>

@@ -2,6 +2,7 @@
 
 #include <glog/logging.h>
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -101,12 +102,17 @@ class DropFilter : public QObject {
 }  // namespace
 
 const FileFilter* AddFileFilter(OperationKind kind) {
-  static const FileFilter convert{QStringLiteral("全部格式(%1;%2)").arg(kAudioList, kVideoList),
-                                  QStringLiteral("%1;%2").arg(kAudioList, kVideoList)};
-  static const FileFilter merge{QStringLiteral("音频文件(%1)").arg(kMergeList), kMergeList};
-  static const FileFilter audio{QStringLiteral("音频文件(%1)").arg(kAudioList), kAudioList};
-  static const FileFilter extract{QStringLiteral("支持格式(%1)").arg(kExtractList), kExtractList};
-  static const FileFilter noise{QStringLiteral("音视频文件(%1)").arg(kNoiseDescriptionList), kNoiseList};
+  static const FileFilter convert{
+      QCoreApplication::translate("FileList", "全部格式(%1;%2)").arg(kAudioList, kVideoList),
+      QStringLiteral("%1;%2").arg(kAudioList, kVideoList)};
+  static const FileFilter merge{QCoreApplication::translate("FileList", "音频文件(%1)").arg(kMergeList),
+                                kMergeList};
+  static const FileFilter audio{QCoreApplication::translate("FileList", "音频文件(%1)").arg(kAudioList),
+                                kAudioList};
+  static const FileFilter extract{QCoreApplication::translate("FileList", "支持格式(%1)").arg(kExtractList),
+                                  kExtractList};
+  static const FileFilter noise{
+      QCoreApplication::translate("FileList", "音视频文件(%1)").arg(kNoiseDescriptionList), kNoiseList};
   switch (kind) {
     case OperationKind::Convert:
       return &convert;

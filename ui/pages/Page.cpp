@@ -2,6 +2,7 @@
 
 #include <glog/logging.h>
 
+#include <QCoreApplication>
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
@@ -146,7 +147,7 @@ bool Page::HandleListMessage(Message& message) {
       return true;
     case WM_LIST_DELETE: {
       if (!known) return true;
-      if (MessageBoxDialog::Show(ctx_.window, QStringLiteral("确定要删除吗?")) != 1) return true;
+      if (MessageBoxDialog::Show(ctx_.window, QCoreApplication::translate("Page", "确定要删除吗?")) != 1) return true;
       if (FindRow(taskId)) EndRowWork(taskId);
       RemoveRow(list_, taskId);
       std::error_code error;
@@ -301,7 +302,7 @@ void Page::RunAll() {
     pending.emplace_back(taskId, entry);
   }
   if (pending.empty()) {
-    Prompt(QStringLiteral("没有需要处理的文件!"));
+    Prompt(QCoreApplication::translate("Page", "没有需要处理的文件!"));
     return;
   }
   std::vector<std::pair<int, JobStarter>> jobs;
@@ -325,13 +326,13 @@ void Page::RunAll() {
 }
 
 QString Page::RunAllBusyText() const {
-  return QStringLiteral("处理中");
+  return QCoreApplication::translate("Page", "处理中");
 }
 QString Page::RunAllIdleText() const {
-  return QStringLiteral("全部开始");
+  return QCoreApplication::translate("Page", "全部开始");
 }
 QString Page::NoRowsText() const {
-  return QStringLiteral("请先添加要处理的文件!");
+  return QCoreApplication::translate("Page", "请先添加要处理的文件!");
 }
 
 void Page::OnPageIdle() {
