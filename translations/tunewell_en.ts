@@ -278,6 +278,30 @@ Commands:
 Exit status: 0 when every job succeeded, 1 when any failed, 2 for usage errors.
 </translation>
     </message>
+    <message>
+        <source>（--format 取以下之一：%1）</source>
+        <translation> (--format takes one of: %1)</translation>
+    </message>
+    <message>
+        <source>（--from 的格式为 H:MM:SS.cc）</source>
+        <translation> (--from reads H:MM:SS.cc)</translation>
+    </message>
+    <message>
+        <source>（--to 的格式为 H:MM:SS.cc）</source>
+        <translation> (--to reads H:MM:SS.cc)</translation>
+    </message>
+    <message>
+        <source>无法建立该文件夹：%1</source>
+        <translation>cannot make the folder: %1</translation>
+    </message>
+    <message>
+        <source>不是文件夹</source>
+        <translation>not a folder</translation>
+    </message>
+    <message>
+        <source>无法写入该文件夹：%1</source>
+        <translation>cannot write there: %1</translation>
+    </message>
 </context>
 <context>
     <name>Commands</name>
@@ -590,6 +614,33 @@ Exit status: 0 when every job succeeded, 1 when any failed, 2 for usage errors.
 还有 %1 个文件</source>
         <translation>
 and %1 more</translation>
+    </message>
+</context>
+<context>
+    <name>LaunchArguments</name>
+    <message>
+        <source>tunewell：未知选项 %1
+</source>
+        <translation>tunewell: unknown option %1
+</translation>
+    </message>
+    <message>
+        <source>用法：tunewell [FILE...]
+      tunewell -- FILE...
+打开 Tunewell 窗口。一个音频或视频文件在剪辑页打开，多个文件加入格式转换页的列表；
+Tunewell 已在运行时，把它的窗口带到前面。
+  -h, --help   显示本帮助
+  --version    显示版本
+以 &apos;-&apos; 开头的文件名请放在 &apos;--&apos; 之后。
+</source>
+        <translation>Usage: tunewell [FILE...]
+       tunewell -- FILE...
+Opens the Tunewell window. One audio or video file opens on the cut page, several files
+on the convert page's list; a running Tunewell is brought to the front.
+  -h, --help   show this help
+  --version    show the version
+Put '--' before file names that start with '-'.
+</translation>
     </message>
 </context>
 <context>

@@ -198,6 +198,7 @@ int CleanLogFolder(const std::string& folder) {
 
 int RunApplication(int argc, char** argv, const StartHooks& hooks) {
   LaunchArguments launch(argc, argv);
+  InstallEarlyLookup(LanguageInUse());
   if (const auto status = launch.AnswerInfoOption()) return *status;
   QGuiApplication::setDesktopFileName(LaunchArguments::AppId());
   QApplication app(launch.QtArgc(), launch.QtArgv());

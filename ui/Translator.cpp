@@ -60,6 +60,14 @@ bool InstallTranslators(QCoreApplication& app, Language language, QString* error
   return ok;
 }
 
+void InstallEarlyLookup(Language language) {
+  static QTranslator early;
+  SetTextLookup(nullptr);
+  if (language == Language::Chinese) return;
+  if (!early.load(QStringLiteral("tunewell_") + QString::fromLatin1(LanguageCode(language)), CatalogueFolder())) return;
+  SetTextLookup([](const char* context, const char* source) { return early.translate(context, source).toStdString(); });
+}
+
 void RemoveTranslators(QCoreApplication& app) {
   Installed& t = Translators();
   if (t.program) app.removeTranslator(t.program.get());

@@ -16,6 +16,9 @@ namespace tw {
 // English needs the program's catalogue. False with a message when the program's catalogue cannot
 // be read; the texts then stay Chinese. A missing Qt catalogue only leaves Qt's dialogs in English.
 bool InstallTranslators(QCoreApplication& app, Language language, QString* error);
+// Before the application exists (the program's --help): the core's lookup alone, from the
+// program's catalogue. InstallTranslators replaces it.
+void InstallEarlyLookup(Language language);
 // Removes them again: every text is the source text (tests that switch languages).
 void RemoveTranslators(QCoreApplication& app);
 
