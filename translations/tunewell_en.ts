@@ -794,7 +794,7 @@ Put '--' before file names that start with '-'.
     </message>
     <message>
         <source>剪辑选区</source>
-        <translation>Selection</translation>
+        <translation>Cut selection</translation>
     </message>
     <message>
         <source>剪辑结果</source>
