@@ -36,7 +36,7 @@
     </message>
     <message>
         <source>--bitrate 取 320000 128000 96000 64000 之一</source>
-        <translation>--bitrate takes one of 320000 128000 96000 64000</translation>
+        <translation type="vanished">--bitrate takes one of 320000 128000 96000 64000</translation>
     </message>
     <message>
         <source>（--factor 取 0.5 到 100）</source>
@@ -131,7 +131,7 @@ Put &apos;--&apos; before file names that start with &apos;-&apos;.
   --rate HZ       48000 44100 32000 24000 22050 16000 12000 11025 8000
   --bitrate BPS   320000 128000 96000 64000（或 320k ...）
 </source>
-        <translation>Usage: tunewell-cli convert --format F [--channels 1|2] [--rate HZ] [--bitrate BPS] FILE...
+        <translation type="vanished">Usage: tunewell-cli convert --format F [--channels 1|2] [--rate HZ] [--bitrate BPS] FILE...
 Converts each file (or the sound of a video) to format F; the result is named after the source
 with the new extension and replaces an earlier result of the same name.
   --format F      output format, e.g. mp3 wav flac m4a ogg (amr forces 8000 Hz mono)
@@ -302,6 +302,32 @@ Exit status: 0 when every job succeeded, 1 when any failed, 2 for usage errors.
         <source>无法写入该文件夹：%1</source>
         <translation>cannot write there: %1</translation>
     </message>
+    <message>
+        <source>--bitrate 取 320000 256000 192000 128000 96000 64000 之一，或 vbr</source>
+        <translation>--bitrate takes one of 320000 256000 192000 128000 96000 64000, or vbr</translation>
+    </message>
+    <message>
+        <source>用法：tunewell-cli convert --format F [--channels 1|2] [--rate HZ] [--bitrate BPS] FILE...
+把每个文件（或视频的声音）转换为格式 F；结果以源文件命名、换上新扩展名，在 F 能容纳时
+保留封面图片和标签，并替换同一源文件的旧结果；名字已被其他文件占用时加上 &quot;-2&quot;、&quot;-3&quot; ...
+  --format F      输出格式，例如 mp3 wav flac m4a ogg（amr 固定为 8000 Hz 单声道）
+  --channels N    1 或 2 个声道（默认：与源文件相同）
+  --rate HZ       48000 44100 32000 24000 22050 16000 12000 11025 8000（默认：与源文件相同）
+  --bitrate BPS   320000 256000 192000 128000 96000 64000（或 320k ...），或 vbr：mp3 用可变
+                  比特率（其他格式同默认）。默认：源文件的比特率，取编码器可用的最接近值
+</source>
+        <translation>Usage: tunewell-cli convert --format F [--channels 1|2] [--rate HZ] [--bitrate BPS] FILE...
+Converts each file (or the sound of a video) to format F; the result is named after the source
+with the new extension, keeps its cover picture and tags where F holds them, and replaces
+an earlier result of the same source; a name another file holds gets &quot;-2&quot;, &quot;-3&quot; ...
+  --format F      output format, e.g. mp3 wav flac m4a ogg (amr forces 8000 Hz mono)
+  --channels N    1 or 2 channels (default: the source&apos;s)
+  --rate HZ       48000 44100 32000 24000 22050 16000 12000 11025 8000 (default: the source&apos;s)
+  --bitrate BPS   320000 256000 192000 128000 96000 64000 (or 320k ...), or vbr: variable
+                  bit rate for mp3 (elsewhere as the default). Default: the source&apos;s bit rate,
+                  the nearest the format&apos;s encoder takes
+</translation>
+    </message>
 </context>
 <context>
     <name>Commands</name>
@@ -364,6 +390,10 @@ Exit status: 0 when every job succeeded, 1 when any failed, 2 for usage errors.
     <message>
         <source>速度倍数无效!</source>
         <translation>Invalid speed factor!</translation>
+    </message>
+    <message>
+        <source>单声道音频没有伴奏可提取!</source>
+        <translation>A mono file has no accompaniment to extract!</translation>
     </message>
 </context>
 <context>
@@ -463,6 +493,18 @@ Exit status: 0 when every job succeeded, 1 when any failed, 2 for usage errors.
     <message>
         <source>请选取要截取位置!</source>
         <translation>Please choose the stretch to cut!</translation>
+    </message>
+    <message>
+        <source>开始时间超出文件长度!</source>
+        <translation>The start time is past the end of the file!</translation>
+    </message>
+    <message>
+        <source>结束时间超出文件长度!</source>
+        <translation>The end time is past the end of the file!</translation>
+    </message>
+    <message>
+        <source>开始时间必须早于结束时间!</source>
+        <translation>The start time must come before the end time!</translation>
     </message>
 </context>
 <context>
@@ -617,6 +659,17 @@ and %1 more</translation>
     </message>
 </context>
 <context>
+    <name>FramelessWindow</name>
+    <message>
+        <source>还原</source>
+        <translation>Restore</translation>
+    </message>
+    <message>
+        <source>最大化</source>
+        <translation>Maximize</translation>
+    </message>
+</context>
+<context>
     <name>LaunchArguments</name>
     <message>
         <source>tunewell：未知选项 %1
@@ -636,10 +689,10 @@ Tunewell 已在运行时，把它的窗口带到前面。
         <translation>Usage: tunewell [FILE...]
        tunewell -- FILE...
 Opens the Tunewell window. One audio or video file opens on the cut page, several files
-on the convert page's list; a running Tunewell is brought to the front.
+on the convert page&apos;s list; a running Tunewell is brought to the front.
   -h, --help   show this help
   --version    show the version
-Put '--' before file names that start with '-'.
+Put &apos;--&apos; before file names that start with &apos;-&apos;.
 </translation>
     </message>
 </context>
@@ -1023,6 +1076,42 @@ Put '--' before file names that start with '-'.
     <message>
         <source>循环播放至结束</source>
         <translation>Loop to the end</translation>
+    </message>
+    <message>
+        <source>最大化</source>
+        <translation>Maximize</translation>
+    </message>
+    <message>
+        <source>拖动查看放大后的波形</source>
+        <translation>Drag to scroll the zoomed waveform</translation>
+    </message>
+    <message>
+        <source>放大</source>
+        <translation>Zoom in</translation>
+    </message>
+    <message>
+        <source>放大波形（滚轮，Ctrl+=）</source>
+        <translation>Zoom in (wheel, Ctrl+=)</translation>
+    </message>
+    <message>
+        <source>缩小</source>
+        <translation>Zoom out</translation>
+    </message>
+    <message>
+        <source>缩小波形（滚轮，Ctrl+-）</source>
+        <translation>Zoom out (wheel, Ctrl+-)</translation>
+    </message>
+    <message>
+        <source>全部</source>
+        <translation>All</translation>
+    </message>
+    <message>
+        <source>显示整个文件（Ctrl+0）</source>
+        <translation>Show the whole file (Ctrl+0)</translation>
+    </message>
+    <message>
+        <source>VBR(可变比特率)</source>
+        <translation>VBR (variable bit rate)</translation>
     </message>
 </context>
 <context>
