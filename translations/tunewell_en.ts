@@ -35,10 +35,6 @@
         <translation>--rate takes one of 48000 44100 32000 24000 22050 16000 12000 11025 8000</translation>
     </message>
     <message>
-        <source>--bitrate 取 320000 128000 96000 64000 之一</source>
-        <translation type="vanished">--bitrate takes one of 320000 128000 96000 64000</translation>
-    </message>
-    <message>
         <source>（--factor 取 0.5 到 100）</source>
         <translation> (--factor takes 0.5 to 100)</translation>
     </message>
@@ -57,10 +53,6 @@
     <message>
         <source>--level 取 1、2 或 3</source>
         <translation>--level takes 1, 2 or 3</translation>
-    </message>
-    <message>
-        <source>--seconds 取大于 0 的秒数</source>
-        <translation>--seconds takes a number of seconds above 0</translation>
     </message>
     <message>
         <source>--source 取 all、microphone 或 system</source>
@@ -120,24 +112,6 @@ Common options:
   --jobs N           run N jobs at once (default: the number of cores)
   --help             show this help
 Put &apos;--&apos; before file names that start with &apos;-&apos;.
-</translation>
-    </message>
-    <message>
-        <source>用法：tunewell-cli convert --format F [--channels 1|2] [--rate HZ] [--bitrate BPS] FILE...
-把每个文件（或视频的声音）转换为格式 F；结果以源文件命名、换上新扩展名，
-并替换同名的旧结果。
-  --format F      输出格式，例如 mp3 wav flac m4a ogg（amr 固定为 8000 Hz 单声道）
-  --channels N    1 或 2 个声道
-  --rate HZ       48000 44100 32000 24000 22050 16000 12000 11025 8000
-  --bitrate BPS   320000 128000 96000 64000（或 320k ...）
-</source>
-        <translation type="vanished">Usage: tunewell-cli convert --format F [--channels 1|2] [--rate HZ] [--bitrate BPS] FILE...
-Converts each file (or the sound of a video) to format F; the result is named after the source
-with the new extension and replaces an earlier result of the same name.
-  --format F      output format, e.g. mp3 wav flac m4a ogg (amr forces 8000 Hz mono)
-  --channels N    1 or 2 channels
-  --rate HZ       48000 44100 32000 24000 22050 16000 12000 11025 8000
-  --bitrate BPS   320000 128000 96000 64000 (or 320k ...)
 </translation>
     </message>
     <message>
@@ -327,6 +301,10 @@ an earlier result of the same source; a name another file holds gets &quot;-2&qu
                   bit rate for mp3 (elsewhere as the default). Default: the source&apos;s bit rate,
                   the nearest the format&apos;s encoder takes
 </translation>
+    </message>
+    <message>
+        <source>--seconds 取 0.1 到 86400 的秒数</source>
+        <translation>--seconds takes a number of seconds from 0.1 to 86400</translation>
     </message>
 </context>
 <context>
