@@ -19,6 +19,7 @@
 #include "app/MediaHelpers.h"
 #include "app/Messages.h"
 #include "app/SettingsFile.h"
+#include "app/Translation.h"
 #include "media/AudioRecorder.h"
 #include "media/MixerWrap.h"
 #include "media/NoiseJobTable.h"
@@ -205,10 +206,11 @@ class DenoiseJob : public Job {
 // ---- record -----------------------------------------------------------------------------
 
 // Recorder page texts.
-constexpr const char* kMsgNoRenderDevice = "未启用音频输出设备!";
-constexpr const char* kMsgNoMicSystemOnly = "没有插入麦克风设备,仅录系统声音";
-constexpr const char* kMsgNoMicrophone = "请先插入麦克风设备!";
-constexpr const char* kMsgDeviceError = "音频设备出错!";
+constexpr const char* kMsgNoRenderDevice = TW_TRANSLATE_NOOP("RecordPage", "未启用音频输出设备!");
+constexpr const char* kMsgNoMicSystemOnly =
+    TW_TRANSLATE_NOOP("RecordPage", "没有插入麦克风设备,仅录系统声音");
+constexpr const char* kMsgNoMicrophone = TW_TRANSLATE_NOOP("RecordPage", "请先插入麦克风设备!");
+constexpr const char* kMsgDeviceError = TW_TRANSLATE_NOOP("RecordPage", "音频设备出错!");
 constexpr std::int64_t kTimeUp = -1;
 constexpr int kRecordRate = 44100;  // samples per second in the recorder's file
 constexpr double kGraceSeconds = 5;
@@ -242,13 +244,13 @@ class RecordJob : public Job {
     RecorderSettings settings = ReadRecorderSettings();
     if (source_) settings.voiceSource = *source_;
     if (!HasRenderDevice() && (settings.voiceSource == SourceAll || settings.voiceSource == SourceSystem)) {
-      return kMsgNoRenderDevice;
+      return Tr("RecordPage", kMsgNoRenderDevice);
     }
     std::string captureName;
     const bool micAvailable = GetDefaultCaptureName(captureName);
     if (!micAvailable) {
-      if (settings.voiceSource == SourceMicrophone) return kMsgNoMicrophone;
-      if (settings.voiceSource == SourceAll) note_ = kMsgNoMicSystemOnly;
+      if (settings.voiceSource == SourceMicrophone) return Tr("RecordPage", kMsgNoMicrophone);
+      if (settings.voiceSource == SourceAll) note_ = Tr("RecordPage", kMsgNoMicSystemOnly);
     }
     RememberOutputState();
     tagging_ = std::make_unique<TaggingSink>(sink, taskId);
@@ -257,7 +259,7 @@ class RecordJob : public Job {
     recorder_->LimitLength(static_cast<int64_t>(std::llround(seconds_ * kRecordRate)));
     if (recorder_->Start(fileName_, folder_, 128000, CodecMp3, micAvailable, captureName) < 0) {
       recorder_.reset();
-      return kMsgDeviceError;
+      return Tr("RecordPage", kMsgDeviceError);
     }
     recorder_->Resume();
     timer_ = std::thread([this] { TimerThread(); });
@@ -398,9 +400,8 @@ InProcessPlan PlanInProcessJobs(const CliRequest& request, const ContextFn& cont
         } else if (OneOf(format, kVideoNoiseFormats)) {
           settings.videoFormat = format;
         } else {
-          plan.usageError = std::string(kMsgBadFormat) +
-                            " (--format takes mp3 aac m4a for audio files, "
-                            "mp4 mkv mov flv for video files)";
+          plan.usageError = Tr("Commands", kMsgBadFormat) +
+                            Tr("Cli", "（--format 对音频文件取 mp3 aac m4a，对视频文件取 mp4 mkv mov flv）");
           return plan;
         }
       }

@@ -306,6 +306,10 @@ an earlier result of the same source; a name another file holds gets &quot;-2&qu
         <source>--seconds 取 0.1 到 86400 的秒数</source>
         <translation>--seconds takes a number of seconds from 0.1 to 86400</translation>
     </message>
+    <message>
+        <source>（--format 对音频文件取 mp3 aac m4a，对视频文件取 mp4 mkv mov flv）</source>
+        <translation> (--format takes mp3 aac m4a for audio files, mp4 mkv mov flv for video files)</translation>
+    </message>
 </context>
 <context>
     <name>Commands</name>
