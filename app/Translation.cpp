@@ -12,6 +12,11 @@ TextLookup& Lookup() {
   return lookup;
 }
 
+Language& Installed() {
+  static Language language = Language::Chinese;
+  return language;
+}
+
 // A locale name without language: the portable ones and their encodings ("C.UTF-8").
 bool NamesNoLanguage(std::string_view name) {
   const std::string_view base = name.substr(0, name.find('.'));
@@ -53,8 +58,13 @@ const char* LanguageCode(Language language) {
   return language == Language::English ? kLanguageEnglish : kLanguageChinese;
 }
 
-void SetTextLookup(TextLookup lookup) {
+void SetTextLookup(TextLookup lookup, Language language) {
+  Installed() = lookup ? language : Language::Chinese;
   Lookup() = std::move(lookup);
+}
+
+Language InterfaceLanguage() {
+  return Installed();
 }
 
 std::string Tr(const char* context, const char* source) {

@@ -47,8 +47,11 @@ const char* LanguageCode(Language language);
 
 // Looks up the translation of source under context; returns "" when it has none.
 using TextLookup = std::function<std::string(const char* context, const char* source)>;
-// Installs the lookup of the front end (null: every text stays the source text).
-void SetTextLookup(TextLookup lookup);
+// Installs the lookup of the front end for language (null: every text stays the source text).
+void SetTextLookup(TextLookup lookup, Language language = Language::English);
+// The language of the installed lookup; Chinese without one. For the few texts that have their
+// words in a table of both languages rather than in the catalogue (the CLI's failure lines).
+Language InterfaceLanguage();
 // The translation of source (UTF-8) under context, or source itself.
 std::string Tr(const char* context, const char* source);
 // text with its markers %1 ... %9 replaced by args in order; a translation may move the markers.

@@ -22,9 +22,9 @@ bool InstallCatalogue(Language language, std::string* error) {
   for (const char* rel : {"/skin", "/../skin", "/../../skin", "/" TW_INSTALLED_SKIN}) {
     const std::string folder = program + rel + "/translations";
     if (translator.load(name, QString::fromStdString(folder))) {
-      SetTextLookup([](const char* context, const char* source) {
-        return translator.translate(context, source).toStdString();
-      });
+      SetTextLookup([](const char* context,
+                       const char* source) { return translator.translate(context, source).toStdString(); },
+                    language);
       return true;
     }
     tried += (tried.empty() ? "" : ", ") + folder;

@@ -54,9 +54,9 @@ bool InstallTranslators(QCoreApplication& app, Language language, QString* error
   // found before the others through the "skin:" search path.
   if (language != Language::Chinese)
     QDir::setSearchPaths("skin", {Skin::Folder() + "/" + code, Skin::Folder()});
-  SetTextLookup([](const char* context, const char* source) {
-    return QCoreApplication::translate(context, source).toStdString();
-  });
+  SetTextLookup([](const char* context,
+                   const char* source) { return QCoreApplication::translate(context, source).toStdString(); },
+                ok ? language : Language::Chinese);
   return ok;
 }
 
@@ -65,7 +65,9 @@ void InstallEarlyLookup(Language language) {
   SetTextLookup(nullptr);
   if (language == Language::Chinese) return;
   if (!early.load(QStringLiteral("tunewell_") + QString::fromLatin1(LanguageCode(language)), CatalogueFolder())) return;
-  SetTextLookup([](const char* context, const char* source) { return early.translate(context, source).toStdString(); });
+  SetTextLookup(
+      [](const char* context, const char* source) { return early.translate(context, source).toStdString(); },
+      language);
 }
 
 void RemoveTranslators(QCoreApplication& app) {
