@@ -55,7 +55,9 @@ TEST(Translation, LookupAndMarkers) {
   });
   EXPECT_EQ(Tr("Commands", "输出格式无效!"), "Invalid");
   EXPECT_EQ(Tr("Cli", "输出格式无效!"), "输出格式无效!");  // another context, no translation
-  SetTextLookup(nullptr);
+  EXPECT_EQ(InterfaceLanguage(), Language::English);
+  SetTextLookup(nullptr, Language::English);
+  EXPECT_EQ(InterfaceLanguage(), Language::Chinese);  // no lookup: the source texts
 
   const struct {
     const char* text;
