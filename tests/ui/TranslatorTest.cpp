@@ -60,7 +60,8 @@ class Locale {
     }
     if (lang) setenv("LANG", lang, 1);
     SettingsFile::Instance().WriteString(kSettingsSection, kKeyLanguage, setting);
-    InstallTranslators(*qApp, LanguageInUse(), nullptr);
+    const char* language = getenv("TW_TOUR_PICTURES_LANGUAGE");  // "en" or "zh_CN"
+    InstallTranslators(*qApp, ChooseLanguage(language ? language : "", {}), nullptr);
   }
   ~Locale() {
     unsetenv("LANG");
@@ -135,10 +136,11 @@ TEST(Translator, QtDialogsSpeakTheWindowsLanguage) {
 // The tour shows pictures of the window in the language in use: the English ones are copies of
 // the Chinese ones' kind (found first through the "skin:" search path), not the Chinese ones.
 // With TW_TOUR_PICTURES_DIR set, the window of each page of the tour is drawn there as its
-// picture, in the language of the environment (scripts/tour-pictures runs this on Xvfb).
+// picture, in the language TW_TOUR_PICTURES_LANGUAGE names (scripts/tour-pictures runs this on Xvfb).
 TEST(Translator, TourPictures) {
   if (const char* dir = getenv("TW_TOUR_PICTURES_DIR")) {
-    InstallTranslators(*qApp, LanguageInUse(), nullptr);
+    const char* language = getenv("TW_TOUR_PICTURES_LANGUAGE");  // "en" or "zh_CN"
+    InstallTranslators(*qApp, ChooseLanguage(language ? language : "", {}), nullptr);
     auto* window = new CMainWnd();
     QString error;
     ASSERT_TRUE(window->Create(&error)) << error.toStdString();
