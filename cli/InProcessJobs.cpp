@@ -79,20 +79,20 @@ class WaveformJob : public Job {
     reader_ = std::make_unique<PcmWave>(tagging_.get());
     if (reader_->Open(entry_.fullPath) != 0) {
       reader_.reset();
-      return "has no sound that can be read";
+      return Tr("Cli", "没有可以读取的声音");
     }
     return "";
   }
   JobUpdate OnMessage(const Message& message) override {
     JobUpdate update;
-    if (message.id == kJobAbortedMessage) return Failed("stopped");
+    if (message.id == kJobAbortedMessage) return Failed(Tr("Cli", "已停止"));
     if (message.id == WM_LOADING_SHOW) {
       if (const auto* tick = message.As<JobTickRecord>()) update.percent = static_cast<int>(tick->value);
       return update;
     }
     if (message.id != WM_LOADING_HIDE || !reader_) return update;
     reader_->Join();
-    if (!reader_->Done()) return Failed("the waveform could not be read");
+    if (!reader_->Done()) return Failed(Tr("Cli", "无法读取波形"));
     std::string text = Format(reader_->Peaks(), reader_->Duration());
     reader_.reset();
     return Done(std::move(text));
@@ -173,7 +173,7 @@ class DenoiseJob : public Job {
   }
   JobUpdate OnMessage(const Message& message) override {
     JobUpdate update;
-    if (message.id == kJobAbortedMessage) return Failed("stopped");
+    if (message.id == kJobAbortedMessage) return Failed(Tr("Cli", "已停止"));
     if (const auto* p = message.As<NoiseProgressRecord>()) {
       update.percent = p->percent;
       return update;
@@ -183,8 +183,7 @@ class DenoiseJob : public Job {
     table_->Finish(*done);
     table_.reset();
     if (done->result != 0)
-      return Failed("the denoiser failed and left no result (is the disk full? details in " + LogHint() +
-                    ")");
+      return Failed(FormatText(Tr("Cli", "降噪失败，没有留下结果（磁盘满了吗？详情见 %1）"), {LogHint()}));
     return Done(plan_.outputPath);
   }
   void Abort() override {
@@ -268,7 +267,7 @@ class RecordJob : public Job {
   std::string TakeNote() override { return std::exchange(note_, ""); }
   JobUpdate OnMessage(const Message& message) override {
     JobUpdate update;
-    if (message.id == kJobAbortedMessage) return Failed("stopped");
+    if (message.id == kJobAbortedMessage) return Failed(Tr("Cli", "已停止"));
     const auto* tick = message.As<JobTickRecord>();
     if (!tick || !recorder_) return update;
     if (message.id == WM_RECORD_TIME) {
@@ -307,12 +306,12 @@ class RecordJob : public Job {
     recorder_.reset();
     if (failure != FailureNone) {
       keepOutput_ = true;
-      return Failed(std::string(failure == FailureWrite
-                                    ? "the recording could not be written (is the disk full?)"
-                                    : "the recording device went away") +
-                    "; what was recorded is kept in " + OutputPath());
+      return Failed(FormatText(failure == FailureWrite
+                                   ? Tr("Cli", "无法写入录音（磁盘满了吗？）；已录下的内容保存在 %1")
+                                   : Tr("Cli", "录音设备已不在；已录下的内容保存在 %1"),
+                               {OutputPath()}));
     }
-    if (!finished) return Failed("the recording could not be finished");
+    if (!finished) return Failed(Tr("Cli", "无法完成录音"));
     return Done(OutputPath());
   }
   // Ends the recording once the file holds the asked length (the devices take a moment to

@@ -310,6 +310,46 @@ an earlier result of the same source; a name another file holds gets &quot;-2&qu
         <source>（--format 对音频文件取 mp3 aac m4a，对视频文件取 mp4 mkv mov flv）</source>
         <translation> (--format takes mp3 aac m4a for audio files, mp4 mkv mov flv for video files)</translation>
     </message>
+    <message>
+        <source>没有可以读取的声音</source>
+        <translation>has no sound that can be read</translation>
+    </message>
+    <message>
+        <source>已停止</source>
+        <translation>stopped</translation>
+    </message>
+    <message>
+        <source>无法读取波形</source>
+        <translation>the waveform could not be read</translation>
+    </message>
+    <message>
+        <source>降噪失败，没有留下结果（磁盘满了吗？详情见 %1）</source>
+        <translation>the denoiser failed and left no result (is the disk full? details in %1)</translation>
+    </message>
+    <message>
+        <source>无法写入录音（磁盘满了吗？）；已录下的内容保存在 %1</source>
+        <translation>the recording could not be written (is the disk full?); what was recorded is kept in %1</translation>
+    </message>
+    <message>
+        <source>录音设备已不在；已录下的内容保存在 %1</source>
+        <translation>the recording device went away; what was recorded is kept in %1</translation>
+    </message>
+    <message>
+        <source>无法完成录音</source>
+        <translation>the recording could not be finished</translation>
+    </message>
+    <message>
+        <source>已中断：正在结束 %1 个运行中的任务</source>
+        <translation>interrupted: ending %1 running job(s)</translation>
+    </message>
+    <message>
+        <source>未开始（已中断）</source>
+        <translation>not started (interrupted)</translation>
+    </message>
+    <message>
+        <source>已中断，未完成的结果已删除</source>
+        <translation>interrupted, partial output removed</translation>
+    </message>
 </context>
 <context>
     <name>Commands</name>
