@@ -749,7 +749,7 @@ Put &apos;--&apos; before file names that start with &apos;-&apos;.
     <name>MainWindow</name>
     <message>
         <source>TWL音频剪辑</source>
-        <translation>TWL Audio Editor</translation>
+        <translation>Tunewell</translation>
     </message>
     <message>
         <source>设置</source>
@@ -1562,7 +1562,7 @@ Put &apos;--&apos; before file names that start with &apos;-&apos;.
     <name>tw::CMainWnd</name>
     <message>
         <source>TWL音频剪辑</source>
-        <translation>TWL Audio Editor</translation>
+        <translation>Tunewell</translation>
     </message>
     <message>
         <source>正在加载波形...</source>
