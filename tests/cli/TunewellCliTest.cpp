@@ -43,7 +43,7 @@ ProcessResult RunCli(const std::vector<std::string>& args, const std::vector<std
   return test::RunCli(args, options);
 }
 
-test::Process StartCli(const std::vector<std::string>& args, test::SpawnOptions options = {}) {
+test::Process StartInEnglish(const std::vector<std::string>& args, test::SpawnOptions options = {}) {
   options.env.push_back("LANGUAGE=en");
   return test::StartCli(args, options);
 }
@@ -396,7 +396,7 @@ TEST(TunewellCli, ANamedPipeIsRefusedAtOnce) {
        {std::vector<std::string>{"probe", fifo},
         {"convert", "--format", "wav", "--output-dir", folder, fifo}}) {
     SCOPED_TRACE(args[0]);
-    test::Process p = StartCli(args);
+    test::Process p = StartInEnglish(args);
     EXPECT_TRUE(p.WaitExit(std::chrono::seconds(20))) << "still waiting on the pipe";
     const ProcessResult r = p.Stop(0);
     EXPECT_EQ(r.exitStatus, 1) << r.err;
@@ -460,7 +460,7 @@ TEST(TunewellCli, InterruptEndsChildrenAndRemovesPartialOutputs) {
   const std::string waiting = Copy(test::ToneWav(1), folder, "waiting.wav");
   // An earlier result in the folder that no run of this batch writes stays.
   std::ofstream(outDir + "/earlier.mp3") << "kept";
-  test::Process p = StartCli({"convert", "--format", "mp3", "--rate", "44100", "--channels", "2",
+  test::Process p = StartInEnglish({"convert", "--format", "mp3", "--rate", "44100", "--channels", "2",
                                     "--jobs", "2", "--output-dir", outDir, longFile, other, waiting});
   std::vector<pid_t> children;
   const bool bothWriting = p.WaitFor(
@@ -556,7 +556,7 @@ TEST(TunewellCli, TerminalShowsBarsInsteadOfLines) {
   ioctl(master, TIOCSWINSZ, &ws);
   test::SpawnOptions options;
   options.terminal = master;
-  test::Process p = StartCli(
+  test::Process p = StartInEnglish(
       {"convert", "--format", "mp3", "--output-dir", outDir, test::ToneWav(20), test::ToneWav(3)}, options);
   const ProcessResult r = p.Finish();
   close(master);
@@ -664,7 +664,7 @@ TEST(TunewellCli, DenoiseCleansAudioAndVideoFiles) {
 }
 TEST(TunewellCli, InterruptedDenoiseLeavesNothing) {
   const std::string outDir = test::TempDir();
-  test::Process p = StartCli({"denoise", "--output-dir", outDir, LongMp3()});
+  test::Process p = StartInEnglish({"denoise", "--output-dir", outDir, LongMp3()});
   // Wait until the engine has made its result file, then interrupt.
   ASSERT_TRUE(p.WaitFor([&] { return !FilesIn(outDir).empty(); }, std::chrono::seconds(20)))
       << p.Out() << p.Err();
@@ -709,7 +709,7 @@ TEST(TunewellCli, RecordWritesTheRecordingAsThePageNamesIt) {
 TEST(TunewellCli, InterruptedRecordingLeavesNothing) {
   if (!SoundServerRuns()) GTEST_SKIP() << "no sound server (scripts/test starts one)";
   const std::string outDir = test::TempDir();
-  test::Process p = StartCli({"record", "--seconds", "60", "--output-dir", outDir});
+  test::Process p = StartInEnglish({"record", "--seconds", "60", "--output-dir", outDir});
   ASSERT_TRUE(p.WaitFor([&] { return RecordedBytes(outDir) > 4096; }, std::chrono::seconds(20))) << p.Err();
   ASSERT_TRUE(p.Signal(SIGINT));
   const ProcessResult r = p.Finish();
@@ -723,7 +723,7 @@ TEST(TunewellCli, ARecordingWhoseMicrophoneGoesAwayFailsAndKeepsWhatItHas) {
   if (!pulse.Ok()) GTEST_SKIP() << "no private sound server";
   const std::string outDir = test::TempDir();
   test::Process p =
-      StartCli({"record", "--seconds", "60", "--source", "microphone", "--output-dir", outDir});
+      StartInEnglish({"record", "--seconds", "60", "--source", "microphone", "--output-dir", outDir});
   // About a second of sound in the file (128 kbit/s) before the device goes.
   ASSERT_TRUE(p.WaitFor([&] { return RecordedBytes(outDir) > 16000; }, std::chrono::seconds(20))) << p.Err();
   ASSERT_EQ(pulse.Pactl({"unload-module", "module-remap-source"}), 0);
