@@ -454,6 +454,10 @@ an earlier result of the same source; a name another file holds gets &quot;-2&qu
         <source>从列表移除</source>
         <translation>Remove from list</translation>
     </message>
+    <message>
+        <source>取消任务</source>
+        <translation>Cancel job</translation>
+    </message>
 </context>
 <context>
     <name>ConvertQueue</name>
@@ -559,6 +563,10 @@ an earlier result of the same source; a name another file holds gets &quot;-2&qu
         <source>删除文件</source>
         <translation>Delete file</translation>
     </message>
+    <message>
+        <source>取消任务</source>
+        <translation>Cancel job</translation>
+    </message>
 </context>
 <context>
     <name>DownloadDialog</name>
@@ -595,6 +603,89 @@ an earlier result of the same source; a name another file holds gets &quot;-2&qu
     <message>
         <source>从列表移除</source>
         <translation>Remove from list</translation>
+    </message>
+    <message>
+        <source>取消任务</source>
+        <translation>Cancel job</translation>
+    </message>
+</context>
+<context>
+    <name>FailureReason</name>
+    <message>
+        <source>已取消</source>
+        <translation>Cancelled</translation>
+    </message>
+    <message>
+        <source>未开始</source>
+        <translation>Not started</translation>
+    </message>
+    <message>
+        <source>缺少转码程序</source>
+        <translation>No transcoder</translation>
+    </message>
+    <message>
+        <source>无法开始处理</source>
+        <translation>Could not start</translation>
+    </message>
+    <message>
+        <source>文件不存在</source>
+        <translation>File not found</translation>
+    </message>
+    <message>
+        <source>这是文件夹</source>
+        <translation>Is a folder</translation>
+    </message>
+    <message>
+        <source>不是普通文件</source>
+        <translation>Not a regular file</translation>
+    </message>
+    <message>
+        <source>文件无法打开</source>
+        <translation>Cannot open file</translation>
+    </message>
+    <message>
+        <source>受保护的格式</source>
+        <translation>Protected format</translation>
+    </message>
+    <message>
+        <source>文件无法读取</source>
+        <translation>Unreadable file</translation>
+    </message>
+    <message>
+        <source>没有时长</source>
+        <translation>No duration</translation>
+    </message>
+    <message>
+        <source>没有声音</source>
+        <translation>No sound</translation>
+    </message>
+    <message>
+        <source>不支持此格式</source>
+        <translation>Unsupported format</translation>
+    </message>
+    <message>
+        <source>磁盘已满</source>
+        <translation>Disk full</translation>
+    </message>
+    <message>
+        <source>文件名过长</source>
+        <translation>Name too long</translation>
+    </message>
+    <message>
+        <source>无法写入目录</source>
+        <translation>Folder not writable</translation>
+    </message>
+    <message>
+        <source>无法写入结果</source>
+        <translation>Cannot write result</translation>
+    </message>
+    <message>
+        <source>结果不完整</source>
+        <translation>Incomplete result</translation>
+    </message>
+    <message>
+        <source>处理失败</source>
+        <translation>Failed</translation>
     </message>
 </context>
 <context>
@@ -649,6 +740,16 @@ an earlier result of the same source; a name another file holds gets &quot;-2&qu
     <message>
         <source>音视频文件(%1)</source>
         <translation>Audio and video files (%1)</translation>
+    </message>
+    <message>
+        <source>以下文件未能添加:</source>
+        <translation>These files were not added:</translation>
+    </message>
+    <message>
+        <source>
+等%1个文件</source>
+        <translation>
+%1 files in all</translation>
     </message>
 </context>
 <context>
@@ -716,6 +817,17 @@ on the convert page&apos;s list; a running Tunewell is brought to the front.
   --version    show the version
 Put &apos;--&apos; before file names that start with &apos;-&apos;.
 </translation>
+    </message>
+</context>
+<context>
+    <name>ListRows</name>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>等待中</source>
+        <translation>Waiting</translation>
     </message>
 </context>
 <context>
@@ -1135,6 +1247,10 @@ Put &apos;--&apos; before file names that start with &apos;-&apos;.
         <source>VBR(可变比特率)</source>
         <translation>VBR (variable bit rate)</translation>
     </message>
+    <message>
+        <source>全部开始</source>
+        <translation>Start all</translation>
+    </message>
 </context>
 <context>
     <name>MergeListContainerElement</name>
@@ -1153,13 +1269,6 @@ Put &apos;--&apos; before file names that start with &apos;-&apos;.
     <message>
         <source>更多</source>
         <translation>More</translation>
-    </message>
-</context>
-<context>
-    <name>MergePage</name>
-    <message>
-        <source>失败</source>
-        <translation>Failed</translation>
     </message>
 </context>
 <context>
@@ -1213,6 +1322,10 @@ Put &apos;--&apos; before file names that start with &apos;-&apos;.
         <source>从列表移除</source>
         <translation>Remove from list</translation>
     </message>
+    <message>
+        <source>取消任务</source>
+        <translation>Cancel job</translation>
+    </message>
 </context>
 <context>
     <name>Page</name>
@@ -1221,8 +1334,20 @@ Put &apos;--&apos; before file names that start with &apos;-&apos;.
         <translation>Delete this file?</translation>
     </message>
     <message>
-        <source>失败</source>
-        <translation>Failed</translation>
+        <source>没有需要处理的文件!</source>
+        <translation>There are no files left to process!</translation>
+    </message>
+    <message>
+        <source>处理中</source>
+        <translation>Working</translation>
+    </message>
+    <message>
+        <source>全部开始</source>
+        <translation>Start all</translation>
+    </message>
+    <message>
+        <source>请先添加要处理的文件!</source>
+        <translation>Please add the files to process first!</translation>
     </message>
 </context>
 <context>
@@ -1359,6 +1484,14 @@ Put &apos;--&apos; before file names that start with &apos;-&apos;.
         <source>下次启动时生效</source>
         <translation>Applies at the next start</translation>
     </message>
+    <message>
+        <source>同时处理任务数</source>
+        <translation>Jobs at once</translation>
+    </message>
+    <message>
+        <source>转换、变速、提取、降噪等任务同时进行的个数</source>
+        <translation>How many convert, speed, extract, denoise and other jobs run at the same time</translation>
+    </message>
 </context>
 <context>
     <name>SpeedListContainerElement</name>
@@ -1399,6 +1532,10 @@ Put &apos;--&apos; before file names that start with &apos;-&apos;.
     <message>
         <source>从列表移除</source>
         <translation>Remove from list</translation>
+    </message>
+    <message>
+        <source>取消任务</source>
+        <translation>Cancel job</translation>
     </message>
 </context>
 <context>
@@ -1557,6 +1694,10 @@ Put &apos;--&apos; before file names that start with &apos;-&apos;.
         <source>从列表移除</source>
         <translation>Remove from list</translation>
     </message>
+    <message>
+        <source>取消任务</source>
+        <translation>Cancel job</translation>
+    </message>
 </context>
 <context>
     <name>tw::CMainWnd</name>
@@ -1567,6 +1708,10 @@ Put &apos;--&apos; before file names that start with &apos;-&apos;.
     <message>
         <source>正在加载波形...</source>
         <translation>Loading the waveform...</translation>
+    </message>
+    <message>
+        <source>还有%1个任务正在进行,确定要退出吗?</source>
+        <translation>%1 jobs are still running. Quit anyway?</translation>
     </message>
 </context>
 <context>

@@ -519,7 +519,7 @@ void CMainWnd::PostClose(int wParam) {
 }
 
 QString CMainWnd::CloseQuestion(size_t jobs) {
-  return QStringLiteral("还有%1个任务正在进行,确定要退出吗?").arg(jobs);
+  return tr("还有%1个任务正在进行,确定要退出吗?").arg(jobs);
 }
 
 bool CMainWnd::OnClose(int wParam) {

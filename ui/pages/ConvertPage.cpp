@@ -1,7 +1,7 @@
 #include "ui/pages/ConvertPage.h"
 
-#include <QCoreApplication>
 #include <QAbstractButton>
+#include <QCoreApplication>
 
 #include "app/Messages.h"
 #include "tasks/ConvertQueue.h"
@@ -111,7 +111,7 @@ bool ConvertPage::HandleMessage(Message&) { return false; }
 
 void ConvertPage::ShowFailed(int taskId, FailureReason reason, const QString& details) {
   if (const RowSpec* spec = Rows())
-    ShowRowFailed(FindRow(taskId), *spec, QString::fromUtf8(ReasonText(reason)), details,
+    ShowRowFailed(FindRow(taskId), *spec, CoreText("FailureReason", ReasonText(reason)), details,
                   CoreText("ConvertQueue", kConvertRetryText));
 }
 

@@ -19,6 +19,7 @@
 #include "app/MediaHelpers.h"
 #include "app/SettingsFile.h"
 #include "tasks/Commands.h"
+#include "ui/Translator.h"
 
 namespace tw {
 namespace {
@@ -180,12 +181,14 @@ std::optional<FileEntry> ProbeFileEntry(const std::string& fullPath, FailureReas
 
 QString SkippedFilesText(const std::vector<SkippedFile>& skipped) {
   constexpr size_t kNamed = 8;
-  QString text = QStringLiteral("以下文件未能添加:");
+  QString text = QCoreApplication::translate("FileList", "以下文件未能添加:");
   for (size_t i = 0; i < skipped.size() && i < kNamed; ++i) {
     text += QStringLiteral("\n%1(%2)")
-                .arg(QFileInfo(skipped[i].path).fileName(), QString::fromUtf8(ReasonText(skipped[i].reason)));
+                .arg(QFileInfo(skipped[i].path).fileName(),
+                     CoreText("FailureReason", ReasonText(skipped[i].reason)));
   }
-  if (skipped.size() > kNamed) text += QStringLiteral("\n等%1个文件").arg(skipped.size());
+  if (skipped.size() > kNamed)
+    text += QCoreApplication::translate("FileList", "\n等%1个文件").arg(skipped.size());
   return text;
 }
 

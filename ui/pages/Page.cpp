@@ -2,10 +2,10 @@
 
 #include <glog/logging.h>
 
-#include <QCoreApplication>
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +18,7 @@
 #include "app/Messages.h"
 #include "ui/NotifyAdapter.h"
 #include "ui/PopMenu.h"
+#include "ui/Translator.h"
 #include "ui/dialogs/MessageBoxDialog.h"
 #include "ui/dialogs/PromptBoxDialog.h"
 #include "ui/pages/FileList.h"
@@ -360,7 +361,7 @@ void Page::ShowDone(int taskId) {
   if (rows_) ShowRowDone(FindRow(taskId), *rows_);
 }
 void Page::ShowFailed(int taskId, FailureReason reason, const QString& details) {
-  if (rows_) ShowRowFailed(FindRow(taskId), *rows_, QString::fromUtf8(ReasonText(reason)), details);
+  if (rows_) ShowRowFailed(FindRow(taskId), *rows_, CoreText("FailureReason", ReasonText(reason)), details);
 }
 void Page::ShowCancelled(int taskId) {
   if (rows_) ShowRowCancelled(FindRow(taskId), *rows_);
