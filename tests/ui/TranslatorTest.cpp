@@ -60,8 +60,7 @@ class Locale {
     }
     if (lang) setenv("LANG", lang, 1);
     SettingsFile::Instance().WriteString(kSettingsSection, kKeyLanguage, setting);
-    const char* language = getenv("TW_TOUR_PICTURES_LANGUAGE");  // "en" or "zh_CN"
-    InstallTranslators(*qApp, ChooseLanguage(language ? language : "", {}), nullptr);
+    InstallTranslators(*qApp, LanguageInUse(), nullptr);
   }
   ~Locale() {
     unsetenv("LANG");
