@@ -492,7 +492,7 @@ TEST(TunewellCli, FullDiskFailsTheFileAndLeavesNoResult) {
     GTEST_SKIP() << "no private mounts here";
   }
   const std::string script =
-      "mount -t tmpfs -o size=300k tmpfs \"$0\" || exit 99; \"$1\" convert --format wav --output-dir \"$0\" "
+      "mount -t tmpfs -o size=300k tmpfs \"$0\" || exit 99; LANGUAGE=en \"$1\" convert --format wav --output-dir \"$0\" "
       "\"$2\"; rc=$?; echo \"listing:$(ls -A \"$0\")\"; exit $rc";
   std::string output;
   const int status = test::RunProcess(
@@ -646,10 +646,10 @@ TEST(TunewellCli, DenoiseCleansAudioAndVideoFiles) {
     const char* errorPart;
   } bad[] = {
       {{"denoise", mixedCase}, 1, "the denoiser takes"},
-      {{"denoise", "--format", "ogg", test::NoiseWav(2)}, 2, "输出格式无效!"},
+      {{"denoise", "--format", "ogg", test::NoiseWav(2)}, 2, "Invalid output format!"},
       // The denoiser writes MP3 or AAC only: a WAV or FLAC name would hold the wrong sound.
-      {{"denoise", "--format", "wav", test::NoiseWav(2)}, 2, "输出格式无效!"},
-      {{"denoise", "--format", "flac", test::NoiseWav(2)}, 2, "输出格式无效!"},
+      {{"denoise", "--format", "wav", test::NoiseWav(2)}, 2, "Invalid output format!"},
+      {{"denoise", "--format", "flac", test::NoiseWav(2)}, 2, "Invalid output format!"},
       {{"denoise", test::TextNamedMp3()}, 1, "not an audio or video file"},
   };
   for (const auto& b : bad) {
