@@ -23,6 +23,8 @@ inline constexpr const char* kKeySysVolumeSize = "sys-volume-size";
 inline constexpr const char* kKeyUserManual = "user-manual";
 inline constexpr const char* kKeyUserRealIp = "user-real-ip";
 inline constexpr const char* kKeyParallelJobs = "parallel-jobs";
+// "auto", "zh_CN" or "en"; read once at start (app/Translation.h).
+inline constexpr const char* kKeyLanguage = "language";
 
 class SettingsFile {
  public:

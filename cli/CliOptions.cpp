@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/Translation.h"
 #include "tasks/Commands.h"
 
 namespace tw::cli {
@@ -125,54 +126,54 @@ std::string CheckValues(Subcommand sub, const CliRequest& r) {
   long n = 0;
   double x = 0;
   if (r.Has("jobs") && !ParseInteger(r.Get("jobs"), 1, 256, &n))
-    return "--jobs takes a whole number from 1 to 256";
-  if (r.Has("output-dir") && r.Get("output-dir").empty()) return "--output-dir takes a folder";
+    return Tr("Cli", "--jobs 取 1 到 256 的整数");
+  if (r.Has("output-dir") && r.Get("output-dir").empty()) return Tr("Cli", "--output-dir 取一个文件夹");
   switch (sub) {
     case Subcommand::Convert: {
       if (r.Has("channels") && r.Get("channels") != "1" && r.Get("channels") != "2")
-        return "--channels takes 1 or 2";
+        return Tr("Cli", "--channels 取 1 或 2");
       if (r.Has("rate")) {
         const long rates[] = {48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000};
         bool known = false;
         if (ParseInteger(r.Get("rate"), 1, 1000000, &n)) {
           for (long rate : rates) known = known || rate == n;
         }
-        if (!known) return "--rate takes one of 48000 44100 32000 24000 22050 16000 12000 11025 8000";
+        if (!known) return Tr("Cli", "--rate 取 48000 44100 32000 24000 22050 16000 12000 11025 8000 之一");
       }
       if (r.Has("bitrate") && r.Get("bitrate") != "vbr" &&
           !(ParseBitRate(r.Get("bitrate"), &n) && BitRateIndex(n) > 0))
-        return "--bitrate takes one of 320000 256000 192000 128000 96000 64000, or vbr";
+        return Tr("Cli", "--bitrate 取 320000 256000 192000 128000 96000 64000 之一，或 vbr");
       break;
     }
     case Subcommand::Speed:
       if (!ParseDecimal(r.Get("factor"), 0.5, 100, &x))
-        return std::string(kMsgBadSpeed) + " (--factor takes 0.5 to 100)";
+        return Tr("Commands", kMsgBadSpeed) + Tr("Cli", "（--factor 取 0.5 到 100）");
       break;
     case Subcommand::Volume: {
-      if (!ParseDecimal(r.Get("factor"), 0, 100, &x)) return "--factor takes a number from 0 to 100";
+      if (!ParseDecimal(r.Get("factor"), 0, 100, &x)) return Tr("Cli", "--factor 取 0 到 100 的数");
       for (const char* fade : {"fade-in", "fade-out"}) {
         if (r.Has(fade) && r.Get(fade).find(',') == std::string::npos) {
-          return std::string("--") + fade + " takes START,DURATION in whole seconds";
+          return FormatText(Tr("Cli", "--%1 取 起点,时长（整秒）"), {fade});
         }
       }
       break;
     }
     case Subcommand::BgMusic:
       if (r.Has("level") && !ParseInteger(r.Get("level"), -100, 100, &n, true)) {
-        return "--level takes a whole number of dB from -100 to 100";
+        return Tr("Cli", "--level 取 -100 到 100 的整数（dB）");
       }
       break;
     case Subcommand::Denoise:
       if (r.Has("level") && r.Get("level") != "1" && r.Get("level") != "2" && r.Get("level") != "3") {
-        return "--level takes 1, 2 or 3";
+        return Tr("Cli", "--level 取 1、2 或 3");
       }
       break;
     case Subcommand::Record: {
       if (!ParseDecimal(r.Get("seconds"), 0.1, 86400, &x))
-        return "--seconds takes a number of seconds from 0.1 to 86400";
+        return Tr("Cli", "--seconds 取 0.1 到 86400 的秒数");
       const std::string source = r.Get("source", "all");
       if (source != "all" && source != "microphone" && source != "system") {
-        return "--source takes all, microphone or system";
+        return Tr("Cli", "--source 取 all、microphone 或 system");
       }
       break;
     }
@@ -224,7 +225,7 @@ ParseResult ParseWords(const std::vector<std::string>& args) {
   ParseResult result;
   CliRequest& r = result.request;
   if (args.empty()) {
-    result.error = "no command given (try --help)";
+    result.error = Tr("Cli", "没有给出命令（见 --help）");
     return result;
   }
   const std::string& first = args[0];
@@ -238,7 +239,7 @@ ParseResult ParseWords(const std::vector<std::string>& args) {
   }
   const auto sub = SubcommandByName(first);
   if (!sub) {
-    result.error = "unknown command '" + first + "' (try --help)";
+    result.error = FormatText(Tr("Cli", "未知命令 '%1'（见 --help）"), {first});
     return result;
   }
   r.sub = *sub;
@@ -261,7 +262,7 @@ ParseResult ParseWords(const std::vector<std::string>& args) {
       continue;
     }
     if (word.rfind("--", 0) != 0) {
-      result.error = "unknown option '" + word + "' (files starting with '-' go after '--')";
+      result.error = FormatText(Tr("Cli", "未知选项 '%1'（以 '-' 开头的文件名放在 '--' 之后）"), {word});
       return result;
     }
     std::string name = word.substr(2);
@@ -272,7 +273,7 @@ ParseResult ParseWords(const std::vector<std::string>& args) {
     }
     const OptionSpec* option = FindOption(spec, name);
     if (!option) {
-      result.error = "unknown option '--" + name + "' for " + spec.name + " (try " + spec.name + " --help)";
+      result.error = FormatText(Tr("Cli", "%2 没有选项 '--%1'（见 %2 --help）"), {name, spec.name});
       return result;
     }
     if (name == "help") {
@@ -281,16 +282,16 @@ ParseResult ParseWords(const std::vector<std::string>& args) {
     }
     if (option->takesValue && !value) {
       if (i + 1 >= args.size()) {
-        result.error = "--" + name + " needs a value";
+        result.error = FormatText(Tr("Cli", "--%1 需要一个值"), {name});
         return result;
       }
       value = args[++i];
     } else if (!option->takesValue && value) {
-      result.error = "--" + name + " takes no value";
+      result.error = FormatText(Tr("Cli", "--%1 不带值"), {name});
       return result;
     }
     if (r.options.count(name)) {
-      result.error = "--" + name + " given twice";
+      result.error = FormatText(Tr("Cli", "--%1 给了两次"), {name});
       return result;
     }
     r.options[name] = value.value_or("");
@@ -301,7 +302,7 @@ ParseResult ParseWords(const std::vector<std::string>& args) {
   }
   for (const auto& o : spec.options) {
     if (o.required && !r.Has(o.name)) {
-      result.error = std::string(spec.name) + " needs --" + o.name;
+      result.error = FormatText(Tr("Cli", "%1 需要 --%2"), {spec.name, o.name});
       return result;
     }
   }
@@ -310,15 +311,15 @@ ParseResult ParseWords(const std::vector<std::string>& args) {
     return result;
   }
   if (!spec.takesFiles && !r.files.empty()) {
-    result.error = std::string(spec.name) + " takes no files";
+    result.error = FormatText(Tr("Cli", "%1 不接受文件"), {spec.name});
     return result;
   }
   if (r.sub == Subcommand::Merge && r.files.size() < 2) {
-    result.error = r.files.empty() ? kMsgMergeNoFiles : kMsgMergeTooFew;
+    result.error = Tr("Commands", r.files.empty() ? kMsgMergeNoFiles : kMsgMergeTooFew);
     return result;
   }
   if (spec.takesFiles && r.files.empty()) {
-    result.error = std::string(spec.name) + " needs at least one file";
+    result.error = FormatText(Tr("Cli", "%1 至少需要一个文件"), {spec.name});
     return result;
   }
   if (r.Has("jobs")) r.jobs = std::atoi(r.Get("jobs").c_str());
@@ -338,100 +339,111 @@ ParseResult ParseArguments(const std::vector<std::string>& args) {
 }
 
 std::string HelpText(Subcommand sub) {
-  const std::string common =
-      "\nCommon options:\n"
-      "  --output-dir DIR   write results into DIR instead of the output folder of the settings\n"
-      "  --jobs N           run N jobs at once (default: the number of cores)\n"
-      "  --help             show this help\n"
-      "Put '--' before file names that start with '-'.\n";
+  const std::string common = Tr("Cli",
+                                "\n"
+                                "通用选项：\n"
+                                "  --output-dir DIR   结果写入 DIR，而不是设置中的输出目录\n"
+                                "  --jobs N           同时运行 N 个任务（默认：处理器核数）\n"
+                                "  --help             显示本帮助\n"
+                                "以 '-' 开头的文件名请放在 '--' 之后。\n");
+  std::string help;
   switch (sub) {
     case Subcommand::Convert:
-      return "Usage: tunewell-cli convert --format F [--channels 1|2] [--rate HZ] [--bitrate BPS] FILE...\n"
-             "Converts each file (or the sound of a video) to format F; the result is named after the "
-             "source\n"
-             "with the new extension, keeps its cover picture and tags where F holds them, and replaces\n"
-             "an earlier result of the same source; a name another file holds gets \"-2\", \"-3\" ...\n"
-             "  --format F      output format, e.g. mp3 wav flac m4a ogg (amr forces 8000 Hz mono)\n"
-             "  --channels N    1 or 2 channels (default: the source's)\n"
-             "  --rate HZ       48000 44100 32000 24000 22050 16000 12000 11025 8000 (default: the "
-             "source's)\n"
-             "  --bitrate BPS   320000 256000 192000 128000 96000 64000 (or 320k ...), or vbr: variable\n"
-             "                  bit rate for mp3 (elsewhere as the default). Default: the source's bit "
-             "rate,\n"
-             "                  the nearest the format's encoder takes\n" +
-             common;
+      help =
+          Tr("Cli",
+             "用法：tunewell-cli convert --format F [--channels 1|2] [--rate HZ] [--bitrate BPS] FILE...\n"
+             "把每个文件（或视频的声音）转换为格式 F；结果以源文件命名、换上新扩展名，在 F 能容纳时\n"
+             "保留封面图片和标签，并替换同一源文件的旧结果；名字已被其他文件占用时加上 \"-2\"、\"-3\" ...\n"
+             "  --format F      输出格式，例如 mp3 wav flac m4a ogg（amr 固定为 8000 Hz 单声道）\n"
+             "  --channels N    1 或 2 个声道（默认：与源文件相同）\n"
+             "  --rate HZ       48000 44100 32000 24000 22050 16000 12000 11025 8000（默认：与源文件相同）\n"
+             "  --bitrate BPS   320000 256000 192000 128000 96000 64000（或 320k ...），或 vbr：mp3 用可变\n"
+             "                  比特率（其他格式同默认）。默认：源文件的比特率，取编码器可用的最接近值\n");
+      break;
     case Subcommand::Merge:
-      return "Usage: tunewell-cli merge --format F FILE FILE...\n"
-             "Joins the files, in the order given, into one file named 合并-<timestamp>.F\n" +
-             common;
+      help = FormatText(Tr("Cli",
+                           "用法：tunewell-cli merge --format F FILE FILE...\n"
+                           "把这些文件按给出的顺序合并为一个文件，命名为 %1<时间戳>.F\n"),
+                        {"合并-"});
+      break;
     case Subcommand::Speed:
-      return "Usage: tunewell-cli speed --factor X FILE...\n"
-             "Plays each file X times as fast without changing its pitch (X from 0.5 to 100).\n" +
-             common;
+      help = Tr("Cli",
+                "用法：tunewell-cli speed --factor X FILE...\n"
+                "把每个文件加快到 X 倍速播放，音调不变（X 取 0.5 到 100）。\n");
+      break;
     case Subcommand::Extract:
-      return "Usage: tunewell-cli extract --format F [--accompaniment] FILE...\n"
-             "Takes the sound track out of a video; with --accompaniment, or for an audio file, keeps the\n"
-             "accompaniment by cancelling the centre (left minus right, one channel).\n" +
-             common;
+      help = Tr("Cli",
+                "用法：tunewell-cli extract --format F [--accompaniment] FILE...\n"
+                "取出视频的声音；加 --accompaniment 或对音频文件，消除中置人声保留伴奏\n"
+                "（左声道减右声道，单声道）。\n");
+      break;
     case Subcommand::Volume:
-      return "Usage: tunewell-cli volume --factor X [--fade-in START,DURATION] [--fade-out START,DURATION] "
-             "FILE...\n"
-             "Multiplies the level by X (0 to 100) and adds fades; times in whole seconds. A fade-out START "
-             "of 0\n"
-             "ends the fade at the end of the file.\n" +
-             common;
+      help = Tr("Cli",
+                "用法：tunewell-cli volume --factor X [--fade-in START,DURATION] [--fade-out START,DURATION] "
+                "FILE...\n"
+                "把音量乘以 X（0 到 100）并加上淡入淡出；时间为整秒。淡出的 START 为 0 时，\n"
+                "淡出在文件末尾结束。\n");
+      break;
     case Subcommand::BgMusic:
-      return "Usage: tunewell-cli bgmusic --music FILE [--level DB] [--delay S] [--loop] FILE...\n"
-             "Mixes the music under each file: --level changes the music's level in dB (negative is "
-             "quieter),\n"
-             "--delay starts it after S whole seconds, --loop repeats it to the end of the file.\n" +
-             common;
+      help = Tr("Cli",
+                "用法：tunewell-cli bgmusic --music FILE [--level DB] [--delay S] [--loop] FILE...\n"
+                "把音乐混在每个文件下面：--level 以 dB 调整音乐的音量（负数更轻），\n"
+                "--delay 在 S 整秒后开始，--loop 循环播放至文件结束。\n");
+      break;
     case Subcommand::Cut:
-      return "Usage: tunewell-cli cut --from TIME --to TIME FILE...\n"
-             "Writes the stretch between the two times of each file as a new audio file. TIME reads\n"
-             "H:MM:SS.cc as on the cut page, e.g. 00:01:05.25 (cc is hundredths). A start after the end\n"
-             "cuts from the start to the end of the file.\n" +
-             common;
+      help = Tr("Cli",
+                "用法：tunewell-cli cut --from TIME --to TIME FILE...\n"
+                "把每个文件两个时间之间的片段写成新的音频文件。TIME 与剪辑页相同，为\n"
+                "H:MM:SS.cc，例如 00:01:05.25（cc 为百分之一秒）。开始晚于结束时，\n"
+                "从文件开头剪到结尾。\n");
+      break;
     case Subcommand::Denoise:
-      return "Usage: tunewell-cli denoise [--level 1|2|3] [--format F] FILE...\n"
-             "Removes steady background noise from audio and video files (level 3 removes most; default 2).\n"
-             "  --format F   the result's format: mp3 aac m4a for audio files (default mp3),\n"
-             "               mp4 mkv mov flv for video files (default mp4)\n" +
-             common;
+      help = Tr("Cli",
+                "用法：tunewell-cli denoise [--level 1|2|3] [--format F] FILE...\n"
+                "去除音频和视频文件中持续的背景噪声（3 级去除最多；默认 2）。\n"
+                "  --format F   结果的格式：音频文件为 mp3 aac m4a（默认 mp3），\n"
+                "               视频文件为 mp4 mkv mov flv（默认 mp4）\n");
+      break;
     case Subcommand::Waveform:
-      return "Usage: tunewell-cli waveform [--json] FILE...\n"
-             "Prints the waveform values the cut page draws, one per line (or as JSON).\n" +
-             common;
+      help = Tr("Cli",
+                "用法：tunewell-cli waveform [--json] FILE...\n"
+                "输出剪辑页所画的波形值，每行一个（或为 JSON）。\n");
+      break;
     case Subcommand::Probe:
-      return "Usage: tunewell-cli probe FILE...\n"
-             "Prints each file's path, size and duration as the lists show them, separated by tabs.\n" +
-             common;
+      help = Tr("Cli",
+                "用法：tunewell-cli probe FILE...\n"
+                "输出每个文件的路径、大小和时长，与列表中所示相同，以制表符分隔。\n");
+      break;
     case Subcommand::Record:
-      return "Usage: tunewell-cli record --seconds S [--source all|microphone|system]\n"
-             "Records S seconds of the system sound, the microphone or both into an MP3 in the recordings\n"
-             "folder, with the recorder page's settings (noise suppression, gain control, boost).\n"
-             "  --source   default: the source last chosen on the recorder page\n" +
-             common;
+      help = Tr("Cli",
+                "用法：tunewell-cli record --seconds S [--source all|microphone|system]\n"
+                "把 S 秒的系统声音、麦克风或两者录成录音文件夹中的 MP3，\n"
+                "使用录音页的设置（降噪、自动增益、增益强度）。\n"
+                "  --source   默认：录音页上次选择的来源\n");
+      break;
     case Subcommand::None:
+      help = Tr("Cli",
+                "用法：tunewell-cli COMMAND [OPTIONS] FILE...\n"
+                "不开窗口，运行 Tunewell 的文件任务。\n"
+                "\n"
+                "命令：\n"
+                "  convert   转换为其他格式、声道数、采样率或比特率\n"
+                "  merge     把多个文件合并为一个\n"
+                "  speed     加快或放慢，音调不变\n"
+                "  extract   取出视频的声音，或保留伴奏\n"
+                "  volume    调整音量，加上淡入和淡出\n"
+                "  bgmusic   在文件下面混入背景音乐\n"
+                "  cut       把文件的一段写成新文件\n"
+                "  denoise   去除持续的背景噪声\n"
+                "  waveform  输出波形值\n"
+                "  probe     输出大小和时长\n"
+                "  record    录制系统声音和/或麦克风\n"
+                "\n"
+                "'tunewell-cli COMMAND --help' 说明一个命令。\n"
+                "退出状态：全部任务成功为 0，有任务失败为 1，用法错误为 2。\n");
       break;
   }
-  return "Usage: tunewell-cli COMMAND [OPTIONS] FILE...\n"
-         "Runs Tunewell's file jobs without the window.\n\n"
-         "Commands:\n"
-         "  convert   convert to another format, channel count, sample rate or bit rate\n"
-         "  merge     join several files into one\n"
-         "  speed     play faster or slower without changing pitch\n"
-         "  extract   take the sound out of a video, or keep the accompaniment\n"
-         "  volume    change the level, add a fade-in and a fade-out\n"
-         "  bgmusic   mix background music under a file\n"
-         "  cut       write a stretch of a file as a new file\n"
-         "  denoise   remove steady background noise\n"
-         "  waveform  print the waveform values\n"
-         "  probe     print size and duration\n"
-         "  record    record the system sound and/or the microphone\n\n"
-         "'tunewell-cli COMMAND --help' describes a command.\n"
-         "Exit status: 0 when every job succeeded, 1 when any failed, 2 for usage errors.\n" +
-         common;
+  return help + common;
 }
 
 }  // namespace tw::cli

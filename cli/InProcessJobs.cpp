@@ -19,6 +19,7 @@
 #include "app/MediaHelpers.h"
 #include "app/Messages.h"
 #include "app/SettingsFile.h"
+#include "app/Translation.h"
 #include "media/AudioRecorder.h"
 #include "media/MixerWrap.h"
 #include "media/NoiseJobTable.h"
@@ -78,20 +79,20 @@ class WaveformJob : public Job {
     reader_ = std::make_unique<PcmWave>(tagging_.get());
     if (reader_->Open(entry_.fullPath) != 0) {
       reader_.reset();
-      return "has no sound that can be read";
+      return Tr("Cli", "没有可以读取的声音");
     }
     return "";
   }
   JobUpdate OnMessage(const Message& message) override {
     JobUpdate update;
-    if (message.id == kJobAbortedMessage) return Failed("stopped");
+    if (message.id == kJobAbortedMessage) return Failed(Tr("Cli", "已停止"));
     if (message.id == WM_LOADING_SHOW) {
       if (const auto* tick = message.As<JobTickRecord>()) update.percent = static_cast<int>(tick->value);
       return update;
     }
     if (message.id != WM_LOADING_HIDE || !reader_) return update;
     reader_->Join();
-    if (!reader_->Done()) return Failed("the waveform could not be read");
+    if (!reader_->Done()) return Failed(Tr("Cli", "无法读取波形"));
     std::string text = Format(reader_->Peaks(), reader_->Duration());
     reader_.reset();
     return Done(std::move(text));
@@ -172,7 +173,7 @@ class DenoiseJob : public Job {
   }
   JobUpdate OnMessage(const Message& message) override {
     JobUpdate update;
-    if (message.id == kJobAbortedMessage) return Failed("stopped");
+    if (message.id == kJobAbortedMessage) return Failed(Tr("Cli", "已停止"));
     if (const auto* p = message.As<NoiseProgressRecord>()) {
       update.percent = p->percent;
       return update;
@@ -182,8 +183,7 @@ class DenoiseJob : public Job {
     table_->Finish(*done);
     table_.reset();
     if (done->result != 0)
-      return Failed("the denoiser failed and left no result (is the disk full? details in " + LogHint() +
-                    ")");
+      return Failed(FormatText(Tr("Cli", "降噪失败，没有留下结果（磁盘满了吗？详情见 %1）"), {LogHint()}));
     return Done(plan_.outputPath);
   }
   void Abort() override {
@@ -205,10 +205,11 @@ class DenoiseJob : public Job {
 // ---- record -----------------------------------------------------------------------------
 
 // Recorder page texts.
-constexpr const char* kMsgNoRenderDevice = "未启用音频输出设备!";
-constexpr const char* kMsgNoMicSystemOnly = "没有插入麦克风设备,仅录系统声音";
-constexpr const char* kMsgNoMicrophone = "请先插入麦克风设备!";
-constexpr const char* kMsgDeviceError = "音频设备出错!";
+constexpr const char* kMsgNoRenderDevice = TW_TRANSLATE_NOOP("RecordPage", "未启用音频输出设备!");
+constexpr const char* kMsgNoMicSystemOnly =
+    TW_TRANSLATE_NOOP("RecordPage", "没有插入麦克风设备,仅录系统声音");
+constexpr const char* kMsgNoMicrophone = TW_TRANSLATE_NOOP("RecordPage", "请先插入麦克风设备!");
+constexpr const char* kMsgDeviceError = TW_TRANSLATE_NOOP("RecordPage", "音频设备出错!");
 constexpr std::int64_t kTimeUp = -1;
 constexpr int kRecordRate = 44100;  // samples per second in the recorder's file
 constexpr double kGraceSeconds = 5;
@@ -242,13 +243,13 @@ class RecordJob : public Job {
     RecorderSettings settings = ReadRecorderSettings();
     if (source_) settings.voiceSource = *source_;
     if (!HasRenderDevice() && (settings.voiceSource == SourceAll || settings.voiceSource == SourceSystem)) {
-      return kMsgNoRenderDevice;
+      return Tr("RecordPage", kMsgNoRenderDevice);
     }
     std::string captureName;
     const bool micAvailable = GetDefaultCaptureName(captureName);
     if (!micAvailable) {
-      if (settings.voiceSource == SourceMicrophone) return kMsgNoMicrophone;
-      if (settings.voiceSource == SourceAll) note_ = kMsgNoMicSystemOnly;
+      if (settings.voiceSource == SourceMicrophone) return Tr("RecordPage", kMsgNoMicrophone);
+      if (settings.voiceSource == SourceAll) note_ = Tr("RecordPage", kMsgNoMicSystemOnly);
     }
     RememberOutputState();
     tagging_ = std::make_unique<TaggingSink>(sink, taskId);
@@ -257,7 +258,7 @@ class RecordJob : public Job {
     recorder_->LimitLength(static_cast<int64_t>(std::llround(seconds_ * kRecordRate)));
     if (recorder_->Start(fileName_, folder_, 128000, CodecMp3, micAvailable, captureName) < 0) {
       recorder_.reset();
-      return kMsgDeviceError;
+      return Tr("RecordPage", kMsgDeviceError);
     }
     recorder_->Resume();
     timer_ = std::thread([this] { TimerThread(); });
@@ -266,7 +267,7 @@ class RecordJob : public Job {
   std::string TakeNote() override { return std::exchange(note_, ""); }
   JobUpdate OnMessage(const Message& message) override {
     JobUpdate update;
-    if (message.id == kJobAbortedMessage) return Failed("stopped");
+    if (message.id == kJobAbortedMessage) return Failed(Tr("Cli", "已停止"));
     const auto* tick = message.As<JobTickRecord>();
     if (!tick || !recorder_) return update;
     if (message.id == WM_RECORD_TIME) {
@@ -305,12 +306,12 @@ class RecordJob : public Job {
     recorder_.reset();
     if (failure != FailureNone) {
       keepOutput_ = true;
-      return Failed(std::string(failure == FailureWrite
-                                    ? "the recording could not be written (is the disk full?)"
-                                    : "the recording device went away") +
-                    "; what was recorded is kept in " + OutputPath());
+      return Failed(FormatText(failure == FailureWrite
+                                   ? Tr("Cli", "无法写入录音（磁盘满了吗？）；已录下的内容保存在 %1")
+                                   : Tr("Cli", "录音设备已不在；已录下的内容保存在 %1"),
+                               {OutputPath()}));
     }
-    if (!finished) return Failed("the recording could not be finished");
+    if (!finished) return Failed(Tr("Cli", "无法完成录音"));
     return Done(OutputPath());
   }
   // Ends the recording once the file holds the asked length (the devices take a moment to
@@ -398,9 +399,8 @@ InProcessPlan PlanInProcessJobs(const CliRequest& request, const ContextFn& cont
         } else if (OneOf(format, kVideoNoiseFormats)) {
           settings.videoFormat = format;
         } else {
-          plan.usageError = std::string(kMsgBadFormat) +
-                            " (--format takes mp3 aac m4a for audio files, "
-                            "mp4 mkv mov flv for video files)";
+          plan.usageError = Tr("Commands", kMsgBadFormat) +
+                            Tr("Cli", "（--format 对音频文件取 mp3 aac m4a，对视频文件取 mp4 mkv mov flv）");
           return plan;
         }
       }

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "app/Messages.h"
+#include "app/Translation.h"
 #include "media/NoiseRecords.h"
 #include "tasks/Transcoder.h"
 
@@ -186,12 +187,12 @@ int JobRunner::Run(std::vector<std::unique_ptr<Job>> jobs) {
   auto interrupt = [&]() {
     interrupted_ = true;
     LOG(INFO) << "interrupted by signal " << InterruptSignal() << ", ending " << running.size() << " jobs";
-    view_.Note("interrupted: ending " + std::to_string(running.size()) + " running job(s)");
+    view_.Note(FormatText(Tr("Cli", "已中断：正在结束 %1 个运行中的任务"), {std::to_string(running.size())}));
     for (auto& [id, slot] : running) {
       slot.interrupted = true;
       slot.job->Abort();
     }
-    for (Job* job : pending) view_.Failed(-1, job->Label(), "not started (interrupted)");
+    for (Job* job : pending) view_.Failed(-1, job->Label(), Tr("Cli", "未开始（已中断）"));
     failures += static_cast<int>(pending.size());
     pending.clear();
   };
@@ -215,7 +216,7 @@ int JobRunner::Run(std::vector<std::unique_ptr<Job>> jobs) {
       }
       if (slot.interrupted) {
         slot.job->DiscardOutput();
-        view_.Failed(*taskId, slot.job->Label(), "interrupted, partial output removed");
+        view_.Failed(*taskId, slot.job->Label(), Tr("Cli", "已中断，未完成的结果已删除"));
         ++failures;
       } else if (update.state == JobUpdate::State::Done) {
         view_.Succeeded(*taskId, update.result);

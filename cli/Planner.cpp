@@ -16,6 +16,7 @@
 
 #include "app/MediaHelpers.h"
 #include "app/SettingsFile.h"
+#include "app/Translation.h"
 #include "tasks/FailureReason.h"
 #include "tasks/Transcoder.h"
 
@@ -24,9 +25,9 @@ namespace tw::cli {
 namespace {
 
 // Cut page texts.
-constexpr const char* kMsgCutStartBad = "开始时间格式错误!";
-constexpr const char* kMsgCutEndBad = "结束时间格式错误!";
-constexpr const char* kMsgCutNothingChosen = "请选取要截取位置!";
+constexpr const char* kMsgCutStartBad = TW_TRANSLATE_NOOP("CutPage", "开始时间格式错误!");
+constexpr const char* kMsgCutEndBad = TW_TRANSLATE_NOOP("CutPage", "结束时间格式错误!");
+constexpr const char* kMsgCutNothingChosen = TW_TRANSLATE_NOOP("CutPage", "请选取要截取位置!");
 
 std::string AbsolutePath(const std::string& path) {
   std::error_code ec;
@@ -43,7 +44,7 @@ std::string FormatList() {
 // The format option of convert, merge and extract: one of the formats the page offers.
 std::string CheckFormat(const std::string& format) {
   if (CanWriteFormat(format)) return "";
-  return std::string(kMsgBadFormat) + " (--format takes one of: " + FormatList() + ")";
+  return Tr("Commands", kMsgBadFormat) + FormatText(Tr("Cli", "（--format 取以下之一：%1）"), {FormatList()});
 }
 
 std::pair<std::string, std::string> SplitPair(const std::string& text) {
@@ -215,16 +216,16 @@ void PlanBgMusic(const CliRequest& r, const ContextFn& context, Plan& plan) {
 void PlanCut(const CliRequest& r, const ContextFn& context, Plan& plan) {
   const std::string from = r.Get("from"), to = r.Get("to");
   if (!IsTimeText(from)) {
-    plan.usageError = std::string(kMsgCutStartBad) + " (--from reads H:MM:SS.cc)";
+    plan.usageError = Tr("CutPage", kMsgCutStartBad) + Tr("Cli", "（--from 的格式为 H:MM:SS.cc）");
     return;
   }
   if (!IsTimeText(to)) {
-    plan.usageError = std::string(kMsgCutEndBad) + " (--to reads H:MM:SS.cc)";
+    plan.usageError = Tr("CutPage", kMsgCutEndBad) + Tr("Cli", "（--to 的格式为 H:MM:SS.cc）");
     return;
   }
   const double left = ParseTimeText(from), right = ParseTimeText(to);
   if (left < 0.00001 && right < 0.00001) {
-    plan.usageError = kMsgCutNothingChosen;
+    plan.usageError = Tr("CutPage", kMsgCutNothingChosen);
     return;
   }
   const std::vector<CheckedInput> checked = CheckInputs(r.files, true);
@@ -238,11 +239,11 @@ void PlanCut(const CliRequest& r, const ContextFn& context, Plan& plan) {
     const FileEntry source = input.entry;
     // The stretch as the page takes it from its two edit boxes.
     if (source.duration < left) {
-      plan.rejected.emplace_back(file, kMsgCutStartBad);
+      plan.rejected.emplace_back(file, Tr("CutPage", kMsgCutStartBad));
       continue;
     }
     if (source.duration < right) {
-      plan.rejected.emplace_back(file, kMsgCutEndBad);
+      plan.rejected.emplace_back(file, Tr("CutPage", kMsgCutEndBad));
       continue;
     }
     double start = left, end = right;
@@ -300,10 +301,10 @@ std::vector<CheckedInput> CheckInputs(const std::vector<std::string>& files, boo
 std::string CheckOutputFolder(const std::string& folder) {
   CreateFolderTree(folder);
   struct stat st {};
-  if (stat(folder.c_str(), &st) != 0) return std::string("cannot make the folder: ") + std::strerror(errno);
-  if (!S_ISDIR(st.st_mode)) return "not a folder";
+  if (stat(folder.c_str(), &st) != 0) return FormatText(Tr("Cli", "无法建立该文件夹：%1"), {std::strerror(errno)});
+  if (!S_ISDIR(st.st_mode)) return Tr("Cli", "不是文件夹");
   if (access(folder.c_str(), W_OK | X_OK) != 0)
-    return std::string("cannot write there: ") + std::strerror(errno);
+    return FormatText(Tr("Cli", "无法写入该文件夹：%1"), {std::strerror(errno)});
   return "";
 }
 

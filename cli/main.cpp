@@ -20,6 +20,8 @@ extern "C" {
 
 #include "app/MediaHelpers.h"
 #include "app/SettingsFile.h"
+#include "app/Translation.h"
+#include "cli/Catalogue.h"
 #include "cli/CliOptions.h"
 #include "cli/InProcessJobs.h"
 #include "cli/JobRunner.h"
@@ -95,6 +97,9 @@ int RunBatch(const CliRequest& request, std::vector<std::unique_ptr<Job>> jobs,
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::string catalogueError;
+  const Language language = LanguageInUse();
+  InstallCatalogue(language, &catalogueError);
   const std::vector<std::string> args(argv + 1, argv + argc);
   const ParseResult parsed = ParseArguments(args);
   if (!parsed.ok) return Usage(parsed.error);
@@ -110,6 +115,8 @@ int main(int argc, char** argv) {
   std::FILE* out = TakeStandardOutput();
   StartLogging(argv[0]);
   LOG(INFO) << "tunewell-cli " << SubcommandName(request.sub) << " with " << request.files.size() << " files";
+  LOG(INFO) << "language " << LanguageCode(language);
+  if (!catalogueError.empty()) LOG(ERROR) << catalogueError;
 
   if (!request.outputDir.empty()) {
     if (std::string bad = CheckOutputFolder(request.outputDir); !bad.empty()) {

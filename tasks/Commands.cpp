@@ -223,9 +223,10 @@ std::string MixFormat(const MediaFacts& main, const std::string& musicPath) {
          ":channel_layouts=" + LayoutName(std::max(main.channels, music.channels));
 }
 
-BuiltCommand Refuse(std::string message) {
+// message: a source text of Commands.h, shown in the language in use.
+BuiltCommand Refuse(const std::string& message) {
   BuiltCommand built;
-  built.message = std::move(message);
+  built.message = Tr("Commands", message.c_str());
   return built;
 }
 

@@ -12,30 +12,37 @@
 #include <string_view>
 #include <vector>
 
+#include "app/Translation.h"
 #include "tasks/TaskRecords.h"
 #include "tasks/Transcoder.h"
 
 namespace tw {
 
-// Prompt texts of the checks.
-inline constexpr const char* kMsgMergeNoFiles = "请添加要合并的音频文件!";
-inline constexpr const char* kMsgMergeTooFew = "至少需要添加2个音频文件!";
-inline constexpr const char* kMsgFadeInStartEmpty = "淡入起始位置不能为空!";
-inline constexpr const char* kMsgFadeInStartDigits = "淡入起始位置只能输入数字!";
-inline constexpr const char* kMsgFadeInDurationEmpty = "淡入时长不能为空!";
-inline constexpr const char* kMsgFadeInDurationDigits = "淡入时长只能输入数字!";
-inline constexpr const char* kMsgFadeOutStartEmpty = "淡出起始位置不能为空!";
-inline constexpr const char* kMsgFadeOutStartDigits = "淡出起始位置只能输入数字!";
-inline constexpr const char* kMsgFadeOutDurationEmpty = "淡出时长不能为空!";
-inline constexpr const char* kMsgFadeOutDurationDigits = "淡出时长只能输入数字!";
-inline constexpr const char* kMsgBgMusicNoFile = "请先选择背景音乐文件!";
-inline constexpr const char* kMsgBgMusicStartDigits = "起始位置只能输入数字!";
+// Prompt texts of the checks (source texts: a refusal carries them translated, tw::Tr).
+inline constexpr const char* kMsgMergeNoFiles = TW_TRANSLATE_NOOP("Commands", "请添加要合并的音频文件!");
+inline constexpr const char* kMsgMergeTooFew = TW_TRANSLATE_NOOP("Commands", "至少需要添加2个音频文件!");
+inline constexpr const char* kMsgFadeInStartEmpty = TW_TRANSLATE_NOOP("Commands", "淡入起始位置不能为空!");
+inline constexpr const char* kMsgFadeInStartDigits =
+    TW_TRANSLATE_NOOP("Commands", "淡入起始位置只能输入数字!");
+inline constexpr const char* kMsgFadeInDurationEmpty = TW_TRANSLATE_NOOP("Commands", "淡入时长不能为空!");
+inline constexpr const char* kMsgFadeInDurationDigits =
+    TW_TRANSLATE_NOOP("Commands", "淡入时长只能输入数字!");
+inline constexpr const char* kMsgFadeOutStartEmpty = TW_TRANSLATE_NOOP("Commands", "淡出起始位置不能为空!");
+inline constexpr const char* kMsgFadeOutStartDigits =
+    TW_TRANSLATE_NOOP("Commands", "淡出起始位置只能输入数字!");
+inline constexpr const char* kMsgFadeOutDurationEmpty = TW_TRANSLATE_NOOP("Commands", "淡出时长不能为空!");
+inline constexpr const char* kMsgFadeOutDurationDigits =
+    TW_TRANSLATE_NOOP("Commands", "淡出时长只能输入数字!");
+inline constexpr const char* kMsgBgMusicNoFile = TW_TRANSLATE_NOOP("Commands", "请先选择背景音乐文件!");
+inline constexpr const char* kMsgBgMusicStartDigits = TW_TRANSLATE_NOOP("Commands", "起始位置只能输入数字!");
 // Refusals of input the page controls cannot produce but a batch caller can.
-inline constexpr const char* kMsgCommandTooLong = "命令超出系统长度限制,请减少文件数量或缩短路径!";
-inline constexpr const char* kMsgBadFormat = "输出格式无效!";
-inline constexpr const char* kMsgBadSpeed = "速度倍数无效!";
+inline constexpr const char* kMsgCommandTooLong =
+    TW_TRANSLATE_NOOP("Commands", "命令超出系统长度限制,请减少文件数量或缩短路径!");
+inline constexpr const char* kMsgBadFormat = TW_TRANSLATE_NOOP("Commands", "输出格式无效!");
+inline constexpr const char* kMsgBadSpeed = TW_TRANSLATE_NOOP("Commands", "速度倍数无效!");
 // The accompaniment of a sound with one channel cannot be told from its voice.
-inline constexpr const char* kMsgMonoNoAccompaniment = "单声道音频没有伴奏可提取!";
+inline constexpr const char* kMsgMonoNoAccompaniment =
+    TW_TRANSLATE_NOOP("Commands", "单声道音频没有伴奏可提取!");
 
 // What a run is built from besides its own options. Resolved when the run starts.
 struct CommandContext {

@@ -127,7 +127,7 @@ void ConvertQueue::EnqueueOne(int taskId) {
 }
 
 std::string ConvertQueue::EnqueueAll(const std::vector<int>& rowIds) {
-  if (rowIds.empty()) return kMsgConvertNoFiles;
+  if (rowIds.empty()) return Tr("ConvertQueue", kMsgConvertNoFiles);
   for (int id : rowIds) Enqueue({OperationKind::Convert, id}, nullptr, false);
   return "";
 }

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "app/MessageSink.h"
+#include "app/Translation.h"
 #include "tasks/Commands.h"
 #include "tasks/FailureReason.h"
 #include "tasks/JobRun.h"
@@ -41,10 +42,13 @@
 
 namespace tw {
 
-inline constexpr const char* kMsgConvertNoFiles = "请先添加要转换的文件!";
-inline constexpr const char* kAllConvertIdleText = "一键转换";  // "all-convert-btn" taking clicks
-inline constexpr const char* kAllConvertBusyText = "转换中";    // "all-convert-btn" while queued
-inline constexpr const char* kConvertRetryText = "压 缩";       // "convertBtn" after a failure
+inline constexpr const char* kMsgConvertNoFiles = TW_TRANSLATE_NOOP("ConvertQueue", "请先添加要转换的文件!");
+inline constexpr const char* kAllConvertIdleText =
+    TW_TRANSLATE_NOOP("ConvertQueue", "一键转换");  // "all-convert-btn" taking clicks
+inline constexpr const char* kAllConvertBusyText =
+    TW_TRANSLATE_NOOP("ConvertQueue", "转换中");  // "all-convert-btn" while queued
+inline constexpr const char* kConvertRetryText =
+    TW_TRANSLATE_NOOP("ConvertQueue", "压 缩");  // "convertBtn" after a failure
 
 // A row's job: the page (list code) and the row's task id.
 struct JobKey {

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "app/MediaHelpers.h"
+#include "app/Translation.h"
 #include "tasks/Commands.h"
 
 namespace tw {
@@ -24,25 +25,25 @@ struct ReasonWords {
 // clang-format off
 constexpr ReasonWords kWords[] = {
     {FailureReason::None,              "",               ""},
-    {FailureReason::Cancelled,         "已取消",         "interrupted, partial output removed"},
-    {FailureReason::NotStarted,        "未开始",         "not started (interrupted)"},
-    {FailureReason::TranscoderMissing, "缺少转码程序",   "cannot start the transcoder (is ffmpeg installed?)"},
-    {FailureReason::StartFailed,       "无法开始处理",   "the work could not be started"},
-    {FailureReason::NoSuchFile,        "文件不存在",     "no such file"},
-    {FailureReason::IsFolder,          "这是文件夹",     "is a folder, not a file"},
-    {FailureReason::NotRegularFile,    "不是普通文件",   "is not a regular file (a pipe or a device cannot be read as media)"},
-    {FailureReason::Inaccessible,      "文件无法打开",   ""},
-    {FailureReason::ProtectedFormat,   "受保护的格式",   "this file type is not supported"},
-    {FailureReason::Unreadable,        "文件无法读取",   "not an audio or video file that can be read"},
-    {FailureReason::NoDuration,        "没有时长",       "not an audio or video file that can be read"},
-    {FailureReason::NoSound,           "没有声音",       "has no sound track"},
-    {FailureReason::UnsupportedType,   "不支持此格式",   "the denoiser does not take this file type"},
-    {FailureReason::DiskFull,          "磁盘已满",       "the transcoder could not write the result (is the disk full?)"},
-    {FailureReason::NameTooLong,       "文件名过长",     "the result's name is too long for its file system"},
-    {FailureReason::NoPermission,      "无法写入目录",   "cannot write to the output folder"},
-    {FailureReason::WriteFailed,       "无法写入结果",   "the transcoder could not write the result (is the disk full?)"},
-    {FailureReason::IncompleteResult,  "结果不完整",     "the result is incomplete"},
-    {FailureReason::Failed,            "处理失败",       "the transcoder failed"},
+    {FailureReason::Cancelled,         TW_TRANSLATE_NOOP("FailureReason", "已取消"),         "interrupted, partial output removed"},
+    {FailureReason::NotStarted,        TW_TRANSLATE_NOOP("FailureReason", "未开始"),         "not started (interrupted)"},
+    {FailureReason::TranscoderMissing, TW_TRANSLATE_NOOP("FailureReason", "缺少转码程序"),   "cannot start the transcoder (is ffmpeg installed?)"},
+    {FailureReason::StartFailed,       TW_TRANSLATE_NOOP("FailureReason", "无法开始处理"),   "the work could not be started"},
+    {FailureReason::NoSuchFile,        TW_TRANSLATE_NOOP("FailureReason", "文件不存在"),     "no such file"},
+    {FailureReason::IsFolder,          TW_TRANSLATE_NOOP("FailureReason", "这是文件夹"),     "is a folder, not a file"},
+    {FailureReason::NotRegularFile,    TW_TRANSLATE_NOOP("FailureReason", "不是普通文件"),   "is not a regular file (a pipe or a device cannot be read as media)"},
+    {FailureReason::Inaccessible,      TW_TRANSLATE_NOOP("FailureReason", "文件无法打开"),   ""},
+    {FailureReason::ProtectedFormat,   TW_TRANSLATE_NOOP("FailureReason", "受保护的格式"),   "this file type is not supported"},
+    {FailureReason::Unreadable,        TW_TRANSLATE_NOOP("FailureReason", "文件无法读取"),   "not an audio or video file that can be read"},
+    {FailureReason::NoDuration,        TW_TRANSLATE_NOOP("FailureReason", "没有时长"),       "not an audio or video file that can be read"},
+    {FailureReason::NoSound,           TW_TRANSLATE_NOOP("FailureReason", "没有声音"),       "has no sound track"},
+    {FailureReason::UnsupportedType,   TW_TRANSLATE_NOOP("FailureReason", "不支持此格式"),   "the denoiser does not take this file type"},
+    {FailureReason::DiskFull,          TW_TRANSLATE_NOOP("FailureReason", "磁盘已满"),       "the transcoder could not write the result (is the disk full?)"},
+    {FailureReason::NameTooLong,       TW_TRANSLATE_NOOP("FailureReason", "文件名过长"),     "the result's name is too long for its file system"},
+    {FailureReason::NoPermission,      TW_TRANSLATE_NOOP("FailureReason", "无法写入目录"),   "cannot write to the output folder"},
+    {FailureReason::WriteFailed,       TW_TRANSLATE_NOOP("FailureReason", "无法写入结果"),   "the transcoder could not write the result (is the disk full?)"},
+    {FailureReason::IncompleteResult,  TW_TRANSLATE_NOOP("FailureReason", "结果不完整"),     "the result is incomplete"},
+    {FailureReason::Failed,            TW_TRANSLATE_NOOP("FailureReason", "处理失败"),       "the transcoder failed"},
 };
 // clang-format on
 
@@ -59,7 +60,9 @@ const char* ReasonText(FailureReason reason) { return WordsOf(reason).text; }
 const char* ReasonEnglish(FailureReason reason) { return WordsOf(reason).english; }
 
 std::string ReasonLine(FailureReason reason, const std::string& detail) {
-  const std::string english = ReasonEnglish(reason);
+  // The command line's English words are its own, longer than the row's; in Chinese the row's.
+  const std::string english =
+      InterfaceLanguage() == Language::English ? ReasonEnglish(reason) : std::string(ReasonText(reason));
   if (english.empty()) return detail;
   return detail.empty() ? english : english + detail;
 }

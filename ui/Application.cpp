@@ -30,6 +30,7 @@ extern "C" {
 #include "ui/CPaintViewUI.h"
 #include "ui/LaunchArguments.h"
 #include "ui/Skin.h"
+#include "ui/Translator.h"
 #include "ui/WindowSystem.h"
 #include "ui/dialogs/CWndShadow.h"
 
@@ -197,6 +198,7 @@ int CleanLogFolder(const std::string& folder) {
 
 int RunApplication(int argc, char** argv, const StartHooks& hooks) {
   LaunchArguments launch(argc, argv);
+  InstallEarlyLookup(LanguageInUse());
   if (const auto status = launch.AnswerInfoOption()) return *status;
   QGuiApplication::setDesktopFileName(LaunchArguments::AppId());
   QApplication app(launch.QtArgc(), launch.QtArgv());
@@ -239,6 +241,10 @@ int RunApplication(int argc, char** argv, const StartHooks& hooks) {
     std::fprintf(stderr, "Tunewell: %s\n", error.toUtf8().constData());
     return kExitNoSkin;
   }
+  // The language is read once: a change in the settings applies at the next start.
+  const Language language = LanguageInUse();
+  if (!InstallTranslators(app, language, &error)) LOG(ERROR) << "language: " << error.toStdString();
+  LOG(INFO) << "language " << LanguageCode(language);
 
   // 11. The media libraries.
   avdevice_register_all();

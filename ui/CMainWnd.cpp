@@ -91,7 +91,7 @@ const std::array<const char*, 9>& CMainWnd::PageOptions() {
 
 CMainWnd::CMainWnd(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
   setObjectName("CMainWnd");
-  setWindowTitle(QStringLiteral("TWL音频剪辑"));
+  setWindowTitle(tr("TWL音频剪辑"));
   port_ = WindowPort::Create();
   port_->Attach(this);
   ctx_.window = this;
@@ -235,7 +235,7 @@ void CMainWnd::InitWindow() {
   // 2. The tray icon, where the desktop has a tray.
   if (QSystemTrayIcon::isSystemTrayAvailable()) {
     tray_ = new QSystemTrayIcon(icon, this);
-    tray_->setToolTip(QStringLiteral("TWL音频剪辑"));
+    tray_->setToolTip(tr("TWL音频剪辑"));
     connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
       if (reason == QSystemTrayIcon::Trigger) PostValue(port_, WM_TRAY_NOTIFY, kTrayLeftButtonDown);
       if (reason == QSystemTrayIcon::Context) PostValue(port_, WM_TRAY_NOTIFY, kTrayRightButtonDown);
@@ -260,7 +260,7 @@ void CMainWnd::InitWindow() {
     LOG(ERROR) << "MainWindow.xml lacks: " << missing_.join(", ").toStdString();
 
   // 4. The loading dialog, hidden until the waveform reader reports.
-  loading_ = new LoadingDialog(this, QStringLiteral("正在加载波形..."));
+  loading_ = new LoadingDialog(this, tr("正在加载波形..."));
   try {
     loading_->Create();
   } catch (const DialogError& e) {
@@ -519,7 +519,7 @@ void CMainWnd::PostClose(int wParam) {
 }
 
 QString CMainWnd::CloseQuestion(size_t jobs) {
-  return QStringLiteral("还有%1个任务正在进行,确定要退出吗?").arg(jobs);
+  return tr("还有%1个任务正在进行,确定要退出吗?").arg(jobs);
 }
 
 bool CMainWnd::OnClose(int wParam) {

@@ -3,6 +3,7 @@
 #include <glog/logging.h>
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -28,13 +29,13 @@ constexpr int kNameWidthPx = 360;
 const char* ReasonText(OpenRefusal reason) {
   switch (reason) {
     case OpenRefusal::Missing:
-      return "文件不存在";
+      return QT_TRANSLATE_NOOP("FileOpener", "文件不存在");
     case OpenRefusal::Folder:
-      return "是文件夹";
+      return QT_TRANSLATE_NOOP("FileOpener", "是文件夹");
     case OpenRefusal::Unreadable:
-      return "无法读取";
+      return QT_TRANSLATE_NOOP("FileOpener", "无法读取");
     case OpenRefusal::NotMedia:
-      return "不是音频或视频文件";
+      return QT_TRANSLATE_NOOP("FileOpener", "不是音频或视频文件");
     case OpenRefusal::None:
       break;
   }
@@ -184,16 +185,18 @@ OpenRefusal CheckOpenable(const QString& path) {
 QString RefusalText(const OpenRefusals& refused) {
   if (refused.empty()) return {};
   // The first line holds no markup, so the label never takes a file name for rich text.
-  QString text = QStringLiteral("以下文件无法打开:");
+  QString text = QCoreApplication::translate("FileOpener", "以下文件无法打开:");
   const QFontMetrics metrics(QApplication::font());
   const int listed = std::min(static_cast<int>(refused.size()), kListedRefusals);
   for (int i = 0; i < listed; ++i) {
     const auto& [path, reason] = refused[static_cast<size_t>(i)];
     const QString name = metrics.elidedText(QFileInfo(path).fileName(), Qt::ElideMiddle, kNameWidthPx);
-    text += QStringLiteral("\n%1: %2").arg(name, QString::fromUtf8(ReasonText(reason)));
+    text +=
+        QStringLiteral("\n%1: %2").arg(name, QCoreApplication::translate("FileOpener", ReasonText(reason)));
   }
   if (static_cast<int>(refused.size()) > listed)
-    text += QStringLiteral("\n还有 %1 个文件").arg(static_cast<int>(refused.size()) - listed);
+    text += QCoreApplication::translate("FileOpener", "\n还有 %1 个文件")
+                .arg(static_cast<int>(refused.size()) - listed);
   return text;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCoreApplication>
 #include <QLayout>
 #include <QMouseEvent>
 #include <QStyle>
@@ -48,7 +49,8 @@ void FramelessWindow::StateChanged() {
   if (QLayout* layout = window_->layout()) layout->setContentsMargins(border, border, border, border);
   if (maximize_) {
     maximize_->setProperty("maximized", maximized);
-    maximize_->setToolTip(maximized ? QStringLiteral("还原") : QStringLiteral("最大化"));
+    maximize_->setToolTip(maximized ? QCoreApplication::translate("FramelessWindow", "还原")
+                                    : QCoreApplication::translate("FramelessWindow", "最大化"));
     maximize_->style()->unpolish(maximize_);
     maximize_->style()->polish(maximize_);
   }

@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <cstdio>
 
+#include "app/Translation.h"
+
 namespace tw {
 
 LaunchArguments::LaunchArguments(int argc, char** argv) {
@@ -37,8 +39,8 @@ bool LaunchArguments::Parse(const QStringList& qtLeft) {
   for (int i = 1; i < qtLeft.size(); ++i) {
     const QString& word = qtLeft[i];
     if (word.size() > 1 && word.startsWith('-')) {
-      std::fprintf(stderr, "tunewell: unknown option %s\n%s", word.toLocal8Bit().constData(),
-                   UsageText().toLocal8Bit().constData());
+      const std::string line = FormatText(Tr("LaunchArguments", "tunewell：未知选项 %1\n"), {word.toStdString()});
+      std::fprintf(stderr, "%s%s", line.c_str(), UsageText().toLocal8Bit().constData());
       return false;
     }
     given << word;
@@ -49,15 +51,17 @@ bool LaunchArguments::Parse(const QStringList& qtLeft) {
   return true;
 }
 
+// Shown before the application exists: through the core's lookup (InstallEarlyLookup).
 QString LaunchArguments::UsageText() {
-  return QStringLiteral(
-      "Usage: tunewell [FILE...]\n"
-      "       tunewell -- FILE...\n"
-      "Opens the Tunewell window. One audio or video file opens on the cut page, several files\n"
-      "on the convert page's list; a running Tunewell is brought to the front.\n"
-      "  -h, --help   show this help\n"
-      "  --version    show the version\n"
-      "Put '--' before file names that start with '-'.\n");
+  return QString::fromStdString(
+      Tr("LaunchArguments",
+         "用法：tunewell [FILE...]\n"
+         "      tunewell -- FILE...\n"
+         "打开 Tunewell 窗口。一个音频或视频文件在剪辑页打开，多个文件加入格式转换页的列表；\n"
+         "Tunewell 已在运行时，把它的窗口带到前面。\n"
+         "  -h, --help   显示本帮助\n"
+         "  --version    显示版本\n"
+         "以 '-' 开头的文件名请放在 '--' 之后。\n"));
 }
 
 QString LaunchArguments::VersionText() {

@@ -71,7 +71,8 @@ QWidget* LoadBytes(const QByteArray& text, QWidget* parent, const QString& what,
   QBuffer buffer(&copy);
   buffer.open(QIODevice::ReadOnly);
   SkinUiLoader loader;
-  loader.setTranslationEnabled(false);
+  // Texts are looked up in the catalogue under the layout's class, the context lupdate gives them.
+  loader.setTranslationEnabled(true);
   loader.setWorkingDirectory(QDir(Skin::Folder()));
   QWidget* w = loader.load(&buffer, parent);
   if (!w && error) *error = "malformed layout " + what + ": " + loader.errorString();
@@ -122,7 +123,9 @@ void Skin::SetFolder(const QString& folder) {
   ClearCache();
 }
 
-void Skin::ClearCache() { LayoutCache().clear(); }
+void Skin::ClearCache() {
+  LayoutCache().clear();
+}
 
 bool Skin::LoadResources(QApplication& app, QString* error) {
   const QString dir = Folder();
@@ -190,6 +193,7 @@ bool SplitLayout::Read(const QString& layoutFile, const QString& stackName, QStr
   std::vector<Span> pageSpans;
   Span currentIndexSpan, customWidgets;
   int currentIndex = 0;
+  QString layoutClass;
   while (!xml.atEnd()) {
     const auto token = xml.readNext();
     const qsizetype tokenStart = text.lastIndexOf(u'<', previousEnd);
@@ -197,6 +201,10 @@ bool SplitLayout::Read(const QString& layoutFile, const QString& stackName, QStr
     if (token == QXmlStreamReader::StartElement) {
       ++depth;
       if (depth == 2 && xml.name() == u"customwidgets") customWidgets.begin = tokenStart;
+      if (depth == 2 && xml.name() == u"class") {
+        layoutClass = xml.readElementText().trimmed();
+        --depth;  // readElementText consumed the end of <class>
+      }
       if (stackDepth < 0 && xml.name() == u"widget" && xml.attributes().value("name") == stackName)
         stackDepth = depth;
       else if (stackDepth > 0 && depth == stackDepth + 1 && xml.name() == u"widget") {
@@ -260,16 +268,20 @@ bool SplitLayout::Read(const QString& layoutFile, const QString& stackName, QStr
   shell += QStringView(text).mid(at);
   shell_ = shell.toUtf8();
 
-  const QString custom =
-      customWidgets.Valid() ? text.mid(customWidgets.begin, customWidgets.end - customWidgets.begin) : QString();
+  const QString custom = customWidgets.Valid()
+                             ? text.mid(customWidgets.begin, customWidgets.end - customWidgets.begin)
+                             : QString();
   for (int i = 0; i < static_cast<int>(pageSpans.size()); ++i) {
     if (i == shown_) {
       pages_.emplace_back();
       continue;
     }
     const Span& span = pageSpans[static_cast<size_t>(i)];
-    QString page = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ui version=\"4.0\">\n <class>%1</class>\n")
-                       .arg(stackName.toHtmlEscaped() + QString::number(i));
+    // The page keeps the layout's class: its texts are translated under it.
+    QString page =
+        QStringLiteral(
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ui version=\"4.0\">\n <class>%1</class>\n")
+            .arg((layoutClass.isEmpty() ? stackName + QString::number(i) : layoutClass).toHtmlEscaped());
     page += QStringView(text).mid(span.begin, span.end - span.begin);
     page += "\n " + custom + "\n</ui>\n";
     pages_.push_back(page.toUtf8());

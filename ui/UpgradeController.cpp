@@ -1,6 +1,7 @@
 #include "ui/UpgradeController.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 
 #include "app/Messages.h"
 #include "ui/dialogs/DownloadDialog.h"
@@ -10,7 +11,7 @@
 namespace tw {
 
 UpgradeOutcome ShowUpgradeOffer(QWidget* owner, const std::string& downloadUrl, bool mandatory) {
-  const QString offer = QStringLiteral("发现新版本啦!");
+  const QString offer = QCoreApplication::translate("UpgradeController", "发现新版本啦!");
   if (mandatory) {
     PromptBoxDialog::Show(owner, offer, 200, 100);  // whatever the answer, the download follows
   } else if (MessageBoxDialog::Show(owner, offer) == 0) {
@@ -24,7 +25,7 @@ UpgradeOutcome ShowUpgradeOffer(QWidget* owner, const std::string& downloadUrl, 
     case DownloadDialog::Outcome::kFailed:
       break;
   }
-  PromptBoxDialog::Show(owner, QStringLiteral("升级失败"), 200, 100);
+  PromptBoxDialog::Show(owner, QCoreApplication::translate("UpgradeController", "升级失败"), 200, 100);
   return UpgradeOutcome::kFailed;
 }
 
@@ -61,8 +62,9 @@ bool UpgradeController::HandleMessage(Message& message) {
     if (outcome == UpgradeOutcome::kEndProgram && endProgram_) endProgram_();
   } else if (notify) {
     PromptBoxDialog::Show(owner_,
-                          reply.status == UpgradeStatus::kNoUpdate ? QStringLiteral("没有发现新版本!")
-                                                                   : QStringLiteral("网络错误!"),
+                          reply.status == UpgradeStatus::kNoUpdate
+                              ? QCoreApplication::translate("UpgradeController", "没有发现新版本!")
+                              : QCoreApplication::translate("UpgradeController", "网络错误!"),
                           200, 100);
   }
   return true;

@@ -2,6 +2,7 @@
 
 #include <glog/logging.h>
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 
 #include "net/VendorService.h"
@@ -45,7 +46,7 @@ void OpenHelpPage(QWidget* owner) {
   } else {
     LOG(ERROR) << "no handler opened " << url.toString().toStdString();
   }
-  PromptBoxDialog::Show(owner, QStringLiteral("无法打开帮助页面!"));
+  PromptBoxDialog::Show(owner, QCoreApplication::translate("UrlOpener", "无法打开帮助页面!"));
 }
 
 }  // namespace tw

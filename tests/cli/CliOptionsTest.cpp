@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "cli/Catalogue.h"
 #include "cli/CliOptions.h"
 #include "tasks/Commands.h"
 
@@ -136,12 +137,6 @@ TEST(CliOptions, UsageErrors) {
       {"convert --format mp3 --jobs 0 a.wav", "--jobs takes a whole number"},
       {"convert --format mp3 --jobs two a.wav", "--jobs takes a whole number"},
       {"convert --format mp3 --output-dir= a.wav", "--output-dir takes a folder"},
-      {"merge --format mp3", kMsgMergeNoFiles},
-      {"merge --format mp3 a.wav", kMsgMergeTooFew},
-      {"speed --factor 0.4 a.wav", kMsgBadSpeed},
-      {"speed --factor 1e1 a.wav", kMsgBadSpeed},
-      {"speed --factor -1 a.wav", kMsgBadSpeed},  // the word after the option is its value
-      {"speed --factor=abc a.wav", kMsgBadSpeed},
       {"extract --accompaniment=yes --format mp3 a.wav", "--accompaniment takes no value"},
       {"volume --factor 101 a.wav", "--factor takes a number from 0 to 100"},
       {"volume --factor 1 --fade-in 3 a.wav", "--fade-in takes START,DURATION"},
@@ -158,12 +153,29 @@ TEST(CliOptions, UsageErrors) {
       {"conv\nert a.wav", "unknown command 'conv\\x0aert'"},
       {"convert --format mp3 --\r\x1b[2Kdone a.wav", "unknown option '--\\x0d\\x1b[2Kdone'"},
   };
+  // The page's texts in their own words (no catalogue), the command line's own in English.
+  const struct {
+    const char* line;
+    const char* errorPart;
+  } pageTexts[] = {
+      {"merge --format mp3", kMsgMergeNoFiles},   {"merge --format mp3 a.wav", kMsgMergeTooFew},
+      {"speed --factor 0.4 a.wav", kMsgBadSpeed}, {"speed --factor 1e1 a.wav", kMsgBadSpeed},
+      {"speed --factor -1 a.wav", kMsgBadSpeed},  // the word after the option is its value
+      {"speed --factor=abc a.wav", kMsgBadSpeed},
+  };
+  for (const auto& c : pageTexts) {
+    const ParseResult r = ParseArguments(Words(c.line));
+    EXPECT_FALSE(r.ok) << c.line;
+    EXPECT_NE(r.error.find(c.errorPart), std::string::npos) << c.line << " gave: " << r.error;
+  }
+  ASSERT_TRUE(InstallCatalogue(Language::English, nullptr));
   for (const auto& c : cases) {
     const ParseResult r = ParseArguments(Words(c.line));
     EXPECT_FALSE(r.ok) << c.line;
     EXPECT_NE(r.error.find(c.errorPart), std::string::npos) << c.line << " gave: " << r.error;
     EXPECT_EQ(r.error.find_first_of("\r\n"), std::string::npos) << c.line;
   }
+  InstallCatalogue(Language::Chinese, nullptr);
 }
 
 TEST(CliOptions, HelpSkipsTheOtherChecks) {
@@ -186,7 +198,7 @@ TEST(CliOptions, HelpSkipsTheOtherChecks) {
     EXPECT_EQ(r.request.sub, c.sub) << c.line;
     const std::string text = HelpText(c.sub);
     const std::string name = c.sub == Subcommand::None ? "COMMAND" : SubcommandName(c.sub);
-    EXPECT_NE(text.find("Usage: tunewell-cli " + name), std::string::npos) << c.line;
+    EXPECT_NE(text.find("用法：tunewell-cli " + name), std::string::npos) << c.line;
     EXPECT_NE(text.find("--output-dir"), std::string::npos) << c.line;
   }
 }

@@ -31,12 +31,21 @@ const std::string kHome = test::PrivateHome();
 
 using test::ProcessResult;
 
+// The command line's own words are read in English unless env names another language; those of
+// the pages it shares are read in Chinese, their source (BadInputGetsAClearErrorAndLosesNothing).
 ProcessResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
                      const std::string& cwd = "") {
   test::SpawnOptions options;
   options.env = env;
+  if (std::none_of(env.begin(), env.end(), [](const std::string& e) { return e.rfind("LANGUAGE=", 0) == 0; }))
+    options.env.push_back("LANGUAGE=en");
   options.cwd = cwd;
   return test::RunCli(args, options);
+}
+
+test::Process StartInEnglish(const std::vector<std::string>& args, test::SpawnOptions options = {}) {
+  options.env.push_back("LANGUAGE=en");
+  return test::StartCli(args, options);
 }
 
 std::vector<std::string> FilesIn(const std::string& folder) {
@@ -322,7 +331,10 @@ TEST(TunewellCli, BadInputGetsAClearErrorAndLosesNothing) {
     if (std::find(args.begin(), args.end(), "--output-dir") == args.end()) {
       args.insert(args.begin() + 1, {"--output-dir", outDir});
     }
-    const ProcessResult r = RunCli(args);
+    const bool pageWords = std::any_of(c.errorParts.begin(), c.errorParts.end(), [](const std::string& part) {
+      return std::any_of(part.begin(), part.end(), [](char ch) { return (ch & 0x80) != 0; });
+    });
+    const ProcessResult r = RunCli(args, {pageWords ? "LANGUAGE=zh_CN" : "LANGUAGE=en"});
     EXPECT_EQ(r.exitStatus, c.status) << r.err;
     EXPECT_EQ(CountLines(r.err), static_cast<int>(c.errorParts.size())) << r.err;
     for (const auto& part : c.errorParts) EXPECT_NE(r.err.find(part), std::string::npos) << r.err;
@@ -384,7 +396,7 @@ TEST(TunewellCli, ANamedPipeIsRefusedAtOnce) {
        {std::vector<std::string>{"probe", fifo},
         {"convert", "--format", "wav", "--output-dir", folder, fifo}}) {
     SCOPED_TRACE(args[0]);
-    test::Process p = test::StartCli(args);
+    test::Process p = StartInEnglish(args);
     EXPECT_TRUE(p.WaitExit(std::chrono::seconds(20))) << "still waiting on the pipe";
     const ProcessResult r = p.Stop(0);
     EXPECT_EQ(r.exitStatus, 1) << r.err;
@@ -448,7 +460,7 @@ TEST(TunewellCli, InterruptEndsChildrenAndRemovesPartialOutputs) {
   const std::string waiting = Copy(test::ToneWav(1), folder, "waiting.wav");
   // An earlier result in the folder that no run of this batch writes stays.
   std::ofstream(outDir + "/earlier.mp3") << "kept";
-  test::Process p = test::StartCli({"convert", "--format", "mp3", "--rate", "44100", "--channels", "2",
+  test::Process p = StartInEnglish({"convert", "--format", "mp3", "--rate", "44100", "--channels", "2",
                                     "--jobs", "2", "--output-dir", outDir, longFile, other, waiting});
   std::vector<pid_t> children;
   const bool bothWriting = p.WaitFor(
@@ -480,7 +492,7 @@ TEST(TunewellCli, FullDiskFailsTheFileAndLeavesNoResult) {
     GTEST_SKIP() << "no private mounts here";
   }
   const std::string script =
-      "mount -t tmpfs -o size=300k tmpfs \"$0\" || exit 99; \"$1\" convert --format wav --output-dir \"$0\" "
+      "mount -t tmpfs -o size=300k tmpfs \"$0\" || exit 99; LANGUAGE=en \"$1\" convert --format wav --output-dir \"$0\" "
       "\"$2\"; rc=$?; echo \"listing:$(ls -A \"$0\")\"; exit $rc";
   std::string output;
   const int status = test::RunProcess(
@@ -544,7 +556,7 @@ TEST(TunewellCli, TerminalShowsBarsInsteadOfLines) {
   ioctl(master, TIOCSWINSZ, &ws);
   test::SpawnOptions options;
   options.terminal = master;
-  test::Process p = test::StartCli(
+  test::Process p = StartInEnglish(
       {"convert", "--format", "mp3", "--output-dir", outDir, test::ToneWav(20), test::ToneWav(3)}, options);
   const ProcessResult r = p.Finish();
   close(master);
@@ -634,10 +646,10 @@ TEST(TunewellCli, DenoiseCleansAudioAndVideoFiles) {
     const char* errorPart;
   } bad[] = {
       {{"denoise", mixedCase}, 1, "the denoiser takes"},
-      {{"denoise", "--format", "ogg", test::NoiseWav(2)}, 2, "输出格式无效!"},
+      {{"denoise", "--format", "ogg", test::NoiseWav(2)}, 2, "Invalid output format!"},
       // The denoiser writes MP3 or AAC only: a WAV or FLAC name would hold the wrong sound.
-      {{"denoise", "--format", "wav", test::NoiseWav(2)}, 2, "输出格式无效!"},
-      {{"denoise", "--format", "flac", test::NoiseWav(2)}, 2, "输出格式无效!"},
+      {{"denoise", "--format", "wav", test::NoiseWav(2)}, 2, "Invalid output format!"},
+      {{"denoise", "--format", "flac", test::NoiseWav(2)}, 2, "Invalid output format!"},
       {{"denoise", test::TextNamedMp3()}, 1, "not an audio or video file"},
   };
   for (const auto& b : bad) {
@@ -652,7 +664,7 @@ TEST(TunewellCli, DenoiseCleansAudioAndVideoFiles) {
 }
 TEST(TunewellCli, InterruptedDenoiseLeavesNothing) {
   const std::string outDir = test::TempDir();
-  test::Process p = test::StartCli({"denoise", "--output-dir", outDir, LongMp3()});
+  test::Process p = StartInEnglish({"denoise", "--output-dir", outDir, LongMp3()});
   // Wait until the engine has made its result file, then interrupt.
   ASSERT_TRUE(p.WaitFor([&] { return !FilesIn(outDir).empty(); }, std::chrono::seconds(20)))
       << p.Out() << p.Err();
@@ -697,7 +709,7 @@ TEST(TunewellCli, RecordWritesTheRecordingAsThePageNamesIt) {
 TEST(TunewellCli, InterruptedRecordingLeavesNothing) {
   if (!SoundServerRuns()) GTEST_SKIP() << "no sound server (scripts/test starts one)";
   const std::string outDir = test::TempDir();
-  test::Process p = test::StartCli({"record", "--seconds", "60", "--output-dir", outDir});
+  test::Process p = StartInEnglish({"record", "--seconds", "60", "--output-dir", outDir});
   ASSERT_TRUE(p.WaitFor([&] { return RecordedBytes(outDir) > 4096; }, std::chrono::seconds(20))) << p.Err();
   ASSERT_TRUE(p.Signal(SIGINT));
   const ProcessResult r = p.Finish();
@@ -711,7 +723,7 @@ TEST(TunewellCli, ARecordingWhoseMicrophoneGoesAwayFailsAndKeepsWhatItHas) {
   if (!pulse.Ok()) GTEST_SKIP() << "no private sound server";
   const std::string outDir = test::TempDir();
   test::Process p =
-      test::StartCli({"record", "--seconds", "60", "--source", "microphone", "--output-dir", outDir});
+      StartInEnglish({"record", "--seconds", "60", "--source", "microphone", "--output-dir", outDir});
   // About a second of sound in the file (128 kbit/s) before the device goes.
   ASSERT_TRUE(p.WaitFor([&] { return RecordedBytes(outDir) > 16000; }, std::chrono::seconds(20))) << p.Err();
   ASSERT_EQ(pulse.Pactl({"unload-module", "module-remap-source"}), 0);

@@ -21,6 +21,9 @@ int main(int argc, char** argv) {
   if (home.empty()) return 2;
   setenv("XDG_RUNTIME_DIR", home.c_str(), 1);
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // The window's own texts in Chinese, their source, whatever the machine's locale: the program
+  // started by a test (RunApplication) reads the language from here.
+  setenv("LANGUAGE", "zh_CN", 1);
 
   QApplication app(argc, argv);
   tw::CWndShadow::RegisterShadowClass();

@@ -48,13 +48,13 @@ int FeedbackDialog::Show(QWidget* owner) {
 QString FeedbackDialog::ResultText(FeedbackResult result) {
   switch (result) {
     case FeedbackResult::kSent:
-      return QStringLiteral("反馈信息已提交!");
+      return tr("反馈信息已提交!");
     case FeedbackResult::kRefused:
-      return QStringLiteral("未知错误");
+      return tr("未知错误");
     case FeedbackResult::kNetworkError:
       break;
   }
-  return QStringLiteral("网络错误!");
+  return tr("网络错误!");
 }
 
 void FeedbackDialog::InitWindow() {
@@ -97,8 +97,8 @@ void FeedbackDialog::Send() {
   // Blank text says nothing either.
   const QString content = content_->toPlainText();
   const QString contact = contact_->text();
-  if (content.trimmed().isEmpty()) return errorTips_->setText(QStringLiteral("反馈内容不能为空!"));
-  if (contact.trimmed().isEmpty()) return errorTips_->setText(QStringLiteral("联系方式不能为空!"));
+  if (content.trimmed().isEmpty()) return errorTips_->setText(tr("反馈内容不能为空!"));
+  if (contact.trimmed().isEmpty()) return errorTips_->setText(tr("联系方式不能为空!"));
   errorTips_->clear();
   if (!sender_.Start(FeedbackUrl(), content.toStdString(), contact.toStdString(), port_)) return;
   sending_ = true;

@@ -1,7 +1,8 @@
 // The settings dialog "系统设置": the output folder ("output-dir", with "choose-dir" and
 // "open-dir"), the MP3 quality ("audio-standard-quality" / "audio-high-quality") and what the
-// main window's close button does ("window-close-exit" / "window-close-tray"), and how many jobs
-// the window runs at once ("parallel-jobs", 1 up to the number of cores). It shows what
+// main window's close button does ("window-close-exit" / "window-close-tray"), how many jobs
+// the window runs at once ("parallel-jobs", 1 up to the number of cores) and the language
+// ("language": follow the system, Chinese, English; read at the next start). It shows what
 // the settings file holds when it opens and writes every choice to it at once; there is no OK
 // step. A choice that cannot be stored is refused with a prompt and the dialog shows what is
 // still in force. Window thread only.
@@ -55,6 +56,7 @@ class SetingDialog : public SkinDialog {
   QAbstractButton* closeTray_ = nullptr;
   QAbstractButton* closeButton_ = nullptr;
   QComboBox* parallelJobs_ = nullptr;
+  QComboBox* language_ = nullptr;
   bool showing_ = false;  // the options are set from the file: their changes are not choices
 };
 

@@ -3,6 +3,8 @@
 #include <glog/logging.h>
 
 #include <QAbstractButton>
+#include <QCoreApplication>
+#include <QLabel>
 #include <cstdio>
 
 #include "app/SettingsFile.h"
@@ -12,7 +14,25 @@ namespace {
 QString Numbered(const char* prefix, int index) {
   return QString::asprintf("%s%02d", prefix, index);
 }
+
+// The caption of each picture, drawn over the band at its foot.
+const char* const kCaptions[UserManualDialog::kPageCount] = {
+    QT_TRANSLATE_NOOP("UserManualDialog", "音频剪辑：添加文件，拖动两个标记选出片段，试听后导出"),
+    QT_TRANSLATE_NOOP("UserManualDialog", "录音：选择声音来源，可开启降噪和自动增益，录成 MP3"),
+    QT_TRANSLATE_NOOP("UserManualDialog", "格式转换：选好格式、声道、采样率和比特率，一键转换"),
+    QT_TRANSLATE_NOOP("UserManualDialog", "音频合并：用上下箭头排好顺序，把多个文件合成一个"),
+    QT_TRANSLATE_NOOP("UserManualDialog", "音频变速：加快或放慢播放速度，音调保持不变"),
+    QT_TRANSLATE_NOOP("UserManualDialog", "音频降噪：去除音频和视频里持续的背景噪声"),
+    QT_TRANSLATE_NOOP("UserManualDialog", "背景音乐：选一首音乐，调好音量和延迟，混在声音下面"),
+};
 }  // namespace
+
+QString UserManualDialog::Caption(int index) {
+  return QStringLiteral("%1/%2  %3")
+      .arg(index + 1)
+      .arg(kPageCount)
+      .arg(QCoreApplication::translate("UserManualDialog", kCaptions[index]));
+}
 
 UserManualDialog::UserManualDialog(QWidget* owner) : SkinDialog(owner, QString()) {
   timer_.setObjectName(QString::number(kAdvanceTimerId));
@@ -48,6 +68,8 @@ void UserManualDialog::InitWindow() {
     images_ << Require<QWidget>(Numbered("image", i).toLatin1().constData());
     markers_ << Require<QAbstractButton>(Numbered("page", i).toLatin1().constData());
   }
+  caption_ = Require<QLabel>("manual-caption");
+  caption_->setText(Caption(0));
   nextBtn_ = Require<QAbstractButton>("nextBtn");
   closeButton_ = Require<QAbstractButton>("closebtn");
   current_ = 0;
@@ -57,6 +79,7 @@ void UserManualDialog::InitWindow() {
 void UserManualDialog::ShowPage(int index) {
   for (QWidget* image : images_) image->hide();
   images_[index]->show();
+  caption_->setText(Caption(index));
   current_ = index;
 }
 

@@ -1,8 +1,8 @@
 // The picture tour of the first start: seven pictures ("image00" ... "image06"), one at a time,
-// with a row of page markers ("page00" ... "page06") and "nextBtn". It moves on by itself every
-// three seconds, from the last picture back to the first; a marker shows its picture at once and
-// "nextBtn" the next one, and both start the three seconds again. Once the tour is closed,
-// "user-manual" is 1 and it is not shown again. Window thread only.
+// each with its caption ("manual-caption", over the band at the picture's foot), with a row of page markers
+// ("page00" ... "page06") and "nextBtn". It moves on by itself every three seconds, from the last picture
+// back to the first; a marker shows its picture at once and "nextBtn" the next one, and both start the three
+// seconds again. Once the tour is closed, "user-manual" is 1 and it is not shown again. Window thread only.
 #pragma once
 
 #include <QList>
@@ -11,6 +11,7 @@
 #include "ui/dialogs/SkinDialog.h"
 
 class QAbstractButton;
+class QLabel;
 
 namespace tw {
 
@@ -32,6 +33,8 @@ class UserManualDialog : public SkinDialog {
   static UserManualDialog* ShowAtFirstStart(QWidget* owner);
 
   int CurrentPage() const { return current_; }
+  // The caption of picture index (0 ... kPageCount - 1): "1/7  " and its words.
+  static QString Caption(int index);
   // The advance step of the timer: hides every picture and shows the next one (the first after
   // the last) with its marker.
   void Advance();
@@ -50,6 +53,7 @@ class UserManualDialog : public SkinDialog {
 
   QList<QWidget*> images_;
   QList<QAbstractButton*> markers_;
+  QLabel* caption_ = nullptr;
   QAbstractButton* nextBtn_ = nullptr;
   QAbstractButton* closeButton_ = nullptr;
   QTimer timer_;  // the advance timer, id kAdvanceTimerId

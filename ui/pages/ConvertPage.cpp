@@ -1,9 +1,11 @@
 #include "ui/pages/ConvertPage.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 
 #include "app/Messages.h"
 #include "tasks/ConvertQueue.h"
+#include "ui/Translator.h"
 #include "ui/pages/FileList.h"
 
 namespace tw {
@@ -93,13 +95,13 @@ void ConvertPage::RunAll() {
   }
 }
 
-QString ConvertPage::RunAllBusyText() const { return QString::fromUtf8(kAllConvertBusyText); }
-QString ConvertPage::RunAllIdleText() const { return QString::fromUtf8(kAllConvertIdleText); }
-QString ConvertPage::NoRowsText() const { return QString::fromUtf8(kMsgConvertNoFiles); }
+QString ConvertPage::RunAllBusyText() const { return CoreText("ConvertQueue", kAllConvertBusyText); }
+QString ConvertPage::RunAllIdleText() const { return CoreText("ConvertQueue", kAllConvertIdleText); }
+QString ConvertPage::NoRowsText() const { return CoreText("ConvertQueue", kMsgConvertNoFiles); }
 
 void ConvertPage::ClearList() {
   if (ctx_.queue && !ctx_.queue->Idle(OperationKind::Convert)) {
-    Prompt(QStringLiteral("正在处理中!"));
+    Prompt(QCoreApplication::translate("ConvertPage", "正在处理中!"));
     return;
   }
   RemoveAllRows(List());
@@ -109,8 +111,8 @@ bool ConvertPage::HandleMessage(Message&) { return false; }
 
 void ConvertPage::ShowFailed(int taskId, FailureReason reason, const QString& details) {
   if (const RowSpec* spec = Rows())
-    ShowRowFailed(FindRow(taskId), *spec, QString::fromUtf8(ReasonText(reason)), details,
-                  QString::fromUtf8(kConvertRetryText));
+    ShowRowFailed(FindRow(taskId), *spec, CoreText("FailureReason", ReasonText(reason)), details,
+                  CoreText("ConvertQueue", kConvertRetryText));
 }
 
 }  // namespace tw

@@ -2,6 +2,7 @@
 
 #include <glog/logging.h>
 
+#include <QCoreApplication>
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
 #include <QApplication>
@@ -108,9 +109,9 @@ const std::vector<FileFilter>& CutPage::OpenFilters() {
       "*.mp4;*.flv;*.wmv;*.avi;*.mov;*.mkv;*.m4v;*.f4v;*.ts;*.mts;*.rm;*.rmvb;*.m3u8;*.webm;*.mpg;"
       "*.mpeg;*.asf;*.dat;*.3gp;*.3g2;*.vob;*ogv;*.divx;*.mxf");
   static const std::vector<FileFilter> filters = {
-      {QStringLiteral("全部(*.*)"), QStringLiteral("*.*")},
-      {QStringLiteral("音频文件(%1)").arg(audio), audio},
-      {QStringLiteral("视频文件(%1)").arg(video), video},
+      {QCoreApplication::translate("CutPage", "全部(*.*)"), QStringLiteral("*.*")},
+      {QCoreApplication::translate("CutPage", "音频文件(%1)").arg(audio), audio},
+      {QCoreApplication::translate("CutPage", "视频文件(%1)").arg(video), video},
   };
   return filters;
 }
@@ -295,7 +296,7 @@ int CutPage::StartPlayer() {
     player->Release();
     player.reset();
     ShowPlaying(false);
-    Prompt(rc == -2 ? QStringLiteral("没有声音设备，请插入耳机!") : QStringLiteral("该文件无法播放!"));
+    Prompt(rc == -2 ? QCoreApplication::translate("CutPage", "没有声音设备，请插入耳机!") : QCoreApplication::translate("CutPage", "该文件无法播放!"));
     return rc;
   }
   // The slider shows the volume the new player plays at.
@@ -328,7 +329,7 @@ void CutPage::Audition(double markerTime, bool stopAtRight) {
   auditionStopAtRight_ = false;
   if (!player_) return;
   if (!(markerTime > 0)) {
-    Prompt(QStringLiteral("请拖动选择剪辑区域!"));
+    Prompt(QCoreApplication::translate("CutPage", "请拖动选择剪辑区域!"));
     return;
   }
   WakeFinished();
@@ -553,35 +554,35 @@ bool CutPage::Notify(const QString& type, QObject* sender) {
 
 int CutPage::AddCutEntry() {
   if (!HasFile()) {
-    Prompt(QStringLiteral("请先添加要剪辑的文件!"));
+    Prompt(QCoreApplication::translate("CutPage", "请先添加要剪辑的文件!"));
     return -1;
   }
   const std::string startText = EditText("cut-audio-left-position").toStdString();
   const std::string endText = EditText("cut-audio-right-position").toStdString();
   if (!IsTimeText(startText)) {
-    Prompt(QStringLiteral("开始时间格式错误!"));
+    Prompt(QCoreApplication::translate("CutPage", "开始时间格式错误!"));
     return -1;
   }
   if (!IsTimeText(endText)) {
-    Prompt(QStringLiteral("结束时间格式错误!"));
+    Prompt(QCoreApplication::translate("CutPage", "结束时间格式错误!"));
     return -1;
   }
   const double start = ParseTimeText(startText);
   const double end = ParseTimeText(endText);
   if (cutFile_.duration < start) {
-    Prompt(QStringLiteral("开始时间超出文件长度!"));
+    Prompt(QCoreApplication::translate("CutPage", "开始时间超出文件长度!"));
     return -1;
   }
   if (cutFile_.duration < end) {
-    Prompt(QStringLiteral("结束时间超出文件长度!"));
+    Prompt(QCoreApplication::translate("CutPage", "结束时间超出文件长度!"));
     return -1;
   }
   if (start < kWaveTimeEpsilon && end < kWaveTimeEpsilon) {
-    Prompt(QStringLiteral("请选取要截取位置!"));
+    Prompt(QCoreApplication::translate("CutPage", "请选取要截取位置!"));
     return -1;
   }
   if (!(end - start > kWaveTimeEpsilon)) {
-    Prompt(QStringLiteral("开始时间必须早于结束时间!"));
+    Prompt(QCoreApplication::translate("CutPage", "开始时间必须早于结束时间!"));
     return -1;
   }
   leftTime_ = start < kWaveTimeEpsilon ? 0 : start;

@@ -2,6 +2,7 @@
 
 #include <glog/logging.h>
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -18,6 +19,7 @@
 #include "app/MediaHelpers.h"
 #include "app/SettingsFile.h"
 #include "tasks/Commands.h"
+#include "ui/Translator.h"
 
 namespace tw {
 namespace {
@@ -101,12 +103,17 @@ class DropFilter : public QObject {
 }  // namespace
 
 const FileFilter* AddFileFilter(OperationKind kind) {
-  static const FileFilter convert{QStringLiteral("全部格式(%1;%2)").arg(kAudioList, kVideoList),
-                                  QStringLiteral("%1;%2").arg(kAudioList, kVideoList)};
-  static const FileFilter merge{QStringLiteral("音频文件(%1)").arg(kMergeList), kMergeList};
-  static const FileFilter audio{QStringLiteral("音频文件(%1)").arg(kAudioList), kAudioList};
-  static const FileFilter extract{QStringLiteral("支持格式(%1)").arg(kExtractList), kExtractList};
-  static const FileFilter noise{QStringLiteral("音视频文件(%1)").arg(kNoiseDescriptionList), kNoiseList};
+  static const FileFilter convert{
+      QCoreApplication::translate("FileList", "全部格式(%1;%2)").arg(kAudioList, kVideoList),
+      QStringLiteral("%1;%2").arg(kAudioList, kVideoList)};
+  static const FileFilter merge{QCoreApplication::translate("FileList", "音频文件(%1)").arg(kMergeList),
+                                kMergeList};
+  static const FileFilter audio{QCoreApplication::translate("FileList", "音频文件(%1)").arg(kAudioList),
+                                kAudioList};
+  static const FileFilter extract{QCoreApplication::translate("FileList", "支持格式(%1)").arg(kExtractList),
+                                  kExtractList};
+  static const FileFilter noise{
+      QCoreApplication::translate("FileList", "音视频文件(%1)").arg(kNoiseDescriptionList), kNoiseList};
   switch (kind) {
     case OperationKind::Convert:
       return &convert;
@@ -174,12 +181,14 @@ std::optional<FileEntry> ProbeFileEntry(const std::string& fullPath, FailureReas
 
 QString SkippedFilesText(const std::vector<SkippedFile>& skipped) {
   constexpr size_t kNamed = 8;
-  QString text = QStringLiteral("以下文件未能添加:");
+  QString text = QCoreApplication::translate("FileList", "以下文件未能添加:");
   for (size_t i = 0; i < skipped.size() && i < kNamed; ++i) {
     text += QStringLiteral("\n%1(%2)")
-                .arg(QFileInfo(skipped[i].path).fileName(), QString::fromUtf8(ReasonText(skipped[i].reason)));
+                .arg(QFileInfo(skipped[i].path).fileName(),
+                     CoreText("FailureReason", ReasonText(skipped[i].reason)));
   }
-  if (skipped.size() > kNamed) text += QStringLiteral("\n等%1个文件").arg(skipped.size());
+  if (skipped.size() > kNamed)
+    text += QCoreApplication::translate("FileList", "\n等%1个文件").arg(skipped.size());
   return text;
 }
 

@@ -1,6 +1,7 @@
 #include "ui/pages/ListRows.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QListWidget>
 #include <QPointer>
@@ -13,6 +14,7 @@
 #include "ui/ElidedText.h"
 #include "ui/NotifyAdapter.h"
 #include "ui/Skin.h"
+#include "ui/Translator.h"
 
 namespace tw {
 
@@ -192,8 +194,8 @@ void ShowRowWaiting(QWidget* row, const RowSpec& spec) {
   row->setProperty(kDoneMark, false);
   ShowProgressParts(row, true);
   SetBar(row, spec, 0);
-  SetRowLabel(row, QString::fromUtf8(kRowWaitingText));
-  SetActionText(row, spec, QString::fromUtf8(kRowCancelText));
+  SetRowLabel(row, QCoreApplication::translate("ListRows", kRowWaitingText));
+  SetActionText(row, spec, QCoreApplication::translate("ListRows", kRowCancelText));
 }
 
 void ShowRowRunning(QWidget* row, const RowSpec& spec) {
@@ -202,7 +204,7 @@ void ShowRowRunning(QWidget* row, const RowSpec& spec) {
   ShowProgressParts(row, true);
   SetBar(row, spec, 0);
   SetRowLabel(row, PercentText(0));
-  SetActionText(row, spec, QString::fromUtf8(kRowCancelText));
+  SetActionText(row, spec, QCoreApplication::translate("ListRows", kRowCancelText));
 }
 
 void ShowRowDone(QWidget* row, const RowSpec& spec) {
@@ -234,7 +236,7 @@ void ShowRowCancelled(QWidget* row, const RowSpec& spec) {
   row->setProperty(kDoneMark, false);
   ShowProgressParts(row, true);
   SetBar(row, spec, 0);
-  SetRowLabel(row, QString::fromUtf8(ReasonText(FailureReason::Cancelled)));
+  SetRowLabel(row, CoreText("FailureReason", ReasonText(FailureReason::Cancelled)));
   SetActionText(row, spec, QString());
 }
 

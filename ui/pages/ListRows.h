@@ -82,8 +82,10 @@ QString PercentText(int percent);
 // "等待中", "已取消" or why the job failed (with the transcoder's last words as the tooltip).
 // Convert rows show a failure in "errorLabel" in place of their progress.
 
-inline constexpr const char* kRowCancelText = "取消";    // the action button while its job is held
-inline constexpr const char* kRowWaitingText = "等待中";  // the label of a queued job
+inline constexpr const char* kRowCancelText =
+    QT_TRANSLATE_NOOP("ListRows", "取消");  // the action button while its job is held
+inline constexpr const char* kRowWaitingText =
+    QT_TRANSLATE_NOOP("ListRows", "等待中");  // the label of a queued job
 
 // Waiting in the queue: the button cancels, the progress is 0 and the label says it waits.
 void ShowRowWaiting(QWidget* row, const RowSpec& spec);

@@ -1,14 +1,15 @@
 #include "ui/pages/MergePage.h"
 
-#include <QAbstractButton>
-#include <QLabel>
-#include <QProgressBar>
-
-#include <algorithm>
-
 #include <glog/logging.h>
 
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <algorithm>
+
 #include "app/MediaHelpers.h"
+#include "ui/Translator.h"
 #include "ui/pages/FileList.h"
 
 namespace tw {
@@ -128,8 +129,8 @@ void SetMergeLook(QWidget* button, QLabel* label, const QString& buttonText, con
 
 void MergePage::ShowRunning(int) {
   if (auto* bar = Ctl<QProgressBar>("merge-progress")) bar->setValue(0);
-  SetMergeLook(Control("merge-btn"), Ctl<QLabel>("merge-progress-label"), QString::fromUtf8(kRowCancelText),
-               PercentText(0));
+  SetMergeLook(Control("merge-btn"), Ctl<QLabel>("merge-progress-label"),
+               QCoreApplication::translate("ListRows", kRowCancelText), PercentText(0));
 }
 
 void MergePage::ShowDone(int) {
@@ -139,13 +140,13 @@ void MergePage::ShowDone(int) {
 
 void MergePage::ShowFailed(int, FailureReason reason, const QString& details) {
   SetMergeLook(Control("merge-btn"), Ctl<QLabel>("merge-progress-label"), QString(),
-               QString::fromUtf8(ReasonText(reason)), details);
+               CoreText("FailureReason", ReasonText(reason)), details);
 }
 
 void MergePage::ShowCancelled(int) {
   if (auto* bar = Ctl<QProgressBar>("merge-progress")) bar->setValue(0);
   SetMergeLook(Control("merge-btn"), Ctl<QLabel>("merge-progress-label"), QString(),
-               QString::fromUtf8(ReasonText(FailureReason::Cancelled)));
+               CoreText("FailureReason", ReasonText(FailureReason::Cancelled)));
 }
 
 }  // namespace tw

@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +18,7 @@
 #include "app/Messages.h"
 #include "ui/NotifyAdapter.h"
 #include "ui/PopMenu.h"
+#include "ui/Translator.h"
 #include "ui/dialogs/MessageBoxDialog.h"
 #include "ui/dialogs/PromptBoxDialog.h"
 #include "ui/pages/FileList.h"
@@ -146,7 +148,7 @@ bool Page::HandleListMessage(Message& message) {
       return true;
     case WM_LIST_DELETE: {
       if (!known) return true;
-      if (MessageBoxDialog::Show(ctx_.window, QStringLiteral("确定要删除吗?")) != 1) return true;
+      if (MessageBoxDialog::Show(ctx_.window, QCoreApplication::translate("Page", "确定要删除吗?")) != 1) return true;
       if (FindRow(taskId)) EndRowWork(taskId);
       RemoveRow(list_, taskId);
       std::error_code error;
@@ -301,7 +303,7 @@ void Page::RunAll() {
     pending.emplace_back(taskId, entry);
   }
   if (pending.empty()) {
-    Prompt(QStringLiteral("没有需要处理的文件!"));
+    Prompt(QCoreApplication::translate("Page", "没有需要处理的文件!"));
     return;
   }
   std::vector<std::pair<int, JobStarter>> jobs;
@@ -325,13 +327,13 @@ void Page::RunAll() {
 }
 
 QString Page::RunAllBusyText() const {
-  return QStringLiteral("处理中");
+  return QCoreApplication::translate("Page", "处理中");
 }
 QString Page::RunAllIdleText() const {
-  return QStringLiteral("全部开始");
+  return QCoreApplication::translate("Page", "全部开始");
 }
 QString Page::NoRowsText() const {
-  return QStringLiteral("请先添加要处理的文件!");
+  return QCoreApplication::translate("Page", "请先添加要处理的文件!");
 }
 
 void Page::OnPageIdle() {
@@ -359,7 +361,7 @@ void Page::ShowDone(int taskId) {
   if (rows_) ShowRowDone(FindRow(taskId), *rows_);
 }
 void Page::ShowFailed(int taskId, FailureReason reason, const QString& details) {
-  if (rows_) ShowRowFailed(FindRow(taskId), *rows_, QString::fromUtf8(ReasonText(reason)), details);
+  if (rows_) ShowRowFailed(FindRow(taskId), *rows_, CoreText("FailureReason", ReasonText(reason)), details);
 }
 void Page::ShowCancelled(int taskId) {
   if (rows_) ShowRowCancelled(FindRow(taskId), *rows_);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QListWidget>
 #include <QSlider>
@@ -277,13 +278,15 @@ void RecordPage::Start() {
   const bool micAvailable = GetDefaultCaptureName(captureName);
   switch (CheckRecordStart(settings.voiceSource, hasRender, micAvailable)) {
     case RecordStartCheck::NoRenderDevice:
-      Prompt(QStringLiteral("未启用音频输出设备!"));
+      Prompt(QCoreApplication::translate("RecordPage", "未启用音频输出设备!"));
       return;
     case RecordStartCheck::NoMicrophone:
-      Prompt(QStringLiteral("请先插入麦克风设备!"));
+      Prompt(QCoreApplication::translate("RecordPage", "请先插入麦克风设备!"));
       return;
     case RecordStartCheck::SystemOnly:
-      PromptBoxDialog::Show(ctx_.window, QStringLiteral("没有插入麦克风设备,仅录系统声音"), 250, 100);
+      PromptBoxDialog::Show(ctx_.window,
+                            QCoreApplication::translate("RecordPage", "没有插入麦克风设备,仅录系统声音"), 250,
+                            100);
       break;
     case RecordStartCheck::Go:
       break;
@@ -295,7 +298,7 @@ void RecordPage::Start() {
   if (rc < 0) {
     LOG(ERROR) << "the recording " << folder << "/" << fileName << " could not start: " << rc;
     recorder.reset();
-    Prompt(QStringLiteral("音频设备出错!"));
+    Prompt(QCoreApplication::translate("RecordPage", "音频设备出错!"));
     return;
   }
   recordingFileName_ = fileName;
@@ -325,9 +328,9 @@ void RecordPage::Stop(int failure) {
   listTimer_.start(kListTimerDelayMs);
   // What was recorded up to the failure is kept and listed above.
   if (failure == FailureWrite)
-    Prompt(QStringLiteral("录音文件写入失败,录音已停止!"));
+    Prompt(QCoreApplication::translate("RecordPage", "录音文件写入失败,录音已停止!"));
   else if (failure != FailureNone)
-    Prompt(QStringLiteral("音频设备出错!"));
+    Prompt(QCoreApplication::translate("RecordPage", "音频设备出错!"));
 }
 
 // Blocks the window thread while the recorder finishes its file (about a second); the recorder
@@ -346,7 +349,7 @@ int RecordPage::FinishRecorder() {
 void RecordPage::ShowRecording(bool recording, bool paused) {
   if (auto* start = Ctl<QAbstractButton>("recorder-start")) {
     if (startText_.isNull()) startText_ = start->text();
-    start->setText(paused ? QStringLiteral("继续录音") : startText_);
+    start->setText(paused ? QCoreApplication::translate("RecordPage", "继续录音") : startText_);
     start->setVisible(!recording);
   }
   if (QWidget* pause = Control("recorder-pause")) pause->setVisible(recording);

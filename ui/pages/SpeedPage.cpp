@@ -3,6 +3,7 @@
 #include <glog/logging.h>
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QSlider>
 #include <cmath>
@@ -69,9 +70,9 @@ void SpeedPage::HighlightPreset(const QString& speed) {
 }
 
 QString SpeedPage::SpeedLabelText(const QString& sliderText) {
-  if (sliderText == "1.00") return QStringLiteral("1.0倍");
-  if (sliderText == "2.00") return QStringLiteral("2.0倍");
-  return sliderText + QStringLiteral("倍");
+  if (sliderText == "1.00") return QCoreApplication::translate("SpeedPage", "1.0倍");
+  if (sliderText == "2.00") return QCoreApplication::translate("SpeedPage", "2.0倍");
+  return sliderText + QCoreApplication::translate("SpeedPage", "倍");
 }
 
 bool SpeedPage::Notify(const QString& type, QObject* sender) {

@@ -1,5 +1,6 @@
 #include "ui/pages/VolumePage.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QSlider>
 
@@ -29,10 +30,10 @@ QStringList VolumePage::NotifyNames() const {
 
 QString VolumePage::VolumeLabelText(float factor) {
   const QString text = QString::asprintf("%.2f", factor);
-  if (text == "0.00") return QStringLiteral("静音");
-  if (text == "1.00") return QStringLiteral("1.0倍");
-  if (text == "2.00") return QStringLiteral("2.0倍");
-  return text + QStringLiteral("倍");
+  if (text == "0.00") return QCoreApplication::translate("VolumePage", "静音");
+  if (text == "1.00") return QCoreApplication::translate("VolumePage", "1.0倍");
+  if (text == "2.00") return QCoreApplication::translate("VolumePage", "2.0倍");
+  return text + QCoreApplication::translate("VolumePage", "倍");
 }
 
 VolumeOptions VolumePage::CurrentOptions() const {
