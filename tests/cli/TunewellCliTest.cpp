@@ -671,7 +671,7 @@ TEST(TunewellCli, InterruptedDenoiseLeavesNothing) {
   ASSERT_TRUE(p.Signal(SIGINT));
   const ProcessResult r = p.Finish();
   EXPECT_EQ(r.signal, SIGINT) << r.err;
-  EXPECT_NE(r.err.find("long-20min-16k.mp3: interrupted, partial output removed"), std::string::npos)
+  EXPECT_NE(r.err.find("long-20min-16k-stereo.mp3: interrupted, partial output removed"), std::string::npos)
       << r.err;
   EXPECT_TRUE(FilesIn(outDir).empty());
 }
