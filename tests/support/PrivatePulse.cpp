@@ -112,7 +112,8 @@ PrivatePulse::~PrivatePulse() {
 }
 
 int PrivatePulse::Pactl(const std::vector<std::string>& args, std::string* output) const {
-  std::vector<std::string> argv{"pactl", "-s", server_};
+  // Its answers are read as text: in the untranslated words, whatever language the tests run in.
+  std::vector<std::string> argv{"env", "LANGUAGE=C", "LC_ALL=C", "pactl", "-s", server_};
   argv.insert(argv.end(), args.begin(), args.end());
   return RunProcess(argv, output);
 }
