@@ -16,6 +16,26 @@ bool AudioInput::Seekable() const {
   return format && format->pb && (format->pb->seekable & AVIO_SEEKABLE_NORMAL) != 0;
 }
 
+const char* AudioOpenStepText(AudioOpenStep step) {
+  switch (step) {
+    case AudioOpenStep::Done:
+      return "";
+    case AudioOpenStep::OpenInput:
+      return "avformat_open_input failed";
+    case AudioOpenStep::StreamInfo:
+      return "Couldn't find stream information.";
+    case AudioOpenStep::NoAudio:
+      return "Didn't find a audio stream.";
+    case AudioOpenStep::NoDecoder:
+      return "Audio Codec not found.";
+    case AudioOpenStep::DecoderContext:
+      return "avcodec_alloc_context3 err";
+    case AudioOpenStep::DecoderOpen:
+      return "Audio codec could not be opened.";
+  }
+  return "";
+}
+
 AudioOpenStep OpenAudioInput(const std::string& pathUtf8, AVIOInterruptCB interrupt, AudioInput* input) {
   input->format = OpenInput(pathUtf8, interrupt, &input->error);
   if (!input->format) return AudioOpenStep::OpenInput;

@@ -23,6 +23,9 @@ enum class AudioOpenStep {
   DecoderOpen,     // avcodec_open2 failed
 };
 
+// The trace line of a step that failed ("" for Done).
+const char* AudioOpenStepText(AudioOpenStep step);
+
 struct AudioInput {
   FormatInputPtr format;
   CodecContextPtr codec;

@@ -122,26 +122,9 @@ int AudioPlayer::Open() {
   if (!frame_) return -1;
   AudioInput input;
   const AudioOpenStep step = OpenAudioInput(path_, {&AudioPlayer::InterruptCallback, this}, &input);
-  switch (step) {
-    case AudioOpenStep::Done:
-      break;
-    case AudioOpenStep::OpenInput:
-      std::printf("avformat_open_input failed: %d\n", input.error);
-      return -1;
-    case AudioOpenStep::StreamInfo:
-      std::printf("Couldn't find stream information.\n");
-      return -1;
-    case AudioOpenStep::NoAudio:
-      std::printf("Didn't find a audio stream.\n");
-      return -1;
-    case AudioOpenStep::NoDecoder:
-      std::printf("Audio Codec not found.\n");
-      return -1;
-    case AudioOpenStep::DecoderContext:
-      return -1;
-    case AudioOpenStep::DecoderOpen:
-      std::printf("Audio codec could not be opened.\n");
-      return -1;
+  if (step != AudioOpenStep::Done) {
+    std::printf("%s (%d)\n", AudioOpenStepText(step), input.error);
+    return -1;
   }
   format_ = std::move(input.format);
   codec_ = std::move(input.codec);

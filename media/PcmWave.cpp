@@ -101,27 +101,10 @@ int PcmWave::Open(const std::string& pathUtf8) {
 int PcmWave::OpenMedia() {
   auto part = std::make_unique<Part>();
   AudioInput& input = part->input;
-  switch (OpenAudioInput(path_, {&PcmWave::InterruptCallback, this}, &input)) {
-    case AudioOpenStep::Done:
-      break;
-    case AudioOpenStep::OpenInput:
-      std::printf("avformat_open_input err: %d\n", input.error);
-      return -1;
-    case AudioOpenStep::StreamInfo:
-      std::printf("avformat_find_stream_info err.\n");
-      return -1;
-    case AudioOpenStep::NoAudio:
-      std::printf("Didn't find a audio stream.\n");
-      return -1;
-    case AudioOpenStep::NoDecoder:
-      std::printf("Audio Codec not found.\n");
-      return -1;
-    case AudioOpenStep::DecoderContext:
-      std::printf("avcodec_alloc_context3 err\n");
-      return -1;
-    case AudioOpenStep::DecoderOpen:
-      std::printf("avcodec_open2 err.\n");
-      return -1;
+  if (const AudioOpenStep step = OpenAudioInput(path_, {&PcmWave::InterruptCallback, this}, &input);
+      step != AudioOpenStep::Done) {
+    std::printf("%s (%d)\n", AudioOpenStepText(step), input.error);
+    return -1;
   }
   const AVStream* stream = input.Stream();
   streamIndex_ = input.streamIndex;
