@@ -87,7 +87,7 @@ TEST_F(AudioPlayerTest, PlayResults) {
       {"48000 Hz", test::Tone48k(), 0, 0, 2},
       {"variable frame rate video", test::VariableFrameRateVideo(), 0, 1, 2},
       {"odd picture size", test::OddSizeVideo(), 0, 1, 2},
-      {"cover picture and CJK tags", test::TaggedFlacWithCover(), 0, 0, 1},
+      {"cover picture and CJK tags", test::TaggedWithCover("flac"), 0, 0, 2},
       {"tags with the transcoder's texts", test::TaggedWithTranscoderTexts(), 0, 0, 1},
       {"CJK name", test::CopyAs(test::ToneMp3(), "录音 测试.mp3"), 0, 0, 2},
       {"text named mp3", test::TextNamedMp3(), -1, -1, 0},
@@ -286,7 +286,7 @@ TEST_F(PlayerPulseTest, PlaysTheLastStreamAndEveryChannelLayout) {
       {"mono", test::ToneMono(), 440},
       {"8000 Hz", test::Tone8k(), 440},
       {"video", test::VideoWithSound(), 440},
-      {"cover picture and CJK tags", test::TaggedMp3WithCover(), 440},
+      {"cover picture and CJK tags", test::TaggedWithCover("mp3"), 440},
   };
   test::DeviceReader monitor("tw_speaker.monitor", 2, 44100);
   ASSERT_TRUE(monitor.Ok());

@@ -220,12 +220,6 @@ std::vector<std::string> Joined(std::vector<std::string> a, const std::vector<st
   return a;
 }
 
-std::string Cover() {
-  return MakeMedia("cover.png", {"-f", "lavfi", "-i", "testsrc=size=64x64:duration=1", "-frames:v", "1"});
-}
-
-const std::vector<std::pair<std::string, std::string>> kCjkTags = {
-    {"title", "测试标题 「歌」"}, {"artist", "歌手 名字"}, {"album", "专辑 一"}, {"comment", "注释"}};
 
 }  // namespace
 
@@ -242,21 +236,6 @@ std::string TaggedWithTranscoderTexts() {
                                    {"composer", texts[5]}})));
 }
 
-std::string TaggedMp3WithCover() {
-  return MakeMedia("tagged-cover.mp3",
-                   Joined({"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=3", "-i",
-                           Cover(), "-map", "0:a", "-map", "1:v", "-c:a", "libmp3lame", "-c:v", "png",
-                           "-disposition:v", "attached_pic", "-id3v2_version", "3"},
-                          TagArgs(kCjkTags)));
-}
-
-std::string TaggedFlacWithCover() {
-  return MakeMedia(
-      "tagged-cover.flac",
-      Joined({"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=3", "-i", Cover(), "-map",
-              "0:a", "-map", "1:v", "-c:a", "flac", "-c:v", "png", "-disposition:v", "attached_pic"},
-             TagArgs(kCjkTags)));
-}
 
 std::string VariableFrameRateVideo() {
   return MakeMedia(

@@ -43,10 +43,6 @@ std::string Tone48k(double seconds = 3);   // wav, 48000 Hz stereo
 std::string Tone8k(double seconds = 3);    // wav, 8000 Hz, one channel (telephone sound)
 // An mp3 whose title, artist, album and comment tags carry the transcoder's message texts.
 std::string TaggedWithTranscoderTexts();
-// An mp3 with a cover picture and CJK title, artist and album tags.
-std::string TaggedMp3WithCover();
-// A flac with a cover picture and CJK tags.
-std::string TaggedFlacWithCover();
 // mp4 whose frame rate changes (30 fps, then 10 fps after 1.5 s), with the picture flashing white
 // exactly while the sound beeps (1 kHz at 1.0-1.1 s and 2.5-2.6 s); 4 s.
 std::string VariableFrameRateVideo();

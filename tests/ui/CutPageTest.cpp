@@ -436,10 +436,14 @@ TEST_F(CutPageTest, HostileNamesAreLoadedAndExportedAsTheyAre) {
   EXPECT_FALSE(std::filesystem::exists("pwned"));
 }
 
+// Ten minutes of flac: long enough that its waveform is still loading when the test acts.
+std::string SlowToLoadFlac() {
+  return test::MakeMedia("cut-long-600s.flac",
+                         {"-f", "lavfi", "-i", "sine=frequency=300:sample_rate=44100:duration=600", "-ac", "2"});
+}
+
 TEST_F(CutPageTest, ASecondFileLoadedWhileTheFirstStillLoadsReplacesIt) {
-  const std::string longFile =
-      test::MakeMedia("cut-long-600s.flac",
-                      {"-f", "lavfi", "-i", "sine=frequency=300:sample_rate=44100:duration=600", "-ac", "2"});
+  const std::string longFile = SlowToLoadFlac();
   const std::string second = CopyAs(test::ToneWav(3, 880), "second.wav");
   page_->LoadFile(QString::fromStdString(longFile));
   page_->LoadFile(QString::fromStdString(second));
@@ -518,9 +522,7 @@ TEST_F(CutPageTest, LongNamesAreElidedWithTheirPathInTheTooltip) {
 // A file that fails while another is still loading: the replaced reader's late progress report
 // must not bring the loading dialog back, with no reader left to hide it again.
 TEST_F(CutPageTest, AFailedLoadLeavesNoLoadingDialogForALateReport) {
-  const std::string longFile =
-      test::MakeMedia("cut-long-600s.flac",
-                      {"-f", "lavfi", "-i", "sine=frequency=300:sample_rate=44100:duration=600", "-ac", "2"});
+  const std::string longFile = SlowToLoadFlac();
   page_->LoadFile(QString::fromStdString(longFile));
   ASSERT_TRUE(page_->View()->Loading());
   chooser_->AddFiles({QString::fromStdString(test::TextNamedMp3())});

@@ -90,7 +90,7 @@ TEST_F(FileListTest, UnreadableAndUnhandledFilesAreSkippedOddMediaIsKept) {
       {CopyAs(tone, "中文 歌曲.wav"), true, ""},
       {test::Tone8k(), true, ""},
       {test::TaggedWithTranscoderTexts(), true, ""},
-      {test::TaggedFlacWithCover(), true, ""},
+      {test::TaggedWithCover("flac"), true, ""},
       {CopyAs(test::ToneWav(1), "Conversion failed!.wav"), true, ""},
       // A named pipe nobody writes into: a probe that opened it would wait for good.
       {test::TempDir() + "/pipe.wav", false, "不是普通文件"},
