@@ -25,6 +25,7 @@
 #include "tasks/Commands.h"
 #include "tasks/ConvertQueue.h"
 #include "ui/CMainWnd.h"
+#include "ui/CPaintViewUI.h"
 #include "ui/Skin.h"
 #include "ui/pages/ConvertPage.h"
 #include "ui/pages/FileList.h"
@@ -147,6 +148,7 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   QString error;
+  tw::CPaintViewUI::RegisterDefault();
   tw::Skin::LoadResources(app, &error);
 
   std::vector<double> xargs, two, one, versusXargs, versusOne;

@@ -375,7 +375,7 @@ TEST(PcmWaveTest, ASlowSourceIsWaitedForWithoutSpinning) {
 
 // The drawn extremes stay within a pixel of a tall view (a band of 400 px: 164 sample units a
 // pixel) of the sound as the ffmpeg program converts it with its default filter, on music and
-// speech. The reader's own shortened 8-tap filter does not, which is why it is not used.
+// speech. A filter of 8 taps does not.
 TEST(PcmWaveTest, TheDrawnExtremesAreThoseOfTheDefaultConversion) {
   constexpr double kUnitsPerPixel = 32768.0 / 200;
   const auto worstPixels = [](const WaveEnvelope& envelope, const std::vector<int16_t>& samples) {
