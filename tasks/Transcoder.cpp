@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <thread>
 
 #include "app/MediaHelpers.h"
@@ -120,12 +121,13 @@ OutputParser::OutputParser(std::vector<std::string> paths) : paths_(std::move(pa
                paths_.end());
   std::sort(paths_.begin(), paths_.end(),
             [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  std::copy_if(paths_.begin(), paths_.end(), std::back_inserter(brokenNames_), HasLineBreak);
 }
 
 bool OutputParser::Feed(std::string_view block) {
   const std::string_view text = block.substr(0, block.find('\0'));
   LOG(INFO) << "buffer: " << text;
-  pending_.append(text);
+  raw_.append(text);
   return TakeLines(false);
 }
 
@@ -133,27 +135,46 @@ void OutputParser::Finish() {
   TakeLines(true);
 }
 
-// The length of the longest end of pending_ that may begin a name with a line break in it: that
-// text waits for the rest of the name before it is read as lines.
-size_t OutputParser::HeldBack() const {
-  size_t held = 0;
-  for (const std::string& path : paths_) {
-    if (!HasLineBreak(path)) continue;
-    for (size_t k = std::min(path.size() - 1, pending_.size()); k > held; --k) {
-      if (pending_.compare(pending_.size() - k, k, path, 0, k) == 0) {
-        held = k;
-        break;
-      }
+// Where the earliest end of raw_ begins that may still grow into a name with a line break in
+// it (raw_.size() when none): that text waits for more output before it is decided.
+size_t OutputParser::Undecided() const {
+  const size_t longest = brokenNames_.empty() ? 0 : brokenNames_.front().size();
+  for (size_t at = raw_.size() - std::min(raw_.size(), longest ? longest - 1 : 0); at < raw_.size(); ++at) {
+    const size_t have = raw_.size() - at;
+    for (const std::string& name : brokenNames_)
+      if (have < name.size() && raw_.compare(at, have, name, 0, have) == 0) return at;
+  }
+  return raw_.size();
+}
+
+// A name with a line break would split into lines that look like the transcoder's own. Names
+// are searched from left to right, the longest first at each place, and only where the output
+// read so far decides them, so that the lines do not depend on how the pipe cut the output.
+void OutputParser::ReplaceBrokenNames(bool all) {
+  if (brokenNames_.empty()) {
+    pending_.append(raw_);
+    raw_.clear();
+    return;
+  }
+  const size_t decided = all ? raw_.size() : Undecided();
+  size_t at = 0;
+  while (at < decided) {
+    const auto found = std::find_if(brokenNames_.begin(), brokenNames_.end(), [&](const std::string& name) {
+      return raw_.compare(at, name.size(), name) == 0;
+    });
+    if (found != brokenNames_.end()) {
+      pending_.append(kEchoedPath);
+      at += found->size();
+    } else {
+      pending_.push_back(raw_[at++]);
     }
   }
-  return held;
+  raw_.erase(0, at);
 }
 
 bool OutputParser::TakeLines(bool all) {
-  // A name with a line break would split into lines that look like the transcoder's own.
-  for (const std::string& path : paths_)
-    if (HasLineBreak(path)) ReplaceAll(pending_, path, kEchoedPath);
-  const size_t readable = all ? pending_.size() : pending_.size() - HeldBack();
+  ReplaceBrokenNames(all);
+  const size_t readable = pending_.size();
   bool progressed = false;
   size_t start = 0;
   for (;;) {

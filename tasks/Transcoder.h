@@ -118,14 +118,17 @@ class OutputParser {
 
  private:
   bool TakeLines(bool all);
+  void ReplaceBrokenNames(bool all);
   bool ReadLine(std::string line);
   void NoteCause(const std::string& line, bool namesInput, bool namesOutput);
-  size_t HeldBack() const;
+  size_t Undecided() const;
 
-  std::vector<std::string> paths_;  // longest first, so that no name hides inside another
+  std::vector<std::string> paths_;        // longest first, so that no name hides inside another
+  std::vector<std::string> brokenNames_;  // those of paths_ with a line break, longest first
   std::vector<std::string> inputs_;
   std::string output_;
-  std::string pending_;    // output not yet read as lines
+  std::string raw_;        // output not yet searched for names with line breaks
+  std::string pending_;    // output not yet read as lines, such names replaced
   bool inHeader_ = false;  // inside the block under "Input #..." or "Output #..."
   bool inInputHeader_ = false;
   std::vector<std::string> tail_;  // the last lines, oldest first
@@ -172,7 +175,7 @@ class TranscoderRun : public JobRun {
   pid_t pid_ = -1;
   mutable std::mutex lock_;
   bool endedByOwner_ = false;
-  bool judged_ = false;  // the verdict is reached: End comes too late
+  bool judged_ = false;                             // the verdict is reached: End comes too late
   std::chrono::steady_clock::time_point killAt_{};  // set while an end is under way
   bool killed_ = false;
   bool reaped_ = false;  // from then on no signal may go to the pid: it may be another process's

@@ -159,6 +159,14 @@ const std::string kTerminated =
     "video:0kB audio:854kB subtitle:0kB other streams:0kB global headers:0kB muxing overhead: 0.947201%\n"
     "Exiting normally, received signal 15.\n";
 
+// The source's name is the start of the result's, which goes on over a line like a failure.
+const std::string kNameInsideAName =
+    "Input #0, wav, from 'q\nx':\n"
+    "  Duration: 00:00:01.00, bitrate: 706 kb/s\n"
+    "Output #0, mp3, to 'out/q\nx\nDisk quota exceeded.mp3':\n"
+    "size=      17kB time=00:00:01.01 bitrate= 137.9kbits/s speed=52.6x    \n"
+    "video:0kB audio:17kB subtitle:0kB other streams:0kB global headers:0kB muxing overhead: 1.7%\n";
+
 TEST(Transcoder, VerdictFromTheTranscodersOwnMessages) {
   const int exit0 = W_EXITCODE(0, 0), exit1 = W_EXITCODE(1, 0), exit255 = W_EXITCODE(255, 0);
   const int killed = W_EXITCODE(0, SIGKILL);
@@ -196,6 +204,15 @@ TEST(Transcoder, VerdictFromTheTranscodersOwnMessages) {
        kBrokenLineNames,
        {"a\nConversion failed!\nb.wav",
         "out/time=09:00:00.00 a\nInvalid argument\nvideo:0kB muxing overhead: 1%.mp3"},
+       exit0,
+       true,
+       false,
+       false,
+       1000,
+       1010},
+      {"a name with line breaks inside another",
+       kNameInsideAName,
+       {"q\nx", "out/q\nx\nDisk quota exceeded.mp3"},
        exit0,
        true,
        false,
