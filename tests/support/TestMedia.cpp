@@ -220,7 +220,6 @@ std::vector<std::string> Joined(std::vector<std::string> a, const std::vector<st
   return a;
 }
 
-
 }  // namespace
 
 std::string TaggedWithTranscoderTexts() {
@@ -235,7 +234,6 @@ std::string TaggedWithTranscoderTexts() {
                                    {"genre", texts[4]},
                                    {"composer", texts[5]}})));
 }
-
 
 std::string VariableFrameRateVideo() {
   return MakeMedia(
@@ -327,6 +325,13 @@ std::string TempDir() {
   if (!made) return {};
   TempDirs().push_back(made);
   return made;
+}
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
 }
 
 int MediaInfo::CountType(const std::string& type) const {
@@ -646,7 +651,8 @@ int RunningTranscoders() {
     char state = 0;
     int ppid = 0;
     if (text.substr(open + 1, close - open - 1) == "ffmpeg" &&
-        std::sscanf(text.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == getpid() && state != 'Z')
+        std::sscanf(text.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == getpid() &&
+        state != 'Z')
       ++running;
   }
   return running;
