@@ -178,7 +178,7 @@ class TranscoderRun : public JobRun {
   pid_t pid_ = -1;
   mutable std::mutex lock_;
   bool endedByOwner_ = false;
-  bool judged_ = false;                             // the verdict is reached: End comes too late
+  bool judged_ = false;  // the verdict is reached: End comes too late
   std::chrono::steady_clock::time_point killAt_{};  // set while an end is under way
   bool killed_ = false;
   bool reaped_ = false;  // from then on no signal may go to the pid: it may be another process's

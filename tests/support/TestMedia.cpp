@@ -220,6 +220,7 @@ std::vector<std::string> Joined(std::vector<std::string> a, const std::vector<st
   return a;
 }
 
+
 }  // namespace
 
 std::string TaggedWithTranscoderTexts() {
@@ -234,6 +235,7 @@ std::string TaggedWithTranscoderTexts() {
                                    {"genre", texts[4]},
                                    {"composer", texts[5]}})));
 }
+
 
 std::string VariableFrameRateVideo() {
   return MakeMedia(
@@ -651,8 +653,7 @@ int RunningTranscoders() {
     char state = 0;
     int ppid = 0;
     if (text.substr(open + 1, close - open - 1) == "ffmpeg" &&
-        std::sscanf(text.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == getpid() &&
-        state != 'Z')
+        std::sscanf(text.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == getpid() && state != 'Z')
       ++running;
   }
   return running;
