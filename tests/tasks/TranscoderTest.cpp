@@ -482,10 +482,11 @@ TEST(Transcoder, AnIoErrorFailsTheRunAndLeavesNoResult) {
     Op op;
     const char* file;
     size_t afterBytes;
-  } cases[] = {{Op::Write, "result", 0},
-               {Op::Write, "result", 256 * 1024},
-               {Op::Write, "result", 3400 * 1024},
-               {Op::Read, "source", 1024 * 1024}};
+    FailureReason reason;
+  } cases[] = {{Op::Write, "result", 0, FailureReason::WriteFailed},
+               {Op::Write, "result", 256 * 1024, FailureReason::WriteFailed},
+               {Op::Write, "result", 3400 * 1024, FailureReason::WriteFailed},
+               {Op::Read, "source", 1024 * 1024, FailureReason::Unreadable}};
   const std::string source = test::ToneWav(20);
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.op == Op::Write ? "write" : "read") + " fails after " +
@@ -497,7 +498,7 @@ TEST(Transcoder, AnIoErrorFailsTheRunAndLeavesNoResult) {
     auto r = RunToEnd(Ffmpeg({"-i", disk.Path() + "/source.wav", disk.Path() + "/result.wav"}));
     EXPECT_GT(disk.Failures(), 0) << "the fault was met";
     EXPECT_EQ(r.finalId, WM_TASK_FAILED);
-    EXPECT_NE(r.reason, FailureReason::None);
+    EXPECT_EQ(r.reason, c.reason);
     EXPECT_FALSE(fs::exists(disk.Backing() + "/result.wav"));
     EXPECT_EQ(test::ReadBytes(disk.Backing() + "/source.wav"), test::ReadBytes(source))
         << "the source is untouched";
