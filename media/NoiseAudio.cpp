@@ -272,6 +272,7 @@ void NoiseAudio::DecodeThread() {
       }
     }
   }
+  if (!stop_ && SourceReadFailed(input_.get())) Fail("the source could not be read to its end");
   // Whatever the reason the input ended, what was cleaned is finished into the file.
   if (!stop_) {
     if (cleaner_.Flush(cleaned) < 0)
@@ -366,12 +367,15 @@ void NoiseAudio::FinishThread() {
   if (!failed_ && !abandoned_) {
     if (const int ended = av_write_trailer(output_.get()); ended < 0) Fail("av_write_trailer error", ended);
   }
-  if (const int closed = CloseOutputFile(output_.get()); closed < 0) Fail("the result could not be written", closed);
+  if (const int closed = CloseOutputFile(output_.get()); closed < 0)
+    Fail("the result could not be written", closed);
   decoder_.reset();
   encoder_.reset();
   input_.reset();
   output_.reset();
-  const bool complete = PublishPartFile(outputPath_, !failed_ && !abandoned_);
+  int renameError = 0;
+  const bool complete = PublishPartFile(outputPath_, !failed_ && !abandoned_, &renameError);
+  if (renameError != 0) Fail("the result could not be given its name", AVERROR(renameError));
   if (!abandoned_)
     PostRecord<NoiseDoneRecord>(window_, WM_NOISE_DONE, itemId_, 1, complete ? 0 : -1, writeError_.load());
 }

@@ -59,16 +59,21 @@ int CloseOutputFile(AVFormatContext* output) {
   return closeError < 0 ? closeError : 0;
 }
 
-bool PublishPartFile(const std::string& outputPath, bool complete) {
+bool PublishPartFile(const std::string& outputPath, bool complete, int* renameError) {
   const std::string part = PartPath(outputPath);
   std::error_code ec;
   if (complete) {
     std::filesystem::rename(part, outputPath, ec);
     if (!ec) return true;
     LOG(ERROR) << "cannot rename " << part << " to its result name: " << ec.message();
+    if (renameError) *renameError = ec.value();
   }
   std::filesystem::remove(part, ec);
   return false;
+}
+
+bool SourceReadFailed(const AVFormatContext* input) {
+  return input && input->pb && input->pb->error < 0 && input->pb->error != AVERROR_EOF;
 }
 
 void CopyResultTags(const AVFormatContext* input, const AVStream* sound, AVFormatContext* output) {

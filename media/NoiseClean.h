@@ -38,8 +38,11 @@ int OpenPartFile(AVFormatContext* output, const std::string& outputPath);
 // file said why, otherwise -1) when any write to it failed (a full disk, say).
 int CloseOutputFile(AVFormatContext* output);
 // A complete job's part file becomes the result; otherwise it is removed. True when the result
-// is in place.
-bool PublishPartFile(const std::string& outputPath, bool complete);
+// is in place; when the rename failed, *renameError (if given) gets its errno.
+bool PublishPartFile(const std::string& outputPath, bool complete, int* renameError = nullptr);
+// True when reading the source met an error other than its end (an I/O error half-way). The
+// demuxer reports such an error as the end of the source: a job that stopped there is short.
+bool SourceReadFailed(const AVFormatContext* input);
 
 // The tags a denoiser's result carries: the source's descriptive ones (IsDescriptiveTag), or
 // those of its sound stream when the file keeps none of its own (Ogg, Opus keep them there).

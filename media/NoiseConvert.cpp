@@ -550,6 +550,7 @@ void NoiseConvert::DecodeThread() {
     }
     av_packet_unref(packet.get());
   }
+  if (!stop_ && SourceReadFailed(input_.get())) Fail("the source could not be read to its end");
   if (!stop_ && videoDecoder_ && videoOk) DecodeVideo(nullptr, frame.get());
   pictureFifo_.MarkEnd();
   if (!stop_ && audioDecoder_ && audioOk && DecodeAudio(nullptr, frame.get(), cleaned)) {
@@ -737,7 +738,8 @@ void NoiseConvert::FinishThread() {
       Fail("av_write_trailer error", ended);
     }
   }
-  if (const int closed = CloseOutputFile(output_.get()); closed < 0) Fail("the result could not be written", closed);
+  if (const int closed = CloseOutputFile(output_.get()); closed < 0)
+    Fail("the result could not be written", closed);
   videoDecoder_.reset();
   videoEncoder_.reset();
   audioDecoder_.reset();
@@ -745,7 +747,9 @@ void NoiseConvert::FinishThread() {
   output_.reset();
   input_.reset();
   scaler_.reset();
-  const bool complete = PublishPartFile(outputPath_, !failed_ && !abandoned_);
+  int renameError = 0;
+  const bool complete = PublishPartFile(outputPath_, !failed_ && !abandoned_, &renameError);
+  if (renameError != 0) Fail("the result could not be given its name", AVERROR(renameError));
   if (!abandoned_)
     PostRecord<NoiseDoneRecord>(window_, WM_NOISE_DONE, itemId_, 0, complete ? 0 : -1, writeError_.load());
 }

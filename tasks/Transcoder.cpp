@@ -82,6 +82,9 @@ namespace {
 constexpr std::string_view kWriteFailures[] = {"No space left on device", "Disk quota exceeded",
                                                "File too large",          "Error writing trailer",
                                                "Error closing file",      "av_interleaved_write_frame()"};
+// What the transcoder prints after a source's name when reading it failed half-way.
+constexpr std::string_view kReadFailures[] = {"Input/output error", "Stale file handle",
+                                              "Transport endpoint is not connected"};
 // A line longer than this is read as it stands so far: no output can make the parser hold
 // unbounded text.
 constexpr size_t kMaxLine = 65536;
@@ -233,6 +236,12 @@ bool OutputParser::ReadLine(std::string line) {
   if (Contains(line, "muxing overhead:")) report_.summary = true;
   for (std::string_view failure : kWriteFailures)
     if (Contains(line, failure)) report_.writeFailed = true;
+  // A line naming the result names any source whose name starts the result's name too.
+  if (namesInput && !namesOutput) {
+    for (std::string_view failure : kReadFailures)
+      if (Contains(line, failure)) report_.readFailed = true;
+  }
+  if (report_.readFailed && report_.cause == FailureReason::None) report_.cause = FailureReason::Unreadable;
   if (report_.cause == FailureReason::None) NoteCause(line, namesInput, namesOutput);
   if (!report_.durationFound || !(StartsWith(line, "size=") || StartsWith(line, "frame="))) return false;
   const std::string_view clock = ClockAfter(line, "time=");
@@ -283,7 +292,7 @@ TranscoderReport ReadTranscoderOutput(std::string_view output, const std::vector
 
 bool RunSucceeded(const TranscoderReport& report, int waitStatus) {
   return report.summary && !report.conversionFailed && !report.invalidArgument && !report.writeFailed &&
-         WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0;
+         !report.readFailed && WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0;
 }
 
 std::vector<std::string> CommandPaths(const CommandLine& cmd) {

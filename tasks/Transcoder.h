@@ -77,6 +77,9 @@ struct TranscoderReport {
   bool conversionFailed = false;  // "Conversion failed"
   bool invalidArgument = false;   // "Invalid argument": the run is over, reading stops
   bool writeFailed = false;       // the result could not be written (a full disk, say)
+  // A source could not be read to its end (an I/O error). The transcoder takes such an error for
+  // the end of the source and still exits 0 with a shortened result.
+  bool readFailed = false;
   // What its first message of failure named (a full disk, a name too long, a source it could not
   // read or without sound, ...); None when it named nothing the reasons know.
   FailureReason cause = FailureReason::None;
@@ -175,7 +178,7 @@ class TranscoderRun : public JobRun {
   pid_t pid_ = -1;
   mutable std::mutex lock_;
   bool endedByOwner_ = false;
-  bool judged_ = false;                             // the verdict is reached: End comes too late
+  bool judged_ = false;  // the verdict is reached: End comes too late
   std::chrono::steady_clock::time_point killAt_{};  // set while an end is under way
   bool killed_ = false;
   bool reaped_ = false;  // from then on no signal may go to the pid: it may be another process's

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,7 @@
 
 #include "app/IniFile.h"
 #include "app/SettingsFile.h"
+#include "tests/support/FailingDisk.h"
 #include "tests/support/TestEnv.h"
 #include "tests/support/TestMedia.h"
 
@@ -194,6 +196,73 @@ TEST_F(SettingsFileTest, AFullOrReadOnlyDiskFailsTheWriteAndKeepsTheFile) {
     EXPECT_EQ(ReadFile(path), before) << "the old file is whole";
     EXPECT_EQ(ReadIniValue(path, G, kKeyVoiceSize).value_or(""), "35");
     EXPECT_FALSE(fs::exists(path + ".tmp." + std::to_string(getpid()))) << "no temporary file is left";
+  }
+}
+
+// The names in a folder, sorted.
+std::vector<std::string> Names(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(SettingsFileTest, AnIoErrorInTheWriteFailsItAndKeepsTheOldFile) {
+  using Op = test::FailingDisk::Op;
+  const struct {
+    const char* what;
+    Op op;
+    const char* file;
+    size_t afterBytes;
+  } cases[] = {
+      {"at the first write", Op::Write, ".tmp.", 0},
+      {"half-way through the write", Op::Write, ".tmp.", 4096},
+      {"at the flush to the disk", Op::Fsync, ".tmp.", 0},
+      {"at the rename over the old file", Op::Rename, "configure.ini", 0},
+  };
+  const std::string original = "[global]\nvoice-size=35\noutput-dir=/home/u/My Music\n";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::FailingDisk disk;
+    if (!disk.Ok()) GTEST_SKIP() << disk.Why();
+    WriteFile(disk.Backing() + "/configure.ini", original);
+    ASSERT_TRUE(WriteIniValue(disk.Path() + "/configure.ini", G, kKeyAudioQuality, "1"));
+    const std::string before = ReadFile(disk.Backing() + "/configure.ini");
+    const std::vector<std::string> names = Names(disk.Backing());
+
+    disk.Fail(c.op, c.file, c.afterBytes);
+    EXPECT_FALSE(
+        WriteIniValue(disk.Path() + "/configure.ini", G, kKeyAudioQuality, std::string(8 * 1024, '2')));
+    EXPECT_GT(disk.Failures(), 0) << "the fault was met";
+    disk.Heal();
+    EXPECT_EQ(ReadFile(disk.Backing() + "/configure.ini"), before) << "the old file is whole";
+    EXPECT_EQ(ReadIniValue(disk.Path() + "/configure.ini", G, kKeyVoiceSize).value_or(""), "35");
+    EXPECT_EQ(Names(disk.Backing()), names) << "no temporary file is left";
+  }
+}
+
+TEST_F(SettingsFileTest, AnIoErrorInTheReadGivesDefaultsAndKeepsTheFile) {
+  // Notes before the keys make the file longer than one read, so the error can come half-way.
+  std::string original = "[global]\n";
+  while (original.size() < 24 * 1024) original += "; a note the user keeps in the settings file\n";
+  original += "voice-size=35\nwindow-close=1\n";
+  for (const size_t afterBytes : {size_t{0}, size_t{8192}}) {
+    SCOPED_TRACE("the read fails after " + std::to_string(afterBytes) + " bytes");
+    test::FailingDisk disk;
+    if (!disk.Ok()) GTEST_SKIP() << disk.Why();
+    WriteFile(disk.Backing() + "/configure.ini", original);
+    const std::string path = disk.Path() + "/configure.ini";
+
+    disk.Fail(test::FailingDisk::Op::Read, "configure.ini", afterBytes);
+    EXPECT_EQ(ReadIniValue(path, G, kKeyVoiceSize), std::nullopt) << "no value from a half-read file";
+    EXPECT_FALSE(WriteIniValue(path, G, kKeyAudioQuality, "1")) << "no rewrite from what could not be read";
+    EXPECT_GT(disk.Failures(), 0) << "the fault was met";
+    disk.Heal();
+    EXPECT_EQ(ReadFile(disk.Backing() + "/configure.ini"), original)
+        << "the file is not replaced with defaults";
+    EXPECT_EQ(ReadIniValue(path, G, kKeyVoiceSize).value_or(""), "35");
+    EXPECT_TRUE(WriteIniValue(path, G, kKeyAudioQuality, "1"));
+    EXPECT_EQ(ReadIniValue(path, G, kKeyWindowClose).value_or(""), "1");
   }
 }
 

@@ -11,13 +11,16 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "app/Messages.h"
 #include "app/SettingsFile.h"
 #include "media/MixerWrap.h"
+#include "tests/support/FailingDisk.h"
 #include "tests/support/PrivatePulse.h"
 #include "tests/support/QueueSink.h"
 #include "tests/support/TestMedia.h"
@@ -656,13 +659,26 @@ TEST_F(AudioRecorderTest, AFileThatCannotBeWrittenIsAFailedRecording) {
   const struct {
     const char* name;
     double recordSec;
-    int reports;  // WM_RECORD_FAILED while recording
-  } cases[] = {{"the disk fills while recording", 2.5, 1},
-               {"the disk fills as the file is finished", 0.3, 0}};
+    int reports;   // WM_RECORD_FAILED while recording
+    bool ioError;  // a disk that fails with EIO after the first 16 kB, rather than a full one
+  } cases[] = {{"the disk fills while recording", 2.5, 1, false},
+               {"the disk fills as the file is finished", 0.3, 0, false},
+               {"the disk fails with an I/O error while recording", 2.5, 1, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string folder = test::TempDir();
-    fs::create_symlink("/dev/full", folder + "/full.mp3");
+    std::string folder = test::TempDir();
+    std::optional<test::FailingDisk> disk;
+    if (c.ioError) {
+      disk.emplace();
+      if (!disk->Ok()) {
+        std::cout << "skipped: " << disk->Why() << "\n";
+        continue;
+      }
+      folder = disk->Path();
+      disk->Fail(test::FailingDisk::Op::Write, "full.mp3", 16 * 1024);
+    } else {
+      fs::create_symlink("/dev/full", folder + "/full.mp3");
+    }
     test::QueueSink sink;
     AudioRecorder recorder(&sink);
     // What is written waits in the writer's buffer: the first write reaches the disk about a
@@ -680,6 +696,10 @@ TEST_F(AudioRecorderTest, AFileThatCannotBeWrittenIsAFailedRecording) {
         EXPECT_EQ(m.param, FailureWrite);
       }
     EXPECT_EQ(reports, c.reports) << "the owner is told once while recording, and reads it once finished";
+    if (disk) {
+      EXPECT_GT(disk->Failures(), 0) << "the fault was met";
+      EXPECT_GT(DecodedSeconds(disk->Backing() + "/full.mp3"), 0.5) << "what reached the disk is kept";
+    }
   }
 }
 

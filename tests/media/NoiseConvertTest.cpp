@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -7,6 +8,7 @@
 #include "app/Messages.h"
 #include "media/NoiseConvert.h"
 #include "media/NoiseRecords.h"
+#include "tests/support/FailingDisk.h"
 #include "tests/support/QueueSink.h"
 #include "tests/support/TestMedia.h"
 
@@ -358,6 +360,41 @@ TEST(NoiseConvert, AFullDiskFailsTheJobAndLeavesNothing) {
     ASSERT_EQ(run.messages.back().id, WM_NOISE_DONE) << bytes;
     EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->result, -1) << bytes;
     EXPECT_TRUE(std::filesystem::is_empty(disk.Path())) << bytes;
+  }
+}
+
+TEST(NoiseConvert, AnIoErrorFailsTheJobAndLeavesTheSourceAlone) {
+  using Op = test::FailingDisk::Op;
+  const struct {
+    const char* what;
+    Op op;
+    const char* file;
+    size_t afterBytes;
+    int error;  // what the job names: the errno of a failed write, 0 for anything else
+  } cases[] = {
+      {"a write half-way", Op::Write, "result", 128 * 1024, EIO},
+      {"the rename to the result's name", Op::Rename, "result", 0, EIO},
+      {"a read of the source half-way", Op::Read, "source", 512 * 1024, 0},
+  };
+  const std::string source = test::VideoWithSound(20);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::FailingDisk disk;
+    if (!disk.Ok()) GTEST_SKIP() << disk.Why();
+    std::filesystem::copy_file(source, disk.Backing() + "/source.mp4");
+    disk.Fail(c.op, c.file, c.afterBytes);
+    const RunResult run = RunJob(disk.Path() + "/source.mp4", disk.Path() + "/result.mp4");
+    EXPECT_GT(disk.Failures(), 0) << "the fault was met";
+    ASSERT_EQ(run.startResult, 0);
+    ASSERT_EQ(run.messages.back().id, WM_NOISE_DONE);
+    EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->result, -1);
+    EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->error, c.error);
+    disk.Heal();
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(disk.Backing()))
+      left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"source.mp4"}) << "no result, whole or partial";
+    EXPECT_EQ(test::ReadBytes(disk.Backing() + "/source.mp4"), test::ReadBytes(source));
   }
 }
 

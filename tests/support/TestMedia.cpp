@@ -329,6 +329,13 @@ std::string TempDir() {
   return made;
 }
 
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
 int MediaInfo::CountType(const std::string& type) const {
   int n = 0;
   for (const auto& s : streams) n += s.codecType == type;

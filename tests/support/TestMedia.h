@@ -62,6 +62,9 @@ std::string CopyAs(const std::string& src, const std::string& name);
 // A fresh empty folder for one test (removed at process exit).
 std::string TempDir();
 
+// The whole content of a file; empty when it cannot be read.
+std::string ReadBytes(const std::string& path);
+
 // Runs argv (no shell) and returns its exit status (128 + signal when killed, -1 when it cannot
 // start); output (stdout+stderr) when asked. tests/support/Process.h has the rest.
 int RunProcess(const std::vector<std::string>& argv, std::string* output = nullptr);

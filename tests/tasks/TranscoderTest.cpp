@@ -12,6 +12,7 @@
 
 #include "app/Messages.h"
 #include "tasks/Transcoder.h"
+#include "tests/support/FailingDisk.h"
 #include "tests/support/QueueSink.h"
 #include "tests/support/TestMedia.h"
 
@@ -470,6 +471,37 @@ TEST(Transcoder, AFullDiskLeavesNoResult) {
     EXPECT_EQ(r.finalId, WM_TASK_FAILED) << bytes;
     EXPECT_TRUE(r.writeFailed) << bytes;
     EXPECT_TRUE(fs::is_empty(disk.Path())) << bytes;
+  }
+}
+
+TEST(Transcoder, AnIoErrorFailsTheRunAndLeavesNoResult) {
+  using Op = test::FailingDisk::Op;
+  // Source and result on a disk that fails: writing the result at its header, in the middle and
+  // near the end of its 3.5 MB, or reading the source half-way.
+  const struct {
+    Op op;
+    const char* file;
+    size_t afterBytes;
+    FailureReason reason;
+  } cases[] = {{Op::Write, "result", 0, FailureReason::WriteFailed},
+               {Op::Write, "result", 256 * 1024, FailureReason::WriteFailed},
+               {Op::Write, "result", 3400 * 1024, FailureReason::WriteFailed},
+               {Op::Read, "source", 1024 * 1024, FailureReason::Unreadable}};
+  const std::string source = test::ToneWav(20);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.op == Op::Write ? "write" : "read") + " fails after " +
+                 std::to_string(c.afterBytes));
+    test::FailingDisk disk;
+    if (!disk.Ok()) GTEST_SKIP() << disk.Why();
+    fs::copy_file(source, disk.Backing() + "/source.wav");
+    disk.Fail(c.op, c.file, c.afterBytes);
+    auto r = RunToEnd(Ffmpeg({"-i", disk.Path() + "/source.wav", disk.Path() + "/result.wav"}));
+    EXPECT_GT(disk.Failures(), 0) << "the fault was met";
+    EXPECT_EQ(r.finalId, WM_TASK_FAILED);
+    EXPECT_EQ(r.reason, c.reason);
+    EXPECT_FALSE(fs::exists(disk.Backing() + "/result.wav"));
+    EXPECT_EQ(test::ReadBytes(disk.Backing() + "/source.wav"), test::ReadBytes(source))
+        << "the source is untouched";
   }
 }
 
