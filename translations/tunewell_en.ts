@@ -1041,7 +1041,7 @@ Put &apos;--&apos; before file names that start with &apos;-&apos;.
     </message>
     <message>
         <source>系统声音和麦克风</source>
-        <translation>System sound and microphone</translation>
+        <translation>System and microphone</translation>
     </message>
     <message>
         <source>仅麦克风</source>
