@@ -167,7 +167,7 @@ class DenoiseJob : public Job {
     if (table_->Start(taskId, plan_, &why) != 0) {
       table_.reset();
       if (why != FailureReason::StartFailed) return ReasonLine(why);
-      return "the denoiser could not open the file or its result (details in " + LogHint() + ")";
+      return FormatText(Tr("Cli", "降噪程序无法打开该文件或其结果（详情见 %1）"), {LogHint()});
     }
     return "";
   }
@@ -219,7 +219,7 @@ constexpr double kGraceSeconds = 5;
 class RecordJob : public Job {
  public:
   RecordJob(double seconds, std::optional<int> source, ContextFn context)
-      : Job("recording"), seconds_(seconds), source_(source), context_(std::move(context)) {}
+      : Job(Tr("Cli", "录音")), seconds_(seconds), source_(source), context_(std::move(context)) {}
   ~RecordJob() override {
     StopTimer();
     recorder_.reset();
@@ -411,9 +411,9 @@ InProcessPlan PlanInProcessJobs(const CliRequest& request, const ContextFn& cont
           continue;
         }
         if (NoiseEngineForExtension(NoiseSourceExtension(input.entry.fullPath)) == NoiseEngine::None) {
-          plan.rejected.emplace_back(file,
-                                     "the denoiser takes mp4 flv avi wmv mov mkv 3gp mp3 aac wma ogg m4a "
-                                     "flac wav files (all lower or all upper case)");
+          plan.rejected.emplace_back(file, Tr("Cli",
+                                              "降噪只处理 mp4 flv avi wmv mov mkv 3gp mp3 aac wma ogg m4a "
+                                              "flac wav 文件（扩展名全为小写或全为大写）"));
           continue;
         }
         plan.jobs.push_back(std::make_unique<DenoiseJob>(file, input.entry, settings, context));

@@ -11,6 +11,7 @@
 
 #include "app/MediaHelpers.h"
 #include "app/Messages.h"
+#include "app/Translation.h"
 #include "tasks/FailureReason.h"
 #include "tasks/Transcoder.h"
 
@@ -64,7 +65,7 @@ std::string TranscoderJob::Prepare() {
   const std::string& out = built_.outputPath;
   const std::string folder = out.substr(0, out.rfind('/') + 1);
   if (!folder.empty() && access(folder.c_str(), W_OK | X_OK) != 0) {
-    return "cannot write to the output folder " + folder + ": " + std::strerror(errno);
+    return FormatText(Tr("Cli", "无法写入输出文件夹 %1：%2"), {folder, std::strerror(errno)});
   }
   return "";
 }
@@ -75,7 +76,8 @@ std::string TranscoderJob::Start(int taskId, MessageSink* sink) {
   run_ = StartTranscoder(built_.command, taskId, kind_, sink, 0, &error);
   if (run_) return "";
   if (ReasonOfStartError(error) == FailureReason::TranscoderMissing)
-    return "cannot start the transcoder '" + built_.command.args.front() + "' (is ffmpeg installed?)";
+    return FormatText(Tr("Cli", "无法启动转码程序 '%1'（是否已安装 ffmpeg？）"),
+                      {built_.command.args.front()});
   return ReasonLine(FailureReason::StartFailed, std::string(": ") + std::strerror(error));
 }
 
@@ -97,7 +99,7 @@ JobUpdate TranscoderJob::OnMessage(const Message& message) {
     update.state = JobUpdate::State::Failed;
     const auto* failure = message.As<FailureRecord>();
     update.reason = ReasonLine(failure ? failure->reason : FailureReason::Failed);
-    if (!LogHint().empty()) update.reason += " (its output is in " + LogHint() + ")";
+    if (!LogHint().empty()) update.reason += FormatText(Tr("Cli", "（转码程序的输出见 %1）"), {LogHint()});
   }
   return update;
 }
@@ -105,17 +107,19 @@ JobUpdate TranscoderJob::OnMessage(const Message& message) {
 std::string TranscoderJob::CheckResult() const {
   struct stat st {};
   if (stat(built_.outputPath.c_str(), &st) != 0 || st.st_size == 0) {
-    return "the transcoder reported success but wrote no result";
+    return Tr("Cli", "转码程序报告成功，但没有写出结果");
   }
   if (!expected_) return "";
   const double expected = expected_(built_);
   const double written = ProbeDuration(built_.outputPath);
   // Generous: containers round, filters pad; a cut-off result is far shorter than this.
   if (expected > 2 && written < expected * 0.5) {
-    char text[160];
-    std::snprintf(text, sizeof text, ": %.1f of %.1f seconds written (is the disk full?)",
-                  written < 0 ? 0 : written, expected);
-    return ReasonLine(FailureReason::IncompleteResult, text);
+    char writtenText[32], expectedText[32];
+    std::snprintf(writtenText, sizeof writtenText, "%.1f", written < 0 ? 0 : written);
+    std::snprintf(expectedText, sizeof expectedText, "%.1f", expected);
+    return ReasonLine(
+        FailureReason::IncompleteResult,
+        FormatText(Tr("Cli", "：只写入了 %1 秒，应为 %2 秒（磁盘满了吗？）"), {writtenText, expectedText}));
   }
   return "";
 }

@@ -125,7 +125,7 @@ void PlanMerge(const CliRequest& r, const ContextFn& context, Plan& plan) {
   }
   // One bad file spoils the whole merge: nothing runs, every refused file is named.
   if (!plan.rejected.empty()) return;
-  const std::string label = "merge of " + std::to_string(entries.size()) + " files";
+  const std::string label = FormatText(Tr("Cli", "合并 %1 个文件"), {std::to_string(entries.size())});
   auto job = std::make_unique<TranscoderJob>(
       label, OperationKind::Merge, context,
       [entries, format](const CommandContext& ctx) { return BuildMergeCommand(entries, format, ctx); },
@@ -177,7 +177,7 @@ void PlanVolume(const CliRequest& r, const ContextFn& context, Plan& plan) {
     std::tie(options.fadeOutStart, options.fadeOutDuration) = SplitPair(r.Get("fade-out"));
   }
   if (std::string bad = CheckVolumeOptions(options); !bad.empty()) {
-    plan.usageError = bad;
+    plan.usageError = Tr("Commands", bad.c_str());
     return;
   }
   PerFile(r, context, OperationKind::Volume, plan, [options](const FileEntry& entry) -> BuildFn {
@@ -301,7 +301,8 @@ std::vector<CheckedInput> CheckInputs(const std::vector<std::string>& files, boo
 std::string CheckOutputFolder(const std::string& folder) {
   CreateFolderTree(folder);
   struct stat st {};
-  if (stat(folder.c_str(), &st) != 0) return FormatText(Tr("Cli", "无法建立该文件夹：%1"), {std::strerror(errno)});
+  if (stat(folder.c_str(), &st) != 0)
+    return FormatText(Tr("Cli", "无法建立该文件夹：%1"), {std::strerror(errno)});
   if (!S_ISDIR(st.st_mode)) return Tr("Cli", "不是文件夹");
   if (access(folder.c_str(), W_OK | X_OK) != 0)
     return FormatText(Tr("Cli", "无法写入该文件夹：%1"), {std::strerror(errno)});

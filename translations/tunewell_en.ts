@@ -350,6 +350,42 @@ an earlier result of the same source; a name another file holds gets &quot;-2&qu
         <source>已中断，未完成的结果已删除</source>
         <translation>interrupted, partial output removed</translation>
     </message>
+    <message>
+        <source>降噪程序无法打开该文件或其结果（详情见 %1）</source>
+        <translation>the denoiser could not open the file or its result (details in %1)</translation>
+    </message>
+    <message>
+        <source>录音</source>
+        <translation>recording</translation>
+    </message>
+    <message>
+        <source>降噪只处理 mp4 flv avi wmv mov mkv 3gp mp3 aac wma ogg m4a flac wav 文件（扩展名全为小写或全为大写）</source>
+        <translation>the denoiser takes mp4 flv avi wmv mov mkv 3gp mp3 aac wma ogg m4a flac wav files (all lower or all upper case)</translation>
+    </message>
+    <message>
+        <source>无法写入输出文件夹 %1：%2</source>
+        <translation>cannot write to the output folder %1: %2</translation>
+    </message>
+    <message>
+        <source>无法启动转码程序 &apos;%1&apos;（是否已安装 ffmpeg？）</source>
+        <translation>cannot start the transcoder &apos;%1&apos; (is ffmpeg installed?)</translation>
+    </message>
+    <message>
+        <source>（转码程序的输出见 %1）</source>
+        <translation> (its output is in %1)</translation>
+    </message>
+    <message>
+        <source>转码程序报告成功，但没有写出结果</source>
+        <translation>the transcoder reported success but wrote no result</translation>
+    </message>
+    <message>
+        <source>：只写入了 %1 秒，应为 %2 秒（磁盘满了吗？）</source>
+        <translation>: %1 of %2 seconds written (is the disk full?)</translation>
+    </message>
+    <message>
+        <source>合并 %1 个文件</source>
+        <translation>merge of %1 files</translation>
+    </message>
 </context>
 <context>
     <name>Commands</name>
@@ -1005,7 +1041,7 @@ Put &apos;--&apos; before file names that start with &apos;-&apos;.
     </message>
     <message>
         <source>系统声音和麦克风</source>
-        <translation>System sound and microphone</translation>
+        <translation>System and microphone</translation>
     </message>
     <message>
         <source>仅麦克风</source>

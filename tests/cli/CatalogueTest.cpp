@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/Catalogue.h"
+#include "tests/support/TestMedia.h"
 
 namespace tw::cli {
 namespace {
@@ -45,18 +46,28 @@ TEST(Catalogue, HelpAndErrorsInEachLanguage) {
     const char* help;     // a line of the main help
     const char* unknown;  // the error of an unknown command
     const char* merge;    // a page's refusal shared with the command line
+    const char* fade;     // a page's check of its fields, made by the planner
+    const char* missing;  // a job that cannot start its transcoder
   } cases[] = {
       {"LANG=en_US.UTF-8", "Usage: tunewell-cli COMMAND", "unknown command 'frob' (try --help)",
-       "Please add at least 2 audio files!"},
+       "Please add at least 2 audio files!", "The fade-in start takes digits only!",
+       "cannot start the transcoder 'ffmpeg' (is ffmpeg installed?)"},
       {"LANG=de_DE.UTF-8", "Usage: tunewell-cli COMMAND", "unknown command 'frob' (try --help)",
-       "Please add at least 2 audio files!"},
+       "Please add at least 2 audio files!", "The fade-in start takes digits only!",
+       "cannot start the transcoder 'ffmpeg' (is ffmpeg installed?)"},
       {"LANG=zh_CN.UTF-8", "用法：tunewell-cli COMMAND", "未知命令 'frob'（见 --help）",
-       "至少需要添加2个音频文件!"},
-      {"LANG=C", "用法：tunewell-cli COMMAND", "未知命令 'frob'（见 --help）", "至少需要添加2个音频文件!"},
-      {"", "用法：tunewell-cli COMMAND", "未知命令 'frob'（见 --help）", "至少需要添加2个音频文件!"},
+       "至少需要添加2个音频文件!", "淡入起始位置只能输入数字!",
+       "无法启动转码程序 'ffmpeg'（是否已安装 ffmpeg？）"},
+      {"LANG=C", "用法：tunewell-cli COMMAND", "未知命令 'frob'（见 --help）", "至少需要添加2个音频文件!",
+       "淡入起始位置只能输入数字!", "无法启动转码程序 'ffmpeg'（是否已安装 ffmpeg？）"},
+      {"", "用法：tunewell-cli COMMAND", "未知命令 'frob'（见 --help）", "至少需要添加2个音频文件!",
+       "淡入起始位置只能输入数字!", "无法启动转码程序 'ffmpeg'（是否已安装 ffmpeg？）"},
       {"LANG=C LANGUAGE=en", "Usage: tunewell-cli COMMAND", "unknown command 'frob' (try --help)",
-       "Please add at least 2 audio files!"},
+       "Please add at least 2 audio files!", "The fade-in start takes digits only!",
+       "cannot start the transcoder 'ffmpeg' (is ffmpeg installed?)"},
   };
+  const std::string tone = test::ToneWav(1);
+  const std::string noTranscoder = FreshFolder();
   for (const auto& c : cases) {
     const Output help = RunCli(c.env, "--help", home);
     EXPECT_EQ(help.status, 0) << c.env;
@@ -66,6 +77,11 @@ TEST(Catalogue, HelpAndErrorsInEachLanguage) {
     EXPECT_EQ(unknown.text, std::string("tunewell-cli: ") + c.unknown + "\n") << c.env;
     const Output merge = RunCli(c.env, "merge --format mp3 /etc/hostname", home);
     EXPECT_EQ(merge.text, std::string("tunewell-cli: ") + c.merge + "\n") << c.env;
+    const Output fade = RunCli(c.env, "volume --factor 1 --fade-in a,3 /etc/hostname", home);
+    EXPECT_EQ(fade.text, std::string("tunewell-cli: ") + c.fade + "\n") << c.env;
+    const Output missing = RunCli(std::string(c.env) + " PATH=" + noTranscoder,
+                                  "convert --format mp3 --output-dir " + home + " " + tone, home);
+    EXPECT_EQ(missing.text, "tunewell-cli: " + tone + ": " + c.missing + "\n") << c.env;
   }
 }
 
