@@ -9,6 +9,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -182,8 +183,10 @@ class DenoiseJob : public Job {
     if (!done || !table_) return update;
     table_->Finish(*done);
     table_.reset();
-    if (done->result != 0)
+    if (const FailureReason why = NoiseFailure(*done); why == FailureReason::Failed)
       return Failed(FormatText(Tr("Cli", "降噪失败，没有留下结果（磁盘满了吗？详情见 %1）"), {LogHint()}));
+    else if (why != FailureReason::None)
+      return Failed(ReasonLine(why, done->error ? std::string(": ") + std::strerror(done->error) : ""));
     return Done(plan_.outputPath);
   }
   void Abort() override {

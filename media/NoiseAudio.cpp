@@ -272,7 +272,10 @@ void NoiseAudio::DecodeThread() {
       }
     }
   }
-  if (!stop_ && SourceReadFailed(input_.get())) Fail("the source could not be read to its end");
+  if (!stop_ && SourceReadFailed(input_.get())) {
+    sourceUnreadable_ = true;
+    Fail("the source could not be read to its end");
+  }
   // Whatever the reason the input ended, what was cleaned is finished into the file.
   if (!stop_) {
     if (cleaner_.Flush(cleaned) < 0)
@@ -377,7 +380,8 @@ void NoiseAudio::FinishThread() {
   const bool complete = PublishPartFile(outputPath_, !failed_ && !abandoned_, &renameError);
   if (renameError != 0) Fail("the result could not be given its name", AVERROR(renameError));
   if (!abandoned_)
-    PostRecord<NoiseDoneRecord>(window_, WM_NOISE_DONE, itemId_, 1, complete ? 0 : -1, writeError_.load());
+    PostRecord<NoiseDoneRecord>(window_, WM_NOISE_DONE, itemId_, 1, complete ? 0 : -1, writeError_.load(),
+                                sourceUnreadable_.load());
 }
 
 }  // namespace tw

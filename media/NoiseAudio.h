@@ -94,6 +94,7 @@ class NoiseAudio {
   std::atomic<bool> abandoned_{false};
   std::atomic<bool> failed_{false};
   std::atomic<int> writeError_{0};  // errno of the first failed write of the result
+  std::atomic<bool> sourceUnreadable_{false};
   int64_t totalSeconds_ = 0;
   int lastPercent_ = 0;
   std::string inputPath_;

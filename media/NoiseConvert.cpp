@@ -550,7 +550,10 @@ void NoiseConvert::DecodeThread() {
     }
     av_packet_unref(packet.get());
   }
-  if (!stop_ && SourceReadFailed(input_.get())) Fail("the source could not be read to its end");
+  if (!stop_ && SourceReadFailed(input_.get())) {
+    sourceUnreadable_ = true;
+    Fail("the source could not be read to its end");
+  }
   if (!stop_ && videoDecoder_ && videoOk) DecodeVideo(nullptr, frame.get());
   pictureFifo_.MarkEnd();
   if (!stop_ && audioDecoder_ && audioOk && DecodeAudio(nullptr, frame.get(), cleaned)) {
@@ -751,7 +754,8 @@ void NoiseConvert::FinishThread() {
   const bool complete = PublishPartFile(outputPath_, !failed_ && !abandoned_, &renameError);
   if (renameError != 0) Fail("the result could not be given its name", AVERROR(renameError));
   if (!abandoned_)
-    PostRecord<NoiseDoneRecord>(window_, WM_NOISE_DONE, itemId_, 0, complete ? 0 : -1, writeError_.load());
+    PostRecord<NoiseDoneRecord>(window_, WM_NOISE_DONE, itemId_, 0, complete ? 0 : -1, writeError_.load(),
+                                sourceUnreadable_.load());
 }
 
 // The one way packets reach the muxer, from the encode thread and, for copied pictures, the

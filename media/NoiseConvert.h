@@ -132,6 +132,7 @@ class NoiseConvert {
   std::atomic<bool> abandoned_{false};
   std::atomic<bool> failed_{false};
   std::atomic<int> writeError_{0};  // errno of the first failed write of the result
+  std::atomic<bool> sourceUnreadable_{false};
   int64_t originUs_ = 0;  // the input's start, AV_TIME_BASE units: time 0 of the result
   // Decode thread: the next picture time for a frame without one.
   int64_t nextPictureTime_ = 0;

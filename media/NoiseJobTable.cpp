@@ -81,6 +81,12 @@ std::string NoiseOutputPath(const std::string& folder, const std::string& source
   }
 }
 
+FailureReason NoiseFailure(const NoiseDoneRecord& done) {
+  if (done.result == 0) return FailureReason::None;
+  if (done.sourceUnreadable) return FailureReason::Unreadable;
+  return done.error != 0 ? ReasonOfWriteError(done.error) : FailureReason::Failed;
+}
+
 NoiseRunPlan PlanNoiseRun(const std::string& sourcePath, const NoiseRunSettings& settings, std::time_t when,
                           const std::function<bool(const std::string&)>& taken) {
   NoiseRunPlan plan;

@@ -69,6 +69,10 @@ struct NoiseRunPlan {
   int64_t audioBitRate = 128000;
 };
 
+// Why a finished job gave no result: its source unreadable, the reason of its failed write, or
+// Failed when it named none. None for a job that succeeded.
+FailureReason NoiseFailure(const NoiseDoneRecord& done);
+
 // The plan for a source; engine None (and no output path) when the extension starts no job.
 NoiseRunPlan PlanNoiseRun(const std::string& sourcePath, const NoiseRunSettings& settings, std::time_t when,
                           const std::function<bool(const std::string&)>& taken);

@@ -19,12 +19,13 @@ struct NoiseProgressRecord : MessageRecord {
 // then unusable and the row should say so). error is the errno of the failed write when the
 // file system named one (ENOSPC for a full disk), otherwise 0.
 struct NoiseDoneRecord : MessageRecord {
-  NoiseDoneRecord(int item, int audio, int outcome = 0, int errorCode = 0)
-      : itemId(item), audioEngine(audio), result(outcome), error(errorCode) {}
+  NoiseDoneRecord(int item, int audio, int outcome = 0, int errorCode = 0, bool unreadable = false)
+      : itemId(item), audioEngine(audio), result(outcome), error(errorCode), sourceUnreadable(unreadable) {}
   int itemId;
   int audioEngine;
   int result;
   int error;
+  bool sourceUnreadable;  // the source failed to read before its end (an I/O error)
 };
 
 }  // namespace tw

@@ -344,6 +344,7 @@ TEST(NoiseAudio, AnIoErrorFailsTheJobAndLeavesTheSourceAlone) {
     ASSERT_EQ(run.messages.back().id, WM_NOISE_DONE);
     EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->result, -1);
     EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->error, c.error);
+    EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->sourceUnreadable, c.op == Op::Read);
     disk.Heal();
     std::vector<std::string> left;
     for (const auto& entry : std::filesystem::directory_iterator(disk.Backing()))

@@ -389,6 +389,7 @@ TEST(NoiseConvert, AnIoErrorFailsTheJobAndLeavesTheSourceAlone) {
     ASSERT_EQ(run.messages.back().id, WM_NOISE_DONE);
     EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->result, -1);
     EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->error, c.error);
+    EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->sourceUnreadable, c.op == Op::Read);
     disk.Heal();
     std::vector<std::string> left;
     for (const auto& entry : std::filesystem::directory_iterator(disk.Backing()))

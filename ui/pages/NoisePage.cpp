@@ -10,28 +10,19 @@
 namespace tw {
 
 QStringList NoisePage::ControlNames() const {
-  return {
-      "add-noise-file",
-      "audio-noise-list",
-      "audio-noise-format",
-      "video-noise-format",
-      "noise-level-0",
-      "noise-level-1",
-      "noise-level-2",
-      "all-noise-btn"};
+  return {"add-noise-file", "audio-noise-list", "audio-noise-format", "video-noise-format",
+          "noise-level-0",  "noise-level-1",    "noise-level-2",      "all-noise-btn"};
 }
 
 QStringList NoisePage::NotifyNames() const {
-  return Page::NotifyNames() + QStringList{
-      "noise-level-0",
-      "noise-level-1",
-      "noise-level-2"};
+  return Page::NotifyNames() + QStringList{"noise-level-0", "noise-level-1", "noise-level-2"};
 }
 
 bool NoisePage::Notify(const QString& type, QObject* sender) {
   if (Page::Notify(type, sender)) return true;
   if (type != "click") return false;
-  static const std::pair<const char*, int> levels[] = {{"noise-level-0", 1}, {"noise-level-1", 2}, {"noise-level-2", 3}};
+  static const std::pair<const char*, int> levels[] = {
+      {"noise-level-0", 1}, {"noise-level-1", 2}, {"noise-level-2", 3}};
   for (const auto& [name, level] : levels) {
     if (sender->objectName() != name) continue;
     noiseLevel_ = level;
@@ -67,7 +58,7 @@ bool NoisePage::HandleMessage(Message& message) {
     case WM_NOISE_DONE:
       if (auto* r = message.As<NoiseDoneRecord>(); r && IsCurrent(r->itemId, message.runId)) {
         if (r->result != 0)
-          ShowFailed(r->itemId, r->error ? ReasonOfWriteError(r->error) : FailureReason::Failed,
+          ShowFailed(r->itemId, NoiseFailure(*r),
                      r->error ? QString::fromLocal8Bit(std::strerror(r->error)) : QString());
         else
           ShowDone(r->itemId);
