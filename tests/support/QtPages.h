@@ -60,12 +60,11 @@ class PageWindowTest : public ::testing::Test {
 
   // The dialogs a test expects to open, in order (their "msgText", or object name when they have
   // none); with checkDialogs_ set, TearDown fails a test whose dialogs differ.
-  void ExpectDialogs(const QStringList& texts) { expectedDialogs_ << texts; }
+  void ExpectDialogs(const QStringList& texts) { dialogs_->Expect(texts); }
 
   std::string outputDir_;
   std::unique_ptr<UrlCatcher> opened_;
-  std::unique_ptr<DialogRecorder> dialogs_;
-  QStringList expectedDialogs_;
+  std::unique_ptr<ExpectedDialogs> dialogs_;
   bool checkDialogs_ = false;
   PresetFileChooser* chooser_ = nullptr;  // owned by the file chooser slot
   QPointer<CMainWnd> window_;
