@@ -48,6 +48,11 @@ class PageWindowTest : public ::testing::Test {
   // Waits until the prober has delivered every chosen file.
   void WaitForRows();
 
+  // A control of the main window by name; nullptr when there is none.
+  template <class T = QWidget>
+  T* Ctl(const char* name) const {
+    return FindControl<T>(window_->Root(), name);
+  }
   // Presses a control of the main window or of a row.
   void Click(const QString& name);
   void ClickRow(OperationKind kind, int taskId, const QString& button);

@@ -65,10 +65,6 @@ class CutPageTest : public test::PageWindowTest {
     test::PageWindowTest::SetUp();
     page_ = window_->Cut();
   }
-  template <class T>
-  T* Ctl(const char* name) {
-    return FindControl<T>(window_->Root(), name);
-  }
   QString Edit(const char* name) { return Ctl<QLineEdit>(name)->text(); }
   bool Visible(const char* name) { return Ctl<QWidget>(name)->isVisibleTo(window_->Root()); }
   // Loads through "add-audio-file" and the dialog; waits for the waveform.

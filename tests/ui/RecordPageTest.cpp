@@ -88,10 +88,6 @@ class RecordPageTest : public test::PageWindowTest {
     Click("audio-record");
   }
   RecordPage* Page() const { return window_->Record(); }
-  template <class T = QWidget>
-  T* Ctl(const char* name) const {
-    return FindControl<T>(window_->Root(), name);
-  }
   QString Text(const char* label) const { return Ctl<QLabel>(label)->text(); }
   bool Idle() const { return Page()->Recorder() == nullptr; }
   std::string Folder() const { return outputDir_ + "/录音"; }
