@@ -7,8 +7,7 @@
 //                                   $TW_BENCH_MEDIA_DIR or /tmp/tw-bench-media)
 #include <SDL2/SDL.h>
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -20,44 +19,14 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_common.h"
 #include "media/AudioPlayer.h"
-
-extern char** environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using tw::bench::Clock;
+using tw::bench::Median;
 constexpr int kStarts = 15;
-
-int Run(const std::vector<std::string>& argv) {
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return 127;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-}
-
-std::string Media(const std::string& name, const std::vector<std::string>& args) {
-  const char* env = std::getenv("TW_BENCH_MEDIA_DIR");
-  const std::string dir = env && *env ? env : "/tmp/tw-bench-media";
-  std::filesystem::create_directories(dir);
-  const std::string path = dir + "/" + name;
-  if (std::filesystem::exists(path)) return path;
-  std::vector<std::string> argv{"ffmpeg", "-hide_banner", "-loglevel", "error", "-y"};
-  argv.insert(argv.end(), args.begin(), args.end());
-  argv.push_back(path);
-  return Run(argv) == 0 ? path : std::string();
-}
 
 std::atomic<int64_t> firstCallbackNs{-1};
 Clock::time_point bareStart;
@@ -106,26 +75,22 @@ double PlayerStartMs(const std::string& path) {
   return ms;
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? -1 : v[v.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) files.push_back(argv[i]);
   if (files.empty()) {
-    files.push_back(
-        Media("start-tone.wav", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=60",
-                                 "-ac", "2", "-c:a", "pcm_s16le"}));
-    files.push_back(
-        Media("start-tone.mp3", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=60",
-                                 "-ac", "2", "-c:a", "libmp3lame", "-b:a", "192k"}));
+    files.push_back(tw::bench::BenchMedia(
+        "start-tone.wav", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=60", "-ac",
+                           "2", "-c:a", "pcm_s16le"}));
+    files.push_back(tw::bench::BenchMedia(
+        "start-tone.mp3", {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=60", "-ac",
+                           "2", "-c:a", "libmp3lame", "-b:a", "192k"}));
   }
   std::vector<std::string> drivers{"dummy"};
-  if (std::getenv("PULSE_SERVER") && Run({"pactl", "info"}) == 0) drivers.push_back("pulse");
+  if (std::getenv("PULSE_SERVER") && tw::bench::RunProgram({"pactl", "info"}, true).status == 0)
+    drivers.push_back("pulse");
 
   // The trace lines of the player would swamp the figures.
   std::fflush(stdout);

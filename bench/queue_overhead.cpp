@@ -3,10 +3,7 @@
 // window-like loop), and the same 50 argument vectors run back to back. The two alternate
 // which goes first from round to round; prints the median wall times and the median of the
 // per-round ratios (goal <= 1.05). Usage: bench_queue_overhead [rounds, default 5]
-#include <fcntl.h>
 #include <glog/logging.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,9 +17,9 @@
 #include <vector>
 
 #include "app/Messages.h"
+#include "bench/bench_common.h"
 #include "tasks/ConvertQueue.h"
 
-extern char** environ;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
@@ -51,28 +48,12 @@ class VerdictSink : public tw::MessageSink {
   std::deque<tw::Message> verdicts_;
 };
 
+// Runs a program with all its output thrown away; its exit status.
 int RunBare(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid;
-  const int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&fa);
-  if (rc != 0) return -1;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return tw::bench::RunProgram(args, true).status;
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using tw::bench::Median;
 
 double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();

@@ -1,9 +1,7 @@
 // The transcoder runner against bare ffmpeg on the same job, side by side: a 10-minute
 // WAV converted to MP3 through StartTranscoder until WM_TASK_DONE, and the same argument
 // vector run directly. Prints the median wall times and their ratio (goal <= 1.02).
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <glog/logging.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,12 +13,10 @@
 #include <string>
 #include <vector>
 
-#include <glog/logging.h>
-
 #include "app/Messages.h"
+#include "bench/bench_common.h"
 #include "tasks/Transcoder.h"
 
-extern char** environ;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
@@ -49,27 +45,12 @@ class WaitSink : public tw::MessageSink {
   bool finished_ = false, ok_ = false;
 };
 
+// Runs a program with all its output thrown away; its exit status.
 int RunBare(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid;
-  if (posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) return -1;
-  posix_spawn_file_actions_destroy(&fa);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WEXITSTATUS(status);
+  return tw::bench::RunProgram(args, true).status;
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using tw::bench::Median;
 
 }  // namespace
 
@@ -80,8 +61,8 @@ int main(int argc, char** argv) {
   fs::create_directories(dir);
   const std::string wav = dir + "/ten-minutes.wav";
   if (!fs::exists(wav)) {
-    RunBare({"ffmpeg", "-y", "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=600", "-ac", "2",
-             wav});
+    RunBare({"ffmpeg", "-y", "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=600", "-ac",
+             "2", wav});
   }
   const std::string ffmpeg = tw::TranscoderPath();
   const auto job = [&](const std::string& out) {

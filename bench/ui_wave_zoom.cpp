@@ -5,77 +5,21 @@
 //
 //   bench_ui_wave_zoom [file]   (default: the 2-hour MP3 of bench_waveform in $TW_BENCH_MEDIA_DIR
 //                                or /tmp/tw-bench-media, generated when missing)
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "bench/bench_common.h"
 #include "ui/CPaintViewUI.h"
-
-extern char** environ;
 
 namespace {
 
-int Run(const std::vector<std::string>& argv) {
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  pid_t pid = -1;
-  const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return 127;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-}
-
-std::string LongMp3() {
-  const char* env = std::getenv("TW_BENCH_MEDIA_DIR");
-  const std::string dir = env && *env ? env : "/tmp/tw-bench-media";
-  std::filesystem::create_directories(dir);
-  const std::string path = dir + "/two-hours.mp3";
-  if (std::filesystem::exists(path)) return path;
-  std::printf("generating a 2-hour MP3 (once) ...\n");
-  const std::string partial = path + ".partial.mp3";
-  if (Run({"ffmpeg",
-           "-hide_banner",
-           "-loglevel",
-           "error",
-           "-y",
-           "-f",
-           "lavfi",
-           "-i",
-           "sine=frequency=440:sample_rate=44100:duration=7200",
-           "-f",
-           "lavfi",
-           "-i",
-           "anoisesrc=color=pink:amplitude=0.05:sample_rate=44100:duration=7200",
-           "-filter_complex",
-           "amix=inputs=2:normalize=0",
-           "-ac",
-           "2",
-           "-c:a",
-           "libmp3lame",
-           "-b:a",
-           "128k",
-           partial}) != 0)
-    return {};
-  std::filesystem::rename(partial, path);
-  return path;
-}
+using tw::bench::Median;
 
 class Discard : public tw::MessageSink {
  public:
@@ -102,17 +46,12 @@ void Wheel(tw::CPaintViewUI* view, QPointF at) {
   QApplication::sendEvent(view, &wheel);
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
-  const std::string path = argc > 1 ? argv[1] : LongMp3();
+  const std::string path = argc > 1 ? argv[1] : tw::bench::TwoHourMp3();
   if (path.empty()) {
     std::fprintf(stderr, "could not generate the test file (is ffmpeg installed?)\n");
     return 1;
@@ -150,8 +89,9 @@ int main(int argc, char** argv) {
     const tw::WaveSpan visible = view.Model().Visible();
     QElapsedTimer base;
     base.start();
-    Run({"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-ss", std::to_string(visible.start),
-         "-t", std::to_string(visible.length), "-i", path, "-f", "null", "-"});
+    tw::bench::RunProgram({"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-ss",
+                           std::to_string(visible.start), "-t", std::to_string(visible.length), "-i", path,
+                           "-f", "null", "-"});
     ffmpegMs.push_back(base.nsecsElapsed() / 1e6);
     std::printf("round %d: %.2f .. %.2f s on screen after %.1f ms; ffmpeg on that stretch %.1f ms\n",
                 round + 1, visible.start, visible.End(), zoomMs.back(), ffmpegMs.back());

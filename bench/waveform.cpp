@@ -6,72 +6,25 @@
 //
 //   bench_waveform [file]       (default: a 2-hour MP3 generated once into $TW_BENCH_MEDIA_DIR
 //                                or /tmp/tw-bench-media)
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "bench/bench_common.h"
 #include "media/FFmpegPtr.h"
 #include "media/PcmWave.h"
 #include "media/WavePeaks.h"
 #include "media/WaveStretch.h"
 
-extern char** environ;
-
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-struct RunFigures {
-  double wallSec = 0;
-  double cpuSec = 0;
-  double maxRssMb = 0;
-  int status = 0;
-};
-
-double Seconds(const timeval& tv) {
-  return tv.tv_sec + tv.tv_usec / 1e6;
-}
-
-RunFigures WaitChild(pid_t pid, Clock::time_point start) {
-  RunFigures f;
-  int status = 0;
-  rusage usage{};
-  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
-  }
-  f.wallSec = std::chrono::duration<double>(Clock::now() - start).count();
-  f.cpuSec = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-  f.maxRssMb = usage.ru_maxrss / 1024.0;
-  f.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return f;
-}
-
-RunFigures RunProgram(const std::vector<std::string>& argv) {
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  const auto start = Clock::now();
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
-    posix_spawn_file_actions_destroy(&actions);
-    return {0, 0, 0, 127};
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  return WaitChild(pid, start);
-}
+using tw::bench::Clock;
+using tw::bench::Median;
+using tw::bench::RunFigures;
+using tw::bench::RunProgram;
 
 // Runs fn in a forked child so that its peak memory is its own.
 template <class Fn>
@@ -84,47 +37,7 @@ RunFigures RunForked(Fn fn) {
     if (!freopen("/dev/null", "w", stdout)) _exit(3);
     _exit(fn());
   }
-  return WaitChild(pid, start);
-}
-
-std::string MakeLongMp3() {
-  const char* env = std::getenv("TW_BENCH_MEDIA_DIR");
-  const std::string dir = env && *env ? env : "/tmp/tw-bench-media";
-  std::filesystem::create_directories(dir);
-  const std::string path = dir + "/two-hours.mp3";
-  if (std::filesystem::exists(path)) return path;
-  std::printf("generating a 2-hour MP3 (once) ...\n");
-  const std::string partial = path + ".partial.mp3";
-  const RunFigures made = RunProgram({"ffmpeg",
-                                      "-hide_banner",
-                                      "-loglevel",
-                                      "error",
-                                      "-y",
-                                      "-f",
-                                      "lavfi",
-                                      "-i",
-                                      "sine=frequency=440:sample_rate=44100:duration=7200",
-                                      "-f",
-                                      "lavfi",
-                                      "-i",
-                                      "anoisesrc=color=pink:amplitude=0.05:sample_rate=44100:duration=7200",
-                                      "-filter_complex",
-                                      "amix=inputs=2:normalize=0",
-                                      "-ac",
-                                      "2",
-                                      "-c:a",
-                                      "libmp3lame",
-                                      "-b:a",
-                                      "128k",
-                                      partial});
-  if (made.status != 0) return {};
-  std::filesystem::rename(partial, path);
-  return path;
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
+  return tw::bench::WaitChild(pid, start);
 }
 
 double MsSince(Clock::time_point start) {
@@ -134,7 +47,7 @@ double MsSince(Clock::time_point start) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string path = argc > 1 ? argv[1] : MakeLongMp3();
+  const std::string path = argc > 1 ? argv[1] : tw::bench::TwoHourMp3();
   if (path.empty()) {
     std::fprintf(stderr, "could not generate the test file (is ffmpeg installed?)\n");
     return 1;

@@ -3,6 +3,7 @@
 // reports as a crash with the input saved.
 #pragma once
 
+#include <fuzzer/FuzzedDataProvider.h>
 #include <glog/logging.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -25,6 +26,24 @@ extern "C" {
       std::abort();                                                                 \
     }                                                                               \
   } while (0)
+
+// A target's entry points: libFuzzer calls LLVMFuzzerInitialize once (logs quiet), then the
+// body that follows the macro for each input.
+#define TW_FUZZ_TARGET(data, size)                     \
+  extern "C" int LLVMFuzzerInitialize(int*, char***) { \
+    tw::fuzz::QuietLogs();                             \
+    return 0;                                          \
+  }                                                    \
+  extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+
+// The same for a target that reads its input in parts: the body gets `in` over the input.
+#define TW_FUZZ_PARTS(in)                         \
+  static int TwFuzzParts(FuzzedDataProvider& in); \
+  TW_FUZZ_TARGET(data, size) {                    \
+    FuzzedDataProvider provider(data, size);      \
+    return TwFuzzParts(provider);                 \
+  }                                               \
+  static int TwFuzzParts(FuzzedDataProvider& in)
 
 namespace tw::fuzz {
 

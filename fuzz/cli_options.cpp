@@ -9,12 +9,7 @@
 #include "cli/Planner.h"
 #include "fuzz/FuzzSupport.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tw::fuzz::QuietLogs();
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+TW_FUZZ_TARGET(data, size) {
   std::vector<std::string> args;
   std::string word;
   for (size_t i = 0; i < size; ++i) {

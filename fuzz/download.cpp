@@ -3,7 +3,6 @@
 // disagree with the announcement). Whatever the server says, the download ends, and it leaves
 // either the complete file under its name or nothing at all.
 #include <arpa/inet.h>
-#include <fuzzer/FuzzedDataProvider.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -112,14 +111,8 @@ std::string KeepRedirectsHere(const std::string& reply) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tw::fuzz::QuietLogs();
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+TW_FUZZ_PARTS(in) {
   static ReplyServer server;
-  FuzzedDataProvider in(data, size);
   std::string name = in.ConsumeRandomLengthString(24);
   for (char& c : name)
     if (c == '/' || c == '\0') c = '_';

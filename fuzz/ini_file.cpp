@@ -1,7 +1,6 @@
 // The settings file: any file content, then one write of a key. What is written reads back the
 // same, every other key reads as before (no value can plant or hide another key), and a write
 // never fails on a readable file.
-#include <fuzzer/FuzzedDataProvider.h>
 
 #include <set>
 #include <string>
@@ -51,13 +50,7 @@ void CollectNames(const std::string& text, std::set<std::string>& sections, std:
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tw::fuzz::QuietLogs();
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FuzzedDataProvider in(data, size);
+TW_FUZZ_PARTS(in) {
   const std::string section = in.ConsumeRandomLengthString(16);
   const std::string key = in.ConsumeRandomLengthString(16);
   const std::string value = in.ConsumeRandomLengthString(256);

@@ -14,12 +14,7 @@
 #include "media/PcmWave.h"
 #include "tests/support/QueueSink.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tw::fuzz::QuietLogs();
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+TW_FUZZ_TARGET(data, size) {
   const std::string input = tw::fuzz::ScratchDir() + "/input";
   tw::fuzz::WriteFile(input, std::string(reinterpret_cast<const char*>(data), size));
 

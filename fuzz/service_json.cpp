@@ -1,7 +1,6 @@
 // The vendor service's replies (the upgrade check and the feedback) and the feedback body this
 // program sends: any reply gives one of the documented outcomes, an offered upgrade always has
 // an http(s) address and a newer version, and the body carries the user's texts unchanged.
-#include <fuzzer/FuzzedDataProvider.h>
 #include <json/json.h>
 
 #include <memory>
@@ -34,13 +33,7 @@ bool ValidUtf8(const std::string& s) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tw::fuzz::QuietLogs();
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FuzzedDataProvider in(data, size);
+TW_FUZZ_PARTS(in) {
   const std::string local = in.ConsumeRandomLengthString(24);
   const std::string content = in.ConsumeRandomLengthString(256);
   const std::string contact = in.ConsumeRandomLengthString(64);

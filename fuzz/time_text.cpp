@@ -1,7 +1,6 @@
 // The time and size texts: the cut page's time fields, the transcoder's clock texts, the
 // duration and size labels and the progress arithmetic, on any text and any number a file or
 // a user can supply.
-#include <fuzzer/FuzzedDataProvider.h>
 
 #include <cmath>
 #include <string>
@@ -13,13 +12,7 @@
 #include "net/HttpDownload.h"
 #include "tasks/Transcoder.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tw::fuzz::QuietLogs();
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FuzzedDataProvider in(data, size);
+TW_FUZZ_PARTS(in) {
   const double number = in.ConsumeFloatingPoint<double>();
   const double other = in.ConsumeFloatingPoint<double>();
   const auto bytes = in.ConsumeIntegral<std::int64_t>();

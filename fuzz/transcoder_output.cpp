@@ -2,7 +2,6 @@
 // places. The verdict must not depend on where the blocks were cut (for text without zero
 // bytes, which end a block's text), and no output may crash the parser or make it hold
 // unbounded text.
-#include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
 #include <string>
@@ -21,13 +20,7 @@ bool SameReport(const tw::TranscoderReport& a, const tw::TranscoderReport& b) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  tw::fuzz::QuietLogs();
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FuzzedDataProvider in(data, size);
+TW_FUZZ_PARTS(in) {
   // The files the command names, which the transcoder echoes (possibly hostile names).
   std::vector<std::string> paths;
   const int pathCount = in.ConsumeIntegralInRange(0, 3);

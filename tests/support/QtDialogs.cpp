@@ -1,5 +1,7 @@
 #include "tests/support/QtDialogs.h"
 
+#include <gtest/gtest.h>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
@@ -57,6 +59,10 @@ QStringList DialogRecorder::Texts() const {
   return texts;
 }
 
+void ExpectedDialogs::Check() const {
+  EXPECT_EQ(Texts(), expected_) << "the dialogs that opened";
+}
+
 bool DialogRecorder::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::Show && watched->isWidgetType()) {
     auto* widget = static_cast<QWidget*>(watched);
@@ -72,7 +78,7 @@ QStringList PresetFileChooser::OpenFiles(QWidget*, const std::vector<FileFilter>
   lastFilters = filters;
   lastMultiple = multiple;
   if (files_.isEmpty()) return {};
-  return files_.takeFirst().split(QChar('\n'), Qt::SkipEmptyParts);
+  return files_.takeFirst();
 }
 
 QString PresetFileChooser::ChooseFolder(QWidget*, const QString& startFolder, const QString& title) {

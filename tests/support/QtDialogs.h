@@ -9,9 +9,15 @@
 #include <QStringList>
 #include <QUrl>
 #include <memory>
+#include <ostream>
 
 #include "ui/FileChooser.h"
 #include "ui/UrlOpener.h"
+
+// Texts in test failures as they read.
+inline void PrintTo(const QString& text, std::ostream* os) {
+  *os << '"' << text.toStdString() << '"';
+}
 
 namespace tw::test {
 
@@ -48,10 +54,22 @@ class DialogRecorder : public QObject {
   QList<Shown> opened_;
 };
 
+// A recorder for a test fixture: the test names the dialogs it expects, in order, as it goes
+// (their "msgText", or object name when they have none), and Check (from TearDown) fails the
+// test when the dialogs that opened differ.
+class ExpectedDialogs : public DialogRecorder {
+ public:
+  void Expect(const QStringList& texts) { expected_ << texts; }
+  void Check() const;
+
+ private:
+  QStringList expected_;
+};
+
 // A file chooser that returns prepared answers, one per call, then nothing (cancel).
 class PresetFileChooser : public FileChooser {
  public:
-  void AddFiles(QStringList files) { files_ << files.join(QChar('\n')); }
+  void AddFiles(QStringList files) { files_.append(std::move(files)); }
   void AddFolder(QString folder) { folders_ << folder; }
   QStringList OpenFiles(QWidget* owner, const std::vector<FileFilter>& filters, bool multiple) override;
   QString ChooseFolder(QWidget* owner, const QString& startFolder, const QString& title) override;
@@ -63,7 +81,7 @@ class PresetFileChooser : public FileChooser {
   QString lastFolderTitle;
 
  private:
-  QStringList files_;
+  QList<QStringList> files_;  // one answer a call: names may hold line breaks
   QStringList folders_;
 };
 

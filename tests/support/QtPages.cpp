@@ -45,7 +45,7 @@ UrlCatcher::~UrlCatcher() {
 
 void PageWindowTest::SetUp() {
   opened_ = std::make_unique<UrlCatcher>();
-  dialogs_ = std::make_unique<DialogRecorder>();
+  dialogs_ = std::make_unique<ExpectedDialogs>();
   outputDir_ = TempDir();
   SettingsFile::Instance().WriteString(kSettingsSection, kKeyWindowClose, "0");
   SettingsFile::Instance().WriteString(kSettingsSection, kKeyOutputDir, outputDir_);
@@ -61,9 +61,7 @@ void PageWindowTest::SetUp() {
 }
 
 void PageWindowTest::TearDown() {
-  if (checkDialogs_) {
-    EXPECT_EQ(dialogs_->Texts(), expectedDialogs_) << "the dialogs that opened";
-  }
+  if (checkDialogs_) dialogs_->Check();
   delete window_.data();
   SetFileChooser(nullptr);
   chooser_ = nullptr;

@@ -48,6 +48,11 @@ class PageWindowTest : public ::testing::Test {
   // Waits until the prober has delivered every chosen file.
   void WaitForRows();
 
+  // A control of the main window by name; nullptr when there is none.
+  template <class T = QWidget>
+  T* Ctl(const char* name) const {
+    return FindControl<T>(window_->Root(), name);
+  }
   // Presses a control of the main window or of a row.
   void Click(const QString& name);
   void ClickRow(OperationKind kind, int taskId, const QString& button);
@@ -60,12 +65,11 @@ class PageWindowTest : public ::testing::Test {
 
   // The dialogs a test expects to open, in order (their "msgText", or object name when they have
   // none); with checkDialogs_ set, TearDown fails a test whose dialogs differ.
-  void ExpectDialogs(const QStringList& texts) { expectedDialogs_ << texts; }
+  void ExpectDialogs(const QStringList& texts) { dialogs_->Expect(texts); }
 
   std::string outputDir_;
   std::unique_ptr<UrlCatcher> opened_;
-  std::unique_ptr<DialogRecorder> dialogs_;
-  QStringList expectedDialogs_;
+  std::unique_ptr<ExpectedDialogs> dialogs_;
   bool checkDialogs_ = false;
   PresetFileChooser* chooser_ = nullptr;  // owned by the file chooser slot
   QPointer<CMainWnd> window_;

@@ -81,7 +81,7 @@ TEST(DialogsTest, LongTextsWrapAndTheDialogGrowsTaller) {
 TEST(DialogsTest, EscapeIsNoConfirmation) {
   auto* dialog = new MessageBoxDialog(nullptr, "q");
   dialog->Create();
-  QTimer::singleShot(50, [] {
+  QTimer::singleShot(0, [] {  // in the dialog's own loop
     if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) modal->reject();
   });
   EXPECT_EQ(dialog->ShowModal(), 0);

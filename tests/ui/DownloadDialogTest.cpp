@@ -20,7 +20,10 @@ namespace {
 class DownloadDialogTest : public ::testing::Test {
  protected:
   void SetUp() override { QDir(Folder()).removeRecursively(); }
+  void TearDown() override { dialogs_.Check(); }
   static QString Folder() { return QString::fromStdString(DownloadDialog::DownloadFolder()); }
+
+  test::ExpectedDialogs dialogs_;
 };
 
 TEST_F(DownloadDialogTest, ShowsThePercentageAndStartsTheFinishedInstaller) {
@@ -54,6 +57,7 @@ TEST_F(DownloadDialogTest, ShowsThePercentageAndStartsTheFinishedInstaller) {
   ASSERT_EQ(opened.urls.size(), 1);
   EXPECT_EQ(opened.urls[0].toLocalFile(), Folder() + "/setup.deb");
   EXPECT_EQ(QDir(Folder()).entryList(QDir::Files), QStringList{"setup.deb"});
+  dialogs_.Expect({"升级下载"});
 }
 
 TEST_F(DownloadDialogTest, CancelAndEscapeStopTheDownloadAndLeaveNothing) {
@@ -79,6 +83,7 @@ TEST_F(DownloadDialogTest, CancelAndEscapeStopTheDownloadAndLeaveNothing) {
               DownloadDialog::Outcome::kCancelled);
     EXPECT_EQ(script->done, 1);
     EXPECT_TRUE(QDir(Folder()).isEmpty());
+    dialogs_.Expect({"升级下载"});
   }
   EXPECT_TRUE(opened.urls.isEmpty());
 }
@@ -93,6 +98,7 @@ TEST_F(DownloadDialogTest, AFailedDownloadClosesTheDialog) {
   EXPECT_EQ(DownloadDialog::Show(nullptr, server.Base() + "/setup.deb", false),
             DownloadDialog::Outcome::kFailed);
   EXPECT_EQ(DownloadDialog::Show(nullptr, server.Base() + "/", false), DownloadDialog::Outcome::kFailed);
+  dialogs_.Expect({"升级下载", "升级下载"});
   EXPECT_TRUE(opened.urls.isEmpty());
   EXPECT_TRUE(QDir(Folder()).isEmpty());
 }

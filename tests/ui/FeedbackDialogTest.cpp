@@ -45,8 +45,12 @@ class FeedbackDialogTest : public ::testing::Test {
     });
     SetService(server_->Base());
   }
-  void TearDown() override { SetService(""); }
+  void TearDown() override {
+    dialogs_.Check();
+    SetService("");
+  }
 
+  test::ExpectedDialogs dialogs_;
   std::unique_ptr<test::ServiceHttpServer> server_;
   std::string reply_ = "{\"ret\":0}";
 };
@@ -75,6 +79,7 @@ TEST_F(FeedbackDialogTest, EmptyFieldsAreRefusedBeforeAnythingIsSent) {
   ASSERT_TRUE(test::WaitUntil(
       [&] { return dialog->findChild<QPlainTextEdit*>("feedbackContent")->hasFocus(); }, 2000));
   delete dialog;
+  dialogs_.Expect({"意见反馈"});
 }
 
 TEST_F(FeedbackDialogTest, TheServiceReceivesTheTextsAndTheFormClosesAfterASend) {
@@ -84,6 +89,7 @@ TEST_F(FeedbackDialogTest, TheServiceReceivesTheTextsAndTheFormClosesAfterASend)
       {{"意见反馈", Fill(content, contact)}, {"PromptBoxDialog", test::Press("msgConfirm")}});
   EXPECT_EQ(FeedbackDialog::Show(nullptr), 1);
   EXPECT_EQ(script->texts.value(1), QStringLiteral("反馈信息已提交!"));
+  dialogs_.Expect({"意见反馈", "反馈信息已提交!"});
   const auto requests = server_->Requests();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].target, "/v2/feedback");
@@ -128,6 +134,7 @@ TEST_F(FeedbackDialogTest, AFailedSendSaysWhyAndKeepsTheTexts) {
     script->stop = true;  // its steps refer to this iteration's texts
     EXPECT_EQ(script->done, 3);
     EXPECT_EQ(script->texts.value(1), c.prompt);
+    dialogs_.Expect({"意见反馈", c.prompt});
     EXPECT_EQ(keptContent, QStringLiteral("内容"));
     EXPECT_EQ(keptContact, QStringLiteral("联系"));
   }
@@ -146,6 +153,7 @@ TEST_F(FeedbackDialogTest, ContactUsOpensTheProductHelpPage) {
   EXPECT_EQ(opened.urls[0].toString(), "http://127.0.0.1:9/help/audio");
   EXPECT_TRUE(dialog->isVisible()) << "the form stays open";
   delete dialog;
+  dialogs_.Expect({"意见反馈"});
   SettingsFile::Instance().WriteString(kSettingsSection, kKeyWebsiteUrl, "");
 }
 
@@ -180,6 +188,7 @@ TEST_F(FeedbackDialogTest, TheMainWindowOpensItFromTheMenuAndTheTitleBar) {
   ASSERT_TRUE(test::WaitUntil([&] { return script->done == 1; }));
   EXPECT_EQ(forms, 1);
   delete window.data();
+  dialogs_.Expect({"意见反馈", "意见反馈", "意见反馈"});
 }
 
 }  // namespace

@@ -27,13 +27,7 @@
 namespace tw {
 namespace {
 
-void Pump() {
-  for (int i = 0; i < 3; ++i) {
-    QCoreApplication::sendPostedEvents();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCoreApplication::processEvents();
-  }
-}
+using test::Pump;
 
 std::unique_ptr<MessageRecord> Progress(OperationKind kind, int id, int positionMs, int durationMs) {
   auto r = std::make_unique<ProgressRecord>();
@@ -77,7 +71,10 @@ class MainWndTest : public ::testing::Test {
     ASSERT_TRUE(window_->Create(&error)) << error.toStdString();
     window_->show();
   }
-  void TearDown() override { delete window_.data(); }
+  void TearDown() override {
+    dialogs_.Check();
+    delete window_.data();
+  }
 
   QWidget* AddRow(OperationKind kind, int id) {
     return window_->PageFor(kind)->AddRow(id, QString("file-%1.mp3").arg(id), "1.00M", "00:01:40");
@@ -108,13 +105,14 @@ class MainWndTest : public ::testing::Test {
   int Bar(QWidget* row, const char* name) { return row->findChild<QProgressBar*>(name)->value(); }
 
   QPointer<CMainWnd> window_;
+  test::ExpectedDialogs dialogs_;
 };
 
 TEST_F(MainWndTest, PageOptionsSwitchTheTabLayout) {
   const std::vector<std::pair<const char*, int>> cases = {
-      {"audio-bg-music", 8}, {"audio-cut", 0},         {"audio-record", 1}, {"audio-convert", 2},
-      {"audio-merge", 3},    {"audio-change-speed", 4}, {"audio-extract", 5}, {"audio-noise", 6},
-      {"audio-volume", 7},
+      {"audio-bg-music", 8}, {"audio-cut", 0},   {"audio-record", 1},
+      {"audio-convert", 2},  {"audio-merge", 3}, {"audio-change-speed", 4},
+      {"audio-extract", 5},  {"audio-noise", 6}, {"audio-volume", 7},
   };
   for (const auto& [option, index] : cases) {
     // As the skin delivers it: a click on the option.
@@ -341,7 +339,8 @@ TEST_F(MainWndTest, CloseMinimisesWhenWindowCloseIsSetButQuitStillEnds) {
 TEST_F(MainWndTest, RaiseRestoresTheWindowAndKeepsItsDialogInFront) {
   window_->showMinimized();
   bool restored = false, dialogInFront = false;
-  QTimer::singleShot(100, [&] {
+  // Runs in the prompt's own loop, once it is shown.
+  QTimer::singleShot(0, [&] {
     QWidget* modal = QApplication::activeModalWidget();
     window_->RaiseFromAnotherInstance();
     restored = !(window_->windowState() & Qt::WindowMinimized);
@@ -351,6 +350,7 @@ TEST_F(MainWndTest, RaiseRestoresTheWindowAndKeepsItsDialogInFront) {
   EXPECT_EQ(PromptBoxDialog::Show(window_, QStringLiteral("请先添加要剪辑的文件!")), 1);
   EXPECT_TRUE(restored);
   EXPECT_TRUE(dialogInFront);
+  dialogs_.Expect({"请先添加要剪辑的文件!"});
 }
 
 TEST_F(MainWndTest, MouseSwitchKeepsTheLookAndLetsClicksFallThrough) {

@@ -28,10 +28,6 @@ using test::WaitUntil;
 class OptionPanelsTest : public test::PageWindowTest {
  protected:
   OptionPanelsTest() { checkDialogs_ = true; }
-  template <class T>
-  T* Ctl(const char* name) {
-    return FindControl<T>(window_->Root(), name);
-  }
   QString Label(const char* name) { return Ctl<QLabel>(name)->text(); }
   void Slide(const char* name, int value) {
     Ctl<QSlider>(name)->setValue(value);
@@ -181,10 +177,12 @@ TEST_F(OptionPanelsTest, NoiseRunsByExtensionAndFinishesOnTheRow) {
   for (int id = 0; id < 3; ++id) ClickRow(OperationKind::Noise, id, "noiseBtn");
 
   // Neither engine takes a mixed-case extension: the row says so and takes clicks again.
-  ASSERT_TRUE(WaitUntil([&] { return RowText(OperationKind::Noise, 2, "progress-label") == "不支持此格式"; }));
+  ASSERT_TRUE(
+      WaitUntil([&] { return RowText(OperationKind::Noise, 2, "progress-label") == "不支持此格式"; }));
   EXPECT_TRUE(IsMouseEnabled(Row(OperationKind::Noise, 2)->findChild<QWidget*>("noiseBtn")));
 
-  ASSERT_TRUE(WaitUntil([&] { return RowDone(OperationKind::Noise, 0) && RowDone(OperationKind::Noise, 1); }, 60000));
+  ASSERT_TRUE(
+      WaitUntil([&] { return RowDone(OperationKind::Noise, 0) && RowDone(OperationKind::Noise, 1); }, 60000));
   EXPECT_TRUE(window_->Queue()->Idle(OperationKind::Noise));
   const auto cleaned = FilesContaining(outputDir_, "hiss-噪声消除-");
   ASSERT_EQ(cleaned.size(), 1u);

@@ -33,10 +33,6 @@ using test::WaitUntil;
 class PageRunsTest : public test::PageWindowTest {
  protected:
   PageRunsTest() { checkDialogs_ = true; }
-  template <class T>
-  T* Ctl(const char* name) {
-    return FindControl<T>(window_->Root(), name);
-  }
   // Runs press() and expects the prompt dialog with text; no run starts.
   void ExpectPrompt(const QString& text, const std::function<void()>& press) {
     ExpectDialogs({text});

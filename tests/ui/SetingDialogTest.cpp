@@ -35,6 +35,7 @@ class SetingDialogTest : public ::testing::Test {
     Reset();
   }
   void TearDown() override {
+    dialogs_.Check();
     delete dialog_.data();
     SetFileChooser(nullptr);
     SetUrlOpener(nullptr);
@@ -59,22 +60,25 @@ class SetingDialogTest : public ::testing::Test {
     ASSERT_NO_THROW(dialog_->Create());
     dialog_->show();
     Pump();
+    dialogs_.Expect({"系统设置"});
   }
   QAbstractButton* Button(const char* name) { return dialog_->findChild<QAbstractButton*>(name); }
   bool Checked(const char* name) { return Button(name)->isChecked(); }
   QLineEdit* OutputDir() { return dialog_->findChild<QLineEdit*>("output-dir"); }
-  // Clicks name; a prompt that opens is answered and its text returned.
-  QString ClickAndReadPrompt(const char* name) {
-    auto prompt = test::AnswerNextModal("msgConfirm", 2000);
+  // Clicks name; the prompt it opens ("" for none) is answered.
+  void ClickExpecting(const char* name, const QString& prompt) {
+    auto answer = test::AnswerNextModal("msgConfirm", 2000);
     Button(name)->click();
     Pump();
-    prompt->cancelled = true;
-    return prompt->answered ? prompt->text : QString();
+    answer->cancelled = true;
+    EXPECT_EQ(answer->answered ? answer->text : QString(), prompt) << name;
+    if (!prompt.isEmpty()) dialogs_.Expect({prompt});
   }
 
   test::PresetFileChooser* chooser_ = nullptr;
   test::RecordingUrlOpener* urls_ = nullptr;
   QPointer<SetingDialog> dialog_;
+  test::ExpectedDialogs dialogs_;
 };
 
 TEST_F(SetingDialogTest, WithoutASettingsFileItShowsTheDefaultsAndStoresNothing) {
@@ -153,15 +157,15 @@ TEST_F(SetingDialogTest, AChoiceThatCannotBeStoredIsRefusedAndUndone) {
   Open();
   // A folder where the settings file belongs: no write can replace it.
   fs::create_directories(Ini());
-  EXPECT_EQ(ClickAndReadPrompt("audio-high-quality"), "设置保存失败!");
+  ClickExpecting("audio-high-quality", "设置保存失败!");
   EXPECT_TRUE(Checked("audio-standard-quality"));
-  EXPECT_EQ(ClickAndReadPrompt("window-close-tray"), "设置保存失败!");
+  ClickExpecting("window-close-tray", "设置保存失败!");
   EXPECT_TRUE(Checked("window-close-exit"));
 
   const std::string chosen = test::TempDir();
   const QString before = OutputDir()->text();
   chooser_->AddFolder(QString::fromStdString(chosen));
-  EXPECT_EQ(ClickAndReadPrompt("choose-dir"), "设置保存失败!");
+  ClickExpecting("choose-dir", "设置保存失败!");
   EXPECT_EQ(OutputDir()->text(), before);
 }
 
@@ -172,7 +176,7 @@ TEST_F(SetingDialogTest, TheOutputFolderIsChosenThroughTheChooserAndWriteTested)
   EXPECT_EQ(OutputDir()->text().toStdString(), stored);
 
   // Cancelled: nothing changes.
-  EXPECT_EQ(ClickAndReadPrompt("choose-dir"), "");
+  ClickExpecting("choose-dir", "");
   EXPECT_EQ(chooser_->lastFolderTitle, "选择保存目录");
   EXPECT_EQ(chooser_->lastStartFolder.toStdString(), stored);
   EXPECT_EQ(StoredText(kKeyOutputDir), stored);
@@ -202,7 +206,8 @@ TEST_F(SetingDialogTest, TheOutputFolderIsChosenThroughTheChooserAndWriteTested)
   }
   for (const Refusal& r : refusals) {
     chooser_->AddFolder(QString::fromStdString(r.folder));
-    EXPECT_EQ(ClickAndReadPrompt("choose-dir"), r.prompt) << r.folder;
+    SCOPED_TRACE(r.folder);
+    ClickExpecting("choose-dir", r.prompt);
     EXPECT_EQ(OutputDir()->text().toStdString(), stored);
     EXPECT_EQ(StoredText(kKeyOutputDir), stored);
   }
@@ -212,7 +217,7 @@ TEST_F(SetingDialogTest, TheOutputFolderIsChosenThroughTheChooserAndWriteTested)
   fs::create_directories(chosen);
   std::ofstream(chosen + "/TunewellTmp") << "mine";
   chooser_->AddFolder(QString::fromStdString(chosen));
-  EXPECT_EQ(ClickAndReadPrompt("choose-dir"), "");
+  ClickExpecting("choose-dir", "");
   EXPECT_EQ(OutputDir()->text().toStdString(), chosen);
   EXPECT_EQ(StoredText(kKeyOutputDir), chosen);
   EXPECT_EQ(GetOutputFolder(), chosen);
@@ -229,21 +234,21 @@ TEST_F(SetingDialogTest, OpenDirOpensTheTypedFolderWithoutStoringIt) {
   const std::string stored = test::TempDir();
   WriteIni("[global]\noutput-dir=" + stored + "\n");
   Open();
-  EXPECT_EQ(ClickAndReadPrompt("open-dir"), "");
+  ClickExpecting("open-dir", "");
   const std::string typed = test::TempDir() + "/typed 目录";
   fs::create_directories(typed);
   OutputDir()->setText(QString::fromStdString(typed));
-  EXPECT_EQ(ClickAndReadPrompt("open-dir"), "");
+  ClickExpecting("open-dir", "");
   ASSERT_EQ(urls_->urls.size(), 2);
   EXPECT_EQ(urls_->urls[0].toLocalFile().toStdString(), stored);
   EXPECT_EQ(urls_->urls[1].toLocalFile().toStdString(), typed);
   EXPECT_EQ(StoredText(kKeyOutputDir), stored);
 
   OutputDir()->setText("/no/such/folder");
-  EXPECT_EQ(ClickAndReadPrompt("open-dir"), "该目录不存在!");
+  ClickExpecting("open-dir", "该目录不存在!");
   urls_->handled = false;
   OutputDir()->setText(QString::fromStdString(typed));
-  EXPECT_EQ(ClickAndReadPrompt("open-dir"), "无法打开该目录!");
+  ClickExpecting("open-dir", "无法打开该目录!");
   EXPECT_EQ(StoredText(kKeyOutputDir), stored);
 }
 

@@ -2,11 +2,7 @@
 // of an unreadable log folder, and the single instance (a second start raises the first, hands
 // it its files and ends at once without writing a log; one that reaches no first instance runs),
 // and the single-instance request.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,13 +11,12 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
-#include <thread>
 
+#include "tests/support/Process.h"
 #include "tests/support/TestMedia.h"
 #include "ui/Application.h"
-
-extern char** environ;
 
 namespace tw {
 namespace {
@@ -44,79 +39,57 @@ struct Home {
   std::string LogFolder() const { return dir + "/data/Tunewell/Log"; }
 };
 
-pid_t Start(const Home& home, const std::vector<std::string>& extraEnv = {},
-            const std::vector<std::string>& files = {}) {
-  std::vector<std::string> env = {"HOME=" + home.dir,
-                                  "XDG_DATA_HOME=" + home.dir + "/data",
-                                  "XDG_CONFIG_HOME=" + home.dir + "/config",
-                                  "XDG_RUNTIME_DIR=" + home.dir,
-                                  "QT_QPA_PLATFORM=offscreen",
-                                  "ASAN_OPTIONS=detect_leaks=0"};
-  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-  for (char** e = environ; *e; ++e) {
-    const std::string v = *e;
-    if (v.rfind("PATH=", 0) == 0 || v.rfind("LD_LIBRARY_PATH=", 0) == 0) env.push_back(v);
-  }
-  std::vector<char*> envp;
-  for (auto& v : env) envp.push_back(v.data());
-  envp.push_back(nullptr);
-  const std::string program = std::string(TW_BINARY_DIR) + "/tunewell";
-  std::vector<char*> argv = {const_cast<char*>(program.c_str())};
-  const std::string separator = "--";
-  if (!files.empty()) argv.push_back(const_cast<char*>(separator.c_str()));
-  for (const std::string& file : files) argv.push_back(const_cast<char*>(file.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  return rc == 0 ? pid : -1;
+// The built program started in home, with the files handed to it; its output thrown away.
+std::unique_ptr<test::Process> Start(const Home& home, const std::vector<std::string>& extraEnv = {},
+                                     const std::vector<std::string>& files = {}) {
+  test::SpawnOptions options;
+  options.env = {"HOME=" + home.dir,
+                 "XDG_DATA_HOME=" + home.dir + "/data",
+                 "XDG_CONFIG_HOME=" + home.dir + "/config",
+                 "XDG_RUNTIME_DIR=" + home.dir,
+                 "QT_QPA_PLATFORM=offscreen",
+                 "ASAN_OPTIONS=detect_leaks=0",
+                 "XDG_ACTIVATION_TOKEN",
+                 "LANGUAGE",
+                 "LC_ALL",
+                 "LC_MESSAGES",
+                 "LANG"};
+  options.env.insert(options.env.end(), extraEnv.begin(), extraEnv.end());
+  options.discardOutput = true;
+  std::vector<std::string> argv = {std::string(TW_BINARY_DIR) + "/tunewell"};
+  if (!files.empty()) argv.push_back("--");
+  argv.insert(argv.end(), files.begin(), files.end());
+  return std::make_unique<test::Process>(argv, options);
 }
 
 // The exit status, or -1 when the process had not ended within the time.
-int WaitExit(pid_t pid, std::chrono::milliseconds timeout) {
-  const auto end = std::chrono::steady_clock::now() + timeout;
-  while (std::chrono::steady_clock::now() < end) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid)
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    std::this_thread::sleep_for(20ms);
-  }
-  return -1;
+int WaitExit(test::Process& process, std::chrono::milliseconds timeout) {
+  if (!process.WaitExit(timeout)) return -1;
+  const test::ProcessResult end = process.Finish();
+  return end.signal ? 128 + end.signal : end.exitStatus;
 }
 
-void Stop(pid_t pid) {
-  kill(pid, SIGTERM);
-  if (WaitExit(pid, 10s) < 0) {
-    kill(pid, SIGKILL);
-    WaitExit(pid, 10s);
-  }
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
-std::string ReadLogs(const std::string& folder) {
-  std::string all;
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator(folder, ec)) {
-    if (!e.is_regular_file()) continue;
-    std::ifstream in(e.path());
-    std::stringstream s;
-    s << in.rdbuf();
-    all += s.str();
-  }
-  return all;
-}
-
-bool WaitForLog(const std::string& folder, const std::string& line, std::chrono::milliseconds timeout = 30s) {
-  const auto end = std::chrono::steady_clock::now() + timeout;
-  while (std::chrono::steady_clock::now() < end) {
-    if (ReadLogs(folder).find(line) != std::string::npos) return true;
-    std::this_thread::sleep_for(50ms);
-  }
-  return false;
+// Until a log in folder (the one of process pid when given) holds line.
+bool WaitForLog(const std::string& folder, const std::string& line, std::chrono::milliseconds timeout = 30s,
+                pid_t pid = 0) {
+  return test::PollUntil(
+      [&] {
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(folder, ec)) {
+          const std::string name = e.path().filename().string();
+          if (pid && !name.ends_with("." + std::to_string(pid))) continue;
+          if (e.is_regular_file(ec) && ReadFile(e.path()).find(line) != std::string::npos) return true;
+        }
+        return false;
+      },
+      timeout);
 }
 
 // A name against a pattern where "#" is one ASCII digit.
@@ -147,10 +120,11 @@ TEST(StartupTest, LogCleanUpKeepsTodaysFilesAndFolders) {
   }
   std::ofstream(home.LogFolder() + "/20000101-old-folder/inside.txt") << "x";
 
-  const pid_t pid = Start(home);
-  ASSERT_GT(pid, 0);
+  const auto program = Start(home);
+  ASSERT_TRUE(program->Started());
+  const pid_t pid = program->Pid();
   ASSERT_TRUE(WaitForLog(home.LogFolder(), "main window shown"));
-  Stop(pid);
+  program->Stop(10000);
 
   // This run's log is "log." + date-time + "." + process id, so that the next start clears it
   // like every earlier run's.
@@ -173,8 +147,8 @@ TEST(StartupTest, LogCleanUpKeepsTodaysFilesAndFolders) {
 
 TEST(StartupTest, SecondStartRaisesTheFirstAndExitsWithoutALog) {
   Home home;
-  const pid_t first = Start(home);
-  ASSERT_GT(first, 0);
+  const auto first = Start(home);
+  ASSERT_TRUE(first->Started());
   ASSERT_TRUE(WaitForLog(home.LogFolder(), "main window shown"));
   const auto before = Names(home.LogFolder());
 
@@ -182,21 +156,22 @@ TEST(StartupTest, SecondStartRaisesTheFirstAndExitsWithoutALog) {
   // opens the file whatever its name.
   const std::string file = test::TempDir() + "/-\"$(x)\" 歌 'No space left on device'.wav";
   fs::copy_file(test::ToneWav(1), file);
-  const pid_t second = Start(home, {"XDG_ACTIVATION_TOKEN=launcher-token"}, {file});
-  ASSERT_GT(second, 0);
-  EXPECT_EQ(WaitExit(second, 20s), 0);
+  const auto second = Start(home, {"XDG_ACTIVATION_TOKEN=launcher-token"}, {file});
+  ASSERT_TRUE(second->Started());
+  EXPECT_EQ(WaitExit(*second, 20s), 0);
   EXPECT_TRUE(WaitForLog(home.LogFolder(), "raise requested by another start with an activation token", 10s));
   EXPECT_TRUE(WaitForLog(home.LogFolder(), "opening on the cut page: " + file, 10s));
   EXPECT_EQ(Names(home.LogFolder()), before) << "the second start wrote no log";
-  EXPECT_EQ(WaitExit(first, 0ms), -1) << "the first still runs";
-  Stop(first);
+  EXPECT_EQ(WaitExit(*first, 0ms), -1) << "the first still runs";
+  first->Stop(10000);
 
   // Once the first has ended, its lock is stale and a new start runs normally.
-  const pid_t third = Start(home);
-  ASSERT_GT(third, 0);
-  std::this_thread::sleep_for(200ms);
-  EXPECT_EQ(WaitExit(third, 0ms), -1) << "a start after a crash is not taken for a second instance";
-  Stop(third);
+  const auto third = Start(home);
+  ASSERT_TRUE(third->Started());
+  EXPECT_TRUE(WaitForLog(home.LogFolder(), "main window shown", 30s, third->Pid()))
+      << "a start after a crash is not taken for a second instance";
+  EXPECT_EQ(WaitExit(*third, 0ms), -1);
+  third->Stop(10000);
 }
 
 // A first instance that cannot serve its socket says so in its log; a later start that reaches
@@ -206,17 +181,17 @@ TEST(StartupTest, AStartThatReachesNoFirstInstanceRunsNormally) {
   // A folder where the socket belongs: the first instance cannot listen there.
   const std::string socket = home.dir + "/TunewellProcessMutex-" + std::to_string(getuid()) + ".socket";
   fs::create_directories(socket + "/occupied");
-  const pid_t first = Start(home);
-  ASSERT_GT(first, 0);
+  const auto first = Start(home);
+  ASSERT_TRUE(first->Started());
   ASSERT_TRUE(WaitForLog(home.LogFolder(), "main window shown"));
   EXPECT_TRUE(WaitForLog(home.LogFolder(), "single-instance server cannot listen", 5s));
 
-  const pid_t second = Start(home);
-  ASSERT_GT(second, 0);
+  const auto second = Start(home);
+  ASSERT_TRUE(second->Started());
   EXPECT_TRUE(WaitForLog(home.LogFolder(), "starting normally"));
-  EXPECT_EQ(WaitExit(second, 0ms), -1) << "the later start runs";
-  Stop(second);
-  Stop(first);
+  EXPECT_EQ(WaitExit(*second, 0ms), -1) << "the later start runs";
+  second->Stop(10000);
+  first->Stop(10000);
 }
 
 TEST(StartupTest, InstanceRequestsCarryTheActivationTokenAndForeignLinesAreIgnored) {
@@ -267,9 +242,9 @@ TEST(StartupTest, UnlistableLogFolderEndsWithMinusOne) {
   Home home;
   fs::create_directories(home.dir + "/data/Tunewell");
   std::ofstream(home.LogFolder()) << "a file where the log folder belongs";
-  const pid_t pid = Start(home);
-  ASSERT_GT(pid, 0);
-  EXPECT_EQ(WaitExit(pid, 20s), 255);
+  const auto program = Start(home);
+  ASSERT_TRUE(program->Started());
+  EXPECT_EQ(WaitExit(*program, 20s), 255);
   EXPECT_TRUE(fs::is_regular_file(home.LogFolder()));
 }
 
