@@ -159,7 +159,7 @@ std::vector<int16_t> DeviceReader::Read(std::int64_t frames, std::chrono::millis
   }
   const size_t taken = std::min(wanted, pending_.size() / frameBytes * frameBytes);
   std::vector<int16_t> samples(taken / 2);
-  std::memcpy(samples.data(), pending_.data(), taken);
+  if (taken > 0) std::memcpy(samples.data(), pending_.data(), taken);
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(taken));
   frames_ += static_cast<std::int64_t>(taken / frameBytes);
   return samples;

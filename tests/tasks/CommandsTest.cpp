@@ -970,7 +970,8 @@ TEST(CommandRuns, ConvertKeepsWhatIsLeftUnchanged) {
     SCOPED_TRACE(built.command.text);
     ASSERT_TRUE(RunToVerdict(built));
     EXPECT_EQ(test::SoundBitRate(built.outputPath), c.bitRate);
-    const test::StreamInfo* sound = test::Probe(built.outputPath).First("audio");
+    const test::MediaInfo info = test::Probe(built.outputPath);
+    const test::StreamInfo* sound = info.First("audio");
     ASSERT_NE(sound, nullptr);
     EXPECT_EQ(sound->sampleRate, c.rate);
     EXPECT_EQ(sound->channels, c.channels);
