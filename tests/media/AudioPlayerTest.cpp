@@ -103,7 +103,6 @@ TEST_F(AudioPlayerTest, PlayResults) {
     EXPECT_EQ(rc, c.expected);
     if (rc == 0) {
       EXPECT_EQ(player.state.load(), PlayerState::Playing);
-      EXPECT_EQ(player.Volume(), AudioPlayer::kDefaultVolume);
       EXPECT_EQ(player.Path(), c.path);
       EXPECT_GT(player.duration, 0);
       if (c.streamIndex >= 0) {
@@ -235,6 +234,11 @@ std::vector<int16_t> Hear(test::DeviceReader& monitor, double seconds) {
   return monitor.Read(static_cast<std::int64_t>(seconds * 44100));
 }
 
+// Level in dB of full scale (as volumedetect's mean).
+double Db(const std::vector<int16_t>& samples) {
+  return 20 * std::log10(std::max(test::Rms(samples), 1e-3) / 32768);
+}
+
 // Reads the monitor until a tenth of a second of it is silent (what was handed to the server
 // before a pause or a volume change has drained); false when it stays loud.
 bool WaitForSilence(test::DeviceReader& monitor) {
@@ -246,8 +250,10 @@ bool WaitForSilence(test::DeviceReader& monitor) {
 }
 
 TEST_F(PlayerPulseTest, PauseKeepsThePositionAndPlaysSilence) {
+  const std::string tone = test::ToneWav(20);
+  const double fileDb = test::MeasureLevel(tone, 1, 2).meanDb;
   AudioPlayer player;
-  ASSERT_EQ(player.Play(test::ToneWav(20)), 0);
+  ASSERT_EQ(player.Play(tone), 0);
   ASSERT_TRUE(test::PollUntil([&] { return player.GetPosition() > 0.3; }, 10s));
   test::DeviceReader monitor("tw_speaker.monitor", 2, 44100);
   ASSERT_TRUE(monitor.Ok());
@@ -255,6 +261,7 @@ TEST_F(PlayerPulseTest, PauseKeepsThePositionAndPlaysSilence) {
   const auto playing = Hear(monitor, 0.8);
   EXPECT_GT(test::Rms(playing), 300) << "no sound while playing";
   EXPECT_NEAR(ToneFrequency(playing, 2, 44100), 440, 440 * 0.05);
+  EXPECT_NEAR(Db(playing), fileDb + 20 * std::log10(50.0 / 128), 1.0) << "a new player plays at 50 of 128";
 
   player.TogglePause();
   ASSERT_EQ(player.state.load(), PlayerState::Paused);
@@ -267,6 +274,11 @@ TEST_F(PlayerPulseTest, PauseKeepsThePositionAndPlaysSilence) {
   ASSERT_EQ(player.state.load(), PlayerState::Playing);
   ASSERT_TRUE(test::PollUntil([&] { return player.GetPosition() > pausedAt + 0.3; }, 5s));
   EXPECT_GT(test::Rms(Hear(monitor, 0.8)), 300) << "no sound after resuming";
+
+  player.SetVolume(128);
+  const double loudFrom = player.GetPosition() + 0.5;  // what was handed over before has played
+  ASSERT_TRUE(test::PollUntil([&] { return player.GetPosition() > loudFrom; }, 5s));
+  EXPECT_NEAR(Db(Hear(monitor, 0.8)), fileDb, 1.0) << "full volume plays the file as it is";
 
   player.SetVolume(0);
   ASSERT_TRUE(WaitForSilence(monitor)) << "volume 0 is not silent";

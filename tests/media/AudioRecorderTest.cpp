@@ -1,8 +1,5 @@
-#include "media/AudioRecorder.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,14 +12,15 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "app/Messages.h"
 #include "app/SettingsFile.h"
+#include "media/AudioRecorder.h"
 #include "media/MixerWrap.h"
 #include "tests/support/FailingDisk.h"
 #include "tests/support/PrivatePulse.h"
 #include "tests/support/QueueSink.h"
+#include "tests/support/TestEnv.h"
 #include "tests/support/TestMedia.h"
 
 namespace tw {
@@ -38,18 +36,26 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
 // Settings of this process live in a folder of its own, fixed before the first access.
-const bool kSettingsIsolated = [] {
-  const std::string home = test::TempDir();
-  setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
-  setenv("HOME", home.c_str(), 1);
-  return true;
-}();
+const std::string kHome = test::PrivateHome();
 
-void SleepSeconds(double s) { std::this_thread::sleep_for(std::chrono::duration<double>(s)); }
+// A device that delivers all the time (its sink has a low-latency reader of its own): the
+// server's clock for how long a recording lasts.
+constexpr const char* kClock = "tw_speaker.monitor";
 
-double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+constexpr int kRate = 44100;  // of every recorded file
+
+// Until the recorder has written `seconds` of sound to its file.
+bool WaitEncoded(const AudioRecorder& r, double seconds) {
+  return test::PollUntil([&] { return r.EncodedSamples() >= static_cast<int64_t>(seconds * kRate); },
+                         std::chrono::milliseconds(static_cast<int>(seconds * 1000) + 10000));
+}
+
+double Since(Clock::time_point t) {
+  return std::chrono::duration<double>(Clock::now() - t).count();
+}
 
 void WriteSettings(const RecorderSettings& s) {
   const SettingsFile& f = SettingsFile::Instance();
@@ -69,30 +75,9 @@ RecorderSettings Settings(int source, int noise = 0, int agc = 0, int mute = 0) 
   return s;
 }
 
-// Mean level in dB of the sound near one frequency (a narrow band-pass first).
+// Mean level in dB of the sound within 30 Hz of one frequency.
 double BandLevel(const std::string& path, int frequency, double startSec, double lengthSec) {
-  std::string out;
-  test::RunProcess({"ffmpeg", "-hide_banner", "-nostats", "-ss", std::to_string(startSec), "-t",
-                    std::to_string(lengthSec), "-i", path, "-af",
-                    "bandpass=f=" + std::to_string(frequency) + ":width_type=h:w=60,volumedetect", "-f", "null",
-                    "-"},
-                   &out);
-  const std::string key = "mean_volume: ";
-  const size_t at = out.find(key);
-  return at == std::string::npos ? -200 : std::atof(out.c_str() + at + key.size());
-}
-
-// Seconds of sound a full decode yields (-1 when ffmpeg cannot read the file at all).
-double DecodedSeconds(const std::string& path) {
-  const std::string raw = test::TempDir() + "/decoded.raw";
-  std::string out;
-  const int rc = test::RunProcess(
-      {"ffmpeg", "-v", "error", "-y", "-i", path, "-ac", "1", "-ar", "8000", "-f", "s16le", raw}, &out);
-  if (!fs::exists(raw)) {
-    ADD_FAILURE() << "ffmpeg could not decode " << path << " (" << rc << "): " << out;
-    return -1;
-  }
-  return static_cast<double>(fs::file_size(raw)) / 16000.0;
+  return test::BandLevelDb(path, frequency - 30, frequency + 30, startSec, lengthSec);
 }
 
 int CountSilences(const std::string& path, double minSeconds) {
@@ -101,7 +86,8 @@ int CountSilences(const std::string& path, double minSeconds) {
                     "silencedetect=noise=-50dB:d=" + std::to_string(minSeconds), "-f", "null", "-"},
                    &out);
   int n = 0;
-  for (size_t at = out.find("silence_start"); at != std::string::npos; at = out.find("silence_start", at + 1)) ++n;
+  for (size_t at = out.find("silence_start"); at != std::string::npos; at = out.find("silence_start", at + 1))
+    ++n;
   return n;
 }
 
@@ -155,49 +141,56 @@ std::vector<int64_t> PostedSeconds(test::QueueSink& sink) {
   return seconds;
 }
 
-int ThreadCount() {
-  int n = 0;
-  for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/task")) ++n;
-  return n;
-}
-
 struct Take {
   int startRc = -100;
   std::string path;
-  double recordedSeconds = 0;  // wall-clock time spent recording
+  double recordedSeconds = 0;  // wall-clock time spent recording (measured, not waited for)
   std::vector<int64_t> posted;
   int source = -1;
 };
 
-// Records for `seconds` (wall clock) with the settings file as given; pauseAt/pauseFor
-// pause the recording in the middle.
-Take Record(const RecorderSettings& settings, double seconds, bool micAvailable = true, double pauseAt = -1,
-            double pauseFor = 0, const std::string& name = "take.mp3", int bitRate = 128000) {
+struct TakeOptions {
+  bool micAvailable = true;
+  double pauseAt = -1, pauseFor = 0;  // a pause of pauseFor seconds after pauseAt seconds
+  std::string name = "take.mp3";
+  int bitRate = 128000;
+  // The device whose delivered sound measures the recording's length; "" for the recorder's
+  // own progress (where no server runs).
+  std::string clock = kClock;
+};
+
+// Waits for `seconds` more of the clock device, or of the recorder's file.
+bool WaitMore(const AudioRecorder& r, const std::string& clock, double seconds) {
+  return clock.empty() ? WaitEncoded(r, static_cast<double>(r.EncodedSamples()) / kRate + seconds)
+                       : test::WaitDeviceSeconds(clock, seconds);
+}
+
+// Records for `seconds` with the settings file as given.
+Take Record(const RecorderSettings& settings, double seconds, const TakeOptions& o = {}) {
   Take take;
   WriteSettings(settings);
   test::QueueSink sink;
   const std::string folder = test::TempDir();
   {
     AudioRecorder recorder(&sink);
-    take.startRc = recorder.Start(name, folder, bitRate, CodecMp3, micAvailable, "TwMicrophone");
-    take.path = folder + "/" + name;
+    take.startRc = recorder.Start(o.name, folder, o.bitRate, CodecMp3, o.micAvailable, "TwMicrophone");
+    take.path = folder + "/" + o.name;
     take.source = recorder.Source();
     if (take.startRc != 0) return take;
     recorder.Resume();
-    if (pauseAt > 0) {
-      SleepSeconds(pauseAt);
+    double left = seconds;
+    if (o.pauseAt > 0) {
+      const auto t = Clock::now();
+      EXPECT_TRUE(WaitMore(recorder, o.clock, o.pauseAt));
       recorder.Pause();
-      take.recordedSeconds += pauseAt;
-      SleepSeconds(pauseFor);
-      recorder.Resume();
-      const auto t = Clock::now();
-      SleepSeconds(seconds - pauseAt);
       take.recordedSeconds += Since(t);
-    } else {
-      const auto t = Clock::now();
-      SleepSeconds(seconds);
-      take.recordedSeconds = Since(t);
+      EXPECT_TRUE(test::WaitDeviceSeconds(o.clock, o.pauseFor));
+      recorder.Resume();
+      left -= o.pauseAt;
     }
+    const auto t = Clock::now();
+    EXPECT_TRUE(WaitMore(recorder, o.clock, left));
+    take.recordedSeconds += Since(t);
     recorder.Stop();
     EXPECT_TRUE(recorder.WaitFinished(10000));
   }
@@ -232,7 +225,7 @@ TEST_F(AudioRecorderTest, EachSourceRecordsItsToneAtItsLevel) {
     const std::string tone = test::ToneWav(12, c.frequency);
     const double reference = BandLevel(tone, c.frequency, 1, 2);
     test::Player player(c.sink, tone);
-    SleepSeconds(0.5);
+    ASSERT_TRUE(player.Sounding());
     const Take take = Record(Settings(c.source), 3.5);
     ASSERT_EQ(take.startRc, 0);
     const test::MediaInfo info = test::Probe(take.path);
@@ -242,7 +235,7 @@ TEST_F(AudioRecorderTest, EachSourceRecordsItsToneAtItsLevel) {
     EXPECT_EQ(info.First("audio")->sampleRate, 44100);
     EXPECT_EQ(info.First("audio")->channels, 2);
     EXPECT_NEAR(info.durationSec, take.recordedSeconds, 0.2);
-    EXPECT_NEAR(DecodedSeconds(take.path), take.recordedSeconds, 0.2);
+    EXPECT_NEAR(test::DecodedSeconds(take.path), take.recordedSeconds, 0.2);
     EXPECT_NEAR(BandLevel(take.path, c.frequency, 0.5, 2), reference, 1.5);
     ExpectCountingSeconds(take.posted, 3);
   }
@@ -251,8 +244,8 @@ TEST_F(AudioRecorderTest, EachSourceRecordsItsToneAtItsLevel) {
 TEST_F(AudioRecorderTest, SystemSoundKeepsTheFirstSoundOfTheDevice) {
   // A sink used only by players with big buffers renders up to 2 s ahead and gives nothing to a
   // new reader until that block is used up; a player asking for 20 ms keeps it in small blocks.
-  ASSERT_TRUE(test::AddNullSink(*pulse_, "tw_blocks", 2, 44100));
-  ASSERT_TRUE(test::AddNullSink(*pulse_, "tw_blocks48", 1, 48000));
+  ASSERT_TRUE(pulse_->AddSink("tw_blocks", 2, 44100, false));
+  ASSERT_TRUE(pulse_->AddSink("tw_blocks48", 1, 48000, false));
   WriteSettings(Settings(SourceSystem));
   const std::string tone = test::ToneWav(20, 440);
   const double reference = BandLevel(tone, 440, 1, 1);
@@ -268,11 +261,11 @@ TEST_F(AudioRecorderTest, SystemSoundKeepsTheFirstSoundOfTheDevice) {
                {"mono 48 kHz sink, 2 s player already playing", "tw_blocks48", 0, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_TRUE(test::SetDefaultDevices(*pulse_, c.sink, "tw_mic"));
+    ASSERT_TRUE(pulse_->UseDefaults(c.sink, "tw_mic"));
     std::unique_ptr<test::Player> player;
     if (c.playingBefore) {
       player = std::make_unique<test::Player>(c.sink, tone, c.latencyMs);
-      SleepSeconds(2.5);  // past the first whole block the sink renders
+      ASSERT_TRUE(test::WaitDeviceSeconds(kClock, 2.5));  // past the first whole block the sink renders
     }
     const std::string folder = test::TempDir();
     double playedAtSec = 0;
@@ -282,15 +275,12 @@ TEST_F(AudioRecorderTest, SystemSoundKeepsTheFirstSoundOfTheDevice) {
       const auto started = Clock::now();
       recorder.Resume();
       if (!c.playingBefore) {
-        SleepSeconds(2.5);  // the sink's block of silence is used up
+        ASSERT_TRUE(test::WaitDeviceSeconds(kClock, 2.5));  // the sink's block of silence is used up
         playedAtSec = Since(started);
         player = std::make_unique<test::Player>(c.sink, tone, c.latencyMs);
       }
       // A second of the tone in the file, however long the device kept back its first sound.
-      const auto wanted = static_cast<int64_t>((playedAtSec + 1.0) * 44100);
-      for (const auto until = Clock::now() + std::chrono::seconds(6);
-           recorder.EncodedSamples() < wanted && Clock::now() < until;)
-        SleepSeconds(0.02);
+      WaitEncoded(recorder, playedAtSec + 1.0);
       recorder.Stop();
     }
     player.reset();
@@ -316,9 +306,8 @@ TEST_F(AudioRecorderTest, AStuckSoundServerHoldsNothingUpForLong) {
     auto recorder = std::make_unique<AudioRecorder>(nullptr);
     ASSERT_EQ(recorder->Start("stuck.mp3", folder, 128000, CodecMp3, true, "TwMicrophone"), 0);
     recorder->Resume();
-    SleepSeconds(1.5);
+    ASSERT_TRUE(WaitEncoded(*recorder, 1.5));
     ASSERT_TRUE(test::FreezeServer(*pulse_, true));
-    SleepSeconds(0.5);
     EXPECT_TRUE(test::ReturnsWithin(
         4000,
         [&] {
@@ -327,7 +316,7 @@ TEST_F(AudioRecorderTest, AStuckSoundServerHoldsNothingUpForLong) {
         },
         release))
         << "stopping waits for the stuck server";
-    EXPECT_GE(DecodedSeconds(folder + "/stuck.mp3"), 1.2) << "what came before is kept";
+    EXPECT_GE(test::DecodedSeconds(folder + "/stuck.mp3"), 1.2) << "what came before is kept";
   }
   // A server that is stuck from the start: opening the devices gives up and says so.
   for (int source : {SourceAll, SourceMicrophone, SourceSystem}) {
@@ -344,8 +333,7 @@ TEST_F(AudioRecorderTest, AStuckSoundServerHoldsNothingUpForLong) {
           if (rc == 0) {
             recorder->Resume();
             // The capture thread opens its device on its own: the failure arrives as a report.
-            const auto until = Clock::now() + std::chrono::seconds(6);
-            while (recorder->Failure() == FailureNone && Clock::now() < until) SleepSeconds(0.05);
+            test::PollUntil([&] { return recorder->Failure() != FailureNone; }, 6s);
           }
           recorder.reset();
         },
@@ -374,7 +362,7 @@ TEST_F(AudioRecorderTest, MixKeepsTheSystemSoundInStepAcrossItsPauses) {
     recorder.Resume();
     test::Player micPlayer("tw_micfeed", clicks);
     test::Player systemPlayer("tw_speaker", bursts);
-    SleepSeconds(12);
+    ASSERT_TRUE(WaitEncoded(recorder, 12));
     recorder.Stop();
   }
   const std::string path = folder + "/steps.mp3";
@@ -406,7 +394,7 @@ TEST_F(AudioRecorderTest, SystemSoundThatStopsComingBecomesSilenceOfItsLength) {
     WriteSettings(Settings(source));
     test::Player systemPlayer("tw_speaker", tone);
     test::Player micPlayer("tw_micfeed", micTone);
-    SleepSeconds(0.5);
+    ASSERT_TRUE(systemPlayer.Sounding() && micPlayer.Sounding());
     const std::string folder = test::TempDir();
     double suspendedAt = 0, resumedAt = 0, recorded = 0;
     {
@@ -414,18 +402,20 @@ TEST_F(AudioRecorderTest, SystemSoundThatStopsComingBecomesSilenceOfItsLength) {
       ASSERT_EQ(recorder.Start("gap.mp3", folder, 128000, CodecMp3, true, "TwMicrophone"), 0);
       const auto started = Clock::now();
       recorder.Resume();
-      SleepSeconds(1.5);
+      // Timed by the microphone's feed, which goes on while the speaker is suspended.
+      const char* clock = "tw_micfeed.monitor";
+      ASSERT_TRUE(test::WaitDeviceSeconds(clock, 1.5));
       ASSERT_EQ(pulse_->Pactl({"suspend-sink", "tw_speaker", "1"}), 0);
       suspendedAt = Since(started);
-      SleepSeconds(2.5);
+      ASSERT_TRUE(test::WaitDeviceSeconds(clock, 2.5));
       ASSERT_EQ(pulse_->Pactl({"suspend-sink", "tw_speaker", "0"}), 0);
       resumedAt = Since(started);
-      SleepSeconds(1.5);
+      ASSERT_TRUE(test::WaitDeviceSeconds(clock, 1.5));
       recorded = Since(started);
       recorder.Stop();
     }
     const std::string path = folder + "/gap.mp3";
-    EXPECT_NEAR(DecodedSeconds(path), recorded, 0.15);
+    EXPECT_NEAR(test::DecodedSeconds(path), recorded, 0.15);
     const std::vector<Stretch> sound = Stretches(DecodeMono(path, 440), 0.02, 0.5);
     ASSERT_EQ(sound.size(), 2u) << "the sound, one silence, the sound again";
     EXPECT_LT(sound[0].start, 0.05);
@@ -440,9 +430,9 @@ TEST_F(AudioRecorderTest, SystemSoundThatNeverComesIsSilenceOfTheRecordedLength)
   ASSERT_EQ(pulse_->Pactl({"suspend-sink", "tw_speaker", "1"}), 0);
   for (double seconds : {1.0, 4.0}) {
     SCOPED_TRACE(seconds);
-    const Take take = Record(Settings(SourceSystem), seconds);
+    const Take take = Record(Settings(SourceSystem), seconds, {.clock = "tw_micfeed.monitor"});
     ASSERT_EQ(take.startRc, 0);
-    EXPECT_NEAR(DecodedSeconds(take.path), take.recordedSeconds, 0.15);
+    EXPECT_NEAR(test::DecodedSeconds(take.path), take.recordedSeconds, 0.15);
     EXPECT_LE(test::MeasureLevel(take.path).maxDb, -90);
   }
 }
@@ -450,7 +440,7 @@ TEST_F(AudioRecorderTest, SystemSoundThatNeverComesIsSilenceOfTheRecordedLength)
 TEST_F(AudioRecorderTest, MicrophoneKeepsItsLevelThroughEveryPath) {
   // A mono 48 kHz microphone goes straight to the stereo file, or through gain control (at
   // 0 dB, so that the level stays); a stereo one through gain control is made mono and back.
-  ASSERT_TRUE(test::AddFakeMicrophone(*pulse_, "tw_mono_mic", 1, 48000));
+  ASSERT_TRUE(pulse_->AddMicrophone("tw_mono_mic", 1, 48000));
   const struct {
     const char* name;
     const char* source;
@@ -461,14 +451,14 @@ TEST_F(AudioRecorderTest, MicrophoneKeepsItsLevelThroughEveryPath) {
                {"stereo, gain control", "tw_mic", test::ToneWav(12, 1000), 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_TRUE(test::SetDefaultDevices(*pulse_, "tw_speaker", c.source));
+    ASSERT_TRUE(pulse_->UseDefaults("tw_speaker", c.source));
     const double reference = test::MeasureLevel(c.tone, 1, 2).meanDb;
     test::Player player(std::string(c.source) == "tw_mic" ? "tw_micfeed" : "tw_mono_mic_feed", c.tone);
-    SleepSeconds(0.5);
+    ASSERT_TRUE(player.Sounding());
     RecorderSettings settings = Settings(SourceMicrophone, 0, c.agc);
     settings.gainDb = 0;
     // At the highest bit rate the encoder itself keeps a pure tone's level.
-    const Take take = Record(settings, 2.5, true, -1, 0, "take.mp3", 320000);
+    const Take take = Record(settings, 2.5, {.bitRate = 320000});
     ASSERT_EQ(take.startRc, 0);
     EXPECT_NEAR(test::MeasureLevel(take.path, 1.0, 1.0).meanDb, reference, 1.0)
         << "each channel at the microphone's own level";
@@ -482,7 +472,7 @@ TEST_F(AudioRecorderTest, MixHoldsBothSources) {
   const double micRef = BandLevel(mic, 1000, 1, 2);
   test::Player systemPlayer("tw_speaker", system);
   test::Player micPlayer("tw_micfeed", mic);
-  SleepSeconds(0.5);
+  ASSERT_TRUE(systemPlayer.Sounding() && micPlayer.Sounding());
   const Take take = Record(Settings(SourceAll), 3.0);
   ASSERT_EQ(take.startRc, 0);
   EXPECT_EQ(take.source, SourceAll);
@@ -503,8 +493,8 @@ TEST_F(AudioRecorderTest, PauseLeavesNoGapAndSecondsResume) {
     SCOPED_TRACE(c.source);
     const std::string tone = test::ToneWav(14, 440);
     test::Player player(c.sink, tone);
-    SleepSeconds(0.5);
-    const Take take = Record(Settings(c.source), 3.5, true, 1.5, 3.0);
+    ASSERT_TRUE(player.Sounding());
+    const Take take = Record(Settings(c.source), 3.5, {.pauseAt = 1.5, .pauseFor = 3.0});
     ASSERT_EQ(take.startRc, 0);
     const test::MediaInfo info = test::Probe(take.path);
     ASSERT_TRUE(info.ok);
@@ -516,10 +506,10 @@ TEST_F(AudioRecorderTest, PauseLeavesNoGapAndSecondsResume) {
 
 TEST_F(AudioRecorderTest, MuteRecordsWallClockSilenceWithoutAnyDevice) {
   // No sound server at all: nothing may be opened.
-  setenv("PULSE_SERVER", "unix:/nonexistent/tw-no-server/native", 1);
+  const test::ScopedEnv noServer("PULSE_SERVER", "unix:/nonexistent/tw-no-server/native");
   for (int source : {SourceAll, SourceMicrophone, SourceSystem}) {
     SCOPED_TRACE(source);
-    const Take take = Record(Settings(source, 0, 0, 1), 3.5);
+    const Take take = Record(Settings(source, 0, 0, 1), 3.5, {.clock = ""});
     ASSERT_EQ(take.startRc, 0);
     const test::MediaInfo info = test::Probe(take.path);
     ASSERT_TRUE(info.ok);
@@ -527,7 +517,6 @@ TEST_F(AudioRecorderTest, MuteRecordsWallClockSilenceWithoutAnyDevice) {
     EXPECT_LE(test::MeasureLevel(take.path).maxDb, -90);
     ExpectCountingSeconds(take.posted, 3);
   }
-  setenv("PULSE_SERVER", pulse_->Server().c_str(), 1);
 }
 
 TEST_F(AudioRecorderTest, SystemSoundOnlyWhenNoMicrophone) {
@@ -538,13 +527,13 @@ TEST_F(AudioRecorderTest, SystemSoundOnlyWhenNoMicrophone) {
   const std::string tone = test::ToneWav(20, 440);
   const double reference = BandLevel(tone, 440, 1, 1);
   test::Player player("tw_speaker", tone);
-  SleepSeconds(0.5);
+  ASSERT_TRUE(player.Sounding());
   // What the page hands over when the microphone is missing: it records the system sound
   // alone for "all" (after its prompt) and for "system"; the "microphone" value is stopped
   // by the page before Start, and the engine then records the system sound as well.
   for (int source : {SourceAll, SourceMicrophone, SourceSystem}) {
     SCOPED_TRACE(source);
-    const Take take = Record(Settings(source), 2.0, micAvailable);
+    const Take take = Record(Settings(source), 2.0, {.micAvailable = micAvailable});
     ASSERT_EQ(take.startRc, 0);
     EXPECT_EQ(take.source, SourceSystem);
     EXPECT_NEAR(test::Probe(take.path).durationSec, take.recordedSeconds, 0.2);
@@ -558,21 +547,21 @@ TEST_F(AudioRecorderTest, SystemSoundOnlyWhenNoMicrophone) {
   } vanished[] = {{SourceAll, false}, {SourceMicrophone, false}, {SourceSystem, true}};
   for (const auto& c : vanished) {
     SCOPED_TRACE(c.source);
-    const int threadsBefore = ThreadCount();
-    const Take take = Record(Settings(c.source), 1.0, true);
+    const int threadsBefore = test::ThreadCount();
+    const Take take = Record(Settings(c.source), 1.0);
     EXPECT_EQ(take.startRc == 0, c.starts);
     if (!c.starts) {
       EXPECT_FALSE(fs::exists(take.path));
-      EXPECT_EQ(ThreadCount(), threadsBefore);
+      EXPECT_EQ(test::ThreadCount(), threadsBefore);
     }
   }
 }
 
 TEST_F(AudioRecorderTest, NoiseSuppressionAndGainControlChangeTheMicrophone) {
   const std::string noise = test::NoiseWav(30);
-  const std::string quiet = test::MakeMedia("quiet-tone-30s.wav", {"-f", "lavfi", "-i",
-                                                                    "sine=frequency=500:duration=30", "-af",
-                                                                    "volume=-20dB", "-ac", "2", "-c:a", "pcm_s16le"});
+  const std::string quiet =
+      test::MakeMedia("quiet-tone-30s.wav", {"-f", "lavfi", "-i", "sine=frequency=500:duration=30", "-af",
+                                             "volume=-20dB", "-ac", "2", "-c:a", "pcm_s16le"});
   struct Result {
     double plain = 0;
     double processed = 0;
@@ -588,7 +577,7 @@ TEST_F(AudioRecorderTest, NoiseSuppressionAndGainControlChangeTheMicrophone) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     test::Player player("tw_micfeed", c.file);
-    SleepSeconds(0.5);
+    ASSERT_TRUE(player.Sounding());
     const Take plain = Record(Settings(SourceMicrophone), 3.0);
     const Take processed = Record(Settings(SourceMicrophone, c.noise, c.agc), 3.0);
     ASSERT_EQ(plain.startRc, 0);
@@ -620,7 +609,7 @@ TEST_F(AudioRecorderTest, StartFailuresLeaveNothingBehind) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const int threadsBefore = ThreadCount();
+    const int threadsBefore = test::ThreadCount();
     const std::string path = c.dir + "/" + c.name;
     {
       AudioRecorder recorder(nullptr);
@@ -628,12 +617,12 @@ TEST_F(AudioRecorderTest, StartFailuresLeaveNothingBehind) {
       EXPECT_EQ(rc == 0, c.starts) << rc;
       if (rc != 0) {
         EXPECT_LT(rc, 0);
-        EXPECT_EQ(ThreadCount(), threadsBefore) << "a failed start leaves no thread";
+        EXPECT_EQ(test::ThreadCount(), threadsBefore) << "a failed start leaves no thread";
         EXPECT_FALSE(fs::exists(path));
         continue;
       }
       recorder.Resume();
-      SleepSeconds(1.0);
+      ASSERT_TRUE(test::WaitDeviceSeconds(kClock, 1.0));
       recorder.Stop();
     }
     const test::MediaInfo info = test::Probe(path);
@@ -644,10 +633,11 @@ TEST_F(AudioRecorderTest, StartFailuresLeaveNothingBehind) {
 }
 
 TEST_F(AudioRecorderTest, HostileFileNamesAreWrittenAsGiven) {
-  const char* names[] = {"新录音-$(touch x) 'q\" `id`.mp3", "-leading-dash.mp3", "a:b;c|d&e.mp3", "录音 空格.mp3"};
-  for (const char* name : names) {
-    SCOPED_TRACE(name);
-    const Take take = Record(Settings(SourceSystem, 0, 0, 1), 1.0, true, -1, 0, name);
+  for (const std::string& hostile : test::HostileNames()) {
+    SCOPED_TRACE(hostile);
+    // The container comes from the extension: each name as an mp3.
+    const std::string name = fs::path(hostile).replace_extension(".mp3").string();
+    const Take take = Record(Settings(SourceSystem, 0, 0, 1), 1.0, {.name = name});
     ASSERT_EQ(take.startRc, 0);
     ASSERT_TRUE(fs::exists(take.path));
     EXPECT_NEAR(test::Probe(take.path).durationSec, 1.0, 0.2);
@@ -658,12 +648,11 @@ TEST_F(AudioRecorderTest, AFileThatCannotBeWrittenIsAFailedRecording) {
   WriteSettings(Settings(SourceSystem));
   const struct {
     const char* name;
-    double recordSec;
     int reports;   // WM_RECORD_FAILED while recording
     bool ioError;  // a disk that fails with EIO after the first 16 kB, rather than a full one
-  } cases[] = {{"the disk fills while recording", 2.5, 1, false},
-               {"the disk fills as the file is finished", 0.3, 0, false},
-               {"the disk fails with an I/O error while recording", 2.5, 1, true}};
+  } cases[] = {{"the disk fills while recording", 1, false},
+               {"the disk fills as the file is finished", 0, false},
+               {"the disk fails with an I/O error while recording", 1, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::string folder = test::TempDir();
@@ -685,7 +674,10 @@ TEST_F(AudioRecorderTest, AFileThatCannotBeWrittenIsAFailedRecording) {
     // second in, or when the file is finished.
     ASSERT_EQ(recorder.Start("full.mp3", folder, 128000, CodecMp3, true, "TwMicrophone"), 0);
     recorder.Resume();
-    SleepSeconds(c.recordSec);
+    if (c.reports > 0)
+      EXPECT_TRUE(test::PollUntil([&] { return recorder.Failure() != FailureNone; }, 10s));
+    else
+      ASSERT_TRUE(test::WaitDeviceSeconds(kClock, 0.3));
     recorder.Stop();
     EXPECT_TRUE(recorder.WaitFinished(10000)) << "a failing disk must not hang the finish";
     EXPECT_EQ(recorder.Failure(), FailureWrite);
@@ -698,7 +690,7 @@ TEST_F(AudioRecorderTest, AFileThatCannotBeWrittenIsAFailedRecording) {
     EXPECT_EQ(reports, c.reports) << "the owner is told once while recording, and reads it once finished";
     if (disk) {
       EXPECT_GT(disk->Failures(), 0) << "the fault was met";
-      EXPECT_GT(DecodedSeconds(disk->Backing() + "/full.mp3"), 0.5) << "what reached the disk is kept";
+      EXPECT_GT(test::DecodedSeconds(disk->Backing() + "/full.mp3"), 0.5) << "what reached the disk is kept";
     }
   }
 }
@@ -713,7 +705,7 @@ TEST_F(AudioRecorderTest, TimestampsBeyondThirteenHoursStayRight) {
     // As if 14 hours had been recorded already: past what a 32-bit count of samples holds.
     RecorderAccess::MoveClockTo(recorder, 14 * 3600.0);
     recorder.Resume();
-    SleepSeconds(2.5);
+    ASSERT_TRUE(WaitEncoded(recorder, 2.5));
     recorder.Stop();
   }
   const std::vector<int64_t> posted = PostedSeconds(sink);
@@ -730,7 +722,7 @@ TEST_F(AudioRecorderTest, DestroyingWithoutStopFinishesTheFile) {
     AudioRecorder recorder(nullptr);
     ASSERT_EQ(recorder.Start("unstopped.mp3", folder, 128000, CodecMp3, true, "TwMicrophone"), 0);
     recorder.Resume();
-    SleepSeconds(1.5);
+    ASSERT_TRUE(test::WaitDeviceSeconds(kClock, 1.5));
   }
   EXPECT_NEAR(test::Probe(folder + "/unstopped.mp3").durationSec, 1.5, 0.25);
 }
@@ -751,23 +743,19 @@ TEST_F(AudioRecorderTest, KilledRecordingStillDecodes) {
   test::Player player("tw_speaker", tone);
   const std::string folder = test::TempDir();
   const std::string path = folder + "/killed.mp3";
-  setenv("TW_RECORDER_CHILD_FOLDER", folder.c_str(), 1);
-  fflush(nullptr);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    execl("/proc/self/exe", "recorder-child", "--gtest_filter=AudioRecorderChild.DISABLED_RecordsUntilKilled",
-          "--gtest_also_run_disabled_tests", static_cast<char*>(nullptr));
-    _exit(4);
-  }
-  unsetenv("TW_RECORDER_CHILD_FOLDER");
-  SleepSeconds(10.0);
-  kill(child, SIGKILL);
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFSIGNALED(status)) << "the recording process ended by itself: " << status;
-  EXPECT_GE(DecodedSeconds(path), 9.0);
-  EXPECT_LE(DecodedSeconds(path), 10.5);
+  test::SpawnOptions options;
+  options.env = {"TW_RECORDER_CHILD_FOLDER=" + folder};
+  options.discardOutput = true;
+  test::Process child({"/proc/self/exe", "--gtest_filter=AudioRecorderChild.DISABLED_RecordsUntilKilled",
+                       "--gtest_also_run_disabled_tests"},
+                      options);
+  ASSERT_TRUE(child.Started());
+  ASSERT_TRUE(test::WaitDeviceSeconds(kClock, 10.0));
+  child.Signal(SIGKILL);
+  const test::ProcessResult end = child.Finish();
+  ASSERT_EQ(end.signal, SIGKILL) << "the recording process ended by itself: " << end.exitStatus;
+  EXPECT_GE(test::DecodedSeconds(path), 9.0);
+  EXPECT_LE(test::DecodedSeconds(path), 10.5);
 }
 
 }  // namespace

@@ -40,18 +40,14 @@ struct RunResult {
 // Runs one job to its end (or for at most two minutes) and returns what it posted.
 RunResult RunJob(const std::string& input, const std::string& output, int formatType, int policy,
                  int itemId = 7) {
+  SCOPED_TRACE(input);
   QueueSink sink;
   RunResult result;
   NoiseAudio job(&sink, itemId);
   result.startResult = job.Start(input, output, formatType, 128000, policy);
-  if (result.startResult == 0) {
-    auto done = sink.WaitFor(WM_NOISE_DONE, std::chrono::seconds(120));
-    EXPECT_TRUE(done.has_value()) << "no completion for " << input;
-    result.messages = sink.Drain();
-    if (done) result.messages.push_back(std::move(*done));
-  } else {
-    result.messages = sink.DrainAfterQuiet(std::chrono::milliseconds(300), std::chrono::seconds(2));
-  }
+  result.messages = result.startResult == 0
+                        ? sink.DrainThrough(WM_NOISE_DONE, std::chrono::seconds(120))
+                        : sink.DrainAfterQuiet(std::chrono::milliseconds(300), std::chrono::seconds(2));
   return result;
 }
 

@@ -9,11 +9,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <thread>
 
 #include "app/Messages.h"
 #include "media/PcmWave.h"
 #include "tests/support/MediaHttpServer.h"
+#include "tests/support/Process.h"
 #include "tests/support/QueueSink.h"
 #include "tests/support/TestMedia.h"
 
@@ -21,7 +21,6 @@ namespace tw {
 namespace {
 
 using namespace std::chrono_literals;
-namespace fs = std::filesystem;
 
 struct Loaded {
   int openResult = -1;
@@ -64,12 +63,6 @@ std::vector<int16_t> DecodeWithFfmpeg(const std::string& path) {
   return samples;
 }
 
-std::string CopyTo(const std::string& source, const std::string& name) {
-  const std::string target = test::TempDir() + "/" + name;
-  fs::copy_file(source, target, fs::copy_options::overwrite_existing);
-  return target;
-}
-
 TEST(PcmWaveTest, ValueCountsFollowTheStride) {
   struct Case {
     const char* name;
@@ -78,7 +71,7 @@ TEST(PcmWaveTest, ValueCountsFollowTheStride) {
     int stride;
     size_t low, high;  // values kept
   };
-  const Case cases[] = {
+  std::vector<Case> cases = {
       {"0.5 s keeps every sample", test::ToneWav(0.5), 0.5, 0, 3980, 4000},
       {"180 s", test::ToneMp3(180), 180, 332, 8600, 8630},
       {"mono 8 kHz", test::ToneWav(2, 440, 8000, 1), 2, 2, 7990, 8000},
@@ -90,9 +83,9 @@ TEST(PcmWaveTest, ValueCountsFollowTheStride) {
       {"container duration",
        test::MakeMedia("flac-3.9s.mkv", {"-f", "lavfi", "-i", "sine=duration=3.9", "-c:a", "flac"}), 3, 4,
        10300, 10400},
-      {"quotes and $(x) in the name", CopyTo(test::ToneWav(0.5), "it's \"$(x)\".wav"), 0.5, 0, 3980, 4000},
-      {"leading dash and CJK", CopyTo(test::ToneWav(0.5), "-声音.wav"), 0.5, 0, 3980, 4000},
   };
+  for (const std::string& name : test::HostileNames())
+    cases.push_back({name.c_str(), test::CopyAs(test::ToneWav(0.5), name), 0.5, 0, 3980, 4000});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const Loaded loaded = Load(c.path);
@@ -210,7 +203,8 @@ TEST(PcmWaveTest, ReplacingARunningReader) {
   const std::string shortFile = test::ToneWav(0.5);
   ASSERT_EQ(ReplaceWaveReader(reader, &sink, slow.Url("slow.wav")), 0);
   ASSERT_TRUE(sink.WaitFor(WM_LOADING_SHOW, 60s).has_value()) << "the first load never started";
-  std::this_thread::sleep_for(300ms);
+  // Well into the file, with most of it still to come.
+  ASSERT_TRUE(test::PollUntil([&] { return slow.BytesSent() > 200000; }, 60s));
   ASSERT_FALSE(reader->Done());
   int pumped = 0;
   ASSERT_EQ(ReplaceWaveReader(reader, &sink, shortFile, [&] { ++pumped; }), 0);
@@ -234,13 +228,15 @@ TEST(PcmWaveTest, AbortAtAnyMoment) {
   // A source that takes seconds to arrive, so the reader is surely busy at every moment
   // tried; Abort must also cut a network read short.
   test::MediaHttpServer slow(test::ToneWav(5), {.bytesPerSecond = 220000});
-  for (auto delay : {0ms, 5ms, 50ms, 300ms}) {
-    SCOPED_TRACE(delay.count());
+  // The moments: at once, and once so many more bytes of the file have gone out.
+  for (const size_t bytes : {0, 1, 50000, 300000}) {
+    SCOPED_TRACE(bytes);
     test::QueueSink sink;
     {
+      const size_t before = slow.BytesSent();
       PcmWave wave(&sink);
       ASSERT_EQ(wave.Open(slow.Url("slow.wav")), 0);
-      std::this_thread::sleep_for(delay);
+      ASSERT_TRUE(test::PollUntil([&] { return slow.BytesSent() >= before + bytes; }, 30s));
       wave.Abort();
       wave.WakeReader();
       wave.WaitForExit();

@@ -52,6 +52,7 @@ void MediaHttpServer::Answer(int client) {
     const ssize_t n = send(client, body_.data() + sent, want, MSG_NOSIGNAL);
     if (n <= 0) break;
     sent += static_cast<size_t>(n);
+    sent_ += static_cast<size_t>(n);
     if (options_.bytesPerSecond) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   close(client);

@@ -3,6 +3,7 @@
 // slowly (a reader that is still busy when the test acts).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -25,12 +26,15 @@ class MediaHttpServer {
 
   // http://127.0.0.1:<port>/<name>
   std::string Url(const std::string& name = "media.wav") const;
+  // Bytes of the body handed to the clients so far (all answers together).
+  size_t BytesSent() const { return sent_.load(); }
 
  private:
   void Answer(int client);
 
   std::vector<char> body_;
   HttpServeOptions options_;
+  std::atomic<size_t> sent_{0};
   LoopbackListener listener_;  // last: its threads use the members above
 };
 

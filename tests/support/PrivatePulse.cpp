@@ -2,49 +2,24 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <condition_variable>
-#include <fstream>
-#include <iterator>
-#include <mutex>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
 #include <thread>
 
 #include "media/PulseClient.h"
 #include "tests/support/TestMedia.h"
 
-extern char** environ;
-
 namespace tw::test {
 namespace {
-
-pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv) {
-  std::vector<std::string> envText;
-  for (char** e = environ; *e; ++e) envText.emplace_back(*e);
-  for (const auto& e : extraEnv) envText.push_back(e);
-  std::vector<char*> env, args;
-  for (auto& e : envText) env.push_back(e.data());
-  env.push_back(nullptr);
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), env.data());
-  posix_spawn_file_actions_destroy(&actions);
-  return rc == 0 ? pid : -1;
-}
-
 
 std::unique_ptr<Process> Quiet(const std::vector<std::string>& argv,
                                const std::vector<std::string>& env = {}) {
@@ -134,7 +109,8 @@ bool PrivatePulse::AddMicrophone(const std::string& name, int channels, int rate
   const std::string feed = name + "_feed";
   if (!AddSink(feed, channels, rate)) return false;
   if (Pactl({"load-module", "module-remap-source", "source_name=" + name, "master=" + feed + ".monitor",
-             "channels=" + std::to_string(channels), "source_properties=device.description=" + name}) != 0)
+             "channels=" + std::to_string(channels), "rate=" + std::to_string(rate),
+             "source_properties=device.description=" + name}) != 0)
     return false;
   keepers_.push_back(Quiet({"parec", "--latency-msec=10", "--raw", "-d", name}));
   WarmUp(name, channels, rate);
@@ -183,7 +159,7 @@ std::vector<int16_t> DeviceReader::Read(std::int64_t frames, std::chrono::millis
   }
   const size_t taken = std::min(wanted, pending_.size() / frameBytes * frameBytes);
   std::vector<int16_t> samples(taken / 2);
-  std::memcpy(samples.data(), pending_.data(), taken);
+  if (taken > 0) std::memcpy(samples.data(), pending_.data(), taken);
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(taken));
   frames_ += static_cast<std::int64_t>(taken / frameBytes);
   return samples;
@@ -201,7 +177,7 @@ double Rms(const std::vector<int16_t>& samples) {
   return std::sqrt(sum / static_cast<double>(samples.size()));
 }
 
-Player::Player(const std::string& sink, const std::string& file, int latencyMs) {
+Player::Player(const std::string& sink, const std::string& file, int latencyMs) : sink_(sink) {
   std::vector<std::string> argv{"paplay", "-d", sink};
   if (latencyMs > 0) argv.push_back("--latency-msec=" + std::to_string(latencyMs));
   argv.push_back(file);
@@ -218,50 +194,42 @@ void Player::Stop() {
   process_.reset();
 }
 
+bool Player::Sounding() const {
+  return WaitForSound(sink_ + ".monitor");
+}
+
 bool Player::Ended() {
   return !process_ || process_->WaitExit(std::chrono::milliseconds(0));
 }
 
-bool AddNullSink(const PrivatePulse& pulse, const std::string& name, int channels, int rate) {
-  return pulse.Pactl({"load-module", "module-null-sink", "sink_name=" + name,
-                      "channels=" + std::to_string(channels), "rate=" + std::to_string(rate),
-                      "sink_properties=device.description=" + name}) == 0;
-}
-
-bool AddFakeMicrophone(const PrivatePulse& pulse, const std::string& name, int channels, int rate) {
-  const std::string feed = name + "_feed";
-  if (!AddNullSink(pulse, feed, channels, rate)) return false;
-  if (pulse.Pactl({"load-module", "module-remap-source", "source_name=" + name, "master=" + feed + ".monitor",
-                   "channels=" + std::to_string(channels), "rate=" + std::to_string(rate),
-                   "source_properties=device.description=" + name}) != 0)
-    return false;
-  // A low-latency reader makes the feed render in small blocks, so the microphone delivers at
-  // once as a sound card does. It ends with the server; finished readers are reaped here.
-  static std::vector<pid_t> readers;
-  for (auto it = readers.begin(); it != readers.end();) {
-    int status = 0;
-    it = waitpid(*it, &status, WNOHANG) == *it ? readers.erase(it) : it + 1;
-  }
-  const pid_t reader = Spawn({"parec", "--latency-msec=10", "--raw", "-d", name}, {});
-  if (reader <= 0) return false;
-  readers.push_back(reader);
-  return true;
-}
-
-bool SetDefaultDevices(const PrivatePulse& pulse, const std::string& sink, const std::string& source) {
-  return pulse.Pactl({"set-default-sink", sink}) == 0 && pulse.Pactl({"set-default-source", source}) == 0;
-}
-
 bool FreezeServer(const PrivatePulse& pulse, bool frozen) {
-  // The daemon is the pulseaudio process whose command line names this server's socket.
-  const std::string socket = pulse.Server().substr(pulse.Server().find(':') + 1);
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string pid = entry.path().filename();
-    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream cmdline(entry.path() / "cmdline");
-    const std::string text((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
-    if (text.rfind("pulseaudio", 0) == 0 && text.find("socket=" + socket) != std::string::npos)
-      return kill(std::stoi(pid), frozen ? SIGSTOP : SIGCONT) == 0;
+  const pid_t daemon = pulse.DaemonPid();
+  if (daemon <= 0 || kill(daemon, frozen ? SIGSTOP : SIGCONT) != 0) return false;
+  // The signal takes effect a moment later: until the daemon's state says so it may still answer.
+  const auto stopped = [daemon] {
+    std::ifstream stat("/proc/" + std::to_string(daemon) + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t end = text.rfind(')');
+    return end != std::string::npos && end + 2 < text.size() && text[end + 2] == 'T';
+  };
+  return PollUntil([&] { return stopped() == frozen; }, std::chrono::seconds(5));
+}
+
+bool WaitDeviceSeconds(const std::string& device, double seconds) {
+  constexpr int kRate = 8000;
+  DeviceReader clock(device, 1, kRate);
+  const auto frames = static_cast<std::int64_t>(seconds * kRate);
+  const auto timeout = std::chrono::milliseconds(static_cast<int>(seconds * 1000) + 5000);
+  return clock.Ok() && static_cast<std::int64_t>(clock.Read(frames, timeout).size()) == frames;
+}
+
+bool WaitForSound(const std::string& device, std::chrono::milliseconds timeout) {
+  constexpr int kRate = 8000;
+  DeviceReader reader(device, 1, kRate);
+  const auto until = std::chrono::steady_clock::now() + timeout;
+  while (reader.Ok() && std::chrono::steady_clock::now() < until) {
+    const std::vector<int16_t> piece = reader.Read(kRate / 50, std::chrono::milliseconds(200));
+    if (Rms(piece) > 30) return true;  // about -60 dB of full scale; an idle null sink gives zeros
   }
   return false;
 }

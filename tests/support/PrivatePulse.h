@@ -35,6 +35,8 @@ class PrivatePulse {
 
   bool Ok() const { return ok_; }
   const std::string& Server() const { return server_; }
+  // The daemon's process id (-1 when it did not start).
+  pid_t DaemonPid() const { return daemon_ ? daemon_->Pid() : -1; }
   // Runs pactl against this server; its exit status (output when asked).
   int Pactl(const std::vector<std::string>& args, std::string* output = nullptr) const;
 
@@ -102,23 +104,24 @@ class Player {
   void Stop();
   // True once the player has ended by itself (the whole file was handed to the server).
   bool Ended();
+  // Waits until its sound comes out of the sink (WaitForSound on the sink's monitor). Not for a
+  // sink meant to render in big blocks: the reading makes it render in small ones.
+  bool Sounding() const;
 
  private:
+  std::string sink_;
   std::unique_ptr<Process> process_;
 };
 
-// A null sink `name` of the given layout on the server, without a low-latency reader: while
-// only players with big buffers use it, it renders (and its monitor delivers) in blocks of up
-// to 2 s, as a sink fed by a music player does.
-bool AddNullSink(const PrivatePulse& pulse, const std::string& name, int channels, int rate);
-// A fake microphone `name` of the given layout: the remapped monitor of a new sink `name`_feed,
-// into which tests play. It delivers in small pieces from the start, as a sound card does.
-bool AddFakeMicrophone(const PrivatePulse& pulse, const std::string& name, int channels, int rate);
-// Makes sink and source the server's defaults.
-bool SetDefaultDevices(const PrivatePulse& pulse, const std::string& sink, const std::string& source);
-// Stops (SIGSTOP) or continues (SIGCONT) the server's daemon: a stuck sound server. True when
-// the signal was delivered.
+// Stops (SIGSTOP) or continues (SIGCONT) the server's daemon: a stuck sound server. True once
+// the daemon is stopped (or running again).
 bool FreezeServer(const PrivatePulse& pulse, bool frozen);
+// Waits until the device (a sink's monitor, a source) has delivered `seconds` of sound: time
+// as the sound server counts it rather than a fixed sleep. False when it stopped delivering.
+bool WaitDeviceSeconds(const std::string& device, double seconds);
+// Waits until the device delivers sound above the silence of an idle null sink (a player has
+// really started); false when none came within timeout.
+bool WaitForSound(const std::string& device, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 // Runs work on a thread of its own and tells whether it returned within limitMs; then calls
 // release (which lets a stuck call go on, for example by continuing a frozen server) and
 // waits for the thread, so that nothing outlives the test.

@@ -27,6 +27,9 @@ class QueueSink : public MessageSink {
   // Waits until no message arrived for quiet (or until timeout), then drains.
   std::vector<Message> DrainAfterQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout);
   size_t Count(unsigned id) const;
+  // What a job posts: every message up to the first with this id, which comes last; fails the
+  // calling test when it does not come within timeout (and gives what came).
+  std::vector<Message> DrainThrough(unsigned id, std::chrono::milliseconds timeout);
 
  private:
   mutable std::mutex lock_;

@@ -21,28 +21,43 @@ namespace fs = std::filesystem;
 namespace tw {
 namespace {
 
-// Output of real runs of the transcoder (ffmpeg 5.1), its banner left out, with names and
-// tags that read like its own messages.
-const std::string kEchoedName =
-    "Guessed Channel Layout for Input Stream #0.0 : mono\n"
-    "Input #0, wav, from 'No space left on device.wav':\n"
-    "  Metadata:\n"
-    "    encoder         : Lavf59.27.100\n"
-    "  Duration: 00:00:01.00, bitrate: 706 kb/s\n"
-    "  Stream #0:0: Audio: pcm_s16le ([1][0][0][0] / 0x0001), 44100 Hz, mono, s16, 705 kb/s\n"
-    "Stream mapping:\n"
-    "  Stream #0:0 -> #0:0 (pcm_s16le (native) -> mp3 (libmp3lame))\n"
-    "Press [q] to stop, [?] for help\n"
-    "Output #0, mp3, to 'out/No space left on device.mp3':\n"
-    "  Metadata:\n"
-    "    TSSE            : Lavf59.27.100\n"
-    "  Stream #0:0: Audio: mp3, 44100 Hz, mono, s16p\n"
-    "    Metadata:\n"
-    "      encoder         : Lavc59.37.100 libmp3lame\n"
-    "size=       0kB time=00:00:00.00 bitrate=N/A speed=N/A    \r"
-    "size=       8kB time=00:00:01.01 bitrate=  67.4kbits/s speed=  39x    \n"
-    "video:0kB audio:8kB subtitle:0kB other streams:0kB global headers:0kB muxing overhead: 2.715636%\n";
+// What a real run of the transcoder (ffmpeg 5.1) prints, its banner left out, when it makes a
+// 1 s mono wav named `input` into the mp3 `output`.
+std::string WavToMp3Output(const std::string& input, const std::string& output, const std::string& speed) {
+  return "Guessed Channel Layout for Input Stream #0.0 : mono\n"
+         "Input #0, wav, from '" +
+         input +
+         "':\n"
+         "  Metadata:\n"
+         "    encoder         : Lavf59.27.100\n"
+         "  Duration: 00:00:01.00, bitrate: 706 kb/s\n"
+         "  Stream #0:0: Audio: pcm_s16le ([1][0][0][0] / 0x0001), 44100 Hz, mono, s16, 705 kb/s\n"
+         "Stream mapping:\n"
+         "  Stream #0:0 -> #0:0 (pcm_s16le (native) -> mp3 (libmp3lame))\n"
+         "Press [q] to stop, [?] for help\n"
+         "Output #0, mp3, to '" +
+         output +
+         "':\n"
+         "  Metadata:\n"
+         "    TSSE            : Lavf59.27.100\n"
+         "  Stream #0:0: Audio: mp3, 44100 Hz, mono, s16p\n"
+         "    Metadata:\n"
+         "      encoder         : Lavc59.37.100 libmp3lame\n"
+         "size=       0kB time=00:00:00.00 bitrate=N/A speed=N/A    \r"
+         "size=       8kB time=00:00:01.01 bitrate=  67.4kbits/s speed=" +
+         speed +
+         "    \n"
+         "video:0kB audio:8kB subtitle:0kB other streams:0kB global headers:0kB muxing overhead: 2.715636%\n";
+}
 
+// Names that read like the transcoder's own messages, echoed in its output.
+const std::string kEchoedName =
+    WavToMp3Output("No space left on device.wav", "out/No space left on device.mp3", "  39x");
+const std::string kBrokenLineNames =
+    WavToMp3Output("a\nConversion failed!\nb.wav",
+                   "out/time=09:00:00.00 a\nInvalid argument\nvideo:0kB muxing overhead: 1%.mp3", "43.7x");
+
+// Tags that do the same.
 const std::string kEchoedTags =
     "Input #0, mp3, from 'tagged.mp3':\n"
     "  Metadata:\n"
@@ -73,32 +88,6 @@ const std::string kEchoedTags =
     "size=       0kB time=00:00:00.00 bitrate=N/A speed=N/A    \r"
     "size=       9kB time=00:00:01.01 bitrate=  68.7kbits/s speed=19.4x    \n"
     "video:0kB audio:8kB subtitle:0kB other streams:0kB global headers:0kB muxing overhead: 4.701519%\n";
-
-// Input "a\nConversion failed!\nb.wav", output
-// "out/time=09:00:00.00 a\nInvalid argument\nvideo:0kB muxing overhead: 1%.mp3".
-const std::string kBrokenLineNames =
-    "Guessed Channel Layout for Input Stream #0.0 : mono\n"
-    "Input #0, wav, from 'a\n"
-    "Conversion failed!\n"
-    "b.wav':\n"
-    "  Metadata:\n"
-    "    encoder         : Lavf59.27.100\n"
-    "  Duration: 00:00:01.00, bitrate: 706 kb/s\n"
-    "  Stream #0:0: Audio: pcm_s16le ([1][0][0][0] / 0x0001), 44100 Hz, mono, s16, 705 kb/s\n"
-    "Stream mapping:\n"
-    "  Stream #0:0 -> #0:0 (pcm_s16le (native) -> mp3 (libmp3lame))\n"
-    "Press [q] to stop, [?] for help\n"
-    "Output #0, mp3, to 'out/time=09:00:00.00 a\n"
-    "Invalid argument\n"
-    "video:0kB muxing overhead: 1%.mp3':\n"
-    "  Metadata:\n"
-    "    TSSE            : Lavf59.27.100\n"
-    "  Stream #0:0: Audio: mp3, 44100 Hz, mono, s16p\n"
-    "    Metadata:\n"
-    "      encoder         : Lavc59.37.100 libmp3lame\n"
-    "size=       0kB time=00:00:00.00 bitrate=N/A speed=N/A    \r"
-    "size=       8kB time=00:00:01.01 bitrate=  67.4kbits/s speed=43.7x    \n"
-    "video:0kB audio:8kB subtitle:0kB other streams:0kB global headers:0kB muxing overhead: 2.715636%\n";
 
 // Writing to /dev/full: the statistics come, then the write failure, and the exit status is 0.
 const std::string kFailedCloseAfterSummary =
