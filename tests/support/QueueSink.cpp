@@ -1,7 +1,5 @@
 #include "tests/support/QueueSink.h"
 
-#include <gtest/gtest.h>
-
 namespace tw::test {
 
 void QueueSink::Post(Message message) {
@@ -70,14 +68,6 @@ size_t QueueSink::Count(unsigned id) const {
   size_t n = 0;
   for (const auto& m : queue_) n += m.id == id;
   return n;
-}
-
-std::vector<Message> QueueSink::DrainThrough(unsigned id, std::chrono::milliseconds timeout) {
-  std::optional<Message> last = WaitFor(id, timeout);
-  EXPECT_TRUE(last.has_value()) << "message " << id << " never came";
-  std::vector<Message> messages = Drain();
-  if (last) messages.push_back(std::move(*last));
-  return messages;
 }
 
 }  // namespace tw::test
