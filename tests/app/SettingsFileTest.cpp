@@ -199,14 +199,6 @@ TEST_F(SettingsFileTest, AFullOrReadOnlyDiskFailsTheWriteAndKeepsTheFile) {
   }
 }
 
-// The names in a folder, sorted.
-std::vector<std::string> Names(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 TEST_F(SettingsFileTest, AnIoErrorInTheWriteFailsItAndKeepsTheOldFile) {
   using Op = test::FailingDisk::Op;
   const struct {
@@ -228,7 +220,7 @@ TEST_F(SettingsFileTest, AnIoErrorInTheWriteFailsItAndKeepsTheOldFile) {
     WriteFile(disk.Backing() + "/configure.ini", original);
     ASSERT_TRUE(WriteIniValue(disk.Path() + "/configure.ini", G, kKeyAudioQuality, "1"));
     const std::string before = ReadFile(disk.Backing() + "/configure.ini");
-    const std::vector<std::string> names = Names(disk.Backing());
+    const std::vector<std::string> names = test::FileNames(disk.Backing());
 
     disk.Fail(c.op, c.file, c.afterBytes);
     EXPECT_FALSE(
@@ -237,7 +229,7 @@ TEST_F(SettingsFileTest, AnIoErrorInTheWriteFailsItAndKeepsTheOldFile) {
     disk.Heal();
     EXPECT_EQ(ReadFile(disk.Backing() + "/configure.ini"), before) << "the old file is whole";
     EXPECT_EQ(ReadIniValue(disk.Path() + "/configure.ini", G, kKeyVoiceSize).value_or(""), "35");
-    EXPECT_EQ(Names(disk.Backing()), names) << "no temporary file is left";
+    EXPECT_EQ(test::FileNames(disk.Backing()), names) << "no temporary file is left";
   }
 }
 

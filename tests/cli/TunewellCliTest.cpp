@@ -48,14 +48,6 @@ test::Process StartInEnglish(const std::vector<std::string>& args, test::SpawnOp
   return test::StartCli(args, options);
 }
 
-std::vector<std::string> FilesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator(folder, ec)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 std::string Copy(const std::string& source, const std::string& folder, const std::string& name) {
   const std::string path = folder + "/" + name;
   fs::copy_file(source, path, fs::copy_options::overwrite_existing);
@@ -194,7 +186,7 @@ TEST(TunewellCli, EverySubcommandOnGeneratedMedia) {
     args.insert(args.begin() + 1, {"--output-dir", outDir});
     const ProcessResult r = RunCli(args);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    const auto files = FilesIn(outDir);
+    const auto files = test::FileNames(outDir);
     ASSERT_EQ(files.size(), 1u) << r.out << r.err;
     EXPECT_TRUE(Like(files[0], c.namePattern)) << files[0];
     EXPECT_NE(r.out.find("done: " + outDir + "/" + files[0]), std::string::npos) << r.out;
@@ -238,7 +230,7 @@ TEST(TunewellCli, ResultsSoundLikeTheOperation) {
     args.insert(args.begin() + 1, {"--output-dir", outDir});
     const ProcessResult r = RunCli(args);
     ASSERT_EQ(r.exitStatus, 0) << r.err;
-    const auto files = FilesIn(outDir);
+    const auto files = test::FileNames(outDir);
     ASSERT_EQ(files.size(), 1u);
     const test::Level level = test::MeasureLevel(outDir + "/" + files[0], c.start, c.length);
     if (c.expectMaxDb <= -90) {
@@ -326,7 +318,7 @@ TEST(TunewellCli, BadInputGetsAClearErrorAndLosesNothing) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string outDir = test::TempDir();
-    const auto before = FilesIn(folder);
+    const auto before = test::FileNames(folder);
     std::vector<std::string> args = c.args;
     if (std::find(args.begin(), args.end(), "--output-dir") == args.end()) {
       args.insert(args.begin() + 1, {"--output-dir", outDir});
@@ -339,8 +331,8 @@ TEST(TunewellCli, BadInputGetsAClearErrorAndLosesNothing) {
     EXPECT_EQ(CountLines(r.err), static_cast<int>(c.errorParts.size())) << r.err;
     for (const auto& part : c.errorParts) EXPECT_NE(r.err.find(part), std::string::npos) << r.err;
     EXPECT_EQ(r.err.rfind("tunewell-cli: ", 0), 0u) << r.err;
-    EXPECT_EQ(FilesIn(folder), before);
-    const auto made = FilesIn(outDir);
+    EXPECT_EQ(test::FileNames(folder), before);
+    const auto made = test::FileNames(outDir);
     if (c.what == std::string("good and bad files")) {
       EXPECT_EQ(made, std::vector<std::string>{"tone.mp3"});
     } else {
@@ -369,7 +361,7 @@ TEST(TunewellCli, NamesAfterTheSeparatorAreJustNames) {
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_EQ(r.err, "");
   // Each input has a result of its own, as long as the input, named after it.
-  const std::vector<std::string> results = FilesIn(outDir);
+  const std::vector<std::string> results = test::FileNames(outDir);
   EXPECT_EQ(results.size(), names.size());
   for (const auto& n : names) {
     SCOPED_TRACE(n);
@@ -380,7 +372,7 @@ TEST(TunewellCli, NamesAfterTheSeparatorAreJustNames) {
     ASSERT_EQ(own.size(), 1u);
     EXPECT_NEAR(test::DecodedSeconds(outDir + "/" + own[0]), test::DecodedSeconds(folder + "/" + n), 0.1);
   }
-  EXPECT_EQ(FilesIn(folder).size(), names.size()) << "the sources are all kept";
+  EXPECT_EQ(test::FileNames(folder).size(), names.size()) << "the sources are all kept";
   EXPECT_FALSE(fs::exists(folder + "/pwned"));
   // Without "--" a leading dash is taken for an option, and nothing runs.
   const ProcessResult dash =
@@ -402,7 +394,7 @@ TEST(TunewellCli, ANamedPipeIsRefusedAtOnce) {
     EXPECT_EQ(r.exitStatus, 1) << r.err;
     EXPECT_NE(r.err.find("pipe.wav: is not a regular file"), std::string::npos) << r.err;
   }
-  EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"pipe.wav"});
+  EXPECT_EQ(test::FileNames(folder), std::vector<std::string>{"pipe.wav"});
 }
 
 TEST(TunewellCli, JobsRunAtOnceUpToTheLimit) {
@@ -429,7 +421,7 @@ TEST(TunewellCli, JobsRunAtOnceUpToTheLimit) {
     }
     EXPECT_EQ(started, 3);
     EXPECT_EQ(peak, k.maxAtOnce) << r.out;
-    EXPECT_EQ(FilesIn(outDir), (std::vector<std::string>{"a.mp3", "b.mp3", "c.mp3"}));
+    EXPECT_EQ(test::FileNames(outDir), (std::vector<std::string>{"a.mp3", "b.mp3", "c.mp3"}));
   }
 }
 
@@ -442,7 +434,7 @@ TEST(TunewellCli, SourcesSharingABaseNameNeverOverwriteEachOther) {
   const ProcessResult r =
       RunCli({"convert", "--format", "mp3", "--jobs", "2", "--output-dir", outDir, first, second, first});
   ASSERT_EQ(r.exitStatus, 0) << r.err;
-  EXPECT_EQ(FilesIn(outDir), (std::vector<std::string>{"x-2.mp3", "x.mp3"}));
+  EXPECT_EQ(test::FileNames(outDir), (std::vector<std::string>{"x-2.mp3", "x.mp3"}));
   EXPECT_NEAR(test::Probe(outDir + "/x.mp3").durationSec, 3, 0.15);
   EXPECT_NEAR(test::Probe(outDir + "/x-2.mp3").durationSec, 2, 0.15);
   const size_t firstDone = r.out.find(": done: " + outDir + "/x.mp3");
@@ -478,9 +470,9 @@ TEST(TunewellCli, InterruptEndsChildrenAndRemovesPartialOutputs) {
   EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("long.mp3: interrupted, partial output removed"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("waiting.wav: not started"), std::string::npos) << r.err;
-  EXPECT_EQ(FilesIn(outDir), std::vector<std::string>{"earlier.mp3"});
+  EXPECT_EQ(test::FileNames(outDir), std::vector<std::string>{"earlier.mp3"});
   for (pid_t child : children) EXPECT_FALSE(test::Alive(child)) << child;
-  EXPECT_EQ(FilesIn(folder), (std::vector<std::string>{"long.mp3", "other.mp3", "waiting.wav"}));
+  EXPECT_EQ(test::FileNames(folder), (std::vector<std::string>{"long.mp3", "other.mp3", "waiting.wav"}));
 }
 
 // A full disk: the transcoder still prints its closing statistics, but the result is cut off.
@@ -492,7 +484,8 @@ TEST(TunewellCli, FullDiskFailsTheFileAndLeavesNoResult) {
     GTEST_SKIP() << "no private mounts here";
   }
   const std::string script =
-      "mount -t tmpfs -o size=300k tmpfs \"$0\" || exit 99; LANGUAGE=en \"$1\" convert --format wav --output-dir \"$0\" "
+      "mount -t tmpfs -o size=300k tmpfs \"$0\" || exit 99; LANGUAGE=en \"$1\" convert --format wav "
+      "--output-dir \"$0\" "
       "\"$2\"; rc=$?; echo \"listing:$(ls -A \"$0\")\"; exit $rc";
   std::string output;
   const int status = test::RunProcess(
@@ -516,7 +509,7 @@ TEST(TunewellCli, MissingTranscoderFailsEachFile) {
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(CountLines(r.err), 2) << r.err;
   EXPECT_NE(r.err.find("cannot start the transcoder"), std::string::npos) << r.err;
-  EXPECT_TRUE(FilesIn(outDir).empty());
+  EXPECT_TRUE(test::FileNames(outDir).empty());
 }
 
 TEST(TunewellCli, OutputFolderFollowsTheSettings) {
@@ -537,7 +530,7 @@ TEST(TunewellCli, OutputFolderFollowsTheSettings) {
     ASSERT_TRUE(SettingsFile::Instance().WriteString(kSettingsSection, kKeyOutputDir, c.setting));
     const ProcessResult r = RunCli({"cut", "--from", "00:00:00.50", "--to", "00:00:01.00", test::ToneMp3(2)});
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    const auto files = FilesIn(c.folder);
+    const auto files = test::FileNames(c.folder);
     ASSERT_EQ(files.size(), 1u);
     EXPECT_TRUE(Like(files[0], "tone-2s-440hz-剪辑-##############.mp3")) << files[0];
     fs::remove(c.folder + "/" + files[0]);
@@ -629,7 +622,7 @@ TEST(TunewellCli, DenoiseCleansAudioAndVideoFiles) {
     args.insert(args.begin() + 1, {"--output-dir", outDir});
     const ProcessResult r = RunCli(args);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
-    const auto files = FilesIn(outDir);
+    const auto files = test::FileNames(outDir);
     ASSERT_EQ(files.size(), 1u) << r.err;
     EXPECT_TRUE(Like(files[0], c.namePattern)) << files[0];
     const test::MediaInfo info = test::Probe(outDir + "/" + files[0]);
@@ -659,21 +652,21 @@ TEST(TunewellCli, DenoiseCleansAudioAndVideoFiles) {
     const ProcessResult r = RunCli(args);
     EXPECT_EQ(r.exitStatus, b.status) << r.err;
     EXPECT_NE(r.err.find(b.errorPart), std::string::npos) << r.err;
-    EXPECT_TRUE(FilesIn(outDir).empty());
+    EXPECT_TRUE(test::FileNames(outDir).empty());
   }
 }
 TEST(TunewellCli, InterruptedDenoiseLeavesNothing) {
   const std::string outDir = test::TempDir();
   test::Process p = StartInEnglish({"denoise", "--output-dir", outDir, LongMp3()});
   // Wait until the engine has made its result file, then interrupt.
-  ASSERT_TRUE(p.WaitFor([&] { return !FilesIn(outDir).empty(); }, std::chrono::seconds(20)))
+  ASSERT_TRUE(p.WaitFor([&] { return !test::FileNames(outDir).empty(); }, std::chrono::seconds(20)))
       << p.Out() << p.Err();
   ASSERT_TRUE(p.Signal(SIGINT));
   const ProcessResult r = p.Finish();
   EXPECT_EQ(r.signal, SIGINT) << r.err;
   EXPECT_NE(r.err.find("long-20min-16k-stereo.mp3: interrupted, partial output removed"), std::string::npos)
       << r.err;
-  EXPECT_TRUE(FilesIn(outDir).empty());
+  EXPECT_TRUE(test::FileNames(outDir).empty());
 }
 
 // Bytes of the recording being written in outDir's recordings folder.
@@ -696,7 +689,7 @@ TEST(TunewellCli, RecordWritesTheRecordingAsThePageNamesIt) {
     const ProcessResult r =
         RunCli({"record", "--seconds", "1.5", "--source", source, "--output-dir", outDir});
     ASSERT_EQ(r.exitStatus, 0) << r.err;
-    const auto files = FilesIn(outDir + "/录音");
+    const auto files = test::FileNames(outDir + "/录音");
     ASSERT_EQ(files.size(), 1u);
     EXPECT_TRUE(Like(files[0], "新录音-##############.mp3")) << files[0];
     const test::MediaInfo info = test::Probe(outDir + "/录音/" + files[0]);
@@ -715,7 +708,7 @@ TEST(TunewellCli, InterruptedRecordingLeavesNothing) {
   const ProcessResult r = p.Finish();
   EXPECT_EQ(r.signal, SIGINT) << r.err;
   EXPECT_NE(r.err.find("interrupted, partial output removed"), std::string::npos) << r.err;
-  EXPECT_TRUE(FilesIn(outDir + "/录音").empty());
+  EXPECT_TRUE(test::FileNames(outDir + "/录音").empty());
 }
 
 TEST(TunewellCli, ARecordingWhoseMicrophoneGoesAwayFailsAndKeepsWhatItHas) {
@@ -730,7 +723,7 @@ TEST(TunewellCli, ARecordingWhoseMicrophoneGoesAwayFailsAndKeepsWhatItHas) {
   const ProcessResult r = p.Finish();
   EXPECT_EQ(r.exitStatus, 1) << r.err;
   EXPECT_NE(r.err.find("the recording device went away"), std::string::npos) << r.err;
-  const auto files = FilesIn(outDir + "/录音");
+  const auto files = test::FileNames(outDir + "/录音");
   ASSERT_EQ(files.size(), 1u);
   const test::MediaInfo info = test::Probe(outDir + "/录音/" + files[0]);
   ASSERT_TRUE(info.ok);
@@ -772,9 +765,10 @@ TEST(TunewellCli, ARecordingHoldsTheSecondsAskedFor) {
   for (const auto& [source, seconds] : cases) {
     SCOPED_TRACE(source);
     const std::string outDir = test::TempDir();
-    const ProcessResult r = RunCli({"record", "--seconds", seconds, "--source", source, "--output-dir", outDir});
+    const ProcessResult r =
+        RunCli({"record", "--seconds", seconds, "--source", source, "--output-dir", outDir});
     ASSERT_EQ(r.exitStatus, 0) << r.err;
-    const auto files = FilesIn(outDir + "/录音");
+    const auto files = test::FileNames(outDir + "/录音");
     ASSERT_EQ(files.size(), 1u);
     const std::string raw = outDir + "/decoded.raw";
     ASSERT_EQ(test::RunProcess({"ffmpeg", "-v", "error", "-i", outDir + "/录音/" + files[0], "-ac", "1",

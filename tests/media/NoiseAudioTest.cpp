@@ -342,10 +342,8 @@ TEST(NoiseAudio, AnIoErrorFailsTheJobAndLeavesTheSourceAlone) {
     EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->error, c.error);
     EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->sourceUnreadable, c.op == Op::Read);
     disk.Heal();
-    std::vector<std::string> left;
-    for (const auto& entry : std::filesystem::directory_iterator(disk.Backing()))
-      left.push_back(entry.path().filename().string());
-    EXPECT_EQ(left, std::vector<std::string>{"source.wav"}) << "no result, whole or partial";
+    EXPECT_EQ(test::FileNames(disk.Backing()), std::vector<std::string>{"source.wav"})
+        << "no result, whole or partial";
     EXPECT_EQ(test::ReadBytes(disk.Backing() + "/source.wav"), test::ReadBytes(source));
   }
 }

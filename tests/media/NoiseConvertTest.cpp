@@ -389,10 +389,8 @@ TEST(NoiseConvert, AnIoErrorFailsTheJobAndLeavesTheSourceAlone) {
     EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->error, c.error);
     EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->sourceUnreadable, c.op == Op::Read);
     disk.Heal();
-    std::vector<std::string> left;
-    for (const auto& entry : std::filesystem::directory_iterator(disk.Backing()))
-      left.push_back(entry.path().filename().string());
-    EXPECT_EQ(left, std::vector<std::string>{"source.mp4"}) << "no result, whole or partial";
+    EXPECT_EQ(test::FileNames(disk.Backing()), std::vector<std::string>{"source.mp4"})
+        << "no result, whole or partial";
     EXPECT_EQ(test::ReadBytes(disk.Backing() + "/source.mp4"), test::ReadBytes(source));
   }
 }

@@ -28,14 +28,6 @@ std::string Installer(size_t size) {
   return bytes;
 }
 
-std::vector<std::string> FolderNames(const std::string& folder) {
-  std::vector<std::string> names;
-  if (fs::exists(folder))
-    for (const auto& entry : fs::directory_iterator(folder))
-      names.push_back(entry.path().filename().string());
-  return names;
-}
-
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -88,7 +80,7 @@ TEST(HttpDownloadTest, ACompleteDownloadHasItsNameProgressAndEveryByte) {
   ASSERT_EQ(outcome.result, DownloadResult::kComplete);
   EXPECT_EQ(outcome.path, folder + "/setup.exe?x=1");
   EXPECT_EQ(ReadAll(outcome.path), body);
-  EXPECT_EQ(FolderNames(folder), std::vector<std::string>{"setup.exe?x=1"});
+  EXPECT_EQ(test::FileNames(folder), std::vector<std::string>{"setup.exe?x=1"});
   ASSERT_FALSE(outcome.percents.empty());
   EXPECT_EQ(outcome.percents.back(), 100);
   EXPECT_TRUE(std::is_sorted(outcome.percents.begin(), outcome.percents.end()));
@@ -187,7 +179,7 @@ TEST(HttpDownloadTest, HostileRepliesFailAndLeaveNothing) {
     const Outcome outcome = Download(server.Base() + c.path, folder, c.limits);
     EXPECT_EQ(outcome.result, DownloadResult::kFailed);
     EXPECT_EQ(outcome.path, "");
-    EXPECT_EQ(FolderNames(folder), std::vector<std::string>{});
+    EXPECT_EQ(test::FileNames(folder), std::vector<std::string>{});
   }
 }
 
@@ -224,7 +216,7 @@ TEST(HttpDownloadTest, ACancelledDownloadLeavesNothing) {
   auto done = sink.WaitFor(WM_DOWNLOAD_DONE, 30s);
   ASSERT_TRUE(done);
   EXPECT_EQ(done->As<DownloadDoneRecord>()->result, DownloadResult::kCancelled);
-  EXPECT_EQ(FolderNames(folder), std::vector<std::string>{});
+  EXPECT_EQ(test::FileNames(folder), std::vector<std::string>{});
 }
 
 TEST(HttpDownloadTest, AFullDiskFailsAndLeavesNothing) {
@@ -248,7 +240,7 @@ TEST(HttpDownloadTest, AnUnwritableFolderOrNoServerFails) {
   ASSERT_NE(selfSigned.Port(), 0);
   const std::string folder = test::TempDir();
   EXPECT_EQ(Download(selfSigned.Base() + "/setup.exe", folder).result, DownloadResult::kFailed);
-  EXPECT_EQ(FolderNames(folder), std::vector<std::string>{});
+  EXPECT_EQ(test::FileNames(folder), std::vector<std::string>{});
 }
 
 }  // namespace

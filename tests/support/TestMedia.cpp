@@ -220,7 +220,6 @@ std::vector<std::string> Joined(std::vector<std::string> a, const std::vector<st
   return a;
 }
 
-
 }  // namespace
 
 std::string TaggedWithTranscoderTexts() {
@@ -235,7 +234,6 @@ std::string TaggedWithTranscoderTexts() {
                                    {"genre", texts[4]},
                                    {"composer", texts[5]}})));
 }
-
 
 std::string VariableFrameRateVideo() {
   return MakeMedia(
@@ -334,6 +332,14 @@ std::string ReadBytes(const std::string& path) {
   std::ostringstream bytes;
   bytes << in.rdbuf();
   return bytes.str();
+}
+
+std::vector<std::string> FileNames(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& e : fs::directory_iterator(folder, error)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 int MediaInfo::CountType(const std::string& type) const {
@@ -653,7 +659,8 @@ int RunningTranscoders() {
     char state = 0;
     int ppid = 0;
     if (text.substr(open + 1, close - open - 1) == "ffmpeg" &&
-        std::sscanf(text.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == getpid() && state != 'Z')
+        std::sscanf(text.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == getpid() &&
+        state != 'Z')
       ++running;
   }
   return running;

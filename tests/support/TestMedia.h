@@ -64,6 +64,8 @@ std::string TempDir();
 
 // The whole content of a file; empty when it cannot be read.
 std::string ReadBytes(const std::string& path);
+// The names in a folder, sorted; none when it cannot be read.
+std::vector<std::string> FileNames(const std::string& folder);
 
 // Runs argv (no shell) and returns its exit status (128 + signal when killed, -1 when it cannot
 // start); output (stdout+stderr) when asked. tests/support/Process.h has the rest.

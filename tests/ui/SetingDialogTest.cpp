@@ -221,9 +221,7 @@ TEST_F(SetingDialogTest, TheOutputFolderIsChosenThroughTheChooserAndWriteTested)
   EXPECT_EQ(OutputDir()->text().toStdString(), chosen);
   EXPECT_EQ(StoredText(kKeyOutputDir), chosen);
   EXPECT_EQ(GetOutputFolder(), chosen);
-  std::vector<std::string> left;
-  for (const auto& item : fs::directory_iterator(chosen)) left.push_back(item.path().filename().string());
-  EXPECT_EQ(left, std::vector<std::string>{"TunewellTmp"});
+  EXPECT_EQ(test::FileNames(chosen), std::vector<std::string>{"TunewellTmp"});
   std::ifstream mine(chosen + "/TunewellTmp");
   std::string text;
   mine >> text;

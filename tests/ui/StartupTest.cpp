@@ -102,13 +102,6 @@ bool Like(const std::string& name, const std::string& pattern) {
   return true;
 }
 
-std::vector<std::string> Names(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 TEST(StartupTest, LogCleanUpKeepsTodaysFilesAndFolders) {
   Home home;
   fs::create_directories(home.LogFolder() + "/20000101-old-folder");
@@ -130,7 +123,7 @@ TEST(StartupTest, LogCleanUpKeepsTodaysFilesAndFolders) {
   // like every earlier run's.
   const std::string ownLog = "log." + today + "-######." + std::to_string(pid);
   int ownLogs = 0;
-  for (const std::string& name : Names(home.LogFolder())) {
+  for (const std::string& name : test::FileNames(home.LogFolder())) {
     const bool isFolder = fs::is_directory(home.LogFolder() + "/" + name);
     const bool isOwnLog = fs::is_regular_file(home.LogFolder() + "/" + name) && Like(name, ownLog);
     ownLogs += isOwnLog;
@@ -150,7 +143,7 @@ TEST(StartupTest, SecondStartRaisesTheFirstAndExitsWithoutALog) {
   const auto first = Start(home);
   ASSERT_TRUE(first->Started());
   ASSERT_TRUE(WaitForLog(home.LogFolder(), "main window shown"));
-  const auto before = Names(home.LogFolder());
+  const auto before = test::FileNames(home.LogFolder());
 
   // The launcher's activation token and the files travel with the request; the first instance
   // opens the file whatever its name.
@@ -161,7 +154,7 @@ TEST(StartupTest, SecondStartRaisesTheFirstAndExitsWithoutALog) {
   EXPECT_EQ(WaitExit(*second, 20s), 0);
   EXPECT_TRUE(WaitForLog(home.LogFolder(), "raise requested by another start with an activation token", 10s));
   EXPECT_TRUE(WaitForLog(home.LogFolder(), "opening on the cut page: " + file, 10s));
-  EXPECT_EQ(Names(home.LogFolder()), before) << "the second start wrote no log";
+  EXPECT_EQ(test::FileNames(home.LogFolder()), before) << "the second start wrote no log";
   EXPECT_EQ(WaitExit(*first, 0ms), -1) << "the first still runs";
   first->Stop(10000);
 
