@@ -201,12 +201,7 @@ TEST_F(SettingsFileTest, AFullOrReadOnlyDiskFailsTheWriteAndKeepsTheFile) {
 
 TEST_F(SettingsFileTest, AnIoErrorInTheWriteFailsItAndKeepsTheOldFile) {
   using Op = test::FailingDisk::Op;
-  const struct {
-    const char* what;
-    Op op;
-    const char* file;
-    size_t afterBytes;
-  } cases[] = {
+  const test::FailingDisk::Fault cases[] = {
       {"at the first write", Op::Write, ".tmp.", 0},
       {"half-way through the write", Op::Write, ".tmp.", 4096},
       {"at the flush to the disk", Op::Fsync, ".tmp.", 0},
@@ -222,7 +217,7 @@ TEST_F(SettingsFileTest, AnIoErrorInTheWriteFailsItAndKeepsTheOldFile) {
     const std::string before = ReadFile(disk.Backing() + "/configure.ini");
     const std::vector<std::string> names = test::FileNames(disk.Backing());
 
-    disk.Fail(c.op, c.file, c.afterBytes);
+    disk.Fail(c);
     EXPECT_FALSE(
         WriteIniValue(disk.Path() + "/configure.ini", G, kKeyAudioQuality, std::string(8 * 1024, '2')));
     EXPECT_GT(disk.Failures(), 0) << "the fault was met";

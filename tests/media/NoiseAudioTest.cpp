@@ -316,31 +316,28 @@ TEST(NoiseAudio, AnIoErrorFailsTheJobAndLeavesTheSourceAlone) {
   // Source and result on a disk that fails: writing the result at its header or half-way,
   // giving it its name, or reading the source half-way.
   const struct {
-    const char* what;
-    Op op;
-    const char* file;
-    size_t afterBytes;
+    test::FailingDisk::Fault fault;
     int error;  // what the job names: the errno of a failed write, 0 for anything else
   } cases[] = {
-      {"the first write", Op::Write, "result", 0, EIO},
-      {"a write half-way", Op::Write, "result", 64 * 1024, EIO},
-      {"the rename to the result's name", Op::Rename, "result", 0, EIO},
-      {"a read of the source half-way", Op::Read, "source", 1024 * 1024, 0},
+      {{"the first write", Op::Write, "result", 0}, EIO},
+      {{"a write half-way", Op::Write, "result", 64 * 1024}, EIO},
+      {{"the rename to the result's name", Op::Rename, "result", 0}, EIO},
+      {{"a read of the source half-way", Op::Read, "source", 1024 * 1024}, 0},
   };
   const std::string source = test::ToneWav(30);
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.fault.what);
     test::FailingDisk disk;
     if (!disk.Ok()) GTEST_SKIP() << disk.Why();
     std::filesystem::copy_file(source, disk.Backing() + "/source.wav");
-    disk.Fail(c.op, c.file, c.afterBytes);
+    disk.Fail(c.fault);
     const RunResult run = RunJob(disk.Path() + "/source.wav", disk.Path() + "/result.mp3", 0, 2);
     EXPECT_GT(disk.Failures(), 0) << "the fault was met";
     ASSERT_EQ(run.startResult, 0);
     ASSERT_EQ(run.messages.back().id, WM_NOISE_DONE);
     EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->result, -1);
     EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->error, c.error);
-    EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->sourceUnreadable, c.op == Op::Read);
+    EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->sourceUnreadable, c.fault.op == Op::Read);
     disk.Heal();
     EXPECT_EQ(test::FileNames(disk.Backing()), std::vector<std::string>{"source.wav"})
         << "no result, whole or partial";

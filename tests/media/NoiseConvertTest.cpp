@@ -364,30 +364,27 @@ TEST(NoiseConvert, AFullDiskFailsTheJobAndLeavesNothing) {
 TEST(NoiseConvert, AnIoErrorFailsTheJobAndLeavesTheSourceAlone) {
   using Op = test::FailingDisk::Op;
   const struct {
-    const char* what;
-    Op op;
-    const char* file;
-    size_t afterBytes;
+    test::FailingDisk::Fault fault;
     int error;  // what the job names: the errno of a failed write, 0 for anything else
   } cases[] = {
-      {"a write half-way", Op::Write, "result", 128 * 1024, EIO},
-      {"the rename to the result's name", Op::Rename, "result", 0, EIO},
-      {"a read of the source half-way", Op::Read, "source", 512 * 1024, 0},
+      {{"a write half-way", Op::Write, "result", 128 * 1024}, EIO},
+      {{"the rename to the result's name", Op::Rename, "result", 0}, EIO},
+      {{"a read of the source half-way", Op::Read, "source", 512 * 1024}, 0},
   };
   const std::string source = test::VideoWithSound(20);
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.fault.what);
     test::FailingDisk disk;
     if (!disk.Ok()) GTEST_SKIP() << disk.Why();
     std::filesystem::copy_file(source, disk.Backing() + "/source.mp4");
-    disk.Fail(c.op, c.file, c.afterBytes);
+    disk.Fail(c.fault);
     const RunResult run = RunJob(disk.Path() + "/source.mp4", disk.Path() + "/result.mp4");
     EXPECT_GT(disk.Failures(), 0) << "the fault was met";
     ASSERT_EQ(run.startResult, 0);
     ASSERT_EQ(run.messages.back().id, WM_NOISE_DONE);
     EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->result, -1);
     EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->error, c.error);
-    EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->sourceUnreadable, c.op == Op::Read);
+    EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->sourceUnreadable, c.fault.op == Op::Read);
     disk.Heal();
     EXPECT_EQ(test::FileNames(disk.Backing()), std::vector<std::string>{"source.mp4"})
         << "no result, whole or partial";

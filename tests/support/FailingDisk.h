@@ -33,6 +33,14 @@ class FailingDisk {
   // the mark is cut short there, the next fails). Fsync and Rename fail at once. Replaces an
   // earlier rule for the same op.
   void Fail(Op op, const std::string& namePart, size_t afterBytes = 0);
+  // One row of a test's table of faults: what it is called, and the rule Fail sets.
+  struct Fault {
+    const char* what;
+    Op op;
+    const char* namePart;
+    size_t afterBytes;
+  };
+  void Fail(const Fault& fault) { Fail(fault.op, fault.namePart, fault.afterBytes); }
   // Every operation works again.
   void Heal();
   // How many operations have failed so far: a test checks it met the fault it set.
