@@ -32,6 +32,8 @@ const char* AudioOpenStepText(AudioOpenStep step) {
       return "avcodec_alloc_context3 err";
     case AudioOpenStep::DecoderOpen:
       return "Audio codec could not be opened.";
+    case AudioOpenStep::SampleRate:
+      return "Audio sample rate out of range.";
   }
   return "";
 }
@@ -56,6 +58,11 @@ AudioOpenStep OpenAudioInput(const std::string& pathUtf8, AVIOInterruptCB interr
   input->codec->pkt_timebase = stream->time_base;
   input->error = avcodec_open2(input->codec.get(), decoder, nullptr);
   if (input->error < 0) return AudioOpenStep::DecoderOpen;
+  // 0: not known before the first frame, which the converter checks then.
+  if (input->codec->sample_rate != 0 && !UsableSampleRate(input->codec->sample_rate)) {
+    input->error = AVERROR_INVALIDDATA;
+    return AudioOpenStep::SampleRate;
+  }
   input->error = 0;
   return AudioOpenStep::Done;
 }
@@ -110,6 +117,9 @@ bool S16Converter::Prepare(AVFrame* frame) {
       av_channel_layout_compare(&inLayout_, &frame->ch_layout) == 0)
     return true;
   Reset();
+  // A rate that changes to one no sound has (a damaged stream) is not converted: its frames are
+  // dropped rather than costing seconds of filter building each.
+  if (!UsableSampleRate(frame->sample_rate)) return false;
   AVChannelLayout outLayout{};
   av_channel_layout_default(&outLayout, channels_);
   const auto format = static_cast<AVSampleFormat>(frame->format);

@@ -21,7 +21,16 @@ enum class AudioOpenStep {
   NoDecoder,       // no decoder for the stream's codec
   DecoderContext,  // the decoder context could not be made or filled
   DecoderOpen,     // avcodec_open2 failed
+  SampleRate,      // the stream claims a sample rate no sound has
 };
+
+// Sample rates a sound can really have: from 1 kHz up to 1.536 MHz (8 × 192 kHz; DSD decodes
+// to at most 1.4112 MHz). A header claiming more makes a resampler build filters of millions of
+// taps (seconds of work and a gigabyte of memory before the first sample); one claiming less
+// stretches every byte of the file into a long time to read.
+constexpr int kMinSampleRate = 1000;
+constexpr int kMaxSampleRate = 1536000;
+constexpr bool UsableSampleRate(int rate) { return rate >= kMinSampleRate && rate <= kMaxSampleRate; }
 
 // The trace line of a step that failed ("" for Done).
 const char* AudioOpenStepText(AudioOpenStep step);

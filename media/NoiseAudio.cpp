@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "app/Messages.h"
+#include "media/AudioInput.h"
 #include "media/NoiseRecords.h"
 
 extern "C" {
@@ -130,6 +131,10 @@ int NoiseAudio::Open() {
   if (!decoder || avcodec_parameters_to_context(decoder.get(), stream->codecpar) < 0 ||
       (decoder->pkt_timebase = stream->time_base, avcodec_open2(decoder.get(), decoderCodec, nullptr) < 0)) {
     LOG(ERROR) << "can not find or open audio decoder!";
+    return -1;
+  }
+  if (decoder->sample_rate != 0 && !UsableSampleRate(decoder->sample_rate)) {
+    LOG(ERROR) << "sample rate out of range: " << decoder->sample_rate;
     return -1;
   }
   decoder_ = std::move(decoder);

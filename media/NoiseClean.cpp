@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "app/MediaHelpers.h"
+#include "media/AudioInput.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -265,6 +266,10 @@ int SoundCleaner::StartSuppressor(int policy) {
 }
 
 int SoundCleaner::MakeToClean(const AVFrame* frame) {
+  if (!UsableSampleRate(frame->sample_rate)) {
+    LOG(ERROR) << "sample rate out of range: " << frame->sample_rate;
+    return -1;
+  }
   AVChannelLayout inLayout{};
   if (frame->ch_layout.nb_channels > 0 && frame->ch_layout.order != AV_CHANNEL_ORDER_UNSPEC) {
     av_channel_layout_copy(&inLayout, &frame->ch_layout);

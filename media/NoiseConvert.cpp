@@ -10,6 +10,7 @@
 
 #include "app/MediaHelpers.h"
 #include "app/Messages.h"
+#include "media/AudioInput.h"
 #include "media/NoiseRecords.h"
 
 extern "C" {
@@ -379,6 +380,10 @@ int NoiseConvert::OpenAudio(AVStream* stream) {
   decoder->pkt_timebase = stream->time_base;
   if (avcodec_open2(decoder.get(), decoderCodec, nullptr) < 0) {
     fprintf(stderr, "Failed to open video codec\n");
+    return -1;
+  }
+  if (decoder->sample_rate != 0 && !UsableSampleRate(decoder->sample_rate)) {
+    LOG(ERROR) << "sample rate out of range: " << decoder->sample_rate;
     return -1;
   }
   const AVCodec* encoderCodec = avcodec_find_encoder(AV_CODEC_ID_AAC);

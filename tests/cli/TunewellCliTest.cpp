@@ -310,6 +310,21 @@ TEST(TunewellCli, BadInputGetsAClearErrorAndLosesNothing) {
       {"no music", {"bgmusic", tone}, 2, {"请先选择背景音乐文件!"}},
       {"music start text", {"bgmusic", "--music", tone, "--delay", "2s", tone}, 2, {"起始位置只能输入数字!"}},
       {"missing music", {"bgmusic", "--music", missing, tone}, 2, {"--music " + missing + ": no such file"}},
+      // A header claiming 1.36 GHz made the resamplers build filters of millions of taps (seconds
+      // and a gigabyte for a file of 258 bytes); one claiming 10 Hz stretches each byte of it
+      // into a tenth of a second to read.
+      {"a header claiming 1.36 GHz: waveform",
+       {"waveform", test::WavClaimingRate(1358962496)},
+       1,
+       {"rate-1358962496.wav: has no sound that can be read"}},
+      {"a header claiming 1.36 GHz: denoise",
+       {"denoise", test::WavClaimingRate(1358962496)},
+       1,
+       {"rate-1358962496.wav: the denoiser could not open the file"}},
+      {"a header claiming 10 Hz: waveform",
+       {"waveform", test::WavClaimingRate(10)},
+       1,
+       {"rate-10.wav: has no sound that can be read"}},
       {"output folder is a file",
        {"convert", "--format", "mp3", "--output-dir", tone, tone},
        2,

@@ -157,6 +157,26 @@ std::string EmptyMp3() {
   return path;
 }
 
+std::string WavClaimingRate(unsigned rate) {
+  const std::string base =
+      MakeMedia("u8-8k-mono-0.5s.wav", {"-f", "lavfi", "-i", "sine=sample_rate=8000:duration=0.5", "-ac", "1",
+                                        "-c:a", "pcm_u8", "-bitexact"});
+  const std::string path = MediaDir() + "/rate-" + std::to_string(rate) + ".wav";
+  if (!fs::exists(path)) {
+    std::string bytes = ReadBytes(base);
+    if (bytes.size() < 44 || bytes.compare(12, 4, "fmt ") != 0) {
+      ADD_FAILURE() << "unexpected WAV header in " << base;
+      return path;
+    }
+    // The format chunk's sample rate and byte rate, little-endian (one byte a sample here).
+    for (int i = 0; i < 4; ++i) bytes[24 + i] = bytes[28 + i] = static_cast<char>((rate >> (8 * i)) & 0xff);
+    const std::string temporary = path + ".tmp." + std::to_string(getpid());
+    std::ofstream(temporary, std::ios::binary) << bytes;
+    fs::rename(temporary, path);
+  }
+  return path;
+}
+
 std::string LongMp3() {
   // Stereo, so that every page takes it (the accompaniment of a mono file is refused).
   return MakeMedia("long-20min-16k-stereo.mp3",

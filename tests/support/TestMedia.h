@@ -48,6 +48,9 @@ std::string TaggedWithTranscoderTexts();
 std::string VariableFrameRateVideo();
 // mp4 of 321x241 pixels (odd width and height; 4:4:4 H.264 allows them) with sound; 3 s.
 std::string OddSizeVideo();
+// A half-second 8-bit mono WAV whose header claims `rate` samples a second (and the byte rate to
+// match), named "rate-<rate>.wav": a damaged or hostile header that decoders take as it stands.
+std::string WavClaimingRate(unsigned rate);
 // A named pipe "pipe.wav" in a fresh folder that nobody writes to: opening it for reading waits.
 std::string NamedPipe();
 // Two different sources with one base name in one folder ("song.wav": 3 s 440 Hz; "song.flac":
