@@ -11,6 +11,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 
 #include "app/Messages.h"
@@ -346,13 +347,17 @@ TEST_F(AudioRecorderTest, MixKeepsTheSystemSoundInStepAcrossItsPauses) {
   // Bursts of 440 Hz every 1.8 s with pauses long enough to count as no sound, and a steady
   // click train of 1 kHz every 0.3 s on the microphone: in the files each burst starts on a
   // click, so in the recording each burst keeps its distance to the sixth click after the last.
+  // Both begin after 0.3 s of silence: what a source gives before the two are lined up at the
+  // start is dropped, and the first click must be whole to measure from.
   const std::string bursts = test::MakeMedia(
-      "bursts-6x1.8s.wav",
-      {"-f", "lavfi", "-i", "aevalsrc=if(lt(mod(t\\,1.8)\\,0.3)\\,0.5*sin(2*PI*440*t)\\,0):s=44100:d=10.5",
+      "bursts-6x1.8s-from-0.3s.wav",
+      {"-f", "lavfi", "-i",
+       "aevalsrc=if(gte(t\\,0.3)*lt(mod(t-0.3\\,1.8)\\,0.3)\\,0.5*sin(2*PI*440*t)\\,0):s=44100:d=10.8",
        "-ac", "2", "-c:a", "pcm_s16le"});
   const std::string clicks = test::MakeMedia(
-      "clicks-0.3s.wav",
-      {"-f", "lavfi", "-i", "aevalsrc=if(lt(mod(t\\,0.3)\\,0.03)\\,0.5*sin(2*PI*1000*t)\\,0):s=44100:d=14",
+      "clicks-0.3s-from-0.3s.wav",
+      {"-f", "lavfi", "-i",
+       "aevalsrc=if(gte(t\\,0.3)*lt(mod(t-0.3\\,0.3)\\,0.03)\\,0.5*sin(2*PI*1000*t)\\,0):s=44100:d=14",
        "-ac", "2", "-c:a", "pcm_s16le"});
   WriteSettings(Settings(SourceAll));
   const std::string folder = test::TempDir();
@@ -362,7 +367,7 @@ TEST_F(AudioRecorderTest, MixKeepsTheSystemSoundInStepAcrossItsPauses) {
     recorder.Resume();
     test::Player micPlayer("tw_micfeed", clicks);
     test::Player systemPlayer("tw_speaker", bursts);
-    ASSERT_TRUE(WaitEncoded(recorder, 12));
+    ASSERT_TRUE(WaitEncoded(recorder, 12.3));
     recorder.Stop();
   }
   const std::string path = folder + "/steps.mp3";
@@ -375,8 +380,14 @@ TEST_F(AudioRecorderTest, MixKeepsTheSystemSoundInStepAcrossItsPauses) {
     if (std::fabs(clickOnsets[j] - burstOnsets[0]) < std::fabs(clickOnsets[first] - burstOnsets[0]))
       first = j;
   const double startOffset = burstOnsets[0] - clickOnsets[first];
+  std::ostringstream seen;
+  seen << "bursts at";
+  for (double t : burstOnsets) seen << " " << t;
+  seen << "; first clicks at";
+  for (size_t j = 0; j < std::min<size_t>(clickOnsets.size(), first + 8); ++j) seen << " " << clickOnsets[j];
   for (size_t k = 1; k < burstOnsets.size(); ++k) {
     SCOPED_TRACE(k);
+    SCOPED_TRACE(seen.str());
     const size_t click = first + 6 * k;
     ASSERT_LT(click, clickOnsets.size());
     EXPECT_NEAR(clickOnsets[click] - clickOnsets[click - 6], 1.8, 0.01) << "the microphone runs steadily";
