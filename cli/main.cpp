@@ -27,6 +27,7 @@ extern "C" {
 #include "cli/JobRunner.h"
 #include "cli/Planner.h"
 #include "cli/ProgressView.h"
+#include "media/FFmpegPtr.h"
 
 using namespace tw;
 using namespace tw::cli;
@@ -80,6 +81,7 @@ void StartLogging(const char* argv0) {
   google::SetLogDestination(google::GLOG_FATAL, "");
   SetLogHint(folder);
   av_log_set_callback(MediaLibraryLog);
+  LimitMediaAllocations();
 }
 
 int RunBatch(const CliRequest& request, std::vector<std::unique_ptr<Job>> jobs,

@@ -19,6 +19,8 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "media/FFmpegPtr.h"
+
 #define FUZZ_CHECK(cond)                                                            \
   do {                                                                              \
     if (!(cond)) {                                                                  \
@@ -47,11 +49,13 @@ extern "C" {
 
 namespace tw::fuzz {
 
-// Logging off: the engines log every line they read, which would only slow the runs.
+// Logging off: the engines log every line they read, which would only slow the runs. The media
+// libraries' allocations are limited as in the programs.
 inline void QuietLogs() {
   FLAGS_minloglevel = google::GLOG_FATAL;
   FLAGS_logtostderr = true;
   av_log_set_level(AV_LOG_QUIET);
+  LimitMediaAllocations();
 }
 
 // A folder of this process's own, removed when the process ends normally. It lies below

@@ -2,6 +2,7 @@
 // unique_ptr with the matching free call, so an early return releases everything.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -11,11 +12,19 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/frame.h>
+#include <libavutil/mem.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
 
 namespace tw {
+
+// The largest single block the media libraries may allocate. A damaged or hostile file can
+// declare a tag of gigabytes, which a demuxer allocates and clears before it finds the file
+// shorter (a 155-byte WAV took 2 GB); no real media needs one block of this size.
+constexpr std::size_t kMediaAllocationLimit = std::size_t{512} << 20;
+// Applies the limit to the whole process; every program calls it once at start.
+inline void LimitMediaAllocations() { av_max_alloc(kMediaAllocationLimit); }
 
 struct FormatInputDeleter {
   void operator()(AVFormatContext* ctx) const { avformat_close_input(&ctx); }

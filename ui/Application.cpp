@@ -26,6 +26,7 @@ extern "C" {
 #include <memory>
 
 #include "app/SettingsFile.h"
+#include "media/FFmpegPtr.h"
 #include "ui/CMainWnd.h"
 #include "ui/CPaintViewUI.h"
 #include "ui/LaunchArguments.h"
@@ -247,6 +248,7 @@ int RunApplication(int argc, char** argv, const StartHooks& hooks) {
   LOG(INFO) << "language " << LanguageCode(language);
 
   // 11. The media libraries.
+  LimitMediaAllocations();
   avdevice_register_all();
   avformat_network_init();
 

@@ -325,6 +325,11 @@ TEST(TunewellCli, BadInputGetsAClearErrorAndLosesNothing) {
        {"waveform", test::WavClaimingRate(10)},
        1,
        {"rate-10.wav: has no sound that can be read"}},
+      {"a tag claiming 2 GB", {"probe", test::WavWithHugeTag()}, 1, {"huge-tag.wav: not an audio or video file"}},
+      {"a tag claiming 2 GB: waveform",
+       {"waveform", test::WavWithHugeTag()},
+       1,
+       {"huge-tag.wav: not an audio or video file"}},
       {"output folder is a file",
        {"convert", "--format", "mp3", "--output-dir", tone, tone},
        2,
@@ -343,6 +348,8 @@ TEST(TunewellCli, BadInputGetsAClearErrorAndLosesNothing) {
     });
     const ProcessResult r = RunCli(args, {pageWords ? "LANGUAGE=zh_CN" : "LANGUAGE=en"});
     EXPECT_EQ(r.exitStatus, c.status) << r.err;
+    // What a file claims is not taken at its word: a few hundred bytes never cost gigabytes.
+    EXPECT_LT(r.peakMemoryKb, 400 * 1024);
     EXPECT_EQ(CountLines(r.err), static_cast<int>(c.errorParts.size())) << r.err;
     for (const auto& part : c.errorParts) EXPECT_NE(r.err.find(part), std::string::npos) << r.err;
     EXPECT_EQ(r.err.rfind("tunewell-cli: ", 0), 0u) << r.err;

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -132,8 +133,10 @@ bool Process::Reap(bool block) {
   if (pid_ <= 0) return true;
   if (reaped_) return true;
   for (;;) {
-    const pid_t done = waitpid(pid_, &status_, block ? 0 : WNOHANG);
+    rusage usage{};
+    const pid_t done = wait4(pid_, &status_, block ? 0 : WNOHANG, &usage);
     if (done < 0 && errno == EINTR) continue;
+    if (done == pid_) peakMemoryKb_ = usage.ru_maxrss;
     if (done == pid_ || done < 0) reaped_ = true;
     return reaped_;
   }
@@ -178,6 +181,7 @@ ProcessResult Process::Finish() {
   CloseFd(errFd_);
   result.out = out_;
   result.err = err_;
+  result.peakMemoryKb = peakMemoryKb_;
   if (WIFEXITED(status_)) result.exitStatus = WEXITSTATUS(status_);
   if (WIFSIGNALED(status_)) result.signal = WTERMSIG(status_);
   return result;

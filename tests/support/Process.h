@@ -26,6 +26,7 @@ struct ProcessResult {
   int exitStatus = -1;  // -1 when ended by a signal or never started
   int signal = 0;
   std::string out, err;
+  long peakMemoryKb = 0;  // the child's largest resident size
   bool Exited(int status) const { return signal == 0 && exitStatus == status; }
 };
 
@@ -68,6 +69,7 @@ class Process {
   std::string out_, err_;
   bool reaped_ = false;
   int status_ = 0;
+  long peakMemoryKb_ = 0;
 };
 
 // Checks done() until it holds or timeout passes (pacing the checks, never sleeping a fixed time

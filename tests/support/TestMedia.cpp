@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -170,6 +171,25 @@ std::string WavClaimingRate(unsigned rate) {
     }
     // The format chunk's sample rate and byte rate, little-endian (one byte a sample here).
     for (int i = 0; i < 4; ++i) bytes[24 + i] = bytes[28 + i] = static_cast<char>((rate >> (8 * i)) & 0xff);
+    const std::string temporary = path + ".tmp." + std::to_string(getpid());
+    std::ofstream(temporary, std::ios::binary) << bytes;
+    fs::rename(temporary, path);
+  }
+  return path;
+}
+
+std::string WavWithHugeTag() {
+  const std::string path = MediaDir() + "/huge-tag.wav";
+  if (!fs::exists(path)) {
+    std::string bytes = ReadBytes(WavClaimingRate(8000));
+    if (bytes.size() < 44) return path;
+    const auto le32 = [](std::uint32_t v) {
+      std::string s(4, '\0');
+      for (int i = 0; i < 4; ++i) s[i] = static_cast<char>((v >> (8 * i)) & 0xff);
+      return s;
+    };
+    // After the 12-byte RIFF header and the 24-byte format chunk.
+    bytes.insert(36, "LIST" + le32(0x7ffffff0u) + "INFO" + "ISFT" + le32(0x7f000000u) + "Lavf");
     const std::string temporary = path + ".tmp." + std::to_string(getpid());
     std::ofstream(temporary, std::ios::binary) << bytes;
     fs::rename(temporary, path);

@@ -51,6 +51,9 @@ std::string OddSizeVideo();
 // A half-second 8-bit mono WAV whose header claims `rate` samples a second (and the byte rate to
 // match), named "rate-<rate>.wav": a damaged or hostile header that decoders take as it stands.
 std::string WavClaimingRate(unsigned rate);
+// The same WAV with a LIST/INFO chunk before its sound whose one tag claims 2 GB
+// ("huge-tag.wav"): the demuxer allocates what a tag claims before reading it.
+std::string WavWithHugeTag();
 // A named pipe "pipe.wav" in a fresh folder that nobody writes to: opening it for reading waits.
 std::string NamedPipe();
 // Two different sources with one base name in one folder ("song.wav": 3 s 440 Hz; "song.flac":
