@@ -158,6 +158,24 @@ std::string EmptyMp3() {
   return path;
 }
 
+namespace {
+
+// Four bytes, little-endian, as RIFF headers hold numbers.
+std::string Le32(std::uint32_t v) {
+  std::string bytes(4, '\0');
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((v >> (8 * i)) & 0xff);
+  return bytes;
+}
+
+// Writes beside and renames, so that a test process running at the same time never reads half a file.
+void WriteWhole(const std::string& path, const std::string& bytes) {
+  const std::string temporary = path + ".tmp." + std::to_string(getpid());
+  std::ofstream(temporary, std::ios::binary) << bytes;
+  fs::rename(temporary, path);
+}
+
+}  // namespace
+
 std::string WavClaimingRate(unsigned rate) {
   const std::string base =
       MakeMedia("u8-8k-mono-0.5s.wav", {"-f", "lavfi", "-i", "sine=sample_rate=8000:duration=0.5", "-ac", "1",
@@ -169,11 +187,10 @@ std::string WavClaimingRate(unsigned rate) {
       ADD_FAILURE() << "unexpected WAV header in " << base;
       return path;
     }
-    // The format chunk's sample rate and byte rate, little-endian (one byte a sample here).
-    for (int i = 0; i < 4; ++i) bytes[24 + i] = bytes[28 + i] = static_cast<char>((rate >> (8 * i)) & 0xff);
-    const std::string temporary = path + ".tmp." + std::to_string(getpid());
-    std::ofstream(temporary, std::ios::binary) << bytes;
-    fs::rename(temporary, path);
+    // The format chunk's sample rate and byte rate (one byte a sample here).
+    bytes.replace(24, 4, Le32(rate));
+    bytes.replace(28, 4, Le32(rate));
+    WriteWhole(path, bytes);
   }
   return path;
 }
@@ -183,16 +200,9 @@ std::string WavWithHugeTag() {
   if (!fs::exists(path)) {
     std::string bytes = ReadBytes(WavClaimingRate(8000));
     if (bytes.size() < 44) return path;
-    const auto le32 = [](std::uint32_t v) {
-      std::string s(4, '\0');
-      for (int i = 0; i < 4; ++i) s[i] = static_cast<char>((v >> (8 * i)) & 0xff);
-      return s;
-    };
     // After the 12-byte RIFF header and the 24-byte format chunk.
-    bytes.insert(36, "LIST" + le32(0x7ffffff0u) + "INFO" + "ISFT" + le32(0x7f000000u) + "Lavf");
-    const std::string temporary = path + ".tmp." + std::to_string(getpid());
-    std::ofstream(temporary, std::ios::binary) << bytes;
-    fs::rename(temporary, path);
+    bytes.insert(36, "LIST" + Le32(0x7ffffff0u) + "INFO" + "ISFT" + Le32(0x7f000000u) + "Lavf");
+    WriteWhole(path, bytes);
   }
   return path;
 }
