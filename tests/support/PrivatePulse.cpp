@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <mutex>
 #include <thread>
@@ -207,10 +206,8 @@ bool FreezeServer(const PrivatePulse& pulse, bool frozen) {
   if (daemon <= 0 || kill(daemon, frozen ? SIGSTOP : SIGCONT) != 0) return false;
   // The signal takes effect a moment later: until the daemon's state says so it may still answer.
   const auto stopped = [daemon] {
-    std::ifstream stat("/proc/" + std::to_string(daemon) + "/stat");
-    const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const size_t end = text.rfind(')');
-    return end != std::string::npos && end + 2 < text.size() && text[end + 2] == 'T';
+    ProcStat stat;
+    return ReadProcStat(daemon, &stat) && stat.state == 'T';
   };
   return PollUntil([&] { return stopped() == frozen; }, std::chrono::seconds(5));
 }

@@ -12,8 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 extern char** environ;
 
@@ -208,29 +206,39 @@ ProcessResult Run(const std::vector<std::string>& argv, const SpawnOptions& opti
   return Process(argv, options).Finish();
 }
 
+bool ReadProcStat(pid_t pid, ProcStat* stat) {
+  // Plain reads: a stream reading the file of a process that ends meanwhile throws.
+  const int fd = open(("/proc/" + std::to_string(pid) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char buffer[1024];
+  const ssize_t n = read(fd, buffer, sizeof buffer - 1);
+  close(fd);
+  if (n <= 0) return false;
+  const std::string text(buffer, static_cast<size_t>(n));
+  const size_t open = text.find('('), close = text.rfind(')');
+  if (open == std::string::npos || close == std::string::npos || close < open) return false;
+  int parent = 0;
+  if (std::sscanf(text.c_str() + close + 1, " %c %d", &stat->state, &parent) != 2) return false;
+  stat->name = text.substr(open + 1, close - open - 1);
+  stat->parent = parent;
+  return true;
+}
+
 std::vector<pid_t> ChildrenOf(pid_t pid) {
   std::vector<pid_t> children;
   std::error_code ec;
   for (const auto& e : std::filesystem::directory_iterator("/proc", ec)) {
     const std::string name = e.path().filename().string();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(e.path() / "stat");
-    const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const size_t close = text.rfind(')');
-    char state = 0;
-    int parent = 0;
-    if (close != std::string::npos && std::sscanf(text.c_str() + close + 1, " %c %d", &state, &parent) == 2 &&
-        parent == pid)
-      children.push_back(std::stoi(name));
+    ProcStat stat;
+    if (ReadProcStat(std::stoi(name), &stat) && stat.parent == pid) children.push_back(std::stoi(name));
   }
   return children;
 }
 
 bool Alive(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  const size_t close = text.rfind(')');
-  return close != std::string::npos && text.size() > close + 2 && text[close + 2] != 'Z';
+  ProcStat stat;
+  return ReadProcStat(pid, &stat) && stat.state != 'Z';
 }
 
 int ThreadCount() {

@@ -79,6 +79,15 @@ bool PollUntil(const std::function<bool()>& done, std::chrono::milliseconds time
 // Runs argv to its end with both outputs kept apart.
 ProcessResult Run(const std::vector<std::string>& argv, const SpawnOptions& options = {});
 
+// What /proc/PID/stat says of a process: its program's name, state and parent. False when the
+// process is gone, also when it goes while it is read (a read of its stat then fails).
+struct ProcStat {
+  std::string name;
+  char state = 0;
+  pid_t parent = 0;
+};
+bool ReadProcStat(pid_t pid, ProcStat* stat);
+
 // The pids of pid's children, from /proc.
 std::vector<pid_t> ChildrenOf(pid_t pid);
 // True while pid names a process that is not a zombie.

@@ -699,19 +699,9 @@ long SoundBitRate(const std::string& path) {
 
 int RunningTranscoders() {
   int running = 0;
-  std::error_code error;
-  for (const auto& e : fs::directory_iterator("/proc", error)) {
-    if (e.path().filename().string().find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(e.path() / "stat");
-    const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const size_t open = text.find('('), close = text.rfind(')');
-    if (open == std::string::npos || close == std::string::npos) continue;
-    char state = 0;
-    int ppid = 0;
-    if (text.substr(open + 1, close - open - 1) == "ffmpeg" &&
-        std::sscanf(text.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == getpid() &&
-        state != 'Z')
-      ++running;
+  for (const pid_t child : ChildrenOf(getpid())) {
+    ProcStat stat;
+    if (ReadProcStat(child, &stat) && stat.name == "ffmpeg" && stat.state != 'Z') ++running;
   }
   return running;
 }

@@ -124,10 +124,11 @@ TEST_F(RowJobsTest, CancellingQueuedAndStartingRowsLetsTheNextOneRun) {
   AddThroughDialog(OperationKind::Convert, {QString::fromStdString(source), QString::fromStdString(source),
                                             QString::fromStdString(tone)});
   Click("all-convert-btn");
-  // The first row is cancelled as it starts, the second while it waits.
-  ClickRow(OperationKind::Convert, 0, "convertBtn");
+  // The second row is cancelled while it waits (the first holds the one slot), the first as it
+  // starts. Cancelled the other way round, the freed slot may go to the second row at once.
   EXPECT_EQ(RowText(OperationKind::Convert, 1, "progress-label"), "等待中");
   ClickRow(OperationKind::Convert, 1, "convertBtn");
+  ClickRow(OperationKind::Convert, 0, "convertBtn");
   for (int id : {0, 1}) EXPECT_EQ(RowText(OperationKind::Convert, id, "progress-label"), "已取消");
   ASSERT_TRUE(WaitUntil([&] { return RowDone(OperationKind::Convert, 2); }, 60000));
   ASSERT_TRUE(WaitUntil([&] { return AllEnded(); }));
