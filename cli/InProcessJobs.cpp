@@ -3,6 +3,7 @@
 #include <glog/logging.h>
 #include <json/json.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -151,10 +152,7 @@ class DenoiseJob : public Job {
 
   std::string Prepare() override {
     settings_.outputFolder = context_().outputFolder;
-    plan_ = PlanNoiseRun(entry_.fullPath, settings_, std::time(nullptr), [](const std::string& path) {
-      std::error_code ec;
-      return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
-    });
+    plan_ = PlanNoiseRun(entry_.fullPath, settings_, std::time(nullptr));
     if (plan_.engine == NoiseEngine::None) return ReasonLine(FailureReason::UnsupportedType);
     return "";
   }
@@ -162,7 +160,6 @@ class DenoiseJob : public Job {
   std::string Start(int taskId, MessageSink* sink) override {
     taskId_ = taskId;
     sink_ = sink;
-    RememberOutputState();
     table_ = std::make_unique<NoiseJobTable>(sink);
     FailureReason why = FailureReason::StartFailed;
     if (table_->Start(taskId, plan_, &why) != 0) {
@@ -187,7 +184,7 @@ class DenoiseJob : public Job {
       return Failed(FormatText(Tr("Cli", "降噪失败，没有留下结果（磁盘满了吗？详情见 %1）"), {LogHint()}));
     else if (why != FailureReason::None)
       return Failed(ReasonLine(why, done->error ? std::string(": ") + std::strerror(done->error) : ""));
-    return Done(plan_.outputPath);
+    return Done(done->outputPath);
   }
   void Abort() override {
     // The table's destructor ends the engine's threads; they post nothing more.
@@ -254,7 +251,6 @@ class RecordJob : public Job {
       if (settings.voiceSource == SourceMicrophone) return Tr("RecordPage", kMsgNoMicrophone);
       if (settings.voiceSource == SourceAll) note_ = Tr("RecordPage", kMsgNoMicSystemOnly);
     }
-    RememberOutputState();
     tagging_ = std::make_unique<TaggingSink>(sink, taskId);
     recorder_ = std::make_unique<AudioRecorder>(tagging_.get());
     recorder_->UseSettings(settings);
@@ -263,6 +259,10 @@ class RecordJob : public Job {
       recorder_.reset();
       return Tr("RecordPage", kMsgDeviceError);
     }
+    // The name the recorder claimed (another program may have taken the one chosen).
+    const std::string claimed = recorder_->OutputPath();
+    fileName_ = claimed.substr(claimed.rfind('/') + 1);
+    started_ = true;
     recorder_->Resume();
     timer_ = std::thread([this] { TimerThread(); });
     return "";
@@ -282,7 +282,8 @@ class RecordJob : public Job {
     return Finish();
   }
   void DiscardOutput() override {
-    if (!keepOutput_) Job::DiscardOutput();
+    // The recorder claimed the name: a file under it is this recording's.
+    if (started_ && !keepOutput_) unlink(OutputPath().c_str());
   }
   void Abort() override {
     keepOutput_ = false;
@@ -350,6 +351,7 @@ class RecordJob : public Job {
   std::condition_variable timerWake_;
   bool stop_ = false;
   bool keepOutput_ = false;  // a recording cut short by its device: what it holds is the user's
+  bool started_ = false;     // the recorder was asked to start: a file under the name is ours
   std::thread timer_;
 };
 

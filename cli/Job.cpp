@@ -37,14 +37,6 @@ int Job::FixedTaskId() const {
   return INT_MIN;
 }
 
-void Job::RememberOutputState() {
-  output_ = ResultFile(OutputPath(), {});
-}
-
-void Job::DiscardOutput() {
-  output_.DiscardIfTouched();
-}
-
 TranscoderJob::TranscoderJob(std::string label, OperationKind kind, ContextFn context, BuildFn build,
                              PercentFn percent, int fixedTaskId, bool useFixedTaskId)
     : Job(std::move(label)),
@@ -71,7 +63,6 @@ std::string TranscoderJob::Prepare() {
 }
 
 std::string TranscoderJob::Start(int taskId, MessageSink* sink) {
-  RememberOutputState();
   int error = 0;
   run_ = StartTranscoder(built_.command, taskId, kind_, sink, 0, &error);
   if (run_) return "";
@@ -87,6 +78,7 @@ JobUpdate TranscoderJob::OnMessage(const Message& message) {
     if (const auto* p = message.As<ProgressRecord>())
       update.percent = percent_(p->positionMs, p->durationMs, built_);
   } else if (message.id == WM_TASK_DONE) {
+    if (const auto* done = message.As<FinishRecord>()) published_ = done->outputPath;
     if (std::string incomplete = CheckResult(); !incomplete.empty()) {
       update.state = JobUpdate::State::Failed;
       update.reason = incomplete;
@@ -94,7 +86,7 @@ JobUpdate TranscoderJob::OnMessage(const Message& message) {
     }
     update.state = JobUpdate::State::Done;
     update.percent = 100;
-    update.result = built_.outputPath;
+    update.result = published_;
   } else if (message.id == WM_TASK_FAILED) {
     update.state = JobUpdate::State::Failed;
     const auto* failure = message.As<FailureRecord>();
@@ -106,12 +98,12 @@ JobUpdate TranscoderJob::OnMessage(const Message& message) {
 
 std::string TranscoderJob::CheckResult() const {
   struct stat st {};
-  if (stat(built_.outputPath.c_str(), &st) != 0 || st.st_size == 0) {
+  if (published_.empty() || stat(published_.c_str(), &st) != 0 || st.st_size == 0) {
     return Tr("Cli", "转码程序报告成功，但没有写出结果");
   }
   if (!expected_) return "";
   const double expected = expected_(built_);
-  const double written = ProbeDuration(built_.outputPath);
+  const double written = ProbeDuration(published_);
   // Generous: containers round, filters pad; a cut-off result is far shorter than this.
   if (expected > 2 && written < expected * 0.5) {
     char writtenText[32], expectedText[32];
@@ -122,6 +114,12 @@ std::string TranscoderJob::CheckResult() const {
         FormatText(Tr("Cli", "：只写入了 %1 秒，应为 %2 秒（磁盘满了吗？）"), {writtenText, expectedText}));
   }
   return "";
+}
+
+void TranscoderJob::DiscardOutput() {
+  if (!published_.empty() && unlink(published_.c_str()) == 0)
+    LOG(INFO) << "removed the result " << published_;
+  published_.clear();
 }
 
 void TranscoderJob::Abort() {

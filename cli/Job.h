@@ -13,7 +13,6 @@
 #include "app/MessageSink.h"
 #include "tasks/Commands.h"
 #include "tasks/OperationKind.h"
-#include "tasks/ResultFile.h"
 #include "tasks/Transcoder.h"
 
 namespace tw::cli {
@@ -63,19 +62,14 @@ class Job {
   virtual JobUpdate OnMessage(const Message& message) = 0;
   // Ends the running work at once; the job's final message still arrives.
   virtual void Abort() = 0;
-  // Removes the job's output when this run made or changed it (a partial or failed result).
-  virtual void DiscardOutput();
+  // Removes what the job wrote when it failed or was interrupted: only files this run made (a
+  // partial file is removed by the run itself).
+  virtual void DiscardOutput() {}
 
  protected:
   explicit Job(std::string label) : label_(std::move(label)) {}
-  // Notes the state of the output file before the work starts, so DiscardOutput leaves alone
-  // a file this run never touched.
-  void RememberOutputState();
 
   std::string label_;
-
- private:
-  ResultFile output_;
 };
 
 // Percent of a run from its progress record fields and what was built for it.
@@ -97,6 +91,7 @@ class TranscoderJob : public Job {
   int FixedTaskId() const override;
   JobUpdate OnMessage(const Message& message) override;
   void Abort() override;
+  void DiscardOutput() override;
 
   const BuiltCommand& Built() const { return built_; }
   // The length the result should have, in seconds, from what was built. A run that reports
@@ -116,6 +111,7 @@ class TranscoderJob : public Job {
   int fixedTaskId_;
   bool useFixedTaskId_;
   BuiltCommand built_;
+  std::string published_;  // the name the run's result took
   std::shared_ptr<TranscoderRun> run_;
 };
 

@@ -200,7 +200,6 @@ void PlanBgMusic(const CliRequest& r, const ContextFn& context, Plan& plan) {
   }
   // The page's checks, made once before any file: the builder refuses without writing.
   CommandContext dry;
-  dry.avoidCollisions = false;
   FileEntry probe;
   probe.fileName = "check.wav";
   probe.fullPath = "/check.wav";

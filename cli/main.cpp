@@ -28,6 +28,7 @@ extern "C" {
 #include "cli/Planner.h"
 #include "cli/ProgressView.h"
 #include "media/FFmpegPtr.h"
+#include "tasks/ResultFile.h"
 
 using namespace tw;
 using namespace tw::cli;
@@ -124,6 +125,13 @@ int main(int argc, char** argv) {
     if (std::string bad = CheckOutputFolder(request.outputDir); !bad.empty()) {
       return Usage("--output-dir " + request.outputDir + ": " + bad);
     }
+  }
+
+  // What runs killed earlier left in the folder the results go to.
+  if (request.sub != Subcommand::Probe && request.sub != Subcommand::Waveform) {
+    const std::string folder = request.outputDir.empty() ? GetOutputFolder() : request.outputDir;
+    RemoveStalePartials(folder);
+    RemoveStalePartials(folder + "/录音");
   }
 
   auto view = request.sub == Subcommand::Waveform

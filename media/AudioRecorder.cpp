@@ -7,11 +7,13 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "app/Messages.h"
 #include "app/SettingsFile.h"
 #include "media/CaptureSources.h"
 #include "media/PulseClient.h"
+#include "tasks/ResultFile.h"
 
 extern "C" {
 #include <libavfilter/buffersink.h>
@@ -172,7 +174,7 @@ int AudioRecorder::Start(const std::string& name, const std::string& dir, int ra
 }
 
 void AudioRecorder::AbortStart() {
-  const bool removeFile = outputOpened;
+  const bool removeFile = fileClaimed;
   ReleaseMedia();
   if (removeFile) unlink(OutputPath().c_str());
 }
@@ -279,6 +281,15 @@ int AudioRecorder::OpenSources() {
   if (avcodec_parameters_from_context(outputStream->codecpar, encoder.get()) < 0) return -1;
   outputStream->time_base = encoder->time_base;
 
+  // The name is claimed before anything is written: never another file, and a recording cut
+  // short by a crash stays under its name, readable up to the cut.
+  const std::string claimed = ClaimResultName(OutputPath());
+  if (claimed.empty()) {
+    LOG(ERROR) << "Could not create the output file " << OutputPath() << ": " << std::strerror(errno);
+    return -1;
+  }
+  fileName = claimed.substr(claimed.rfind('/') + 1);
+  fileClaimed = true;  // from here on the file is this recording's
   const std::string path = OutputPath();
   av_dump_format(output.get(), 0, path.c_str(), 1);
   if (!(output->oformat->flags & AVFMT_NOFILE)) {

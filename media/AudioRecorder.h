@@ -58,8 +58,8 @@ class AudioRecorder {
   // from the extension) and starts the threads; recording begins with Resume. 0, or
   // negative with nothing left running or open. Reads the settings unless
   // UseSettings gave them. Call once per recorder.
-  int Start(const std::string& fileName, const std::string& folder, int bitRate, int codecKind, bool micAvailable,
-            const std::string& captureDeviceName);
+  int Start(const std::string& fileName, const std::string& folder, int bitRate, int codecKind,
+            bool micAvailable, const std::string& captureDeviceName);
   int Pause();
   int Resume();
   // Ends the recording; the file is complete once the recorder is destroyed (or
@@ -83,6 +83,8 @@ class AudioRecorder {
   // trailer, the close) is only kept here: the owner reads it once the recorder has finished.
   int Failure() const { return failure.load(); }
   int Source() const { return voiceSource; }
+  // The recording's file: after Start, the name it claimed (the one asked for, or the next free
+  // "-2", "-3" ... when another file held it).
   std::string OutputPath() const;
   // Samples written to the file so far (at 44100 Hz).
   int64_t EncodedSamples() const { return encodedSamples.load(); }
@@ -174,6 +176,7 @@ class AudioRecorder {
   AVStream* outputStream = nullptr;
   FormatOutputPtr output;
   bool outputOpened = false;
+  bool fileClaimed = false;  // the file under OutputPath() was made by this recording
 
   std::atomic<bool> stopRequested{false};
   std::atomic<bool> running{false};

@@ -39,6 +39,7 @@ int NoiseAudio::Start(const std::string& inputPath, const std::string& outputPat
                       int64_t bitRate, int policy) {
   inputPath_ = inputPath;
   outputPath_ = outputPath;
+  result_ = ResultFile(outputPath);
   formatType_ = formatType;
   bitRate_ = bitRate;
   policy_ = policy;
@@ -83,7 +84,7 @@ void NoiseAudio::Abandon() {
   decoder_.reset();
   input_.reset();
   if (createdOutput_) {
-    PublishPartFile(outputPath_, false);
+    PublishPartFile(result_, false);
     createdOutput_ = false;
   }
 }
@@ -203,7 +204,7 @@ int NoiseAudio::OpenEncoderAndOutput() {
   }
   av_dump_format(out, 0, outputPath_.c_str(), 1);
   if (!(out->oformat->flags & AVFMT_NOFILE)) {
-    if (OpenPartFile(out, outputPath_) < 0) {
+    if (OpenPartFile(out, result_) < 0) {
       LOG(ERROR) << "Could not open output file " << outputPath_;
       return -1;
     }
@@ -381,12 +382,14 @@ void NoiseAudio::FinishThread() {
   encoder_.reset();
   input_.reset();
   output_.reset();
-  int renameError = 0;
-  const bool complete = PublishPartFile(outputPath_, !failed_ && !abandoned_, &renameError);
-  if (renameError != 0) Fail("the result could not be given its name", AVERROR(renameError));
+  int publishError = 0;
+  const std::string published = PublishPartFile(result_, !failed_ && !abandoned_, &publishError);
+  if (publishError != 0) Fail("the result could not be given its name", AVERROR(publishError));
+  // Told to stop while the result was published: an ended job leaves no result.
+  if (abandoned_ && !published.empty()) std::remove(published.c_str());
   if (!abandoned_)
-    PostRecord<NoiseDoneRecord>(window_, WM_NOISE_DONE, itemId_, 1, complete ? 0 : -1, writeError_.load(),
-                                sourceUnreadable_.load());
+    PostRecord<NoiseDoneRecord>(window_, WM_NOISE_DONE, itemId_, 1, published.empty() ? -1 : 0,
+                                writeError_.load(), sourceUnreadable_.load(), published);
 }
 
 }  // namespace tw

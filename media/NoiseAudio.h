@@ -8,7 +8,7 @@
 // finish thread waits for both, writes the trailer, closes everything and posts
 // WM_NOISE_DONE: result 0 when the file is complete under its name, -1 when anything failed
 // (the sound could not be converted, the suppressor or the encoder failed, the file could not
-// be written). The file is written as PartPath(outputPath) and renamed only when complete. The
+// be written). The file is written as the partial file of its ResultFile and renamed only when complete. The
 // destructor sets stop and joins the finish thread: a job destroyed while it runs removes its
 // part file and posts nothing more.
 #pragma once
@@ -21,6 +21,7 @@
 #include "app/MessageSink.h"
 #include "media/FFmpegPtr.h"
 #include "media/NoiseClean.h"
+#include "tasks/ResultFile.h"
 
 namespace tw {
 
@@ -99,6 +100,7 @@ class NoiseAudio {
   int lastPercent_ = 0;
   std::string inputPath_;
   std::string outputPath_;
+  ResultFile result_;  // where the job writes, and how its result is named
   bool createdOutput_ = false;
   std::thread decodeThread_;
   std::thread encodeThread_;

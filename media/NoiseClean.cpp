@@ -38,13 +38,9 @@ std::string LocalFileUrl(const std::string& path) {
   return "file:" + path;
 }
 
-std::string PartPath(const std::string& outputPath) {
-  return outputPath + ".part";
-}
-
-int OpenPartFile(AVFormatContext* output, const std::string& outputPath) {
-  const std::string part = PartPath(outputPath);
-  // Muxers that reopen their file by name find the part file too.
+int OpenPartFile(AVFormatContext* output, const ResultFile& result) {
+  const std::string& part = result.PartialPath();
+  // Muxers that reopen their file by name find the partial file too.
   av_freep(&output->url);
   output->url = av_strdup(part.c_str());
   if (!output->url) return AVERROR(ENOMEM);
@@ -60,17 +56,12 @@ int CloseOutputFile(AVFormatContext* output) {
   return closeError < 0 ? closeError : 0;
 }
 
-bool PublishPartFile(const std::string& outputPath, bool complete, int* renameError) {
-  const std::string part = PartPath(outputPath);
-  std::error_code ec;
-  if (complete) {
-    std::filesystem::rename(part, outputPath, ec);
-    if (!ec) return true;
-    LOG(ERROR) << "cannot rename " << part << " to its result name: " << ec.message();
-    if (renameError) *renameError = ec.value();
+std::string PublishPartFile(const ResultFile& result, bool complete, int* publishError) {
+  if (!complete) {
+    result.Discard();
+    return "";
   }
-  std::filesystem::remove(part, ec);
-  return false;
+  return result.Publish(publishError);
 }
 
 bool SourceReadFailed(const AVFormatContext* input) {

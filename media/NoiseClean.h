@@ -15,6 +15,7 @@
 
 #include "media/FFmpegPtr.h"
 #include "media/WebRtcPtr.h"
+#include "tasks/ResultFile.h"
 
 namespace tw {
 
@@ -27,19 +28,16 @@ int NoisePercent(double done, double total);
 // colon that would read as a protocol, a leading dash, quotes, CJK).
 std::string LocalFileUrl(const std::string& path);
 
-// A denoiser writes its result under a temporary name beside it, outputPath + ".part", and
-// gives it the result's name only when the job completed: an ended or failed job leaves
-// nothing under the result's name.
-std::string PartPath(const std::string& outputPath);
-// Opens the part file of outputPath for output (whose muxer was chosen by outputPath's name).
-// FFmpeg's code.
-int OpenPartFile(AVFormatContext* output, const std::string& outputPath);
+// A denoiser writes its result under the partial name of its ResultFile and publishes it only
+// when the job completed: an ended or failed job leaves nothing under a result's name.
+// Opens the partial file for output (whose muxer was chosen by the result's name). FFmpeg's code.
+int OpenPartFile(AVFormatContext* output, const ResultFile& result);
 // Flushes and closes output's file: 0, or a negative error code (AVERROR of the errno when the
 // file said why, otherwise -1) when any write to it failed (a full disk, say).
 int CloseOutputFile(AVFormatContext* output);
-// A complete job's part file becomes the result; otherwise it is removed. True when the result
-// is in place; when the rename failed, *renameError (if given) gets its errno.
-bool PublishPartFile(const std::string& outputPath, bool complete, int* renameError = nullptr);
+// A complete job's partial file is published; otherwise it is removed. The name the result took,
+// or "" when it is not in place; when publishing failed, *publishError (if given) gets its errno.
+std::string PublishPartFile(const ResultFile& result, bool complete, int* publishError = nullptr);
 // True when reading the source met an error other than its end (an I/O error half-way). The
 // demuxer reports such an error as the end of the source: a job that stopped there is short.
 bool SourceReadFailed(const AVFormatContext* input);

@@ -43,7 +43,7 @@ const char* NoiseCrfForSelector(int selector) {
 }
 
 NoiseConvert::NoiseConvert(MessageSink* window, int itemId, std::string outputPath)
-    : window_(window), itemId_(itemId), outputPath_(std::move(outputPath)) {}
+    : window_(window), itemId_(itemId), outputPath_(std::move(outputPath)), result_(outputPath_) {}
 
 NoiseConvert::~NoiseConvert() {
   abandoned_ = true;
@@ -90,7 +90,7 @@ void NoiseConvert::Abandon() {
   audioDecoder_.reset();
   input_.reset();
   if (createdOutput_) {
-    PublishPartFile(outputPath_, false);
+    PublishPartFile(result_, false);
     createdOutput_ = false;
   }
 }
@@ -127,7 +127,7 @@ int NoiseConvert::Open(const std::string& inputPath) {
 void NoiseConvert::ResetOutput() {
   output_.reset();
   if (createdOutput_) {
-    PublishPartFile(outputPath_, false);
+    PublishPartFile(result_, false);
     createdOutput_ = false;
   }
   videoEncoder_.reset();
@@ -183,7 +183,7 @@ int NoiseConvert::OpenOutput(bool copyPicture) {
   }
   av_dump_format(out, 0, outputPath_.c_str(), 1);
   if (!(out->oformat->flags & AVFMT_NOFILE)) {
-    if (OpenPartFile(out, outputPath_) < 0) {
+    if (OpenPartFile(out, result_) < 0) {
       fprintf(stderr, "Could not open output file '%s'\n", outputPath_.c_str());
       return -1;
     }
@@ -755,12 +755,14 @@ void NoiseConvert::FinishThread() {
   output_.reset();
   input_.reset();
   scaler_.reset();
-  int renameError = 0;
-  const bool complete = PublishPartFile(outputPath_, !failed_ && !abandoned_, &renameError);
-  if (renameError != 0) Fail("the result could not be given its name", AVERROR(renameError));
+  int publishError = 0;
+  const std::string published = PublishPartFile(result_, !failed_ && !abandoned_, &publishError);
+  if (publishError != 0) Fail("the result could not be given its name", AVERROR(publishError));
+  // Told to stop while the result was published: an ended job leaves no result.
+  if (abandoned_ && !published.empty()) std::remove(published.c_str());
   if (!abandoned_)
-    PostRecord<NoiseDoneRecord>(window_, WM_NOISE_DONE, itemId_, 0, complete ? 0 : -1, writeError_.load(),
-                                sourceUnreadable_.load());
+    PostRecord<NoiseDoneRecord>(window_, WM_NOISE_DONE, itemId_, 0, published.empty() ? -1 : 0,
+                                writeError_.load(), sourceUnreadable_.load(), published);
 }
 
 // The one way packets reach the muxer, from the encode thread and, for copied pictures, the

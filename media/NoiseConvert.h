@@ -11,7 +11,7 @@
 // an encoded picture's writer, interleaving by timestamps; the muxer's lock orders its writes
 // with the decode thread's) and the finish thread, which waits for both, writes the trailer, closes input and
 // output and posts WM_NOISE_DONE (result 0, or -1 when anything failed, as in NoiseAudio). The file is
-// written as PartPath(outputPath) and renamed only when complete. The destructor sets stop and
+// written as the partial file of its ResultFile and renamed only when complete. The destructor sets stop and
 // joins the finish thread: a job destroyed while it runs removes its part file and posts nothing
 // more. A source with only a picture or only sound is handled by skipping the missing side.
 // Pictures keep the times of the source's frames (a variable frame rate included); the sound is
@@ -28,6 +28,7 @@
 #include "app/MessageSink.h"
 #include "media/FFmpegPtr.h"
 #include "media/NoiseClean.h"
+#include "tasks/ResultFile.h"
 
 namespace tw {
 
@@ -105,6 +106,7 @@ class NoiseConvert {
   MessageSink* window_;
   int itemId_;
   std::string outputPath_;
+  ResultFile result_;  // where the job writes, and how its result is named
   FormatInputPtr input_;
   AVStream* videoInStream_ = nullptr;
   AVStream* audioInStream_ = nullptr;

@@ -69,16 +69,8 @@ std::string NoiseOutputName(const std::string& sourcePath, const std::string& fo
 }
 
 std::string NoiseOutputPath(const std::string& folder, const std::string& sourcePath,
-                            const std::string& format, std::time_t when,
-                            const std::function<bool(const std::string&)>& taken) {
-  const std::string name = NoiseOutputName(sourcePath, format, when);
-  const std::string first = folder + "/" + name;
-  if (!taken || !taken(first)) return first;
-  const std::string stem = folder + "/" + name.substr(0, name.size() - format.size() - 1);
-  for (int n = 2;; ++n) {
-    const std::string candidate = stem + "-" + std::to_string(n) + "." + format;
-    if (!taken(candidate)) return candidate;
-  }
+                            const std::string& format, std::time_t when) {
+  return folder + "/" + NoiseOutputName(sourcePath, format, when);
 }
 
 FailureReason NoiseFailure(const NoiseDoneRecord& done) {
@@ -87,8 +79,7 @@ FailureReason NoiseFailure(const NoiseDoneRecord& done) {
   return done.error != 0 ? ReasonOfWriteError(done.error) : FailureReason::Failed;
 }
 
-NoiseRunPlan PlanNoiseRun(const std::string& sourcePath, const NoiseRunSettings& settings, std::time_t when,
-                          const std::function<bool(const std::string&)>& taken) {
+NoiseRunPlan PlanNoiseRun(const std::string& sourcePath, const NoiseRunSettings& settings, std::time_t when) {
   NoiseRunPlan plan;
   plan.inputPath = sourcePath;
   plan.policy = settings.policy;
@@ -96,7 +87,7 @@ NoiseRunPlan PlanNoiseRun(const std::string& sourcePath, const NoiseRunSettings&
   if (plan.engine == NoiseEngine::None) return plan;
   const std::string& format = plan.engine == NoiseEngine::Video ? settings.videoFormat : settings.audioFormat;
   const std::string folder = settings.outputFolder.empty() ? GetOutputFolder() : settings.outputFolder;
-  plan.outputPath = NoiseOutputPath(folder, sourcePath, format, when, taken);
+  plan.outputPath = NoiseOutputPath(folder, sourcePath, format, when);
   plan.formatType = settings.audioFormat == "mp3" ? 0 : 1;
   return plan;
 }
@@ -126,20 +117,9 @@ size_t NoiseJobTable::RunningVideo() const {
   return runs_.size() - RunningAudio();
 }
 
-bool NoiseJobTable::IsReserved(const std::string& path) const {
-  for (const auto& [id, run] : runs_) {
-    if (run->OutputPath() == path) return true;
-  }
-  return false;
-}
-
 int NoiseJobTable::Run(int rowId, const std::string& sourcePath, const NoiseRunSettings& settings,
                        NoiseRunPlan* planOut) {
-  const NoiseRunPlan plan =
-      PlanNoiseRun(sourcePath, settings, std::time(nullptr), [this](const std::string& path) {
-        std::error_code ec;
-        return IsReserved(path) || std::filesystem::exists(std::filesystem::symlink_status(path, ec));
-      });
+  const NoiseRunPlan plan = PlanNoiseRun(sourcePath, settings, std::time(nullptr));
   if (planOut) *planOut = plan;
   return Start(rowId, plan);
 }

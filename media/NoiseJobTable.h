@@ -37,11 +37,10 @@ std::string NoiseTimestamp(std::time_t when);
 // "<file name up to its last '.'>-噪声消除-<timestamp>.<format>".
 std::string NoiseOutputName(const std::string& sourcePath, const std::string& format, std::time_t when);
 
-// folder + "/" + the name above; when that path is taken, "-2", "-3", ... is put after the
-// timestamp until a free one is found (two jobs of one source in the same second).
+// folder + "/" + the name above: the designed name. Two jobs of one source in the same second
+// both publish (ResultFile), the later one under "-2".
 std::string NoiseOutputPath(const std::string& folder, const std::string& sourcePath,
-                            const std::string& format, std::time_t when,
-                            const std::function<bool(const std::string&)>& taken);
+                            const std::string& format, std::time_t when);
 
 // What the page passes into a run.
 struct NoiseRunSettings {
@@ -74,8 +73,7 @@ struct NoiseRunPlan {
 FailureReason NoiseFailure(const NoiseDoneRecord& done);
 
 // The plan for a source; engine None (and no output path) when the extension starts no job.
-NoiseRunPlan PlanNoiseRun(const std::string& sourcePath, const NoiseRunSettings& settings, std::time_t when,
-                          const std::function<bool(const std::string&)>& taken);
+NoiseRunPlan PlanNoiseRun(const std::string& sourcePath, const NoiseRunSettings& settings, std::time_t when);
 
 class NoiseRun;
 
@@ -110,8 +108,6 @@ class NoiseJobTable {
   bool IsRunning(int rowId) const;
   size_t RunningAudio() const;
   size_t RunningVideo() const;
-  // True for an output path that a running job writes.
-  bool IsReserved(const std::string& path) const;
 
  private:
   MessageSink* sink_;

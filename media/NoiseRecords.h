@@ -2,6 +2,8 @@
 // receiver owns them from the moment of posting.
 #pragma once
 
+#include <string>
+
 #include "app/MessageSink.h"
 
 namespace tw {
@@ -19,13 +21,20 @@ struct NoiseProgressRecord : MessageRecord {
 // then unusable and the row should say so). error is the errno of the failed write when the
 // file system named one (ENOSPC for a full disk), otherwise 0.
 struct NoiseDoneRecord : MessageRecord {
-  NoiseDoneRecord(int item, int audio, int outcome = 0, int errorCode = 0, bool unreadable = false)
-      : itemId(item), audioEngine(audio), result(outcome), error(errorCode), sourceUnreadable(unreadable) {}
+  NoiseDoneRecord(int item, int audio, int outcome = 0, int errorCode = 0, bool unreadable = false,
+                  std::string published = "")
+      : itemId(item),
+        audioEngine(audio),
+        result(outcome),
+        error(errorCode),
+        sourceUnreadable(unreadable),
+        outputPath(std::move(published)) {}
   int itemId;
   int audioEngine;
   int result;
   int error;
-  bool sourceUnreadable;  // the source failed to read before its end (an I/O error)
+  bool sourceUnreadable;   // the source failed to read before its end (an I/O error)
+  std::string outputPath;  // result 0: the name the result was published under (ResultFile)
 };
 
 }  // namespace tw

@@ -68,7 +68,13 @@ bool NoiseRun::Pass(Message& message) {
   }
   {
     std::lock_guard<std::mutex> hold(lock_);
-    if (ending_) return false;
+    if (ending_) {
+      // The engine published just before it was told to stop: the ended job leaves no result.
+      const auto* done = message.As<NoiseDoneRecord>();
+      if (done && !done->outputPath.empty() && std::remove(done->outputPath.c_str()) == 0)
+        LOG(INFO) << "removed the result of an ended job: " << done->outputPath;
+      return false;
+    }
     doneSeen_ = true;
   }
   // Finished before the message goes: whoever receives it finds the run over.
@@ -93,25 +99,20 @@ bool NoiseRun::End() {
   return true;
 }
 
-// Waits for the engine's threads, which remove the part file. An engine that had published its
-// result just before it was told to stop leaves it under the result's name, which no other file
-// had when the job was planned: it goes too, as the job was ended.
+// Waits for the engine's threads, which remove the partial file. A result the engine published
+// just before it was told to stop is removed by the engine itself or, when its report was
+// already on its way, by Pass: never a name that another job's result may hold.
 void NoiseRun::Abandon() {
   audio_.reset();
   video_.reset();
-  std::error_code ec;
-  if (std::filesystem::remove(OutputPath(), ec)) LOG(INFO) << "removed the result of an ended job: " << OutputPath();
   MarkFinished();
 }
 
-JobStarter MakeNoiseStarter(int taskId, std::string sourcePath, NoiseRunSettings settings, MessageSink* sink) {
+JobStarter MakeNoiseStarter(int taskId, std::string sourcePath, NoiseRunSettings settings,
+                            MessageSink* sink) {
   return [taskId, sourcePath = std::move(sourcePath), settings = std::move(settings), sink](
-             int runId, const OutputTaken& taken) {
-    const NoiseRunPlan plan =
-        PlanNoiseRun(sourcePath, settings, std::time(nullptr), [&taken](const std::string& path) {
-          std::error_code ec;
-          return (taken && taken(path)) || std::filesystem::exists(std::filesystem::symlink_status(path, ec));
-        });
+             int runId, const OutputTaken&) {
+    const NoiseRunPlan plan = PlanNoiseRun(sourcePath, settings, std::time(nullptr));
     PreparedJob job;
     if (plan.engine == NoiseEngine::None) {
       job.refusal = FailureReason::UnsupportedType;

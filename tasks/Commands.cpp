@@ -65,82 +65,22 @@ std::string PathArg(const std::string& path) {
   return !path.empty() && path[0] == '-' ? "./" + path : path;
 }
 
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return lstat(path.c_str(), &st) == 0;
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {
-  }, sb{};
-  if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 // The background music mix's ceiling: 1 dB below full scale, which lossy encoders' own
 // overshoot stays within.
 constexpr const char* kMixLimit = "0.891251";
 
-// Names handed out by this process (whose files the transcoder may not have made yet), each
-// with the source a convert result was named for; "" for the timestamped names of the other
-// operations, which no later build takes again.
-std::mutex reservedLock;
-std::map<std::string, std::string> reservedPaths;
-
-std::string NumberedPath(const std::string& folder, const std::string& stem, const std::string& ext, int n) {
-  std::string name = n <= 1 ? stem : stem + "-" + std::to_string(n);
-  if (!ext.empty()) name += "." + ext;
-  return folder + "/" + name;
+std::string NumberedPath(const std::string& folder, const std::string& stem, const std::string& ext) {
+  return folder + "/" + stem + (ext.empty() ? "" : "." + ext);
 }
 
-// folder/stem.ext, or the first of folder/stem-2.ext, -3 ... that is free on disk and not
-// handed out before. Never the file at avoidPath.
-std::string FreeOutputPath(const CommandContext& ctx, const std::string& stem, const std::string& ext,
-                           const std::string& avoidPath = "") {
-  if (!ctx.avoidCollisions) return NumberedPath(ctx.outputFolder, stem, ext, 1);
-  std::lock_guard<std::mutex> hold(reservedLock);
-  for (int n = 1;; ++n) {
-    const std::string candidate = NumberedPath(ctx.outputFolder, stem, ext, n);
-    if (Exists(candidate) || reservedPaths.count(candidate)) continue;
-    if (!avoidPath.empty() && SameFile(candidate, avoidPath)) continue;
-    reservedPaths.emplace(candidate, "");
-    return candidate;
-  }
+// The name a result is designed to carry. Whether it is free is decided when the result is
+// published (ResultFile), never here: a name checked now may be taken before the run ends.
+std::string FreeOutputPath(const CommandContext& ctx, const std::string& stem, const std::string& ext) {
+  return NumberedPath(ctx.outputFolder, stem, ext);
 }
 
-// The same file under any spelling of its path; the path as given when it cannot be resolved.
-std::string SourceKey(const std::string& path) {
-  char* real = realpath(path.c_str(), nullptr);
-  if (!real) return path;
-  std::string key = real;
-  std::free(real);
-  return key;
-}
-
-// folder/base.ext unless another source holds that name: one this process named a result of
-// another source (or a timestamped result), or a file on disk it did not name for this source;
-// then the first free "-2", "-3" .... Never the input itself.
 std::string ConvertOutputPath(const FileEntry& entry, const std::string& format, const CommandContext& ctx) {
-  const std::string base = BaseName(entry.fileName);
-  if (!ctx.avoidCollisions) {
-    std::string output = NumberedPath(ctx.outputFolder, base, format, 1);
-    for (int n = 2; SameFile(output, entry.fullPath); ++n)
-      output = NumberedPath(ctx.outputFolder, base, format, n);
-    return output;
-  }
-  const std::string source = SourceKey(entry.fullPath);
-  std::lock_guard<std::mutex> hold(reservedLock);
-  for (int n = 1;; ++n) {
-    const std::string candidate = NumberedPath(ctx.outputFolder, base, format, n);
-    if (SameFile(candidate, entry.fullPath)) continue;
-    if (const auto named = reservedPaths.find(candidate); named != reservedPaths.end()) {
-      if (named->second == source) return candidate;
-      continue;
-    }
-    if (Exists(candidate)) continue;
-    reservedPaths.emplace(candidate, source);
-    return candidate;
-  }
+  return NumberedPath(ctx.outputFolder, BaseName(entry.fileName), format);
 }
 
 std::string Joined(const std::vector<std::string>& words) {

@@ -1,9 +1,10 @@
 // The command line of every transcoder operation: output name, command text (exactly as the
 // templates read, for logs and tests) and the argument vector built from the same pieces (what
 // the child is given; no shell sees it), plus the checks made before a run with the prompt
-// texts the page or the CLI shows. Pure apart from three marked reads: CurrentCommandContext
-// (settings, clock, program folder), the output-name reservation (file system) and the volume
-// builder's duration probe. Safe from any thread.
+// texts the page or the CLI shows. Pure apart from two marked reads: CurrentCommandContext
+// (settings, clock, program folder) and the volume builder's duration probe. The names given
+// are designed names; the one a result takes is decided when it is published (ResultFile).
+// Safe from any thread.
 #pragma once
 
 #include <cstdint>
@@ -50,10 +51,6 @@ struct CommandContext {
   std::string outputFolder;  // GetOutputFolder(), without a trailing "/"
   std::string timestamp;     // local time "%Y%m%d%H%M%S"
   int bitRate = 128000;      // bit/s of MP3 results, from "audio-quality"
-  // Pick a free output name ("-2", "-3", ... before the extension) when the name is taken on
-  // disk or by an earlier build of this process (for convert: by another source's result).
-  // Off only for text tests.
-  bool avoidCollisions = true;
 };
 
 // Reads TranscoderPath, GetOutputFolder, the local clock and "audio-quality" now.
@@ -118,10 +115,9 @@ int NearestBitRate(std::string_view format, std::int64_t bitRate, int outRate, i
 // value in that order; "" when none. An unchanged bit rate keeps the source's (source facts)
 // when the format is lossy: NearestBitRate of it. VBR for another format counts as unchanged.
 std::string ConvertOptionText(const ConvertOptions& options, const MediaFacts& source = {});
-// base + "." + format, with "-y". The name is the source's own: a reconversion of the same
-// source replaces its earlier result; a name another source's result holds (named by this
-// process, or any file on disk not written for this source by it) and the input itself are
-// never written over: the first free "-2", "-3" ... is taken instead.
+// base + "." + format, with "-y" (for the partial file the run writes). The name is the one the
+// result is designed to carry: publishing it (ResultFile) takes the first free "-2", "-3" ...
+// where a file holds it then, the input itself included, and never writes over one.
 BuiltCommand BuildConvertCommand(const FileEntry& entry, const ConvertOptions& options,
                                  const CommandContext& ctx);
 
@@ -179,7 +175,8 @@ BuiltCommand BuildBgMusicCommand(const FileEntry& entry, const BgMusicOptions& o
 // The cut result's extension: the source's, lower-cased, or "mp3" for none, "3gpp", "ape",
 // "amr", "awb" and video containers.
 std::string CutExtension(std::string_view sourceFileName);
-// Output path of a new cut entry (made when the entry is added, exported later with "-y").
+// Designed output path of a new cut entry (made when the entry is added; the export publishes
+// under it or the next free numbered name).
 std::string CutOutputPath(std::string_view sourceFileName, const CommandContext& ctx);
 // The cut entry as the page files it: fileName/fullPath = output, filePath = the source's
 // folder, size and facts = the source's, duration = end - start, and the stretch.

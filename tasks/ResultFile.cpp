@@ -1,43 +1,190 @@
 #include "tasks/ResultFile.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <glog/logging.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace tw {
 namespace {
 
-bool Unchanged(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+constexpr std::string_view kPartialPrefix = ".tw-";
+constexpr std::string_view kPartialMark = ".part";
+// How many numbered names Publish tries before it gives up on a folder.
+constexpr int kMaxNumber = 100000;
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The name's extension without its dot; "" for none (a leading dot starts no extension).
+std::string ExtensionOf(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  return dot == std::string::npos || dot == 0 ? "" : name.substr(dot + 1);
+}
+
+size_t NameMaxOf(const std::string& folder) {
+  const long max = pathconf(folder.c_str(), _PC_NAME_MAX);
+  return max > 0 ? static_cast<size_t>(max) : 255;
+}
+
+// The longest start of text of at most bytes bytes that ends at a whole UTF-8 character.
+std::string_view WholeCharacters(std::string_view text, size_t bytes) {
+  if (text.size() <= bytes) return text;
+  size_t end = bytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
+bool AllDigits(std::string_view text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// Takes the name `to` for the file `from` unless something holds it: EEXIST then. Where the file
+// system has no no-replace rename, a hard link does the same; where it has no hard links either,
+// an empty file made with O_EXCL claims the name and the rename replaces only that.
+int MoveNoReplace(const std::string& from, const std::string& to) {
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return errno;
+  if (link(from.c_str(), to.c_str()) == 0) {
+    unlink(from.c_str());
+    return 0;
+  }
+  if (errno != EPERM && errno != ENOSYS && errno != ENOTSUP && errno != EOPNOTSUPP && errno != EMLINK)
+    return errno;
+  const int claim = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (claim < 0) return errno;
+  close(claim);
+  if (rename(from.c_str(), to.c_str()) == 0) return 0;
+  const int error = errno;
+  unlink(to.c_str());
+  return error;
 }
 
 }  // namespace
 
-ResultFile::ResultFile(std::string path, std::vector<std::string> inputs)
-    : path_(std::move(path)), inputs_(std::move(inputs)) {
-  existed_ = !path_.empty() && lstat(path_.c_str(), &before_) == 0;
+ResultFile::ResultFile(std::string resultPath) : path_(std::move(resultPath)) {
+  if (path_.empty()) return;
+  static std::atomic<unsigned> next{1};
+  const std::string ext = ExtensionOf(NameOf(path_));
+  std::string name = std::string(kPartialPrefix) + std::to_string(getpid()) + "-" + std::to_string(next++) +
+                     std::string(kPartialMark);
+  if (!ext.empty()) name += "." + std::string(WholeCharacters(ext, 32));
+  const std::string folder = FolderOf(path_);
+  partial_ = (folder == "/" ? "" : folder) + "/" + name;
 }
 
-bool ResultFile::DiscardIfTouched() const {
-  if (path_.empty()) return false;
-  struct stat now {};
-  if (lstat(path_.c_str(), &now) != 0 || !S_ISREG(now.st_mode)) return false;
-  if (existed_ && Unchanged(now, before_)) return false;
-  for (const std::string& input : inputs_) {
-    struct stat source {};
-    if (stat(input.c_str(), &source) == 0 && source.st_dev == now.st_dev && source.st_ino == now.st_ino)
-      return false;
+std::string ResultFile::Publish(int* error) const {
+  int failure = EINVAL;
+  if (!partial_.empty()) {
+    const size_t nameMax = NameMaxOf(FolderOf(path_));
+    for (int n = 1; n <= kMaxNumber; ++n) {
+      const std::string candidate = NumberedResultPath(path_, n, nameMax);
+      failure = MoveNoReplace(partial_, candidate);
+      if (failure == 0) {
+        LOG(INFO) << "published " << candidate;
+        return candidate;
+      }
+      if (failure != EEXIST) break;
+    }
+    LOG(ERROR) << "cannot publish " << partial_ << " as " << path_ << ": " << std::strerror(failure);
+    Discard();
   }
-  if (unlink(path_.c_str()) != 0) {
-    LOG(ERROR) << "cannot remove partial output " << path_ << ": " << std::strerror(errno);
+  if (error) *error = failure;
+  return "";
+}
+
+bool ResultFile::Discard() const {
+  if (partial_.empty()) return false;
+  struct stat st {};
+  if (lstat(partial_.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (unlink(partial_.c_str()) != 0) {
+    LOG(ERROR) << "cannot remove partial output " << partial_ << ": " << std::strerror(errno);
     return false;
   }
-  LOG(INFO) << "removed partial output " << path_;
+  LOG(INFO) << "removed partial output " << partial_;
   return true;
+}
+
+std::string ClaimResultName(const std::string& resultPath, int* error) {
+  const size_t nameMax = NameMaxOf(FolderOf(resultPath));
+  int failure = EINVAL;
+  for (int n = 1; n <= kMaxNumber && !resultPath.empty(); ++n) {
+    const std::string candidate = NumberedResultPath(resultPath, n, nameMax);
+    const int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      close(fd);
+      return candidate;
+    }
+    failure = errno;
+    if (failure != EEXIST) break;
+  }
+  if (error) *error = failure;
+  return "";
+}
+
+std::string NumberedResultPath(const std::string& resultPath, int n, size_t nameMax) {
+  if (n <= 1) return resultPath;
+  const size_t slash = resultPath.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : resultPath.substr(0, slash + 1);
+  const std::string name = NameOf(resultPath);
+  const std::string ext = ExtensionOf(name);
+  const std::string stem = ext.empty() ? name : name.substr(0, name.size() - ext.size() - 1);
+  const std::string tail = "-" + std::to_string(n) + (ext.empty() ? "" : "." + ext);
+  const size_t room = nameMax > tail.size() ? nameMax - tail.size() : 0;
+  return folder + std::string(WholeCharacters(stem, room)) + tail;
+}
+
+bool IsPartialName(std::string_view name, pid_t* pid) {
+  if (name.substr(0, kPartialPrefix.size()) != kPartialPrefix) return false;
+  name.remove_prefix(kPartialPrefix.size());
+  const size_t dash = name.find('-');
+  const size_t mark = name.find(kPartialMark);
+  if (dash == std::string_view::npos || mark == std::string_view::npos || mark < dash) return false;
+  const std::string_view pidText = name.substr(0, dash);
+  if (!AllDigits(pidText) || pidText.size() > 9 || !AllDigits(name.substr(dash + 1, mark - dash - 1)))
+    return false;
+  const std::string_view rest = name.substr(mark + kPartialMark.size());
+  if (!rest.empty() && rest[0] != '.') return false;
+  if (pid) *pid = static_cast<pid_t>(std::stol(std::string(pidText)));
+  return true;
+}
+
+int RemoveStalePartials(const std::string& folder, std::chrono::seconds minAge) {
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return 0;
+  int removed = 0;
+  const auto now = std::chrono::system_clock::now();
+  while (const dirent* entry = readdir(dir)) {
+    pid_t pid = 0;
+    if (!IsPartialName(entry->d_name, &pid)) continue;
+    // A process that still runs (or that we may not signal) may be writing it.
+    if (pid > 0 && (kill(pid, 0) == 0 || errno == EPERM)) continue;
+    struct stat st {};
+    if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    const auto changed = std::chrono::system_clock::time_point(std::chrono::seconds(st.st_mtime));
+    if (now - changed < minAge) continue;
+    if (unlinkat(dirfd(dir), entry->d_name, 0) == 0) {
+      LOG(INFO) << "removed the partial result of an ended run: " << folder << "/" << entry->d_name;
+      ++removed;
+    }
+  }
+  closedir(dir);
+  return removed;
 }
 
 }  // namespace tw

@@ -341,7 +341,14 @@ int TranscoderRun::Reap() {
   std::lock_guard<std::mutex> hold(lock_);
   reaped_ = true;
   int status = 0;
-  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  pid_t reaped = -1;
+  while ((reaped = waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
+  }
+  if (reaped != pid_) {
+    // Reaped elsewhere (SIGCHLD ignored by a host program, say): how it ended is unknown, and an
+    // unknown end is no success.
+    LOG(ERROR) << "cannot learn how transcoder " << pid_ << " ended: " << std::strerror(errno);
+    return -1;
   }
   return status;
 }
@@ -355,10 +362,14 @@ bool TranscoderRun::Judge(const TranscoderReport& report, int waitStatus, bool* 
 
 void TranscoderRun::PostFinal(MessageSink* sink, const OutputParser& parser, bool succeeded, bool ended) {
   const TranscoderReport& report = parser.Report();
+  std::string published;
+  int publishError = 0;
+  if (succeeded && !PublishOutput(&published, &publishError)) succeeded = false;
   Message message;
   if (succeeded) {
     auto record = std::make_unique<FinishRecord>();
     record->taskId = TaskId();
+    record->outputPath = published;
     record->progress.taskId = TaskId();
     record->progress.kind = Kind();
     record->progress.durationMs = static_cast<int>(report.durationMs);
@@ -369,15 +380,23 @@ void TranscoderRun::PostFinal(MessageSink* sink, const OutputParser& parser, boo
     auto record = std::make_unique<FailureRecord>();
     record->taskId = TaskId();
     record->kind = Kind();
-    record->writeFailed = report.writeFailed;
+    record->writeFailed = report.writeFailed || publishError != 0;
     record->ended = ended;
-    record->reason = ended ? FailureReason::Cancelled : ReasonOfReport(report);
+    record->reason = ended          ? FailureReason::Cancelled
+                     : publishError ? ReasonOfWriteError(publishError)
+                                    : ReasonOfReport(report);
     record->outputTail = parser.Tail();
     message = Message(WM_TASK_FAILED, std::move(record), 0, RunId());
   }
   // Finished before the message goes: whoever receives it finds the run over.
   MarkFinished();
   sink->Post(std::move(message));
+}
+
+bool TranscoderRun::PublishOutput(std::string* published, int* error) {
+  if (output_.Path().empty()) return true;
+  *published = output_.Publish(error);
+  return !published->empty();
 }
 
 // The OutputReader thread body. Reads the output to its end (after "Invalid argument" only to
@@ -417,7 +436,7 @@ void TranscoderRun::Read(int fd, MessageSink* sink, std::vector<std::string> pat
   const bool succeeded = Judge(parser.Report(), status, &ended);
   if (!succeeded) {
     LOG(ERROR) << "transcoder run of task " << TaskId() << " failed (wait status " << status << ")";
-    output_.DiscardIfTouched();
+    output_.Discard();
   }
   PostFinal(sink, parser, succeeded, ended);
 }
@@ -430,12 +449,13 @@ std::shared_ptr<TranscoderRun> StartTranscoder(const CommandLine& cmd, int taskI
     if (startError) *startError = EINVAL;
     return nullptr;
   }
-  std::vector<std::string> paths = CommandPaths(cmd);
-  std::vector<std::string> inputs(paths.begin(), paths.end() - (paths.empty() ? 0 : 1));
-  // Noted before the child can touch it.
+  // The child writes under the partial name: the command's last argument, its result.
+  const std::string resultPath = cmd.args.size() > 1 ? cmd.args.back() : "";
   auto run = std::shared_ptr<TranscoderRun>(
-      new TranscoderRun(runId ? runId : NextRunId(), taskId, kind,
-                        ResultFile(cmd.args.size() > 1 ? cmd.args.back() : "", std::move(inputs))));
+      new TranscoderRun(runId ? runId : NextRunId(), taskId, kind, ResultFile(resultPath)));
+  std::vector<std::string> args = cmd.args;
+  if (!resultPath.empty()) args.back() = run->output_.PartialPath();
+  std::vector<std::string> paths = CommandPaths(CommandLine{"", args});
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) {
     if (startError) *startError = errno;
@@ -449,8 +469,8 @@ std::shared_ptr<TranscoderRun> StartTranscoder(const CommandLine& cmd, int taskI
   posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
 
   std::vector<char*> argv;
-  argv.reserve(cmd.args.size() + 1);
-  for (const std::string& a : cmd.args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.reserve(args.size() + 1);
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
 
   const int rc = posix_spawnp(&run->pid_, argv[0], &actions, nullptr, argv.data(), environ);

@@ -42,6 +42,7 @@ struct ProgressRecord : MessageRecord {
 // WM_TASK_DONE: the run's last progress travels with it.
 struct FinishRecord : MessageRecord {
   int taskId = 0;
+  std::string outputPath;  // the name the result was published under (see ResultFile)
   ProgressRecord progress;
   OperationKind kind = OperationKind::Convert;
 };
@@ -166,6 +167,9 @@ class TranscoderRun : public JobRun {
                                                         int, int*);
   TranscoderRun(int runId, int taskId, OperationKind kind, ResultFile output)
       : JobRun(runId, kind, taskId, output.Path()), output_(std::move(output)) {}
+  // Publishes the result of a run judged a success; false (with the errno-style code in *error)
+  // when it could not be given a name.
+  bool PublishOutput(std::string* published, int* error);
   void Read(int fd, MessageSink* sink, std::vector<std::string> paths);
   void SignalChild(int sig);
   void KillAfterGrace();
@@ -178,7 +182,7 @@ class TranscoderRun : public JobRun {
   pid_t pid_ = -1;
   mutable std::mutex lock_;
   bool endedByOwner_ = false;
-  bool judged_ = false;  // the verdict is reached: End comes too late
+  bool judged_ = false;                             // the verdict is reached: End comes too late
   std::chrono::steady_clock::time_point killAt_{};  // set while an end is under way
   bool killed_ = false;
   bool reaped_ = false;  // from then on no signal may go to the pid: it may be another process's

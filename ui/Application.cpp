@@ -27,6 +27,7 @@ extern "C" {
 
 #include "app/SettingsFile.h"
 #include "media/FFmpegPtr.h"
+#include "tasks/ResultFile.h"
 #include "ui/CMainWnd.h"
 #include "ui/CPaintViewUI.h"
 #include "ui/LaunchArguments.h"
@@ -225,6 +226,9 @@ int RunApplication(int argc, char** argv, const StartHooks& hooks) {
   }
   StartLogging(logFolder);
   LOG(INFO) << "Tunewell starting, log folder " << logFolder;
+  // What runs killed earlier left beside the results.
+  RemoveStalePartials(GetOutputFolder());
+  RemoveStalePartials(GetOutputFolder() + "/录音");
   if (!firstStart)
     LOG(WARNING) << "another start holds " << InstanceLockPath().toStdString()
                  << " but no instance answered at " << InstanceServerPath().toStdString()

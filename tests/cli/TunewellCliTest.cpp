@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -325,7 +327,10 @@ TEST(TunewellCli, BadInputGetsAClearErrorAndLosesNothing) {
        {"waveform", test::WavClaimingRate(10)},
        1,
        {"rate-10.wav: has no sound that can be read"}},
-      {"a tag claiming 2 GB", {"probe", test::WavWithHugeTag()}, 1, {"huge-tag.wav: not an audio or video file"}},
+      {"a tag claiming 2 GB",
+       {"probe", test::WavWithHugeTag()},
+       1,
+       {"huge-tag.wav: not an audio or video file"}},
       {"a tag claiming 2 GB: waveform",
        {"waveform", test::WavWithHugeTag()},
        1,
@@ -448,22 +453,45 @@ TEST(TunewellCli, JobsRunAtOnceUpToTheLimit) {
 }
 
 TEST(TunewellCli, SourcesSharingABaseNameNeverOverwriteEachOther) {
-  // Two sources with one base name give two convert results, run at once. The same source given
-  // twice gives one result, which its later run replaces once the first is done.
-  const std::string one = test::TempDir(), two = test::TempDir(), outDir = test::TempDir();
-  const std::string first = Copy(test::ToneWav(3, 440), one, "x.wav");
-  const std::string second = Copy(test::ToneWav(2, 880), two, "x.wav");
-  const ProcessResult r =
-      RunCli({"convert", "--format", "mp3", "--jobs", "2", "--output-dir", outDir, first, second, first});
-  ASSERT_EQ(r.exitStatus, 0) << r.err;
-  EXPECT_EQ(test::FileNames(outDir), (std::vector<std::string>{"x-2.mp3", "x.mp3"}));
-  EXPECT_NEAR(test::Probe(outDir + "/x.mp3").durationSec, 3, 0.15);
-  EXPECT_NEAR(test::Probe(outDir + "/x-2.mp3").durationSec, 2, 0.15);
-  const size_t firstDone = r.out.find(": done: " + outDir + "/x.mp3");
-  const size_t again = r.out.find(first + ": started", r.out.find(first + ": started") + 1);
-  ASSERT_NE(firstDone, std::string::npos) << r.out;
-  ASSERT_NE(again, std::string::npos) << r.out;
-  EXPECT_GT(again, firstDone) << r.out;
+  // Sources with one base name, run at once, each give a result of their own; so does the same
+  // source given twice, and a source converted into its own folder keeps its file.
+  const std::string one = test::TempDir(), two = test::TempDir(), three = test::TempDir();
+  const std::string a = Copy(test::ToneWav(3, 440), one, "x.wav");
+  const std::string b = Copy(test::ToneWav(2, 880), two, "x.wav");
+  const std::string c = Copy(test::ToneWav(1, 660), three, "x.wav");
+  const std::string inPlace = test::TempDir();
+  const std::string mp3 = Copy(test::ToneMp3(2, 440), inPlace, "x.mp3");
+  const auto mp3Bytes = std::filesystem::file_size(mp3);
+  const struct {
+    const char* what;
+    std::vector<std::string> args;  // the output folder is added
+    std::string outDir;
+    std::vector<double> seconds;  // of the results, in name order
+  } cases[] = {
+      {"convert", {"convert", "--format", "mp3", "--jobs", "3", a, b, a}, "", {2, 3, 3}},
+      {"denoise", {"denoise", a, b, c}, "", {1, 2, 3}},
+      {"convert into the source's folder", {"convert", "--format", "mp3", mp3}, inPlace, {2, 2}},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.what);
+    const std::string outDir = k.outDir.empty() ? test::TempDir() : k.outDir;
+    std::vector<std::string> args = k.args;
+    args.insert(args.begin() + 1, {"--output-dir", outDir});
+    const ProcessResult r = RunCli(args);
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    std::vector<double> seconds;
+    for (const std::string& name : test::FileNames(outDir)) {
+      seconds.push_back(std::round(test::Probe(outDir + "/" + name).durationSec));
+      // Each result's line names the name it took.
+      if (outDir + "/" + name != mp3) {
+        EXPECT_NE(r.out.find(": done: " + outDir + "/" + name), std::string::npos) << r.out;
+      }
+    }
+    std::sort(seconds.begin(), seconds.end());
+    EXPECT_EQ(seconds, k.seconds) << r.out;
+  }
+  EXPECT_EQ(std::filesystem::file_size(mp3), mp3Bytes);
+  EXPECT_EQ(test::FileNames(inPlace), (std::vector<std::string>{"x-2.mp3", "x.mp3"}));
 }
 
 TEST(TunewellCli, InterruptEndsChildrenAndRemovesPartialOutputs) {

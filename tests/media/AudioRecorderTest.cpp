@@ -352,13 +352,13 @@ TEST_F(AudioRecorderTest, MixKeepsTheSystemSoundInStepAcrossItsPauses) {
   const std::string bursts = test::MakeMedia(
       "bursts-6x1.8s-from-0.3s.wav",
       {"-f", "lavfi", "-i",
-       "aevalsrc=if(gte(t\\,0.3)*lt(mod(t-0.3\\,1.8)\\,0.3)\\,0.5*sin(2*PI*440*t)\\,0):s=44100:d=10.8",
-       "-ac", "2", "-c:a", "pcm_s16le"});
+       "aevalsrc=if(gte(t\\,0.3)*lt(mod(t-0.3\\,1.8)\\,0.3)\\,0.5*sin(2*PI*440*t)\\,0):s=44100:d=10.8", "-ac",
+       "2", "-c:a", "pcm_s16le"});
   const std::string clicks = test::MakeMedia(
       "clicks-0.3s-from-0.3s.wav",
       {"-f", "lavfi", "-i",
-       "aevalsrc=if(gte(t\\,0.3)*lt(mod(t-0.3\\,0.3)\\,0.03)\\,0.5*sin(2*PI*1000*t)\\,0):s=44100:d=14",
-       "-ac", "2", "-c:a", "pcm_s16le"});
+       "aevalsrc=if(gte(t\\,0.3)*lt(mod(t-0.3\\,0.3)\\,0.03)\\,0.5*sin(2*PI*1000*t)\\,0):s=44100:d=14", "-ac",
+       "2", "-c:a", "pcm_s16le"});
   WriteSettings(Settings(SourceAll));
   const std::string folder = test::TempDir();
   {
@@ -659,16 +659,17 @@ TEST_F(AudioRecorderTest, AFileThatCannotBeWrittenIsAFailedRecording) {
   WriteSettings(Settings(SourceSystem));
   const struct {
     const char* name;
-    int reports;   // WM_RECORD_FAILED while recording
-    bool ioError;  // a disk that fails with EIO after the first 16 kB, rather than a full one
-  } cases[] = {{"the disk fills while recording", 1, false},
-               {"the disk fills as the file is finished", 0, false},
-               {"the disk fails with an I/O error while recording", 1, true}};
+    int reports;       // WM_RECORD_FAILED while recording
+    size_t diskBytes;  // a full disk of this size, or 0 for a disk that fails with EIO after 16 kB
+  } cases[] = {{"the disk fills while recording", 1, 16 * 1024},
+               {"the disk fills as the file is finished", 0, 4096},
+               {"the disk fails with an I/O error while recording", 1, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::string folder = test::TempDir();
     std::optional<test::FailingDisk> disk;
-    if (c.ioError) {
+    std::optional<test::SmallDisk> small;
+    std::string folder;
+    if (c.diskBytes == 0) {
       disk.emplace();
       if (!disk->Ok()) {
         std::cout << "skipped: " << disk->Why() << "\n";
@@ -677,7 +678,12 @@ TEST_F(AudioRecorderTest, AFileThatCannotBeWrittenIsAFailedRecording) {
       folder = disk->Path();
       disk->Fail(test::FailingDisk::Op::Write, "full.mp3", 16 * 1024);
     } else {
-      fs::create_symlink("/dev/full", folder + "/full.mp3");
+      small.emplace(c.diskBytes);
+      if (!small->Ok()) {
+        std::cout << "skipped: " << small->Why() << "\n";
+        continue;
+      }
+      folder = small->Path();
     }
     test::QueueSink sink;
     AudioRecorder recorder(&sink);

@@ -9,6 +9,7 @@
 #include "app/Messages.h"
 #include "media/NoiseAudio.h"
 #include "media/NoiseRecords.h"
+#include "tasks/ResultFile.h"
 #include "tests/support/FailingDisk.h"
 #include "tests/support/QueueSink.h"
 #include "tests/support/TestMedia.h"
@@ -160,7 +161,8 @@ TEST(NoiseAudio, OutputKeepsTheLengthOfTheInput) {
     // the input is no measure).
     const double middle = MeasureLevel(output, in.durationSec / 2, 0.15).meanDb;
     EXPECT_GT(MeasureLevel(output, in.durationSec - 0.2, 0.15).meanDb, middle - 10) << output;
-    EXPECT_FALSE(std::filesystem::exists(PartPath(output)));
+    for (const std::string& name : test::FileNames(std::filesystem::path(output).parent_path().string()))
+      EXPECT_FALSE(IsPartialName(name)) << name;
   }
 }
 
@@ -277,7 +279,8 @@ TEST(NoiseAudio, DestroyedWhileRunningPostsNothingAndLeavesNothing) {
   const auto messages = sink.DrainAfterQuiet(std::chrono::milliseconds(300), std::chrono::seconds(2));
   for (const auto& m : messages) EXPECT_NE(m.id, WM_NOISE_DONE);
   EXPECT_FALSE(std::filesystem::exists(output));
-  EXPECT_FALSE(std::filesystem::exists(PartPath(output)));
+  for (const std::string& name : test::FileNames(std::filesystem::path(output).parent_path().string()))
+    EXPECT_FALSE(IsPartialName(name)) << name;
 }
 
 TEST(NoiseAudio, AJobThatCannotCompleteReportsFailureAndLeavesNothing) {
@@ -319,8 +322,8 @@ TEST(NoiseAudio, AnIoErrorFailsTheJobAndLeavesTheSourceAlone) {
     test::FailingDisk::Fault fault;
     int error;  // what the job names: the errno of a failed write, 0 for anything else
   } cases[] = {
-      {{"the first write", Op::Write, "result", 0}, EIO},
-      {{"a write half-way", Op::Write, "result", 64 * 1024}, EIO},
+      {{"the first write", Op::Write, ".part.mp3", 0}, EIO},  // the result, as it is written,
+      {{"a write half-way", Op::Write, ".part.mp3", 64 * 1024}, EIO},
       {{"the rename to the result's name", Op::Rename, "result", 0}, EIO},
       {{"a read of the source half-way", Op::Read, "source", 1024 * 1024}, 0},
   };

@@ -141,10 +141,10 @@ int StatFs(const char* path, struct statvfs* st) {
 }
 
 int Rename(const char* from, const char* to, unsigned int flags) {
-  if (flags != 0) return -EINVAL;
+  if (flags & ~static_cast<unsigned>(RENAME_NOREPLACE)) return -EINVAL;
   if (int e = S().Check(Op::Rename, from); e != 0) return e;
   if (int e = S().Check(Op::Rename, to); e != 0) return e;
-  return Err(rename(B(from).c_str(), B(to).c_str()));
+  return Err(renameat2(AT_FDCWD, B(from).c_str(), AT_FDCWD, B(to).c_str(), flags));
 }
 
 int OpenAt(const char* path, int flags, mode_t mode, fuse_file_info* fi) {

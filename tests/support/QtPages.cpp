@@ -121,7 +121,10 @@ bool PageWindowTest::RowDone(OperationKind kind, int taskId) const {
   if (!row) return false;
   const RowSpec* spec = FindRowSpec(kind);
   auto* button = row->findChild<QWidget*>(spec->actionButton);
-  return RowText(kind, taskId, "progress-label") == "100%" && button && IsMouseEnabled(button);
+  // 100 % shows while the last of the result is still being written: done is when no job holds
+  // the row any more.
+  return RowText(kind, taskId, "progress-label") == "100%" && button && IsMouseEnabled(button) &&
+         !window_->Queue()->Holds({kind, taskId});
 }
 
 std::vector<std::string> FilesContaining(const std::string& folder, const std::string& part) {

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 
 #include "app/MediaHelpers.h"
 #include "app/Messages.h"
 #include "app/SettingsFile.h"
 #include "tasks/Commands.h"
+#include "tasks/ResultFile.h"
 #include "tests/support/QueueSink.h"
 #include "tests/support/TestEnv.h"
 #include "tests/support/TestMedia.h"
@@ -32,7 +34,6 @@ CommandContext FixedContext(int bitRate = 128000) {
   ctx.outputFolder = "/out";
   ctx.timestamp = kStamp;
   ctx.bitRate = bitRate;
-  ctx.avoidCollisions = false;
   return ctx;
 }
 
@@ -409,42 +410,49 @@ TEST(Commands, TheOriginalBitRateIsTheNearestTheEncoderTakes) {
   EXPECT_EQ(ConvertOptionText({"ogg", 0, 0, 7}, Facts(2, 44100, 192000)), " -ab 192000");
 }
 
-TEST(Commands, ConvertNamesBelongToTheirSources) {
-  const std::string dir = test::TempDir();
+TEST(Commands, BuildersGiveTheDesignedNameWhateverTheDiskHolds) {
+  // Whether a name is free is decided when the result is published; a builder run twice, or
+  // over a folder where the name is taken, gives the same designed name each time.
   CommandContext ctx = FixedContext();
-  ctx.avoidCollisions = true;
-  ctx.outputFolder = dir + "/out";
-  std::filesystem::create_directories(ctx.outputFolder);
-  const auto source = [&](const std::string& relative) {
-    std::filesystem::create_directories(std::filesystem::path(dir + "/" + relative).parent_path());
-    std::ofstream(dir + "/" + relative) << "sound";
-    return Entry(dir + "/" + relative);
+  ctx.outputFolder = test::TempDir();
+  const FileEntry a = Entry(ctx.outputFolder + "/a.mp3");
+  std::ofstream(a.fullPath) << "the source itself";
+  const std::string stamped = ctx.outputFolder + "/a-%s-" + kStamp + ".%s";
+  const auto named = [&](const char* word, const char* ext) {
+    std::string path = stamped;
+    path.replace(path.find("%s"), 2, word);
+    path.replace(path.find("%s"), 2, ext);
+    std::ofstream(path) << "an earlier result";
+    return path;
   };
-  const auto name = [&](const FileEntry& entry, const char* format = "mp3") {
-    const std::string path = BuildConvertCommand(entry, {format, 0, 0, 0}, ctx).outputPath;
-    return path.substr(path.rfind('/') + 1);
+  const struct {
+    std::function<std::string()> build;
+    std::string designed;
+  } cases[] = {
+      {[&] {
+         return BuildConvertCommand(a, {"mp3", 0, 0, 0}, ctx).outputPath;
+       },
+       a.fullPath},
+      {[&] { return BuildSpeedCommand(a, "2.0", ctx).outputPath; }, named("变速", "mp3")},
+      {[&] { return BuildExtractCommand(a, "mp3", 1, ctx).outputPath; }, named("提取", "mp3")},
+      {[&] { return BuildVolumeCommand(a, {}, ctx).outputPath; }, named("声音调整", "mp3")},
+      {[&] {
+         return BuildBgMusicCommand(a, {a.fullPath, 0, "", false}, ctx).outputPath;
+       },
+       named("背景音乐", "mp3")},
+      {[&] { return MakeCutEntry(a, 0, 1, ctx).fullPath; }, named("剪辑", "mp3")},
+      {[&] {
+         return BuildMergeCommand({a, a}, "wav", ctx).outputPath;
+       },
+       ctx.outputFolder + "/合并-" + kStamp + ".wav"},
   };
-  const FileEntry first = source("a/song.mp3"), second = source("song.flac");
-  EXPECT_EQ(name(first), "song.mp3");
-  EXPECT_EQ(name(second), "song-2.mp3");
-  EXPECT_EQ(name(first), "song.mp3");  // a reconversion replaces its own result
-  EXPECT_EQ(name(Entry(dir + "/a/../a/./song.mp3")), "song.mp3");
-  EXPECT_EQ(name(second), "song-2.mp3");
-  EXPECT_EQ(name(second, "wav"), "song.wav");
-  // A file this process did not write for the source is another's.
-  std::ofstream(ctx.outputFolder + "/earlier.mp3") << "kept";
-  EXPECT_EQ(name(source("earlier.wav")), "earlier-2.mp3");
-  // So is a timestamped result named for another operation.
-  const FileEntry speedSource = source("x.wav");
-  const std::string speedName = BuildSpeedCommand(speedSource, "2.0", ctx).outputPath;
-  const std::string speedBase = speedName.substr(speedName.rfind('/') + 1);
-  EXPECT_EQ(name(source("b/" + speedBase), "wav"), BaseName(speedBase) + "-2.wav");
-  // Two hundred sources of one base name: two hundred results.
-  std::set<std::string> names;
-  for (int i = 0; i < 200; ++i) names.insert(name(source("many/" + std::to_string(i) + "/clip.wav"), "ogg"));
-  EXPECT_EQ(names.size(), 200u);
-  EXPECT_EQ(names.count("clip.ogg"), 1u);
-  EXPECT_EQ(names.count("clip-200.ogg"), 1u);
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.build(), c.designed);
+    EXPECT_EQ(c.build(), c.designed);
+  }
+  const BuiltCommand speed = BuildSpeedCommand(a, "2.0", ctx);
+  EXPECT_EQ(speed.command.args.back(), speed.outputPath);
+  EXPECT_NE(speed.command.text.find("\"" + speed.outputPath + "\""), std::string::npos);
 }
 
 TEST(Commands, CutNamesAndExtensions) {
@@ -480,49 +488,6 @@ TEST(Commands, TimestampAndBitRate) {
   EXPECT_EQ(QualityBitRate(0), 128000);
   EXPECT_EQ(QualityBitRate(1), 320000);
   EXPECT_EQ(QualityBitRate(-3), 320000);
-}
-
-TEST(Commands, SameSecondRunsGetFreeNames) {
-  CommandContext ctx = FixedContext();
-  ctx.outputFolder = test::TempDir();
-  ctx.avoidCollisions = true;
-  const FileEntry a = Entry("/m/a.wav");
-  const std::string first = ctx.outputFolder + "/a-变速-" + kStamp;
-
-  const BuiltCommand one = BuildSpeedCommand(a, "2.0", ctx);
-  const BuiltCommand two = BuildSpeedCommand(a, "2.0", ctx);  // before the first file exists
-  std::ofstream(first + "-3.wav") << "taken";                 // a file of another run
-  const BuiltCommand three = BuildSpeedCommand(a, "2.0", ctx);
-  EXPECT_EQ(one.outputPath, first + ".wav");
-  EXPECT_EQ(two.outputPath, first + "-2.wav");
-  EXPECT_EQ(three.outputPath, first + "-4.wav");
-  EXPECT_EQ(three.command.args.back(), three.outputPath);
-  EXPECT_NE(three.command.text.find("\"" + three.outputPath + "\""), std::string::npos);
-
-  // Every timestamped operation, and cut entries added in the same second.
-  std::set<std::string> outputs;
-  for (int i = 0; i < 2; ++i) {
-    outputs.insert(BuildExtractCommand(a, "mp3", 0, ctx).outputPath);
-    outputs.insert(BuildVolumeCommand(a, {}, ctx).outputPath);
-    outputs.insert(BuildBgMusicCommand(a, {"/m/b.mp3", 0, "", false}, ctx).outputPath);
-    outputs.insert(BuildMergeCommand({a, a}, "mp3", ctx).outputPath);
-    outputs.insert(MakeCutEntry(a, 0, 1, ctx).fullPath);
-  }
-  EXPECT_EQ(outputs.size(), 10u);
-}
-
-TEST(Commands, ConvertNeverWritesOverItsInput) {
-  CommandContext ctx = FixedContext();
-  ctx.outputFolder = test::TempDir();
-  const std::string input = ctx.outputFolder + "/song.mp3";
-  std::ofstream(input) << "precious";
-  // The same file reached through another spelling of the folder.
-  const FileEntry entry = Entry(ctx.outputFolder + "/./song.mp3");
-  const BuiltCommand built = BuildConvertCommand(entry, {"mp3", 0, 0, 0}, ctx);
-  ASSERT_TRUE(built.ok);
-  EXPECT_EQ(built.outputPath, ctx.outputFolder + "/song-2.mp3");
-  // Another format replaces an earlier result, as a second conversion should.
-  EXPECT_EQ(BuildConvertCommand(entry, {"wav", 0, 0, 0}, ctx).outputPath, ctx.outputFolder + "/song.wav");
 }
 
 TEST(Commands, LongCommandsStayWholeAndTooLongOnesAreRefused) {
@@ -588,7 +553,8 @@ CommandContext RunContext(int bitRate = 128000) {
 }
 
 // Runs a built command to its verdict; true for WM_TASK_DONE.
-bool RunToVerdict(const BuiltCommand& built, OperationKind kind = OperationKind::Convert) {
+bool RunToVerdict(const BuiltCommand& built, OperationKind kind = OperationKind::Convert,
+                  std::string* published = nullptr) {
   EXPECT_TRUE(built.ok) << built.message;
   if (!built.ok) return false;
   // The child runs the command shown, word for word (where no name holds a quote, which the text
@@ -603,7 +569,17 @@ bool RunToVerdict(const BuiltCommand& built, OperationKind kind = OperationKind:
       sink.WaitMatch([](const Message& m) { return m.id == WM_TASK_DONE || m.id == WM_TASK_FAILED; },
                      std::chrono::seconds(120));
   EXPECT_TRUE(verdict.has_value()) << built.command.text;
-  return verdict && verdict->id == WM_TASK_DONE;
+  if (!verdict || verdict->id != WM_TASK_DONE) return false;
+  const std::string& name = verdict->As<FinishRecord>()->outputPath;
+  EXPECT_FALSE(name.empty());
+  if (published) {
+    *published = name;
+  } else if (name != built.outputPath) {
+    // Rows of a table that share a designed name publish "-2", "-3" ...; each row looks for its
+    // own result under the designed name, so the earlier row's file gives way to it.
+    std::filesystem::rename(name, built.outputPath);
+  }
+  return true;
 }
 
 // A file as a page's list files it: probed for its duration and facts.
@@ -1052,25 +1028,27 @@ TEST(CommandRuns, BackgroundMusicKeepsTheMainLevelAndNeverClips) {
 }
 
 TEST(CommandRuns, SameSecondRunsBothSucceed) {
-  // Both start before either has written its file; without distinct names the second,
-  // lacking "-y", would refuse to overwrite and fail.
+  // Both start before either has written its file, under one designed name: each publishes a
+  // result of its own.
   const FileEntry tone = MediaEntry(test::ToneWav(2));
   const CommandContext ctx = RunContext();
   const BuiltCommand first = BuildSpeedCommand(tone, "1.5", ctx);
   const BuiltCommand second = BuildSpeedCommand(tone, "1.5", ctx);
-  ASSERT_NE(first.outputPath, second.outputPath);
   test::QueueSink sink;
   ASSERT_TRUE(StartTranscoder(first.command, 1, OperationKind::Speed, &sink));
   ASSERT_TRUE(StartTranscoder(second.command, 2, OperationKind::Speed, &sink));
+  std::set<std::string> published;
   for (int i = 0; i < 2; ++i) {
     auto verdict =
         sink.WaitMatch([](const Message& m) { return m.id == WM_TASK_DONE || m.id == WM_TASK_FAILED; },
                        std::chrono::seconds(60));
     ASSERT_TRUE(verdict.has_value());
-    EXPECT_EQ(verdict->id, WM_TASK_DONE);
+    ASSERT_EQ(verdict->id, WM_TASK_DONE);
+    published.insert(verdict->As<FinishRecord>()->outputPath);
   }
-  for (const auto* built : {&first, &second})
-    EXPECT_NEAR(test::Probe(built->outputPath).durationSec, 1.333, 0.1);
+  const std::string second2 = first.outputPath.substr(0, first.outputPath.size() - 4) + "-2.wav";
+  EXPECT_EQ(published, (std::set<std::string>{first.outputPath, second2}));
+  for (const std::string& path : published) EXPECT_NEAR(test::Probe(path).durationSec, 1.333, 0.1);
 }
 
 // The one table of hostile file names: for every operation, each name reaches the transcoder as
@@ -1126,9 +1104,15 @@ TEST(CommandRuns, HostileNamesReachTheChildAsOneArgumentEach) {
       SCOPED_TRACE(run.operation);
       ASSERT_TRUE(run.built.ok) << run.built.message;
       const std::vector<std::string> seen = argumentsSeen(run.built);
-      EXPECT_EQ(seen, run.built.command.args);
+      ASSERT_FALSE(seen.empty());
+      // The child writes under a partial name beside the result, and is given nothing else new.
+      const std::string written = seen.back();
+      EXPECT_TRUE(IsPartialName(fs::path(written).filename().string())) << written;
+      EXPECT_EQ(fs::path(written).parent_path(), fs::path(run.built.outputPath).parent_path());
+      std::vector<std::string> expected = run.built.command.args;
+      expected.back() = written;
+      EXPECT_EQ(seen, expected);
       for (const std::string& input : run.inputs) EXPECT_EQ(count(seen, input), 1);
-      EXPECT_EQ(count(seen, run.built.outputPath), 1);
       EXPECT_EQ(fs::path(run.built.outputPath).parent_path(), fs::path(ctx.outputFolder));
       if (run.inputs.front() == path && std::string(run.operation) != "merge") {
         EXPECT_EQ(fs::path(run.built.outputPath).filename().string().rfind(BaseName(name), 0), 0u)
@@ -1194,9 +1178,11 @@ TEST(CommandRuns, ConvertOntoItselfLeavesTheInputIntact) {
   CommandContext ctx = RunContext();
   ctx.outputFolder = dir;
   const BuiltCommand built = BuildConvertCommand(MediaEntry(input), {"wav", 0, 5, 0}, ctx);
-  ASSERT_TRUE(RunToVerdict(built));
+  std::string published;
+  ASSERT_TRUE(RunToVerdict(built, OperationKind::Convert, &published));
   EXPECT_EQ(fs::file_size(input), sizeBefore);
-  EXPECT_EQ(test::Probe(built.outputPath).First("audio")->sampleRate, 22050);
+  EXPECT_EQ(published, dir + "/song-2.wav");
+  EXPECT_EQ(test::Probe(published).First("audio")->sampleRate, 22050);
 }
 
 TEST(CommandRuns, ContextComesFromTheSettings) {

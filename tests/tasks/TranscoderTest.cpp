@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "app/Messages.h"
+#include "tasks/ResultFile.h"
 #include "tasks/Transcoder.h"
 #include "tests/support/FailingDisk.h"
 #include "tests/support/QueueSink.h"
@@ -359,6 +360,8 @@ TEST(Transcoder, RealRunsEndInExactlyOneVerdictAndFailuresLeaveNoResult) {
   }
   const auto okBefore = fs::last_write_time(dir + "/ok.mp3");
   const std::string longName = dir + "/" + std::string(250, 'n') + "-变速-20240101120000.mp3";
+  test::SmallDisk full(64 * 1024);
+  ASSERT_TRUE(full.Ok()) << full.Why();
   const struct {
     const char* what;
     std::vector<std::string> args;
@@ -385,10 +388,11 @@ TEST(Transcoder, RealRunsEndInExactlyOneVerdictAndFailuresLeaveNoResult) {
        {"-i", in, "-no-such-option", "1", dir + "/unknown.mp3"},
        dir + "/unknown.mp3",
        FailureReason::Failed},
-      // The output exists and there is no -y: with stdin at /dev/null the question cannot hang the child.
-      {"overwrite question", {"-i", in, dir + "/ok.mp3"}, "", FailureReason::Failed},
       // A full disk: the transcoder prints its summary and exits 0 all the same.
-      {"no space left", {"-y", "-i", in, "-f", "mp3", "/dev/full"}, "", FailureReason::DiskFull},
+      {"no space left",
+       {"-y", "-i", test::ToneWav(30), full.Path() + "/full.mp3"},
+       full.Path() + "/full.mp3",
+       FailureReason::DiskFull},
       {"text named like sound",
        {"-i", test::TextNamedMp3(), dir + "/from-text.wav"},
        dir + "/from-text.wav",
@@ -409,7 +413,9 @@ TEST(Transcoder, RealRunsEndInExactlyOneVerdictAndFailuresLeaveNoResult) {
     auto r = RunToEnd(Ffmpeg(f.args));
     EXPECT_EQ(r.finalId, WM_TASK_FAILED) << f.what;
     EXPECT_EQ(r.finals, 1) << f.what;
-    EXPECT_EQ(r.writeFailed, std::string(f.what) == "no space left") << f.what;
+    EXPECT_EQ(r.writeFailed,
+              std::string(f.what) == "no space left" || std::string(f.what) == "a result name too long")
+        << f.what;
     EXPECT_EQ(r.reason, f.reason) << f.what << ": " << r.tail;
     // The tooltip's words are the transcoder's last lines.
     EXPECT_FALSE(r.tail.empty()) << f.what;
@@ -420,10 +426,29 @@ TEST(Transcoder, RealRunsEndInExactlyOneVerdictAndFailuresLeaveNoResult) {
       EXPECT_FALSE(fs::exists(f.output)) << f.what;
     }
   }
-  // A result the failed runs never touched stays; so do the device and the input.
+  // A result the failed runs never touched stays; so does the input, and no partial file.
   EXPECT_EQ(fs::last_write_time(dir + "/ok.mp3"), okBefore);
-  EXPECT_TRUE(fs::exists("/dev/full"));
+  for (const std::string& folder : {dir, full.Path()})
+    for (const std::string& name : test::FileNames(folder)) EXPECT_FALSE(IsPartialName(name)) << name;
   EXPECT_NEAR(test::Probe(in).durationSec, 5.0, 0.05);
+}
+
+TEST(Transcoder, AnEndNobodyCanReadIsNoSuccess) {
+  // Children reaped by the system (SIGCHLD ignored): a child that wrote its result, printed the
+  // closing statistics and exited 3 must not count as done.
+  struct sigaction ignore {
+  }, old{};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(sigaction(SIGCHLD, &ignore, &old), 0);
+  const std::string dir = test::TempDir();
+  const CommandLine fake{
+      "fake",
+      {"/bin/sh", "-c", "echo sound > \"$0\"; echo 'audio:1kB muxing overhead: 0.1%'; exit 3",
+       dir + "/x.mp3"}};
+  auto r = RunToEnd(fake);
+  sigaction(SIGCHLD, &old, nullptr);
+  EXPECT_EQ(r.finalId, WM_TASK_FAILED);
+  EXPECT_TRUE(test::FileNames(dir).empty());
 }
 
 TEST(Transcoder, AnEndedRunFailsAndLeavesNoResult) {
@@ -439,13 +464,17 @@ TEST(Transcoder, AnEndedRunFailsAndLeavesNoResult) {
   auto r = RunToEnd(Ffmpeg({"-i", in, "-af", "atempo=0.5,atempo=0.5", out}), 3, OperationKind::Speed,
                     [&](TranscoderRun& run) {
                       child = run.Pid();
-                      EXPECT_TRUE(fs::exists(out));
+                      // Under way, under its partial name.
+                      const auto names = test::FileNames(dir);
+                      EXPECT_EQ(std::count_if(names.begin(), names.end(),
+                                              [](const std::string& n) { return IsPartialName(n); }),
+                                1);
                       run.End();
                     });
   EXPECT_EQ(r.finalId, WM_TASK_FAILED);
   EXPECT_TRUE(r.ended);
   EXPECT_EQ(r.reason, FailureReason::Cancelled);
-  EXPECT_FALSE(fs::exists(out));
+  EXPECT_EQ(test::FileNames(dir), std::vector<std::string>{"long.mp3"});
   EXPECT_EQ(fs::file_size(in), inputSize);
   EXPECT_NE(kill(child, 0), 0) << "the child is gone";
 }
@@ -472,9 +501,9 @@ TEST(Transcoder, AnIoErrorFailsTheRunAndLeavesNoResult) {
     const char* file;
     size_t afterBytes;
     FailureReason reason;
-  } cases[] = {{Op::Write, "result", 0, FailureReason::WriteFailed},
-               {Op::Write, "result", 256 * 1024, FailureReason::WriteFailed},
-               {Op::Write, "result", 3400 * 1024, FailureReason::WriteFailed},
+  } cases[] = {{Op::Write, ".part.wav", 0, FailureReason::WriteFailed},  // the result, as it is written
+               {Op::Write, ".part.wav", 256 * 1024, FailureReason::WriteFailed},
+               {Op::Write, ".part.wav", 3400 * 1024, FailureReason::WriteFailed},
                {Op::Read, "source", 1024 * 1024, FailureReason::Unreadable}};
   const std::string source = test::ToneWav(20);
   for (const auto& c : cases) {
@@ -488,7 +517,7 @@ TEST(Transcoder, AnIoErrorFailsTheRunAndLeavesNoResult) {
     EXPECT_GT(disk.Failures(), 0) << "the fault was met";
     EXPECT_EQ(r.finalId, WM_TASK_FAILED);
     EXPECT_EQ(r.reason, c.reason);
-    EXPECT_FALSE(fs::exists(disk.Backing() + "/result.wav"));
+    EXPECT_EQ(test::FileNames(disk.Backing()), std::vector<std::string>{"source.wav"});
     EXPECT_EQ(test::ReadBytes(disk.Backing() + "/source.wav"), test::ReadBytes(source))
         << "the source is untouched";
   }

@@ -139,9 +139,10 @@ TEST_F(RowJobsTest, CancellingQueuedAndStartingRowsLetsTheNextOneRun) {
       [&] { return IsMouseEnabled(Row(OperationKind::Convert, 0)->findChild<QWidget*>("convertBtn")); }));
   ClickRow(OperationKind::Convert, 0, "convertBtn");
   EXPECT_NE(RowText(OperationKind::Convert, 0, "progress-label"), "已取消");
-  ASSERT_TRUE(WaitUntil([&] { return fs::exists(outputDir_ + "/long.mp3"); }, 60000));
+  ASSERT_TRUE(WaitUntil([&] { return FilesContaining(outputDir_, ".part.").size() == 1; }, 60000));
   ClickRow(OperationKind::Convert, 0, "convertBtn");
-  ASSERT_TRUE(WaitUntil([&] { return AllEnded() && !fs::exists(outputDir_ + "/long.mp3"); }));
+  ASSERT_TRUE(WaitUntil([&] { return AllEnded() && FilesContaining(outputDir_, ".part.").empty(); }));
+  EXPECT_EQ(FilesContaining(outputDir_, ""), std::vector<std::string>{outputDir_ + "/short.mp3"});
 }
 
 // A close with jobs running asks first; kept, they go on; confirmed, every job ends and leaves
@@ -155,7 +156,7 @@ TEST_F(RowJobsTest, ClosingWithRunningJobsAsksFirst) {
   ClickRow(OperationKind::Noise, 1, "noiseBtn");
   Click("all-convert-btn");  // one converts, one waits
   ASSERT_TRUE(WaitUntil(
-      [&] { return RunningTranscoders() == 2 && FilesContaining(outputDir_, ".part").size() == 1; }, 60000));
+      [&] { return RunningTranscoders() == 2 && FilesContaining(outputDir_, ".part").size() == 3; }, 60000));
 
   SettingsFile::Instance().WriteString(kSettingsSection, kKeyWindowClose, "1");
   auto none = test::AnswerNextModal("msgConfirm", 500);

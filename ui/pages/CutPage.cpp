@@ -2,11 +2,11 @@
 
 #include <glog/logging.h>
 
-#include <QCoreApplication>
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -296,7 +296,8 @@ int CutPage::StartPlayer() {
     player->Release();
     player.reset();
     ShowPlaying(false);
-    Prompt(rc == -2 ? QCoreApplication::translate("CutPage", "没有声音设备，请插入耳机!") : QCoreApplication::translate("CutPage", "该文件无法播放!"));
+    Prompt(rc == -2 ? QCoreApplication::translate("CutPage", "没有声音设备，请插入耳机!")
+                    : QCoreApplication::translate("CutPage", "该文件无法播放!"));
     return rc;
   }
   // The slider shows the volume the new player plays at.
@@ -616,12 +617,18 @@ void CutPage::AfterTaskDone(const FinishRecord& finish, QWidget* row) {
   if (!ctx_.tasks) return;
   FileEntry entry;
   if (!ctx_.tasks->Find(finish.taskId, &entry)) return;
+  // The export took the name that was free when it was published.
+  if (!finish.outputPath.empty() && finish.outputPath != entry.fullPath) {
+    entry.fullPath = finish.outputPath;
+    entry.fileName = finish.outputPath.substr(finish.outputPath.rfind('/') + 1);
+    if (auto* label = row ? row->findChild<QLabel*>("fileNameLabel") : nullptr)
+      SetElidedText(label, QString::fromStdString(entry.fileName), QString::fromStdString(entry.fullPath));
+  }
   std::error_code error;
   const auto size = std::filesystem::file_size(entry.fullPath, error);
-  if (error) return;
-  entry.size = static_cast<std::int64_t>(size);
+  if (!error) entry.size = static_cast<std::int64_t>(size);
   ctx_.tasks->Set(finish.taskId, entry);
-  if (auto* label = row ? row->findChild<QLabel*>("fileSizeLabel") : nullptr)
+  if (auto* label = row && !error ? row->findChild<QLabel*>("fileSizeLabel") : nullptr)
     label->setText(QString::fromStdString(FormatFileSize(entry.size)));
 }
 

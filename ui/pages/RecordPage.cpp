@@ -301,7 +301,9 @@ void RecordPage::Start() {
     Prompt(QCoreApplication::translate("RecordPage", "音频设备出错!"));
     return;
   }
-  recordingFileName_ = fileName;
+  // The name the recorder claimed (another program may have taken the one chosen meanwhile).
+  const std::string claimed = recorder->OutputPath();
+  recordingFileName_ = claimed.substr(claimed.rfind('/') + 1);
   recordingsFolder_ = folder;
   recorder_ = std::move(recorder);
   afterStop_ = false;
