@@ -24,11 +24,6 @@ namespace tw::cli {
 
 namespace {
 
-// Cut page texts.
-constexpr const char* kMsgCutStartBad = TW_TRANSLATE_NOOP("CutPage", "开始时间格式错误!");
-constexpr const char* kMsgCutEndBad = TW_TRANSLATE_NOOP("CutPage", "结束时间格式错误!");
-constexpr const char* kMsgCutNothingChosen = TW_TRANSLATE_NOOP("CutPage", "请选取要截取位置!");
-
 std::string AbsolutePath(const std::string& path) {
   std::error_code ec;
   const auto abs = std::filesystem::absolute(path, ec);
@@ -215,15 +210,15 @@ void PlanBgMusic(const CliRequest& r, const ContextFn& context, Plan& plan) {
 void PlanCut(const CliRequest& r, const ContextFn& context, Plan& plan) {
   const std::string from = r.Get("from"), to = r.Get("to");
   if (!IsTimeText(from)) {
-    plan.usageError = Tr("CutPage", kMsgCutStartBad) + Tr("Cli", "（--from 的格式为 H:MM:SS.cc）");
+    plan.usageError = Tr("CutPage", kMsgCutStartFormat) + Tr("Cli", "（--from 的格式为 H:MM:SS.cc）");
     return;
   }
   if (!IsTimeText(to)) {
-    plan.usageError = Tr("CutPage", kMsgCutEndBad) + Tr("Cli", "（--to 的格式为 H:MM:SS.cc）");
+    plan.usageError = Tr("CutPage", kMsgCutEndFormat) + Tr("Cli", "（--to 的格式为 H:MM:SS.cc）");
     return;
   }
   const double left = ParseTimeText(from), right = ParseTimeText(to);
-  if (left < 0.00001 && right < 0.00001) {
+  if (left < kCutTimeEpsilon && right < kCutTimeEpsilon) {
     plan.usageError = Tr("CutPage", kMsgCutNothingChosen);
     return;
   }
@@ -236,21 +231,16 @@ void PlanCut(const CliRequest& r, const ContextFn& context, Plan& plan) {
       continue;
     }
     const FileEntry source = input.entry;
-    // The stretch as the page takes it from its two edit boxes.
-    if (source.duration < left) {
-      plan.rejected.emplace_back(file, Tr("CutPage", kMsgCutStartBad));
+    // The stretch as the page checks it; a time past the end names the file's length.
+    if (const char* refusal = CheckCutStretch(source.duration, left, right)) {
+      std::string reason = Tr("CutPage", refusal);
+      const std::string_view text = refusal;
+      if (text == kMsgCutStartPastEnd || text == kMsgCutEndPastEnd)
+        reason += " (" + FormatTimeText(source.duration) + ")";
+      plan.rejected.emplace_back(file, reason);
       continue;
     }
-    if (source.duration < right) {
-      plan.rejected.emplace_back(file, Tr("CutPage", kMsgCutEndBad));
-      continue;
-    }
-    double start = left, end = right;
-    if (start < 0.00001) {
-      start = 0;
-    } else if (start >= end) {
-      end = source.duration;
-    }
+    const double start = left < kCutTimeEpsilon ? 0 : left, end = right;
     auto job = std::make_unique<TranscoderJob>(
         file, OperationKind::Cut, context,
         [source, start, end](const CommandContext& ctx) {

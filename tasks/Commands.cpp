@@ -665,6 +665,14 @@ std::string FilterSeconds(const std::string& timeText) {
 
 }  // namespace
 
+const char* CheckCutStretch(double durationSec, double startSec, double endSec) {
+  if (durationSec < startSec) return kMsgCutStartPastEnd;
+  if (durationSec < endSec) return kMsgCutEndPastEnd;
+  if (startSec < kCutTimeEpsilon && endSec < kCutTimeEpsilon) return kMsgCutNothingChosen;
+  if (!(endSec - startSec > kCutTimeEpsilon)) return kMsgCutStartNotBeforeEnd;
+  return nullptr;
+}
+
 std::string CutExtension(std::string_view sourceFileName) {
   if (sourceFileName.find('.') == std::string_view::npos) return "mp3";
   const std::string ext = Lower(Extension(sourceFileName));

@@ -172,6 +172,19 @@ BuiltCommand BuildBgMusicCommand(const FileEntry& entry, const BgMusicOptions& o
                                  const CommandContext& ctx);
 
 // ---- Cut --------------------------------------------------------------------------------
+// The checks of a typed stretch, as the cut page makes them and the CLI repeats them.
+inline constexpr const char* kMsgCutStartFormat = TW_TRANSLATE_NOOP("CutPage", "开始时间格式错误!");
+inline constexpr const char* kMsgCutEndFormat = TW_TRANSLATE_NOOP("CutPage", "结束时间格式错误!");
+inline constexpr const char* kMsgCutStartPastEnd = TW_TRANSLATE_NOOP("CutPage", "开始时间超出文件长度!");
+inline constexpr const char* kMsgCutEndPastEnd = TW_TRANSLATE_NOOP("CutPage", "结束时间超出文件长度!");
+inline constexpr const char* kMsgCutNothingChosen = TW_TRANSLATE_NOOP("CutPage", "请选取要截取位置!");
+inline constexpr const char* kMsgCutStartNotBeforeEnd = TW_TRANSLATE_NOOP("CutPage", "开始时间必须早于结束时间!");
+// Times closer than this count as equal (and a start this close to 0 as the file's start).
+inline constexpr double kCutTimeEpsilon = 0.00001;
+// The source text of the first check the stretch startSec..endSec of a durationSec-long file
+// fails, in the page's order (past the end, nothing chosen, no length or reversed); nullptr when
+// it can be cut.
+const char* CheckCutStretch(double durationSec, double startSec, double endSec);
 // The cut result's extension: the source's, lower-cased, or "mp3" for none, "3gpp", "ape",
 // "amr", "awb" and video containers.
 std::string CutExtension(std::string_view sourceFileName);

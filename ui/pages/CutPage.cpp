@@ -19,6 +19,7 @@
 
 #include "app/MediaHelpers.h"
 #include "app/Messages.h"
+#include "tasks/Commands.h"
 #include "ui/CPaintViewUI.h"
 #include "ui/ElidedText.h"
 #include "ui/dialogs/LoadingDialog.h"
@@ -561,29 +562,17 @@ int CutPage::AddCutEntry() {
   const std::string startText = EditText("cut-audio-left-position").toStdString();
   const std::string endText = EditText("cut-audio-right-position").toStdString();
   if (!IsTimeText(startText)) {
-    Prompt(QCoreApplication::translate("CutPage", "开始时间格式错误!"));
+    Prompt(QCoreApplication::translate("CutPage", kMsgCutStartFormat));
     return -1;
   }
   if (!IsTimeText(endText)) {
-    Prompt(QCoreApplication::translate("CutPage", "结束时间格式错误!"));
+    Prompt(QCoreApplication::translate("CutPage", kMsgCutEndFormat));
     return -1;
   }
   const double start = ParseTimeText(startText);
   const double end = ParseTimeText(endText);
-  if (cutFile_.duration < start) {
-    Prompt(QCoreApplication::translate("CutPage", "开始时间超出文件长度!"));
-    return -1;
-  }
-  if (cutFile_.duration < end) {
-    Prompt(QCoreApplication::translate("CutPage", "结束时间超出文件长度!"));
-    return -1;
-  }
-  if (start < kWaveTimeEpsilon && end < kWaveTimeEpsilon) {
-    Prompt(QCoreApplication::translate("CutPage", "请选取要截取位置!"));
-    return -1;
-  }
-  if (!(end - start > kWaveTimeEpsilon)) {
-    Prompt(QCoreApplication::translate("CutPage", "开始时间必须早于结束时间!"));
+  if (const char* refusal = CheckCutStretch(cutFile_.duration, start, end)) {
+    Prompt(QCoreApplication::translate("CutPage", refusal));
     return -1;
   }
   leftTime_ = start < kWaveTimeEpsilon ? 0 : start;
