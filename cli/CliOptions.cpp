@@ -353,7 +353,7 @@ std::string HelpText(Subcommand sub) {
           Tr("Cli",
              "用法：tunewell-cli convert --format F [--channels 1|2] [--rate HZ] [--bitrate BPS] FILE...\n"
              "把每个文件（或视频的声音）转换为格式 F；结果以源文件命名、换上新扩展名，在 F 能容纳时\n"
-             "保留封面图片和标签，并替换同一源文件的旧结果；名字已被其他文件占用时加上 \"-2\"、\"-3\" ...\n"
+             "保留封面图片和标签，从不替换已有的文件；任务结束时名字已被占用则加上 \"-2\"、\"-3\" ...\n"
              "  --format F      输出格式，例如 mp3 wav flac m4a ogg（amr 固定为 8000 Hz 单声道）\n"
              "  --channels N    1 或 2 个声道（默认：与源文件相同）\n"
              "  --rate HZ       48000 44100 32000 24000 22050 16000 12000 11025 8000（默认：与源文件相同）\n"

@@ -229,10 +229,8 @@ class RecordJob : public Job {
     const CommandContext ctx = context_();
     folder_ = ctx.outputFolder + "/录音";
     CreateFolderTree(folder_);
+    // The designed name; the recorder claims it, or the next free "-2", "-3" ..., when it starts.
     fileName_ = "新录音-" + ctx.timestamp + ".mp3";
-    for (int n = 2; Exists(folder_ + "/" + fileName_); ++n) {
-      fileName_ = "新录音-" + ctx.timestamp + "-" + std::to_string(n) + ".mp3";
-    }
     label_ = fileName_;
     return "";
   }
@@ -296,10 +294,6 @@ class RecordJob : public Job {
   }
 
  private:
-  static bool Exists(const std::string& path) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0;
-  }
   // Ends the recording and tells how it went. A failure (reported while recording, or met
   // while the file was finished) keeps what was recorded up to it; the job still fails.
   JobUpdate Finish() {

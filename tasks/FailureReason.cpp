@@ -98,11 +98,8 @@ FailureReason ReasonOfWriteError(int error) {
 FailureReason CheckResultPath(const std::string& path) {
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  errno = 0;
-  long nameMax = pathconf(folder.c_str(), _PC_NAME_MAX);
-  if (nameMax <= 0) nameMax = NAME_MAX;
-  if (static_cast<long>(name.size()) > nameMax) return FailureReason::NameTooLong;
+  // A name longer than the folder takes is shortened when the result is published (ResultFile);
+  // a path beyond PATH_MAX cannot be opened at all.
   if (path.size() >= PATH_MAX) return FailureReason::NameTooLong;
   if (access(folder.c_str(), W_OK | X_OK) != 0 && errno != ENOENT) return ReasonOfWriteError(errno);
   return FailureReason::None;

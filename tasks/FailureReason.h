@@ -49,8 +49,8 @@ FailureReason ReasonOfStartError(int error);
 // The reason of a failed write of a result (an errno).
 FailureReason ReasonOfWriteError(int error);
 
-// Checks the place of a result before anything is written there: a name longer than its file
-// system takes (NameTooLong), a folder that cannot be written (NoPermission). None when fine.
+// Checks the place of a result before anything is written there: a path too long to open
+// (NameTooLong), a folder that cannot be written (NoPermission). None when fine.
 FailureReason CheckResultPath(const std::string& path);
 
 // What a list or the command line learns about a source before taking it: the reason it is

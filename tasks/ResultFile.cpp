@@ -4,12 +4,15 @@
 #include <fcntl.h>
 #include <glog/logging.h>
 #include <signal.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 
 namespace tw {
@@ -50,6 +53,16 @@ std::string_view WholeCharacters(std::string_view text, size_t bytes) {
   return text.substr(0, end);
 }
 
+// stem cut to room bytes where it is longer: its middle goes, at whole characters, and its end
+// stays (a timestamped name keeps its operation and time; a number keeps what it numbers).
+std::string FitStem(std::string_view stem, size_t room) {
+  if (stem.size() <= room) return std::string(stem);
+  size_t tailStart = stem.size() - std::min<size_t>(32, room / 2);
+  while (tailStart < stem.size() && (static_cast<unsigned char>(stem[tailStart]) & 0xC0) == 0x80) ++tailStart;
+  const std::string_view tail = stem.substr(tailStart);
+  return std::string(WholeCharacters(stem, room - tail.size())) + std::string(tail);
+}
+
 bool AllDigits(std::string_view text) {
   return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
 }
@@ -77,11 +90,23 @@ int MoveNoReplace(const std::string& from, const std::string& to) {
 
 }  // namespace
 
+// 16 hex digits no other process can foresee, so that nobody can place a file or a link under a
+// job's partial name before the job makes it.
+static std::string UnforeseeableTag() {
+  std::uint64_t bits = 0;
+  if (getrandom(&bits, sizeof bits, 0) != static_cast<ssize_t>(sizeof bits)) {
+    static std::atomic<std::uint64_t> next{1};
+    bits = next++ ^ static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  }
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(bits));
+  return text;
+}
+
 ResultFile::ResultFile(std::string resultPath) : path_(std::move(resultPath)) {
   if (path_.empty()) return;
-  static std::atomic<unsigned> next{1};
   const std::string ext = ExtensionOf(NameOf(path_));
-  std::string name = std::string(kPartialPrefix) + std::to_string(getpid()) + "-" + std::to_string(next++) +
+  std::string name = std::string(kPartialPrefix) + std::to_string(getpid()) + "-" + UnforeseeableTag() +
                      std::string(kPartialMark);
   if (!ext.empty()) name += "." + std::string(WholeCharacters(ext, 32));
   const std::string folder = FolderOf(path_);
@@ -90,7 +115,13 @@ ResultFile::ResultFile(std::string resultPath) : path_(std::move(resultPath)) {
 
 std::string ResultFile::Publish(int* error) const {
   int failure = EINVAL;
-  if (!partial_.empty()) {
+  struct stat st {};
+  const bool present = !partial_.empty() && lstat(partial_.c_str(), &st) == 0;
+  if (!partial_.empty() && (!present || !S_ISREG(st.st_mode))) {
+    // Only the file the job wrote is published; anything else in its place is left alone.
+    failure = present ? EPERM : errno;
+    LOG(ERROR) << "not publishing " << partial_ << ": not the regular file the job wrote";
+  } else if (!partial_.empty()) {
     const size_t nameMax = NameMaxOf(FolderOf(path_));
     for (int n = 1; n <= kMaxNumber; ++n) {
       const std::string candidate = NumberedResultPath(path_, n, nameMax);
@@ -138,15 +169,15 @@ std::string ClaimResultName(const std::string& resultPath, int* error) {
 }
 
 std::string NumberedResultPath(const std::string& resultPath, int n, size_t nameMax) {
-  if (n <= 1) return resultPath;
   const size_t slash = resultPath.rfind('/');
   const std::string folder = slash == std::string::npos ? "" : resultPath.substr(0, slash + 1);
   const std::string name = NameOf(resultPath);
+  if (n <= 1 && name.size() <= nameMax) return resultPath;
   const std::string ext = ExtensionOf(name);
   const std::string stem = ext.empty() ? name : name.substr(0, name.size() - ext.size() - 1);
-  const std::string tail = "-" + std::to_string(n) + (ext.empty() ? "" : "." + ext);
+  const std::string tail = (n <= 1 ? "" : "-" + std::to_string(n)) + (ext.empty() ? "" : "." + ext);
   const size_t room = nameMax > tail.size() ? nameMax - tail.size() : 0;
-  return folder + std::string(WholeCharacters(stem, room)) + tail;
+  return folder + FitStem(stem, room) + tail;
 }
 
 bool IsPartialName(std::string_view name, pid_t* pid) {
@@ -156,7 +187,9 @@ bool IsPartialName(std::string_view name, pid_t* pid) {
   const size_t mark = name.find(kPartialMark);
   if (dash == std::string_view::npos || mark == std::string_view::npos || mark < dash) return false;
   const std::string_view pidText = name.substr(0, dash);
-  if (!AllDigits(pidText) || pidText.size() > 9 || !AllDigits(name.substr(dash + 1, mark - dash - 1)))
+  const std::string_view tag = name.substr(dash + 1, mark - dash - 1);
+  if (!AllDigits(pidText) || pidText.size() > 9 || tag.empty() ||
+      tag.find_first_not_of("0123456789abcdef") != std::string_view::npos)
     return false;
   const std::string_view rest = name.substr(mark + kPartialMark.size());
   if (!rest.empty() && rest[0] != '.') return false;

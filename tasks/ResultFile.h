@@ -27,7 +27,7 @@ class ResultFile {
   explicit ResultFile(std::string resultPath);
 
   const std::string& Path() const { return path_; }
-  // Where the job writes: folder/".tw-<pid>-<n>.part.<ext>".
+  // Where the job writes: folder/".tw-<pid>-<16 random hex digits>.part.<ext>".
   const std::string& PartialPath() const { return partial_; }
 
   // Gives the partial file its final name: Path() when free, else the first free numbered name

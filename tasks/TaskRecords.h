@@ -28,6 +28,7 @@ struct FileEntry {
   double cutStart = 0;
   double cutEnd = 0;
   std::string sourcePath;
+  bool exported = false;  // cut entries: fullPath names the file this entry's export published
 };
 
 // The row name of a task: "item-%d".

@@ -283,7 +283,7 @@ Exit status: 0 when every job succeeded, 1 when any failed, 2 for usage errors.
     <message>
         <source>用法：tunewell-cli convert --format F [--channels 1|2] [--rate HZ] [--bitrate BPS] FILE...
 把每个文件（或视频的声音）转换为格式 F；结果以源文件命名、换上新扩展名，在 F 能容纳时
-保留封面图片和标签，并替换同一源文件的旧结果；名字已被其他文件占用时加上 &quot;-2&quot;、&quot;-3&quot; ...
+保留封面图片和标签，从不替换已有的文件；任务结束时名字已被占用则加上 &quot;-2&quot;、&quot;-3&quot; ...
   --format F      输出格式，例如 mp3 wav flac m4a ogg（amr 固定为 8000 Hz 单声道）
   --channels N    1 或 2 个声道（默认：与源文件相同）
   --rate HZ       48000 44100 32000 24000 22050 16000 12000 11025 8000（默认：与源文件相同）
@@ -292,8 +292,8 @@ Exit status: 0 when every job succeeded, 1 when any failed, 2 for usage errors.
 </source>
         <translation>Usage: tunewell-cli convert --format F [--channels 1|2] [--rate HZ] [--bitrate BPS] FILE...
 Converts each file (or the sound of a video) to format F; the result is named after the source
-with the new extension, keeps its cover picture and tags where F holds them, and replaces
-an earlier result of the same source; a name another file holds gets &quot;-2&quot;, &quot;-3&quot; ...
+with the new extension, keeps its cover picture and tags where F holds them, and never replaces
+a file: a name taken when the job ends gets &quot;-2&quot;, &quot;-3&quot; ...
   --format F      output format, e.g. mp3 wav flac m4a ogg (amr forces 8000 Hz mono)
   --channels N    1 or 2 channels (default: the source&apos;s)
   --rate HZ       48000 44100 32000 24000 22050 16000 12000 11025 8000 (default: the source&apos;s)

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <set>
 #include <thread>
 
@@ -731,16 +732,25 @@ bool SoundServerRuns() {
 
 TEST(TunewellCli, RecordWritesTheRecordingAsThePageNamesIt) {
   if (!SoundServerRuns()) GTEST_SKIP() << "no sound server (scripts/test starts one)";
-  for (const char* source : {"all", "microphone", "system"}) {
-    SCOPED_TRACE(source);
-    const std::string outDir = test::TempDir();
-    const ProcessResult r =
-        RunCli({"record", "--seconds", "1.5", "--source", source, "--output-dir", outDir});
-    ASSERT_EQ(r.exitStatus, 0) << r.err;
-    const auto files = test::FileNames(outDir + "/录音");
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_TRUE(Like(files[0], "新录音-##############.mp3")) << files[0];
-    const test::MediaInfo info = test::Probe(outDir + "/录音/" + files[0]);
+  // Three programs recording at once into one folder: three recordings, each named as the page
+  // names them, numbered once where a name was taken, and each "done" line names its own.
+  const std::string outDir = test::TempDir();
+  std::vector<test::Process> runs;
+  for (const char* source : {"all", "microphone", "system"})
+    runs.push_back(test::StartCli({"record", "--seconds", "1.5", "--source", source, "--output-dir", outDir}));
+  std::string out;
+  for (auto& run : runs) {
+    const ProcessResult r = run.Finish();
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    out += r.out;
+  }
+  const auto files = test::FileNames(outDir + "/录音");
+  ASSERT_EQ(files.size(), 3u);
+  for (const std::string& file : files) {
+    SCOPED_TRACE(file);
+    EXPECT_TRUE(std::regex_match(file, std::regex("新录音-[0-9]{14}(-[0-9])?\\.mp3")));
+    EXPECT_NE(out.find(": done: " + outDir + "/录音/" + file), std::string::npos) << out;
+    const test::MediaInfo info = test::Probe(outDir + "/录音/" + file);
     ASSERT_TRUE(info.ok);
     EXPECT_NEAR(info.durationSec, 1.5, 0.4);
     EXPECT_EQ(info.First("audio")->codecName, "mp3");

@@ -149,11 +149,32 @@ TEST(ResultFile, NumberedNamesKeepTheExtensionAndFitTheFileSystem) {
       {"/o/a.b.ogg", 12, 255, "/o/a.b-12.ogg"},
       {"/o/noext", 3, 255, "/o/noext-3"},
       {"/o/.hidden", 2, 255, "/o/.hidden-2"},
-      {"/o/abcdefgh.mp3", 2, 12, "/o/abcdef-2.mp3"},
-      {"/o/录音录音.wav", 2, 14, "/o/录音-2.wav"},  // cut before a character, never inside one
-      {"/o/录音录音.wav", 2, 11, "/o/录-2.wav"},
+      // Too long: the middle of the stem goes, at whole characters; its end (the operation and
+      // the time of a timestamped name) stays.
+      {"/o/abcdefgh.mp3", 2, 12, "/o/abcfgh-2.mp3"},
+      {"/o/abcdefghij.mp3", 1, 12, "/o/abcdghij.mp3"},
+      {"/o/录音录音.wav", 2, 14, "/o/录音-2.wav"},
+      {"/o/录音录音.wav", 2, 11, "/o/录-2.wav"},  // cut before a character, never inside one
+      {"/o/" + std::string(240, 'a') + "-变速-20261209060712.wav", 2, 255,
+       "/o/" + std::string(227, 'a') + "-变速-20261209060712-2.wav"},
   };
   for (const auto& c : cases) EXPECT_EQ(NumberedResultPath(c.path, c.n, c.nameMax), c.want) << c.path;
+}
+
+TEST(ResultFile, OnlyARegularPartialFileIsPublished) {
+  // Something else in place of the partial file when the job ends (a link another user of the
+  // folder put there) is never given the result's name, and what it points to is left alone.
+  const std::string folder = test::TempDir();
+  std::ofstream(folder + "/victim.txt") << "precious";
+  const ResultFile result(folder + "/x.mp3");
+  fs::create_symlink(folder + "/victim.txt", result.PartialPath());
+  int error = 0;
+  EXPECT_EQ(result.Publish(&error), "");
+  EXPECT_NE(error, 0);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(folder + "/x.mp3")));
+  EXPECT_EQ(Read(folder + "/victim.txt"), "precious");
+  // Two partial names for one result never coincide, in one process or across a reused pid.
+  EXPECT_NE(ResultFile(folder + "/x.mp3").PartialPath(), ResultFile(folder + "/x.mp3").PartialPath());
 }
 
 TEST(ResultFile, ARecordingClaimsAFreeNameWhenItStarts) {

@@ -211,6 +211,20 @@ TEST_F(CutPageTest, MarkerMessagesSetTheTimesAndACutEntryExportsThatStretch) {
   EXPECT_EQ(FilesContaining(outputDir_, "-剪辑-").size(), 2u);
   EXPECT_EQ(Entry(id).fullPath, result.substr(0, result.size() - 4) + "-2.wav");
   EXPECT_EQ(RowText(OperationKind::Cut, id, "fileNameLabel"), QString::fromStdString(Entry(id).fileName));
+
+  // A second entry of the same second, not exported: deleting it removes its row and no file,
+  // not the first entry's result under the name both were designed to carry.
+  ASSERT_EQ(CutWith(Edit("cut-audio-left-position"), Edit("cut-audio-right-position")), "");
+  const int unexported = LastRowId();
+  const std::string designed = outputDir_ + "/" + Entry(unexported).fileName;
+  if (!std::filesystem::exists(designed)) std::ofstream(designed) << "another program's file";
+  const size_t files = FilesContaining(outputDir_, "-剪辑-").size();
+  auto confirm = test::AnswerNextModal("msgConfirm");
+  window_->Post(Message(WM_LIST_DELETE, std::make_unique<ListRecord>(int(OperationKind::Cut), unexported)));
+  ASSERT_TRUE(WaitUntil([&] { return Rows(OperationKind::Cut) == 1; }));
+  EXPECT_TRUE(std::filesystem::exists(designed));
+  EXPECT_EQ(FilesContaining(outputDir_, "-剪辑-").size(), files);
+  ExpectDialogs({"确定要删除吗?"});
 }
 
 TEST_F(CutPageTest, TypedTimesAreCheckedBeforeAnEntryIsAdded) {

@@ -606,6 +606,7 @@ void CutPage::AfterTaskDone(const FinishRecord& finish, QWidget* row) {
   if (!ctx_.tasks) return;
   FileEntry entry;
   if (!ctx_.tasks->Find(finish.taskId, &entry)) return;
+  entry.exported = !finish.outputPath.empty();
   // The export took the name that was free when it was published.
   if (!finish.outputPath.empty() && finish.outputPath != entry.fullPath) {
     entry.fullPath = finish.outputPath;

@@ -151,6 +151,9 @@ bool Page::HandleListMessage(Message& message) {
       if (MessageBoxDialog::Show(ctx_.window, QCoreApplication::translate("Page", "确定要删除吗?")) != 1) return true;
       if (FindRow(taskId)) EndRowWork(taskId);
       RemoveRow(list_, taskId);
+      // A cut entry names its result only once its export published it: before that the name
+      // may be another entry's result, or another program's file.
+      if (!entry.sourcePath.empty() && !entry.exported) return true;
       std::error_code error;
       if (!std::filesystem::remove(entry.fullPath, error))
         LOG(ERROR) << "cannot delete " << entry.fullPath << ": "
