@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
 
 #include "tasks/ResultFile.h"
 #include "tests/support/TestEnv.h"
@@ -19,13 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Read(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // Writes text as a job does, under the partial name, and publishes it.
 std::string WriteAndPublish(const std::string& designed, const std::string& text) {
   const ResultFile result(designed);
@@ -33,40 +25,14 @@ std::string WriteAndPublish(const std::string& designed, const std::string& text
   return result.Publish();
 }
 
-std::set<std::string> Names(const std::string& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
-  return names;
-}
-
-bool ValidUtf8(const std::string& text) {
-  for (size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (n == 0 || i + n > text.size()) return false;
-    for (size_t k = 1; k < n; ++k)
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-    i += n;
-  }
-  return true;
-}
-
 TEST(ResultFile, EveryJobKeepsItsOwnResultWhoeverHoldsTheName) {
-  const std::string cjk255 = [] {
-    std::string stem;
-    while (stem.size() + 3 + 4 <= 255) stem += "录";  // three bytes each
-    while (stem.size() + 4 < 255) stem += "x";
-    return stem + ".mp3";
-  }();
-  ASSERT_EQ(cjk255.size(), 255u);
-  struct Case {
+  const struct {
     const char* what;
     std::string name;
     int jobs;            // jobs of this process publishing the name one after the other
     int programs;        // processes publishing it at the same moment
-    const char* heldBy;  // "", "file", "folder" or "link": what holds the name beforehand
-  };
-  const Case cases[] = {
+    std::string heldBy;  // "", "file", "folder" or "link": what holds the name beforehand
+  } cases[] = {
       {"one job, free name", "x.mp3", 1, 0, ""},
       {"three jobs, one name", "x.mp3", 3, 0, ""},
       {"eight programs at once", "clip-变速-20261209025156.wav", 0, 8, ""},
@@ -74,66 +40,45 @@ TEST(ResultFile, EveryJobKeepsItsOwnResultWhoeverHoldsTheName) {
       {"a folder", "song.flac", 1, 0, "folder"},
       {"a dangling link", "song.ogg", 1, 0, "link"},
       {"no extension", "noext", 2, 0, ""},
-      {"a 255-byte name", cjk255, 3, 0, ""},
+      {"a 255-byte name", std::string(245, 'x') + "录音.mp3", 3, 0, ""},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const std::string folder = test::TempDir();
-    const std::string designed = folder + "/" + c.name;
-    if (std::string(c.heldBy) == "file") std::ofstream(designed) << "precious";
-    if (std::string(c.heldBy) == "folder") fs::create_directory(designed);
-    if (std::string(c.heldBy) == "link") fs::create_symlink(folder + "/nowhere", designed);
-    const size_t held = *c.heldBy ? 1 : 0;
-
+    const std::string folder = test::TempDir(), designed = folder + "/" + c.name;
+    if (c.heldBy == "file") std::ofstream(designed) << "precious";
+    if (c.heldBy == "folder") fs::create_directory(designed);
+    if (c.heldBy == "link") fs::create_symlink(folder + "/nowhere", designed);
     std::set<std::string> published;
     for (int j = 0; j < c.jobs; ++j) published.insert(WriteAndPublish(designed, "job " + std::to_string(j)));
     std::vector<pid_t> children;
     for (int p = 0; p < c.programs; ++p) {
-      const pid_t child = fork();
-      if (child == 0) _exit(WriteAndPublish(designed, "program " + std::to_string(p)).empty() ? 1 : 0);
-      children.push_back(child);
+      children.push_back(fork());
+      if (children.back() == 0) _exit(WriteAndPublish(designed, "program " + std::to_string(p)).empty());
     }
     for (pid_t child : children) {
-      int status = 0;
+      int status = -1;
       waitpid(child, &status, 0);
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+      EXPECT_EQ(status, 0);
     }
-    const int writers = c.jobs + c.programs;
-    published.erase("");
-    if (c.programs == 0) {
-      EXPECT_EQ(published.size(), static_cast<size_t>(writers));
-    }
-
-    // Every writer's text is in a file of its own, no partial file is left, and what held the
-    // name beforehand is as it was.
-    const std::set<std::string> names = Names(folder);
-    EXPECT_EQ(names.size(), static_cast<size_t>(writers) + held);
+    // Every writer's text in a file of its own, no partial file left, and what held the name
+    // beforehand as it was; the first job of a free name takes it as designed, the next "-2" ...
+    const auto names = test::FileNames(folder);
+    EXPECT_EQ(names.size(), static_cast<size_t>(c.jobs + c.programs) + !c.heldBy.empty());
     std::set<std::string> texts;
     for (const std::string& name : names) {
       EXPECT_FALSE(IsPartialName(name)) << name;
       EXPECT_LE(name.size(), 255u);
-      EXPECT_TRUE(ValidUtf8(name)) << name;
-      const std::string path = folder + "/" + name;
-      if (fs::is_regular_file(fs::symlink_status(path)) && path != designed) texts.insert(Read(path));
+      if (fs::is_regular_file(fs::symlink_status(folder + "/" + name)))
+        texts.insert(test::ReadBytes(folder + "/" + name));
     }
-    if (!held) texts.insert(Read(designed));
-    EXPECT_EQ(texts.size(), static_cast<size_t>(writers));
-    if (std::string(c.heldBy) == "file") {
-      EXPECT_EQ(Read(designed), "precious");
-    }
-    if (std::string(c.heldBy) == "folder") {
-      EXPECT_TRUE(fs::is_directory(designed));
-    }
-    if (std::string(c.heldBy) == "link") {
-      EXPECT_TRUE(fs::is_symlink(designed));
-    }
-    // The first job of a free name takes it as designed; the next ones "-2", "-3" ...
-    if (c.jobs > 0 && !held) {
-      EXPECT_TRUE(published.count(designed));
-    }
-    if (c.jobs > 1 || held) {
-      EXPECT_TRUE(published.count(NumberedResultPath(designed, 2)));
-    }
+    EXPECT_EQ(texts.size(), static_cast<size_t>(c.jobs + c.programs) + (c.heldBy == "file"));
+    EXPECT_EQ(published.size(), static_cast<size_t>(c.jobs));
+    EXPECT_TRUE(c.heldBy != "file" || test::ReadBytes(designed) == "precious");
+    EXPECT_TRUE(c.heldBy != "folder" || fs::is_directory(designed));
+    EXPECT_TRUE(c.heldBy != "link" || fs::is_symlink(designed));
+    EXPECT_EQ(published.count(designed), c.jobs > 0 && c.heldBy.empty() ? 1u : 0u);
+    EXPECT_EQ(published.count(NumberedResultPath(designed, 2)),
+              c.jobs > 1 || (c.jobs > 0 && !c.heldBy.empty()) ? 1u : 0u);
   }
 }
 
@@ -172,7 +117,7 @@ TEST(ResultFile, OnlyARegularPartialFileIsPublished) {
   EXPECT_EQ(result.Publish(&error), "");
   EXPECT_NE(error, 0);
   EXPECT_FALSE(fs::exists(fs::symlink_status(folder + "/x.mp3")));
-  EXPECT_EQ(Read(folder + "/victim.txt"), "precious");
+  EXPECT_EQ(test::ReadBytes(folder + "/victim.txt"), "precious");
   // Two partial names for one result never coincide, in one process or across a reused pid.
   EXPECT_NE(ResultFile(folder + "/x.mp3").PartialPath(), ResultFile(folder + "/x.mp3").PartialPath());
 }
@@ -183,7 +128,7 @@ TEST(ResultFile, ARecordingClaimsAFreeNameWhenItStarts) {
   fs::create_symlink("/dev/full", folder + "/take-2.mp3");
   EXPECT_EQ(ClaimResultName(folder + "/new.mp3"), folder + "/new.mp3");
   EXPECT_EQ(ClaimResultName(folder + "/take.mp3"), folder + "/take-3.mp3");
-  EXPECT_EQ(Read(folder + "/take.mp3"), "precious");
+  EXPECT_EQ(test::ReadBytes(folder + "/take.mp3"), "precious");
   EXPECT_TRUE(fs::is_symlink(folder + "/take-2.mp3"));
   EXPECT_EQ(fs::file_size(folder + "/take-3.mp3"), 0u);
   int error = 0;
@@ -206,13 +151,13 @@ TEST(ResultFile, ACrashLeavesOnlyAPartialFileThatALaterStartRemoves) {
   const ResultFile mine(folder + "/y.mp3");
   std::ofstream(mine.PartialPath()) << "being written";
   std::ofstream(folder + "/.tw-notes.part") << "the user's";
-  ASSERT_EQ(Names(folder).size(), 3u);
+  ASSERT_EQ(test::FileNames(folder).size(), 3u);
   EXPECT_FALSE(fs::exists(folder + "/x.mp3"));
 
   EXPECT_EQ(RemoveStalePartials(folder, std::chrono::hours(1)), 0);  // too young
   EXPECT_EQ(RemoveStalePartials(folder, std::chrono::seconds(0)), 1);
-  EXPECT_EQ(Names(folder),
-            (std::set<std::string>{fs::path(mine.PartialPath()).filename().string(), ".tw-notes.part"}));
+  const std::string mineName = fs::path(mine.PartialPath()).filename().string();
+  EXPECT_EQ(test::FileNames(folder), (std::vector<std::string>{mineName, ".tw-notes.part"}));
   EXPECT_TRUE(mine.Discard());
   EXPECT_FALSE(mine.Discard());
   EXPECT_EQ(RemoveStalePartials(folder + "/missing", std::chrono::seconds(0)), 0);
