@@ -127,6 +127,10 @@ bool PageWindowTest::RowDone(OperationKind kind, int taskId) const {
          !window_->Queue()->Holds({kind, taskId});
 }
 
+bool PageWindowTest::MergeOver() const {
+  return !window_->Queue()->Holds({OperationKind::Merge, kMergeTaskId});
+}
+
 std::vector<std::string> FilesContaining(const std::string& folder, const std::string& part) {
   std::vector<std::string> found;
   std::error_code error;

@@ -62,6 +62,8 @@ class PageWindowTest : public ::testing::Test {
   QString RowText(OperationKind kind, int taskId, const QString& label) const;
   // True when the row's run reports 100% and its action button takes clicks again.
   bool RowDone(OperationKind kind, int taskId) const;
+  // The merge has ended: 100 % shows while its result is still being written and published.
+  bool MergeOver() const;
 
   // The dialogs a test expects to open, in order (their "msgText", or object name when they have
   // none); with checkDialogs_ set, TearDown fails a test whose dialogs differ.

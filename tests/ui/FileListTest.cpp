@@ -240,7 +240,7 @@ TEST_F(FileListTest, MergeOrderButtonsSwapTheFilesAndTheMergeOrder) {
 
   Click("merge-btn");
   ASSERT_TRUE(WaitUntil(
-      [&] { return FindControl<QLabel>(window_->Root(), "merge-progress-label")->text() == "100%"; }));
+      [&] { return FindControl<QLabel>(window_->Root(), "merge-progress-label")->text() == "100%" && MergeOver(); }));
   const auto results = test::FilesContaining(outputDir_, "合并-");
   ASSERT_EQ(results.size(), 1u);
   EXPECT_NEAR(test::Probe(results[0]).durationSec, 4.0, 0.2);

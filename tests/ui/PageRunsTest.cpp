@@ -160,7 +160,7 @@ TEST_F(PageRunsTest, MergeChecksThenJoinsTheFiles) {
   Ctl<QComboBox>("audio-merge-format")->setCurrentText("wav");
   Click("merge-btn");
   EXPECT_EQ(Ctl<QAbstractButton>("merge-btn")->text(), "取消");
-  ASSERT_TRUE(WaitUntil([&] { return Ctl<QLabel>("merge-progress-label")->text() == "100%"; }));
+  ASSERT_TRUE(WaitUntil([&] { return Ctl<QLabel>("merge-progress-label")->text() == "100%" && MergeOver(); }));
   EXPECT_TRUE(IsMouseEnabled(Ctl<QWidget>("merge-btn")));
   EXPECT_EQ(Ctl<QProgressBar>("merge-progress")->value(), 100);
   const auto results = FilesContaining(outputDir_, "合并-");
@@ -436,7 +436,7 @@ TEST_F(PageRunsTest, Screenshots) {
     shoot(shot.option, "running");
     ASSERT_TRUE(WaitUntil(
         [&] {
-          if (shot.kind == OperationKind::Merge) return Ctl<QLabel>("merge-progress-label")->text() == "100%";
+          if (shot.kind == OperationKind::Merge) return Ctl<QLabel>("merge-progress-label")->text() == "100%" && MergeOver();
           if (shot.kind == OperationKind::Convert)
             return Ctl<QAbstractButton>("all-convert-btn")->text() == "一键转换";
           for (int i = 0; i < Rows(shot.kind); ++i)
