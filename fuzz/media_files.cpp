@@ -12,6 +12,7 @@
 #include "media/NoiseAudio.h"
 #include "media/NoiseRecords.h"
 #include "media/PcmWave.h"
+#include "tasks/ResultFile.h"
 #include "tests/support/QueueSink.h"
 
 TW_FUZZ_TARGET(data, size) {
@@ -37,12 +38,15 @@ TW_FUZZ_TARGET(data, size) {
       FUZZ_CHECK(done.has_value() && "the denoiser did not end");
       const auto* record = done->As<tw::NoiseDoneRecord>();
       FUZZ_CHECK(record && record->itemId == 7);
-      FUZZ_CHECK(record->result == 0 ? tw::fuzz::Exists(output) : !tw::fuzz::Exists(output));
+      FUZZ_CHECK(record->result == 0 ? record->outputPath == output && tw::fuzz::Exists(output)
+                                     : !tw::fuzz::Exists(output));
     } else {
       FUZZ_CHECK(!tw::fuzz::Exists(output));
     }
   }
-  FUZZ_CHECK(!tw::fuzz::Exists(tw::PartPath(output)));
+  // Whatever the verdict, no partial file stays behind.
+  for (const auto& entry : std::filesystem::directory_iterator(tw::fuzz::ScratchDir()))
+    FUZZ_CHECK(!tw::IsPartialName(entry.path().filename().string()));
   std::filesystem::remove(output);
   return 0;
 }
