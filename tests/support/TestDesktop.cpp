@@ -178,7 +178,12 @@ bool TestDesktop::StartWeston() {
   const auto env =
       EnvironmentWith({"DISPLAY=" + xDisplay_, "XDG_RUNTIME_DIR=" + runtimeDir_, "HOME=" + runtimeDir_},
                       {"DISPLAY", "XDG_RUNTIME_DIR", "HOME", "WAYLAND_DISPLAY", "WAYLAND_DEBUG"});
-  Spawn({"weston", "--no-config", "--backend=x11-backend.so", "--use-pixman", "--idle-time=0",
+  // No fades: weston's default start-up fade darkens the whole screen for a while, and a loaded
+  // machine could take its first screenshot half-way through it.
+  const std::string config = runtimeDir_ + "/weston.ini";
+  std::ofstream(config) << "[shell]\nstartup-animation=none\nclose-animation=none\nanimation=none\n"
+                           "focus-animation=none\n";
+  Spawn({"weston", "--config=" + config, "--backend=x11-backend.so", "--use-pixman", "--idle-time=0",
          "--socket=tw-wayland", "--width=" + std::to_string(kWidth), "--height=" + std::to_string(kHeight)},
         env);
   struct stat st {};
