@@ -156,7 +156,6 @@ class DenoiseJob : public Job {
     if (plan_.engine == NoiseEngine::None) return ReasonLine(FailureReason::UnsupportedType);
     return "";
   }
-  std::string OutputPath() const override { return plan_.outputPath; }
   std::string Start(int taskId, MessageSink* sink) override {
     taskId_ = taskId;
     sink_ = sink;
@@ -234,7 +233,7 @@ class RecordJob : public Job {
     label_ = fileName_;
     return "";
   }
-  std::string OutputPath() const override { return folder_ + "/" + fileName_; }
+  std::string OutputPath() const { return folder_ + "/" + fileName_; }
   std::string Start(int taskId, MessageSink* sink) override {
     taskId_ = taskId;
     sink_ = sink;

@@ -50,8 +50,6 @@ class Job {
   // the job cannot run (it is then reported failed and never started). Called once, just
   // before Start.
   virtual std::string Prepare() = 0;
-  // The file the job writes, known after Prepare ("" when it writes none).
-  virtual std::string OutputPath() const { return ""; }
   // Starts the work under taskId; "" when it runs, otherwise the reason.
   virtual std::string Start(int taskId, MessageSink* sink) = 0;
   // Something the user should know about a started job that is not a failure; "" for none.
@@ -86,7 +84,6 @@ class TranscoderJob : public Job {
                 int fixedTaskId = 0, bool useFixedTaskId = false);
 
   std::string Prepare() override;
-  std::string OutputPath() const override { return built_.outputPath; }
   std::string Start(int taskId, MessageSink* sink) override;
   int FixedTaskId() const override;
   JobUpdate OnMessage(const Message& message) override;

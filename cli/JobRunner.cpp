@@ -141,16 +141,8 @@ int JobRunner::Run(std::vector<std::unique_ptr<Job>> jobs) {
     ~NotRunning() { gRunning = 0; }
   } notRunning;
 
-  auto outputBusy = [&](const std::string& path) {
-    if (path.empty()) return false;
-    for (const auto& [id, slot] : running) {
-      if (slot.job->OutputPath() == path) return true;
-    }
-    return false;
-  };
-
-  // Starts what may start now: in order, skipping a job whose output a running job writes
-  // (two runs must never write one file at once; the later one waits and then replaces it).
+  // Starts what may start now, in order. Jobs whose results share a name run at once: each
+  // publishes a name of its own.
   auto startMore = [&]() {
     for (auto it = pending.begin(); it != pending.end() && static_cast<int>(running.size()) < maxJobs_;) {
       Job* job = *it;
@@ -162,10 +154,6 @@ int JobRunner::Run(std::vector<std::unique_ptr<Job>> jobs) {
           it = pending.erase(it);
           continue;
         }
-      }
-      if (outputBusy(job->OutputPath())) {
-        ++it;
-        continue;
       }
       int taskId = job->FixedTaskId();
       if (taskId == INT_MIN) taskId = nextTaskId++;

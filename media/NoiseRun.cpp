@@ -110,8 +110,7 @@ void NoiseRun::Abandon() {
 
 JobStarter MakeNoiseStarter(int taskId, std::string sourcePath, NoiseRunSettings settings,
                             MessageSink* sink) {
-  return [taskId, sourcePath = std::move(sourcePath), settings = std::move(settings), sink](
-             int runId, const OutputTaken&) {
+  return [taskId, sourcePath = std::move(sourcePath), settings = std::move(settings), sink](int runId) {
     const NoiseRunPlan plan = PlanNoiseRun(sourcePath, settings, std::time(nullptr));
     PreparedJob job;
     if (plan.engine == NoiseEngine::None) {

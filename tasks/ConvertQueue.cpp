@@ -19,18 +19,13 @@ struct ConvertQueue::Link {
 JobStarter MakeTranscoderStarter(JobKey key, MessageSink* sink,
                                  std::function<BuiltCommand(const CommandContext&)> build,
                                  std::function<CommandContext()> context) {
-  return [key, sink, build = std::move(build), context = std::move(context)](int runId,
-                                                                             const OutputTaken& taken) {
+  return [key, sink, build = std::move(build), context = std::move(context)](int runId) {
     PreparedJob job;
     const BuiltCommand built = build(context ? context() : CurrentCommandContext());
     if (!built.ok) {
       LOG(ERROR) << "task " << key.taskId << " not started: " << built.message;
       job.refusal = FailureReason::Failed;
       job.detail = built.message;
-      return job;
-    }
-    if (taken && taken(built.outputPath)) {
-      job.outputBusy = true;
       return job;
     }
     job.refusal = CheckResultPath(built.outputPath);
@@ -137,7 +132,7 @@ bool ConvertQueue::Enqueue(JobKey key, JobStarter start, bool immediate) {
     std::lock_guard<std::mutex> hold(queueLock);
     for (const Waiting& w : idleTaskList)
       if (w.key == key) return false;
-    idleTaskList.push_back({key, std::move(start), immediate, false});
+    idleTaskList.push_back({key, std::move(start), immediate});
   }
   queueWake.notify_all();
   return true;
@@ -279,13 +274,6 @@ size_t ConvertQueue::Running() const {
              std::count_if(runs_.begin(), runs_.end(), [](const auto& run) { return !run->Finished(); }));
 }
 
-bool ConvertQueue::OutputReserved(const std::string& path) const {
-  if (path.empty()) return false;
-  std::lock_guard<std::mutex> hold(queueLock);
-  return std::any_of(runs_.begin(), runs_.end(),
-                     [&](const auto& run) { return !run->Finished() && run->OutputPath() == path; });
-}
-
 std::vector<std::shared_ptr<JobRun>> ConvertQueue::TakeFinished() {
   std::vector<std::shared_ptr<JobRun>> finished;
   for (auto it = runs_.begin(); it != runs_.end();) {
@@ -300,11 +288,9 @@ std::vector<std::shared_ptr<JobRun>> ConvertQueue::TakeFinished() {
 }
 
 // A run has finished (on its own thread): jobs waiting for its result's name may go.
+// A slot is free: the worker looks for a job to start. Takes no lock: a run may finish while
+// Cancel, which holds the queue's lock, ends it.
 void ConvertQueue::OnRunFinished() {
-  {
-    std::lock_guard<std::mutex> hold(queueLock);
-    for (Waiting& w : idleTaskList) w.blocked = false;
-  }
   queueWake.notify_all();
 }
 
@@ -312,7 +298,7 @@ std::list<ConvertQueue::Waiting>::iterator ConvertQueue::FindStartable() {
   const auto queuedRunning =
       std::count_if(busyTaskList.begin(), busyTaskList.end(), [](const Busy& b) { return !b.immediate; });
   for (auto it = idleTaskList.begin(); it != idleTaskList.end(); ++it) {
-    if (it->blocked || FindBusy(it->key) != busyTaskList.end()) continue;
+    if (FindBusy(it->key) != busyTaskList.end()) continue;
     if (it->immediate || queuedRunning < slots_) return it;
   }
   return idleTaskList.end();
@@ -342,7 +328,7 @@ void ConvertQueue::ConvertWorker() {
   }
 }
 
-PreparedJob ConvertQueue::PrepareConvert(int taskId, int runId, const OutputTaken& taken) {
+PreparedJob ConvertQueue::PrepareConvert(int taskId, int runId) {
   const ConvertOptions options = Options();
   const FileEntry entry = tasks_.Lookup(taskId);
   const ContextProvider context = context_;
@@ -350,25 +336,11 @@ PreparedJob ConvertQueue::PrepareConvert(int taskId, int runId, const OutputTake
       {OperationKind::Convert, taskId}, sink_,
       [entry, options](const CommandContext& ctx) { return BuildConvertCommand(entry, options, ctx); },
       context ? context : ContextProvider(CurrentCommandContext));
-  return starter(runId, taken);
+  return starter(runId);
 }
 
 void ConvertQueue::StartJob(Waiting job, int runId) {
-  const OutputTaken taken = [this](const std::string& path) { return OutputReserved(path); };
-  PreparedJob prepared = job.start ? job.start(runId, taken) : PrepareConvert(job.key.taskId, runId, taken);
-  if (prepared.outputBusy) {
-    // Back to the front of the queue until the run that writes its result has finished.
-    std::lock_guard<std::mutex> hold(queueLock);
-    const auto busy = std::find_if(busyTaskList.begin(), busyTaskList.end(),
-                                   [&](const Busy& b) { return b.runId == runId; });
-    --starting_;
-    if (busy == busyTaskList.end()) return;  // cancelled meanwhile
-    busyTaskList.erase(busy);
-    LOG(INFO) << "task " << job.key.taskId << " waits: its result is still being written";
-    job.blocked = true;
-    idleTaskList.push_front(std::move(job));
-    return;
-  }
+  PreparedJob prepared = job.start ? job.start(runId) : PrepareConvert(job.key.taskId, runId);
   if (sink_) {
     PostRecord<RowRequestRecord>(sink_, WM_JOB_ROW_REQUEST, job.key.kind, job.key.taskId,
                                  RowRequestRecord::Action::ShowProgress);

@@ -77,18 +77,15 @@ struct RowRequestRecord : MessageRecord {
 
 // What the queue does with a job it is about to start (worker thread).
 struct PreparedJob {
-  // Its result is written by an unfinished run: the job waits until a run finishes.
-  bool outputBusy = false;
   // Why it cannot start (None: start it), and what to show beside the reason.
   FailureReason refusal = FailureReason::None;
   std::string detail;
   // Starts it; null with *why set when it could not be started.
   std::function<std::shared_ptr<JobRun>(FailureReason* why)> start;
 };
-// taken(path): true for a result an unfinished run of the queue writes.
-using OutputTaken = std::function<bool(const std::string& path)>;
-// Prepares a job with the run id it will carry (worker thread, queueLock not held).
-using JobStarter = std::function<PreparedJob(int runId, const OutputTaken& taken)>;
+// Prepares a job with the run id it will carry (worker thread, queueLock not held). Jobs whose
+// results share a name run at once: each publishes a name of its own (ResultFile).
+using JobStarter = std::function<PreparedJob(int runId)>;
 
 // A starter for a transcoder job of a row: build gets the context of the moment it starts.
 JobStarter MakeTranscoderStarter(JobKey key, MessageSink* sink,
@@ -184,7 +181,6 @@ class ConvertQueue {
     JobKey key;
     JobStarter start;  // null: a convert task
     bool immediate = false;
-    bool blocked = false;  // its result is still written by a run; waits for a run to finish
   };
   struct Busy {
     JobKey key;
@@ -199,9 +195,8 @@ class ConvertQueue {
   std::list<Waiting>::iterator FindStartable();
   // Prepares and starts one job (worker thread, queueLock not held).
   void StartJob(Waiting job, int runId);
-  PreparedJob PrepareConvert(int taskId, int runId, const OutputTaken& taken);
+  PreparedJob PrepareConvert(int taskId, int runId);
   void PostStartFailure(JobKey key, int runId, FailureReason reason, const std::string& detail);
-  bool OutputReserved(const std::string& path) const;
   void OnRunFinished();
   // Moves finished runs out of runs_ (queueLock held); the caller lets them go unlocked.
   std::vector<std::shared_ptr<JobRun>> TakeFinished();

@@ -85,7 +85,7 @@ class MainWndTest : public ::testing::Test {
     const JobKey key{kind, id};
     window_->Queue()->Enqueue(
         key,
-        [runId, key](int run, const OutputTaken&) {
+        [runId, key](int run) {
           PreparedJob job;
           job.start = [run, key, runId](FailureReason*) -> std::shared_ptr<JobRun> {
             *runId = run;
