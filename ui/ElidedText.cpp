@@ -47,8 +47,13 @@ void SetElidedText(QLabel* label, const QString& text, const QString& toolTip) {
     label->installEventFilter(ElideWatcher::Instance());
   }
   label->setProperty(kFullTextProperty, text);
-  label->setToolTip(toolTip.isEmpty() ? text : toolTip);
+  label->setToolTip(PlainToolTip(toolTip.isEmpty() ? text : toolTip));
   Elide(label);
+}
+
+QString PlainToolTip(const QString& text) {
+  // Escaped, with every space and line break kept; long lines still wrap.
+  return text.isEmpty() ? text : "<p style=\"white-space:pre-wrap\">" + text.toHtmlEscaped() + "</p>";
 }
 
 QString FullText(const QLabel* label) {

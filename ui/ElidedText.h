@@ -14,5 +14,8 @@ namespace tw {
 void SetElidedText(QLabel* label, const QString& text, const QString& toolTip = {});
 // The whole text last given to SetElidedText (the label's own text otherwise).
 QString FullText(const QLabel* label);
+// A tooltip that shows text as it is: file names and the transcoder's words never render as
+// markup ("<b>take.mp3" shows its brackets). Every tooltip that holds such text goes through it.
+QString PlainToolTip(const QString& text);
 
 }  // namespace tw

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QFont>
 #include <QHash>
+#include <QLabel>
 #include <QMap>
 #include <QUiLoader>
 #include <QXmlStreamReader>
@@ -50,6 +51,8 @@ class SkinUiLoader : public QUiLoader {
       return w;
     }
     QWidget* w = QUiLoader::createWidget(className, parent, name);
+    // Labels show file names and messages that name files: as they are, never as markup.
+    if (auto* label = qobject_cast<QLabel*>(w)) label->setTextFormat(Qt::PlainText);
     if (!w) {
       w = new QWidget(parent);
       w->setObjectName(name);

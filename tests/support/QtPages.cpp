@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
+#include <QTextDocument>
 #include <QThread>
 #include <filesystem>
 
@@ -22,6 +23,14 @@ void Pump() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::processEvents();
   }
+}
+
+QString ShownToolTip(const QWidget* widget) {
+  const QString tip = widget ? widget->toolTip() : QString();
+  if (!Qt::mightBeRichText(tip)) return tip;
+  QTextDocument shown;
+  shown.setHtml(tip);
+  return shown.toPlainText().replace(QChar::LineSeparator, '\n');
 }
 
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {

@@ -23,6 +23,8 @@ namespace tw::test {
 void Pump();
 // Runs the event loop until done() holds or timeoutMs pass; the last value of done().
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 20000);
+// The text a widget's tooltip shows, rendered as QToolTip renders it (markup taken as markup).
+QString ShownToolTip(const QWidget* widget);
 
 // Catches what the pages open with the desktop's default handler ("file" URLs) while it lives,
 // so a test never starts the desktop's file browser.

@@ -177,9 +177,9 @@ void WriteWhole(const std::string& path, const std::string& bytes) {
 }  // namespace
 
 std::string WavClaimingRate(unsigned rate) {
-  const std::string base =
-      MakeMedia("u8-8k-mono-0.5s.wav", {"-f", "lavfi", "-i", "sine=sample_rate=8000:duration=0.5", "-ac", "1",
-                                        "-c:a", "pcm_u8", "-bitexact"});
+  const std::string base = MakeMedia(
+      "u8-8k-mono-0.5s.wav",
+      {"-f", "lavfi", "-i", "sine=sample_rate=8000:duration=0.5", "-ac", "1", "-c:a", "pcm_u8", "-bitexact"});
   const std::string path = MediaDir() + "/rate-" + std::to_string(rate) + ".wav";
   if (!fs::exists(path)) {
     std::string bytes = ReadBytes(base);
@@ -240,6 +240,8 @@ const std::vector<std::string>& HostileNames() {
       "Invalid argument.wav",
       "time=99:00:00.00.wav",
       "  spaces  .wav",
+      "<b>take.wav",  // markup, shown as it is
+      "<font color=white>hidden.wav",
       "noextension",
   };
   return names;

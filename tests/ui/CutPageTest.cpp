@@ -440,6 +440,9 @@ TEST_F(CutPageTest, HostileNamesAreLoadedAndExportedAsTheyAre) {
     Load(path);
     EXPECT_EQ(page_->CutFile().fileName, name);
     EXPECT_EQ(FullText(Ctl<QLabel>("audio-filename")), QString::fromStdString(name));
+    // Shown as it is, never as markup: the label, and its tooltip as a tooltip renders it.
+    EXPECT_EQ(Ctl<QLabel>("audio-filename")->textFormat(), Qt::PlainText);
+    EXPECT_EQ(test::ShownToolTip(Ctl<QLabel>("audio-filename")), QString::fromStdString(path));
     ASSERT_EQ(CutWith("00:00:00.20", "00:00:01.20"), "");
     const std::string result = Export(LastRowId());
     const std::string base = name.substr(0, name.rfind('.'));
@@ -523,11 +526,11 @@ TEST_F(CutPageTest, LongNamesAreElidedWithTheirPathInTheTooltip) {
   // Give or take rounding.
   EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width() + 2);
   EXPECT_EQ(FullText(label), QString::fromStdString(name));
-  EXPECT_EQ(label->toolTip(), QString::fromStdString(path));
+  EXPECT_EQ(test::ShownToolTip(label), QString::fromStdString(path));
   ASSERT_EQ(CutWith("00:00:00.50", "00:00:01.50"), "");
   auto* row = page_->FindRow(LastRowId())->findChild<QLabel*>("fileNameLabel");
   EXPECT_TRUE(row->text().contains(QChar(0x2026)));
-  EXPECT_EQ(row->toolTip(), QString::fromStdString(Entry(LastRowId()).fullPath));
+  EXPECT_EQ(test::ShownToolTip(row), QString::fromStdString(Entry(LastRowId()).fullPath));
   // Wider, it shows more of the name.
   const int shown = label->text().size();
   window_->resize(window_->width() + 300, window_->height());

@@ -224,7 +224,7 @@ TEST_F(MainWndTest, ConvertFailureShowsTheErrorLookAndFreesTheButton) {
   Pump();
   EXPECT_TRUE(row->findChild<QWidget*>("errorLabel")->isVisibleTo(row));
   EXPECT_EQ(Text(row, "errorLabel"), "没有声音");
-  EXPECT_EQ(row->findChild<QWidget*>("errorLabel")->toolTip(), "Output file #0 does not contain any stream");
+  EXPECT_EQ(test::ShownToolTip(row->findChild<QWidget*>("errorLabel")), "Output file #0 does not contain any stream");
   EXPECT_FALSE(row->findChild<QWidget*>("progress-container")->isVisibleTo(row));
   EXPECT_FALSE(row->findChild<QWidget*>("progress-label")->isVisibleTo(row));
   EXPECT_EQ(button->text(), "压 缩");

@@ -231,7 +231,7 @@ TEST_F(RowJobsTest, EveryFailureSaysWhy) {
     auto* label = row->findChild<QLabel*>(c.kind == OperationKind::Convert ? "errorLabel" : "progress-label");
     ASSERT_TRUE(WaitUntil([&] { return label->text() == c.reason; }, 60000)) << label->text().toStdString();
     if (c.after) c.after();
-    EXPECT_TRUE(label->toolTip().contains(c.tip)) << label->toolTip().toStdString();
+    EXPECT_TRUE(test::ShownToolTip(label).contains(c.tip)) << label->toolTip().toStdString();
     EXPECT_TRUE(IsMouseEnabled(row->findChild<QWidget*>(FindRowSpec(c.kind)->actionButton)));
   }
   ASSERT_TRUE(WaitUntil([&] { return AllEnded(); }));

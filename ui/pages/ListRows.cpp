@@ -50,14 +50,14 @@ void ShowProgressParts(QWidget* row, bool progress) {
 void SetRowLabel(QWidget* row, const QString& text, const QString& tip = QString(), bool failed = false) {
   if (auto* label = row->findChild<QLabel*>("progress-label")) {
     label->setText(text);
-    label->setToolTip(tip);
+    label->setToolTip(PlainToolTip(tip));
     if (label->property("state").toString() != (failed ? "failed" : "")) {
       label->setProperty("state", failed ? "failed" : "");
       label->style()->unpolish(label);
       label->style()->polish(label);
     }
   }
-  row->setToolTip(tip);
+  row->setToolTip(PlainToolTip(tip));
 }
 
 void SetBar(QWidget* row, const RowSpec& spec, int percent) {
@@ -223,8 +223,8 @@ void ShowRowFailed(QWidget* row, const RowSpec& spec, const QString& reasonText,
   if (auto* error = row->findChild<QLabel*>("errorLabel")) {
     ShowProgressParts(row, false);
     error->setText(reasonText);
-    error->setToolTip(details);
-    row->setToolTip(details);
+    error->setToolTip(PlainToolTip(details));
+    row->setToolTip(PlainToolTip(details));
   } else {
     SetRowLabel(row, reasonText, details, true);
   }

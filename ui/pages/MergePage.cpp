@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "app/MediaHelpers.h"
+#include "ui/ElidedText.h"
 #include "ui/Translator.h"
 #include "ui/pages/FileList.h"
 
@@ -122,7 +123,7 @@ void SetMergeLook(QWidget* button, QLabel* label, const QString& buttonText, con
   }
   if (label) {
     label->setText(labelText);
-    label->setToolTip(tip);
+    label->setToolTip(PlainToolTip(tip));
   }
 }
 }  // namespace
