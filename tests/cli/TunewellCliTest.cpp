@@ -46,6 +46,12 @@ ProcessResult RunCli(const std::vector<std::string>& args, const std::vector<std
   return test::RunCli(args, options);
 }
 
+// Runs args with the results going to outDir.
+ProcessResult RunInto(const std::string& outDir, std::vector<std::string> args) {
+  args.insert(args.begin() + 1, {"--output-dir", outDir});
+  return RunCli(args);
+}
+
 test::Process StartInEnglish(const std::vector<std::string>& args, test::SpawnOptions options = {}) {
   options.env.push_back("LANGUAGE=en");
   return test::StartCli(args, options);
@@ -177,9 +183,7 @@ TEST(TunewellCli, EverySubcommandOnGeneratedMedia) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string outDir = test::TempDir();
-    std::vector<std::string> args = c.args;
-    args.insert(args.begin() + 1, {"--output-dir", outDir});
-    const ProcessResult r = RunCli(args);
+    const ProcessResult r = RunInto(outDir, c.args);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     const auto files = test::FileNames(outDir);
     ASSERT_EQ(files.size(), 1u) << r.out << r.err;
@@ -221,9 +225,7 @@ TEST(TunewellCli, ResultsSoundLikeTheOperation) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string outDir = test::TempDir();
-    std::vector<std::string> args = c.args;
-    args.insert(args.begin() + 1, {"--output-dir", outDir});
-    const ProcessResult r = RunCli(args);
+    const ProcessResult r = RunInto(outDir, c.args);
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     const auto files = test::FileNames(outDir);
     ASSERT_EQ(files.size(), 1u);
@@ -297,8 +299,14 @@ TEST(TunewellCli, BadInputGetsAClearErrorAndLosesNothing) {
        {"cut", "--from", "00:00:01.00", "--to", "00:00:03.00", tone},
        1,
        {"tone.wav: 结束时间超出文件长度! (00:00:02.00)"}},
-      {"a stretch of no length", {"cut", "--from", "0:0:1.0", "--to", "0:0:1.0", tone}, 1, {"开始时间必须早于结束时间!"}},
-      {"a reversed stretch", {"cut", "--from", "0:0:1.5", "--to", "0:0:0.5", tone}, 1, {"开始时间必须早于结束时间!"}},
+      {"a stretch of no length",
+       {"cut", "--from", "0:0:1.0", "--to", "0:0:1.0", tone},
+       1,
+       {"开始时间必须早于结束时间!"}},
+      {"a reversed stretch",
+       {"cut", "--from", "0:0:1.5", "--to", "0:0:0.5", tone},
+       1,
+       {"开始时间必须早于结束时间!"}},
       {"nothing chosen", {"cut", "--from", "00:00:00.00", "--to", "0:0:0.0", tone}, 2, {"请选取要截取位置!"}},
       {"unknown option",
        {"convert", "--format", "mp3", "--quality", "9", tone},
@@ -474,9 +482,7 @@ TEST(TunewellCli, SourcesSharingABaseNameNeverOverwriteEachOther) {
   for (const auto& k : cases) {
     SCOPED_TRACE(k.what);
     const std::string outDir = k.outDir.empty() ? test::TempDir() : k.outDir;
-    std::vector<std::string> args = k.args;
-    args.insert(args.begin() + 1, {"--output-dir", outDir});
-    const ProcessResult r = RunCli(args);
+    const ProcessResult r = RunInto(outDir, k.args);
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     std::vector<double> seconds;
     for (const std::string& name : test::FileNames(outDir)) {
@@ -667,9 +673,7 @@ TEST(TunewellCli, DenoiseCleansAudioAndVideoFiles) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string outDir = test::TempDir();
-    std::vector<std::string> args = c.args;
-    args.insert(args.begin() + 1, {"--output-dir", outDir});
-    const ProcessResult r = RunCli(args);
+    const ProcessResult r = RunInto(outDir, c.args);
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     const auto files = test::FileNames(outDir);
     ASSERT_EQ(files.size(), 1u) << r.err;
@@ -696,9 +700,7 @@ TEST(TunewellCli, DenoiseCleansAudioAndVideoFiles) {
   };
   for (const auto& b : bad) {
     const std::string outDir = test::TempDir();
-    std::vector<std::string> args = b.args;
-    args.insert(args.begin() + 1, {"--output-dir", outDir});
-    const ProcessResult r = RunCli(args);
+    const ProcessResult r = RunInto(outDir, b.args);
     EXPECT_EQ(r.exitStatus, b.status) << r.err;
     EXPECT_NE(r.err.find(b.errorPart), std::string::npos) << r.err;
     EXPECT_TRUE(test::FileNames(outDir).empty());
@@ -737,7 +739,8 @@ TEST(TunewellCli, RecordWritesTheRecordingAsThePageNamesIt) {
   const std::string outDir = test::TempDir();
   std::vector<test::Process> runs;
   for (const char* source : {"all", "microphone", "system"})
-    runs.push_back(test::StartCli({"record", "--seconds", "1.5", "--source", source, "--output-dir", outDir}));
+    runs.push_back(
+        test::StartCli({"record", "--seconds", "1.5", "--source", source, "--output-dir", outDir}));
   std::string out;
   for (auto& run : runs) {
     const ProcessResult r = run.Finish();

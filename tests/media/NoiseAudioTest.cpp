@@ -8,6 +8,7 @@
 
 #include "app/Messages.h"
 #include "media/NoiseAudio.h"
+#include "media/NoiseConvert.h"
 #include "media/NoiseRecords.h"
 #include "tasks/ResultFile.h"
 #include "tests/support/FailingDisk.h"
@@ -49,6 +50,16 @@ RunResult RunJob(const std::string& input, const std::string& output, int format
   result.messages = result.startResult == 0
                         ? sink.DrainThrough(WM_NOISE_DONE, std::chrono::seconds(120))
                         : sink.DrainAfterQuiet(std::chrono::milliseconds(300), std::chrono::seconds(2));
+  return result;
+}
+
+// The video engine's job as the page runs it (the picture copied), for the tables both share.
+RunResult RunVideoJob(const std::string& input, const std::string& output) {
+  QueueSink sink;
+  RunResult result;
+  NoiseConvert job(&sink, 9, output);
+  result.startResult = job.Start(input, 0, 1280, 720, 2, 44100, 128000, 2);
+  if (result.startResult == 0) result.messages = sink.DrainThrough(WM_NOISE_DONE, std::chrono::seconds(300));
   return result;
 }
 
@@ -283,8 +294,9 @@ TEST(NoiseAudio, DestroyedWhileRunningPostsNothingAndLeavesNothing) {
     EXPECT_FALSE(IsPartialName(name)) << name;
 }
 
-TEST(NoiseAudio, AJobThatCannotCompleteReportsFailureAndLeavesNothing) {
-  test::SmallDisk disk(64 * 1024), tiny(4096);  // full in the middle, full at the header
+// Both engines, audio and video: a job that cannot complete says so and leaves nothing.
+TEST(NoiseJobs, AJobThatCannotCompleteReportsFailureAndLeavesNothing) {
+  test::SmallDisk disk(64 * 1024), tiny(4096), video(128 * 1024);  // full in the middle or at the header
   // More channels than the sound can be converted from: the first frame fails to convert.
   const std::string manyChannels = MakeMedia(
       "65-channels-1s.wav",
@@ -292,59 +304,70 @@ TEST(NoiseAudio, AJobThatCannotCompleteReportsFailureAndLeavesNothing) {
   const struct {
     std::string name;
     std::string input;
-    std::string folder;
+    const test::SmallDisk* folder;  // nullptr: a folder on the ordinary disk
   } cases[] = {
-      {"a full disk", test::ToneWav(30), disk.Ok() ? disk.Path() : ""},
-      {"a disk full at the header", test::ToneWav(30), tiny.Ok() ? tiny.Path() : ""},
-      {"a conversion failure", manyChannels, TempDir()},
+      {"a full disk", test::ToneWav(30), &disk},
+      {"a disk full at the header", test::ToneWav(30), &tiny},
+      {"a conversion failure", manyChannels, nullptr},
+      {"a full disk under a video", test::VideoWithSound(20), &video},
+      {"a disk full at a video's header", test::VideoWithSound(20), &tiny},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    if (c.folder.empty()) {
-      std::cout << "skipped: " << disk.Why() << "\n";
+    if (c.folder && !c.folder->Ok()) {
+      std::cout << "skipped: " << c.folder->Why() << "\n";
       continue;
     }
-    const std::string output = c.folder + "/result.mp3";
-    const RunResult run = RunJob(c.input, output, 0, 2);
+    const std::string folder = c.folder ? c.folder->Path() : TempDir();
+    const bool isVideo = c.input.find(".mp4") != std::string::npos;
+    const RunResult run = isVideo ? RunVideoJob(c.input, folder + "/result.mp4")
+                                  : RunJob(c.input, folder + "/result.mp3", 0, 2);
     ASSERT_EQ(run.startResult, 0);
     ASSERT_FALSE(run.messages.empty());
     ASSERT_EQ(run.messages.back().id, WM_NOISE_DONE);
     EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->result, -1);
-    EXPECT_TRUE(std::filesystem::is_empty(c.folder));
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
   }
 }
 
-TEST(NoiseAudio, AnIoErrorFailsTheJobAndLeavesTheSourceAlone) {
+TEST(NoiseJobs, AnIoErrorFailsTheJobAndLeavesTheSourceAlone) {
   using Op = test::FailingDisk::Op;
   // Source and result on a disk that fails: writing the result at its header or half-way,
   // giving it its name, or reading the source half-way.
   const struct {
     test::FailingDisk::Fault fault;
     int error;  // what the job names: the errno of a failed write, 0 for anything else
+    bool video;
   } cases[] = {
-      {{"the first write", Op::Write, ".part.mp3", 0}, EIO},  // the result, as it is written,
-      {{"a write half-way", Op::Write, ".part.mp3", 64 * 1024}, EIO},
-      {{"the rename to the result's name", Op::Rename, "result", 0}, EIO},
-      {{"a read of the source half-way", Op::Read, "source", 1024 * 1024}, 0},
+      {{"the first write", Op::Write, ".part.mp3", 0}, EIO, false},  // the result, as it is written,
+      {{"a write half-way", Op::Write, ".part.mp3", 64 * 1024}, EIO, false},
+      {{"the rename to the result's name", Op::Rename, "result", 0}, EIO, false},
+      {{"a read of the source half-way", Op::Read, "source", 1024 * 1024}, 0, false},
+      {{"a video's write half-way", Op::Write, ".part.mp4", 128 * 1024}, EIO, true},
+      {{"the rename to a video result's name", Op::Rename, "result", 0}, EIO, true},
+      {{"a read of a video source half-way", Op::Read, "source", 512 * 1024}, 0, true},
   };
-  const std::string source = test::ToneWav(30);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault.what);
     test::FailingDisk disk;
     if (!disk.Ok()) GTEST_SKIP() << disk.Why();
-    std::filesystem::copy_file(source, disk.Backing() + "/source.wav");
+    const std::string source = c.video ? test::VideoWithSound(20) : test::ToneWav(30);
+    const std::string name = c.video ? "source.mp4" : "source.wav", in = disk.Path() + "/" + name;
+    std::filesystem::copy_file(source, disk.Backing() + "/" + name);
     disk.Fail(c.fault);
-    const RunResult run = RunJob(disk.Path() + "/source.wav", disk.Path() + "/result.mp3", 0, 2);
+    const RunResult run = c.video ? RunVideoJob(in, disk.Path() + "/result.mp4")
+                                  : RunJob(in, disk.Path() + "/result.mp3", 0, 2);
     EXPECT_GT(disk.Failures(), 0) << "the fault was met";
     ASSERT_EQ(run.startResult, 0);
     ASSERT_EQ(run.messages.back().id, WM_NOISE_DONE);
-    EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->result, -1);
-    EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->error, c.error);
-    EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->sourceUnreadable, c.fault.op == Op::Read);
+    const auto* done = run.messages.back().As<NoiseDoneRecord>();
+    EXPECT_EQ(done->result, -1);
+    EXPECT_EQ(done->error, c.error);
+    EXPECT_EQ(done->sourceUnreadable, c.fault.op == Op::Read);
     disk.Heal();
-    EXPECT_EQ(test::FileNames(disk.Backing()), std::vector<std::string>{"source.wav"})
+    EXPECT_EQ(test::FileNames(disk.Backing()), std::vector<std::string>{name})
         << "no result, whole or partial";
-    EXPECT_EQ(test::ReadBytes(disk.Backing() + "/source.wav"), test::ReadBytes(source));
+    EXPECT_EQ(test::ReadBytes(disk.Backing() + "/" + name), test::ReadBytes(source));
   }
 }
 

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -9,7 +8,6 @@
 #include "media/NoiseConvert.h"
 #include "media/NoiseRecords.h"
 #include "tasks/ResultFile.h"
-#include "tests/support/FailingDisk.h"
 #include "tests/support/QueueSink.h"
 #include "tests/support/TestMedia.h"
 
@@ -348,50 +346,6 @@ TEST(NoiseConvert, HostileNameAndDestructionWhileRunning) {
   EXPECT_FALSE(std::filesystem::exists(partial));
   for (const std::string& name : test::FileNames(std::filesystem::path(partial).parent_path().string()))
     EXPECT_FALSE(IsPartialName(name)) << name;
-}
-
-TEST(NoiseConvert, AFullDiskFailsTheJobAndLeavesNothing) {
-  for (const size_t bytes : {4096, 128 * 1024}) {  // full at the header, full in the middle
-    test::SmallDisk disk(bytes);
-    if (!disk.Ok()) GTEST_SKIP() << disk.Why();
-    const std::string output = disk.Path() + "/full.mp4";
-    const RunResult run = RunJob(test::VideoWithSound(20), output);
-    ASSERT_EQ(run.startResult, 0) << bytes;
-    ASSERT_EQ(run.messages.back().id, WM_NOISE_DONE) << bytes;
-    EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->result, -1) << bytes;
-    EXPECT_TRUE(std::filesystem::is_empty(disk.Path())) << bytes;
-  }
-}
-
-TEST(NoiseConvert, AnIoErrorFailsTheJobAndLeavesTheSourceAlone) {
-  using Op = test::FailingDisk::Op;
-  const struct {
-    test::FailingDisk::Fault fault;
-    int error;  // what the job names: the errno of a failed write, 0 for anything else
-  } cases[] = {
-      {{"a write half-way", Op::Write, ".part.mp4", 128 * 1024}, EIO},
-      {{"the rename to the result's name", Op::Rename, "result", 0}, EIO},
-      {{"a read of the source half-way", Op::Read, "source", 512 * 1024}, 0},
-  };
-  const std::string source = test::VideoWithSound(20);
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.fault.what);
-    test::FailingDisk disk;
-    if (!disk.Ok()) GTEST_SKIP() << disk.Why();
-    std::filesystem::copy_file(source, disk.Backing() + "/source.mp4");
-    disk.Fail(c.fault);
-    const RunResult run = RunJob(disk.Path() + "/source.mp4", disk.Path() + "/result.mp4");
-    EXPECT_GT(disk.Failures(), 0) << "the fault was met";
-    ASSERT_EQ(run.startResult, 0);
-    ASSERT_EQ(run.messages.back().id, WM_NOISE_DONE);
-    EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->result, -1);
-    EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->error, c.error);
-    EXPECT_EQ(run.messages.back().As<NoiseDoneRecord>()->sourceUnreadable, c.fault.op == Op::Read);
-    disk.Heal();
-    EXPECT_EQ(test::FileNames(disk.Backing()), std::vector<std::string>{"source.mp4"})
-        << "no result, whole or partial";
-    EXPECT_EQ(test::ReadBytes(disk.Backing() + "/source.mp4"), test::ReadBytes(source));
-  }
 }
 
 TEST(NoiseConvert, CopiesThePictureAndKeepsTheCoverAndTags) {
