@@ -34,8 +34,13 @@ TEST(ThreadExitTest, WaitsForEveryWorkerAndServesThePump) {
     SCOPED_TRACE(c.name);
     ExitFlag first;
     ExitFlag second;
-    auto work = [](ExitFlag* flag, std::chrono::milliseconds ms) {
+    std::atomic<int> pumped{0};
+    // A worker the pump must serve ends only once the pump has run: on a loaded machine the
+    // waiter may not get to wait before a worker's time is up.
+    auto work = [&pumped, &c](ExitFlag* flag, std::chrono::milliseconds ms) {
       std::this_thread::sleep_for(ms);
+      for (int i = 0; c.expectPumped && pumped.load() == 0 && i < 20000; ++i)
+        std::this_thread::sleep_for(1ms);
       flag->MarkExited();
     };
     std::thread a(work, &first, c.firstWork);
@@ -49,7 +54,6 @@ TEST(ThreadExitTest, WaitsForEveryWorkerAndServesThePump) {
       a.join();
       if (b.joinable()) b.join();
     }
-    std::atomic<int> pumped{0};
     MessagePump pump;
     if (c.withPump) pump = [&] { ++pumped; };
     WaitForExit(flags, pump, {"test exit", "test THREAD EXIT:"});

@@ -123,9 +123,9 @@ TEST_F(MainMenuWindowTest, TrayLeftClickActivatesTheWindow) {
   other.resize(300, 200);
   other.show();
   other.activateWindow();
-  ASSERT_TRUE(test::WaitUntil([&] { return other.isActiveWindow(); }, 5000));
+  ASSERT_TRUE(test::WaitUntil([&] { return other.isActiveWindow(); }));
   window_->Post(Message(WM_TRAY_NOTIFY, nullptr, kLeftButtonDown));
-  EXPECT_TRUE(test::WaitUntil([&] { return window_->isActiveWindow(); }, 5000));
+  EXPECT_TRUE(test::WaitUntil([&] { return window_->isActiveWindow(); }));
 }
 
 TEST_F(MainMenuWindowTest, QuitFromTheMenuEndsTheProgramEvenWhenCloseMinimises) {

@@ -134,6 +134,7 @@ TEST_F(PageRunsTest, AFailedConversionShowsOnItsRowAndTheQueueGoesOn) {
   QWidget* row = Row(OperationKind::Convert, 0);
   const QString ownText = row->findChild<QAbstractButton*>("convertBtn")->text();
   Click("all-convert-btn");
+  ASSERT_NE(row->findChild<QWidget*>("errorLabel"), nullptr);
   ASSERT_TRUE(WaitUntil([&] { return row->findChild<QWidget*>("errorLabel")->isVisibleTo(row); }, 30000));
   EXPECT_FALSE(row->findChild<QWidget*>("progress-container")->isVisibleTo(row));
   auto* button = row->findChild<QAbstractButton*>("convertBtn");

@@ -464,7 +464,7 @@ TEST_F(RecordPageTest, RowsGoToTheCutPageAndTakeTheRowCommands) {
   auto answer = test::AnswerNextModal("msgConfirm");
   window_->Post(Message(WM_LIST_DELETE, std::make_unique<ListRecord>(1, secondId)));
   Pump();
-  ASSERT_TRUE(WaitUntil([&] { return answer->answered; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return answer->answered; }));
   ExpectDialogs({"确定要删除吗?"});
   Pump();
   EXPECT_EQ(Rows(OperationKind::Record), 0);
@@ -505,7 +505,7 @@ TEST_F(RecordPageTest, StartIsRefusedOrNarrowedAsTheDevicesAllow) {
     auto answer = test::AnswerNextModal("msgConfirm");
     Click("recorder-start");
     if (*c.prompt) {
-      ASSERT_TRUE(WaitUntil([&] { return answer->answered; }, 5000));
+      ASSERT_TRUE(WaitUntil([&] { return answer->answered; }));
       EXPECT_EQ(answer->text.toStdString(), c.prompt);
       ExpectDialogs({QString::fromUtf8(c.prompt)});
     }

@@ -180,7 +180,7 @@ TEST_F(UpgradeControllerTest, ACancelledOptionalDownloadAndAFailedOneKeepTheProg
        }},
   });
   MenuCheck(CheckReply("1.6.2", Url("/pkg/setup.deb"), 0));
-  ASSERT_TRUE(test::WaitUntil([&] { return cancelled->done == 2 && !window_->Upgrade()->Offering(); }));
+  ASSERT_TRUE(test::WaitUntil([&] { return cancelled->done == 2 && window_ && !window_->Upgrade()->Offering(); }));
   EXPECT_TRUE(QDir(QString::fromStdString(DownloadDialog::DownloadFolder())).isEmpty());
 
   auto failed = test::RunModalScript(
