@@ -22,14 +22,16 @@ extern "C" {
 
 namespace tw {
 
-bool IsBookkeepingTag(std::string_view key, std::string_view value) {
+bool IsBookkeepingTag(std::string_view key, std::string_view) {
   std::string lower(key);
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  for (const char* name :
-       {"major_brand", "minor_version", "compatible_brands", "handler_name", "vendor_id"}) {
+  // MP4's brands and handlers, a stream's language, and the statistics Matroska and WebM keep
+  // on each stream (its DURATION above all, which would be wrong for any other length).
+  for (const char* name : {"major_brand", "minor_version", "compatible_brands", "handler_name", "vendor_id",
+                           "language", "duration", "bps", "number_of_frames", "number_of_bytes"}) {
     if (lower == name) return true;
   }
-  return lower == "language" && value == "und";
+  return lower.rfind("_statistics_", 0) == 0;
 }
 
 bool IsDescriptiveTag(std::string_view key, std::string_view value) {

@@ -47,7 +47,8 @@ struct MediaFacts {
 
 // True for a tag entry that is a container's bookkeeping rather than a description of the
 // content ("major_brand", "minor_version", "compatible_brands", "handler_name", "vendor_id",
-// and "language" with the value "und"), in any letter case.
+// "language", and Matroska's per-stream statistics: "DURATION", "BPS", "NUMBER_OF_FRAMES",
+// "NUMBER_OF_BYTES", "_STATISTICS_..."), in any letter case.
 bool IsBookkeepingTag(std::string_view key, std::string_view value);
 
 // True when a result with this extension can carry this cover picture: mp3 (JPEG, PNG, BMP,

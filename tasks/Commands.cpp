@@ -103,7 +103,7 @@ bool KeepsCovers(const MediaFacts& facts, std::string_view format) {
 // Where a template selects its streams with "-vn": that, or the pictures the result keeps
 // instead; and the tag arguments of KeepArgs.
 std::vector<std::string> StreamArgs(const MediaFacts& facts, std::string_view format) {
-  std::vector<std::string> args = KeepArgs(facts, format, 0, false, true);
+  std::vector<std::string> args = KeepArgs(facts, format, 0, false);
   if (!KeepsCovers(facts, format)) args.insert(args.begin(), "-vn");
   return args;
 }
@@ -276,7 +276,7 @@ std::string CheckCommandFits(const CommandLine& cmd) {
 // ---- Keeping what the source carries ----------------------------------------------------
 
 std::vector<std::string> KeepArgs(const MediaFacts& facts, std::string_view format, int pictureInput,
-                                  bool soundMapped, bool soundStreamCopied) {
+                                  bool soundMapped) {
   std::vector<std::string> args;
   const std::string pictures = std::to_string(pictureInput) + ":v:";
   for (const CoverPicture& picture : facts.covers) {
@@ -288,8 +288,11 @@ std::vector<std::string> KeepArgs(const MediaFacts& facts, std::string_view form
   if (facts.tagsOnSound && facts.soundIndex >= 0)
     Append(args, {"-map_metadata", "0:s:a:" + std::to_string(facts.soundIndex)});
   for (const std::string& key : facts.bookkeepingTags) Append(args, {"-metadata", key + "="});
-  if (soundStreamCopied) {
-    for (const std::string& key : facts.soundBookkeepingTags) Append(args, {"-metadata:s:a:0", key + "="});
+  // The sound stream's tags go along whether it is copied or encoded again (and become the
+  // file's where the tags live on the stream, as in Ogg).
+  for (const std::string& key : facts.soundBookkeepingTags) {
+    Append(args, {"-metadata:s:a:0", key + "="});
+    if (facts.tagsOnSound) Append(args, {"-metadata", key + "="});
   }
   return args;
 }
@@ -441,7 +444,7 @@ BuiltCommand BuildMergeCommand(const std::vector<FileEntry>& entries, const std:
   // graph's input early when one of its streams is also copied.
   const FileEntry& first = entries.front();
   const std::vector<std::string> keep =
-      KeepArgs(first.facts, format, static_cast<int>(entries.size()), true, false);
+      KeepArgs(first.facts, format, static_cast<int>(entries.size()), true);
   if (KeepsCovers(first.facts, format)) {
     inputText += " -i \"" + first.fullPath + "\"";
     cmd.args.insert(cmd.args.end(), {"-i", PathArg(first.fullPath)});
@@ -513,7 +516,7 @@ BuiltCommand BuildExtractCommand(const FileEntry& entry, const std::string& form
     // Without a selection of its own the transcoder would add a video's picture (or a cover the
     // result cannot hold, re-encoded) as a video stream of the result.
     const bool pictures = video || !entry.facts.covers.empty();
-    const std::vector<std::string> keep = pictures ? streams : KeepArgs(entry.facts, format, 0, false, true);
+    const std::vector<std::string> keep = pictures ? streams : KeepArgs(entry.facts, format, 0, false);
     cmd.text = FillTemplate("\"%s\" -i \"%s\"  -af pan=\"stereo|c0=c0|c1=-1*c1\" -ac 1%s \"%s\"",
                             {ctx.transcoder, entry.fullPath, Suffix(keep), output});
     cmd.args.insert(cmd.args.end(), {"-af", "pan=stereo|c0=c0|c1=-1*c1", "-ac", "1"});
@@ -616,7 +619,7 @@ BuiltCommand BuildBgMusicCommand(const FileEntry& entry, const BgMusicOptions& o
   // The main file's pictures come from a third input: the transcoder ends a filter graph's
   // input early when one of its streams is also copied.
   const bool covers = KeepsCovers(entry.facts, ext);
-  std::vector<std::string> streams = KeepArgs(entry.facts, ext, 2, true, false);
+  std::vector<std::string> streams = KeepArgs(entry.facts, ext, 2, true);
   if (!covers) streams.insert(streams.begin(), "-vn");
   const std::string pictureInput = covers ? " -i \"" + entry.fullPath + "\"" : "";
   CommandLine cmd;

@@ -87,11 +87,10 @@ std::string CheckCommandFits(const CommandLine& cmd);
 // the place where the template selects its streams ("-vn"): the source's pictures the result's
 // container can hold, copied from input pictureInput (the sound then taken by "-map 0:a:N"
 // unless soundMapped), the tags an Ogg or Opus source keeps on its sound stream as the result's
-// own, and none of the container bookkeeping among its tags ("-metadata key=" empties them;
-// soundStreamCopied: also those of the sound stream, when the result's sound is made from it
-// rather than by a filter graph). Empty for a source with none of these.
+// own, and none of the container bookkeeping among its tags, the file's or its sound stream's
+// ("-metadata key=" empties them). Empty for a source with none of these.
 std::vector<std::string> KeepArgs(const MediaFacts& facts, std::string_view format, int pictureInput,
-                                  bool soundMapped, bool soundStreamCopied);
+                                  bool soundMapped);
 
 // ---- Convert ----------------------------------------------------------------------------
 // The bit-rate choices of the page after "unchanged", by item index.

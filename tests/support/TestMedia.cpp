@@ -589,7 +589,7 @@ std::string SampleCover() {
 
 std::string TaggedWithCover(const std::string& extension) {
   std::vector<std::string> args = {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=3"};
-  const bool picture = extension != "ogg";
+  const bool picture = extension != "ogg" && extension != "mkv";
   if (picture)
     args.insert(args.end(), {"-i", SampleCover(), "-map", "0:a", "-map", "1:v", "-c:v", "copy",
                              "-disposition:v", "attached_pic"});
@@ -597,7 +597,9 @@ std::string TaggedWithCover(const std::string& extension) {
   if (extension == "mp3") args.insert(args.end(), {"-b:a", "192k", "-id3v2_version", "3"});
   const std::vector<std::string> tags = SampleTagArgs();
   args.insert(args.end(), tags.begin(), tags.end());
-  return MakeMedia("tagged-cover." + extension, args);
+  // A stream language, as phones and editors write it: the stream's, never the result's tag.
+  args.insert(args.end(), {"-metadata:s:a:0", "language=eng"});
+  return MakeMedia("tagged-cover-eng." + extension, args);
 }
 
 std::string TaggedVideoWithCover() {

@@ -801,6 +801,7 @@ TEST(CommandRuns, ResultsWithoutRoomForACoverKeepTheSoundAndTags) {
   const FileEntry mp3 = MediaEntry(test::TaggedWithCover("mp3"));
   const FileEntry m4a = MediaEntry(test::TaggedWithCover("m4a"));
   const FileEntry ogg = MediaEntry(test::TaggedWithCover("ogg"));
+  const FileEntry mkv = MediaEntry(test::TaggedWithCover("mkv"));
   const CommandContext ctx = RunContext();
   const std::pair<std::string, BuiltCommand> runs[] = {
       {"mp3 to wav", BuildConvertCommand(mp3, {"wav", 0, 0, 0}, ctx)},
@@ -809,6 +810,8 @@ TEST(CommandRuns, ResultsWithoutRoomForACoverKeepTheSoundAndTags) {
       {"m4a to ogg", BuildConvertCommand(m4a, {"ogg", 0, 0, 0}, ctx)},
       {"ogg to mp3", BuildConvertCommand(ogg, {"mp3", 0, 0, 0}, ctx)},
       {"ogg to flac", BuildSpeedCommand(ogg, "1.25", ctx)},
+      {"matroska to ogg", BuildConvertCommand(mkv, {"ogg", 0, 0, 0}, ctx)},
+      {"matroska to mp3", BuildVolumeCommand(mkv, {}, ctx)},
   };
   for (const auto& [name, built] : runs) {
     SCOPED_TRACE(name);
@@ -820,11 +823,12 @@ TEST(CommandRuns, ResultsWithoutRoomForACoverKeepTheSoundAndTags) {
     const auto tags = test::Tags(built.outputPath);
     EXPECT_EQ(tags.count("title") ? tags.at("title") : "", test::kSampleTitle);
     EXPECT_EQ(tags.count("artist") ? tags.at("artist") : "", test::kSampleArtist);
-    // No empty tag, and none of the containers' bookkeeping ("vendor_id" is four zero bytes).
+    // No empty tag, and none of the containers' bookkeeping ("vendor_id" is four zero bytes,
+    // "duration" Matroska's per-stream length, "language" a stream's).
     for (const auto& [key, value] : tags) {
       EXPECT_FALSE(value.empty()) << key;
-      for (const char* junk :
-           {"major_brand", "minor_version", "compatible_brands", "handler_name", "vendor_id"})
+      for (const char* junk : {"major_brand", "minor_version", "compatible_brands", "handler_name", "vendor_id",
+                               "duration", "language"})
         EXPECT_NE(key, junk);
     }
   }
