@@ -113,7 +113,6 @@ bool SettingsFile::WriteString(std::string_view section, std::string_view key, s
 }
 
 std::string DocumentsFolder() { return UserDir("DOCUMENTS", "Documents"); }
-std::string DesktopFolder() { return UserDir("DESKTOP", "Desktop"); }
 
 std::string GetOutputFolder() {
   std::string folder;
@@ -122,10 +121,8 @@ std::string GetOutputFolder() {
                              folder.back() == '\n')) {
     folder.pop_back();
   }
-  if (folder.empty()) {
-    const std::string documents = DocumentsFolder();
-    folder = (IsFolder(documents) ? documents : DesktopFolder()) + "/Tunewell";
-  }
+  // The documents folder is made where a fresh account has none yet.
+  if (folder.empty()) folder = DocumentsFolder() + "/Tunewell";
   CreateFolderTree(folder);
   return folder;
 }

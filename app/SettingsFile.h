@@ -62,7 +62,7 @@ std::string GetLocalAppFolder(const std::string& subPath);
 void CreateFolderTree(const std::string& path);
 
 // The output folder, made if missing: "output-dir" when set, otherwise the XDG documents
-// folder + "/Tunewell", or the desktop folder + "/Tunewell" when documents does not exist.
+// folder + "/Tunewell" (the documents folder made too where a fresh account has none).
 std::string GetOutputFolder();
 
 // How many queued jobs the window runs at once: "parallel-jobs", default 1, kept within 1 and
@@ -71,9 +71,7 @@ int ParallelJobs();
 // The number of cores (at least 1): the most "parallel-jobs" offers.
 int MaxParallelJobs();
 
-// The user's XDG documents and desktop folders (~/.config/user-dirs.dirs, with the usual
-// defaults ~/Documents and ~/Desktop).
+// The user's XDG documents folder (~/.config/user-dirs.dirs, by default ~/Documents).
 std::string DocumentsFolder();
-std::string DesktopFolder();
 
 }  // namespace tw

@@ -277,11 +277,13 @@ TEST_F(SettingsFileTest, FolderRules) {
   EXPECT_EQ(GetOutputFolder(), deep);
   EXPECT_TRUE(fs::is_directory(deep));
 
-  // Without a Documents folder the default is on the desktop.
+  // A fresh account without a Documents folder gets one, with the results' folder in it, as the
+  // manual says; the desktop is never used.
   S().WriteString(G, kKeyOutputDir, "");
   fs::remove_all(Home() + "/Documents");
-  EXPECT_EQ(GetOutputFolder(), Home() + "/Desktop/Tunewell");
-  EXPECT_TRUE(fs::is_directory(Home() + "/Desktop/Tunewell"));
+  EXPECT_EQ(GetOutputFolder(), Home() + "/Documents/Tunewell");
+  EXPECT_TRUE(fs::is_directory(Home() + "/Documents/Tunewell"));
+  EXPECT_FALSE(fs::exists(Home() + "/Desktop"));
 
   // The XDG user-dirs file names the documents folder.
   fs::create_directories(Home() + "/config");
