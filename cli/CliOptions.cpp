@@ -229,6 +229,11 @@ ParseResult ParseWords(const std::vector<std::string>& args) {
     return result;
   }
   const std::string& first = args[0];
+  if (first == "--version" && args.size() == 1) {
+    r.version = true;
+    result.ok = true;
+    return result;
+  }
   if (first == "--help" || first == "-h" || first == "help") {
     r.help = true;
     if (args.size() > 1) {
@@ -439,7 +444,7 @@ std::string HelpText(Subcommand sub) {
                 "  probe     输出大小和时长\n"
                 "  record    录制系统声音和/或麦克风\n"
                 "\n"
-                "'tunewell-cli COMMAND --help' 说明一个命令。\n"
+                "'tunewell-cli COMMAND --help' 说明一个命令，'tunewell-cli --version' 显示版本。\n"
                 "退出状态：全部任务成功为 0，有任务失败为 1，用法错误为 2。\n");
       break;
   }

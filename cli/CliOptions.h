@@ -36,6 +36,7 @@ std::optional<Subcommand> SubcommandByName(const std::string& name);
 struct CliRequest {
   Subcommand sub = Subcommand::None;
   bool help = false;
+  bool version = false;  // "tunewell-cli --version"
   // Option name without its dashes -> value ("" for flags). Only the options the subcommand
   // takes appear, each at most once.
   std::map<std::string, std::string> options;

@@ -111,6 +111,10 @@ int main(int argc, char** argv) {
     std::fputs(HelpText(request.sub).c_str(), stdout);
     return kExitOk;
   }
+  if (request.version) {
+    std::fputs("tunewell-cli " TW_VERSION "\n", stdout);
+    return kExitOk;
+  }
 
   const bool tty = isatty(STDOUT_FILENO) == 1;
   const int columns = TerminalColumns(STDOUT_FILENO);

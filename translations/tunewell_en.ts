@@ -229,7 +229,7 @@ folder, with the recorder page&apos;s settings (noise suppression, gain control,
   probe     输出大小和时长
   record    录制系统声音和/或麦克风
 
-&apos;tunewell-cli COMMAND --help&apos; 说明一个命令。
+&apos;tunewell-cli COMMAND --help&apos; 说明一个命令，&apos;tunewell-cli --version&apos; 显示版本。
 退出状态：全部任务成功为 0，有任务失败为 1，用法错误为 2。
 </source>
         <translation>Usage: tunewell-cli COMMAND [OPTIONS] FILE...
@@ -248,7 +248,7 @@ Commands:
   probe     print size and duration
   record    record the system sound and/or the microphone
 
-&apos;tunewell-cli COMMAND --help&apos; describes a command.
+&apos;tunewell-cli COMMAND --help&apos; describes a command, &apos;tunewell-cli --version&apos; shows the version.
 Exit status: 0 when every job succeeded, 1 when any failed, 2 for usage errors.
 </translation>
     </message>

@@ -801,6 +801,8 @@ TEST(TunewellCli, HelpAndExitStatuses) {
       {{"--help"}, 0, "Usage: tunewell-cli COMMAND", nullptr},
       {{"cut", "--help"}, 0, "H:MM:SS.cc", nullptr},
       {{"help", "merge"}, 0, "合并-<timestamp>", nullptr},
+      {{"--version"}, 0, "tunewell-cli 1.", nullptr},
+      {{"--version", "x.wav"}, 2, nullptr, "--help"},
       {{}, 2, nullptr, "--help"},
   };
   for (const auto& c : cases) {
