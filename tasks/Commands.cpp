@@ -610,8 +610,10 @@ BuiltCommand BuildBgMusicCommand(const FileEntry& entry, const BgMusicOptions& o
                                  const CommandContext& ctx) {
   if (options.musicPath.empty()) return Refuse(kMsgBgMusicNoFile);
   if (!IsDigits(options.startPos)) return Refuse(kMsgBgMusicStartDigits);
+  // LeadingInt stops short of overflow; anything past a day is refused before it is multiplied.
+  if (LeadingInt(options.startPos) > kBgMusicStartMax) return Refuse(kMsgBgMusicStartRange);
   const std::string ext = ResultExtension(Extension(entry.fileName));
-  const long long delayMs = std::min<long long>(LeadingInt(options.startPos) * 1000, INT_MAX);
+  const long long delayMs = LeadingInt(options.startPos) * 1000;
   const std::string delay = std::to_string(delayMs);
   const std::string level = std::to_string(options.levelDb);
   const std::string output =

@@ -36,6 +36,10 @@ inline constexpr const char* kMsgFadeOutDurationDigits =
     TW_TRANSLATE_NOOP("Commands", "淡出时长只能输入数字!");
 inline constexpr const char* kMsgBgMusicNoFile = TW_TRANSLATE_NOOP("Commands", "请先选择背景音乐文件!");
 inline constexpr const char* kMsgBgMusicStartDigits = TW_TRANSLATE_NOOP("Commands", "起始位置只能输入数字!");
+// The music's start, in whole seconds: at most a day.
+inline constexpr long long kBgMusicStartMax = 86400;
+inline constexpr const char* kMsgBgMusicStartRange =
+    TW_TRANSLATE_NOOP("Commands", "起始位置应在 0 到 86400 秒之间!");
 // Refusals of input the page controls cannot produce but a batch caller can.
 inline constexpr const char* kMsgCommandTooLong =
     TW_TRANSLATE_NOOP("Commands", "命令超出系统长度限制,请减少文件数量或缩短路径!");

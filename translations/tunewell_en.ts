@@ -438,6 +438,10 @@ a file: a name taken when the job ends gets &quot;-2&quot;, &quot;-3&quot; ...
         <translation>The start takes digits only!</translation>
     </message>
     <message>
+        <source>起始位置应在 0 到 86400 秒之间!</source>
+        <translation>The start must lie between 0 and 86400 seconds!</translation>
+    </message>
+    <message>
         <source>命令超出系统长度限制,请减少文件数量或缩短路径!</source>
         <translation>The command is too long for the system; use fewer files or shorter paths!</translation>
     </message>

@@ -318,6 +318,18 @@ TEST(TunewellCli, BadInputGetsAClearErrorAndLosesNothing) {
       {"empty fade", {"volume", "--factor", "1", "--fade-out", "1, ", tone}, 2, {"淡出时长不能为空!"}},
       {"no music", {"bgmusic", tone}, 2, {"请先选择背景音乐文件!"}},
       {"music start text", {"bgmusic", "--music", tone, "--delay", "2s", tone}, 2, {"起始位置只能输入数字!"}},
+      {"music start beyond a day",
+       {"bgmusic", "--music", tone, "--delay", "99999999999999999999", tone},
+       2,
+       {"起始位置应在 0 到 86400 秒之间!"}},
+      {"music level out of range",
+       {"bgmusic", "--music", tone, "--level", "99999999999", tone},
+       2,
+       {"--level 取 -100 到 100 的整数（dB）"}},
+      {"music level text",
+       {"bgmusic", "--music", tone, "--level", "loud", tone},
+       2,
+       {"--level 取 -100 到 100 的整数（dB）"}},
       {"missing music", {"bgmusic", "--music", missing, tone}, 2, {"--music " + missing + ": no such file"}},
       // A header claiming 1.36 GHz made the resamplers build filters of millions of taps (seconds
       // and a gigabyte for a file of 258 bytes); one claiming 10 Hz stretches each byte of it
