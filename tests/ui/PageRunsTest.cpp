@@ -127,7 +127,7 @@ TEST_F(PageRunsTest, SourcesSharingABaseNameGiveTwoResultsAtTheChosenBitRate) {
 }
 
 TEST_F(PageRunsTest, AFailedConversionShowsOnItsRowAndTheQueueGoesOn) {
-  const std::string gone = CopyAs(test::ToneWav(1), "gone.wav");
+  const std::string gone = CopyAs(test::ToneWav(1), "<b>gone.wav");  // a name with markup, shown as it is
   const std::string kept = CopyAs(test::ToneWav(1), "kept.wav");
   AddThroughDialog(OperationKind::Convert, {QString::fromStdString(gone), QString::fromStdString(kept)});
   std::filesystem::remove(gone);
@@ -285,7 +285,7 @@ TEST_F(PageRunsTest, VolumeAndBackgroundMusicChecksShowTheirMessages) {
 }
 
 TEST_F(PageRunsTest, AFailedRunOnAnotherPageLetsItsButtonTakeClicksAgain) {
-  const std::string gone = CopyAs(test::ToneWav(1), "gone.wav");
+  const std::string gone = CopyAs(test::ToneWav(1), "<b>gone.wav");  // a name with markup, shown as it is
   AddThroughDialog(OperationKind::Speed, {QString::fromStdString(gone)});
   std::filesystem::remove(gone);
   ClickRow(OperationKind::Speed, 0, "speedBtn");
@@ -382,7 +382,7 @@ TEST_F(PageRunsTest, Screenshots) {
   const std::string longTone = CopyAs(test::ToneMp3(240), "长的音频 long tone.mp3");
   const std::string shortTone = CopyAs(test::ToneWav(1), "short tone.wav");
   const std::string video = CopyAs(test::VideoWithSound(8), "clip with sound.mp4");
-  const std::string gone = CopyAs(test::ToneWav(1), "gone.wav");
+  const std::string gone = CopyAs(test::ToneWav(1), "<b>gone.wav");  // a name with markup, shown as it is
   struct Shot {
     OperationKind kind;
     const char* option;
