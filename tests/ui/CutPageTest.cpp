@@ -117,7 +117,7 @@ class CutPageTest : public test::PageWindowTest {
   }
   // The paused player rests at seconds (the rest of a chunk decoded before plays out first).
   bool RestsAt(double seconds) {
-    return WaitUntil([&] { return std::abs(page_->Player()->GetPosition() - seconds) < 1e-6; }, 3000);
+    return WaitUntil([&] { return std::abs(page_->Player()->GetPosition() - seconds) < 1e-6; });
   }
   FileEntry Entry(int id) {
     FileEntry e;
@@ -588,7 +588,7 @@ TEST_F(CutPageTest, KeysDriveThePlayerAndTheMarkers) {
   EXPECT_TRUE(RestsAt(8));
   Key(Qt::Key_Space);
   EXPECT_EQ(page_->Player()->state, PlayerState::Playing);
-  EXPECT_TRUE(WaitUntil([&] { return page_->Player()->GetPosition() > 8.3; }, 5000))
+  EXPECT_TRUE(WaitUntil([&] { return page_->Player()->GetPosition() > 8.3; }))
       << "the sound does not go on";
   Key(Qt::Key_Space);
   EXPECT_EQ(page_->Player()->state, PlayerState::Paused);
