@@ -25,7 +25,7 @@ class NoiseRun::Stamp : public MessageSink {
 };
 
 NoiseRun::NoiseRun(const NoiseRunPlan& plan, int taskId, int runId, MessageSink* sink)
-    : JobRun(runId, OperationKind::Noise, taskId, plan.outputPath),
+    : JobRun(runId, OperationKind::Noise, taskId),
       audioEngine_(plan.engine == NoiseEngine::Audio),
       stamp_(std::make_unique<Stamp>(this, sink)) {}
 

@@ -24,8 +24,7 @@ int NextRunId();
 
 class JobRun {
  public:
-  JobRun(int runId, OperationKind kind, int taskId, std::string outputPath)
-      : runId_(runId), kind_(kind), taskId_(taskId), outputPath_(std::move(outputPath)) {}
+  JobRun(int runId, OperationKind kind, int taskId) : runId_(runId), kind_(kind), taskId_(taskId) {}
   virtual ~JobRun() = default;
   JobRun(const JobRun&) = delete;
   JobRun& operator=(const JobRun&) = delete;
@@ -33,8 +32,6 @@ class JobRun {
   int RunId() const { return runId_; }
   OperationKind Kind() const { return kind_; }
   int TaskId() const { return taskId_; }
-  // The result the run writes.
-  const std::string& OutputPath() const { return outputPath_; }
 
   // Ends the work early; returns at once. The run then finishes soon: its children and threads
   // end, whatever it wrote is removed, and any final message it still posts reports it ended.
@@ -58,7 +55,6 @@ class JobRun {
   const int runId_;
   const OperationKind kind_;
   const int taskId_;
-  const std::string outputPath_;
   mutable std::mutex finishLock_;
   mutable std::condition_variable finishedChanged_;
   bool finished_ = false;

@@ -166,7 +166,7 @@ class TranscoderRun : public JobRun {
   friend std::shared_ptr<TranscoderRun> StartTranscoder(const CommandLine&, int, OperationKind, MessageSink*,
                                                         int, int*);
   TranscoderRun(int runId, int taskId, OperationKind kind, ResultFile output)
-      : JobRun(runId, kind, taskId, output.Path()), output_(std::move(output)) {}
+      : JobRun(runId, kind, taskId), output_(std::move(output)) {}
   // Publishes the result of a run judged a success; false (with the errno-style code in *error)
   // when it could not be given a name.
   bool PublishOutput(std::string* published, int* error);

@@ -391,7 +391,7 @@ TEST(ConvertQueue, ACancelledJobEndsAtOnceAndItsReportsAreNoLongerCurrent) {
 TEST(ConvertQueue, AJobCancelledWhileItStartsRunsUntilItHasEnded) {
   class HeldRun : public JobRun {
    public:
-    HeldRun(int runId, int taskId) : JobRun(runId, OperationKind::Extract, taskId, "") {}
+    HeldRun(int runId, int taskId) : JobRun(runId, OperationKind::Extract, taskId) {}
     bool End() override {
       MarkFinished();
       return true;

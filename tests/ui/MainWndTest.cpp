@@ -55,7 +55,7 @@ std::unique_ptr<MessageRecord> Failure(OperationKind kind, int id) {
 // A job whose reports the test posts itself: it runs until it is ended.
 class ScriptedRun : public JobRun {
  public:
-  ScriptedRun(int runId, OperationKind kind, int taskId) : JobRun(runId, kind, taskId, "") {}
+  ScriptedRun(int runId, OperationKind kind, int taskId) : JobRun(runId, kind, taskId) {}
   bool End() override {
     MarkFinished();
     return true;
