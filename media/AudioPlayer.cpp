@@ -301,11 +301,12 @@ void AudioPlayer::ReadLoop() {
       if (format_->pb && format_->pb->error) break;
       // End of file. Keep polling so that a seek back resumes reading; report the end once
       // the decoder has taken every packet, unless a seek came between (and never for a
-      // player whose device did not start: its Play failed).
+      // player whose device did not start: its Play failed). A paused player put at the end
+      // has not played to it: its end comes when it plays again.
       bool report = false;
       {
         std::lock_guard<std::mutex> io(ioLock_);
-        if (deviceStarted_ && generation == seekGeneration_ && queue_.Empty() && !endReported) {
+        if (deviceStarted_ && !paused && generation == seekGeneration_ && queue_.Empty() && !endReported) {
           endReported = true;
           report = true;
         }

@@ -500,12 +500,13 @@ bool CutPage::Notify(const QString& type, QObject* sender) {
     if (!player_) return true;
     WakeFinished();
     const bool forward = name == "forward";
+    const bool paused = player_->state == PlayerState::Paused;
     if (forward)
       player_->Forward(kSkipSeconds);
     else
       player_->Rewind(kSkipSeconds);
     player_->endReported = false;
-    if (player_->state == PlayerState::Paused) {
+    if (paused) {
       const double clock = player_->clock;
       player_->clock =
           forward ? ForwardTarget(clock, kSkipSeconds, player_->duration) : RewindTarget(clock, kSkipSeconds);
