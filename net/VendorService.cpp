@@ -32,6 +32,10 @@ std::string ServiceUrl(const std::string& path) {
   return JoinUrl(Base(kKeyServiceUrl, TW_SERVICE_URL), path);
 }
 
+bool HasVendorService() {
+  return !Base(kKeyServiceUrl, TW_SERVICE_URL).empty();
+}
+
 std::string WebsiteUrl(const std::string& path) {
   return JoinUrl(Base(kKeyWebsiteUrl, TW_WEBSITE_URL), path);
 }

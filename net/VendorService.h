@@ -19,6 +19,9 @@ inline constexpr const char* kProductHelpPath = "/help/audio";
 
 // The base address followed by path (which starts with "/"); empty when no service is known.
 std::string ServiceUrl(const std::string& path);
+// Whether a service address is known at all (settings or build); without one the update
+// check and the feedback form say the build has no such service.
+bool HasVendorService();
 // The same for the vendor's web site (the help pages).
 std::string WebsiteUrl(const std::string& path);
 

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 
 #include "app/Messages.h"
+#include "net/VendorService.h"
 #include "ui/dialogs/DownloadDialog.h"
 #include "ui/dialogs/MessageBoxDialog.h"
 #include "ui/dialogs/PromptBoxDialog.h"
@@ -38,6 +39,13 @@ void UpgradeController::Check(bool notifyNoUpdate) {
       modal->raise();
       modal->activateWindow();
     }
+    return;
+  }
+  if (!HasVendorService()) {
+    // Nothing to ask: the start-up check stays silent, the menu's says why.
+    if (notifyNoUpdate)
+      PromptBoxDialog::Show(owner_, QCoreApplication::translate("UpgradeController", "此版本没有更新服务。"),
+                            200, 100);
     return;
   }
   if (checker_.Running()) {

@@ -111,7 +111,6 @@ TEST_F(FeedbackDialogTest, AFailedSendSaysWhyAndKeepsTheTexts) {
   };
   const std::vector<Case> cases = {
       {"network down", "http://127.0.0.1:9", "", QStringLiteral("网络错误!")},
-      {"no service known", "", "", QStringLiteral("网络错误!")},
       {"not JSON", "server", "<html>502</html>", QStringLiteral("网络错误!")},
       {"refused", "server", "{\"ret\":7}", QStringLiteral("未知错误")},
   };
@@ -138,6 +137,16 @@ TEST_F(FeedbackDialogTest, AFailedSendSaysWhyAndKeepsTheTexts) {
     EXPECT_EQ(keptContent, QStringLiteral("内容"));
     EXPECT_EQ(keptContact, QStringLiteral("联系"));
   }
+}
+
+TEST_F(FeedbackDialogTest, ABuildWithoutAServiceSaysSoBeforeAnythingIsTyped) {
+  SetService("");
+  auto* dialog = new FeedbackDialog(nullptr);
+  dialog->Create();
+  EXPECT_EQ(dialog->findChild<QLabel*>("feedbackErrorTips")->text(), QStringLiteral("此版本没有反馈服务。"));
+  EXPECT_FALSE(dialog->findChild<QPushButton*>("feedbackBtn")->isEnabled());
+  delete dialog;
+  dialogs_.Expect({});
 }
 
 TEST_F(FeedbackDialogTest, ContactUsOpensTheProductHelpPage) {

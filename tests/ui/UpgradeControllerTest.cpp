@@ -112,8 +112,14 @@ TEST_F(UpgradeControllerTest, TheStartUpCheckIsSilentAndTheMenuCheckSaysNothingI
   window_->Post(Message(WM_MENU_UPGRADE));
   ASSERT_TRUE(test::WaitUntil([&] { return script->done == 1; }));
   EXPECT_EQ(script->texts.value(0), QStringLiteral("网络错误!"));
-  EXPECT_EQ(dialogs_->Texts(),
-            (QStringList{"没有发现新版本!", "没有发现新版本!", "网络错误!", "网络错误!", "网络错误!"}));
+  // A build with no service address says it has no update service.
+  SetService("");
+  script = test::RunModalScript({{"PromptBoxDialog", test::Press("msgConfirm")}});
+  window_->Post(Message(WM_MENU_UPGRADE));
+  ASSERT_TRUE(test::WaitUntil([&] { return script->done == 1; }));
+  EXPECT_EQ(script->texts.value(0), QStringLiteral("此版本没有更新服务。"));
+  EXPECT_EQ(dialogs_->Texts(), (QStringList{"没有发现新版本!", "没有发现新版本!", "网络错误!", "网络错误!",
+                                            "网络错误!", "此版本没有更新服务。"}));
 }
 
 TEST_F(UpgradeControllerTest, ADeclinedOfferDownloadsNothing) {

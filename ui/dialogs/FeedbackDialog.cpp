@@ -72,6 +72,11 @@ void FeedbackDialog::InitWindow() {
   focusTimer_->setSingleShot(true);
   connect(focusTimer_, &QTimer::timeout, this, [this] { content_->setFocus(Qt::OtherFocusReason); });
   focusTimer_->start(kFocusTimerMs);
+  if (!HasVendorService()) {
+    // Said before anything is typed rather than after.
+    errorTips_->setText(tr("此版本没有反馈服务。"));
+    sendButton_->setEnabled(false);
+  }
 }
 
 void FeedbackDialog::Notify(const QString& type, QObject* sender) {
@@ -93,7 +98,7 @@ void FeedbackDialog::reject() {
 }
 
 void FeedbackDialog::Send() {
-  if (sending_) return;
+  if (sending_ || !HasVendorService()) return;
   // Blank text says nothing either.
   const QString content = content_->toPlainText();
   const QString contact = contact_->text();
