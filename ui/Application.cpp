@@ -21,6 +21,8 @@ extern "C" {
 #include <QLockFile>
 #include <QStandardPaths>
 #include <QThread>
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -182,6 +184,33 @@ QString InstanceServerPath() {
   return RuntimeFolder() + "/" + InstanceBaseName() + ".socket";
 }
 
+namespace {
+
+// A log another running program still writes: the library ends its name with the writer's
+// process id, and that process holds the file open.
+bool HeldByItsWriter(const std::string& name, const struct stat& file) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot + 1 == name.size()) return false;
+  const std::string pid = name.substr(dot + 1);
+  if (!std::all_of(pid.begin(), pid.end(), [](unsigned char c) { return std::isdigit(c); })) return false;
+  const std::string fdFolder = "/proc/" + pid + "/fd";
+  DIR* fds = opendir(fdFolder.c_str());
+  if (!fds) return false;
+  bool held = false;
+  while (const dirent* fd = readdir(fds)) {
+    struct stat open {};
+    if (fd->d_name[0] != '.' && stat((fdFolder + "/" + fd->d_name).c_str(), &open) == 0 &&
+        open.st_dev == file.st_dev && open.st_ino == file.st_ino) {
+      held = true;
+      break;
+    }
+  }
+  closedir(fds);
+  return held;
+}
+
+}  // namespace
+
 int CleanLogFolder(const std::string& folder) {
   DIR* dir = opendir(folder.c_str());
   if (!dir) return -1;
@@ -192,7 +221,7 @@ int CleanLogFolder(const std::string& folder) {
     const std::string path = folder + "/" + name;
     struct stat st {};
     if (lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
-    if (name.compare(0, 8, today) != 0) unlink(path.c_str());
+    if (name.compare(0, 8, today) != 0 && !HeldByItsWriter(name, st)) unlink(path.c_str());
   }
   closedir(dir);
   return 0;

@@ -112,6 +112,14 @@ TEST(StartupTest, LogCleanUpKeepsTodaysFilesAndFolders) {
     std::ofstream(home.LogFolder() + "/" + name) << "x";
   }
   std::ofstream(home.LogFolder() + "/20000101-old-folder/inside.txt") << "x";
+  // A batch of the command line still writing its log (named with its process id) keeps it; a
+  // log named with a live process that does not hold it goes.
+  test::Process writer({"sh", "-c", "exec 3>>\"$0/tunewell-cli.20000101-120000.$$\" && echo x >&3 && exec sleep 600",
+                        home.LogFolder()});
+  const std::string held = home.LogFolder() + "/tunewell-cli.20000101-120000." + std::to_string(writer.Pid());
+  ASSERT_TRUE(test::PollUntil([&] { return fs::exists(held); }, 20s));
+  const std::string notHeld = home.LogFolder() + "/tunewell-cli.20000101-120000." + std::to_string(getpid());
+  std::ofstream(notHeld) << "x";
 
   const auto program = Start(home);
   ASSERT_TRUE(program->Started());
@@ -127,7 +135,8 @@ TEST(StartupTest, LogCleanUpKeepsTodaysFilesAndFolders) {
     const bool isFolder = fs::is_directory(home.LogFolder() + "/" + name);
     const bool isOwnLog = fs::is_regular_file(home.LogFolder() + "/" + name) && Like(name, ownLog);
     ownLogs += isOwnLog;
-    EXPECT_TRUE(isFolder || isOwnLog || name.rfind(today, 0) == 0 || name.find(".INFO") != std::string::npos)
+    EXPECT_TRUE(isFolder || isOwnLog || name.rfind(today, 0) == 0 || name.find(".INFO") != std::string::npos ||
+                home.LogFolder() + "/" + name == held)
         << name;
   }
   EXPECT_EQ(ownLogs, 1);
@@ -136,6 +145,9 @@ TEST(StartupTest, LogCleanUpKeepsTodaysFilesAndFolders) {
   EXPECT_TRUE(fs::exists(home.LogFolder() + "/20000101-old-folder/inside.txt"));
   EXPECT_FALSE(fs::exists(home.LogFolder() + "/20000101-120000.42log."));
   EXPECT_FALSE(fs::exists(home.LogFolder() + "/log.20000101-120000.42"));
+  EXPECT_TRUE(fs::exists(held));
+  EXPECT_FALSE(fs::exists(notHeld));
+  writer.Stop(0);
 }
 
 TEST(StartupTest, SecondStartRaisesTheFirstAndExitsWithoutALog) {
