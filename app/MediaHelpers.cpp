@@ -102,8 +102,31 @@ bool HasDescriptiveTags(const AVDictionary* tags) {
   return false;
 }
 
+// The sound stream's real average bit rate, 0 when unknown: its packets' bytes over the time
+// they cover, from at most its first minute (and 64 MiB of the file, for a big video).
+std::int64_t MeasuredBitRate(AVFormatContext* input, const AVStream* sound) {
+  AVPacket* packet = av_packet_alloc();
+  if (!packet) return 0;
+  const std::int64_t minute = av_rescale_q(60 * AV_TIME_BASE, AV_TIME_BASE_Q, sound->time_base);
+  std::int64_t bytes = 0, first = AV_NOPTS_VALUE, end = AV_NOPTS_VALUE;
+  while (av_read_frame(input, packet) >= 0) {
+    if (packet->stream_index == sound->index && packet->pts != AV_NOPTS_VALUE) {
+      if (first == AV_NOPTS_VALUE) first = packet->pts;
+      bytes += packet->size;
+      end = std::max(end, packet->pts + packet->duration);
+    }
+    av_packet_unref(packet);
+    if ((first != AV_NOPTS_VALUE && end - first >= minute) || (input->pb && avio_tell(input->pb) > (64 << 20)))
+      break;
+  }
+  av_packet_free(&packet);
+  if (first == AV_NOPTS_VALUE) return 0;
+  const double seconds = static_cast<double>(end - first) * av_q2d(sound->time_base);
+  return seconds >= 0.5 ? static_cast<std::int64_t>(static_cast<double>(bytes) * 8 / seconds) : 0;
+}
+
 // The sound stream the transcoder would take by itself and the pictures beside it.
-MediaFacts ReadFacts(const AVFormatContext* input) {
+MediaFacts ReadFacts(AVFormatContext* input) {
   MediaFacts facts;
   const AVStream* sound = nullptr;
   long long bestScore = -1;
@@ -134,6 +157,11 @@ MediaFacts ReadFacts(const AVFormatContext* input) {
   facts.channels = sound->codecpar->ch_layout.nb_channels;
   facts.sampleRate = sound->codecpar->sample_rate;
   facts.bitRate = sound->codecpar->bit_rate;
+  // Where the container states no rate of the sound (Matroska) or only that of its first frame
+  // (an MP3 of variable rate without its Xing header), the rate is measured.
+  if (facts.bitRate <= 0 || input->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE) {
+    if (const std::int64_t measured = MeasuredBitRate(input, sound); measured > 0) facts.bitRate = measured;
+  }
   // A file that is nothing but its sound: the container's rate is the sound's.
   if (facts.bitRate <= 0 && input->nb_streams == 1 && input->bit_rate > 0) facts.bitRate = input->bit_rate;
   facts.tagsOnSound = !HasDescriptiveTags(input->metadata) && HasDescriptiveTags(sound->metadata);

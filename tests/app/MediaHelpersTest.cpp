@@ -166,6 +166,15 @@ TEST(MediaHelpers, ProbeFactsOfSoundPicturesAndTags) {
   EXPECT_EQ(ProbeMedia(test::VideoWithoutSound(1)).facts.soundIndex, -1);
 }
 
+TEST(MediaHelpers, TheBitRateIsTheSoundsRealAverage) {
+  // Where the container states none, or only its first frame's: bytes over decoded seconds.
+  for (const std::string& path : {test::VbrMp3WithoutHeader(), test::AacInMatroska(), test::ToneMp3(3)}) {
+    SCOPED_TRACE(path);
+    const double real = std::filesystem::file_size(path) * 8 / test::DecodedSeconds(path);
+    EXPECT_NEAR(ProbeMedia(path).facts.bitRate, real, real * 0.1);
+  }
+}
+
 TEST(MediaHelpers, ContainersThatHoldACover) {
   const struct {
     const char* format;
