@@ -229,8 +229,8 @@ ParseResult ParseWords(const std::vector<std::string>& args) {
     return result;
   }
   const std::string& first = args[0];
-  if (first == "--version" && args.size() == 1) {
-    r.version = true;
+  if ((first == "--version" || first == "--formats") && args.size() == 1) {
+    (first == "--version" ? r.version : r.formats) = true;
     result.ok = true;
     return result;
   }
@@ -359,7 +359,7 @@ std::string HelpText(Subcommand sub) {
              "用法：tunewell-cli convert --format F [--channels 1|2] [--rate HZ] [--bitrate BPS] FILE...\n"
              "把每个文件（或视频的声音）转换为格式 F；结果以源文件命名、换上新扩展名，在 F 能容纳时\n"
              "保留封面图片和标签，从不替换已有的文件；任务结束时名字已被占用则加上 \"-2\"、\"-3\" ...\n"
-             "  --format F      输出格式，例如 mp3 wav flac m4a ogg（amr 固定为 8000 Hz 单声道）\n"
+             "  --format F      输出格式，本机的转码程序能写出的之一（见 --formats；amr 为 8000 Hz 单声道）\n"
              "  --channels N    1 或 2 个声道（默认：与源文件相同）\n"
              "  --rate HZ       48000 44100 32000 24000 22050 16000 12000 11025 8000（默认：与源文件相同）\n"
              "  --bitrate BPS   320000 256000 192000 128000 96000 64000（或 320k ...），或 vbr：mp3 用可变\n"
@@ -444,7 +444,8 @@ std::string HelpText(Subcommand sub) {
                 "  probe     输出大小和时长\n"
                 "  record    录制系统声音和/或麦克风\n"
                 "\n"
-                "'tunewell-cli COMMAND --help' 说明一个命令，'tunewell-cli --version' 显示版本。\n"
+                "'tunewell-cli COMMAND --help' 说明一个命令，'tunewell-cli --version' 显示版本，\n"
+                "'tunewell-cli --formats' 列出本机能写出的格式。\n"
                 "退出状态：全部任务成功为 0，有任务失败为 1，用法错误为 2。\n");
       break;
   }

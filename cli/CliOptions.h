@@ -37,6 +37,7 @@ struct CliRequest {
   Subcommand sub = Subcommand::None;
   bool help = false;
   bool version = false;  // "tunewell-cli --version"
+  bool formats = false;  // "tunewell-cli --formats": the formats convert can write, one a line
   // Option name without its dashes -> value ("" for flags). Only the options the subcommand
   // takes appear, each at most once.
   std::map<std::string, std::string> options;

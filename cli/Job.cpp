@@ -101,18 +101,6 @@ std::string TranscoderJob::CheckResult() const {
   if (published_.empty() || stat(published_.c_str(), &st) != 0 || st.st_size == 0) {
     return Tr("Cli", "转码程序报告成功，但没有写出结果");
   }
-  if (!expected_) return "";
-  const double expected = expected_(built_);
-  const double written = ProbeDuration(published_);
-  // Generous: containers round, filters pad; a cut-off result is far shorter than this.
-  if (expected > 2 && written < expected * 0.5) {
-    char writtenText[32], expectedText[32];
-    std::snprintf(writtenText, sizeof writtenText, "%.1f", written < 0 ? 0 : written);
-    std::snprintf(expectedText, sizeof expectedText, "%.1f", expected);
-    return ReasonLine(
-        FailureReason::IncompleteResult,
-        FormatText(Tr("Cli", "：只写入了 %1 秒，应为 %2 秒（磁盘满了吗？）"), {writtenText, expectedText}));
-  }
   return "";
 }
 

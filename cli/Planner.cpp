@@ -54,8 +54,7 @@ int PlainPercent(std::int64_t positionMs, std::int64_t durationMs, const BuiltCo
 
 // Adds one transcoder job per accepted file; refused files go to plan.rejected.
 void PerFile(const CliRequest& request, const ContextFn& context, OperationKind kind, Plan& plan,
-             const std::function<BuildFn(const FileEntry&)>& makeBuild, PercentFn percent = PlainPercent,
-             double lengthFactor = 1.0) {
+             const std::function<BuildFn(const FileEntry&)>& makeBuild, PercentFn percent = PlainPercent) {
   const std::vector<CheckedInput> checked = CheckInputs(request.files, true);
   for (size_t i = 0; i < request.files.size(); ++i) {
     const std::string& file = request.files[i];
@@ -64,10 +63,7 @@ void PerFile(const CliRequest& request, const ContextFn& context, OperationKind 
       plan.rejected.emplace_back(file, input.reason);
       continue;
     }
-    auto job = std::make_unique<TranscoderJob>(file, kind, context, makeBuild(input.entry), percent);
-    const double expected = input.entry.duration * lengthFactor;
-    job->ExpectSeconds([expected](const BuiltCommand&) { return expected; });
-    plan.jobs.push_back(std::move(job));
+    plan.jobs.push_back(std::make_unique<TranscoderJob>(file, kind, context, makeBuild(input.entry), percent));
   }
 }
 
@@ -128,7 +124,6 @@ void PlanMerge(const CliRequest& r, const ContextFn& context, Plan& plan) {
         return MergePercent(pos, built.totalSeconds);
       },
       kMergeTaskId, true);
-  job->ExpectSeconds([](const BuiltCommand& built) { return built.totalSeconds; });
   plan.jobs.push_back(std::move(job));
 }
 
@@ -142,8 +137,7 @@ void PlanSpeed(const CliRequest& r, const ContextFn& context, Plan& plan) {
       },
       [factor](std::int64_t pos, std::int64_t dur, const BuiltCommand&) {
         return SpeedPercent(pos, dur, factor);
-      },
-      1.0 / factor);
+      });
 }
 
 void PlanExtract(const CliRequest& r, const ContextFn& context, Plan& plan) {
@@ -192,6 +186,7 @@ void PlanBgMusic(const CliRequest& r, const ContextFn& context, Plan& plan) {
       return;
     }
     options.musicPath = music.entry.fullPath;
+    options.musicFacts = music.entry.facts;
   }
   // The page's checks, made once before any file: the builder refuses without writing.
   CommandContext dry;
@@ -251,7 +246,6 @@ void PlanCut(const CliRequest& r, const ContextFn& context, Plan& plan) {
         [start, end](std::int64_t pos, std::int64_t, const BuiltCommand&) {
           return TaskPercent(pos, static_cast<std::int64_t>((end - start) * 1000));
         });
-    job->ExpectSeconds([start, end](const BuiltCommand&) { return end - start; });
     plan.jobs.push_back(std::move(job));
   }
 }

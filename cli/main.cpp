@@ -28,6 +28,7 @@ extern "C" {
 #include "cli/Planner.h"
 #include "cli/ProgressView.h"
 #include "media/FFmpegPtr.h"
+#include "tasks/Commands.h"
 #include "tasks/ResultFile.h"
 
 using namespace tw;
@@ -113,6 +114,10 @@ int main(int argc, char** argv) {
   }
   if (request.version) {
     std::fputs("tunewell-cli " TW_VERSION "\n", stdout);
+    return kExitOk;
+  }
+  if (request.formats) {
+    for (const std::string& format : WritableAudioFormats()) std::printf("%s\n", format.c_str());
     return kExitOk;
   }
 

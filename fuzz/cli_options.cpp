@@ -33,7 +33,7 @@ TW_FUZZ_TARGET(data, size) {
   }
   const tw::cli::CliRequest& request = result.request;
   (void)tw::cli::HelpText(request.sub);
-  if (request.help || request.version) return 0;
+  if (request.help || request.version || request.formats) return 0;
   FUZZ_CHECK(request.sub != tw::cli::Subcommand::None);
   FUZZ_CHECK(request.jobs >= 0);
   for (const std::string& file : request.files) (void)file;

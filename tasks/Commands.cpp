@@ -23,6 +23,9 @@ extern "C" {
 
 #include "app/MediaHelpers.h"
 #include "app/SettingsFile.h"
+#include "app/Translation.h"
+#include "tasks/FailureReason.h"
+#include "tasks/Transcoder.h"
 
 extern char** environ;
 
@@ -62,7 +65,10 @@ std::string FillTemplate(std::string_view tmpl, std::initializer_list<std::strin
 
 // A path as the child gets it: one starting with "-" would be read as an option.
 std::string PathArg(const std::string& path) {
-  return !path.empty() && path[0] == '-' ? "./" + path : path;
+  // Neither an option ("-x") nor, for the transcoder, a protocol ("http:x", "pipe:0").
+  const size_t colon = path.find(':');
+  const bool protocolLike = colon != std::string::npos && path.find('/') > colon;
+  return !path.empty() && (path[0] == '-' || protocolLike) ? "./" + path : path;
 }
 
 // The background music mix's ceiling: 1 dB below full scale, which lossy encoders' own
@@ -154,9 +160,10 @@ std::string MergeFormatFilters(const std::vector<FileEntry>& entries) {
 // The format a background-music mix is brought to: the highest rate and channel count of the
 // main file and the music, as ",aformat=..." for the end of the graph, since the mix would take
 // the music's alone; "" when either is unknown or both are the same.
-std::string MixFormat(const MediaFacts& main, const std::string& musicPath) {
+std::string MixFormat(const MediaFacts& main, const BgMusicOptions& options) {
   if (main.sampleRate <= 0 || main.channels <= 0) return "";
-  const MediaFacts music = ProbeMedia(musicPath).facts;
+  const MediaFacts music =
+      options.musicFacts.sampleRate > 0 ? options.musicFacts : ProbeMedia(options.musicPath).facts;
   if (music.sampleRate <= 0 || music.channels <= 0) return "";
   if (music.sampleRate == main.sampleRate && music.channels == main.channels) return "";
   return ",aformat=sample_rates=" + std::to_string(std::max(main.sampleRate, music.sampleRate)) +
@@ -606,6 +613,13 @@ BuiltCommand BuildVolumeCommand(const FileEntry& entry, const VolumeOptions& opt
 
 // ---- Background music -------------------------------------------------------------------
 
+std::string CheckBgMusic(BgMusicOptions& options) {
+  const SourceCheck check = CheckSource(options.musicPath, true);
+  options.musicFacts = check.facts;
+  if (check.reason == FailureReason::None) return "";
+  return FormatText(Tr("Commands", kMsgBgMusicUnusable), {Tr("FailureReason", ReasonText(check.reason))});
+}
+
 BuiltCommand BuildBgMusicCommand(const FileEntry& entry, const BgMusicOptions& options,
                                  const CommandContext& ctx) {
   if (options.musicPath.empty()) return Refuse(kMsgBgMusicNoFile);
@@ -630,7 +644,7 @@ BuiltCommand BuildBgMusicCommand(const FileEntry& entry, const BgMusicOptions& o
   // limiter (without its look-ahead delay) keeps it from clipping.
   const std::string mix =
       "amix=inputs=2:duration=first:normalize=0,alimiter=limit=" + std::string(kMixLimit) +
-      ":level=false:latency=true" + MixFormat(entry.facts, options.musicPath);
+      ":level=false:latency=true" + MixFormat(entry.facts, options);
   std::string graph;
   if (options.loop) {
     graph = "[1:a]volume=" + level + "dB[a1],[a1]adelay=" + delay + "|" + delay + "[b],[0:a][b]" + mix;
@@ -741,9 +755,17 @@ bool CanWriteFormat(const std::string& format) {
   const std::string probeName = "probe." + format;
   const AVOutputFormat* muxer = av_guess_format(nullptr, probeName.c_str(), nullptr);
   if (!muxer || muxer->audio_codec == AV_CODEC_ID_NONE) return false;
-  const AVCodec* encoder = avcodec_find_encoder(muxer->audio_codec);
   // The transcoder refuses experimental encoders unless told otherwise, and no command asks.
-  return encoder && !(encoder->capabilities & AV_CODEC_CAP_EXPERIMENTAL);
+  // Its own list decides; the linked library only when the transcoder cannot be asked.
+  const std::vector<std::string>& listed = TranscoderAudioEncoders();
+  void* at = nullptr;
+  while (const AVCodec* encoder = av_codec_iterate(&at)) {
+    if (!av_codec_is_encoder(encoder) || encoder->id != muxer->audio_codec) continue;
+    if (listed.empty() ? !(encoder->capabilities & AV_CODEC_CAP_EXPERIMENTAL)
+                       : std::find(listed.begin(), listed.end(), encoder->name) != listed.end())
+      return true;
+  }
+  return false;
 }
 
 std::vector<std::string> WritableAudioFormats() {

@@ -167,7 +167,13 @@ struct BgMusicOptions {
   int levelDb = 0;        // "bg-music-slider"
   std::string startPos;   // "bg-music-start-pos": whole seconds, "" means 0
   bool loop = false;      // "bg-music-loop"
+  // What the music's check found (CheckBgMusic); the builder probes the music when it is unset.
+  MediaFacts musicFacts;
 };
+inline constexpr const char* kMsgBgMusicUnusable = TW_TRANSLATE_NOOP("Commands", "无法使用该背景音乐文件:%1");
+// A typed music path is taken as a chosen one is: a regular, readable file with sound (never a
+// pipe, a folder or an address). "" when it is, else the refusal to show; fills musicFacts.
+std::string CheckBgMusic(BgMusicOptions& options);
 // The main file keeps its level, the music is added levelDb under (or over) it, and a limiter
 // keeps the sum 1 dB below full scale. The result takes the highest sample rate and channel
 // count of the two (the music is probed for them).

@@ -57,6 +57,78 @@ std::string TranscoderPath() {
   return "ffmpeg";
 }
 
+std::vector<std::string> ParseAudioEncoders(std::string_view listing) {
+  // After the legend's " ------", one line per encoder: six flag letters, the name, a title.
+  std::vector<std::string> names;
+  bool table = false;
+  size_t start = 0;
+  while (start < listing.size()) {
+    size_t end = listing.find('\n', start);
+    if (end == std::string_view::npos) end = listing.size();
+    std::string_view line = listing.substr(start, end - start);
+    start = end + 1;
+    while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+    if (!table) {
+      table = line.rfind("------", 0) == 0;
+      continue;
+    }
+    if (line.size() < 8 || line[0] != 'A' || line[3] == 'X' || line[6] != ' ') continue;
+    std::string_view rest = line.substr(7);
+    while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+    const size_t blank = rest.find(' ');
+    if (!rest.empty()) names.emplace_back(rest.substr(0, blank));
+  }
+  return names;
+}
+
+const std::vector<std::string>& TranscoderAudioEncoders() {
+  static const std::vector<std::string> encoders = [] {
+    std::string listing;
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return std::vector<std::string>{};
+    const std::string program = TranscoderPath();
+    std::vector<char*> argv = {const_cast<char*>(program.c_str()), const_cast<char*>("-hide_banner"),
+                               const_cast<char*>("-encoders"), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (rc == 0) {
+      // A listing takes a fraction of a second; one that hangs is given up after five.
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+      char buffer[8192];
+      for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd fd{fds[0], POLLIN, 0};
+        if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
+          kill(pid, SIGKILL);
+          listing.clear();
+          break;
+        }
+        const ssize_t n = read(fds[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        listing.append(buffer, static_cast<size_t>(n));
+      }
+      int status = 0;
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) listing.clear();
+    }
+    close(fds[0]);
+    std::vector<std::string> names = ParseAudioEncoders(listing);
+    LOG(INFO) << "the transcoder lists " << names.size() << " audio encoders";
+    return names;
+  }();
+  return encoders;
+}
+
 std::int64_t ParseClockText(std::string_view text) {
   // Each field held to a billion (of hours: beyond any run), so the sum cannot overflow.
   const auto field = [](std::string_view piece) {
@@ -353,6 +425,15 @@ int TranscoderRun::Reap() {
   return status;
 }
 
+bool WrittenShortOfReport(const std::string& path, std::int64_t positionMs) {
+  if (path.empty() || positionMs < 2000) return false;
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || st.st_size == 0) return true;
+  const double written = ProbeDuration(path);
+  // Generous: containers round and encoders pad; a result cut short is far shorter than this.
+  return written >= 0 && written * 1000 < static_cast<double>(positionMs) * 0.5;
+}
+
 bool TranscoderRun::Judge(const TranscoderReport& report, int waitStatus, bool* ended) {
   std::lock_guard<std::mutex> hold(lock_);
   judged_ = true;
@@ -384,6 +465,7 @@ void TranscoderRun::PostFinal(MessageSink* sink, const OutputParser& parser, boo
     record->ended = ended;
     record->reason = ended          ? FailureReason::Cancelled
                      : publishError ? ReasonOfWriteError(publishError)
+                     : shortResult_ ? FailureReason::IncompleteResult
                                     : ReasonOfReport(report);
     record->outputTail = parser.Tail();
     message = Message(WM_TASK_FAILED, std::move(record), 0, RunId());
@@ -433,7 +515,12 @@ void TranscoderRun::Read(int fd, MessageSink* sink, std::vector<std::string> pat
   if (!parser.Stopped()) parser.Finish();
   const int status = Reap();
   bool ended = false;
-  const bool succeeded = Judge(parser.Report(), status, &ended);
+  bool succeeded = Judge(parser.Report(), status, &ended);
+  if (succeeded && WrittenShortOfReport(output_.PartialPath(), parser.Report().positionMs)) {
+    LOG(ERROR) << "transcoder run of task " << TaskId() << " reported success but wrote less than it said";
+    succeeded = false;
+    shortResult_ = true;
+  }
   if (!succeeded) {
     LOG(ERROR) << "transcoder run of task " << TaskId() << " failed (wait status " << status << ")";
     output_.Discard();

@@ -64,6 +64,12 @@ std::string ProgramFolder();
 // full path), otherwise the bare name (starting it then fails).
 std::string TranscoderPath();
 
+// The audio encoders the transcoder lists ("ffmpeg -encoders"), experimental ones left out:
+// asked once per process; empty when it cannot be asked (then the linked library decides).
+const std::vector<std::string>& TranscoderAudioEncoders();
+// The names of the audio encoders in the text of "ffmpeg -encoders". Pure.
+std::vector<std::string> ParseAudioEncoders(std::string_view listing);
+
 // Milliseconds of an "hh:mm:ss.cc" clock text.
 std::int64_t ParseClockText(std::string_view text);
 
@@ -94,6 +100,10 @@ FailureReason ReasonOfReport(const TranscoderReport& report);
 // exit status 0 (waitStatus as waitpid gives it). The transcoder prints its statistics and
 // exits 0 after some write failures, and prints them after a signal too.
 bool RunSucceeded(const TranscoderReport& report, int waitStatus);
+// A run reported as a success is still incomplete when what it wrote (path) is missing, empty or
+// far shorter than the transcoder's own last "time=" (positionMs): the length of what it read
+// and wrote, not the source's header's claim, which a file of variable rate may overstate.
+bool WrittenShortOfReport(const std::string& path, std::int64_t positionMs);
 
 // The reader's parser, apart from the pipe so that it can be fed captured output. It reads whole
 // lines (ended by "\n" or "\r"); bytes after a zero byte in a block are no text.
@@ -183,6 +193,7 @@ class TranscoderRun : public JobRun {
   mutable std::mutex lock_;
   bool endedByOwner_ = false;
   bool judged_ = false;                             // the verdict is reached: End comes too late
+  bool shortResult_ = false;                        // judged a success, but wrote less than it said
   std::chrono::steady_clock::time_point killAt_{};  // set while an end is under way
   bool killed_ = false;
   bool reaped_ = false;  // from then on no signal may go to the pid: it may be another process's

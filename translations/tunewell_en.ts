@@ -229,7 +229,8 @@ folder, with the recorder page&apos;s settings (noise suppression, gain control,
   probe     输出大小和时长
   record    录制系统声音和/或麦克风
 
-&apos;tunewell-cli COMMAND --help&apos; 说明一个命令，&apos;tunewell-cli --version&apos; 显示版本。
+&apos;tunewell-cli COMMAND --help&apos; 说明一个命令，&apos;tunewell-cli --version&apos; 显示版本，
+&apos;tunewell-cli --formats&apos; 列出本机能写出的格式。
 退出状态：全部任务成功为 0，有任务失败为 1，用法错误为 2。
 </source>
         <translation>Usage: tunewell-cli COMMAND [OPTIONS] FILE...
@@ -248,7 +249,8 @@ Commands:
   probe     print size and duration
   record    record the system sound and/or the microphone
 
-&apos;tunewell-cli COMMAND --help&apos; describes a command, &apos;tunewell-cli --version&apos; shows the version.
+&apos;tunewell-cli COMMAND --help&apos; describes a command, &apos;tunewell-cli --version&apos; shows the version,
+&apos;tunewell-cli --formats&apos; lists the formats this machine can write.
 Exit status: 0 when every job succeeded, 1 when any failed, 2 for usage errors.
 </translation>
     </message>
@@ -284,7 +286,7 @@ Exit status: 0 when every job succeeded, 1 when any failed, 2 for usage errors.
         <source>用法：tunewell-cli convert --format F [--channels 1|2] [--rate HZ] [--bitrate BPS] FILE...
 把每个文件（或视频的声音）转换为格式 F；结果以源文件命名、换上新扩展名，在 F 能容纳时
 保留封面图片和标签，从不替换已有的文件；任务结束时名字已被占用则加上 &quot;-2&quot;、&quot;-3&quot; ...
-  --format F      输出格式，例如 mp3 wav flac m4a ogg（amr 固定为 8000 Hz 单声道）
+  --format F      输出格式，本机的转码程序能写出的之一（见 --formats；amr 为 8000 Hz 单声道）
   --channels N    1 或 2 个声道（默认：与源文件相同）
   --rate HZ       48000 44100 32000 24000 22050 16000 12000 11025 8000（默认：与源文件相同）
   --bitrate BPS   320000 256000 192000 128000 96000 64000（或 320k ...），或 vbr：mp3 用可变
@@ -294,7 +296,7 @@ Exit status: 0 when every job succeeded, 1 when any failed, 2 for usage errors.
 Converts each file (or the sound of a video) to format F; the result is named after the source
 with the new extension, keeps its cover picture and tags where F holds them, and never replaces
 a file: a name taken when the job ends gets &quot;-2&quot;, &quot;-3&quot; ...
-  --format F      output format, e.g. mp3 wav flac m4a ogg (amr forces 8000 Hz mono)
+  --format F      output format, one the transcoder here can write (see --formats; amr is 8000 Hz mono)
   --channels N    1 or 2 channels (default: the source&apos;s)
   --rate HZ       48000 44100 32000 24000 22050 16000 12000 11025 8000 (default: the source&apos;s)
   --bitrate BPS   320000 256000 192000 128000 96000 64000 (or 320k ...), or vbr: variable
@@ -379,10 +381,6 @@ a file: a name taken when the job ends gets &quot;-2&quot;, &quot;-3&quot; ...
         <translation>the transcoder reported success but wrote no result</translation>
     </message>
     <message>
-        <source>：只写入了 %1 秒，应为 %2 秒（磁盘满了吗？）</source>
-        <translation>: %1 of %2 seconds written (is the disk full?)</translation>
-    </message>
-    <message>
         <source>合并 %1 个文件</source>
         <translation>merge of %1 files</translation>
     </message>
@@ -428,6 +426,10 @@ a file: a name taken when the job ends gets &quot;-2&quot;, &quot;-3&quot; ...
     <message>
         <source>淡出时长只能输入数字!</source>
         <translation>The fade-out length takes digits only!</translation>
+    </message>
+    <message>
+        <source>无法使用该背景音乐文件:%1</source>
+        <translation>This background music file cannot be used: %1</translation>
     </message>
     <message>
         <source>请先选择背景音乐文件!</source>
@@ -1596,6 +1598,10 @@ Put &apos;--&apos; before file names that start with &apos;-&apos;.
         <source>网络错误!</source>
         <translation>Network error!</translation>
     </message>
+    <message>
+        <source>此版本没有更新服务。</source>
+        <translation>This build has no update service.</translation>
+    </message>
 </context>
 <context>
     <name>UrlOpener</name>
@@ -1756,6 +1762,10 @@ Put &apos;--&apos; before file names that start with &apos;-&apos;.
 </context>
 <context>
     <name>tw::FeedbackDialog</name>
+    <message>
+        <source>此版本没有反馈服务。</source>
+        <translation>This build has no feedback service.</translation>
+    </message>
     <message>
         <source>反馈信息已提交!</source>
         <translation>Thank you, your feedback was sent!</translation>

@@ -109,6 +109,9 @@ TEST(TunewellCli, EverySubcommandOnGeneratedMedia) {
        1,
        22050},
       {"convert video sound", {"convert", "--format", "m4a", video}, "video-sound-3s.m4a", 3, "aac"},
+      // Its header claims 136 s: the 30 s it holds are the whole of it.
+      {"convert VBR without its header", {"convert", "--format", "wav", test::VbrMp3WithoutHeader()}, "vbr-no-xing.wav",
+       30, "pcm_s16le"},
       {"merge in order", {"merge", "--format", "wav", tone, tone2}, "合并-" + stamp + ".wav", 6, "pcm_s16le"},
       {"speed",
        {"speed", "--factor", "2.0", tone},
@@ -789,6 +792,7 @@ TEST(TunewellCli, HelpAndExitStatuses) {
       {{"help", "merge"}, 0, "合并-<timestamp>", nullptr},
       {{"--version"}, 0, "tunewell-cli 1.", nullptr},
       {{"--version", "x.wav"}, 2, nullptr, "--help"},
+      {{"--formats", "mp3"}, 2, nullptr, "--help"},
       {{}, 2, nullptr, "--help"},
   };
   for (const auto& c : cases) {
@@ -801,6 +805,21 @@ TEST(TunewellCli, HelpAndExitStatuses) {
         EXPECT_EQ(*text, "");
       }
     }
+  }
+}
+
+// "--formats" lists exactly the candidates the installed transcoder can write (asked of it
+// directly), and "convert" takes them.
+TEST(TunewellCli, FormatsAreThoseTheTranscoderWrites) {
+  const ProcessResult r = RunCli({"--formats"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  const std::string listed = "\n" + r.out, dir = test::TempDir(), tone = test::ToneWav(0.5);
+  for (const char* format :
+       {"mp3", "wav", "aac", "m4a", "flac", "ogg", "opus", "wma", "ac3", "aiff", "mp2", "wv", "amr", "ape"}) {
+    const bool writes = test::RunProcess({"ffmpeg", "-v", "quiet", "-f", "lavfi", "-i", "sine=duration=0.2",
+                                          dir + "/t." + format}) == 0;
+    EXPECT_EQ(listed.find("\n" + std::string(format) + "\n") != std::string::npos, writes) << format << r.out;
+    EXPECT_EQ(RunCli({"convert", "--format", format, "--output-dir", dir, tone}).exitStatus, writes ? 0 : 2) << format;
   }
 }
 

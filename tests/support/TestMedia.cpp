@@ -259,6 +259,19 @@ std::string Tone8k(double seconds) {
   return ToneWav(seconds, 440, 8000, 1);
 }
 
+std::string VbrMp3WithoutHeader() {
+  return MakeMedia("vbr-no-xing.mp3",
+                   {"-f", "lavfi", "-i", "anullsrc=r=44100:cl=stereo:d=3", "-f", "lavfi", "-i",
+                    "anoisesrc=r=44100:d=27:a=0.5", "-filter_complex",
+                    "[1]aformat=channel_layouts=stereo[n];[0][n]concat=n=2:v=0:a=1", "-c:a", "libmp3lame",
+                    "-q:a", "0", "-write_xing", "0"});
+}
+
+std::string AacInMatroska() {
+  return MakeMedia("aac-256k.mkv",
+                   {"-f", "lavfi", "-i", "anoisesrc=r=48000:d=5:a=0.5", "-ac", "2", "-c:a", "aac", "-b:a", "256k"});
+}
+
 namespace {
 
 std::vector<std::string> TagArgs(const std::vector<std::pair<std::string, std::string>>& tags) {

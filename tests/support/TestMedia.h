@@ -41,6 +41,11 @@ const std::vector<std::string>& HostileNames();
 std::string ToneMono(double seconds = 3);  // wav, 44100 Hz, one channel
 std::string Tone48k(double seconds = 3);   // wav, 48000 Hz stereo
 std::string Tone8k(double seconds = 3);    // wav, 8000 Hz, one channel (telephone sound)
+// 30 s of variable-rate MP3 without its Xing header, 3 s of silence first: its header says
+// 32 kbit/s and 136 s.
+std::string VbrMp3WithoutHeader();
+// 5 s of noise as 256 kbit/s AAC in Matroska, which states no rate of its own.
+std::string AacInMatroska();
 // An mp3 whose title, artist, album and comment tags carry the transcoder's message texts.
 std::string TaggedWithTranscoderTexts();
 // mp4 whose frame rate changes (30 fps, then 10 fps after 1.5 s), with the picture flashing white

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QSlider>
 #include <filesystem>
+#include <map>
 
 #include "media/NoiseJobTable.h"
 #include "tasks/ConvertQueue.h"
@@ -137,6 +138,27 @@ TEST_F(OptionPanelsTest, NoiseLevelButtons) {
     Click(button);
     EXPECT_EQ(window_->Noise()->NoiseLevel(), level) << button;
   }
+}
+
+TEST_F(OptionPanelsTest, FormatChoicesAreThoseTheTranscoderWrites) {
+  const std::string dir = test::TempDir();
+  std::map<std::string, bool> writes;  // asked of the installed ffmpeg by writing a file
+  const auto written = [&](const std::string& format) {
+    if (!writes.count(format))
+      writes[format] = test::RunProcess({"ffmpeg", "-v", "quiet", "-f", "lavfi", "-i", "sine=duration=0.2",
+                                         dir + "/t." + format}) == 0;
+    return writes[format];
+  };
+  for (const char* name : {"audio-convert-format", "audio-merge-format", "audio-extract-format"}) {
+    auto* combo = Ctl<QComboBox>(name);
+    ASSERT_NE(combo, nullptr) << name;
+    ASSERT_GT(combo->count(), 0) << name;
+    for (int i = 0; i < combo->count(); ++i) EXPECT_TRUE(written(combo->itemText(i).toStdString())) << name;
+  }
+  auto* convert = Ctl<QComboBox>("audio-convert-format");
+  EXPECT_EQ(convert->itemText(0), "mp3");
+  for (const char* format : {"opus", "wv", "amr", "aiff"})
+    EXPECT_EQ(convert->findText(format) >= 0, written(format)) << format;
 }
 
 TEST_F(OptionPanelsTest, EveryAudioNoiseFormatHoldsTheSoundItsNameSays) {

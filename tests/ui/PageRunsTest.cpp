@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sys/stat.h>
 #include <tuple>
 
 #include "app/Messages.h"
@@ -278,6 +279,19 @@ TEST_F(PageRunsTest, VolumeAndBackgroundMusicChecksShowTheirMessages) {
     EXPECT_TRUE(ButtonTakesClicks(OperationKind::Volume, 0, "volumeBtn"));
   }
   ExpectPrompt("请先选择背景音乐文件!", [&] { ClickRow(OperationKind::BgMusic, 1, "bgMusicBtn"); });
+  // A typed music path is checked as a chosen one: a regular, readable file with sound.
+  const std::string fifo = outputDir_ + "/pipe.mp3", text = outputDir_ + "/notes.mp3";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::ofstream(text) << "not sound";
+  const std::vector<std::pair<std::string, QString>> typed = {
+      {fifo, "不是普通文件"},        {"http://127.0.0.1:9/x.mp3", "文件不存在"},
+      {outputDir_, "这是文件夹"},    {text, "文件无法读取"},
+      {outputDir_ + "/none.mp3", "文件不存在"},
+  };
+  for (const auto& [path, why] : typed) {
+    SetText("bg-music-edit", QString::fromStdString(path));
+    ExpectPrompt("无法使用该背景音乐文件:" + why, [&] { ClickRow(OperationKind::BgMusic, 1, "bgMusicBtn"); });
+  }
   SetText("bg-music-edit", QString::fromStdString(test::ToneMp3(1)));
   SetText("bg-music-start-pos", "2s");
   ExpectPrompt("起始位置只能输入数字!", [&] { ClickRow(OperationKind::BgMusic, 1, "bgMusicBtn"); });

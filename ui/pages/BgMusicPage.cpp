@@ -65,8 +65,14 @@ bool BgMusicPage::Notify(const QString& type, QObject* sender) {
 }
 
 Page::RowBuild BgMusicPage::RowBuilder() const {
-  return [options = CurrentOptions()](const FileEntry& entry, const CommandContext& context) {
-    return BuildBgMusicCommand(entry, options, context);
+  // The music is checked (and probed) once for every row the press or run builds.
+  BgMusicOptions options = CurrentOptions();
+  const std::string refusal = options.musicPath.empty() ? "" : CheckBgMusic(options);
+  return [options, refusal](const FileEntry& entry, const CommandContext& context) {
+    if (refusal.empty()) return BuildBgMusicCommand(entry, options, context);
+    BuiltCommand refused;
+    refused.message = refusal;
+    return refused;
   };
 }
 

@@ -34,6 +34,7 @@ QStringList ConvertPage::NotifyNames() const {
 }
 
 void ConvertPage::Init() {
+  OfferWritableFormats("audio-convert-format", true);
   if (!ctx_.queue) return;
   ctx_.queue->SetOptions(CurrentOptions());
   ctx_.queue->Start();

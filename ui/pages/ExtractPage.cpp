@@ -20,6 +20,10 @@ bool ExtractPage::Notify(const QString& type, QObject* sender) {
   return true;
 }
 
+void ExtractPage::Init() {
+  OfferWritableFormats("audio-extract-format", false);
+}
+
 Page::RowBuild ExtractPage::RowBuilder() const {
   return [format = ComboText("audio-extract-format").toStdString(), extractType = ComboIndex("extract-type")](
              const FileEntry& entry, const CommandContext& context) {

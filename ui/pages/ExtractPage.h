@@ -15,6 +15,7 @@ class ExtractPage : public Page {
 
   QStringList ControlNames() const override;
   QStringList NotifyNames() const override;
+  void Init() override;
   bool Notify(const QString& type, QObject* sender) override;
   const char* RunAllButtonName() const override { return "all-extract-btn"; }
 

@@ -38,6 +38,10 @@ QStringList MergePage::NotifyNames() const {
       "moveDownBtn"};
 }
 
+void MergePage::Init() {
+  OfferWritableFormats("audio-merge-format", false);
+}
+
 bool MergePage::Notify(const QString& type, QObject* sender) {
   if (Page::Notify(type, sender)) return true;
   if (type != "click") return false;

@@ -15,6 +15,7 @@ class MergePage : public Page {
 
   QStringList ControlNames() const override;
   QStringList NotifyNames() const override;
+  void Init() override;
   bool Notify(const QString& type, QObject* sender) override;
   void OnTaskProgress(const ProgressRecord& progress) override;
 

@@ -380,6 +380,18 @@ QString Page::ComboText(const QString& name) const {
   return combo ? combo->currentText() : QString();
 }
 
+void Page::OfferWritableFormats(const QString& comboName, bool addOthers) const {
+  auto* combo = Ctl<QComboBox>(comboName);
+  if (!combo) return;
+  for (int i = combo->count() - 1; i >= 0; --i)
+    if (!CanWriteFormat(combo->itemText(i).toStdString())) combo->removeItem(i);
+  if (!addOthers) return;
+  for (const std::string& format : WritableAudioFormats()) {
+    const QString text = QString::fromStdString(format);
+    if (combo->findText(text) < 0) combo->addItem(text);
+  }
+}
+
 int Page::ComboIndex(const QString& name) const {
   auto* combo = Ctl<QComboBox>(name);
   return combo ? std::max(combo->currentIndex(), 0) : 0;

@@ -190,6 +190,9 @@ class Page {
   // The shown text of a drop-down list of this page.
   QString ComboText(const QString& name) const;
   int ComboIndex(const QString& name) const;
+  // A format choice keeps the formats the installed transcoder can write, in the skin's order,
+  // followed by any other it can write when addOthers (the convert page offers them all).
+  void OfferWritableFormats(const QString& comboName, bool addOthers) const;
   QString EditText(const QString& name) const;
   bool IsChecked(const QString& name) const;
 
