@@ -408,10 +408,19 @@ InProcessPlan PlanInProcessJobs(const CliRequest& request, const ContextFn& cont
           plan.rejected.emplace_back(file, input.reason);
           continue;
         }
-        if (NoiseEngineForExtension(NoiseSourceExtension(input.entry.fullPath)) == NoiseEngine::None) {
+        const NoiseEngine engine = NoiseEngineForExtension(NoiseSourceExtension(input.entry.fullPath));
+        if (engine == NoiseEngine::None) {
           plan.rejected.emplace_back(file, Tr("Cli",
                                               "降噪只处理 mp4 flv avi wmv mov mkv 3gp mp3 aac wma ogg m4a "
                                               "flac wav 文件（扩展名全为小写或全为大写）"));
+          continue;
+        }
+        // A format of the other kind would be passed over without a word.
+        const bool videoFormat = OneOf(request.Get("format"), kVideoNoiseFormats);
+        if (request.Has("format") && videoFormat != (engine == NoiseEngine::Video)) {
+          plan.rejected.emplace_back(
+              file, FormatText(videoFormat ? Tr("Cli", "--format %1 只用于视频文件") : Tr("Cli", "--format %1 只用于音频文件"),
+                               {request.Get("format")}));
           continue;
         }
         plan.jobs.push_back(std::make_unique<DenoiseJob>(file, input.entry, settings, context));

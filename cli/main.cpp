@@ -116,16 +116,16 @@ int main(int argc, char** argv) {
     std::fputs("tunewell-cli " TW_VERSION "\n", stdout);
     return kExitOk;
   }
-  if (request.formats) {
-    for (const std::string& format : WritableAudioFormats()) std::printf("%s\n", format.c_str());
-    return kExitOk;
-  }
 
   const bool tty = isatty(STDOUT_FILENO) == 1;
   const int columns = TerminalColumns(STDOUT_FILENO);
   InstallInterruptHandlers();
   std::FILE* out = TakeStandardOutput();
   StartLogging(argv[0]);
+  if (request.formats) {  // after the logging starts: asking the transcoder writes to the log
+    for (const std::string& format : WritableAudioFormats()) std::fprintf(out, "%s\n", format.c_str());
+    return kExitOk;
+  }
   LOG(INFO) << "tunewell-cli " << SubcommandName(request.sub) << " with " << request.files.size() << " files";
   LOG(INFO) << "language " << LanguageCode(language);
   if (!catalogueError.empty()) LOG(ERROR) << catalogueError;

@@ -2,8 +2,17 @@
 
 #include <glog/logging.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <vector>
+
+extern "C" {
+#include <libavutil/mem.h>
+#include <libavutil/sha.h>
+}
 
 #include "app/Messages.h"
 #include "app/SettingsFile.h"
@@ -64,7 +73,11 @@ void SetCommon(CURL* h, const std::string& url, curl_slist* headers, const Downl
                const std::atomic<bool>* cancel) {
   curl_easy_setopt(h, CURLOPT_URL, url.c_str());
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  // An https address is never redirected to plain http.
+  curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, url.rfind("https://", 0) == 0 ? "https" : "http,https");
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!limits.caFile.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, limits.caFile.c_str());
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
   curl_easy_setopt(h, CURLOPT_PROXY, "");
@@ -86,10 +99,33 @@ std::string CurlFailure(const char* step, CURLcode code) {
 }  // namespace
 
 std::string DownloadFileName(const std::string& url) {
-  const size_t slash = url.rfind('/');
-  const std::string name = slash == std::string::npos ? url : url.substr(slash + 1);
-  if (name.empty() || name == "." || name == "..") return {};
+  const std::string path = DownloadRequestUrl(url);
+  const size_t slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const bool plain = std::all_of(name.begin(), name.end(), [](unsigned char c) {
+    return std::isalnum(c) || c == '.' || c == '_' || c == '-' || c == '+' || c == '~';
+  });
+  if (name.empty() || name.front() == '.' || !plain) return {};
   return name;
+}
+
+std::string FileSha256(const std::string& path) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  std::unique_ptr<AVSHA, decltype(&av_free)> sha(av_sha_alloc(), &av_free);
+  if (!file || !sha || av_sha_init(sha.get(), 256) < 0) return "";
+  std::vector<std::uint8_t> block(1 << 16);
+  size_t n;
+  while ((n = std::fread(block.data(), 1, block.size(), file.get())) > 0) av_sha_update(sha.get(), block.data(), n);
+  if (std::ferror(file.get())) return "";
+  std::uint8_t digest[32];
+  av_sha_final(sha.get(), digest);
+  static const char* const kHex = "0123456789abcdef";
+  std::string text;
+  for (std::uint8_t byte : digest) {
+    text += kHex[byte >> 4];
+    text += kHex[byte & 15];
+  }
+  return text;
 }
 
 std::string DownloadRequestUrl(const std::string& url) {
@@ -127,6 +163,14 @@ void HttpDownload::Run() {
     CreateFolderTree(folder_);
     const std::string part = target + ".part";
     record->result = Fetch(part, record->reason);
+    if (record->result == DownloadResult::kComplete && !limits_.sha256.empty()) {
+      std::string wanted = limits_.sha256;
+      std::transform(wanted.begin(), wanted.end(), wanted.begin(), [](unsigned char c) { return std::tolower(c); });
+      if (const std::string got = FileSha256(part); got != wanted) {
+        record->result = DownloadResult::kFailed;
+        record->reason = "the file's SHA-256 " + got + " is not the announced " + wanted;
+      }
+    }
     if (record->result == DownloadResult::kComplete && std::rename(part.c_str(), target.c_str()) != 0) {
       record->result = DownloadResult::kFailed;
       record->reason = "cannot rename " + part;

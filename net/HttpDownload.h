@@ -26,10 +26,12 @@ struct DownloadDoneRecord : MessageRecord {
   std::string reason;  // for the log, when it failed
 };
 
-// The file name of a download address: from its last "/" to the end, query included
-// ("http://h/setup.exe?x=1" gives "setup.exe?x=1"). Empty when that is no usable name ("",
-// ".", ".."). Pure.
+// The file name of a download address: the last segment of its path, without query and fragment
+// ("https://h/tunewell.deb?x=1" gives "tunewell.deb"). Empty unless it is a plain name: letters,
+// digits, ".", "_", "-", "+" and "~", not starting with "." (no "%"-escapes, no "/"). Pure.
 std::string DownloadFileName(const std::string& url);
+// The SHA-256 of a file as 64 lower-case hex digits; "" when it cannot be read.
+std::string FileSha256(const std::string& path);
 // The address that is requested: url without its query and fragment. Pure.
 std::string DownloadRequestUrl(const std::string& url);
 // Whole percent of received against expected, in single precision as the progress bar shows
@@ -40,6 +42,10 @@ struct DownloadLimits {
   std::int64_t maxBytes = std::int64_t{4} << 30;  // an announced size beyond this is refused
   long connectTimeoutMs = 10000;
   long stallSeconds = 30;  // no byte for this long ends the download
+  std::string caFile;      // certificate authorities to trust instead of the system's ("" for those)
+  // The SHA-256 the file must have (64 hex digits); a file that differs fails and is removed.
+  // "" checks nothing.
+  std::string sha256;
 };
 
 class HttpDownload {

@@ -2,6 +2,8 @@
 
 #include <json/json.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <memory>
 
@@ -80,6 +82,11 @@ UpgradeReply ReadUpgradeReply(std::string_view body, std::string_view localVersi
   if (!url.isString() || !IsHttpAddress(url.asString())) return reply;
   reply.downloadUrl = url.asString();
   reply.mandatory = ReadMandatory(data["force_upgrade"]);
+  if (const Json::Value& sha = data["sha256"]; sha.isString() && sha.asString().size() == 64) {
+    std::string digest = sha.asString();
+    std::transform(digest.begin(), digest.end(), digest.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (digest.find_first_not_of("0123456789abcdef") == std::string::npos) reply.sha256 = digest;
+  }
   reply.status = UpgradeStatus::kUpdate;
   return reply;
 }

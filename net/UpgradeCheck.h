@@ -36,6 +36,9 @@ struct UpgradeReply {
   std::string version;      // "data"."app_version"
   std::string downloadUrl;  // "data"."download_url", an http or https address
   bool mandatory = false;   // "data"."force_upgrade" not 0
+  // "data"."sha256": the installer's SHA-256, 64 hex digits in lower case; "" when the reply
+  // gives none (or something else).
+  std::string sha256;
 };
 
 // Reads a reply body of the service against localVersion.

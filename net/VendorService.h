@@ -11,6 +11,9 @@ namespace tw {
 
 inline constexpr const char* kKeyServiceUrl = "service-url";
 inline constexpr const char* kKeyWebsiteUrl = "website-url";
+// A PEM file of the certificate authorities an installer's https download trusts instead of the
+// system's (a service behind an organisation's own authority); unset: the system's.
+inline constexpr const char* kKeyCaFile = "ca-file";
 
 inline constexpr const char* kUpgradeCheckPath = "/v2/upgrade_check";
 inline constexpr const char* kFeedbackPath = "/v2/feedback";

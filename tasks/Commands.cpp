@@ -157,17 +157,28 @@ std::string MergeFormatFilters(const std::vector<FileEntry>& entries) {
   return filters + labels;
 }
 
-// The format a background-music mix is brought to: the highest rate and channel count of the
-// main file and the music, as ",aformat=..." for the end of the graph, since the mix would take
-// the music's alone; "" when either is unknown or both are the same.
-std::string MixFormat(const MediaFacts& main, const BgMusicOptions& options) {
-  if (main.sampleRate <= 0 || main.channels <= 0) return "";
+// How a background-music mix brings its two inputs together: the format of the result (the
+// highest rate and channel count of the two, as ",aformat=..." for the end of the graph, since
+// the mix would take the music's alone; "" when either is unknown or both are the same), and a
+// one-channel input of a two-channel mix heard at its own level on both sides (the automatic
+// up-mix would put it 3 dB down).
+struct MixShape {
+  std::string format;
+  std::string upMain, upMusic;  // "pan=..." for that input, or ""
+};
+MixShape ShapeOfMix(const MediaFacts& main, const BgMusicOptions& options) {
+  MixShape shape;
+  if (main.sampleRate <= 0 || main.channels <= 0) return shape;
   const MediaFacts music =
       options.musicFacts.sampleRate > 0 ? options.musicFacts : ProbeMedia(options.musicPath).facts;
-  if (music.sampleRate <= 0 || music.channels <= 0) return "";
-  if (music.sampleRate == main.sampleRate && music.channels == main.channels) return "";
-  return ",aformat=sample_rates=" + std::to_string(std::max(main.sampleRate, music.sampleRate)) +
-         ":channel_layouts=" + LayoutName(std::max(main.channels, music.channels));
+  if (music.sampleRate <= 0 || music.channels <= 0) return shape;
+  if (music.sampleRate == main.sampleRate && music.channels == main.channels) return shape;
+  const int channels = std::max(main.channels, music.channels);
+  shape.format = ",aformat=sample_rates=" + std::to_string(std::max(main.sampleRate, music.sampleRate)) +
+                 ":channel_layouts=" + LayoutName(channels);
+  const char* both = "pan=stereo|c0=c0|c1=c0";
+  if (channels == 2) (main.channels == 1 ? shape.upMain : shape.upMusic) = both;
+  return shape;
 }
 
 // message: a source text of Commands.h, shown in the language in use.
@@ -523,10 +534,17 @@ BuiltCommand BuildExtractCommand(const FileEntry& entry, const std::string& form
     // Without a selection of its own the transcoder would add a video's picture (or a cover the
     // result cannot hold, re-encoded) as a video stream of the result.
     const bool pictures = video || !entry.facts.covers.empty();
-    const std::vector<std::string> keep = pictures ? streams : KeepArgs(entry.facts, format, 0, false);
-    cmd.text = FillTemplate("\"%s\" -i \"%s\"  -af pan=\"stereo|c0=c0|c1=-1*c1\" -ac 1%s \"%s\"",
-                            {ctx.transcoder, entry.fullPath, Suffix(keep), output});
-    cmd.args.insert(cmd.args.end(), {"-af", "pan=stereo|c0=c0|c1=-1*c1", "-ac", "1"});
+    std::vector<std::string> keep = pictures ? streams : KeepArgs(entry.facts, format, 0, false);
+    // Left minus right at the level of the source's channels; where the two are in opposite
+    // phase the difference would pass full scale, which the limiter holds 1 dB below.
+    const std::string filter = "pan=mono|c0=0.7071*c0-0.7071*c1,alimiter=limit=" + std::string(kMixLimit) +
+                               ":level=false:latency=true";
+    // As many bits as the source had (the encoder's mono default is far fewer).
+    if (const int kept = NearestBitRate(format, entry.facts.bitRate, entry.facts.sampleRate, 1); kept > 0)
+      keep.insert(keep.begin(), {"-ab", std::to_string(kept)});
+    cmd.text = FillTemplate("\"%s\" -i \"%s\"  -af \"%s\"%s \"%s\"",
+                            {ctx.transcoder, entry.fullPath, filter, Suffix(keep), output});
+    cmd.args.insert(cmd.args.end(), {"-af", filter});
     Append(cmd.args, keep);
   }
   cmd.args.push_back(PathArg(output));
@@ -585,6 +603,20 @@ std::string VolumeFilter(const VolumeOptions& options, double inputDurationSec) 
 BuiltCommand BuildVolumeCommand(const FileEntry& entry, const VolumeOptions& options,
                                 const CommandContext& ctx) {
   if (std::string refusal = CheckVolumeOptions(options); !refusal.empty()) return Refuse(refusal);
+  if (entry.duration > 0) {
+    char length[32];
+    std::snprintf(length, sizeof length, "%.1f", entry.duration);
+    const auto pastEnd = [&](bool ticked, const std::string& start) {
+      return ticked && ClampedInt(Trim(start)) >= entry.duration;
+    };
+    for (const auto& [past, message] : {std::pair{pastEnd(options.fadeIn, options.fadeInStart), kMsgFadeInPastEnd},
+                                        std::pair{pastEnd(options.fadeOut, options.fadeOutStart), kMsgFadeOutPastEnd}}) {
+      if (!past) continue;
+      BuiltCommand refused;
+      refused.message = FormatText(Tr("Commands", message), {length});
+      return refused;
+    }
+  }
   const std::string ext = ResultExtension(Extension(entry.fileName));
   double duration = 0;
   if (options.fadeOut && ClampedInt(Trim(options.fadeOutStart)) == 0) {
@@ -642,26 +674,18 @@ BuiltCommand BuildBgMusicCommand(const FileEntry& entry, const BgMusicOptions& o
   cmd.args = {ctx.transcoder, "-i", PathArg(entry.fullPath)};
   // amix alone would halve both inputs; the sum instead keeps the main file's level and the
   // limiter (without its look-ahead delay) keeps it from clipping.
-  const std::string mix =
-      "amix=inputs=2:duration=first:normalize=0,alimiter=limit=" + std::string(kMixLimit) +
-      ":level=false:latency=true" + MixFormat(entry.facts, options);
-  std::string graph;
-  if (options.loop) {
-    graph = "[1:a]volume=" + level + "dB[a1],[a1]adelay=" + delay + "|" + delay + "[b],[0:a][b]" + mix;
-    cmd.text = FillTemplate(
-        "\"%s\" -i \"%s\" -stream_loop -1 -i \"%s\"%s -filter_complex "
-        "\"[1:a]volume=%ddB[a1],[a1]adelay=%d|%d[b],[0:a][b]%s\" %s \"%s\"",
-        {ctx.transcoder, entry.fullPath, options.musicPath, pictureInput, level, delay, delay, mix,
-         Joined(streams), output});
-    cmd.args.insert(cmd.args.end(), {"-stream_loop", "-1"});
-  } else {
-    graph = "[1]volume=" + level + "dB[a1],[a1]adelay=" + delay + "|" + delay + "[b],[0][b]" + mix;
-    cmd.text = FillTemplate(
-        "\"%s\" -i \"%s\" -i \"%s\"%s -filter_complex "
-        "\"[1]volume=%ddB[a1],[a1]adelay=%d|%d[b],[0][b]%s\" %s \"%s\"",
-        {ctx.transcoder, entry.fullPath, options.musicPath, pictureInput, level, delay, delay, mix,
-         Joined(streams), output});
-  }
+  const MixShape shape = ShapeOfMix(entry.facts, options);
+  const std::string mix = "amix=inputs=2:duration=first:normalize=0,alimiter=limit=" + std::string(kMixLimit) +
+                          ":level=false:latency=true" + shape.format;
+  const std::string mainIn = options.loop ? "[0:a]" : "[0]";
+  std::string graph = shape.upMain.empty() ? "" : mainIn + shape.upMain + "[m0],";
+  graph += (options.loop ? "[1:a]" : "[1]") + (shape.upMusic.empty() ? "" : shape.upMusic + ",") + "volume=" +
+           level + "dB[a1],[a1]adelay=" + delay + "|" + delay + "[b]," +
+           (shape.upMain.empty() ? mainIn : "[m0]") + "[b]" + mix;
+  cmd.text = FillTemplate("\"%s\" -i \"%s\"%s -i \"%s\"%s -filter_complex \"%s\" %s \"%s\"",
+                          {ctx.transcoder, entry.fullPath, options.loop ? " -stream_loop -1" : "", options.musicPath,
+                           pictureInput, graph, Joined(streams), output});
+  if (options.loop) cmd.args.insert(cmd.args.end(), {"-stream_loop", "-1"});
   cmd.args.insert(cmd.args.end(), {"-i", PathArg(options.musicPath)});
   if (covers) cmd.args.insert(cmd.args.end(), {"-i", PathArg(entry.fullPath)});
   cmd.args.insert(cmd.args.end(), {"-filter_complex", graph});

@@ -28,6 +28,9 @@ inline constexpr const char* kMsgFadeInStartDigits =
 inline constexpr const char* kMsgFadeInDurationEmpty = TW_TRANSLATE_NOOP("Commands", "淡入时长不能为空!");
 inline constexpr const char* kMsgFadeInDurationDigits =
     TW_TRANSLATE_NOOP("Commands", "淡入时长只能输入数字!");
+// A fade that starts at or past the end of the file would do nothing; %1 is the file's length.
+inline constexpr const char* kMsgFadeInPastEnd = TW_TRANSLATE_NOOP("Commands", "淡入起始位置超出了文件的长度(%1 秒)!");
+inline constexpr const char* kMsgFadeOutPastEnd = TW_TRANSLATE_NOOP("Commands", "淡出起始位置超出了文件的长度(%1 秒)!");
 inline constexpr const char* kMsgFadeOutStartEmpty = TW_TRANSLATE_NOOP("Commands", "淡出起始位置不能为空!");
 inline constexpr const char* kMsgFadeOutStartDigits =
     TW_TRANSLATE_NOOP("Commands", "淡出起始位置只能输入数字!");

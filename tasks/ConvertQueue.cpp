@@ -295,13 +295,21 @@ void ConvertQueue::OnRunFinished() {
 }
 
 std::list<ConvertQueue::Waiting>::iterator ConvertQueue::FindStartable() {
-  const auto queuedRunning =
-      std::count_if(busyTaskList.begin(), busyTaskList.end(), [](const Busy& b) { return !b.immediate; });
+  // Every job takes a slot; one pressed on a page goes before the queued ones.
+  if (static_cast<int>(busyTaskList.size()) >= slots_) return idleTaskList.end();
+  auto first = idleTaskList.end();
   for (auto it = idleTaskList.begin(); it != idleTaskList.end(); ++it) {
     if (FindBusy(it->key) != busyTaskList.end()) continue;
-    if (it->immediate || queuedRunning < slots_) return it;
+    if (it->immediate) return it;
+    if (first == idleTaskList.end()) first = it;
   }
-  return idleTaskList.end();
+  return first;
+}
+
+bool ConvertQueue::SlotFree() const {
+  std::lock_guard<std::mutex> hold(queueLock);
+  const auto ahead = std::count_if(idleTaskList.begin(), idleTaskList.end(), [](const Waiting& w) { return w.immediate; });
+  return static_cast<int>(busyTaskList.size() + static_cast<size_t>(ahead)) < slots_;
 }
 
 void ConvertQueue::ConvertWorker() {

@@ -5,10 +5,9 @@
 // background music), which pass the waiting ones but still go through the worker, so that every
 // job has one handle (JobRun), one way to be cancelled and one way to report.
 //
-// Slots: at most Slots() queued jobs run at once (the setting "parallel-jobs"; 1 keeps the
-// design's one conversion at a time); jobs started at once do not wait for a slot. A job whose
-// result an unfinished run still writes (an ended run that is going, a second row of the same
-// file) waits until that run has finished: two runs never write one file.
+// Slots: at most Slots() jobs run at once (the setting "parallel-jobs"; 1 keeps the design's one
+// job at a time), whichever page they come from; a job pressed on a page that starts at once
+// goes before the queued ones when a slot frees.
 //
 // Threads: the queue is owned by the main window (or a benchmark); Start() starts ConvertWorker,
 // Stop() and the destructor stop it (stop flag + queueWake) and join it. Every other call is
@@ -139,7 +138,7 @@ class ConvertQueue {
   // "all-convert-btn": rowIds in list order. Empty → kMsgConvertNoFiles and nothing is
   // queued; otherwise "" and each id not already waiting is queued (a running one again).
   std::string EnqueueAll(const std::vector<int>& rowIds);
-  // A job of any page. immediate: it starts as soon as the worker takes it, whatever the slots.
+  // A job of any page. immediate: it takes the next free slot before the queued jobs.
   // False (nothing queued) when the row already waits.
   bool Enqueue(JobKey key, JobStarter start, bool immediate);
 
@@ -153,6 +152,8 @@ class ConvertQueue {
   // A convert row removed from the list: Cancel. True when it was waiting.
   bool Drop(int taskId);
 
+  // True when a job pressed now would start at once: a slot is free and no pressed job waits.
+  bool SlotFree() const;
   // True while the row's job waits or runs (until its final report is handled).
   bool Holds(JobKey key) const;
   bool IsWaiting(JobKey key) const;

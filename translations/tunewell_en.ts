@@ -19,6 +19,18 @@
 <context>
     <name>Cli</name>
     <message>
+        <source>--format %1 只用于视频文件</source>
+        <translation>--format %1 is for video files only</translation>
+    </message>
+    <message>
+        <source>--format %1 只用于音频文件</source>
+        <translation>--format %1 is for audio files only</translation>
+    </message>
+    <message>
+        <source>--factor 1 不改变速度，结果会与源文件相同</source>
+        <translation>--factor 1 keeps the speed: the result would be the source again</translation>
+    </message>
+    <message>
         <source>--jobs 取 1 到 256 的整数</source>
         <translation>--jobs takes a whole number from 1 to 256</translation>
     </message>
@@ -387,6 +399,14 @@ a file: a name taken when the job ends gets &quot;-2&quot;, &quot;-3&quot; ...
 </context>
 <context>
     <name>Commands</name>
+    <message>
+        <source>淡入起始位置超出了文件的长度(%1 秒)!</source>
+        <translation>The fade-in starts past the end of the file (%1 s)!</translation>
+    </message>
+    <message>
+        <source>淡出起始位置超出了文件的长度(%1 秒)!</source>
+        <translation>The fade-out starts past the end of the file (%1 s)!</translation>
+    </message>
     <message>
         <source>请添加要合并的音频文件!</source>
         <translation>Please add the audio files to merge!</translation>

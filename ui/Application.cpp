@@ -45,6 +45,10 @@ constexpr int kRequestVersion = 1;
 // A longer line is no request of ours (a batch of some thousands of long paths still fits).
 constexpr qint64 kMaxRequestBytes = 8 * 1024 * 1024;
 constexpr int kReachFirstMs = 2000;  // a first instance that has just taken the lock listens within this
+constexpr int kConfirmMs = 10000;    // a first instance confirms a request within this, however busy
+const QByteArray kConfirmation = "taken\n";
+
+enum class HandOver { kTaken, kNoInstance, kNotConfirmed };
 
 QString RuntimeFolder() {
   QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
@@ -56,9 +60,9 @@ QString InstanceBaseName() {
   return QStringLiteral("TunewellProcessMutex-%1").arg(getuid());
 }
 
-// Asks the running instance to raise its window and open files; false when no instance
-// answered (the caller then opens them itself).
-bool HandToFirstInstance(const QStringList& files) {
+// Asks the running instance to raise its window and open files, and waits for it to confirm.
+// kNoInstance when none could be reached (the caller then opens them itself).
+HandOver HandToFirstInstance(const QStringList& files) {
   QElapsedTimer clock;
   clock.start();
   InstanceRequest request;
@@ -69,15 +73,22 @@ bool HandToFirstInstance(const QStringList& files) {
     socket.connectToServer(InstanceServerPath());
     if (socket.waitForConnected(500)) {
       socket.write(EncodeInstanceRequest(request));
-      // A long list goes out in several writes; the request counts as handed over once all of
-      // it has left.
-      while (socket.bytesToWrite() > 0)
-        if (!socket.waitForBytesWritten(2000)) return false;
+      // A long list goes out in several writes; the request counts as handed over once the
+      // first instance has read all of it and said so.
+      QElapsedTimer waited;
+      waited.start();
+      while (!socket.canReadLine() && waited.elapsed() < kConfirmMs) {
+        if (socket.bytesToWrite() > 0)
+          socket.waitForBytesWritten(100);
+        else
+          socket.waitForReadyRead(100);
+        if (socket.state() != QLocalSocket::ConnectedState && !socket.canReadLine()) break;
+      }
+      const bool confirmed = socket.canReadLine() && socket.readLine() == kConfirmation;
       socket.disconnectFromServer();
-      if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(1000);
-      return true;
+      return confirmed ? HandOver::kTaken : HandOver::kNotConfirmed;
     }
-    if (clock.elapsed() >= kReachFirstMs) return false;
+    if (clock.elapsed() >= kReachFirstMs) return HandOver::kNoInstance;
     QThread::msleep(100);
   }
 }
@@ -93,6 +104,7 @@ void ServeLaterStarts(QLocalServer& server, CMainWnd* window) {
           if (!request) continue;
           window->RaiseFromAnotherInstance(request->activationToken);
           if (!request->files.isEmpty()) window->OpenFiles(request->files);
+          socket->write(kConfirmation);
         }
         if (socket->bytesAvailable() > kMaxRequestBytes) socket->abort();
       });
@@ -241,7 +253,19 @@ int RunApplication(int argc, char** argv, const StartHooks& hooks) {
   QLockFile lock(InstanceLockPath());
   lock.setStaleLockTime(0);
   const bool firstStart = lock.tryLock(0);
-  if (!firstStart && HandToFirstInstance(launch.Files())) return kExitOk;
+  if (!firstStart) {
+    switch (HandToFirstInstance(launch.Files())) {
+      case HandOver::kTaken:
+        return kExitOk;
+      case HandOver::kNotConfirmed:
+        // Its socket stays: it is there, only busy or stopped, and may still take the request.
+        std::fprintf(stderr, "Tunewell: the running Tunewell did not confirm the request within %d s\n",
+                     kConfirmMs / 1000);
+        return kExitNotHandedOver;
+      case HandOver::kNoInstance:
+        break;
+    }
+  }
   QLocalServer::removeServer(InstanceServerPath());
   QLocalServer server;
   server.setSocketOptions(QLocalServer::UserAccessOption);

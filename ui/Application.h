@@ -21,6 +21,7 @@ class CMainWnd;
 constexpr int kExitOk = 0;
 constexpr int kExitLogFolderUnreadable = 255;  // -1 as the system reports it
 constexpr int kExitNoSkin = 1;
+constexpr int kExitNotHandedOver = 3;  // the running instance took the request but never confirmed it
 
 struct StartHooks {
   // Called once the main window has been painted for the first time.

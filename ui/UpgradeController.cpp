@@ -1,9 +1,14 @@
 #include "ui/UpgradeController.h"
 
+#include <glog/logging.h>
+
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDesktopServices>
+#include <QUrl>
 
 #include "app/Messages.h"
+#include "net/HttpDownload.h"
 #include "net/VendorService.h"
 #include "ui/dialogs/DownloadDialog.h"
 #include "ui/dialogs/MessageBoxDialog.h"
@@ -11,14 +16,25 @@
 
 namespace tw {
 
-UpgradeOutcome ShowUpgradeOffer(QWidget* owner, const std::string& downloadUrl, bool mandatory) {
+UpgradeOutcome ShowUpgradeOffer(QWidget* owner, const UpgradeReply& reply) {
+  const bool mandatory = reply.mandatory;
   const QString offer = QCoreApplication::translate("UpgradeController", "发现新版本啦!");
   if (mandatory) {
     PromptBoxDialog::Show(owner, offer, 200, 100);  // whatever the answer, the download follows
   } else if (MessageBoxDialog::Show(owner, offer) == 0) {
     return UpgradeOutcome::kDeclined;
   }
-  switch (DownloadDialog::Show(owner, downloadUrl, mandatory)) {
+  const bool vouched = reply.downloadUrl.rfind("https://", 0) == 0 && !reply.sha256.empty() &&
+                       !DownloadFileName(reply.downloadUrl).empty();
+  if (!vouched) {
+    // Bytes nobody vouches for are never opened here: the browser shows where the address leads.
+    LOG(WARNING) << "the offer is not https with a SHA-256: opening " << reply.downloadUrl << " in the browser";
+    if (QDesktopServices::openUrl(QUrl(QString::fromStdString(reply.downloadUrl))))
+      return mandatory ? UpgradeOutcome::kEndProgram : UpgradeOutcome::kBrowser;
+    PromptBoxDialog::Show(owner, QCoreApplication::translate("UpgradeController", "升级失败"), 200, 100);
+    return UpgradeOutcome::kFailed;
+  }
+  switch (DownloadDialog::Show(owner, reply.downloadUrl, mandatory, reply.sha256)) {
     case DownloadDialog::Outcome::kInstallerStarted:
       return UpgradeOutcome::kEndProgram;
     case DownloadDialog::Outcome::kCancelled:
@@ -65,7 +81,7 @@ bool UpgradeController::HandleMessage(Message& message) {
   if (reply.status == UpgradeStatus::kUpdate) {
     if (offering_) return true;
     offering_ = true;
-    const UpgradeOutcome outcome = ShowUpgradeOffer(owner_, reply.downloadUrl, reply.mandatory);
+    const UpgradeOutcome outcome = ShowUpgradeOffer(owner_, reply);
     offering_ = false;
     if (outcome == UpgradeOutcome::kEndProgram && endProgram_) endProgram_();
   } else if (notify) {

@@ -20,12 +20,15 @@ enum class UpgradeOutcome {
   kDeclined,    // the user did not take the offer
   kCancelled,   // the user stopped a download that was not mandatory
   kFailed,      // the download or the installer's start failed (the user was told)
-  kEndProgram,  // the installer started, or a mandatory update was refused
+  kEndProgram,  // the installer started, or a mandatory update was refused or left to the browser
+  kBrowser,     // the download address went to the browser
 };
 
 // The offer ("发现新版本啦!", a confirmation, or only a notice when mandatory), then the
-// download dialog. Modal over owner.
-UpgradeOutcome ShowUpgradeOffer(QWidget* owner, const std::string& downloadUrl, bool mandatory);
+// download dialog: only for an https address with a plain file name and the installer's
+// SHA-256, and the file is opened only when it matches. Any other offer opens its address in
+// the browser instead of fetching it. Modal over owner.
+UpgradeOutcome ShowUpgradeOffer(QWidget* owner, const UpgradeReply& reply);
 
 class UpgradeController {
  public:

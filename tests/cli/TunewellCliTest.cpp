@@ -308,6 +308,15 @@ TEST(TunewellCli, BadInputGetsAClearErrorAndLosesNothing) {
        2,
        {"--level 取 -100 到 100 的整数（dB）"}},
       {"missing music", {"bgmusic", "--music", missing, tone}, 2, {"--music " + missing + ": no such file"}},
+      // Options that would do nothing.
+      {"speed unchanged", {"speed", "--factor", "1.0", tone}, 2, {"--factor 1 不改变速度"}},
+      {"fade-out past the end", {"volume", "--factor", "1", "--fade-out", "3,1", tone}, 1, {"淡出起始位置超出了文件的长度(2.0 秒)!"}},
+      {"fade-in past the end", {"volume", "--factor", "1", "--fade-in", "2,1", tone}, 1, {"淡入起始位置超出了文件的长度(2.0 秒)!"}},
+      {"a video format for a sound", {"denoise", "--format", "mkv", tone}, 1, {"tone.wav: --format mkv 只用于视频文件"}},
+      {"a sound format for a video",
+       {"denoise", "--format", "mp3", test::VideoWithSound(2)},
+       1,
+       {"--format mp3 只用于音频文件"}},
       // A header claiming 1.36 GHz made the resamplers build filters of millions of taps (seconds
       // and a gigabyte for a file of 258 bytes); one claiming 10 Hz stretches each byte of it
       // into a tenth of a second to read.
@@ -813,6 +822,7 @@ TEST(TunewellCli, HelpAndExitStatuses) {
 TEST(TunewellCli, FormatsAreThoseTheTranscoderWrites) {
   const ProcessResult r = RunCli({"--formats"});
   ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.err, "");
   const std::string listed = "\n" + r.out, dir = test::TempDir(), tone = test::ToneWav(0.5);
   for (const char* format :
        {"mp3", "wav", "aac", "m4a", "flac", "ogg", "opus", "wma", "ac3", "aiff", "mp2", "wv", "amr", "ape"}) {

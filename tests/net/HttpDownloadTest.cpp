@@ -3,6 +3,7 @@
 // but a complete file may ever be left in the folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -56,12 +57,16 @@ Outcome Download(const std::string& url, const std::string& folder, DownloadLimi
 TEST(HttpDownloadTest, NamesAddressesAndPercents) {
   const std::vector<std::pair<std::string, std::string>> names = {
       {"http://h/a/setup.exe", "setup.exe"},
-      {"http://h/setup.exe?x=1", "setup.exe?x=1"},
+      {"https://h/tunewell-1.7.0.deb?channel=web", "tunewell-1.7.0.deb"},
+      {"http://h/a+b~c_d.deb#part", "a+b~c_d.deb"},
       {"http://h/dir/", ""},
       {"http://h/..", ""},
       {"http://h/.", ""},
-      {"http://h/-rf $(x) 'a\".deb", "-rf $(x) 'a\".deb"},
-      {"http://h/安装.exe", "安装.exe"}};
+      {"http://h/.bashrc", ""},
+      {"http://h/%2e%2e", ""},
+      {"http://h/-rf $(x) 'a\".deb", ""},
+      {"http://h/x;y.deb", ""},
+      {"http://h/安装.exe", ""}};
   for (const auto& [url, name] : names) EXPECT_EQ(DownloadFileName(url), name) << url;
   EXPECT_EQ(DownloadRequestUrl("http://h:81/a/setup.exe?x=1#f"), "http://h:81/a/setup.exe");
   EXPECT_EQ(DownloadRequestUrl("http://h/a#f"), "http://h/a");
@@ -76,11 +81,15 @@ TEST(HttpDownloadTest, ACompleteDownloadHasItsNameProgressAndEveryByte) {
   const std::string body = Installer(300 * 1024);
   test::ServiceHttpServer server([&](const test::ServiceRequest&) { return test::ServiceReply{200, body}; });
   const std::string folder = test::TempDir() + "/Packmoor/Temp";
-  const Outcome outcome = Download(server.Base() + "/pkg/setup.exe?x=1", folder);
+  // The announced SHA-256 (of the bytes as sha256sum reads them) holds, in either letter case.
+  DownloadLimits limits;
+  limits.sha256 = test::Sha256Of(body);
+  std::transform(limits.sha256.begin(), limits.sha256.end(), limits.sha256.begin(), ::toupper);
+  const Outcome outcome = Download(server.Base() + "/pkg/setup.exe?x=1", folder, limits);
   ASSERT_EQ(outcome.result, DownloadResult::kComplete);
-  EXPECT_EQ(outcome.path, folder + "/setup.exe?x=1");
+  EXPECT_EQ(outcome.path, folder + "/setup.exe");
   EXPECT_EQ(ReadAll(outcome.path), body);
-  EXPECT_EQ(test::FileNames(folder), std::vector<std::string>{"setup.exe?x=1"});
+  EXPECT_EQ(test::FileNames(folder), std::vector<std::string>{"setup.exe"});
   ASSERT_FALSE(outcome.percents.empty());
   EXPECT_EQ(outcome.percents.back(), 100);
   EXPECT_TRUE(std::is_sorted(outcome.percents.begin(), outcome.percents.end()));
@@ -109,6 +118,8 @@ TEST(HttpDownloadTest, HostileRepliesFailAndLeaveNothing) {
   stall.stallSeconds = 1;
   DownloadLimits small;
   small.maxBytes = 1000;
+  DownloadLimits otherSum;
+  otherSum.sha256 = std::string(64, 'a');
   const std::vector<Case> cases = {
       {"no announced size",
        [&](const test::ServiceRequest&) {
@@ -171,6 +182,11 @@ TEST(HttpDownloadTest, HostileRepliesFailAndLeaveNothing) {
          return test::ServiceReply{200, body};
        },
        "/dir/"},
+      {"not the announced SHA-256",
+       [&](const test::ServiceRequest&) {
+         return test::ServiceReply{200, body};
+       },
+       "/setup.exe", otherSum},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -77,6 +77,15 @@ TEST(UpgradeCheckTest, RepliesAreReadSafely) {
     }
   }
   EXPECT_EQ(ReadUpgradeReply(Reply("1.6.2")).downloadUrl, "http://127.0.0.1:9/setup.exe");
+  // The installer's SHA-256 beside the address: 64 hex digits, kept in lower case; else none.
+  const std::string sum(64, 'A');
+  for (const auto& [given, kept] : std::vector<std::pair<std::string, std::string>>{
+           {"\"" + sum + "\"", std::string(64, 'a')}, {"\"" + sum.substr(1) + "\"", ""},
+           {"\"" + std::string(63, 'a') + "g\"", ""}, {"7", ""}}) {
+    std::string body = Reply("1.6.2");
+    body.insert(body.rfind("}}"), ",\"sha256\":" + given);
+    EXPECT_EQ(ReadUpgradeReply(body).sha256, kept) << given;
+  }
 }
 
 TEST(UpgradeCheckTest, TheServiceReceivesTheFixedRequest) {

@@ -392,6 +392,14 @@ std::string TempDir() {
   return made;
 }
 
+std::string Sha256Of(const std::string& bytes) {
+  const std::string copy = TempDir() + "/bytes";
+  std::ofstream(copy, std::ios::binary) << bytes;
+  std::string sum;
+  RunProcess({"sha256sum", copy}, &sum);
+  return sum.substr(0, 64);
+}
+
 std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream bytes;

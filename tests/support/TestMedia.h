@@ -75,6 +75,8 @@ std::string TempDir();
 
 // The whole content of a file; empty when it cannot be read.
 std::string ReadBytes(const std::string& path);
+// The SHA-256 of bytes as sha256sum gives it (64 lower-case hex digits).
+std::string Sha256Of(const std::string& bytes);
 // The names in a folder, sorted; none when it cannot be read.
 std::vector<std::string> FileNames(const std::string& folder);
 

@@ -35,6 +35,8 @@ CertificateFiles SelfSigned(const std::string& subjectAltName);
 
 class TlsServer {
  public:
+  // body "proxy:http://127.0.0.1:PORT" relays every GET and HEAD to that server instead (its
+  // status, length and pace kept): HTTPS in front of a test's own plain server.
   TlsServer(const CertificateFiles& files, std::string body);
   // 0 when the server did not start.
   int Port() const { return port_; }

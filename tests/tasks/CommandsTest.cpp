@@ -156,18 +156,18 @@ std::vector<TemplateCase> TemplateCases() {
                        kStamp + ".MP3\"",
                    "/out/A-变速-" + std::string(kStamp) + ".MP3"});
 
-  const std::string pan = "pan=stereo|c0=c0|c1=-1*c1";
+  const std::string pan = "\"pan=mono|c0=0.7071*c0-0.7071*c1,alimiter=limit=0.891251:level=false:latency=true\"";
   cases.push_back({"extract video type 0", BuildExtractCommand(Entry("/v/clip.mp4"), "mp3", 0, ctx),
                    "\"" + F + "\" -i \"/v/clip.mp4\" -vn \"/out/clip-提取-" + kStamp + ".mp3\"",
                    "/out/clip-提取-" + std::string(kStamp) + ".mp3"});
   cases.push_back(
       {"extract video type 1", BuildExtractCommand(Entry("/v/clip.MKV"), "wav", 1, ctx),
-       "\"" + F + "\" -i \"/v/clip.MKV\"  -af pan=\"stereo|c0=c0|c1=-1*c1\" -ac 1 -vn \"/out/clip-提取-" +
+       "\"" + F + "\" -i \"/v/clip.MKV\"  -af " + pan + " -vn \"/out/clip-提取-" +
            kStamp + ".wav\"",
        "/out/clip-提取-" + std::string(kStamp) + ".wav"});
   cases.push_back({"extract audio type 0", BuildExtractCommand(Entry("/m/song.mp3"), "mp3", 0, ctx),
                    "\"" + F +
-                       "\" -i \"/m/song.mp3\"  -af pan=\"stereo|c0=c0|c1=-1*c1\" -ac 1 \"/out/song-提取-" +
+                       "\" -i \"/m/song.mp3\"  -af " + pan + " \"/out/song-提取-" +
                        kStamp + ".mp3\"",
                    "/out/song-提取-" + std::string(kStamp) + ".mp3"});
 
@@ -186,7 +186,7 @@ std::vector<TemplateCase> TemplateCases() {
   fades.fadeOutStart = "10";
   fades.fadeOutDuration = "5";
   const std::string fadeFilter = "[0:a]afade=t=in:st=0:d=3[a1];[a1]afade=t=out:st=10:d=5[a2];[a2]volume=0.50";
-  cases.push_back({"volume mp3 with fades", BuildVolumeCommand(Entry("/m/a.mp3"), fades, ctx),
+  cases.push_back({"volume mp3 with fades", BuildVolumeCommand(Entry("/m/a.mp3", 60), fades, ctx),
                    "\"" + F + "\" -i \"/m/a.mp3\" -filter:a \"" + fadeFilter +
                        "\" -ab 128000 -vn \"/out/a-声音调整-" + kStamp + ".mp3\"",
                    "/out/a-声音调整-" + std::string(kStamp) + ".mp3"});
@@ -684,6 +684,24 @@ TEST(CommandRuns, ExtractKeepsTheSoundOrTheAccompaniment) {
   ASSERT_NE(accInfo.First("audio"), nullptr);
   EXPECT_EQ(accInfo.First("audio")->channels, 1);
   EXPECT_EQ(accInfo.CountType("video"), 0);
+
+  // A 192 kbit/s song keeps its level and its bits: one side alone, and both in opposite phase
+  // (their difference would pass full scale).
+  for (const char* sides : {"0.5*sin(2*PI*300*t)|0", "0.9*sin(2*PI*300*t)|-0.9*sin(2*PI*300*t)"}) {
+    SCOPED_TRACE(sides);
+    const std::string song = test::MakeMedia(std::string("song-") + (sides[2] == '5' ? "left" : "opposite") + ".mp3",
+                                             {"-f", "lavfi", "-i", std::string("aevalsrc=") + sides + ":s=44100:d=3",
+                                              "-b:a", "192k"});
+    const BuiltCommand built = BuildExtractCommand(MediaEntry(song), "mp3", 1, RunContext());
+    ASSERT_TRUE(RunToVerdict(built, OperationKind::Extract)) << built.command.text;
+    std::string rate;
+    test::RunProcess({"ffprobe", "-v", "error", "-show_entries", "stream=bit_rate", "-of", "csv=p=0", built.outputPath},
+                     &rate);
+    EXPECT_GE(std::atoi(rate.c_str()), 160000) << rate;
+    const test::Level level = test::MeasureLevel(built.outputPath);
+    EXPECT_LT(level.maxDb, -0.1);
+    if (sides[2] == '5') EXPECT_NEAR(level.meanDb, test::MeasureLevel(song).meanDb, 1);
+  }
 }
 
 TEST(CommandRuns, VolumeAndFades) {
@@ -1021,13 +1039,15 @@ TEST(CommandRuns, BackgroundMusicKeepsTheMainLevelAndNeverClips) {
       {stereo48k, mono22k, 48000, 2}, {mono48k, stereo44k, 48000, 2}, {mono22k, stereo48k, 48000, 2}};
   for (const auto& f : formats) {
     const BuiltCommand built =
-        BuildBgMusicCommand(MediaEntry(f.main), {f.music, -6, "0", false}, RunContext());
+        BuildBgMusicCommand(MediaEntry(f.main), {f.music, -6, "1", false}, RunContext());
     SCOPED_TRACE(built.command.text);
     ASSERT_TRUE(RunToVerdict(built, OperationKind::BgMusic));
     const test::MediaInfo info = test::Probe(built.outputPath);
     ASSERT_TRUE(info.ok);
     EXPECT_EQ(info.First("audio")->sampleRate, f.rate);
     EXPECT_EQ(info.First("audio")->channels, f.channels);
+    // A one-channel main file is heard at its own level on both sides.
+    EXPECT_NEAR(test::MeasureLevel(built.outputPath, 0.2, 0.6).meanDb, test::MeasureLevel(f.main, 0.2, 0.6).meanDb, 1);
   }
 }
 

@@ -9,6 +9,7 @@
 #include "app/MediaHelpers.h"
 #include "app/Messages.h"
 #include "tasks/ConvertQueue.h"
+#include "tests/support/Process.h"
 #include "tests/support/QueueSink.h"
 #include "tests/support/TestEnv.h"
 #include "tests/support/TestMedia.h"
@@ -32,14 +33,14 @@ struct Event {
 // way the window thread does (completion releases the queue).
 class Window {
  public:
-  explicit Window(ConvertQueue::ContextProvider context = nullptr)
+  explicit Window(ConvertQueue::ContextProvider context = nullptr, bool start = true)
       : outputFolder(test::TempDir()),
         queue(tasks, &sink, context ? std::move(context) : ConvertQueue::ContextProvider([this] {
                 CommandContext ctx = CurrentCommandContext();
                 ctx.outputFolder = outputFolder;
                 return ctx;
               })) {
-    queue.Start();
+    if (start) queue.Start();
   }
   // A run's reader may still be leaving Post when its verdict was handled.
   ~Window() { sink.DrainAfterQuiet(std::chrono::milliseconds(100), std::chrono::seconds(2)); }
@@ -424,15 +425,14 @@ TEST(ConvertQueue, AJobCancelledWhileItStartsRunsUntilItHasEnded) {
   EXPECT_EQ(w.queue.Running(), 0u);
 }
 
-// A job pressed on a page that starts at once passes the queued ones and their slot.
-TEST(ConvertQueue, ImmediateJobsPassTheWaitingOnes) {
-  Window w;
+// A job pressed on a page that starts at once passes the queued ones, but takes a slot like them.
+TEST(ConvertQueue, ImmediateJobsPassTheWaitingOnesButTakeASlot) {
+  Window w(nullptr, false);
   const int slow = w.AddFile(test::LongMp3(), "slow.mp3");
   const int queued = w.AddFile(test::ToneWav(1), "queued.wav");
   const int pressed = w.AddFile(test::ToneWav(1), "pressed.wav");
   w.queue.SetOptions({"flac", 0, 0, 0});
   w.queue.EnqueueAll({slow, queued});
-  ASSERT_EQ(w.WaitStart(), slow);
   const std::string out = w.outputFolder + "/pressed-extract.wav";
   const JobKey key{OperationKind::Extract, pressed};
   EXPECT_TRUE(w.queue.Enqueue(
@@ -447,15 +447,20 @@ TEST(ConvertQueue, ImmediateJobsPassTheWaitingOnes) {
             return built;
           }),
       true));
+  w.queue.Start();
   auto done = w.sink.WaitMatch(
       [&](const Message& m) {
         return m.id == WM_TASK_DONE && m.As<FinishRecord>()->kind == OperationKind::Extract;
       },
       std::chrono::seconds(60));
   ASSERT_TRUE(done.has_value());
+  // The one slot was the pressed job's until its verdict was handled.
+  EXPECT_TRUE(w.queue.IsWaiting({OperationKind::Convert, slow}));
   EXPECT_TRUE(w.queue.IsWaiting({OperationKind::Convert, queued}));
   EXPECT_TRUE(w.queue.CompleteFromMessage(*done).has_value());
   EXPECT_TRUE(fs::exists(out));
+  ASSERT_TRUE(test::PollUntil([&] { return !w.queue.IsWaiting({OperationKind::Convert, slow}); }, std::chrono::seconds(30)));
+  EXPECT_TRUE(w.queue.IsWaiting({OperationKind::Convert, queued}));
   EXPECT_TRUE(w.queue.Cancel({OperationKind::Convert, queued}).waited);
   EXPECT_TRUE(w.queue.Cancel({OperationKind::Convert, slow}).ended);
   EXPECT_TRUE(

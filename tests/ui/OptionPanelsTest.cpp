@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QSlider>
+#include <algorithm>
 #include <filesystem>
 #include <map>
 
@@ -140,25 +141,17 @@ TEST_F(OptionPanelsTest, NoiseLevelButtons) {
   }
 }
 
+// The choices are the command line's --formats (checked against ffmpeg there): all of them on
+// the convert page, mp3 first; the skin's others where the transcoder writes them.
 TEST_F(OptionPanelsTest, FormatChoicesAreThoseTheTranscoderWrites) {
-  const std::string dir = test::TempDir();
-  std::map<std::string, bool> writes;  // asked of the installed ffmpeg by writing a file
-  const auto written = [&](const std::string& format) {
-    if (!writes.count(format))
-      writes[format] = test::RunProcess({"ffmpeg", "-v", "quiet", "-f", "lavfi", "-i", "sine=duration=0.2",
-                                         dir + "/t." + format}) == 0;
-    return writes[format];
-  };
+  const std::vector<std::string> writable = WritableAudioFormats();
   for (const char* name : {"audio-convert-format", "audio-merge-format", "audio-extract-format"}) {
-    auto* combo = Ctl<QComboBox>(name);
-    ASSERT_NE(combo, nullptr) << name;
-    ASSERT_GT(combo->count(), 0) << name;
-    for (int i = 0; i < combo->count(); ++i) EXPECT_TRUE(written(combo->itemText(i).toStdString())) << name;
+    QStringList offered;
+    for (int i = 0; i < Ctl<QComboBox>(name)->count(); ++i) offered << Ctl<QComboBox>(name)->itemText(i);
+    EXPECT_EQ(offered.value(0), "mp3") << name;
+    for (const QString& f : offered) EXPECT_EQ(std::count(writable.begin(), writable.end(), f.toStdString()), 1) << name;
+    if (std::string(name) == "audio-convert-format") EXPECT_EQ(offered.size(), static_cast<qsizetype>(writable.size()));
   }
-  auto* convert = Ctl<QComboBox>("audio-convert-format");
-  EXPECT_EQ(convert->itemText(0), "mp3");
-  for (const char* format : {"opus", "wv", "amr", "aiff"})
-    EXPECT_EQ(convert->findText(format) >= 0, written(format)) << format;
 }
 
 TEST_F(OptionPanelsTest, EveryAudioNoiseFormatHoldsTheSoundItsNameSays) {

@@ -152,6 +152,7 @@ TEST_F(RowJobsTest, ClosingWithRunningJobsAsksFirst) {
   AddThroughDialog(OperationKind::Speed, {QString::fromStdString(source)});
   AddThroughDialog(OperationKind::Noise, {QString::fromStdString(source)});
   AddThroughDialog(OperationKind::Convert, {QString::fromStdString(source), QString::fromStdString(source)});
+  window_->Queue()->SetSlots(3);  // every job takes a slot: three run, the fourth waits
   ClickRow(OperationKind::Speed, 0, "speedBtn");
   ClickRow(OperationKind::Noise, 1, "noiseBtn");
   Click("all-convert-btn");  // one converts, one waits

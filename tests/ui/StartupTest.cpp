@@ -3,6 +3,7 @@
 // it its files and ends at once without writing a log; one that reaches no first instance runs),
 // and the single-instance request.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -168,6 +169,17 @@ TEST(StartupTest, SecondStartRaisesTheFirstAndExitsWithoutALog) {
   EXPECT_TRUE(WaitForLog(home.LogFolder(), "opening on the cut page: " + file, 10s));
   EXPECT_EQ(test::FileNames(home.LogFolder()), before) << "the second start wrote no log";
   EXPECT_EQ(WaitExit(*first, 0ms), -1) << "the first still runs";
+
+  // A first instance that does not answer (stopped) is not confirmed: the later start says so
+  // and leaves it its socket, which it serves again once it goes on.
+  const std::string socket = home.dir + "/TunewellProcessMutex-" + std::to_string(getuid()) + ".socket";
+  ASSERT_EQ(kill(first->Pid(), SIGSTOP), 0);
+  const auto stalled = Start(home);
+  EXPECT_EQ(WaitExit(*stalled, 30s), 3);
+  EXPECT_TRUE(fs::exists(socket));
+  ASSERT_EQ(kill(first->Pid(), SIGCONT), 0);
+  const auto again = Start(home);
+  EXPECT_EQ(WaitExit(*again, 20s), 0);
   first->Stop(10000);
 
   // Once the first has ended, its lock is stale and a new start runs normally.

@@ -11,12 +11,17 @@
 #include "app/Messages.h"
 #include "app/SettingsFile.h"
 #include "net/HttpDownload.h"
+#include "net/VendorService.h"
 #include "ui/MessageEvent.h"
 
 namespace tw {
 
-DownloadDialog::DownloadDialog(QWidget* owner, std::string url, bool mandatory, Outcome* outcome)
-    : SkinDialog(owner, QString()), url_(std::move(url)), mandatory_(mandatory), outcome_(outcome) {
+DownloadDialog::DownloadDialog(QWidget* owner, std::string url, bool mandatory, Outcome* outcome, std::string sha256)
+    : SkinDialog(owner, QString()),
+      url_(std::move(url)),
+      sha256_(std::move(sha256)),
+      mandatory_(mandatory),
+      outcome_(outcome) {
   port_ = WindowPort::Create();
   port_->Attach(this);
 }
@@ -30,9 +35,10 @@ std::string DownloadDialog::DownloadFolder() {
   return GetLocalAppFolder("Packmoor/Temp");
 }
 
-DownloadDialog::Outcome DownloadDialog::Show(QWidget* owner, const std::string& url, bool mandatory) {
+DownloadDialog::Outcome DownloadDialog::Show(QWidget* owner, const std::string& url, bool mandatory,
+                                             const std::string& sha256) {
   Outcome outcome = Outcome::kFailed;
-  auto* dialog = new DownloadDialog(owner, url, mandatory, &outcome);
+  auto* dialog = new DownloadDialog(owner, url, mandatory, &outcome, sha256);
   try {
     dialog->Create();
   } catch (const DialogError& e) {
@@ -51,7 +57,10 @@ void DownloadDialog::InitWindow() {
   setWindowTitle(GetWindowClassName());
   slider_->setRange(0, 100);
   SetProgress(0);
-  download_ = std::make_unique<HttpDownload>(url_, DownloadFolder(), port_);
+  DownloadLimits limits;
+  limits.sha256 = sha256_;
+  limits.caFile = SettingsFile::Instance().GetString(kSettingsSection, kKeyCaFile, "");
+  download_ = std::make_unique<HttpDownload>(url_, DownloadFolder(), port_, limits);
   download_->Start();
 }
 

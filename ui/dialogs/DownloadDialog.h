@@ -29,14 +29,15 @@ class DownloadDialog : public SkinDialog {
     kFailed,            // the download or the start of the installer failed
   };
 
-  DownloadDialog(QWidget* owner, std::string url, bool mandatory, Outcome* outcome);
+  // sha256: what the file must hash to before it is opened ("" checks nothing).
+  DownloadDialog(QWidget* owner, std::string url, bool mandatory, Outcome* outcome, std::string sha256 = "");
   ~DownloadDialog() override;
 
   QString GetSkinFile() const override { return QStringLiteral("download.xml"); }
   QString GetWindowClassName() const override { return QStringLiteral("升级下载"); }
 
   // Builds, centres and runs the dialog over owner; the outcome of the download.
-  static Outcome Show(QWidget* owner, const std::string& url, bool mandatory);
+  static Outcome Show(QWidget* owner, const std::string& url, bool mandatory, const std::string& sha256 = "");
   // The folder that receives installers (local application data + "/Packmoor/Temp").
   static std::string DownloadFolder();
 
@@ -57,6 +58,7 @@ class DownloadDialog : public SkinDialog {
   void Finish(Message& message);
 
   std::string url_;
+  std::string sha256_;
   bool mandatory_;
   Outcome* outcome_;
   WindowPort* port_ = nullptr;

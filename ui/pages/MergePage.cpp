@@ -78,13 +78,14 @@ void MergePage::StartMerge() {
   }
   mergeTotalSeconds_ = built.totalSeconds;
   LOG(INFO) << "appPath: " << ProgramFolder();
+  const bool now = ctx_.queue->SlotFree();
   ctx_.queue->Enqueue(KeyOf(kMergeTaskId),
                       MakeTranscoderStarter(KeyOf(kMergeTaskId), ctx_.sink,
                                             [entries, format](const CommandContext& context) {
                                               return BuildMergeCommand(entries, format, context);
                                             }),
                       true);
-  ShowRunning(kMergeTaskId);
+  ShowQueued(kMergeTaskId, now);
 }
 
 void MergePage::MoveRow(int taskId, int step) {
@@ -136,6 +137,13 @@ void MergePage::ShowRunning(int) {
   if (auto* bar = Ctl<QProgressBar>("merge-progress")) bar->setValue(0);
   SetMergeLook(Control("merge-btn"), Ctl<QLabel>("merge-progress-label"),
                QCoreApplication::translate("ListRows", kRowCancelText), PercentText(0));
+}
+
+void MergePage::ShowWaiting(int) {
+  if (auto* bar = Ctl<QProgressBar>("merge-progress")) bar->setValue(0);
+  SetMergeLook(Control("merge-btn"), Ctl<QLabel>("merge-progress-label"),
+               QCoreApplication::translate("ListRows", kRowCancelText),
+               QCoreApplication::translate("ListRows", kRowWaitingText));
 }
 
 void MergePage::ShowDone(int) {

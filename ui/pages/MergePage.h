@@ -27,6 +27,7 @@ class MergePage : public Page {
   // The merge is one job of the page (kMergeTaskId): "merge-btn" offers its cancel while it
   // runs, "merge-progress-label" says how far, why it failed or that it was cancelled.
   void ShowRunning(int taskId) override;
+  void ShowWaiting(int taskId) override;
   void ShowDone(int taskId) override;
   void ShowFailed(int taskId, FailureReason reason, const QString& details) override;
   void ShowCancelled(int taskId) override;

@@ -216,11 +216,12 @@ bool Page::StartRowRun(QObject* button, const std::function<BuiltCommand(const F
   }
   if (!ctx_.queue) return false;
   LOG(INFO) << "appPath: " << ProgramFolder();
+  const bool now = ctx_.queue->SlotFree();
   ctx_.queue->Enqueue(KeyOf(taskId),
                       MakeTranscoderStarter(KeyOf(taskId), ctx_.sink,
                                             [build, entry](const CommandContext&) { return build(entry); }),
                       true);
-  ShowRunning(taskId);
+  ShowQueued(taskId, now);
   return true;
 }
 
@@ -263,8 +264,14 @@ void Page::PressRow(QObject* button) {
     return;
   }
   LOG(INFO) << "appPath: " << ProgramFolder();
+  const bool now = StartsAtOnce() && ctx_.queue->SlotFree();
   ctx_.queue->Enqueue(KeyOf(taskId), job.start, StartsAtOnce());
-  if (StartsAtOnce())
+  ShowQueued(taskId, now);
+}
+
+void Page::ShowQueued(int taskId, bool startsNow) {
+  // A job that waits for a slot says so until the queue starts it (WM_JOB_ROW_REQUEST).
+  if (startsNow)
     ShowRunning(taskId);
   else
     ShowWaiting(taskId);

@@ -166,6 +166,8 @@ class Page {
 
   // The looks of a row's job (ListRows.h); the merge page shows its one job on the page.
   virtual void ShowWaiting(int taskId);
+  // Running when the job took a free slot, else waiting.
+  void ShowQueued(int taskId, bool startsNow);
   virtual void ShowRunning(int taskId);
   virtual void ShowDone(int taskId);
   virtual void ShowFailed(int taskId, FailureReason reason, const QString& details);
