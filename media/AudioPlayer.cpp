@@ -329,6 +329,14 @@ void AudioPlayer::AudioCallback(void* userData, Uint8* stream, int len) {
 
 void AudioPlayer::FillDevice(Uint8* stream, int len) {
   SDL_memset(stream, 0, static_cast<size_t>(len));
+  if (const double at = pauseAt; at >= 0 && GetPosition() > at) {
+    PlayerState expected = PlayerState::Playing;
+    if (state.compare_exchange_strong(expected, PlayerState::Paused)) {
+      paused = true;
+      pausedAtMark = true;
+    }
+    pauseAt = -1;
+  }
   while (len > 0 && !quitting_ && !seeking_ && !stopping_) {
     if (bufferIndex_ >= bufferSize_) {
       const int n = DecodeChunk();

@@ -100,6 +100,11 @@ class AudioPlayer {
   // While true the decoder hands out silence; the device keeps running.
   std::atomic<bool> paused{false};
   std::atomic<bool> endCallbackEnabled{false};
+  // Seconds: a playing player pauses itself once its position has passed this (the end of an
+  // audition), on the device's own thread, however late its owner looks; below 0: never.
+  // pausedAtMark is set when it did, for the owner to take (exchange) and show.
+  std::atomic<double> pauseAt{-1};
+  std::atomic<bool> pausedAtMark{false};
 
  private:
   static void AudioCallback(void* userData, Uint8* stream, int len);

@@ -341,6 +341,8 @@ void CutPage::Audition(double markerTime, bool stopAtRight) {
   }
   Seek(markerTime);
   auditionStopAtRight_ = stopAtRight;
+  player_->pausedAtMark = false;
+  player_->pauseAt = stopAtRight ? rightTime_ : -1.0;
 }
 
 void CutPage::OnPlayTick() {
@@ -355,8 +357,8 @@ void CutPage::OnPlayTick() {
       view_->EnsureVisible(position);
     view_->Refresh();
   }
-  if (auditionStopAtRight_ && position > rightTime_ && player_->state == PlayerState::Playing) {
-    player_->TogglePause();
+  // The player stops an audition itself (pauseAt); the page shows it at its next tick.
+  if (auditionStopAtRight_ && player_->pausedAtMark.exchange(false)) {
     auditionStopAtRight_ = false;
     ShowPlaying(false);
   }
