@@ -178,8 +178,18 @@ MediaProbe ProbeNow(ProbeCall& call) {
   FormatInputPtr input = OpenInput("file:" + call.path, {&ProbeInterrupt, &call}, &error);
   if (!input) return probe;
   if (avformat_find_stream_info(input.get(), nullptr) < 0) return probe;
+  // A length the container estimated from the first frame's rate (an MP3 of variable rate
+  // without its Xing header) is scaled by the rate measured over the sound itself. The stated
+  // rate is taken first: reading the packets moves it to the last frame's.
+  std::int64_t stated = 0;
+  for (unsigned i = 0; i < input->nb_streams && stated <= 0; ++i)
+    if (input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) stated = input->streams[i]->codecpar->bit_rate;
   probe.facts = ReadFacts(input.get());
   probe.hasSound = probe.facts.soundIndex >= 0;
+  const double scale = input->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE && stated > 0 &&
+                               probe.facts.bitRate > 0
+                           ? static_cast<double>(stated) / static_cast<double>(probe.facts.bitRate)
+                           : 1.0;
   for (unsigned i = 0; i < input->nb_streams; ++i) {
     const AVStream* stream = input->streams[i];
     const AVMediaType type = stream->codecpar->codec_type;
@@ -191,7 +201,7 @@ MediaProbe ProbeNow(ProbeCall& call) {
       if (input->duration == AV_NOPTS_VALUE || input->duration < 0) return probe;
       duration = static_cast<double>(input->duration / 1000000);
     }
-    probe.duration = duration;
+    probe.duration = duration * scale;
     return probe;
   }
   std::printf("not found a video stream.\n");

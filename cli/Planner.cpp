@@ -38,7 +38,8 @@ std::string FormatList() {
 
 // The format option of convert, merge and extract: one of the formats the page offers.
 std::string CheckFormat(const std::string& format) {
-  if (CanWriteFormat(format)) return "";
+  const std::vector<std::string> offered = WritableAudioFormats();
+  if (std::find(offered.begin(), offered.end(), format) != offered.end()) return "";
   return Tr("Commands", kMsgBadFormat) + FormatText(Tr("Cli", "（--format 取以下之一：%1）"), {FormatList()});
 }
 

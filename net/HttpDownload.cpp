@@ -99,7 +99,7 @@ std::string CurlFailure(const char* step, CURLcode code) {
 }  // namespace
 
 std::string DownloadFileName(const std::string& url) {
-  const std::string path = DownloadRequestUrl(url);
+  const std::string path = url.substr(0, url.find_first_of("?#"));
   const size_t slash = path.rfind('/');
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   const bool plain = std::all_of(name.begin(), name.end(), [](unsigned char c) {
@@ -129,7 +129,7 @@ std::string FileSha256(const std::string& path) {
 }
 
 std::string DownloadRequestUrl(const std::string& url) {
-  return url.substr(0, url.find_first_of("?#"));
+  return url.substr(0, url.find('#'));
 }
 
 int DownloadPercent(std::int64_t received, std::int64_t expected) {

@@ -32,7 +32,8 @@ struct DownloadDoneRecord : MessageRecord {
 std::string DownloadFileName(const std::string& url);
 // The SHA-256 of a file as 64 lower-case hex digits; "" when it cannot be read.
 std::string FileSha256(const std::string& path);
-// The address that is requested: url without its query and fragment. Pure.
+// The address that is requested: url without its fragment (a signed address keeps its query).
+// Pure.
 std::string DownloadRequestUrl(const std::string& url);
 // Whole percent of received against expected, in single precision as the progress bar shows
 // it. Pure.

@@ -606,11 +606,14 @@ BuiltCommand BuildVolumeCommand(const FileEntry& entry, const VolumeOptions& opt
   if (entry.duration > 0) {
     char length[32];
     std::snprintf(length, sizeof length, "%.1f", entry.duration);
-    const auto pastEnd = [&](bool ticked, const std::string& start) {
-      return ticked && ClampedInt(Trim(start)) >= entry.duration;
+    // A fade-out that starts at 0 ends at the end of the file.
+    const auto pastEnd = [&](bool ticked, const std::string& start, const std::string& length) {
+      const double from = ClampedInt(Trim(start)), to = from + ClampedInt(Trim(length));
+      return ticked && (from >= entry.duration || to > entry.duration + 0.5);
     };
-    for (const auto& [past, message] : {std::pair{pastEnd(options.fadeIn, options.fadeInStart), kMsgFadeInPastEnd},
-                                        std::pair{pastEnd(options.fadeOut, options.fadeOutStart), kMsgFadeOutPastEnd}}) {
+    for (const auto& [past, message] :
+         {std::pair{pastEnd(options.fadeIn, options.fadeInStart, options.fadeInDuration), kMsgFadeInPastEnd},
+          std::pair{pastEnd(options.fadeOut, options.fadeOutStart, options.fadeOutDuration), kMsgFadeOutPastEnd}}) {
       if (!past) continue;
       BuiltCommand refused;
       refused.message = FormatText(Tr("Commands", message), {length});
@@ -778,7 +781,8 @@ bool CanWriteFormat(const std::string& format) {
   if (!IsPlainFormat(format)) return false;
   const std::string probeName = "probe." + format;
   const AVOutputFormat* muxer = av_guess_format(nullptr, probeName.c_str(), nullptr);
-  if (!muxer || muxer->audio_codec == AV_CODEC_ID_NONE) return false;
+  // A muxer that opens files of its own (playlists, segments) would write beside the result.
+  if (!muxer || muxer->audio_codec == AV_CODEC_ID_NONE || (muxer->flags & AVFMT_NOFILE)) return false;
   // The transcoder refuses experimental encoders unless told otherwise, and no command asks.
   // Its own list decides; the linked library only when the transcoder cannot be asked.
   const std::vector<std::string>& listed = TranscoderAudioEncoders();

@@ -28,9 +28,10 @@ inline constexpr const char* kMsgFadeInStartDigits =
 inline constexpr const char* kMsgFadeInDurationEmpty = TW_TRANSLATE_NOOP("Commands", "淡入时长不能为空!");
 inline constexpr const char* kMsgFadeInDurationDigits =
     TW_TRANSLATE_NOOP("Commands", "淡入时长只能输入数字!");
-// A fade that starts at or past the end of the file would do nothing; %1 is the file's length.
-inline constexpr const char* kMsgFadeInPastEnd = TW_TRANSLATE_NOOP("Commands", "淡入起始位置超出了文件的长度(%1 秒)!");
-inline constexpr const char* kMsgFadeOutPastEnd = TW_TRANSLATE_NOOP("Commands", "淡出起始位置超出了文件的长度(%1 秒)!");
+// A fade that does not lie within the file would do nothing, or never finish; %1 is the file's
+// length.
+inline constexpr const char* kMsgFadeInPastEnd = TW_TRANSLATE_NOOP("Commands", "淡入超出了文件的长度(%1 秒)!");
+inline constexpr const char* kMsgFadeOutPastEnd = TW_TRANSLATE_NOOP("Commands", "淡出超出了文件的长度(%1 秒)!");
 inline constexpr const char* kMsgFadeOutStartEmpty = TW_TRANSLATE_NOOP("Commands", "淡出起始位置不能为空!");
 inline constexpr const char* kMsgFadeOutStartDigits =
     TW_TRANSLATE_NOOP("Commands", "淡出起始位置只能输入数字!");
@@ -214,7 +215,7 @@ BuiltCommand BuildCutCommand(const FileEntry& cutEntry, const CommandContext& ct
 // The format texts the convert, merge and extract choices offer: those of a fixed candidate
 // list whose muxer and default audio encoder the installed FFmpeg has (asked in-process).
 std::vector<std::string> WritableAudioFormats();
-// True when FFmpeg can write an audio file with this extension by default.
+// True when FFmpeg can write an audio file with this extension by default, into that one file.
 bool CanWriteFormat(const std::string& format);
 
 }  // namespace tw

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -528,6 +529,56 @@ void TranscoderRun::Read(int fd, MessageSink* sink, std::vector<std::string> pat
   PostFinal(sink, parser, succeeded, ended);
 }
 
+namespace {
+
+// Starts argv[0] (searched on PATH) with its input from /dev/null and its output and errors on
+// outFd, with every signal at its default and none blocked. The child is killed when the thread
+// that started it ends, and so when the program is killed outright: a transcoder never writes on
+// for nobody (it ignores the broken pipe of its messages itself). 0, or the errno of a failed start.
+int SpawnChild(char* const argv[], int outFd, pid_t* pid) {
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) return errno;
+  const pid_t parent = getpid();
+  const pid_t child = fork();
+  if (child < 0) {
+    const int error = errno;
+    close(report[0]);
+    close(report[1]);
+    return error;
+  }
+  if (child == 0) {
+    // Only calls that are safe between fork and exec from here on.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    for (int s = 1; s < NSIG; ++s) sigaction(s, &standard, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    const int in = open("/dev/null", O_RDONLY);
+    if (in >= 0 && dup2(in, 0) >= 0 && dup2(outFd, 1) >= 0 && dup2(outFd, 2) >= 0) execvp(argv[0], argv);
+    const int error = errno;
+    [[maybe_unused]] const ssize_t told = write(report[1], &error, sizeof error);
+    _exit(127);
+  }
+  close(report[1]);
+  int error = 0;
+  ssize_t n;
+  while ((n = read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
+  }
+  close(report[0]);
+  if (n == static_cast<ssize_t>(sizeof error)) {
+    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return error;
+  }
+  *pid = child;
+  return 0;
+}
+
+}  // namespace
+
 std::shared_ptr<TranscoderRun> StartTranscoder(const CommandLine& cmd, int taskId, OperationKind kind,
                                                MessageSink* sink, int runId, int* startError) {
   LOG(INFO) << "command: " << cmd.text;
@@ -549,19 +600,12 @@ std::shared_ptr<TranscoderRun> StartTranscoder(const CommandLine& cmd, int taskI
     LOG(ERROR) << "pipe failed: " << std::strerror(errno);
     return nullptr;
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-
   std::vector<char*> argv;
   argv.reserve(args.size() + 1);
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
 
-  const int rc = posix_spawnp(&run->pid_, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
+  const int rc = SpawnChild(argv.data(), fds[1], &run->pid_);
   close(fds[1]);
   if (rc != 0) {
     if (startError) *startError = rc;

@@ -400,12 +400,12 @@ a file: a name taken when the job ends gets &quot;-2&quot;, &quot;-3&quot; ...
 <context>
     <name>Commands</name>
     <message>
-        <source>淡入起始位置超出了文件的长度(%1 秒)!</source>
-        <translation>The fade-in starts past the end of the file (%1 s)!</translation>
+        <source>淡入超出了文件的长度(%1 秒)!</source>
+        <translation>The fade-in goes past the end of the file (%1 s)!</translation>
     </message>
     <message>
-        <source>淡出起始位置超出了文件的长度(%1 秒)!</source>
-        <translation>The fade-out starts past the end of the file (%1 s)!</translation>
+        <source>淡出超出了文件的长度(%1 秒)!</source>
+        <translation>The fade-out goes past the end of the file (%1 s)!</translation>
     </message>
     <message>
         <source>请添加要合并的音频文件!</source>

@@ -172,6 +172,7 @@ TEST(MediaHelpers, TheBitRateIsTheSoundsRealAverage) {
     SCOPED_TRACE(path);
     const double real = std::filesystem::file_size(path) * 8 / test::DecodedSeconds(path);
     EXPECT_NEAR(ProbeMedia(path).facts.bitRate, real, real * 0.1);
+    EXPECT_NEAR(ProbeMedia(path).duration, test::DecodedSeconds(path), 0.3);
   }
 }
 

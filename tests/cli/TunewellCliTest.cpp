@@ -310,8 +310,13 @@ TEST(TunewellCli, BadInputGetsAClearErrorAndLosesNothing) {
       {"missing music", {"bgmusic", "--music", missing, tone}, 2, {"--music " + missing + ": no such file"}},
       // Options that would do nothing.
       {"speed unchanged", {"speed", "--factor", "1.0", tone}, 2, {"--factor 1 不改变速度"}},
-      {"fade-out past the end", {"volume", "--factor", "1", "--fade-out", "3,1", tone}, 1, {"淡出起始位置超出了文件的长度(2.0 秒)!"}},
-      {"fade-in past the end", {"volume", "--factor", "1", "--fade-in", "2,1", tone}, 1, {"淡入起始位置超出了文件的长度(2.0 秒)!"}},
+      {"fade-out past the end", {"volume", "--factor", "1", "--fade-out", "3,1", tone}, 1, {"淡出超出了文件的长度(2.0 秒)!"}},
+      {"fade-in past the end", {"volume", "--factor", "1", "--fade-in", "2,1", tone}, 1, {"淡入超出了文件的长度(2.0 秒)!"}},
+      {"fade-out ending past the end", {"volume", "--factor", "1", "--fade-out", "1,3", tone}, 1, {"淡出超出了文件的长度"}},
+      {"fade-in longer than the file",
+       {"volume", "--factor", "1", "--fade-in", "0,99999999999999999999", tone},
+       1,
+       {"淡入超出了文件的长度"}},
       {"a video format for a sound", {"denoise", "--format", "mkv", tone}, 1, {"tone.wav: --format mkv 只用于视频文件"}},
       {"a sound format for a video",
        {"denoise", "--format", "mp3", test::VideoWithSound(2)},
@@ -526,6 +531,16 @@ TEST(TunewellCli, InterruptEndsChildrenAndRemovesPartialOutputs) {
   EXPECT_EQ(test::FileNames(outDir), std::vector<std::string>{"earlier.mp3"});
   for (pid_t child : children) EXPECT_FALSE(test::Alive(child)) << child;
   EXPECT_EQ(test::FileNames(folder), (std::vector<std::string>{"long.mp3", "other.mp3", "waiting.wav"}));
+}
+
+// Killed outright (no handler runs), the batch leaves no transcoder writing on.
+TEST(TunewellCli, AKilledBatchLeavesNoTranscoderRunning) {
+  test::Process p = StartInEnglish({"convert", "--format", "mp3", "--output-dir", test::TempDir(), LongMp3()});
+  std::vector<pid_t> children;
+  ASSERT_TRUE(p.WaitFor([&] { return (children = test::ChildrenOf(p.Pid())).size() == 1; }, std::chrono::seconds(30)));
+  ASSERT_TRUE(p.Signal(SIGKILL));
+  p.Finish();
+  EXPECT_TRUE(test::PollUntil([&] { return !test::Alive(children[0]); }, std::chrono::seconds(20))) << children[0];
 }
 
 // A full disk: the transcoder still prints its closing statistics, but the result is cut off.
@@ -802,6 +817,9 @@ TEST(TunewellCli, HelpAndExitStatuses) {
       {{"--version"}, 0, "tunewell-cli 1.", nullptr},
       {{"--version", "x.wav"}, 2, nullptr, "--help"},
       {{"--formats", "mp3"}, 2, nullptr, "--help"},
+      // Only the listed formats: a playlist or a stream format would write files of its own.
+      {{"convert", "--format", "mpd", "x.wav"}, 2, nullptr, "--format"},
+      {{"convert", "--format", "mkv", "x.wav"}, 2, nullptr, "--format"},
       {{}, 2, nullptr, "--help"},
   };
   for (const auto& c : cases) {
