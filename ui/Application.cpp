@@ -46,6 +46,7 @@ constexpr int kRequestVersion = 1;
 constexpr qint64 kMaxRequestBytes = 8 * 1024 * 1024;
 constexpr int kReachFirstMs = 2000;  // a first instance that has just taken the lock listens within this
 constexpr int kConfirmMs = 10000;    // a first instance confirms a request within this, however busy
+const QByteArray kGreeting = "ready\n";  // the first instance serves the connection
 const QByteArray kConfirmation = "taken\n";
 
 enum class HandOver { kTaken, kNoInstance, kNotConfirmed };
@@ -72,11 +73,17 @@ HandOver HandToFirstInstance(const QStringList& files) {
     QLocalSocket socket;
     socket.connectToServer(InstanceServerPath());
     if (socket.waitForConnected(500)) {
+      // The request goes only to a first instance that answers: one that is stopped or stuck
+      // must not act on it later, when this start has already said it could not hand it over.
+      QElapsedTimer waited;
+      waited.start();
+      while (!socket.canReadLine() && waited.elapsed() < kConfirmMs && socket.state() == QLocalSocket::ConnectedState)
+        socket.waitForReadyRead(100);
+      if (!socket.canReadLine() || socket.readLine() != kGreeting) return HandOver::kNotConfirmed;
       socket.write(EncodeInstanceRequest(request));
       // A long list goes out in several writes; the request counts as handed over once the
       // first instance has read all of it and said so.
-      QElapsedTimer waited;
-      waited.start();
+      waited.restart();
       while (!socket.canReadLine() && waited.elapsed() < kConfirmMs) {
         if (socket.bytesToWrite() > 0)
           socket.waitForBytesWritten(100);
@@ -98,6 +105,7 @@ void ServeLaterStarts(QLocalServer& server, CMainWnd* window) {
   QObject::connect(&server, &QLocalServer::newConnection, window, [&server, window] {
     while (QLocalSocket* socket = server.nextPendingConnection()) {
       QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+      socket->write(kGreeting);
       QObject::connect(socket, &QLocalSocket::readyRead, window, [socket, window] {
         while (socket->canReadLine()) {
           auto request = DecodeInstanceRequest(socket->readLine());

@@ -171,15 +171,17 @@ TEST(StartupTest, SecondStartRaisesTheFirstAndExitsWithoutALog) {
   EXPECT_EQ(WaitExit(*first, 0ms), -1) << "the first still runs";
 
   // A first instance that does not answer (stopped) is not confirmed: the later start says so
-  // and leaves it its socket, which it serves again once it goes on.
+  // and leaves it its socket, which it serves again once it goes on, without the file of the
+  // start that gave up.
   const std::string socket = home.dir + "/TunewellProcessMutex-" + std::to_string(getuid()) + ".socket";
   ASSERT_EQ(kill(first->Pid(), SIGSTOP), 0);
-  const auto stalled = Start(home);
+  const auto stalled = Start(home, {}, {file + ".late.wav"});
   EXPECT_EQ(WaitExit(*stalled, 30s), 3);
   EXPECT_TRUE(fs::exists(socket));
   ASSERT_EQ(kill(first->Pid(), SIGCONT), 0);
   const auto again = Start(home);
   EXPECT_EQ(WaitExit(*again, 20s), 0);
+  EXPECT_FALSE(WaitForLog(home.LogFolder(), file + ".late.wav", 0s));
   first->Stop(10000);
 
   // Once the first has ended, its lock is stale and a new start runs normally.
