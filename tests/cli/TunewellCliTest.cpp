@@ -310,6 +310,7 @@ TEST(TunewellCli, BadInputGetsAClearErrorAndLosesNothing) {
       {"missing music", {"bgmusic", "--music", missing, tone}, 2, {"--music " + missing + ": no such file"}},
       // Options that would do nothing.
       {"speed unchanged", {"speed", "--factor", "1.0", tone}, 2, {"--factor 1 不改变速度"}},
+      {"speed unchanged in hundredths", {"speed", "--factor", "1.004", tone}, 2, {"--factor 1 不改变速度"}},
       {"fade-out past the end", {"volume", "--factor", "1", "--fade-out", "3,1", tone}, 1, {"淡出超出了文件的长度(2.0 秒)!"}},
       {"fade-in past the end", {"volume", "--factor", "1", "--fade-in", "2,1", tone}, 1, {"淡入超出了文件的长度(2.0 秒)!"}},
       {"fade-out ending past the end", {"volume", "--factor", "1", "--fade-out", "1,3", tone}, 1, {"淡出超出了文件的长度"}},
