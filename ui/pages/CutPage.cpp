@@ -357,8 +357,14 @@ void CutPage::OnPlayTick() {
       view_->EnsureVisible(position);
     view_->Refresh();
   }
-  // The player stops an audition itself (pauseAt); the page shows it at its next tick.
+  // The player stops an audition itself (pauseAt) and the page shows it at its next tick; the
+  // tick still stops one the player let pass.
   if (auditionStopAtRight_ && player_->pausedAtMark.exchange(false)) {
+    auditionStopAtRight_ = false;
+    ShowPlaying(false);
+  } else if (auditionStopAtRight_ && position > rightTime_ && player_->state == PlayerState::Playing) {
+    player_->TogglePause();
+    player_->pauseAt = -1.0;
     auditionStopAtRight_ = false;
     ShowPlaying(false);
   }
