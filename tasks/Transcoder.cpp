@@ -4,7 +4,6 @@
 #include <glog/logging.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,7 +21,6 @@
 #include "app/MediaHelpers.h"
 #include "app/Messages.h"
 
-extern char** environ;
 
 namespace tw {
 
@@ -58,6 +56,56 @@ std::string TranscoderPath() {
   return "ffmpeg";
 }
 
+namespace {
+
+// Starts argv[0] (searched on PATH) with its input from /dev/null and its output and errors on
+// outFd, with every signal at its default and none blocked. The child is killed when the thread
+// that started it ends, and so when the program is killed outright: a transcoder never writes on
+// for nobody (it ignores the broken pipe of its messages itself). 0, or the errno of a failed start.
+int SpawnChild(char* const argv[], int outFd, pid_t* pid) {
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) return errno;
+  const pid_t parent = getpid();
+  const pid_t child = fork();
+  if (child < 0) {
+    const int error = errno;
+    close(report[0]);
+    close(report[1]);
+    return error;
+  }
+  if (child == 0) {
+    // Only calls that are safe between fork and exec from here on.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    for (int s = 1; s < NSIG; ++s) sigaction(s, &standard, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    const int in = open("/dev/null", O_RDONLY);
+    if (in >= 0 && dup2(in, 0) >= 0 && dup2(outFd, 1) >= 0 && dup2(outFd, 2) >= 0) execvp(argv[0], argv);
+    const int error = errno;
+    [[maybe_unused]] const ssize_t told = write(report[1], &error, sizeof error);
+    _exit(127);
+  }
+  close(report[1]);
+  int error = 0;
+  ssize_t n;
+  while ((n = read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
+  }
+  close(report[0]);
+  if (n == static_cast<ssize_t>(sizeof error)) {
+    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return error;
+  }
+  *pid = child;
+  return 0;
+}
+
+}  // namespace
+
 std::vector<std::string> ParseAudioEncoders(std::string_view listing) {
   // After the legend's " ------", one line per encoder: six flag letters, the name, a title.
   std::vector<std::string> names;
@@ -90,14 +138,8 @@ const std::vector<std::string>& TranscoderAudioEncoders() {
     const std::string program = TranscoderPath();
     std::vector<char*> argv = {const_cast<char*>(program.c_str()), const_cast<char*>("-hide_banner"),
                                const_cast<char*>("-encoders"), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const int rc = SpawnChild(argv.data(), fds[1], &pid);
     close(fds[1]);
     if (rc == 0) {
       // A listing takes a fraction of a second; one that hangs is given up after five.
@@ -529,55 +571,6 @@ void TranscoderRun::Read(int fd, MessageSink* sink, std::vector<std::string> pat
   PostFinal(sink, parser, succeeded, ended);
 }
 
-namespace {
-
-// Starts argv[0] (searched on PATH) with its input from /dev/null and its output and errors on
-// outFd, with every signal at its default and none blocked. The child is killed when the thread
-// that started it ends, and so when the program is killed outright: a transcoder never writes on
-// for nobody (it ignores the broken pipe of its messages itself). 0, or the errno of a failed start.
-int SpawnChild(char* const argv[], int outFd, pid_t* pid) {
-  int report[2];
-  if (pipe2(report, O_CLOEXEC) != 0) return errno;
-  const pid_t parent = getpid();
-  const pid_t child = fork();
-  if (child < 0) {
-    const int error = errno;
-    close(report[0]);
-    close(report[1]);
-    return error;
-  }
-  if (child == 0) {
-    // Only calls that are safe between fork and exec from here on.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) _exit(127);
-    struct sigaction standard {};
-    standard.sa_handler = SIG_DFL;
-    for (int s = 1; s < NSIG; ++s) sigaction(s, &standard, nullptr);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    const int in = open("/dev/null", O_RDONLY);
-    if (in >= 0 && dup2(in, 0) >= 0 && dup2(outFd, 1) >= 0 && dup2(outFd, 2) >= 0) execvp(argv[0], argv);
-    const int error = errno;
-    [[maybe_unused]] const ssize_t told = write(report[1], &error, sizeof error);
-    _exit(127);
-  }
-  close(report[1]);
-  int error = 0;
-  ssize_t n;
-  while ((n = read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
-  }
-  close(report[0]);
-  if (n == static_cast<ssize_t>(sizeof error)) {
-    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-    }
-    return error;
-  }
-  *pid = child;
-  return 0;
-}
-
-}  // namespace
 
 std::shared_ptr<TranscoderRun> StartTranscoder(const CommandLine& cmd, int taskId, OperationKind kind,
                                                MessageSink* sink, int runId, int* startError) {
