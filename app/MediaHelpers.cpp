@@ -155,6 +155,8 @@ MediaFacts ReadFacts(AVFormatContext* input) {
   facts.bookkeepingTags = BookkeepingKeys(input->metadata);
   if (!sound) return facts;
   facts.channels = sound->codecpar->ch_layout.nb_channels;
+  char layout[64] = "";
+  if (av_channel_layout_describe(&sound->codecpar->ch_layout, layout, sizeof layout) > 0) facts.layout = layout;
   facts.sampleRate = sound->codecpar->sample_rate;
   facts.bitRate = sound->codecpar->bit_rate;
   // Where the container states no rate of the sound (Matroska) or only that of its first frame

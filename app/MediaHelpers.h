@@ -34,6 +34,7 @@ struct MediaFacts {
   // most channels; the first on a tie), as the N of "a:N"; -1 when there is no sound.
   int soundIndex = -1;
   int channels = 0;          // of that stream; 0 when unknown
+  std::string layout;        // its channel layout as FFmpeg names it ("5.1(side)"); "" when unknown
   int sampleRate = 0;        // Hz; 0 when unknown
   std::int64_t bitRate = 0;  // bit/s of that stream; 0 when unknown
   std::vector<CoverPicture> covers;

@@ -148,8 +148,7 @@ std::string CheckValues(Subcommand sub, const CliRequest& r) {
     case Subcommand::Speed:
       if (!ParseDecimal(r.Get("factor"), 0.5, 100, &x))
         return Tr("Commands", kMsgBadSpeed) + Tr("Cli", "（--factor 取 0.5 到 100）");
-      // The speed is given to the filter in hundredths: 1.004 is 1.00 too.
-      if (std::fabs(x - 1.0) < 0.005) return Tr("Cli", "--factor 1 不改变速度，结果会与源文件相同");
+      if (const std::string refusal = CheckSpeed(r.Get("factor")); !refusal.empty()) return Tr("Commands", refusal.c_str());
       break;
     case Subcommand::Volume: {
       if (!ParseDecimal(r.Get("factor"), 0, 100, &x)) return Tr("Cli", "--factor 取 0 到 100 的数");

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -182,6 +183,15 @@ MixShape ShapeOfMix(const MediaFacts& main, const BgMusicOptions& options) {
 }
 
 // message: a source text of Commands.h, shown in the language in use.
+// The refusal of a time that does not lie within the file: message's %1 is its length.
+BuiltCommand RefusePastEnd(const char* message, double fileSeconds) {
+  char length[32];
+  std::snprintf(length, sizeof length, "%.1f", fileSeconds);
+  BuiltCommand refused;
+  refused.message = FormatText(Tr("Commands", message), {length});
+  return refused;
+}
+
 BuiltCommand Refuse(const std::string& message) {
   BuiltCommand built;
   built.message = Tr("Commands", message.c_str());
@@ -235,6 +245,13 @@ int ClampedInt(std::string_view text) {
 }
 
 }  // namespace
+
+const char* CheckSpeed(std::string_view speed) {
+  if (!IsSpeedNumber(speed)) return kMsgBadSpeed;
+  // The filter takes the factor in hundredths: 1.004 is 1.00 too.
+  if (std::fabs(std::strtod(std::string(speed).c_str(), nullptr) - 1.0) < 0.005) return kMsgSpeedUnchanged;
+  return "";
+}
 
 std::string LocalTimestamp(std::time_t t) {
   std::tm local{};
@@ -388,6 +405,32 @@ int NearestBitRate(std::string_view format, std::int64_t bitRate, int outRate, i
   return 0;
 }
 
+namespace {
+
+// What a result in format needs beyond the source's shape where the encoder cannot take that shape
+// (the page leaving channels and rate as the source's): WMA holds at most two channels at up to
+// 48 kHz; Opus holds the layouts of its channel families only, and makes one of them from the
+// default layout of 5 to 8 channels.
+std::vector<std::string> EncoderFitArgs(const std::string& format, const MediaFacts& source, bool channelsChosen,
+                                        bool rateChosen) {
+  static const char* const kOpusLayouts[] = {"mono", "stereo", "3.0", "quad", "5.0", "5.1", "6.1", "7.1"};
+  const std::string f = Lower(format);
+  int channels = 0, rate = 0;
+  if (f == "wma") {
+    if (source.channels > 2) channels = 2;
+    if (source.sampleRate > 48000) rate = 48000;
+  } else if (f == "opus" && source.channels > 2 &&
+             std::find(std::begin(kOpusLayouts), std::end(kOpusLayouts), source.layout) == std::end(kOpusLayouts)) {
+    channels = source.channels >= 5 ? std::min(source.channels, 8) : 2;
+  }
+  std::vector<std::string> args;
+  if (channels && !channelsChosen) Append(args, {"-ac", std::to_string(channels)});
+  if (rate && !rateChosen) Append(args, {"-ar", std::to_string(rate)});
+  return args;
+}
+
+}  // namespace
+
 std::string ConvertOptionText(const ConvertOptions& options, const MediaFacts& source) {
   static const int kChannels[] = {0, 2, 1};
   static const int kRates[] = {0, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000};
@@ -400,6 +443,7 @@ std::string ConvertOptionText(const ConvertOptions& options, const MediaFacts& s
   const int rate = pick(kRates, options.sampleRateIndex);
   if (channels) text += " -ac " + std::to_string(channels);
   if (rate) text += " -ar " + std::to_string(rate);
+  for (const std::string& arg : EncoderFitArgs(options.format, source, channels != 0, rate != 0)) text += " " + arg;
   const int index = options.bitRateIndex;
   if (index == kVbrIndex && Lower(options.format) == "mp3") return text + " -q:a 2";
   if (index >= 1 && index <= static_cast<int>(std::size(kBitRateChoices)))
@@ -461,8 +505,9 @@ BuiltCommand BuildMergeCommand(const std::vector<FileEntry>& entries, const std:
   // The first file's pictures come from an input of their own: the transcoder ends a filter
   // graph's input early when one of its streams is also copied.
   const FileEntry& first = entries.front();
-  const std::vector<std::string> keep =
-      KeepArgs(first.facts, format, static_cast<int>(entries.size()), true);
+  std::vector<std::string> keep = KeepArgs(first.facts, format, static_cast<int>(entries.size()), true);
+  // The joined sound has the first file's shape.
+  Append(keep, EncoderFitArgs(format, first.facts, false, false));
   if (KeepsCovers(first.facts, format)) {
     inputText += " -i \"" + first.fullPath + "\"";
     cmd.args.insert(cmd.args.end(), {"-i", PathArg(first.fullPath)});
@@ -494,7 +539,7 @@ BuiltCommand BuildSpeedCommand(const FileEntry& entry, const std::string& speedT
                                const CommandContext& ctx) {
   const std::string speed = speedText.empty() ? "1.0" : speedText;
   // The text goes into a filter graph: a number only, nothing that could add filters.
-  if (!IsSpeedNumber(speed)) return Refuse(kMsgBadSpeed);
+  if (const std::string refusal = CheckSpeed(speed); !refusal.empty()) return Refuse(refusal);
   const std::string ext = ResultExtension(Extension(entry.fileName));
   const std::string output = FreeOutputPath(ctx, BaseName(entry.fileName) + "-变速-" + ctx.timestamp, ext);
   const std::vector<std::string> streams = StreamArgs(entry.facts, ext);
@@ -523,10 +568,13 @@ BuiltCommand BuildExtractCommand(const FileEntry& entry, const std::string& form
   const bool soundTrack = video && extractType == 0;
   if (!soundTrack && entry.facts.channels == 1) return Refuse(kMsgMonoNoAccompaniment);
   const std::string output = FreeOutputPath(ctx, BaseName(entry.fileName) + "-提取-" + ctx.timestamp, format);
-  const std::vector<std::string> streams = StreamArgs(entry.facts, format);
+  std::vector<std::string> streams = StreamArgs(entry.facts, format);
+  // The accompaniment is one channel already.
+  const std::vector<std::string> fit = EncoderFitArgs(format, entry.facts, !soundTrack, false);
   CommandLine cmd;
   cmd.args = {ctx.transcoder, "-i", PathArg(entry.fullPath)};
   if (soundTrack) {
+    streams.insert(streams.begin(), fit.begin(), fit.end());
     cmd.text =
         FillTemplate("\"%s\" -i \"%s\" %s \"%s\"", {ctx.transcoder, entry.fullPath, Joined(streams), output});
     Append(cmd.args, streams);
@@ -535,6 +583,7 @@ BuiltCommand BuildExtractCommand(const FileEntry& entry, const std::string& form
     // result cannot hold, re-encoded) as a video stream of the result.
     const bool pictures = video || !entry.facts.covers.empty();
     std::vector<std::string> keep = pictures ? streams : KeepArgs(entry.facts, format, 0, false);
+    keep.insert(keep.begin(), fit.begin(), fit.end());
     // Left minus right at the level of the source's channels; where the two are in opposite
     // phase the difference would pass full scale, which the limiter holds 1 dB below.
     const std::string filter = "pan=mono|c0=0.7071*c0-0.7071*c1,alimiter=limit=" + std::string(kMixLimit) +
@@ -572,6 +621,7 @@ std::string CheckVolumeOptions(const VolumeOptions& options) {
     if (trimmed.empty()) return f.emptyMessage;
     if (!IsDigits(trimmed)) return f.digitsMessage;
   }
+  if (!options.fadeIn && !options.fadeOut && std::fabs(options.factor - 1.0f) < 0.005f) return kMsgVolumeUnchanged;
   return "";
 }
 
@@ -604,8 +654,6 @@ BuiltCommand BuildVolumeCommand(const FileEntry& entry, const VolumeOptions& opt
                                 const CommandContext& ctx) {
   if (std::string refusal = CheckVolumeOptions(options); !refusal.empty()) return Refuse(refusal);
   if (entry.duration > 0) {
-    char length[32];
-    std::snprintf(length, sizeof length, "%.1f", entry.duration);
     // A fade-out that starts at 0 ends at the end of the file.
     const auto pastEnd = [&](bool ticked, const std::string& start, const std::string& length) {
       const double from = ClampedInt(Trim(start)), to = from + ClampedInt(Trim(length));
@@ -614,10 +662,7 @@ BuiltCommand BuildVolumeCommand(const FileEntry& entry, const VolumeOptions& opt
     for (const auto& [past, message] :
          {std::pair{pastEnd(options.fadeIn, options.fadeInStart, options.fadeInDuration), kMsgFadeInPastEnd},
           std::pair{pastEnd(options.fadeOut, options.fadeOutStart, options.fadeOutDuration), kMsgFadeOutPastEnd}}) {
-      if (!past) continue;
-      BuiltCommand refused;
-      refused.message = FormatText(Tr("Commands", message), {length});
-      return refused;
+      if (past) return RefusePastEnd(message, entry.duration);
     }
   }
   const std::string ext = ResultExtension(Extension(entry.fileName));
@@ -663,6 +708,8 @@ BuiltCommand BuildBgMusicCommand(const FileEntry& entry, const BgMusicOptions& o
   if (LeadingInt(options.startPos) > kBgMusicStartMax) return Refuse(kMsgBgMusicStartRange);
   const std::string ext = ResultExtension(Extension(entry.fileName));
   const long long delayMs = LeadingInt(options.startPos) * 1000;
+  // Music that would start after the main file ends would never be heard.
+  if (entry.duration > 0 && delayMs >= entry.duration * 1000) return RefusePastEnd(kMsgBgMusicStartPastEnd, entry.duration);
   const std::string delay = std::to_string(delayMs);
   const std::string level = std::to_string(options.levelDb);
   const std::string output =

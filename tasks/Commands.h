@@ -49,6 +49,14 @@ inline constexpr const char* kMsgCommandTooLong =
     TW_TRANSLATE_NOOP("Commands", "命令超出系统长度限制,请减少文件数量或缩短路径!");
 inline constexpr const char* kMsgBadFormat = TW_TRANSLATE_NOOP("Commands", "输出格式无效!");
 inline constexpr const char* kMsgBadSpeed = TW_TRANSLATE_NOOP("Commands", "速度倍数无效!");
+// Jobs that would write a copy of their source and call it done.
+inline constexpr const char* kMsgSpeedUnchanged =
+    TW_TRANSLATE_NOOP("Commands", "速度为1.0倍,结果会与源文件相同!");
+inline constexpr const char* kMsgVolumeUnchanged =
+    TW_TRANSLATE_NOOP("Commands", "音量为1.0倍且没有淡入淡出,结果会与源文件相同!");
+// %1 is the main file's length.
+inline constexpr const char* kMsgBgMusicStartPastEnd =
+    TW_TRANSLATE_NOOP("Commands", "起始位置超出了文件的长度(%1 秒)!");
 // The accompaniment of a sound with one channel cannot be told from its voice.
 inline constexpr const char* kMsgMonoNoAccompaniment =
     TW_TRANSLATE_NOOP("Commands", "单声道音频没有伴奏可提取!");
@@ -158,6 +166,9 @@ struct VolumeOptions {
 };
 // The first failed check's prompt text, "" when all pass. Fields of an unticked fade are not
 // checked.
+// The refusal of a speed factor ("" when it is a plain number that changes the speed).
+const char* CheckSpeed(std::string_view speed);
+// A factor of 1.00 with no fade changes nothing and is refused too.
 std::string CheckVolumeOptions(const VolumeOptions& options);
 // The -filter:a text; inputDurationSec is used only for a fade-out start of 0.
 std::string VolumeFilter(const VolumeOptions& options, double inputDurationSec);

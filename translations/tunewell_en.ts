@@ -27,10 +27,6 @@
         <translation>--format %1 is for audio files only</translation>
     </message>
     <message>
-        <source>--factor 1 不改变速度，结果会与源文件相同</source>
-        <translation>--factor 1 keeps the speed: the result would be the source again</translation>
-    </message>
-    <message>
         <source>--jobs 取 1 到 256 的整数</source>
         <translation>--jobs takes a whole number from 1 to 256</translation>
     </message>
@@ -474,6 +470,18 @@ a file: a name taken when the job ends gets &quot;-2&quot;, &quot;-3&quot; ...
     <message>
         <source>速度倍数无效!</source>
         <translation>Invalid speed factor!</translation>
+    </message>
+    <message>
+        <source>速度为1.0倍,结果会与源文件相同!</source>
+        <translation>The speed is 1.0×: the result would be the same as the source!</translation>
+    </message>
+    <message>
+        <source>音量为1.0倍且没有淡入淡出,结果会与源文件相同!</source>
+        <translation>The volume is 1.0× with no fade: the result would be the same as the source!</translation>
+    </message>
+    <message>
+        <source>起始位置超出了文件的长度(%1 秒)!</source>
+        <translation>The start is past the end of the file (%1 s)!</translation>
     </message>
     <message>
         <source>单声道音频没有伴奏可提取!</source>

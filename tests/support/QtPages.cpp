@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
+#include <QSlider>
 #include <QTextDocument>
 #include <QThread>
 #include <filesystem>
@@ -67,6 +68,10 @@ void PageWindowTest::SetUp() {
   ASSERT_TRUE(window_->Create(&error)) << error.toStdString();
   window_->show();
   Pump();
+  if (changingFactors_) {
+    Click("speed-2-0");
+    FindControl<QSlider>(window_->Root(), "change-volume-slider")->setValue(50);
+  }
 }
 
 void PageWindowTest::TearDown() {

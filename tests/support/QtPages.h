@@ -72,6 +72,9 @@ class PageWindowTest : public ::testing::Test {
   void ExpectDialogs(const QStringList& texts) { dialogs_->Expect(texts); }
 
   std::string outputDir_;
+  // Rows run with a speed and a volume that change the sound (the pages refuse 1.0, which
+  // would copy the source); a test of the pages' own defaults clears it.
+  bool changingFactors_ = true;
   std::unique_ptr<UrlCatcher> opened_;
   std::unique_ptr<ExpectedDialogs> dialogs_;
   bool checkDialogs_ = false;

@@ -29,7 +29,10 @@ using test::WaitUntil;
 
 class OptionPanelsTest : public test::PageWindowTest {
  protected:
-  OptionPanelsTest() { checkDialogs_ = true; }
+  OptionPanelsTest() {
+    checkDialogs_ = true;
+    changingFactors_ = false;
+  }
   QString Label(const char* name) { return Ctl<QLabel>(name)->text(); }
   void Slide(const char* name, int value) {
     Ctl<QSlider>(name)->setValue(value);

@@ -278,6 +278,13 @@ TEST_F(PageRunsTest, VolumeAndBackgroundMusicChecksShowTheirMessages) {
     ExpectPrompt(f.message, [&] { ClickRow(OperationKind::Volume, 0, "volumeBtn"); });
     EXPECT_TRUE(ButtonTakesClicks(OperationKind::Volume, 0, "volumeBtn"));
   }
+  // Jobs whose result would be a copy of the source, or music that starts after the end.
+  Ctl<QCheckBox>("fade-out")->setChecked(false);
+  Ctl<QSlider>("change-volume-slider")->setValue(100);
+  ExpectPrompt("音量为1.0倍且没有淡入淡出,结果会与源文件相同!", [&] { ClickRow(OperationKind::Volume, 0, "volumeBtn"); });
+  AddThroughDialog(OperationKind::Speed, {QString::fromStdString(test::ToneWav(1))});  // 2
+  Click("speed-1-0");
+  ExpectPrompt("速度为1.0倍,结果会与源文件相同!", [&] { ClickRow(OperationKind::Speed, 2, "speedBtn"); });
   ExpectPrompt("请先选择背景音乐文件!", [&] { ClickRow(OperationKind::BgMusic, 1, "bgMusicBtn"); });
   // A typed music path is checked as a chosen one: a regular, readable file with sound.
   const std::string fifo = outputDir_ + "/pipe.mp3", text = outputDir_ + "/notes.mp3";
@@ -295,6 +302,8 @@ TEST_F(PageRunsTest, VolumeAndBackgroundMusicChecksShowTheirMessages) {
   SetText("bg-music-edit", QString::fromStdString(test::ToneMp3(1)));
   SetText("bg-music-start-pos", "2s");
   ExpectPrompt("起始位置只能输入数字!", [&] { ClickRow(OperationKind::BgMusic, 1, "bgMusicBtn"); });
+  SetText("bg-music-start-pos", "1");
+  ExpectPrompt("起始位置超出了文件的长度(1.0 秒)!", [&] { ClickRow(OperationKind::BgMusic, 1, "bgMusicBtn"); });
   EXPECT_TRUE(FilesContaining(outputDir_, "-").empty());
 }
 
