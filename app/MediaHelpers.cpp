@@ -68,6 +68,22 @@ std::string FormatFileSize(std::int64_t sizeBytes) {
   return text;
 }
 
+int ChooseSoundStream(const AVFormatContext* input) {
+  int chosen = -1;
+  long long best = -1;
+  for (unsigned i = 0; i < input->nb_streams; ++i) {
+    const AVStream* stream = input->streams[i];
+    if (stream->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) continue;
+    const long long score = stream->codecpar->ch_layout.nb_channels +
+                            ((stream->disposition & AV_DISPOSITION_DEFAULT) ? 5000000LL : 0);
+    if (score > best) {
+      best = score;
+      chosen = static_cast<int>(i);
+    }
+  }
+  return chosen;
+}
+
 namespace {
 
 // One probe, shared by its caller and the thread that runs it; the caller may leave first.
@@ -128,20 +144,14 @@ std::int64_t MeasuredBitRate(AVFormatContext* input, const AVStream* sound) {
 // The sound stream the transcoder would take by itself and the pictures beside it.
 MediaFacts ReadFacts(AVFormatContext* input) {
   MediaFacts facts;
-  const AVStream* sound = nullptr;
-  long long bestScore = -1;
+  const int soundStream = ChooseSoundStream(input);
+  const AVStream* sound = soundStream >= 0 ? input->streams[soundStream] : nullptr;
   int audioCount = 0, videoCount = 0;
   for (unsigned i = 0; i < input->nb_streams; ++i) {
     const AVStream* stream = input->streams[i];
     const AVCodecParameters* par = stream->codecpar;
     if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
-      const long long score =
-          par->ch_layout.nb_channels + ((stream->disposition & AV_DISPOSITION_DEFAULT) ? 5000000LL : 0);
-      if (score > bestScore) {
-        bestScore = score;
-        sound = stream;
-        facts.soundIndex = audioCount;
-      }
+      if (stream == sound) facts.soundIndex = audioCount;
       ++audioCount;
     } else if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
       if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) {

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+struct AVFormatContext;
+
 namespace tw {
 
 // "1023B", "1KB", "1.00M", "1.50G" (powers of 1024).
@@ -29,6 +31,11 @@ struct CoverPicture {
 };
 
 // What decides how a file's results are written so that they keep what it carries.
+// The sound stream every engine and the transcoder take from input: the one marked as the default,
+// else the one with the most channels (the first on a tie), as the transcoder chooses for itself.
+// Its index among input's streams, or -1 when there is none.
+int ChooseSoundStream(const AVFormatContext* input);
+
 struct MediaFacts {
   // The sound stream the transcoder takes by itself (its default one, else the one with the
   // most channels; the first on a tie), as the N of "a:N"; -1 when there is no sound.

@@ -1,6 +1,9 @@
 #include "media/AudioInput.h"
 
+#include "app/MediaHelpers.h"
+
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -42,11 +45,7 @@ AudioOpenStep OpenAudioInput(const std::string& pathUtf8, AVIOInterruptCB interr
   input->format = OpenInput(pathUtf8, interrupt, &input->error);
   if (!input->format) return AudioOpenStep::OpenInput;
   if (avformat_find_stream_info(input->format.get(), nullptr) < 0) return AudioOpenStep::StreamInfo;
-  input->streamIndex = -1;
-  for (unsigned i = 0; i < input->format->nb_streams; ++i) {
-    if (input->format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
-      input->streamIndex = static_cast<int>(i);
-  }
+  input->streamIndex = ChooseSoundStream(input->format.get());
   if (input->streamIndex < 0) return AudioOpenStep::NoAudio;
   const AVStream* stream = input->Stream();
   input->timeBase = stream->time_base;
@@ -65,6 +64,77 @@ AudioOpenStep OpenAudioInput(const std::string& pathUtf8, AVIOInterruptCB interr
   }
   input->error = 0;
   return AudioOpenStep::Done;
+}
+
+bool SourceReadFailed(const AVFormatContext* input) {
+  return input && input->pb && input->pb->error < 0 && input->pb->error != AVERROR_EOF;
+}
+
+bool SoundDecoder::Send(const AVPacket* packet) {
+  const int rc = avcodec_send_packet(codec_, packet);
+  if (rc == AVERROR(ENOMEM)) return false;
+  // EAGAIN cannot come: the caller takes every frame before the next packet. EOF: sent after the end.
+  if (rc < 0 && rc != AVERROR(EAGAIN) && rc != AVERROR_EOF) ++damaged_;
+  return true;
+}
+
+int SoundDecoder::Receive(AVFrame* frame) {
+  for (;;) {
+    const int rc = avcodec_receive_frame(codec_, frame);
+    if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return 0;
+    if (rc == AVERROR(ENOMEM)) return -1;
+    if (rc < 0) {
+      ++damaged_;
+      continue;
+    }
+    ++decoded_;
+    gap_ = 0;
+    const std::int64_t pts = frame->best_effort_timestamp;
+    const int rate = frame->sample_rate;
+    if (pts != AV_NOPTS_VALUE && rate > 0) {
+      const std::int64_t at = av_rescale_q(pts, timeBase_, AVRational{1, rate});
+      // Within 20 ms is the rounding of a container's timestamps, not a hole.
+      if (nextRate_ == rate && at - next_ > rate / 50) {
+        gap_ = std::min<std::int64_t>(at - next_, static_cast<std::int64_t>(rate) * kMaxGapSeconds);
+        next_ = at;
+      } else if (nextRate_ != rate) {
+        next_ = at;
+      }
+      nextRate_ = rate;
+    }
+    next_ += frame->nb_samples;
+    return 1;
+  }
+}
+
+bool LevelKeepingMatrix(const AVChannelLayout* in, int outChannels, std::vector<double>* matrix) {
+  const int count = in->nb_channels;
+  if (count <= 0 || outChannels < 1 || outChannels > 2) return false;
+  AVChannelLayout layout{};
+  if (in->order == AV_CHANNEL_ORDER_UNSPEC) {
+    av_channel_layout_default(&layout, count);
+  } else if (av_channel_layout_copy(&layout, in) < 0) {
+    return false;
+  }
+  std::vector<double> pair(static_cast<std::size_t>(2 * count), 0.0);
+  bool ok = true;
+  if (count == 1) {
+    pair = {1.0, 1.0};  // one channel is heard alike on both sides
+  } else {
+    AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+    // A maximum no sum reaches: the coefficients stay as the standard mix has them.
+    ok = swr_build_matrix2(&layout, &stereo, M_SQRT1_2, M_SQRT1_2, 0.0, 1e9, 1.0, pair.data(), count,
+                           AV_MATRIX_ENCODING_NONE, nullptr) == 0;
+  }
+  av_channel_layout_uninit(&layout);
+  if (!ok) return false;
+  if (outChannels == 2) {
+    *matrix = std::move(pair);
+  } else {
+    matrix->assign(static_cast<std::size_t>(count), 0.0);
+    for (int c = 0; c < count; ++c) (*matrix)[c] = 0.5 * (pair[c] + pair[count + c]);
+  }
+  return true;
 }
 
 void RepairChannelLayout(AVFrame* frame, const AVCodecContext* codec) {

@@ -1,6 +1,6 @@
 // A media file's sound track opened for decoding, and the conversion of its decoded frames
 // to interleaved signed 16-bit sound: the steps the player and the waveform readers share.
-// The chosen stream is the file's last audio stream. Each engine prints its own diagnostics
+// The chosen stream is ChooseSoundStream's (app/MediaHelpers.h). Each engine prints its own diagnostics
 // from the step that failed. Not thread-safe: one owner thread per object.
 #pragma once
 
@@ -50,6 +50,51 @@ struct AudioInput {
 // Opens pathUtf8 (UTF-8) with interrupt as its blocking-read escape, finds the last audio
 // stream and opens its decoder. Done, or the step that failed with *input partly filled.
 AudioOpenStep OpenAudioInput(const std::string& pathUtf8, AVIOInterruptCB interrupt, AudioInput* input);
+
+// True when reading the source met an error other than its end (an I/O error half-way). The
+// demuxer reports such an error as the end of the source: a job that stopped there is short.
+bool SourceReadFailed(const AVFormatContext* input);
+
+// One sound stream's decoding, with the rules every engine keeps. A packet or frame the decoder
+// cannot decode is skipped and counted, as ffmpeg skips it: the sound goes on after it. Each frame
+// keeps its time: where the stream's timestamps jump ahead (a hole in a recording, a cut in a
+// broadcast), GapSamples() is the silence, at the frame's rate, that stands in for the hole, so
+// that what comes after it stays at its time. One owner thread.
+class SoundDecoder {
+ public:
+  // A hole longer than this is taken for a broken timestamp and filled only this far.
+  static constexpr int kMaxGapSeconds = 600;
+
+  SoundDecoder(AVCodecContext* codec, AVRational timeBase) : codec_(codec), timeBase_(timeBase) {}
+  // Hands over packet (nullptr: the end of the input). False only when the decoder cannot go on
+  // at all (no memory).
+  bool Send(const AVPacket* packet);
+  // 1 with the next frame in *frame, 0 when the decoder wants more input or has given all it had,
+  // -1 when it cannot go on at all.
+  int Receive(AVFrame* frame);
+  // The silence owed before the frame Receive gave last.
+  std::int64_t GapSamples() const { return gap_; }
+  std::int64_t Damaged() const { return damaged_; }
+  std::int64_t Decoded() const { return decoded_; }
+  // So little decoded that a result would not be the source's sound: nothing, or less than a
+  // tenth of what was damaged.
+  bool MostlyDamaged() const { return decoded_ == 0 || (damaged_ > 0 && decoded_ * 10 < damaged_); }
+
+ private:
+  AVCodecContext* codec_;
+  AVRational timeBase_;
+  std::int64_t gap_ = 0;
+  std::int64_t damaged_ = 0;
+  std::int64_t decoded_ = 0;
+  std::int64_t next_ = 0;  // where the next frame should start, in samples at nextRate_
+  int nextRate_ = 0;       // 0 before the first frame with a time
+};
+
+// The mix of in's channels into outChannels (1 or 2) that keeps the level: for two, the
+// standard down-mix (what "-ac 2" gives) without the scaling to full scale that makes 5.1 come
+// out 8 to 11 dB quieter; for one, the mean of that pair. matrix gets outChannels rows of
+// in->nb_channels coefficients. False when the library cannot make one.
+bool LevelKeepingMatrix(const AVChannelLayout* in, int outChannels, std::vector<double>* matrix);
 
 // Gives a frame without a channel order the default layout for its count, and a frame without
 // a count the decoder's layout.

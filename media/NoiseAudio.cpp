@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "app/MediaHelpers.h"
 #include "app/Messages.h"
 #include "media/AudioInput.h"
 #include "media/NoiseRecords.h"
@@ -107,12 +108,7 @@ int NoiseAudio::Open() {
     LOG(ERROR) << "not found audio stream";
     return -1;
   }
-  for (unsigned i = 0; i < in->nb_streams; ++i) {
-    if (in->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-      streamIndex_ = static_cast<int>(i);
-      break;
-    }
-  }
+  streamIndex_ = ChooseSoundStream(in);
   if (streamIndex_ < 0) {
     LOG(ERROR) << "Didn't find a audio stream";
     return -1;
@@ -222,66 +218,43 @@ int NoiseAudio::OpenEncoderAndOutput() {
   return 0;
 }
 
-// Converts and cleans one decoded frame and hands it to the encode thread. False when the
-// job is stopping or the conversion failed: the input ends there.
-bool NoiseAudio::CleanFrame(const AVFrame* frame, SampleBuffer& cleaned) {
-  if (cleaner_.Push(frame, cleaned) < 0) {
-    Fail("the sound could not be converted");
-    return false;
-  }
-  if (cleaned.count == 0) return true;
-  return fifo_.Write(cleaned.Data(), cleaned.count, stop_, kSpaceWait);
-}
-
 void NoiseAudio::DecodeThread() {
   bool ok = cleaner_.StartSuppressor(policy_) == 0;
   if (!ok) Fail("the noise suppressor could not be set up");
   FramePtr frame = MakeFrame();
   PacketPtr packet = MakePacket();
   SampleBuffer cleaned;
-  bool draining = false;
-  while (ok && !stop_) {
-    if (!draining) {
-      if (av_read_frame(input_.get(), packet.get()) < 0) {
-        draining = true;  // the end of input: flush what the decoder holds
-        avcodec_send_packet(decoder_.get(), nullptr);
-      } else {
-        if (packet->stream_index != streamIndex_) {
-          av_packet_unref(packet.get());
-          continue;
-        }
-        const int ret = avcodec_send_packet(decoder_.get(), packet.get());
-        av_packet_unref(packet.get());
-        if (ret < 0 && ret != AVERROR(EAGAIN)) {
-          printf("avcodec_send_packet err, ret=%d\n", ret);
-          break;
-        }
-      }
+  SoundDecoder decoder(decoder_.get(), input_->streams[streamIndex_]->time_base);
+  bool ended = false;
+  while (ok && !stop_ && !ended) {
+    if (av_read_frame(input_.get(), packet.get()) < 0) {
+      ended = true;  // the end of input: what the decoder holds comes out after an empty packet
+      ok = decoder.Send(nullptr);
+    } else if (packet->stream_index == streamIndex_) {
+      ok = decoder.Send(packet.get());
     }
-    for (;;) {
-      const int ret = avcodec_receive_frame(decoder_.get(), frame.get());
-      if (ret == AVERROR(EAGAIN) && !draining) break;
-      if (ret == AVERROR_EOF || ret == AVERROR(EAGAIN)) {
-        ok = false;
-        break;
-      }
-      if (ret < 0) {
-        printf("avcodec_receive_frame err, ret=%d\n", ret);
-        ok = false;
-        break;
-      }
-      const bool written = CleanFrame(frame.get(), cleaned);
+    av_packet_unref(packet.get());
+    int got = 0;
+    while (ok && (got = decoder.Receive(frame.get())) == 1) {
+      const int cleanedInto =
+          CleanInto(cleaner_, frame.get(), decoder.GapSamples(), cleaned, fifo_, stop_, kSpaceWait);
       av_frame_unref(frame.get());
-      if (!written) {
-        ok = false;
-        break;
-      }
+      if (cleanedInto == -1) Fail("the sound could not be converted");
+      ok = cleanedInto == 0;
     }
+    if (got < 0) ok = false;
   }
+  if (!ok && !stop_) Fail("no memory for the decoder");
   if (!stop_ && SourceReadFailed(input_.get())) {
     sourceUnreadable_ = true;
     Fail("the source could not be read to its end");
   }
+  if (!stop_ && decoder.MostlyDamaged()) {
+    sourceUnreadable_ = true;
+    LOG(ERROR) << decoder.Damaged() << " damaged packets or frames, " << decoder.Decoded() << " decoded";
+    Fail("the source's sound could not be decoded");
+  }
+  if (decoder.Damaged() > 0) LOG(WARNING) << "skipped " << decoder.Damaged() << " damaged packets or frames";
   // Whatever the reason the input ended, what was cleaned is finished into the file.
   if (!stop_) {
     if (cleaner_.Flush(cleaned) < 0)

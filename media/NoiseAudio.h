@@ -62,7 +62,6 @@ class NoiseAudio {
   void DecodeThread();
   void EncodeThread();
   void FinishThread();
-  bool CleanFrame(const AVFrame* frame, SampleBuffer& cleaned);
   bool WritePackets(AVPacket* packet);
   void ReportProgress();
   void Abandon();

@@ -13,6 +13,7 @@
 
 extern "C" {
 #include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
 #include <libavutil/samplefmt.h>
 }
 
@@ -62,10 +63,6 @@ std::string PublishPartFile(const ResultFile& result, bool complete, int* publis
     return "";
   }
   return result.Publish(publishError);
-}
-
-bool SourceReadFailed(const AVFormatContext* input) {
-  return input && input->pb && input->pb->error < 0 && input->pb->error != AVERROR_EOF;
 }
 
 void CopyResultTags(const AVFormatContext* input, const AVStream* sound, AVFormatContext* output) {
@@ -282,6 +279,15 @@ int SoundCleaner::MakeToClean(const AVFrame* frame) {
     return -1;
   }
   toClean_.reset(swr);
+  // The channels are mixed at their level, in floats, and only the sum is held to 16 bits.
+  std::vector<double> mix;
+  if (!LevelKeepingMatrix(&inLayout, 1, &mix) || swr_set_matrix(swr, mix.data(), inLayout.nb_channels) < 0 ||
+      av_opt_set_sample_fmt(swr, "internal_sample_fmt", AV_SAMPLE_FMT_FLTP, 0) < 0) {
+    LOG(ERROR) << "swr matrix error";
+    toClean_.reset();
+    av_channel_layout_uninit(&inLayout);
+    return -1;
+  }
   if (swr_init(swr) < 0) {
     LOG(ERROR) << "swr init error";
     toClean_.reset();
@@ -344,6 +350,28 @@ int SoundCleaner::Push(const AVFrame* frame, SampleBuffer& out) {
   if (ConvertToClean(frame->extended_data, frame->nb_samples) < 0) return -1;
   if (cleaned_.empty()) return 0;
   return ConvertFromClean(out, false);
+}
+
+int SoundCleaner::PushSilence(std::int64_t samples, int rate, SampleBuffer& out) {
+  out.count = 0;
+  if (!fromClean_) return -1;
+  if (samples <= 0 || rate <= 0) return 0;
+  const std::vector<uint8_t> zeros(static_cast<size_t>(av_rescale(samples, NoiseSuppressor::kRate, rate)) * 2, 0);
+  blocks_.Append(ns_, zeros.data(), zeros.size(), cleaned_);
+  return cleaned_.empty() ? 0 : ConvertFromClean(out, false);
+}
+
+int CleanInto(SoundCleaner& cleaner, const AVFrame* frame, std::int64_t gapSamples, SampleBuffer& cleaned,
+              SampleFifo& fifo, const std::atomic<bool>& stop, std::chrono::milliseconds waitStep) {
+  // A second at a time: a long hole costs no more memory than a short one.
+  for (std::int64_t left = gapSamples; left > 0; left -= frame->sample_rate) {
+    if (cleaner.PushSilence(std::min<std::int64_t>(left, frame->sample_rate), frame->sample_rate, cleaned) < 0)
+      return -1;
+    if (cleaned.count > 0 && !fifo.Write(cleaned.Data(), cleaned.count, stop, waitStep)) return -2;
+  }
+  if (cleaner.Push(frame, cleaned) < 0) return -1;
+  if (cleaned.count > 0 && !fifo.Write(cleaned.Data(), cleaned.count, stop, waitStep)) return -2;
+  return 0;
 }
 
 int SoundCleaner::Flush(SampleBuffer& out) {

@@ -38,9 +38,6 @@ int CloseOutputFile(AVFormatContext* output);
 // A complete job's partial file is published; otherwise it is removed. The name the result took,
 // or "" when it is not in place; when publishing failed, *publishError (if given) gets its errno.
 std::string PublishPartFile(const ResultFile& result, bool complete, int* publishError = nullptr);
-// True when reading the source met an error other than its end (an I/O error half-way). The
-// demuxer reports such an error as the end of the source: a job that stopped there is short.
-bool SourceReadFailed(const AVFormatContext* input);
 
 // The tags a denoiser's result carries: the source's descriptive ones (IsDescriptiveTag), or
 // those of its sound stream when the file keeps none of its own (Ogg, Opus keep them there).
@@ -131,6 +128,9 @@ class SoundCleaner {
   // Converts, cleans and converts back one decoded frame; the result replaces out's
   // contents (out.count may be 0). 0 or -1 on a conversion failure (printed).
   int Push(const AVFrame* frame, SampleBuffer& out);
+  // Silence of samples at rate (a hole in the source's sound) after what was pushed so far; the
+  // result replaces out's contents. 0 or -1.
+  int PushSilence(std::int64_t samples, int rate, SampleBuffer& out);
   // The end of the input: what the resamplers and the block buffer still hold. 0 or -1.
   int Flush(SampleBuffer& out);
 
@@ -185,6 +185,12 @@ class SampleFifo {
   int waiting_ = 0;  // threads inside a wait: only they need waking
   bool ended_ = false;
 };
+
+// A denoiser's step for each decoded frame: the silence of the hole before it (gapSamples at its
+// rate), then the frame, cleaned into fifo. 0, -1 when the sound could not be converted, -2 when
+// stop was set while waiting for room.
+int CleanInto(SoundCleaner& cleaner, const AVFrame* frame, std::int64_t gapSamples, SampleBuffer& cleaned,
+              SampleFifo& fifo, const std::atomic<bool>& stop, std::chrono::milliseconds waitStep);
 
 // A bounded FIFO of raw planar 4:2:0 pictures (Y, then U, then V), each with its timestamp,
 // with the same waiting rules as SampleFifo. Buffers are reused.

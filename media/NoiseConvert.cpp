@@ -160,15 +160,16 @@ int NoiseConvert::OpenOutput(bool copyPicture) {
   }
   output_.reset(out);
   AVFormatContext* in = input_.get();
-  // The first picture stream (cover pictures are no video) and the first sound stream, in
-  // the order of the input; the rest is left out.
+  // The first picture stream (cover pictures are no video) and the sound stream every engine
+  // takes (ChooseSoundStream); the rest is left out.
+  const int sound = ChooseSoundStream(in);
   for (unsigned i = 0; i < in->nb_streams; ++i) {
     AVStream* stream = in->streams[i];
     const AVMediaType type = stream->codecpar->codec_type;
     if (type == AVMEDIA_TYPE_VIDEO && !videoInStream_ &&
         !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
       if ((copyPicture && CanCopyPicture(stream) ? OpenVideoCopy(stream) : OpenVideo(stream)) < 0) return -1;
-    } else if (type == AVMEDIA_TYPE_AUDIO && !audioInStream_) {
+    } else if (static_cast<int>(i) == sound) {
       if (OpenAudio(stream) < 0) return -1;
     }
   }
@@ -489,17 +490,16 @@ bool NoiseConvert::DecodeVideo(AVPacket* packet, AVFrame* frame) {
   }
 }
 
-bool NoiseConvert::DecodeAudio(AVPacket* packet, AVFrame* frame, SampleBuffer& cleaned) {
-  const int sent = avcodec_send_packet(audioDecoder_.get(), packet);
-  if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_EOF) {
-    printf("avcodec_send_packet err, ret=%d\n", sent);
+bool NoiseConvert::DecodeAudio(SoundDecoder& decoder, AVPacket* packet, AVFrame* frame, SampleBuffer& cleaned) {
+  if (!decoder.Send(packet)) {
+    Fail("no memory for the sound decoder");
     return false;
   }
   for (;;) {
-    const int ret = avcodec_receive_frame(audioDecoder_.get(), frame);
-    if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return true;
+    const int ret = decoder.Receive(frame);
+    if (ret == 0) return true;
     if (ret < 0) {
-      printf("avcodec_receive_frame err, ret=%d\n", ret);
+      Fail("no memory for the sound decoder");
       return false;
     }
     if (!soundStartKnown_) {
@@ -511,14 +511,11 @@ bool NoiseConvert::DecodeAudio(AVPacket* packet, AVFrame* frame, SampleBuffer& c
         soundStartSamples_ = std::max<int64_t>(0, av_rescale_q(pts, audioInStream_->time_base, tb) -
                                                       av_rescale_q(originUs_, AV_TIME_BASE_Q, tb));
     }
-    const int pushed = cleaner_.Push(frame, cleaned);
+    const int cleanedInto =
+        CleanInto(cleaner_, frame, decoder.GapSamples(), cleaned, audioFifo_, stop_, kSpaceWait);
     av_frame_unref(frame);
-    if (pushed < 0) {
-      Fail("the sound could not be converted");
-      return false;
-    }
-    if (cleaned.count > 0 && !audioFifo_.Write(cleaned.Data(), cleaned.count, stop_, kSpaceWait))
-      return false;
+    if (cleanedInto == -1) Fail("the sound could not be converted");
+    if (cleanedInto != 0) return false;
   }
 }
 
@@ -545,13 +542,14 @@ void NoiseConvert::DecodeThread() {
   FramePtr frame = MakeFrame();
   PacketPtr packet = MakePacket();
   SampleBuffer cleaned;
+  SoundDecoder soundDecoder(audioDecoder_.get(), audioInStream_ ? audioInStream_->time_base : AVRational{1, 1});
   // A side that fails to decode ends early; the other one goes on to the end of input.
   while (!stop_ && ((videoInStream_ && videoOk) || (audioDecoder_ && audioOk))) {
     if (av_read_frame(input_.get(), packet.get()) < 0) break;
     if (packet->stream_index == videoStreamIndex_ && videoOk) {
       videoOk = copyPicture_ ? CopyPicture(packet.get()) : DecodeVideo(packet.get(), frame.get());
     } else if (packet->stream_index == audioStreamIndex_ && audioOk) {
-      audioOk = DecodeAudio(packet.get(), frame.get(), cleaned);
+      audioOk = DecodeAudio(soundDecoder, packet.get(), frame.get(), cleaned);
     }
     av_packet_unref(packet.get());
   }
@@ -561,11 +559,17 @@ void NoiseConvert::DecodeThread() {
   }
   if (!stop_ && videoDecoder_ && videoOk) DecodeVideo(nullptr, frame.get());
   pictureFifo_.MarkEnd();
-  if (!stop_ && audioDecoder_ && audioOk && DecodeAudio(nullptr, frame.get(), cleaned)) {
+  if (!stop_ && audioDecoder_ && audioOk && DecodeAudio(soundDecoder, nullptr, frame.get(), cleaned)) {
     if (cleaner_.Flush(cleaned) < 0)
       Fail("the end of the sound could not be converted");
     else if (cleaned.count > 0)
       audioFifo_.Write(cleaned.Data(), cleaned.count, stop_, kSpaceWait);
+  }
+  if (!stop_ && audioDecoder_ && soundDecoder.MostlyDamaged()) {
+    sourceUnreadable_ = true;
+    LOG(ERROR) << soundDecoder.Damaged() << " damaged sound packets or frames, " << soundDecoder.Decoded()
+               << " decoded";
+    Fail("the source's sound could not be decoded");
   }
   audioFifo_.MarkEnd();
   printf("decode thread exit ...\n");

@@ -32,6 +32,8 @@
 
 namespace tw {
 
+class SoundDecoder;
+
 // The constant rate factor of the picture encoder for a quality selector: 0 → "23",
 // 1 → "34", 2 → "38"; other selectors take "23".
 const char* NoiseCrfForSelector(int selector);
@@ -87,7 +89,7 @@ class NoiseConvert {
   void DecodeThread();
   bool CopyPicture(AVPacket* packet);
   bool DecodeVideo(AVPacket* packet, AVFrame* frame);
-  bool DecodeAudio(AVPacket* packet, AVFrame* frame, SampleBuffer& cleaned);
+  bool DecodeAudio(SoundDecoder& decoder, AVPacket* packet, AVFrame* frame, SampleBuffer& cleaned);
   bool PutPicture(const AVFrame* frame);
   int64_t PictureTime(const AVFrame* frame);
   void EncodeThread();

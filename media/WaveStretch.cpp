@@ -79,10 +79,15 @@ int WaveStretchSource::Read(const std::string& pathUtf8, double fromSec, double 
   std::vector<std::int16_t> pcm;
 
   for (std::size_t attempt = 0;; ++attempt) {
+    // A source that cannot jump (a stream) is read from its beginning at once: a "seek" in it
+    // would read forward to the place and leave no way back.
+    if (!input_.Seekable()) attempt = std::size(kSeekLeadsSec);
     const bool fromTheStart = attempt >= std::size(kSeekLeadsSec);
     // Last of all a fresh opening reads the file from its beginning.
     if (fromTheStart) {
-      if (!Reopen(pathUtf8)) return -1;
+      // A fresh opening has a decoder of its own: the one taken above is gone with the old one.
+      if (!Reopen(pathUtf8) || input_.codec->sample_rate != rate) return -1;
+      codec = input_.codec.get();
     } else if (!SeekNear(fromSec - kSeekLeadsSec[attempt])) {
       attempt = std::size(kSeekLeadsSec) - 1;  // the file cannot seek
       continue;
@@ -120,6 +125,8 @@ int WaveStretchSource::Read(const std::string& pathUtf8, double fromSec, double 
       }
     }
     if (ended) path_.clear();  // the decoder was drained: open afresh next time
+    // A read that failed is no end of the sound: what was drawn would be short.
+    if (ended && SourceReadFailed(input_.format.get())) return -1;
     if (late) continue;
     out->sampleRate = rate;
     out->startSec = static_cast<double>(fromPos) / rate;

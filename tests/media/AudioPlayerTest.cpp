@@ -80,7 +80,7 @@ TEST_F(AudioPlayerTest, PlayResults) {
       {"mp3", test::ToneMp3(), 0, 0, 2},
       {"video with sound", test::VideoWithSound(), 0, 1, 2},
       {"mp3 with cover picture", test::Mp3WithCover(), 0, 0, 1},
-      {"two audio streams plays the last", test::TwoAudioStreams(), 0, 1, 1},
+      {"two audio streams plays the default one", test::TwoAudioStreams(), 0, 1, 1},
       {"surround", test::SurroundWav(), 0, 0, 6},
       {"mono", test::ToneWav(3, 440, 22050, 1), 0, 0, 1},
       {"8000 Hz", test::Tone8k(), 0, 0, 1},
@@ -286,7 +286,7 @@ TEST_F(PlayerPulseTest, PauseKeepsThePositionAndPlaysSilence) {
   Finish(player);
 }
 
-TEST_F(PlayerPulseTest, PlaysTheLastStreamAndEveryChannelLayout) {
+TEST_F(PlayerPulseTest, PlaysTheDefaultStreamAndEveryChannelLayout) {
   struct Case {
     const char* name;
     std::string path;

@@ -177,6 +177,65 @@ TEST(NoiseAudio, OutputKeepsTheLengthOfTheInput) {
   }
 }
 
+// Kinds of media that once cut a result short, moved its sound or took another track, each
+// checked against ffmpeg's own reading of the source, through both engines.
+TEST(NoiseJobs, DamageHolesAndTracksAreReadAsTheTranscoderReadsThem) {
+  const std::string dir = TempDir();
+  const std::string damaged = test::DamagedAac(), damagedVideo = test::VideoWithDamagedSound();
+  const std::string hole = test::SoundWithGap(false), holeVideo = test::SoundWithGap(true);
+  const struct {
+    std::string name, input;
+    bool video;
+    double seconds;  // of the result's sound: ffmpeg's decode of the source, or where its timestamps end
+    bool beep;       // the source's beep stays at its time (within 40 ms)
+  } cases[] = {
+      {"damaged aac", damaged, false, test::DecodedSeconds(damaged), false},
+      {"damaged sound under a picture", damagedVideo, true, test::DecodedSeconds(damagedVideo), false},
+      {"a hole in the sound", hole, false, Probe(hole).durationSec, true},
+      {"a hole under a picture", holeVideo, true, Probe(holeVideo).durationSec, true},
+      {"the default of two tracks (880 Hz)", test::TwoAudioStreams(), false, 4.0, false},
+  };
+  int index = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string output = dir + "/" + std::to_string(index++) + (c.video ? ".mkv" : ".mp3");
+    const RunResult run = c.video ? RunVideoJob(c.input, output) : RunJob(c.input, output, 0, 2);
+    ASSERT_EQ(run.startResult, 0);
+    ASSERT_EQ(run.messages.back().As<NoiseDoneRecord>()->result, 0);
+    // Matroska keeps no record of the AAC encoder's delay: its 1024 samples play first.
+    EXPECT_NEAR(test::DecodedSeconds(output), c.seconds, c.video ? 0.05 + 1024.0 / 44100 : 0.05);
+    if (!c.beep) continue;
+    const std::vector<double> heard = test::BeepTimes(output), source = test::BeepTimes(c.input);
+    ASSERT_EQ(heard.size(), 1u);
+    ASSERT_EQ(source.size(), 1u);
+    EXPECT_NEAR(heard[0], source[0], 0.04);
+  }
+  EXPECT_GT(test::BandLevelDb(dir + "/4.mp3", 840, 920, 1, 1), test::BandLevelDb(dir + "/4.mp3", 400, 480, 1, 1) + 30);
+}
+
+// A sound on the front pair keeps its level whatever the source's layout: against ffmpeg's own
+// down-mix ("-ac 2", in floats) of the same source, cleaned the same way.
+TEST(NoiseAudio, EveryLayoutKeepsTheLevelOfTheTranscodersDownMix) {
+  const std::string dir = TempDir();
+  const std::string bursts = BurstsUnderNoise();
+  const auto sourceOf = [&](const std::string& layout) {
+    const std::string pan = layout == "mono" ? "pan=mono|c0=c0" : "pan=" + layout + "|FL=c0|FR=c1";
+    return MakeMedia("bursts-" + layout + ".wav", {"-i", bursts, "-af", pan, "-c:a", "pcm_f32le"});
+  };
+  for (const std::string layout : {"mono", "stereo", "quad", "5.1", "7.1"}) {
+    SCOPED_TRACE(layout);
+    const std::string source = sourceOf(layout);
+    // A mono sound is heard alike on both sides, as the stereo one with the same sound on each
+    // channel (ffmpeg's own mix would put it 3 dB down on each side).
+    const std::string of = layout == "mono" ? "stereo" : layout;
+    const std::string mixed = MakeMedia("bursts-" + of + "-ac2.wav", {"-i", sourceOf(of), "-ac", "2", "-c:a", "pcm_f32le"});
+    ASSERT_EQ(RunJob(source, dir + "/" + layout + ".mp3", 0, 2).startResult, 0);
+    ASSERT_EQ(RunJob(mixed, dir + "/" + layout + "-ac2.mp3", 0, 2).startResult, 0);
+    EXPECT_NEAR(MeasureBursts(dir + "/" + layout + ".mp3").toneDb, MeasureBursts(dir + "/" + layout + "-ac2.mp3").toneDb,
+                1.0);
+  }
+}
+
 TEST(NoiseAudio, ProgressOnlyOnChangeAndTheEndOnlyThroughDone) {
   const std::string output = TempDir() + "/progress.mp3";
   const RunResult run = RunJob(test::ToneWav(30), output, 0, 2, 42);

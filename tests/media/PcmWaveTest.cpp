@@ -84,7 +84,7 @@ TEST(PcmWaveTest, ValueCountsFollowTheStride) {
       {"180 s", test::ToneMp3(180), 180, 332},
       {"mono 8 kHz", test::ToneWav(2, 440, 8000, 1), 2, 2},
       {"video", test::VideoWithSound(4), 4, 6},
-      {"two streams: the last", test::TwoAudioStreams(), 4, 6},
+      {"two streams: the default one", test::TwoAudioStreams(), 4, 6},
       {"surround", test::SurroundWav(), 3, 4},
       // The stream has no duration, the container says 3.9 s: 3 whole seconds are used for the
       // stride, so 3.9 s of sound yields about 31200 / 3 values instead of 31200 / 4.

@@ -124,9 +124,10 @@ std::string VideoWithoutSound(double seconds) {
 
 std::string TwoAudioStreams() {
   return MakeMedia(
-      "two-audio-streams.mkv",
+      "two-audio-streams-second-default.mkv",
       {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=4", "-f", "lavfi", "-i",
-       "sine=frequency=880:sample_rate=44100:duration=4", "-map", "0:a", "-map", "1:a", "-c:a", "pcm_s16le"});
+       "sine=frequency=880:sample_rate=44100:duration=4", "-map", "0:a", "-map", "1:a", "-disposition:a:0", "0",
+       "-disposition:a:1", "default", "-c:a", "pcm_s16le"});
 }
 
 std::string SurroundWav() {
@@ -265,6 +266,58 @@ std::string VbrMp3WithoutHeader() {
                     "anoisesrc=r=44100:d=27:a=0.5", "-filter_complex",
                     "[1]aformat=channel_layouts=stereo[n];[0][n]concat=n=2:v=0:a=1", "-c:a", "libmp3lame",
                     "-q:a", "0", "-write_xing", "0"});
+}
+
+namespace {
+
+// A copy of source named name whose count bytes from offset are overwritten with a pattern no
+// decoder takes for its own syntax. Made once, like every other medium.
+std::string Damaged(const std::string& source, const std::string& name, std::uintmax_t offset, long count) {
+  const std::string path = MediaDir() + "/" + name;
+  if (fs::exists(path)) return path;
+  const std::string partial = MediaDir() + "/.partial-" + std::to_string(getpid()) + "-" + name;
+  fs::copy_file(source, partial, fs::copy_options::overwrite_existing);
+  {
+    std::fstream file(partial, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(offset));
+    for (long i = 0; i < count; ++i) file.put(static_cast<char>(0x5A ^ (i * 37)));
+  }
+  fs::rename(partial, path);
+  return path;
+}
+
+}  // namespace
+
+std::string DamagedAac() {
+  const std::string clean = MakeMedia("tone-10s.aac", {"-f", "lavfi", "-i", "sine=d=10", "-c:a", "aac"});
+  return Damaged(clean, "tone-10s-damaged.aac", fs::file_size(clean) / 2, 300);
+}
+
+std::string VideoWithDamagedSound() {
+  const std::string clean =
+      MakeMedia("video-10s.mp4", {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:d=10", "-f", "lavfi", "-i",
+                                  "sine=d=10", "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac"});
+  std::string out;
+  RunProcess({"ffprobe", "-v", "error", "-select_streams", "a", "-show_entries", "packet=pts_time,size,pos", "-of",
+              "csv=p=0", clean},
+             &out);
+  std::istringstream lines(out);
+  double at = 0;
+  long size = 0;
+  std::uintmax_t pos = 0;
+  char comma = 0;
+  while (lines >> at >> comma >> size >> comma >> pos && at < 5) {
+  }
+  return Damaged(clean, "video-10s-damaged-sound.mp4", pos, size);
+}
+
+std::string SoundWithGap(bool video) {
+  std::vector<std::string> args;
+  if (video) args = {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:d=9", "-c:v", "libx264", "-preset", "ultrafast"};
+  args.insert(video ? args.begin() + 4 : args.end(),
+              {"-f", "lavfi", "-i", "aevalsrc=exprs=0.5*sin(2*PI*1000*t)*between(t\\,6\\,6.1):s=44100:d=8"});
+  args.insert(args.end(), {"-af", "asetpts=PTS+gte(T\\,4)/TB", "-c:a", "aac"});
+  return MakeMedia(video ? "gap-under-picture.mkv" : "gap.mka", args);
 }
 
 std::string AacInMatroska() {

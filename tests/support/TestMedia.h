@@ -23,7 +23,7 @@ std::string ToneMp3(double seconds = 5, int frequency = 440);
 std::string NoiseWav(double seconds = 5);
 std::string VideoWithSound(double seconds = 5);     // mp4: testsrc 320x240 25 fps + sine, AAC
 std::string VideoWithoutSound(double seconds = 5);  // mp4: testsrc only
-std::string TwoAudioStreams();                      // mkv: 440 Hz stream then 880 Hz stream
+std::string TwoAudioStreams();  // mkv: 440 Hz stream, then 880 Hz marked as the default one
 std::string SurroundWav();                          // 5.1, 3 s
 std::string Mp3WithCover();                         // mp3 with an attached PNG picture
 std::string TextNamedMp3();                         // plain text named .mp3
@@ -44,6 +44,13 @@ std::string Tone8k(double seconds = 3);    // wav, 8000 Hz, one channel (telepho
 // 30 s of variable-rate MP3 without its Xing header, 3 s of silence first: its header says
 // 32 kbit/s and 136 s.
 std::string VbrMp3WithoutHeader();
+// 10 s of ADTS AAC with 300 bytes in its middle overwritten: ffmpeg decodes about 9.5 s of it.
+std::string DamagedAac();
+// 10 s of mp4 (picture and AAC sound) whose first sound packet at or after 5 s is overwritten.
+std::string VideoWithDamagedSound();
+// AAC sound whose timestamps jump from about 4 s to 5 s, silent but for a 1 kHz beep (100 ms) at
+// 7 s: 9 s by its timestamps, 8 s of samples; in Matroska, under a 9 s picture when video.
+std::string SoundWithGap(bool video);
 // 5 s of noise as 256 kbit/s AAC in Matroska, which states no rate of its own.
 std::string AacInMatroska();
 // An mp3 whose title, artist, album and comment tags carry the transcoder's message texts.
