@@ -84,7 +84,13 @@ int SpawnChild(char* const argv[], int outFd, pid_t* pid) {
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     const int in = open("/dev/null", O_RDONLY);
-    if (in >= 0 && dup2(in, 0) >= 0 && dup2(outFd, 1) >= 0 && dup2(outFd, 2) >= 0) execvp(argv[0], argv);
+    if (in >= 0 && dup2(in, 0) >= 0 && dup2(outFd, 1) >= 0 && dup2(outFd, 2) >= 0) {
+      // Nothing else of this program's reaches the child, whether it was opened to close on exec
+      // or not (a library's descriptor, the /dev/null above); the report pipe closes on exec.
+      close_range(3, static_cast<unsigned>(report[1]) - 1, 0);
+      close_range(static_cast<unsigned>(report[1]) + 1, ~0U, 0);
+      execvp(argv[0], argv);
+    }
     const int error = errno;
     [[maybe_unused]] const ssize_t told = write(report[1], &error, sizeof error);
     _exit(127);

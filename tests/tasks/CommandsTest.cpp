@@ -1096,7 +1096,10 @@ TEST(CommandRuns, HostileNamesReachTheChildAsOneArgumentEach) {
   const std::string dir = test::TempDir();
   const std::string recorded = dir + "/args";
   const std::string standIn = dir + "/record-args";
-  std::ofstream(standIn) << "#!/bin/sh\nprintf '%s\\0' \"$@\" > '" << recorded << "'\n";
+  // It also lists what it holds open (from a subshell, so that the listing's own redirection is
+  // not among them): its input, output and errors, and the script itself.
+  std::ofstream(standIn) << "#!/bin/sh\nprintf '%s\\0' \"$@\" > '" << recorded << "'\n(ls -l /proc/$$/fd) > '"
+                         << recorded << ".fds'\n";
   fs::permissions(standIn, fs::perms::owner_all);
   const auto argumentsSeen = [&](const BuiltCommand& built) {
     fs::remove(recorded);
@@ -1105,6 +1108,13 @@ TEST(CommandRuns, HostileNamesReachTheChildAsOneArgumentEach) {
     EXPECT_TRUE(
         sink.WaitMatch([](const Message& m) { return m.id == WM_TASK_DONE || m.id == WM_TASK_FAILED; },
                        std::chrono::seconds(30)));
+    std::ifstream fds(recorded + ".fds");
+    for (std::string line; std::getline(fds, line);) {
+      const size_t arrow = line.find(" -> ");
+      if (arrow == std::string::npos) continue;
+      const int fd = std::atoi(line.substr(line.rfind(' ', arrow - 1) + 1).c_str());
+      if (fd > 2) EXPECT_EQ(line.substr(arrow + 4), standIn) << "descriptor " << fd << " reached the child";
+    }
     std::ifstream in(recorded, std::ios::binary);
     std::vector<std::string> args{standIn};
     for (std::string arg; std::getline(in, arg, '\0');) args.push_back(arg);
