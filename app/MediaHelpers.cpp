@@ -18,7 +18,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include "media/FFmpegPtr.h"
+#include "app/FFmpegPtr.h"
 
 namespace tw {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "bench/bench_common.h"
-#include "media/FFmpegPtr.h"
+#include "app/FFmpegPtr.h"
 #include "media/PcmWave.h"
 #include "media/WavePeaks.h"
 #include "media/WaveStretch.h"

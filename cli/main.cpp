@@ -27,7 +27,7 @@ extern "C" {
 #include "cli/JobRunner.h"
 #include "cli/Planner.h"
 #include "cli/ProgressView.h"
-#include "media/FFmpegPtr.h"
+#include "app/FFmpegPtr.h"
 #include "tasks/Commands.h"
 #include "tasks/ResultFile.h"
 

@@ -19,7 +19,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include "media/FFmpegPtr.h"
+#include "app/FFmpegPtr.h"
 
 #define FUZZ_CHECK(cond)                                                            \
   do {                                                                              \

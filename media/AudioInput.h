@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "media/FFmpegPtr.h"
+#include "app/FFmpegPtr.h"
 
 namespace tw {
 

@@ -20,7 +20,7 @@
 #include <thread>
 
 #include "media/AudioInput.h"
-#include "media/FFmpegPtr.h"
+#include "app/FFmpegPtr.h"
 #include "media/PacketQueue.h"
 #include "media/SdlAudio.h"
 #include "media/ThreadExit.h"

@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "app/MessageSink.h"
-#include "media/FFmpegPtr.h"
+#include "app/FFmpegPtr.h"
 
 namespace tw {
 

@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "app/MessageSink.h"
-#include "media/FFmpegPtr.h"
+#include "app/FFmpegPtr.h"
 #include "media/NoiseClean.h"
 #include "tasks/ResultFile.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "media/FFmpegPtr.h"
+#include "app/FFmpegPtr.h"
 #include "media/WebRtcPtr.h"
 #include "tasks/ResultFile.h"
 

@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "app/MessageSink.h"
-#include "media/FFmpegPtr.h"
+#include "app/FFmpegPtr.h"
 #include "media/NoiseClean.h"
 #include "tasks/ResultFile.h"
 

@@ -7,7 +7,7 @@
 #include <deque>
 #include <mutex>
 
-#include "media/FFmpegPtr.h"
+#include "app/FFmpegPtr.h"
 
 namespace tw {
 

@@ -28,7 +28,7 @@ extern "C" {
 #include <memory>
 
 #include "app/SettingsFile.h"
-#include "media/FFmpegPtr.h"
+#include "app/FFmpegPtr.h"
 #include "tasks/ResultFile.h"
 #include "ui/CMainWnd.h"
 #include "ui/CPaintViewUI.h"
