@@ -95,7 +95,9 @@ int SoundDecoder::Receive(AVFrame* frame) {
       const std::int64_t at = av_rescale_q(pts, timeBase_, AVRational{1, rate});
       // Within 20 ms is the rounding of a container's timestamps, not a hole.
       if (nextRate_ == rate && at - next_ > rate / 50) {
-        gap_ = std::min<std::int64_t>(at - next_, static_cast<std::int64_t>(rate) * kMaxGapSeconds);
+        const double allowed = soundSeconds_ + kGapAllowanceSeconds - silenceSeconds_;
+        gap_ = std::clamp<std::int64_t>(at - next_, 0, static_cast<std::int64_t>(std::max(0.0, allowed) * rate));
+        silenceSeconds_ += static_cast<double>(gap_) / rate;
         next_ = at;
       } else if (nextRate_ != rate) {
         next_ = at;
@@ -103,6 +105,7 @@ int SoundDecoder::Receive(AVFrame* frame) {
       nextRate_ = rate;
     }
     next_ += frame->nb_samples;
+    if (rate > 0) soundSeconds_ += static_cast<double>(frame->nb_samples) / rate;
     return 1;
   }
 }
@@ -120,6 +123,10 @@ bool LevelKeepingMatrix(const AVChannelLayout* in, int outChannels, std::vector<
   bool ok = true;
   if (count == 1) {
     pair = {1.0, 1.0};  // one channel is heard alike on both sides
+  } else if (layout.order != AV_CHANNEL_ORDER_NATIVE) {
+    // Channels with no known places (a map of its own, ambisonics, more than there are names
+    // for): each side is their mean.
+    std::fill(pair.begin(), pair.end(), 1.0 / count);
   } else {
     AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
     // A maximum no sum reaches: the coefficients stay as the standard mix has them.

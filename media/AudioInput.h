@@ -62,8 +62,9 @@ bool SourceReadFailed(const AVFormatContext* input);
 // that what comes after it stays at its time. One owner thread.
 class SoundDecoder {
  public:
-  // A hole longer than this is taken for a broken timestamp and filled only this far.
-  static constexpr int kMaxGapSeconds = 600;
+  // Holes are filled up to this much silence beyond the sound decoded so far: broken timestamps
+  // that jump ahead packet after packet never make hours of silence of a second of sound.
+  static constexpr int kGapAllowanceSeconds = 60;
 
   SoundDecoder(AVCodecContext* codec, AVRational timeBase) : codec_(codec), timeBase_(timeBase) {}
   // Hands over packet (nullptr: the end of the input). False only when the decoder cannot go on
@@ -86,6 +87,8 @@ class SoundDecoder {
   std::int64_t gap_ = 0;
   std::int64_t damaged_ = 0;
   std::int64_t decoded_ = 0;
+  double soundSeconds_ = 0;  // decoded
+  double silenceSeconds_ = 0;  // filled in
   std::int64_t next_ = 0;  // where the next frame should start, in samples at nextRate_
   int nextRate_ = 0;       // 0 before the first frame with a time
 };

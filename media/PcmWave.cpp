@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <numeric>
 #include <system_error>
@@ -52,6 +53,9 @@ struct PcmWave::Part {
   bool placed = false;                       // position holds
   std::int64_t position = 0;                 // of the next converted sample
   double framePtsSec = std::nan("");         // of the frame just converted
+  double originSec = 0;                      // the time of position 0, once placed
+  double soundSec = 0;                       // decoded since it was placed
+  double silenceSec = 0;                     // put in for holes in the sound's timestamps
   std::atomic<double> reachedSec{0};         // seconds of its stretch decoded, for the progress
   std::optional<PeakPicker> picker;          // made at the first sample kept
   alignas(16) std::array<std::uint8_t, kPcmBufferBytes> pcm{};  // holds int16 samples
@@ -282,7 +286,11 @@ int PcmWave::DecodeChunk(Part& part) {
           if (placement != Placement::Placed) av_frame_unref(frame);
           if (placement == Placement::Failed) return -1;
           if (placement == Placement::NextFrame) continue;
+        } else if (std::isfinite(part.framePtsSec) && !FillHole(part)) {
+          av_frame_unref(frame);
+          return -1;  // the part's stretch ended in the hole
         }
+        if (frame->sample_rate > 0) part.soundSec += static_cast<double>(frame->nb_samples) / frame->sample_rate;
         const int converted =
             part.converter->Convert(frame, codec, part.pcm.data(), kPcmBufferBytes / 2, skip);
         return std::max(0, converted);
@@ -324,6 +332,7 @@ PcmWave::Placement PcmWave::PlacePart(Part& part, const AVFrame* frame, int* ski
     part.position = 0;
     part.placed = true;
     basePtsSec_ = std::isfinite(part.framePtsSec) ? part.framePtsSec : 0.0;
+    part.originSec = *basePtsSec_;
     hold.unlock();
     handshake_.notify_all();
     return Placement::Placed;
@@ -346,6 +355,7 @@ PcmWave::Placement PcmWave::PlacePart(Part& part, const AVFrame* frame, int* ski
   const std::int64_t skip = ((-first) % grid + grid) % grid;
   if (skip >= frame->nb_samples) return Placement::NextFrame;
   *skipFrames = static_cast<int>(skip);
+  part.originSec = *basePtsSec_;
   part.position = (first + skip) / grid * (kWaveSampleRate / std::gcd(rate, kWaveSampleRate));
   part.placed = true;
   if (part.position > static_cast<std::int64_t>(part.from)) {
@@ -357,6 +367,22 @@ PcmWave::Placement PcmWave::PlacePart(Part& part, const AVFrame* frame, int* ski
   hold.unlock();
   handshake_.notify_all();
   return Placement::Placed;
+}
+
+bool PcmWave::FillHole(Part& part) {
+  // Within 20 ms is the rounding of a container's timestamps; the silence put in stays within
+  // the allowance the denoisers keep (SoundDecoder), so broken timestamps cannot run on for hours.
+  const std::int64_t at = std::llround((part.framePtsSec - part.originSec) * kWaveSampleRate);
+  const double allowed = part.soundSec + SoundDecoder::kGapAllowanceSeconds - part.silenceSec;
+  std::int64_t hole = std::min<std::int64_t>(at - part.position, std::llround(std::max(0.0, allowed) * kWaveSampleRate));
+  if (hole <= kWaveSampleRate / 50) return true;
+  part.silenceSec += static_cast<double>(hole) / kWaveSampleRate;
+  for (std::int64_t n; hole > 0; hole -= n) {
+    n = std::min<std::int64_t>(hole, kPcmBufferBytes / 2);
+    std::memset(part.pcm.data(), 0, static_cast<std::size_t>(n) * 2);
+    if (!TakeSamples(part, static_cast<int>(n))) return false;
+  }
+  return true;
 }
 
 bool PcmWave::TakeSamples(Part& part, int count) {

@@ -108,6 +108,9 @@ class PcmWave {
   // ends before the grid; Failed: the part cannot be placed and ends.
   enum class Placement { Placed, NextFrame, Failed };
   Placement PlacePart(Part& part, const AVFrame* frame, int* skipFrames);
+  // Silence for a hole between the part's position and its frame's time; false when the part's
+  // stretch ended in it.
+  bool FillHole(Part& part);
   // Feeds the converted samples that fall inside the part. False at the part's end.
   bool TakeSamples(Part& part, int count);
   void PostProgress();

@@ -282,6 +282,20 @@ TEST(PcmWaveTest, ReadWavePeaksMatchesTheReader) {
   EXPECT_EQ(peaks, loaded.peaks);
 }
 
+// What follows a hole in the sound's timestamps is drawn at its time, as ffmpeg plays it.
+TEST(PcmWaveTest, AHoleInTheSoundKeepsWhatFollowsAtItsTime) {
+  const std::string hole = test::SoundWithGap(false);
+  std::vector<int32_t> peaks;
+  WaveEnvelope envelope;
+  ASSERT_EQ(ReadWavePeaks(hole, &peaks, nullptr, nullptr, {}, &envelope), 0);
+  size_t k = 0;
+  while (k < envelope.Size() && envelope.maxs[k] < 8000) ++k;
+  ASSERT_LT(k, envelope.Size());
+  const std::vector<double> beeps = test::BeepTimes(hole);
+  ASSERT_EQ(beeps.size(), 1u);
+  EXPECT_NEAR(envelope.startSec + static_cast<double>(k) * envelope.SecondsPerBucket(), beeps[0], 0.04);
+}
+
 // Music-like sound: two detuned chords, a slow swell and noise bursts on the beat.
 std::string MusicMp3(int seconds) {
   return test::MakeMedia("music-" + std::to_string(seconds) + "s.mp3",
