@@ -129,9 +129,15 @@ bool LevelKeepingMatrix(const AVChannelLayout* in, int outChannels, std::vector<
     std::fill(pair.begin(), pair.end(), 1.0 / count);
   } else {
     AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+    // The library scales all of a SWR_CH_MAX × SWR_CH_MAX matrix by the volume, whatever the
+    // layouts: it gets one of that size (a smaller one is written past its end).
+    constexpr int kMax = 64;
+    std::vector<double> full(kMax * kMax, 0.0);
     // A maximum no sum reaches: the coefficients stay as the standard mix has them.
-    ok = swr_build_matrix2(&layout, &stereo, M_SQRT1_2, M_SQRT1_2, 0.0, 1e9, 1.0, pair.data(), count,
-                           AV_MATRIX_ENCODING_NONE, nullptr) == 0;
+    ok = count <= kMax && swr_build_matrix2(&layout, &stereo, M_SQRT1_2, M_SQRT1_2, 0.0, 1e9, 1.0, full.data(),
+                                            kMax, AV_MATRIX_ENCODING_NONE, nullptr) == 0;
+    for (int side = 0; ok && side < 2; ++side)
+      for (int c = 0; c < count; ++c) pair[side * count + c] = full[side * kMax + c];
   }
   av_channel_layout_uninit(&layout);
   if (!ok) return false;

@@ -134,17 +134,27 @@ std::string LayoutName(int channels) {
 // labelled [m0], [m1] ..., followed by those labels; "" when the inputs already agree (or
 // nothing is known of them), so that the concat filter, which takes the first input's format
 // for the whole, loses nothing.
+// The shape of the joined sound: the highest rate and channel count of the files, in the default
+// layout of that count where they differ (as MergeFormatFilters makes it), else the first's.
+MediaFacts JoinedShape(const std::vector<FileEntry>& entries, bool* differ) {
+  MediaFacts joined;
+  for (const FileEntry& e : entries) {
+    joined.sampleRate = std::max(joined.sampleRate, e.facts.sampleRate);
+    joined.channels = std::max(joined.channels, e.facts.channels);
+  }
+  *differ = false;
+  for (const FileEntry& e : entries) {
+    *differ = *differ || (e.facts.sampleRate && e.facts.sampleRate != joined.sampleRate) ||
+              (e.facts.channels && e.facts.channels != joined.channels);
+  }
+  joined.layout = *differ ? LayoutName(joined.channels) : entries.empty() ? "" : entries.front().facts.layout;
+  return joined;
+}
+
 std::string MergeFormatFilters(const std::vector<FileEntry>& entries) {
-  int rate = 0, channels = 0;
-  for (const FileEntry& e : entries) {
-    rate = std::max(rate, e.facts.sampleRate);
-    channels = std::max(channels, e.facts.channels);
-  }
   bool differ = false;
-  for (const FileEntry& e : entries) {
-    differ = differ || (e.facts.sampleRate && e.facts.sampleRate != rate) ||
-             (e.facts.channels && e.facts.channels != channels);
-  }
+  const MediaFacts joined = JoinedShape(entries, &differ);
+  const int rate = joined.sampleRate, channels = joined.channels;
   if (!differ) return "";
   std::string format = "aformat=";
   if (rate) format += "sample_rates=" + std::to_string(rate);
@@ -407,6 +417,20 @@ int NearestBitRate(std::string_view format, std::int64_t bitRate, int outRate, i
 
 namespace {
 
+// The sample rate nearest to rate that the encoder the transcoder picks for format takes (the same
+// libraries answer in this process); rate itself when the encoder takes any, or 0 for 0.
+int EncoderSampleRate(const std::string& format, int rate) {
+  if (rate <= 0) return rate;
+  const std::string name = "result." + Lower(format);
+  const AVOutputFormat* muxer = av_guess_format(nullptr, name.c_str(), nullptr);
+  const AVCodec* encoder = muxer ? avcodec_find_encoder(muxer->audio_codec) : nullptr;
+  if (!encoder || !encoder->supported_samplerates) return rate;
+  int best = 0;
+  for (const int* r = encoder->supported_samplerates; *r; ++r)
+    if (best == 0 || std::abs(*r - rate) < std::abs(best - rate)) best = *r;
+  return best ? best : rate;
+}
+
 // What a result in format needs beyond the source's shape where the encoder cannot take that shape
 // (the page leaving channels and rate as the source's): WMA holds at most two channels at up to
 // 48 kHz; Opus holds the layouts of its channel families only, and makes one of them from the
@@ -440,14 +464,19 @@ std::string ConvertOptionText(const ConvertOptions& options, const MediaFacts& s
   };
   std::string text;
   const int channels = pick(kChannels, options.channelIndex);
-  const int rate = pick(kRates, options.sampleRateIndex);
+  // A chosen rate the format's encoder does not take becomes the nearest one it does.
+  const int rate = EncoderSampleRate(options.format, pick(kRates, options.sampleRateIndex));
   if (channels) text += " -ac " + std::to_string(channels);
   if (rate) text += " -ar " + std::to_string(rate);
   for (const std::string& arg : EncoderFitArgs(options.format, source, channels != 0, rate != 0)) text += " " + arg;
   const int index = options.bitRateIndex;
   if (index == kVbrIndex && Lower(options.format) == "mp3") return text + " -q:a 2";
-  if (index >= 1 && index <= static_cast<int>(std::size(kBitRateChoices)))
-    return text + " -ab " + std::to_string(kBitRateChoices[index - 1]);
+  if (index >= 1 && index <= static_cast<int>(std::size(kBitRateChoices))) {
+    // So does a chosen bit rate; a lossless format gets none (WavPack would turn lossy).
+    const int taken = NearestBitRate(options.format, kBitRateChoices[index - 1], rate ? rate : source.sampleRate,
+                                     channels ? channels : source.channels);
+    return taken ? text + " -ab " + std::to_string(taken) : text;
+  }
   const int kept = NearestBitRate(options.format, source.bitRate, rate ? rate : source.sampleRate,
                                   channels ? channels : source.channels);
   if (kept) text += " -ab " + std::to_string(kept);
@@ -506,8 +535,8 @@ BuiltCommand BuildMergeCommand(const std::vector<FileEntry>& entries, const std:
   // graph's input early when one of its streams is also copied.
   const FileEntry& first = entries.front();
   std::vector<std::string> keep = KeepArgs(first.facts, format, static_cast<int>(entries.size()), true);
-  // The joined sound has the first file's shape.
-  Append(keep, EncoderFitArgs(format, first.facts, false, false));
+  bool differ = false;
+  Append(keep, EncoderFitArgs(format, JoinedShape(entries, &differ), false, false));
   if (KeepsCovers(first.facts, format)) {
     inputText += " -i \"" + first.fullPath + "\"";
     cmd.args.insert(cmd.args.end(), {"-i", PathArg(first.fullPath)});
@@ -621,7 +650,10 @@ std::string CheckVolumeOptions(const VolumeOptions& options) {
     if (trimmed.empty()) return f.emptyMessage;
     if (!IsDigits(trimmed)) return f.digitsMessage;
   }
-  if (!options.fadeIn && !options.fadeOut && std::fabs(options.factor - 1.0f) < 0.005f) return kMsgVolumeUnchanged;
+  // A fade of no length is no fade.
+  const bool fades = (options.fadeIn && ClampedInt(Trim(options.fadeInDuration)) > 0) ||
+                     (options.fadeOut && ClampedInt(Trim(options.fadeOutDuration)) > 0);
+  if (!fades && std::fabs(options.factor - 1.0f) < 0.005f) return kMsgVolumeUnchanged;
   return "";
 }
 

@@ -565,7 +565,12 @@ void TranscoderRun::Read(int fd, MessageSink* sink, std::vector<std::string> pat
   const int status = Reap();
   bool ended = false;
   bool succeeded = Judge(parser.Report(), status, &ended);
-  if (succeeded && WrittenShortOfReport(output_.PartialPath(), parser.Report().positionMs)) {
+  // The transcoder's last time= is the end of its last packet, which can pass the end of the input
+  // by a whole block (WavPack at a low rate: 4 s of a 1 s input): no result is asked to be longer
+  // than its input states.
+  const TranscoderReport& told = parser.Report();
+  const std::int64_t reached = told.durationFound ? std::min(told.positionMs, told.durationMs) : told.positionMs;
+  if (succeeded && WrittenShortOfReport(output_.PartialPath(), reached)) {
     LOG(ERROR) << "transcoder run of task " << TaskId() << " reported success but wrote less than it said";
     succeeded = false;
     shortResult_ = true;

@@ -357,6 +357,7 @@ TEST(Commands, ChecksReturnTheirMessages) {
       {"speed nothing chosen", BuildSpeedCommand(a, "", ctx), kMsgSpeedUnchanged},
       {"speed 1.004", BuildSpeedCommand(a, "1.004", ctx), kMsgSpeedUnchanged},
       {"volume 1.00 with no fade", volume(false, "", "", false, "", ""), kMsgVolumeUnchanged},
+      {"volume 1.00 with fades of no length", volume(true, "1", "0", true, "0", "0"), kMsgVolumeUnchanged},
       {"accompaniment of one channel", BuildExtractCommand(WithFacts(a, Facts(1, 44100, 0)), "mp3", 0, ctx),
        kMsgMonoNoAccompaniment},
       {"accompaniment of a video's one channel",
@@ -648,9 +649,12 @@ TEST(CommandRuns, EveryOfferedFormatCanBeWritten) {
       // ADTS keeps no record of the encoder's delay: a frame (128 ms at 8 kHz) more.
       EXPECT_NEAR(test::DecodedSeconds(built.outputPath), 1.0, source == &thin ? 0.16 : 0.05);
     }
-    // The accompaniment of a high-rate file as well.
-    const BuiltCommand built = BuildExtractCommand(wide, format, 1, ctx);
-    EXPECT_TRUE(RunToVerdict(built)) << built.command.text;
+    // Rates and bit rates chosen on the page that the encoder does not take as they are, the
+    // accompaniment of a high-rate file, and a merge of files of other shapes than the first's.
+    for (const BuiltCommand& built :
+         {BuildConvertCommand(tone, {format, 0, 2, 0}, ctx), BuildConvertCommand(thin, {format, 0, 8, 1}, ctx),
+          BuildExtractCommand(wide, format, 1, ctx), BuildMergeCommand({tone, odd, wide}, format, ctx)})
+      EXPECT_TRUE(RunToVerdict(built)) << built.command.text;
   }
   if (!CanWriteFormat("amr")) {
     // Not offered, but the template stands: a run ends as a reported failure.
