@@ -371,8 +371,11 @@ int AudioRecorder::BuildMixGraph() {
   inputs->filter_ctx = mixSink;
   inputs->pad_idx = 0;
   inputs->next = nullptr;
-  const int parsed = avfilter_graph_parse_ptr(mixGraph.get(), "[in0][in1]amix=inputs=2[out]", &inputs, &outputs,
-                                              nullptr);
+  // amix alone would put each source 6 dB down: the sum keeps each at its own level, and the
+  // limiter (its look-ahead compensated) holds the sum 1 dB below full scale.
+  const int parsed = avfilter_graph_parse_ptr(
+      mixGraph.get(), "[in0][in1]amix=inputs=2:normalize=0,alimiter=limit=0.891251:level=false:latency=true[out]",
+      &inputs, &outputs, nullptr);
   avfilter_inout_free(&inputs);
   avfilter_inout_free(&outputs);
   if (parsed < 0) {

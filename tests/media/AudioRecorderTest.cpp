@@ -371,8 +371,10 @@ TEST_F(AudioRecorderTest, MixKeepsTheSystemSoundInStepAcrossItsPauses) {
     recorder.Stop();
   }
   const std::string path = folder + "/steps.mp3";
-  const std::vector<double> burstOnsets = Onsets(DecodeMono(path, 440), 0.05, 1.0);
-  const std::vector<double> clickOnsets = Onsets(DecodeMono(path, 1000), 0.05, 0.2);
+  // Each source at its own level (half of full scale): what leaks through the other's band stays
+  // below a fifth of it.
+  const std::vector<double> burstOnsets = Onsets(DecodeMono(path, 440), 0.1, 1.0);
+  const std::vector<double> clickOnsets = Onsets(DecodeMono(path, 1000), 0.1, 0.2);
   ASSERT_EQ(burstOnsets.size(), 6u) << "every burst is recorded once";
   ASSERT_GE(clickOnsets.size(), 30u);
   size_t first = 0;
@@ -490,9 +492,9 @@ TEST_F(AudioRecorderTest, MixHoldsBothSources) {
   const test::MediaInfo info = test::Probe(take.path);
   ASSERT_TRUE(info.ok);
   EXPECT_NEAR(info.durationSec, take.recordedSeconds, 0.2);
-  // The two-input mix halves each input.
-  EXPECT_NEAR(BandLevel(take.path, 440, 1, 1.5), systemRef - 6, 2);
-  EXPECT_NEAR(BandLevel(take.path, 1000, 1, 1.5), micRef - 6, 2);
+  // Each source keeps its own level in the mix.
+  EXPECT_NEAR(BandLevel(take.path, 440, 1, 1.5), systemRef, 1.5);
+  EXPECT_NEAR(BandLevel(take.path, 1000, 1, 1.5), micRef, 1.5);
 }
 
 TEST_F(AudioRecorderTest, PauseLeavesNoGapAndSecondsResume) {
