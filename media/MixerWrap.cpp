@@ -4,6 +4,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include "media/PulseClient.h"
@@ -17,10 +20,23 @@ double ScalarOf(const pa_cvolume& volume) {
 }
 
 // The device's channels scaled together so that the loudest is at scalar: the balance
-// between them stays as the user set it.
-pa_cvolume VolumeOf(const pa_cvolume& like, float scalar) {
-  pa_cvolume volume = like;
+// between them stays as the user set it. A device at 0 has lost its balance (every channel is
+// 0): the last one seen on it while it sounded is used, so that a level moved through 0 comes
+// back with the balance it had.
+pa_cvolume VolumeOf(const PulseDeviceFacts& device, float scalar) {
+  static std::mutex lock;
+  static std::map<std::string, pa_cvolume> balances;  // by device name, while this program runs
+  pa_cvolume volume = device.volume;
   if (!pa_cvolume_valid(&volume)) pa_cvolume_set(&volume, 1, PA_VOLUME_NORM);
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    if (pa_cvolume_max(&volume) > PA_VOLUME_MUTED) {
+      balances[device.name] = volume;
+    } else if (const auto it = balances.find(device.name);
+               it != balances.end() && it->second.channels == volume.channels) {
+      volume = it->second;
+    }
+  }
   const double raw = std::lround(static_cast<double>(scalar) * PA_VOLUME_NORM);
   pa_cvolume_scale(&volume, static_cast<pa_volume_t>(raw));
   return volume;
@@ -138,7 +154,7 @@ void SetCaptureVolume(bool mute, float level) {
   const float scalar = level / 100;
   for (const auto& s : MatchingCaptures(pulse)) {
     pulse.SetSourceMute(s.index, mute);
-    if (scalar >= 0.0f && scalar <= 1.0f) pulse.SetSourceVolume(s.index, VolumeOf(s.volume, scalar));
+    if (scalar >= 0.0f && scalar <= 1.0f) pulse.SetSourceVolume(s.index, VolumeOf(s, scalar));
   }
 }
 
@@ -149,7 +165,7 @@ void SetRenderVolume(float level) {
   float clamped = level;
   if (static_cast<int>(clamped) < 0 || clamped < 0) clamped = 0;
   if (static_cast<int>(clamped) > 100 || clamped > 100) clamped = 100;
-  for (const auto& s : matches) pulse.SetSinkVolume(s.index, VolumeOf(s.volume, clamped / 100));
+  for (const auto& s : matches) pulse.SetSinkVolume(s.index, VolumeOf(s, clamped / 100));
 }
 
 }  // namespace tw

@@ -200,6 +200,12 @@ TEST_F(MixerWrapTest, LevelsKeepTheBalanceOfTheChannels) {
       EXPECT_NEAR(soft, 13107, 1) << "the balance is kept";
       EXPECT_EQ(r.channels[0] > r.channels[1], std::string(left) == "65536") << "on the same side";
       EXPECT_EQ(d.read(), 40);
+      // Through 0 and back: the balance comes back with the level.
+      d.set(0);
+      d.set(40);
+      const Reading back = d.raw(*this);
+      ASSERT_EQ(back.channels.size(), 2u);
+      EXPECT_EQ(back.channels, r.channels) << "the balance is kept across 0";
     }
   }
 }
