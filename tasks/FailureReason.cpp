@@ -38,10 +38,10 @@ constexpr ReasonWords kWords[] = {
     {FailureReason::NoDuration,        TW_TRANSLATE_NOOP("FailureReason", "没有时长"),       "not an audio or video file that can be read"},
     {FailureReason::NoSound,           TW_TRANSLATE_NOOP("FailureReason", "没有声音"),       "has no sound track"},
     {FailureReason::UnsupportedType,   TW_TRANSLATE_NOOP("FailureReason", "不支持此格式"),   "the denoiser does not take this file type"},
-    {FailureReason::DiskFull,          TW_TRANSLATE_NOOP("FailureReason", "磁盘已满"),       "the transcoder could not write the result (is the disk full?)"},
+    {FailureReason::DiskFull,          TW_TRANSLATE_NOOP("FailureReason", "磁盘已满"),       "could not write the result (is the disk full?)"},
     {FailureReason::NameTooLong,       TW_TRANSLATE_NOOP("FailureReason", "文件名过长"),     "the result's name is too long for its file system"},
     {FailureReason::NoPermission,      TW_TRANSLATE_NOOP("FailureReason", "无法写入目录"),   "cannot write to the output folder"},
-    {FailureReason::WriteFailed,       TW_TRANSLATE_NOOP("FailureReason", "无法写入结果"),   "the transcoder could not write the result (is the disk full?)"},
+    {FailureReason::WriteFailed,       TW_TRANSLATE_NOOP("FailureReason", "无法写入结果"),   "could not write the result (is the disk full?)"},
     {FailureReason::IncompleteResult,  TW_TRANSLATE_NOOP("FailureReason", "结果不完整"),     "the result is incomplete"},
     {FailureReason::Failed,            TW_TRANSLATE_NOOP("FailureReason", "处理失败"),       "the transcoder failed"},
 };

@@ -471,7 +471,7 @@ TEST(TunewellCli, FullDiskFailsTheFileAndLeavesNoResult) {
   EXPECT_EQ(status, 1) << output;
   EXPECT_NE(
       output.find(
-          "tone-20s-440hz-44100-2ch.wav: the transcoder could not write the result (is the disk full?)"),
+          "tone-20s-440hz-44100-2ch.wav: could not write the result (is the disk full?)"),
       std::string::npos)
       << output;
   EXPECT_NE(output.find("listing:\n"), std::string::npos) << output;
