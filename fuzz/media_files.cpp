@@ -53,7 +53,7 @@ double SoundSeconds(const std::string& path) {
 void CheckLength(const std::string& input, const std::string& output) {
   const double source = SoundSeconds(input), result = SoundSeconds(output);
   FUZZ_CHECK(result >= source - 0.2 && "a result shorter than the sound its source decodes to");
-  FUZZ_CHECK(result <= 2 * source + tw::SoundDecoder::kGapAllowanceSeconds + 0.5);
+  FUZZ_CHECK(result <= 2 * source + tw::HoleFiller::kAllowanceSeconds + 0.5);
 }
 
 }  // namespace

@@ -70,6 +70,18 @@ bool SourceReadFailed(const AVFormatContext* input) {
   return input && input->pb && input->pb->error < 0 && input->pb->error != AVERROR_EOF;
 }
 
+void HoleFiller::Heard(std::int64_t samples, int rate) {
+  if (rate > 0 && samples > 0) soundSeconds_ += static_cast<double>(samples) / rate;
+}
+
+std::int64_t HoleFiller::Fill(std::int64_t hole, int rate) {
+  if (!IsHole(hole, rate)) return 0;
+  const double allowed = std::max(0.0, soundSeconds_ + kAllowanceSeconds - silenceSeconds_);
+  const std::int64_t silence = std::min<std::int64_t>(hole, static_cast<std::int64_t>(allowed * rate));
+  silenceSeconds_ += static_cast<double>(silence) / rate;
+  return silence;
+}
+
 bool SoundDecoder::Send(const AVPacket* packet) {
   const int rc = avcodec_send_packet(codec_, packet);
   if (rc == AVERROR(ENOMEM)) return false;
@@ -93,11 +105,8 @@ int SoundDecoder::Receive(AVFrame* frame) {
     const int rate = frame->sample_rate;
     if (pts != AV_NOPTS_VALUE && rate > 0) {
       const std::int64_t at = av_rescale_q(pts, timeBase_, AVRational{1, rate});
-      // Within 20 ms is the rounding of a container's timestamps, not a hole.
-      if (nextRate_ == rate && at - next_ > rate / 50) {
-        const double allowed = soundSeconds_ + kGapAllowanceSeconds - silenceSeconds_;
-        gap_ = std::clamp<std::int64_t>(at - next_, 0, static_cast<std::int64_t>(std::max(0.0, allowed) * rate));
-        silenceSeconds_ += static_cast<double>(gap_) / rate;
+      if (nextRate_ == rate && HoleFiller::IsHole(at - next_, rate)) {
+        gap_ = holes_.Fill(at - next_, rate);
         next_ = at;
       } else if (nextRate_ != rate) {
         next_ = at;
@@ -105,7 +114,7 @@ int SoundDecoder::Receive(AVFrame* frame) {
       nextRate_ = rate;
     }
     next_ += frame->nb_samples;
-    if (rate > 0) soundSeconds_ += static_cast<double>(frame->nb_samples) / rate;
+    holes_.Heard(frame->nb_samples, rate);
     return 1;
   }
 }

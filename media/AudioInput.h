@@ -55,17 +55,33 @@ AudioOpenStep OpenAudioInput(const std::string& pathUtf8, AVIOInterruptCB interr
 // demuxer reports such an error as the end of the source: a job that stopped there is short.
 bool SourceReadFailed(const AVFormatContext* input);
 
+// How much silence stands in for a hole in a sound's timestamps: none for 20 ms or less (the
+// rounding of a container's timestamps), the hole's length otherwise, but in all never more than
+// kAllowanceSeconds beyond the sound heard so far, so that broken timestamps that jump ahead
+// packet after packet never make hours of silence of a second of sound.
+class HoleFiller {
+ public:
+  static constexpr int kAllowanceSeconds = 60;
+  // samples of sound at rate were decoded.
+  void Heard(std::int64_t samples, int rate);
+  // True when a jump of hole samples at rate is a hole, not rounding.
+  static bool IsHole(std::int64_t hole, int rate) { return rate > 0 && hole > rate / 50; }
+  // The samples of silence, at rate, to put in for a hole of hole samples (0 for no hole).
+  std::int64_t Fill(std::int64_t hole, int rate);
+
+ private:
+  double soundSeconds_ = 0;
+  double silenceSeconds_ = 0;
+};
+
 // One sound stream's decoding, with the rules every engine keeps. A packet or frame the decoder
 // cannot decode is skipped and counted, as ffmpeg skips it: the sound goes on after it. Each frame
 // keeps its time: where the stream's timestamps jump ahead (a hole in a recording, a cut in a
-// broadcast), GapSamples() is the silence, at the frame's rate, that stands in for the hole, so
+// broadcast), GapSamples() is the silence, at the frame's rate, that stands in for the hole (as
+// HoleFiller decides), so
 // that what comes after it stays at its time. One owner thread.
 class SoundDecoder {
  public:
-  // Holes are filled up to this much silence beyond the sound decoded so far: broken timestamps
-  // that jump ahead packet after packet never make hours of silence of a second of sound.
-  static constexpr int kGapAllowanceSeconds = 60;
-
   SoundDecoder(AVCodecContext* codec, AVRational timeBase) : codec_(codec), timeBase_(timeBase) {}
   // Hands over packet (nullptr: the end of the input). False only when the decoder cannot go on
   // at all (no memory).
@@ -87,8 +103,7 @@ class SoundDecoder {
   std::int64_t gap_ = 0;
   std::int64_t damaged_ = 0;
   std::int64_t decoded_ = 0;
-  double soundSeconds_ = 0;  // decoded
-  double silenceSeconds_ = 0;  // filled in
+  HoleFiller holes_;
   std::int64_t next_ = 0;  // where the next frame should start, in samples at nextRate_
   int nextRate_ = 0;       // 0 before the first frame with a time
 };

@@ -54,8 +54,7 @@ struct PcmWave::Part {
   std::int64_t position = 0;                 // of the next converted sample
   double framePtsSec = std::nan("");         // of the frame just converted
   double originSec = 0;                      // the time of position 0, once placed
-  double soundSec = 0;                       // decoded since it was placed
-  double silenceSec = 0;                     // put in for holes in the sound's timestamps
+  HoleFiller holes;                          // silence for holes in the sound's timestamps
   std::atomic<double> reachedSec{0};         // seconds of its stretch decoded, for the progress
   std::optional<PeakPicker> picker;          // made at the first sample kept
   alignas(16) std::array<std::uint8_t, kPcmBufferBytes> pcm{};  // holds int16 samples
@@ -290,7 +289,7 @@ int PcmWave::DecodeChunk(Part& part) {
           av_frame_unref(frame);
           return -1;  // the part's stretch ended in the hole
         }
-        if (frame->sample_rate > 0) part.soundSec += static_cast<double>(frame->nb_samples) / frame->sample_rate;
+        part.holes.Heard(frame->nb_samples, frame->sample_rate);
         const int converted =
             part.converter->Convert(frame, codec, part.pcm.data(), kPcmBufferBytes / 2, skip);
         return std::max(0, converted);
@@ -370,13 +369,8 @@ PcmWave::Placement PcmWave::PlacePart(Part& part, const AVFrame* frame, int* ski
 }
 
 bool PcmWave::FillHole(Part& part) {
-  // Within 20 ms is the rounding of a container's timestamps; the silence put in stays within
-  // the allowance the denoisers keep (SoundDecoder), so broken timestamps cannot run on for hours.
   const std::int64_t at = std::llround((part.framePtsSec - part.originSec) * kWaveSampleRate);
-  const double allowed = part.soundSec + SoundDecoder::kGapAllowanceSeconds - part.silenceSec;
-  std::int64_t hole = std::min<std::int64_t>(at - part.position, std::llround(std::max(0.0, allowed) * kWaveSampleRate));
-  if (hole <= kWaveSampleRate / 50) return true;
-  part.silenceSec += static_cast<double>(hole) / kWaveSampleRate;
+  std::int64_t hole = at > part.position ? part.holes.Fill(at - part.position, kWaveSampleRate) : 0;
   for (std::int64_t n; hole > 0; hole -= n) {
     n = std::min<std::int64_t>(hole, kPcmBufferBytes / 2);
     std::memset(part.pcm.data(), 0, static_cast<std::size_t>(n) * 2);
