@@ -8,6 +8,7 @@
 #include <cstring>
 #include <thread>
 
+#include "media/AudioInput.h"
 #include "media/AudioRecorder.h"
 #include "media/PulseClient.h"
 #include "media/VoiceProcessor.h"
@@ -46,9 +47,9 @@ struct CaptureExit {
   ~CaptureExit() { count -= 1; }
 };
 
-// A conversion, not yet initialised. One input channel goes to every output channel at its
-// own level: the library's default spreads it 3 dB down, so a mono device would be recorded
-// quieter than it plays.
+// A conversion, not yet initialised. Each input channel keeps its level on its side: one
+// channel goes to both sides (the library's default spreads it 3 dB down), more are mixed down
+// as "-ac 2" does, without the scaling to full scale that puts 5.1 about 9 dB down.
 SwrPtr MakeResampler(uint64_t inLayoutMask, int inChannels, int inRate, int inFormat, uint64_t outLayoutMask,
                      int outRate, int outFormat) {
   AVChannelLayout inLayout{}, outLayout{};
@@ -60,25 +61,90 @@ SwrPtr MakeResampler(uint64_t inLayoutMask, int inChannels, int inRate, int inFo
   SwrContext* raw = nullptr;
   const int rc = swr_alloc_set_opts2(&raw, &outLayout, static_cast<AVSampleFormat>(outFormat), outRate,
                                      &inLayout, static_cast<AVSampleFormat>(inFormat), inRate, 0, nullptr);
-  const int inCount = inLayout.nb_channels;
-  const int outCount = outLayout.nb_channels;
+  SwrPtr swr(rc < 0 ? nullptr : raw);
+  std::vector<double> mix;
+  const bool remix = av_channel_layout_compare(&inLayout, &outLayout) != 0;
+  if (swr && remix &&
+      (!LevelKeepingMatrix(&inLayout, outLayout.nb_channels, &mix) ||
+       swr_set_matrix(swr.get(), mix.data(), inLayout.nb_channels) < 0))
+    swr.reset();
   av_channel_layout_uninit(&inLayout);
   av_channel_layout_uninit(&outLayout);
-  if (rc < 0) return nullptr;
-  SwrPtr swr(raw);
-  if (inCount == 1 && outCount > 1) {
-    const std::vector<double> spread(static_cast<size_t>(outCount), 1.0);
-    if (swr_set_matrix(swr.get(), spread.data(), 1) < 0) return nullptr;
-  }
   return swr;
 }
 
-uint64_t DefaultLayoutMask(int channels) {
-  AVChannelLayout layout{};
-  av_channel_layout_default(&layout, channels);
-  const uint64_t mask = layout.order == AV_CHANNEL_ORDER_NATIVE ? layout.u.mask : 0;
-  av_channel_layout_uninit(&layout);
-  return mask;
+// FFmpeg's name for a place the sound server names; 0 for one it has none for (the auxiliary
+// channels of a microphone array, say).
+uint64_t AvChannel(pa_channel_position_t position) {
+  switch (position) {
+    case PA_CHANNEL_POSITION_MONO:
+    case PA_CHANNEL_POSITION_FRONT_CENTER: return AV_CH_FRONT_CENTER;
+    case PA_CHANNEL_POSITION_FRONT_LEFT: return AV_CH_FRONT_LEFT;
+    case PA_CHANNEL_POSITION_FRONT_RIGHT: return AV_CH_FRONT_RIGHT;
+    case PA_CHANNEL_POSITION_REAR_CENTER: return AV_CH_BACK_CENTER;
+    case PA_CHANNEL_POSITION_REAR_LEFT: return AV_CH_BACK_LEFT;
+    case PA_CHANNEL_POSITION_REAR_RIGHT: return AV_CH_BACK_RIGHT;
+    case PA_CHANNEL_POSITION_LFE: return AV_CH_LOW_FREQUENCY;
+    case PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER: return AV_CH_FRONT_LEFT_OF_CENTER;
+    case PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER: return AV_CH_FRONT_RIGHT_OF_CENTER;
+    case PA_CHANNEL_POSITION_SIDE_LEFT: return AV_CH_SIDE_LEFT;
+    case PA_CHANNEL_POSITION_SIDE_RIGHT: return AV_CH_SIDE_RIGHT;
+    case PA_CHANNEL_POSITION_TOP_CENTER: return AV_CH_TOP_CENTER;
+    case PA_CHANNEL_POSITION_TOP_FRONT_LEFT: return AV_CH_TOP_FRONT_LEFT;
+    case PA_CHANNEL_POSITION_TOP_FRONT_RIGHT: return AV_CH_TOP_FRONT_RIGHT;
+    case PA_CHANNEL_POSITION_TOP_FRONT_CENTER: return AV_CH_TOP_FRONT_CENTER;
+    case PA_CHANNEL_POSITION_TOP_REAR_LEFT: return AV_CH_TOP_BACK_LEFT;
+    case PA_CHANNEL_POSITION_TOP_REAR_RIGHT: return AV_CH_TOP_BACK_RIGHT;
+    case PA_CHANNEL_POSITION_TOP_REAR_CENTER: return AV_CH_TOP_BACK_CENTER;
+    default: return 0;
+  }
+}
+
+// How a device is recorded: its own rate and channels, in FFmpeg's order of their places, so
+// that the conversion knows where each one stands (read in the server's default order, a 5.1
+// device's front right was lost and its left landed on the right). A device whose places
+// FFmpeg cannot all name, or names twice, is taken as stereo, mixed by the server.
+struct DeviceShape {
+  pa_sample_spec spec{};
+  pa_channel_map map{};
+  uint64_t layout = 0;  // FFmpeg's channel mask of what the stream delivers
+};
+
+DeviceShape ShapeOf(const PulseDeviceFacts& device, pa_sample_format_t format) {
+  DeviceShape shape;
+  shape.spec = {format, device.sampleSpec.rate, device.sampleSpec.channels};
+  const pa_channel_map& own = device.channelMap;
+  const bool known = own.channels == shape.spec.channels && pa_channel_map_valid(&own);
+  if (shape.spec.channels == 1) {
+    pa_channel_map_init_mono(&shape.map);
+    shape.layout = AV_CH_LAYOUT_MONO;
+    return shape;
+  }
+  uint64_t layout = 0;
+  for (int i = 0; known && i < own.channels; ++i) {
+    const uint64_t bit = AvChannel(own.map[i]);
+    if (bit == 0 || (layout & bit)) {
+      layout = 0;
+      break;
+    }
+    layout |= bit;
+  }
+  if (!known || layout == 0 || shape.spec.channels > 8) {
+    shape.spec.channels = 2;
+    pa_channel_map_init_stereo(&shape.map);
+    shape.layout = AV_CH_LAYOUT_STEREO;
+    return shape;
+  }
+  shape.layout = layout;
+  shape.map.channels = shape.spec.channels;
+  int at = 0;
+  // FFmpeg's order is that of its bits: the device's places sorted by them.
+  for (uint64_t bit = 1; bit != 0 && at < shape.spec.channels; bit <<= 1) {
+    if (!(layout & bit)) continue;
+    for (int i = 0; i < own.channels; ++i)
+      if (AvChannel(own.map[i]) == bit) shape.map.map[at++] = own.map[i];
+  }
+  return shape;
 }
 
 // The default source when it is a microphone (not a sink's monitor).
@@ -137,17 +203,15 @@ int OpenMicrophone(AudioRecorder* r) {
   Trace("device name: %s\n", mic.description.c_str());
   Trace("audiodevice: %s\n", mic.name.c_str());
 
-  // Record in the device's own rate, channel count and (where FFmpeg has it) format, and
-  // convert from exactly that.
-  pa_sample_spec spec = mic.sampleSpec;
-  int format = AvFormatFromPulse(spec.format);
-  if (format == AV_SAMPLE_FMT_NONE) {
-    spec.format = PA_SAMPLE_FLOAT32NE;
-    format = AV_SAMPLE_FMT_FLT;
-  }
-  if (spec.channels == 0 || spec.channels > 8) spec.channels = 2;
+  // Record in the device's own rate, channels and (where FFmpeg has it) format, and convert
+  // from exactly that.
+  int format = AvFormatFromPulse(mic.sampleSpec.format);
+  const DeviceShape shape =
+      ShapeOf(mic, format == AV_SAMPLE_FMT_NONE ? PA_SAMPLE_FLOAT32NE : mic.sampleSpec.format);
+  if (format == AV_SAMPLE_FMT_NONE) format = AV_SAMPLE_FMT_FLT;
+  const pa_sample_spec& spec = shape.spec;
   r->micInput = std::make_unique<PulseRecordStream>();
-  if (r->micInput->Open(mic.name, spec, kFragmentMs, "Tunewell microphone", &r->stopRequested) < 0) {
+  if (r->micInput->Open(mic.name, spec, kFragmentMs, "Tunewell microphone", &r->stopRequested, &shape.map) < 0) {
     LOG(ERROR) << "psDevName:" << mic.name << " avformat_open_input err,ret=" << -1
                << ",errstr=the source cannot be recorded";
     r->micInput.reset();
@@ -157,7 +221,7 @@ int OpenMicrophone(AudioRecorder* r) {
   r->micSampleRate = static_cast<int>(spec.rate);
   r->micSampleFormat = format;
   r->micChannels = spec.channels;
-  r->micChannelLayout = DefaultLayoutMask(spec.channels);
+  r->micChannelLayout = shape.layout;
   r->outChannels = av_popcount64(r->outChannelLayout);
 
   const bool processing = r->noiseSuppression || r->gainControl;
@@ -370,11 +434,11 @@ bool FindSpeaker(const std::atomic<bool>* cancel, PulseDeviceFacts& speaker) {
 // loopback thread alone; the FIFO lives until that thread has ended.
 class SystemFeed {
  public:
-  SystemFeed(AVAudioFifo* fifo, std::mutex& fifoLock, int channels, int rate)
-      : fifo_(fifo), fifoLock_(fifoLock), channels_(channels), rate_(rate) {}
+  SystemFeed(AVAudioFifo* fifo, std::mutex& fifoLock, uint64_t layout, int channels, int rate)
+      : fifo_(fifo), fifoLock_(fifoLock), layout_(layout), channels_(channels), rate_(rate) {}
 
   bool Open(uint64_t outLayout, int outRate, int outFormat) {
-    swr_ = MakeResampler(0, channels_, rate_, AV_SAMPLE_FMT_S32, outLayout, outRate, outFormat);
+    swr_ = MakeResampler(layout_, channels_, rate_, AV_SAMPLE_FMT_S32, outLayout, outRate, outFormat);
     if (!swr_) {
       LOG(ERROR) << "Could not allocate resampler context";
       return false;
@@ -424,6 +488,7 @@ class SystemFeed {
  private:
   AVAudioFifo* fifo_;
   std::mutex& fifoLock_;
+  uint64_t layout_;
   int channels_;
   int rate_;
   SwrPtr swr_;
@@ -436,9 +501,9 @@ int LoopbackCaptureThread(AudioRecorder* r) {
   CaptureExit exitGuard{r->captureThreadsRunning};
   PulseDeviceFacts speaker;
   if (!FindSpeaker(&r->stopRequested, speaker)) return r->stopRequested ? 0 : -1;
-  // The device's rate and channel count, as 32-bit integer samples.
-  pa_sample_spec spec{PA_SAMPLE_S32NE, speaker.sampleSpec.rate, speaker.sampleSpec.channels};
-  if (spec.channels == 0 || spec.channels > 8) spec.channels = 2;
+  // The device's rate and channels, as 32-bit integer samples.
+  const DeviceShape shape = ShapeOf(speaker, PA_SAMPLE_S32NE);
+  const pa_sample_spec& spec = shape.spec;
   const int channels = spec.channels;
   const int rate = static_cast<int>(spec.rate);
   const int blockAlign = channels * 4;
@@ -448,13 +513,13 @@ int LoopbackCaptureThread(AudioRecorder* r) {
   LOG(INFO) << "nBlockAlign: " << blockAlign;
 
   PulseRecordStream stream;
-  if (stream.Open(speaker.monitorSourceName, spec, kFragmentMs, "Tunewell system sound", &r->stopRequested) <
-      0) {
+  if (stream.Open(speaker.monitorSourceName, spec, kFragmentMs, "Tunewell system sound", &r->stopRequested,
+                  &shape.map) < 0) {
     if (r->stopRequested) return 0;
     LOG(ERROR) << "AudioClient Initialize  error";
     return -1;
   }
-  SystemFeed feed(r->systemFifo.get(), r->systemFifoLock, channels, rate);
+  SystemFeed feed(r->systemFifo.get(), r->systemFifoLock, shape.layout, channels, rate);
   if (!feed.Open(r->outChannelLayout, r->outSampleRate, r->outSampleFormat)) return -1;
   std::vector<uint8_t> piece;
   int idleMs = 0;

@@ -64,6 +64,7 @@ void SourceListed(pa_context*, const pa_source_info* info, int eol, void* userda
     facts.mute = info->mute != 0;
     facts.volume = info->volume;
     facts.sampleSpec = info->sample_spec;
+    facts.channelMap = info->channel_map;
     request->out->push_back(std::move(facts));
   }
   SignalLoop(request->loop);
@@ -80,6 +81,7 @@ void SinkListed(pa_context*, const pa_sink_info* info, int eol, void* userdata) 
     facts.mute = info->mute != 0;
     facts.volume = info->volume;
     facts.sampleSpec = info->sample_spec;
+    facts.channelMap = info->channel_map;
     request->out->push_back(std::move(facts));
   }
   SignalLoop(request->loop);
@@ -249,13 +251,20 @@ PulseRecordStream::~PulseRecordStream() {
 }
 
 int PulseRecordStream::Open(const std::string& source, const pa_sample_spec& spec, int fragmentMs,
-                            const char* streamName, const std::atomic<bool>* cancel) {
+                            const char* streamName, const std::atomic<bool>* cancel, const pa_channel_map* map) {
   if (stream_ || !pa_sample_spec_valid(&spec)) return -1;
+  // The server's own default has no order for 7 or 8 channels: the stream could not be made.
+  pa_channel_map places;
+  if (map)
+    places = *map;
+  else
+    pa_channel_map_init_extend(&places, spec.channels, PA_CHANNEL_MAP_DEFAULT);
+  if (!pa_channel_map_compatible(&places, &spec)) return -1;
   if (!connection_.Connect("Tunewell", cancel)) return -1;
   spec_ = spec;
   pa_threaded_mainloop* loop = connection_.Loop();
   PulseLock lock(loop);
-  stream_ = pa_stream_new(connection_.Context(), streamName, &spec, nullptr);
+  stream_ = pa_stream_new(connection_.Context(), streamName, &spec, &places);
   if (!stream_) return -1;
   pa_stream_set_state_callback(stream_, StreamStateChanged, loop);
   pa_stream_set_read_callback(stream_, DataArrived, this);

@@ -48,6 +48,7 @@ struct PulseDeviceFacts {
   bool mute = false;
   pa_cvolume volume{};
   pa_sample_spec sampleSpec{};
+  pa_channel_map channelMap{};  // where each of its channels stands
 };
 
 class PulseConnection {
@@ -112,10 +113,12 @@ class PulseRecordStream {
   PulseRecordStream& operator=(const PulseRecordStream&) = delete;
 
   // Connects and opens `source` in the given format, with pieces of about fragmentMs (the
-  // source's latency is fitted to them). 0, or -1 when the server or the source is not there,
-  // the server does not answer in time, or *cancel was set meanwhile.
+  // source's latency is fitted to them). The channels stand where map says (the server remixes
+  // the source's own to them); without one, in the server's default order for their count,
+  // with places it has no name for left unassigned. 0, or -1 when the server or the source is
+  // not there, the server does not answer in time, or *cancel was set meanwhile.
   int Open(const std::string& source, const pa_sample_spec& spec, int fragmentMs, const char* streamName,
-           const std::atomic<bool>* cancel = nullptr);
+           const std::atomic<bool>* cancel = nullptr, const pa_channel_map* map = nullptr);
   // Bytes waiting to be read; -1 when the stream has died (server gone, device removed).
   long Readable();
   // Appends the next waiting piece to out (holes become silence). Bytes appended, 0 when

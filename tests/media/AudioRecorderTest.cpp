@@ -13,6 +13,8 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "app/Messages.h"
 #include "app/SettingsFile.h"
@@ -215,18 +217,96 @@ class AudioRecorderTest : public ::testing::Test {
   std::unique_ptr<test::PrivatePulse> pulse_;
 };
 
-TEST_F(AudioRecorderTest, EachSourceRecordsItsToneAtItsLevel) {
+// A file in a device's own layout: a 440 Hz tone in channel `left`, a 1000 Hz tone in channel
+// `right` (each left out when -1), the other channels silent.
+std::string SidesWav(int channels, int rate, int left, int right) {
+  const std::string path = test::TempDir() + "/sides-" + std::to_string(channels) + "-" + std::to_string(left) +
+                           "-" + std::to_string(right) + "-" + std::to_string(rate) + ".wav";
+  std::string pan = "pan=" + std::to_string(channels) + "c";
+  if (left >= 0) pan += "|c" + std::to_string(left) + "=c0";
+  if (right >= 0) pan += "|c" + std::to_string(right) + "=c1";
+  const std::string r = std::to_string(rate);
+  EXPECT_EQ(test::RunProcess({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "sine=f=440:d=12:r=" + r, "-f",
+                              "lavfi", "-i", "sine=f=1000:d=12:r=" + r, "-filter_complex",
+                              "[0][1]amerge=inputs=2," + pan, path}),
+            0);
+  return path;
+}
+
+// Level in dB of one frequency in one channel of a file.
+double ChannelBandLevel(const std::string& path, int channel, int frequency, double startSec, double lengthSec) {
+  const std::string one = test::TempDir() + "/channel.wav";
+  if (test::RunProcess({"ffmpeg", "-v", "error", "-y", "-i", path, "-af",
+                        "pan=mono|c0=c" + std::to_string(channel), one}) != 0)
+    return -91;
+  return BandLevel(one, frequency, startSec, lengthSec);
+}
+
+// Where a position stands in a map as pactl writes it ("front-left,front-right,..."); -1 when
+// it is not there.
+int Slot(const std::string& map, const std::string& position) {
+  std::istringstream in(map);
+  std::string name;
+  for (int i = 0; std::getline(in, name, ','); ++i)
+    if (name == position) return i;
+  return -1;
+}
+
+TEST_F(AudioRecorderTest, EveryDeviceLayoutRecordsEachSoundOnItsSideAtItsLevel) {
+  // The file is stereo: what the device plays or hears at the front left is recorded on the
+  // left, at its level, the front right on the right; a one-channel device on both sides.
+  // Devices as sold: ALSA's orders for 4, 5.1 and 7.1 (an HDMI receiver, a USB headset, a
+  // microphone array). "" stands for the server's own stereo devices.
+  constexpr const char* k51 = "front-left,front-right,rear-left,rear-right,front-center,lfe";
+  constexpr const char* k71 = "front-left,front-right,rear-left,rear-right,front-center,lfe,side-left,side-right";
+  constexpr const char* kQuad = "front-left,front-right,rear-left,rear-right";
+  struct Device {
+    int channels = 2, rate = kRate;
+    const char* map = "";
+  };
   const struct {
+    const char* name;
     int source;
-    const char* sink;
-    int frequency;
-  } cases[] = {{SourceSystem, "tw_speaker", 440}, {SourceMicrophone, "tw_micfeed", 1000}};
+    Device system, mic;
+  } cases[] = {
+      {"system sound, stereo", SourceSystem, {}, {}},
+      {"system sound, mono", SourceSystem, {1, 44100, "mono"}, {}},
+      {"system sound, 5.1", SourceSystem, {6, 48000, k51}, {}},
+      {"system sound, 7.1", SourceSystem, {8, 48000, k71}, {}},
+      {"microphone, stereo", SourceMicrophone, {}, {}},
+      {"microphone, four-channel array", SourceMicrophone, {}, {4, 48000, kQuad}},
+      {"microphone, 5.1", SourceMicrophone, {}, {6, 44100, k51}},
+      {"both, 7.1 output and four-channel microphone", SourceAll, {8, 48000, k71}, {4, 48000, kQuad}},
+  };
+  int added = 0;
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.source);
-    const std::string tone = test::ToneWav(12, c.frequency);
-    const double reference = BandLevel(tone, c.frequency, 1, 2);
-    test::Player player(c.sink, tone);
-    ASSERT_TRUE(player.Sounding());
+    SCOPED_TRACE(c.name);
+    // Each side's device, added for this case unless it is the server's own.
+    std::string sink = "tw_speaker", feed = "tw_micfeed", mic = "tw_mic";
+    if (*c.system.map) {
+      sink = "tw_out" + std::to_string(++added);
+      ASSERT_TRUE(pulse_->AddSink(sink, c.system.channels, c.system.rate, true, c.system.map));
+    }
+    if (*c.mic.map) {
+      mic = "tw_in" + std::to_string(++added);
+      feed = mic + "_feed";
+      ASSERT_TRUE(pulse_->AddMicrophone(mic, c.mic.channels, c.mic.rate, c.mic.map));
+    }
+    ASSERT_TRUE(pulse_->UseDefaults(sink, mic));
+    // Both tones from the one source recorded; with both, the left tone from the system and the
+    // right one from the microphone.
+    const bool mono = c.system.channels == 1;
+    std::vector<std::unique_ptr<test::Player>> players;
+    for (const auto& [device, d, left, right] :
+         {std::tuple{sink, c.system, c.source != SourceMicrophone, c.source == SourceSystem},
+          std::tuple{feed, c.mic, c.source == SourceMicrophone, c.source != SourceSystem}}) {
+      if (!left && !right) continue;
+      const std::string map = *d.map ? d.map : "front-left,front-right";
+      const std::string played = SidesWav(d.channels, d.rate, left ? Slot(map, mono ? "mono" : "front-left") : -1,
+                                          right ? Slot(map, "front-right") : -1);
+      players.push_back(std::make_unique<test::Player>(device, played, 0, *d.map ? d.map : ""));
+      ASSERT_TRUE(players.back()->Sounding());
+    }
     const Take take = Record(Settings(c.source), 3.5);
     ASSERT_EQ(take.startRc, 0);
     const test::MediaInfo info = test::Probe(take.path);
@@ -237,8 +317,17 @@ TEST_F(AudioRecorderTest, EachSourceRecordsItsToneAtItsLevel) {
     EXPECT_EQ(info.First("audio")->channels, 2);
     EXPECT_NEAR(info.durationSec, take.recordedSeconds, 0.2);
     EXPECT_NEAR(test::DecodedSeconds(take.path), take.recordedSeconds, 0.2);
-    EXPECT_NEAR(BandLevel(take.path, c.frequency, 0.5, 2), reference, 1.5);
     ExpectCountingSeconds(take.posted, 3);
+    // A tone alone in one channel of the played file measures the same in any of the files.
+    const double reference = ChannelBandLevel(SidesWav(1, 44100, 0, -1), 0, 440, 1, 2);
+    EXPECT_NEAR(ChannelBandLevel(take.path, 0, 440, 0.5, 2), reference, 1.5) << "the left sound on the left";
+    if (mono) {
+      EXPECT_NEAR(ChannelBandLevel(take.path, 1, 440, 0.5, 2), reference, 1.5) << "one channel on both sides";
+      continue;
+    }
+    EXPECT_NEAR(ChannelBandLevel(take.path, 1, 1000, 0.5, 2), reference, 1.5) << "the right sound on the right";
+    EXPECT_LT(ChannelBandLevel(take.path, 1, 440, 0.5, 2), reference - 20) << "no left sound on the right";
+    EXPECT_LT(ChannelBandLevel(take.path, 0, 1000, 0.5, 2), reference - 20) << "no right sound on the left";
   }
 }
 

@@ -92,11 +92,14 @@ int PrivatePulse::Pactl(const std::vector<std::string>& args, std::string* outpu
   return RunProcess(argv, output);
 }
 
-bool PrivatePulse::AddSink(const std::string& name, int channels, int rate, bool smallBlocks) {
+bool PrivatePulse::AddSink(const std::string& name, int channels, int rate, bool smallBlocks,
+                           const std::string& map) {
   const std::string& description = name;
-  if (Pactl({"load-module", "module-null-sink", "sink_name=" + name, "channels=" + std::to_string(channels),
-             "rate=" + std::to_string(rate), "sink_properties=device.description=" + description}) != 0)
-    return false;
+  std::vector<std::string> args{"load-module", "module-null-sink", "sink_name=" + name,
+                                "channels=" + std::to_string(channels), "rate=" + std::to_string(rate),
+                                "sink_properties=device.description=" + description};
+  if (!map.empty()) args.push_back("channel_map=" + map);
+  if (Pactl(args) != 0) return false;
   if (smallBlocks) {
     keepers_.push_back(Quiet({"parec", "--latency-msec=10", "--raw", "-d", name + ".monitor"}));
     WarmUp(name + ".monitor", channels, rate);
@@ -104,13 +107,14 @@ bool PrivatePulse::AddSink(const std::string& name, int channels, int rate, bool
   return true;
 }
 
-bool PrivatePulse::AddMicrophone(const std::string& name, int channels, int rate) {
+bool PrivatePulse::AddMicrophone(const std::string& name, int channels, int rate, const std::string& map) {
   const std::string feed = name + "_feed";
-  if (!AddSink(feed, channels, rate)) return false;
-  if (Pactl({"load-module", "module-remap-source", "source_name=" + name, "master=" + feed + ".monitor",
-             "channels=" + std::to_string(channels), "rate=" + std::to_string(rate),
-             "source_properties=device.description=" + name}) != 0)
-    return false;
+  if (!AddSink(feed, channels, rate, true, map)) return false;
+  std::vector<std::string> args{"load-module", "module-remap-source", "source_name=" + name,
+                                "master=" + feed + ".monitor", "channels=" + std::to_string(channels),
+                                "rate=" + std::to_string(rate), "source_properties=device.description=" + name};
+  if (!map.empty()) args.insert(args.end(), {"channel_map=" + map, "master_channel_map=" + map});
+  if (Pactl(args) != 0) return false;
   keepers_.push_back(Quiet({"parec", "--latency-msec=10", "--raw", "-d", name}));
   WarmUp(name, channels, rate);
   return true;
@@ -176,9 +180,11 @@ double Rms(const std::vector<int16_t>& samples) {
   return std::sqrt(sum / static_cast<double>(samples.size()));
 }
 
-Player::Player(const std::string& sink, const std::string& file, int latencyMs) : sink_(sink) {
+Player::Player(const std::string& sink, const std::string& file, int latencyMs, const std::string& channelMap)
+    : sink_(sink) {
   std::vector<std::string> argv{"paplay", "-d", sink};
   if (latencyMs > 0) argv.push_back("--latency-msec=" + std::to_string(latencyMs));
+  if (!channelMap.empty()) argv.push_back("--channel-map=" + channelMap);
   argv.push_back(file);
   SpawnOptions options;
   options.discardOutput = true;

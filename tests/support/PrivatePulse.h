@@ -43,9 +43,12 @@ class PrivatePulse {
   // A null sink `name` (description `name` too) of the given layout. With smallBlocks a
   // low-latency reader on its monitor makes it render in small blocks as a sound card does;
   // without, an idle null sink renders, and its monitor delivers, in blocks of up to 2 s.
-  bool AddSink(const std::string& name, int channels, int rate, bool smallBlocks = true);
+  // map: the channel positions as pactl names them ("front-left,front-right,lfe,..."), or the
+  // server's default for the count.
+  bool AddSink(const std::string& name, int channels, int rate, bool smallBlocks = true,
+               const std::string& map = "");
   // A fake microphone `name` of the given layout, fed by playing into sink `name`_feed.
-  bool AddMicrophone(const std::string& name, int channels, int rate);
+  bool AddMicrophone(const std::string& name, int channels, int rate, const std::string& map = "");
   // Makes sink and source the defaults (the system sound and the microphone of the program).
   bool UseDefaults(const std::string& sink, const std::string& source);
 
@@ -99,7 +102,8 @@ double Rms(const std::vector<int16_t>& samples);
 // server to keep that much sound buffered ahead (2000: a player that buffers 2 s).
 class Player {
  public:
-  Player(const std::string& sink, const std::string& file, int latencyMs = 0);
+  // channelMap: the places of the file's channels, when not the server's default for their count.
+  Player(const std::string& sink, const std::string& file, int latencyMs = 0, const std::string& channelMap = "");
   ~Player();
   void Stop();
   // True once the player has ended by itself (the whole file was handed to the server).
