@@ -19,6 +19,7 @@ extern "C" {
 }
 
 #include "app/FFmpegPtr.h"
+#include "app/Translation.h"
 
 namespace tw {
 
@@ -82,6 +83,12 @@ int ChooseSoundStream(const AVFormatContext* input) {
     }
   }
   return chosen;
+}
+
+std::string KeptTrackNote(const MediaFacts& facts) {
+  if (facts.soundStreams <= 1 || facts.soundIndex < 0) return "";
+  return FormatText(Tr("MediaHelpers", "仅保留了第 %1 条音轨（共 %2 条）"),
+                    {std::to_string(facts.soundIndex + 1), std::to_string(facts.soundStreams)});
 }
 
 namespace {
@@ -162,6 +169,7 @@ MediaFacts ReadFacts(AVFormatContext* input) {
       ++videoCount;
     }
   }
+  facts.soundStreams = audioCount;
   facts.bookkeepingTags = BookkeepingKeys(input->metadata);
   if (!sound) return facts;
   facts.channels = sound->codecpar->ch_layout.nb_channels;

@@ -40,6 +40,7 @@ struct MediaFacts {
   // The sound stream the transcoder takes by itself (its default one, else the one with the
   // most channels; the first on a tie), as the N of "a:N"; -1 when there is no sound.
   int soundIndex = -1;
+  int soundStreams = 0;      // sound streams in the file: a result keeps the one above alone
   int channels = 0;          // of that stream; 0 when unknown
   std::string layout;        // its channel layout as FFmpeg names it ("5.1(side)"); "" when unknown
   int sampleRate = 0;        // Hz; 0 when unknown
@@ -64,6 +65,10 @@ bool IsBookkeepingTag(std::string_view key, std::string_view value);
 // picture block). Others (wav, ogg, opus, amr ...) hold none, and no container takes a picture
 // whose dimensions cannot be read (a broken one).
 bool CanHoldCover(std::string_view format, const CoverPicture& picture);
+
+// What a result of a file with several sound tracks says: which one it kept, of how many
+// (translated); "" for a file with one or none.
+std::string KeptTrackNote(const MediaFacts& facts);
 
 // True for a tag entry a result should carry over: not empty, no bookkeeping, not the
 // "encoder" entry a writer sets for itself.

@@ -47,6 +47,9 @@ constexpr unsigned WM_RECORD_TIME = WM_USER + 700;           // 1724 param: seco
 constexpr unsigned WM_RECORD_FAILED = WM_USER + 701;         // 1725 param: failure
 // One file of the recordings folder, found by the recorder page's start-up scan.
 constexpr unsigned WM_RECORD_SCAN_ENTRY = WM_USER + 702;     // 1726 RecordingRecord
+// The default devices' levels as the sound server has them now (posted by the recorder page's
+// LevelWatcher); param: (microphone level + 1) x 1000 + playback level + 1, each -1 when absent.
+constexpr unsigned WM_RECORD_LEVELS = WM_USER + 703;         // 1727
 
 // Not a window message of the table: requests of the queue's worker for row changes of a job
 // it starts, which only the window thread may apply (RowRequestRecord).

@@ -264,7 +264,6 @@ class RecordJob : public Job {
     timer_ = std::thread([this] { TimerThread(); });
     return "";
   }
-  std::string TakeNote() override { return std::exchange(note_, ""); }
   JobUpdate OnMessage(const Message& message) override {
     JobUpdate update;
     if (message.id == kJobAbortedMessage) return Failed(Tr("Cli", "已停止"));
@@ -303,10 +302,12 @@ class RecordJob : public Job {
     recorder_.reset();
     if (failure != FailureNone) {
       keepOutput_ = true;
-      return Failed(FormatText(failure == FailureWrite
-                                   ? Tr("Cli", "无法写入录音（磁盘满了吗？）；已录下的内容保存在 %1")
-                                   : Tr("Cli", "录音设备已不在；已录下的内容保存在 %1"),
-                               {OutputPath()}));
+      const char* text =
+          failure == FailureWrite    ? TW_TRANSLATE_NOOP("Cli", "无法写入录音（磁盘满了吗？）；已录下的内容保存在 %1")
+          : failure == FailureServer ? TW_TRANSLATE_NOOP("Cli", "声音服务器没有应答；已录下的内容保存在 %1")
+          : failure == FailureEncode ? TW_TRANSLATE_NOOP("Cli", "无法编码录音；已录下的内容保存在 %1")
+                                     : TW_TRANSLATE_NOOP("Cli", "录音设备已不在；已录下的内容保存在 %1");
+      return Failed(FormatText(Tr("Cli", text), {OutputPath()}));
     }
     if (!finished) return Failed(Tr("Cli", "无法完成录音"));
     return Done(OutputPath());
@@ -335,7 +336,7 @@ class RecordJob : public Job {
   double seconds_;
   std::optional<int> source_;
   ContextFn context_;
-  std::string folder_, fileName_, note_;
+  std::string folder_, fileName_;
   int taskId_ = 0;
   MessageSink* sink_ = nullptr;
   std::unique_ptr<TaggingSink> tagging_;
@@ -424,6 +425,7 @@ InProcessPlan PlanInProcessJobs(const CliRequest& request, const ContextFn& cont
           continue;
         }
         plan.jobs.push_back(std::make_unique<DenoiseJob>(file, input.entry, settings, context));
+        plan.jobs.back()->NoteInput(input.entry);
       }
       return plan;
     }

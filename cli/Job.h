@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "app/MessageSink.h"
 #include "tasks/Commands.h"
@@ -53,7 +54,9 @@ class Job {
   // Starts the work under taskId; "" when it runs, otherwise the reason.
   virtual std::string Start(int taskId, MessageSink* sink) = 0;
   // Something the user should know about a started job that is not a failure; "" for none.
-  virtual std::string TakeNote() { return ""; }
+  virtual std::string TakeNote() { return std::exchange(note_, ""); }
+  // What TakeNote gives for the job's input (the one sound track its result keeps).
+  void NoteInput(const FileEntry& input) { note_ = KeptTrackNote(input.facts); }
   // The task id the job's messages must carry; INT_MIN lets the runner choose.
   virtual int FixedTaskId() const;
   // A message that carries this job's task id.
@@ -68,6 +71,7 @@ class Job {
   explicit Job(std::string label) : label_(std::move(label)) {}
 
   std::string label_;
+  std::string note_;
 };
 
 // Percent of a run from its progress record fields and what was built for it.

@@ -65,6 +65,7 @@ void PerFile(const CliRequest& request, const ContextFn& context, OperationKind 
       continue;
     }
     plan.jobs.push_back(std::make_unique<TranscoderJob>(file, kind, context, makeBuild(input.entry), percent));
+    plan.jobs.back()->NoteInput(input.entry);
   }
 }
 
@@ -247,6 +248,7 @@ void PlanCut(const CliRequest& r, const ContextFn& context, Plan& plan) {
         [start, end](std::int64_t pos, std::int64_t, const BuiltCommand&) {
           return TaskPercent(pos, static_cast<std::int64_t>((end - start) * 1000));
         });
+    job->NoteInput(source);
     plan.jobs.push_back(std::move(job));
   }
 }

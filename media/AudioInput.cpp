@@ -195,10 +195,14 @@ SwrContext* MakeSwr(AVChannelLayout* outLayout, AVSampleFormat outFormat, int ou
     return nullptr;
   }
   if (filterSize > 0) av_opt_set_int(swr, "filter_size", filterSize, 0);
-  // A mix into floats is kept to full scale like a mix into 16 bits: the channels of a
-  // down-mix are scaled so that sound alike on every channel keeps its level.
-  av_opt_set_double(swr, "rematrix_maxval", 1.0, 0);
-  if (swr_init(swr) < 0) swr_free(&swr);
+  // Each sound keeps its level on its side, as everywhere else (the library's own mix into 16
+  // bits scales a 5.1 source about 9 dB down).
+  std::vector<double> mix;
+  if (outLayout->nb_channels <= 2 && av_channel_layout_compare(outLayout, inLayout) != 0 &&
+      (!LevelKeepingMatrix(inLayout, outLayout->nb_channels, &mix) ||
+       swr_set_matrix(swr, mix.data(), inLayout->nb_channels) < 0))
+    swr_free(&swr);
+  if (swr && swr_init(swr) < 0) swr_free(&swr);
   return swr;
 }
 

@@ -148,6 +148,19 @@ int AudioPlayer::OpenDevice() {
     std::printf("Window could not be created! SDL_Error: %s\n", SDL_GetError());
     return sdlRc;
   }
+  // More channels than the output has would be mixed down by the sound server, which scales
+  // them to full scale (a 5.1 film played about 8 dB below its own stereo mix): they are mixed
+  // here instead, each sound kept at its level on its side as everywhere else.
+  SDL_AudioSpec output{};
+  char* outputName = nullptr;
+  if (SDL_GetDefaultAudioInfo(&outputName, &output, 0) == 0) {
+    SDL_free(outputName);
+    if (output.channels > 0 && output.channels < deviceChannels_) {
+      deviceChannels_ = output.channels;
+      silenceBytes_ = SilenceChunkBytes(deviceChannels_);
+      converter_ = std::make_unique<S16Converter>(deviceChannels_, deviceRate_);
+    }
+  }
   SDL_AudioSpec desired{};
   desired.freq = deviceRate_;
   desired.format = AUDIO_S16SYS;

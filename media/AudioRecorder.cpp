@@ -156,13 +156,15 @@ int AudioRecorder::Start(const std::string& name, const std::string& dir, int ra
       micThread = std::thread([this] {
         pthread_setname_np(pthread_self(), "tw-mic");
         // Without its microphone the encoder waits for sound that never comes.
-        if (MicCaptureThread(this) < 0) ReportFailure(FailureDevice);
+        const int rc = MicCaptureThread(this);
+        if (rc < 0) ReportFailure(rc == kCaptureServerSilent ? FailureServer : FailureDevice);
       });
     if (system)
       loopbackThread = std::thread([this] {
         pthread_setname_np(pthread_self(), "tw-loopback");
         // Without its system sound the file would go on as silence.
-        if (LoopbackCaptureThread(this) < 0) ReportFailure(FailureDevice);
+        const int rc = LoopbackCaptureThread(this);
+        if (rc < 0) ReportFailure(rc == kCaptureServerSilent ? FailureServer : FailureDevice);
         systemActive = false;  // nothing more comes: the encoder must not wait for it
       });
   }
@@ -180,13 +182,16 @@ void AudioRecorder::AbortStart() {
 }
 
 void AudioRecorder::ReportFailure(int kind) {
-  // A device that ends because the recording stops has not failed; a write that fails has,
-  // even while the file is being finished.
-  if (kind == FailureDevice && stopRequested) return;
+  // A device or server that ends because the recording stops has not failed; a write that
+  // fails has, even while the file is being finished.
+  if ((kind == FailureDevice || kind == FailureServer) && stopRequested) return;
   int none = FailureNone;
   if (!failure.compare_exchange_strong(none, kind)) return;
-  LOG(ERROR) << "the recording of " << OutputPath() << " cannot go on: "
-             << (kind == FailureWrite ? "the file cannot be written" : "a sound device went away");
+  const char* what = kind == FailureWrite    ? "the file cannot be written"
+                     : kind == FailureServer ? "the sound server stopped answering"
+                     : kind == FailureEncode ? "the sound cannot be encoded"
+                                             : "a sound device went away";
+  LOG(ERROR) << "the recording of " << OutputPath() << " cannot go on: " << what;
   if (!stopRequested) PostValue(ownerWindow, WM_RECORD_FAILED, kind);
 }
 
@@ -437,7 +442,7 @@ void AudioRecorder::EncodeThread() {
     }
   }
   if (failed)
-    ReportFailure(FailureDevice);
+    ReportFailure(FailureEncode);
   else
     DrainAfterStop();
   Trace("audio encode thread exit\n");

@@ -24,12 +24,15 @@
 namespace tw {
 
 class PulseRecordStream;
+struct PulseDeviceFacts;
 
 enum CodecKind { CodecMp3 = 0, CodecAac = 1 };
 enum VoiceSource { SourceAll = 0, SourceMicrophone = 1, SourceSystem = 2 };
 enum RecorderState { Idle = 0, Recording = 1, Paused = 2, Stopped = 3 };
 // Why a started recording cannot go on (WM_RECORD_FAILED). What was written stays in the file.
-enum RecordFailure { FailureNone = 0, FailureDevice = 1, FailureWrite = 2 };
+// FailureServer: the sound server stopped answering; FailureEncode: the sound could not be
+// encoded (the encoder or the mix failed).
+enum RecordFailure { FailureNone = 0, FailureDevice = 1, FailureWrite = 2, FailureServer = 3, FailureEncode = 4 };
 // Where the system sound alone begins: not yet known, at the device's first sound, or at the
 // moment recording began (the device's first data was silence, or it gave none in time).
 enum SystemStart { SystemStartWaiting = 0, SystemStartDevice = 1, SystemStartClock = 2 };
@@ -93,6 +96,7 @@ class AudioRecorder {
   friend int MicCaptureThread(AudioRecorder* recorder);
   friend int LoopbackCaptureThread(AudioRecorder* recorder);
   friend int OpenMicrophone(AudioRecorder* recorder);
+  friend int UseMicrophone(AudioRecorder* recorder, const PulseDeviceFacts& mic);
   friend struct RecorderAccess;
 
   int OpenSources();

@@ -29,6 +29,12 @@ constexpr int kFragmentMs = 20;
 constexpr int kConvertFrames = 4096;
 // How long the device may give nothing before its sound counts as gone (systemActive).
 constexpr int kIdleMs = 1000;
+// How often a recording asks which devices are the defaults: a device the desktop switches to
+// is followed within this.
+constexpr int kWatchMs = 200;
+// How long the sound server may leave a recording's question unanswered before the recording
+// counts it as gone (a suspended device still answers; a stopped server does not).
+constexpr int kServerDeadlineMs = 5000;
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -147,19 +153,61 @@ DeviceShape ShapeOf(const PulseDeviceFacts& device, pa_sample_format_t format) {
   return shape;
 }
 
-// The default source when it is a microphone (not a sink's monitor).
-bool DefaultMicrophone(PulseConnection& pulse, PulseDeviceFacts& found) {
-  std::string sink, source;
+// The source called `name` when it is a microphone (not a sink's monitor).
+bool FindMicrophone(PulseConnection& pulse, const std::string& name, PulseDeviceFacts& found) {
   std::vector<PulseDeviceFacts> sources;
-  if (!pulse.DefaultNames(sink, source) || !pulse.ListSources(sources)) return false;
+  if (!pulse.ListSources(sources)) return false;
   for (const auto& s : sources) {
-    if (s.name == source && !s.isMonitor) {
+    if (s.name == name && !s.isMonitor) {
       found = s;
       return true;
     }
   }
   return false;
 }
+
+// The default source when it is a microphone.
+bool DefaultMicrophone(PulseConnection& pulse, PulseDeviceFacts& found) {
+  std::string sink, source;
+  return pulse.DefaultNames(sink, source) && FindMicrophone(pulse, source, found);
+}
+
+// The sink called `name`, when it has a monitor to record what it plays.
+bool FindSink(PulseConnection& pulse, const std::string& name, PulseDeviceFacts& found) {
+  std::vector<PulseDeviceFacts> sinks;
+  if (!pulse.ListSinks(sinks)) return false;
+  for (const auto& s : sinks)
+    if (s.name == name && !s.monitorSourceName.empty()) {
+      found = s;
+      return true;
+    }
+  return false;
+}
+
+// Asks the server every kWatchMs, on a connection of the capture thread's own, which devices
+// are the defaults, so that the thread can follow the one of its side.
+class DefaultWatch {
+ public:
+  enum Answer { kNotDue, kAnswered, kNoAnswer };
+  // False when no server answers, or the recording stops meanwhile.
+  bool Connect(const std::atomic<bool>* stop) {
+    pulse_.SetTimeoutMs(kServerDeadlineMs);
+    return pulse_.Connect("Tunewell", stop);
+  }
+  PulseConnection& Pulse() { return pulse_; }
+  // The default sink's and source's names when it is time to ask; kNoAnswer when the server
+  // did not answer within kServerDeadlineMs (or the recording stopped meanwhile).
+  Answer Ask(std::string& sink, std::string& source) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now < next_) return kNotDue;
+    next_ = now + std::chrono::milliseconds(kWatchMs);
+    return pulse_.DefaultNames(sink, source) ? kAnswered : kNoAnswer;
+  }
+
+ private:
+  PulseConnection pulse_;
+  std::chrono::steady_clock::time_point next_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWatchMs);
+};
 
 }  // namespace
 
@@ -202,7 +250,17 @@ int OpenMicrophone(AudioRecorder* r) {
   }
   Trace("device name: %s\n", mic.description.c_str());
   Trace("audiodevice: %s\n", mic.name.c_str());
+  r->outChannels = av_popcount64(r->outChannelLayout);
+  if (UseMicrophone(r, mic) < 0) return -1;
+  r->micFifo.reset(av_audio_fifo_alloc(static_cast<AVSampleFormat>(r->outSampleFormat), 2, r->outSampleRate * 6));
+  if (!r->micFifo) {
+    LOG(ERROR) << "Could not allocate audio fifo";
+    return -1;
+  }
+  return 0;
+}
 
+int UseMicrophone(AudioRecorder* r, const PulseDeviceFacts& mic) {
   // Record in the device's own rate, channels and (where FFmpeg has it) format, and convert
   // from exactly that.
   int format = AvFormatFromPulse(mic.sampleSpec.format);
@@ -210,39 +268,35 @@ int OpenMicrophone(AudioRecorder* r) {
       ShapeOf(mic, format == AV_SAMPLE_FMT_NONE ? PA_SAMPLE_FLOAT32NE : mic.sampleSpec.format);
   if (format == AV_SAMPLE_FMT_NONE) format = AV_SAMPLE_FMT_FLT;
   const pa_sample_spec& spec = shape.spec;
-  r->micInput = std::make_unique<PulseRecordStream>();
-  if (r->micInput->Open(mic.name, spec, kFragmentMs, "Tunewell microphone", &r->stopRequested, &shape.map) < 0) {
+  auto input = std::make_unique<PulseRecordStream>();
+  if (input->Open(mic.name, spec, kFragmentMs, "Tunewell microphone", &r->stopRequested, &shape.map) < 0) {
     LOG(ERROR) << "psDevName:" << mic.name << " avformat_open_input err,ret=" << -1
                << ",errstr=the source cannot be recorded";
-    r->micInput.reset();
     return -1;
   }
+  const bool processing = r->noiseSuppression || r->gainControl;
+  SwrPtr toOutput = processing ? MakeResampler(AV_CH_LAYOUT_MONO, 1, kVoiceRate, AV_SAMPLE_FMT_S16,
+                                               r->outChannelLayout, r->outSampleRate, r->outSampleFormat)
+                               : MakeResampler(shape.layout, spec.channels, static_cast<int>(spec.rate), format,
+                                               r->outChannelLayout, r->outSampleRate, r->outSampleFormat);
+  if (!toOutput) {
+    LOG(ERROR) << "Could not allocate resampler context";
+    return -1;
+  }
+  if (swr_init(toOutput.get()) < 0) {
+    LOG(ERROR) << "Failed to initialize the resampling context";
+    return -1;
+  }
+  r->micInput = std::move(input);
+  // With processing, the voice goes on through the conversion it had (from the processing
+  // rate); the new device's mix down to it is made on its first piece.
+  if (!(processing && r->micToOutputResampler)) r->micToOutputResampler = std::move(toOutput);
+  r->micResampler.reset();
   r->micDeviceName = mic.name;
   r->micSampleRate = static_cast<int>(spec.rate);
   r->micSampleFormat = format;
   r->micChannels = spec.channels;
   r->micChannelLayout = shape.layout;
-  r->outChannels = av_popcount64(r->outChannelLayout);
-
-  const bool processing = r->noiseSuppression || r->gainControl;
-  r->micToOutputResampler =
-      processing ? MakeResampler(AV_CH_LAYOUT_MONO, 1, kVoiceRate, AV_SAMPLE_FMT_S16, r->outChannelLayout,
-                                 r->outSampleRate, r->outSampleFormat)
-                 : MakeResampler(r->micChannelLayout, r->micChannels, r->micSampleRate, r->micSampleFormat,
-                                 r->outChannelLayout, r->outSampleRate, r->outSampleFormat);
-  if (!r->micToOutputResampler) {
-    LOG(ERROR) << "Could not allocate resampler context";
-    return -1;
-  }
-  if (swr_init(r->micToOutputResampler.get()) < 0) {
-    LOG(ERROR) << "Failed to initialize the resampling context";
-    return -1;
-  }
-  r->micFifo.reset(av_audio_fifo_alloc(static_cast<AVSampleFormat>(r->outSampleFormat), 2, r->outSampleRate * 6));
-  if (!r->micFifo) {
-    LOG(ERROR) << "Could not allocate audio fifo";
-    return -1;
-  }
   return 0;
 }
 
@@ -263,7 +317,9 @@ int MicCaptureThread(AudioRecorder* r) {
       return -1;
   }
   const bool processing = r->noiseSuppression || r->gainControl;
-  const int bytesPerFrame = r->micChannels * av_get_bytes_per_sample(static_cast<AVSampleFormat>(r->micSampleFormat));
+  DefaultWatch watch;
+  if (!watch.Connect(&r->stopRequested)) return r->stopRequested ? 0 : -1;
+  std::string refused;  // a default source not followed
   std::vector<uint8_t> piece;
   std::vector<int16_t> mono, processed;
 
@@ -287,6 +343,25 @@ int MicCaptureThread(AudioRecorder* r) {
   };
 
   while (!r->stopRequested) {
+    std::string sinkName, sourceName;
+    const DefaultWatch::Answer answer = watch.Ask(sinkName, sourceName);
+    if (answer == DefaultWatch::kNoAnswer) {
+      if (r->stopRequested) break;
+      LOG(ERROR) << "the sound server stopped answering";
+      return kCaptureServerSilent;
+    }
+    PulseDeviceFacts next;
+    if (answer == DefaultWatch::kAnswered && sourceName != r->micDeviceName && sourceName != refused) {
+      // A microphone unplugged is the end of the recording, whatever the server takes instead.
+      if (!FindMicrophone(watch.Pulse(), r->micDeviceName, next)) {
+        LOG(ERROR) << "the microphone went away";
+        return watch.Pulse().Connected() ? -1 : kCaptureServerSilent;
+      }
+      if (FindMicrophone(watch.Pulse(), sourceName, next) && UseMicrophone(r, next) == 0)
+        LOG(INFO) << "the microphone now records from " << next.name;
+      else
+        refused = sourceName;  // a sink's monitor, or a device that cannot be opened
+    }
     if (r->voiceSource == SourceAll) {
       while (!(r->micFlushed && r->systemDrained) && !r->stopRequested) {
         r->micInput->Flush();
@@ -299,13 +374,15 @@ int MicCaptureThread(AudioRecorder* r) {
     if (bytes < 0) {
       // The device or the server went away: nothing more will come.
       LOG(ERROR) << "read audio packet err";
-      return -1;
+      return r->micInput->ServerLost() ? kCaptureServerSilent : -1;
     }
     if (bytes == 0) {
       r->micInput->WaitData(50);  // a stop is seen within 50 ms
       continue;
     }
     if (!r->running) continue;
+    const int bytesPerFrame =
+        r->micChannels * av_get_bytes_per_sample(static_cast<AVSampleFormat>(r->micSampleFormat));
     const int frameSamples = static_cast<int>(bytes / bytesPerFrame);
     if (frameSamples <= 0) continue;
     const uint8_t* input[1] = {piece.data()};
@@ -407,23 +484,11 @@ int MicCaptureThread(AudioRecorder* r) {
 
 namespace {
 
-// The default sink: its monitor is what the system plays. False (and logged) when the server
-// or the sink cannot be found, or *cancel was set meanwhile.
-bool FindSpeaker(const std::atomic<bool>* cancel, PulseDeviceFacts& speaker) {
-  PulseConnection pulse;
-  if (!pulse.Connect("Tunewell", cancel)) {
-    LOG(ERROR) << "CoCreateInstance error";
-    return false;
-  }
+// The default sink: its monitor is what the system plays. False (and logged) when the sink
+// cannot be found.
+bool FindSpeaker(PulseConnection& pulse, PulseDeviceFacts& speaker) {
   std::string sinkName, sourceName;
-  std::vector<PulseDeviceFacts> sinks;
-  if (pulse.DefaultNames(sinkName, sourceName) && pulse.ListSinks(sinks)) {
-    for (const auto& s : sinks)
-      if (s.name == sinkName && !s.monitorSourceName.empty()) {
-        speaker = s;
-        return true;
-      }
-  }
+  if (pulse.DefaultNames(sinkName, sourceName) && FindSink(pulse, sinkName, speaker)) return true;
   LOG(ERROR) << "Get Default Audio Endpoint error";
   return false;
 }
@@ -495,59 +560,117 @@ class SystemFeed {
   FramePtr out_;
 };
 
+// The monitor of one sink, recorded in its own rate and channels as 32-bit integer samples and
+// converted for the encoder.
+struct SystemDevice {
+  std::string sink;
+  int rate = 0;
+  int blockAlign = 0;
+  PulseRecordStream stream;
+  std::unique_ptr<SystemFeed> feed;
+};
+
+// Where the system sound goes: the recorder's FIFO, in the encoder's format.
+struct SystemTarget {
+  AVAudioFifo* fifo;
+  std::mutex& fifoLock;
+  uint64_t layout;
+  int rate;
+  int format;
+  const std::atomic<bool>* stop;
+};
+
+// Null (and logged) when the monitor cannot be recorded.
+std::unique_ptr<SystemDevice> OpenSystemDevice(const SystemTarget& target, const PulseDeviceFacts& speaker) {
+  auto device = std::make_unique<SystemDevice>();
+  const DeviceShape shape = ShapeOf(speaker, PA_SAMPLE_S32NE);
+  const int channels = shape.spec.channels;
+  device->sink = speaker.name;
+  device->rate = static_cast<int>(shape.spec.rate);
+  device->blockAlign = channels * 4;
+  LOG(INFO) << "nChannels: " << channels;
+  LOG(INFO) << "nSamplesPerSec: " << device->rate;
+  LOG(INFO) << "wBitsPerSample: " << 32;
+  LOG(INFO) << "nBlockAlign: " << device->blockAlign;
+  if (device->stream.Open(speaker.monitorSourceName, shape.spec, kFragmentMs, "Tunewell system sound",
+                          target.stop, &shape.map) < 0) {
+    if (!*target.stop) LOG(ERROR) << "AudioClient Initialize  error";
+    return nullptr;
+  }
+  device->feed =
+      std::make_unique<SystemFeed>(target.fifo, target.fifoLock, shape.layout, channels, device->rate);
+  if (!device->feed->Open(target.layout, target.rate, target.format)) return nullptr;
+  return device;
+}
+
 }  // namespace
 
 int LoopbackCaptureThread(AudioRecorder* r) {
   CaptureExit exitGuard{r->captureThreadsRunning};
+  DefaultWatch watch;
   PulseDeviceFacts speaker;
-  if (!FindSpeaker(&r->stopRequested, speaker)) return r->stopRequested ? 0 : -1;
-  // The device's rate and channels, as 32-bit integer samples.
-  const DeviceShape shape = ShapeOf(speaker, PA_SAMPLE_S32NE);
-  const pa_sample_spec& spec = shape.spec;
-  const int channels = spec.channels;
-  const int rate = static_cast<int>(spec.rate);
-  const int blockAlign = channels * 4;
-  LOG(INFO) << "nChannels: " << channels;
-  LOG(INFO) << "nSamplesPerSec: " << rate;
-  LOG(INFO) << "wBitsPerSample: " << 32;
-  LOG(INFO) << "nBlockAlign: " << blockAlign;
-
-  PulseRecordStream stream;
-  if (stream.Open(speaker.monitorSourceName, spec, kFragmentMs, "Tunewell system sound", &r->stopRequested,
-                  &shape.map) < 0) {
-    if (r->stopRequested) return 0;
-    LOG(ERROR) << "AudioClient Initialize  error";
-    return -1;
+  if (!watch.Connect(&r->stopRequested)) {
+    if (!r->stopRequested) LOG(ERROR) << "CoCreateInstance error";
+    return r->stopRequested ? 0 : -1;
   }
-  SystemFeed feed(r->systemFifo.get(), r->systemFifoLock, shape.layout, channels, rate);
-  if (!feed.Open(r->outChannelLayout, r->outSampleRate, r->outSampleFormat)) return -1;
+  if (!FindSpeaker(watch.Pulse(), speaker)) return r->stopRequested ? 0 : -1;
+  const SystemTarget target{r->systemFifo.get(), r->systemFifoLock, r->outChannelLayout,
+                            r->outSampleRate,      r->outSampleFormat, &r->stopRequested};
+  std::unique_ptr<SystemDevice> device = OpenSystemDevice(target, speaker);
+  if (!device) return r->stopRequested ? 0 : -1;
+  std::string refused;  // a default sink not followed
   std::vector<uint8_t> piece;
   int idleMs = 0;
 
   while (!r->stopRequested) {
+    std::string sinkName, sourceName;
+    const DefaultWatch::Answer answer = watch.Ask(sinkName, sourceName);
+    if (answer == DefaultWatch::kNoAnswer) {
+      if (r->stopRequested) break;
+      LOG(ERROR) << "the sound server stopped answering";
+      return kCaptureServerSilent;
+    }
+    if (answer == DefaultWatch::kAnswered && sinkName != device->sink && sinkName != refused) {
+      // The desktop moved the players to another output: record that one from now on, after what
+      // the old one's conversion still holds.
+      // An output that went away ends the recording of it, whatever the server takes instead.
+      PulseDeviceFacts next;
+      if (!FindSink(watch.Pulse(), device->sink, next)) {
+        LOG(ERROR) << "the recorded output went away";
+        return watch.Pulse().Connected() ? -1 : kCaptureServerSilent;
+      }
+      std::unique_ptr<SystemDevice> moved;
+      if (FindSink(watch.Pulse(), sinkName, next)) moved = OpenSystemDevice(target, next);
+      if (moved && device->feed->Deliver(nullptr, 0)) {
+        device = std::move(moved);
+        LOG(INFO) << "the system sound now comes from " << next.name;
+      } else {
+        refused = sinkName;
+      }
+    }
     if (r->voiceSource == SourceAll) {
       // Start alignment: the backlog is dropped until the microphone has dropped its own.
       while (!(r->systemDrained && r->micFlushed) && !r->stopRequested) {
         piece.clear();
-        const long n = stream.ReadPiece(piece);
+        const long n = device->stream.ReadPiece(piece);
         if (n < 0) break;
         if (n == 0) {
           r->systemDrained = true;
-          stream.WaitData(10);
+          device->stream.WaitData(10);
         }
       }
     }
     piece.clear();
-    const long bytes = stream.ReadPiece(piece);
+    const long bytes = device->stream.ReadPiece(piece);
     if (bytes < 0) {
       LOG(ERROR) << "AudioCaptureClient GetBuffer  error";
-      return -1;
+      return device->stream.ServerLost() ? kCaptureServerSilent : -1;
     }
     if (bytes == 0) {
       // Nothing delivered for kIdleMs (a suspended sink, a stuck server): the encoder stops
       // waiting for this side and fills it with silence until sound comes again.
       const auto waitStart = std::chrono::steady_clock::now();
-      if (stream.WaitData(50)) continue;
+      if (device->stream.WaitData(50)) continue;
       idleMs += static_cast<int>(
           std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - waitStart)
               .count());
@@ -559,7 +682,7 @@ int LoopbackCaptureThread(AudioRecorder* r) {
     }
     idleMs = 0;
     if (!r->running) continue;  // sound played while paused is dropped
-    const int frames = static_cast<int>(bytes / blockAlign);
+    const int frames = static_cast<int>(bytes / device->blockAlign);
     if (r->voiceSource == SourceSystem && r->systemStart == SystemStartWaiting) {
       // The system sound alone starts with the first sound the device gives: a sink that had
       // rendered ahead for a player with a big buffer gives nothing for up to two seconds,
@@ -572,13 +695,13 @@ int LoopbackCaptureThread(AudioRecorder* r) {
       if (r->systemStart.compare_exchange_strong(waiting, silent ? SystemStartClock : SystemStartDevice) &&
           silent)
         r->PutSilence(r->systemFifo.get(), r->systemFifoLock,
-                      (r->RecordedMs() - static_cast<int64_t>(frames) * 1000 / rate) * r->outSampleRate / 1000);
+                      (r->RecordedMs() - static_cast<int64_t>(frames) * 1000 / device->rate) * r->outSampleRate / 1000);
     }
-    if (!feed.Deliver(piece.data(), frames)) return -1;
+    if (!device->feed->Deliver(piece.data(), frames)) return -1;
     r->systemActive = true;
   }
   // What the conversion still holds belongs to the recording too.
-  if (!feed.Deliver(nullptr, 0)) return -1;
+  if (!device->feed->Deliver(nullptr, 0)) return -1;
   Trace("speaker audio capture thread exit\n");
   return 0;
 }

@@ -23,9 +23,18 @@ struct CaptureDeviceRecord {
 // Clears list and fills it in the server's order. 0, or -1 when the server cannot be asked.
 int EnumAudioInputDevices(std::vector<CaptureDeviceRecord>& list);
 
+struct PulseDeviceFacts;
+
 // Opens the default microphone for the recorder (stream, conversion, micFifo). 0 or -1.
 int OpenMicrophone(AudioRecorder* recorder);
+// Records from mic from now on (its stream and conversion); the recorder's are kept when it
+// cannot be opened. 0 or -1.
+int UseMicrophone(AudioRecorder* recorder, const PulseDeviceFacts& mic);
 
+// What a capture thread returns when it ends on the sound server no longer answering.
+inline constexpr int kCaptureServerSilent = -2;
+
+// Both follow the default device of their side when the desktop changes it.
 int MicCaptureThread(AudioRecorder* recorder);
 int LoopbackCaptureThread(AudioRecorder* recorder);
 

@@ -1,6 +1,7 @@
 #include "media/MixerWrap.h"
 
 #include <glog/logging.h>
+#include <pthread.h>
 
 #include <cmath>
 #include <cstdio>
@@ -84,7 +85,7 @@ std::vector<PulseDeviceFacts> MatchingCaptures(PulseConnection& pulse) {
 // functions report them.
 bool MatchingRenders(PulseConnection& pulse, std::vector<PulseDeviceFacts>& matches) {
   matches.clear();
-  if (!pulse.Connect("Tunewell")) {
+  if (!pulse.Connected() && !pulse.Connect("Tunewell")) {
     std::printf("CoCreateInstance Failed!/n");
     std::fflush(stdout);
     return false;
@@ -107,6 +108,36 @@ bool MatchingRenders(PulseConnection& pulse, std::vector<PulseDeviceFacts>& matc
   return true;
 }
 
+void ReadCaptureLevel(PulseConnection& pulse, int& level) {
+  for (const auto& s : MatchingCaptures(pulse)) level = LevelFromScalar(ScalarOf(s.volume));
+}
+
+void ReadRenderLevel(PulseConnection& pulse, float& level) {
+  std::vector<PulseDeviceFacts> matches;
+  if (!MatchingRenders(pulse, matches)) return;
+  for (const auto& s : matches) {
+    const auto scalar = static_cast<float>(ScalarOf(s.volume));
+    if (std::fabs(scalar) > 0.00001f) level = scalar * 100 + 0.5f;
+  }
+}
+
+void WriteCaptureLevel(PulseConnection& pulse, bool mute, float level) {
+  const float scalar = level / 100;
+  for (const auto& s : MatchingCaptures(pulse)) {
+    pulse.SetSourceMute(s.index, mute);
+    if (scalar >= 0.0f && scalar <= 1.0f) pulse.SetSourceVolume(s.index, VolumeOf(s, scalar));
+  }
+}
+
+void WriteRenderLevel(PulseConnection& pulse, float level) {
+  std::vector<PulseDeviceFacts> matches;
+  if (!MatchingRenders(pulse, matches)) return;
+  float clamped = level;
+  if (static_cast<int>(clamped) < 0 || clamped < 0) clamped = 0;
+  if (static_cast<int>(clamped) > 100 || clamped > 100) clamped = 100;
+  for (const auto& s : matches) pulse.SetSinkVolume(s.index, VolumeOf(s, clamped / 100));
+}
+
 }  // namespace
 
 int LevelFromScalar(double scalar) { return static_cast<int>(scalar * 100 + 0.5); }
@@ -123,8 +154,7 @@ bool GetDefaultCaptureName(std::string& name) {
 
 void GetCaptureVolume(int& level) {
   PulseConnection pulse;
-  if (!pulse.Connect("Tunewell")) return;
-  for (const auto& s : MatchingCaptures(pulse)) level = LevelFromScalar(ScalarOf(s.volume));
+  if (pulse.Connect("Tunewell")) ReadCaptureLevel(pulse, level);
 }
 
 bool HasRenderDevice() {
@@ -140,32 +170,105 @@ bool HasRenderDevice() {
 
 void GetRenderVolume(float& level) {
   PulseConnection pulse;
-  std::vector<PulseDeviceFacts> matches;
-  if (!MatchingRenders(pulse, matches)) return;
-  for (const auto& s : matches) {
-    const auto scalar = static_cast<float>(ScalarOf(s.volume));
-    if (std::fabs(scalar) > 0.00001f) level = scalar * 100 + 0.5f;
-  }
+  ReadRenderLevel(pulse, level);
 }
 
 void SetCaptureVolume(bool mute, float level) {
   PulseConnection pulse;
-  if (!pulse.Connect("Tunewell")) return;
-  const float scalar = level / 100;
-  for (const auto& s : MatchingCaptures(pulse)) {
-    pulse.SetSourceMute(s.index, mute);
-    if (scalar >= 0.0f && scalar <= 1.0f) pulse.SetSourceVolume(s.index, VolumeOf(s, scalar));
-  }
+  if (pulse.Connect("Tunewell")) WriteCaptureLevel(pulse, mute, level);
 }
 
 void SetRenderVolume(float level) {
   PulseConnection pulse;
-  std::vector<PulseDeviceFacts> matches;
-  if (!MatchingRenders(pulse, matches)) return;
-  float clamped = level;
-  if (static_cast<int>(clamped) < 0 || clamped < 0) clamped = 0;
-  if (static_cast<int>(clamped) > 100 || clamped > 100) clamped = 100;
-  for (const auto& s : matches) pulse.SetSinkVolume(s.index, VolumeOf(s, clamped / 100));
+  WriteRenderLevel(pulse, level);
+}
+
+LevelWatcher::LevelWatcher(Changed changed) : changed_(std::move(changed)) {
+  thread_ = std::thread([this] { Run(); });
+}
+
+LevelWatcher::~LevelWatcher() {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  thread_.join();
+}
+
+void LevelWatcher::SetCapture(int level) {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    captureWanted_ = level;
+  }
+  wake_.notify_all();
+}
+
+void LevelWatcher::SetRender(int level) {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    renderWanted_ = level;
+  }
+  wake_.notify_all();
+}
+
+void LevelWatcher::Run() {
+  pthread_setname_np(pthread_self(), "tw-levels");
+  int reportedCapture = -2, reportedRender = -2;
+  while (!stop_) {
+    // One connection for as long as the server stands; a new one when it comes back.
+    PulseConnection pulse;
+    if (pulse.Connect("Tunewell", &stop_) &&
+        pulse.Subscribe([this] {
+          {
+            std::lock_guard<std::mutex> hold(lock_);
+            changedOnServer_ = true;
+          }
+          wake_.notify_all();
+        })) {
+      {
+        std::lock_guard<std::mutex> hold(lock_);
+        changedOnServer_ = true;
+      }
+      while (!stop_ && pulse.Alive()) {
+        int capture = -1, render = -1;
+        bool reread = false;
+        {
+          std::unique_lock<std::mutex> hold(lock_);
+          // A wake now and then finds a server that went away without a word.
+          wake_.wait_for(hold, std::chrono::seconds(1), [this] {
+            return stop_ || changedOnServer_ || captureWanted_ >= 0 || renderWanted_ >= 0;
+          });
+          std::swap(capture, captureWanted_);
+          std::swap(render, renderWanted_);
+          std::swap(reread, changedOnServer_);
+        }
+        // Only the latest of a run of slider steps is sent; one the server did not take waits for
+        // the next connection, unless a newer one came meanwhile.
+        if (capture >= 0) WriteCaptureLevel(pulse, false, static_cast<float>(capture));
+        if (render >= 0) WriteRenderLevel(pulse, static_cast<float>(render));
+        if (!pulse.Alive()) {
+          std::lock_guard<std::mutex> hold(lock_);
+          if (captureWanted_ < 0) captureWanted_ = capture;
+          if (renderWanted_ < 0) renderWanted_ = render;
+          break;
+        }
+        if (!reread || stop_) continue;
+        int captureLevel = -1;
+        float renderLevel = -1;
+        ReadCaptureLevel(pulse, captureLevel);
+        ReadRenderLevel(pulse, renderLevel);
+        const int renderShown = renderLevel < 0 ? -1 : static_cast<int>(renderLevel);
+        if (captureLevel != reportedCapture || renderShown != reportedRender) {
+          reportedCapture = captureLevel;
+          reportedRender = renderShown;
+          changed_(captureLevel, renderShown);
+        }
+      }
+    }
+    std::unique_lock<std::mutex> hold(lock_);
+    wake_.wait_for(hold, std::chrono::seconds(1), [this] { return stop_.load(); });
+  }
 }
 
 }  // namespace tw

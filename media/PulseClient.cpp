@@ -158,7 +158,7 @@ bool PulseConnection::Connect(const char* clientName, const std::atomic<bool>* c
 bool PulseConnection::WaitOn(pa_threaded_mainloop* loop, pa_context* context,
                              const std::function<bool()>& done) {
   if (broken_) return false;
-  const pa_usec_t deadline = pa_rtclock_now() + static_cast<pa_usec_t>(kPulseTimeoutMs) * PA_USEC_PER_MSEC;
+  const pa_usec_t deadline = pa_rtclock_now() + static_cast<pa_usec_t>(timeoutMs_) * PA_USEC_PER_MSEC;
   WakeTimer timer(loop, context);
   if (!timer.Ok()) return false;
   while (!done()) {
@@ -239,6 +239,28 @@ bool PulseConnection::SetSinkVolume(uint32_t index, const pa_cvolume& volume) {
          request.ok;
 }
 
+void PulseConnection::Changed(pa_context*, pa_subscription_event_type_t, uint32_t, void* self) {
+  auto* connection = static_cast<PulseConnection*>(self);
+  if (connection->changed_) connection->changed_();
+}
+
+bool PulseConnection::Subscribe(std::function<void()> changed) {
+  if (!Connected()) return false;
+  PulseLock lock(loop_.get());
+  changed_ = std::move(changed);
+  pa_context_set_subscribe_callback(context_.get(), &PulseConnection::Changed, this);
+  SuccessRequest request{loop_.get()};
+  const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE |
+                                                        PA_SUBSCRIPTION_MASK_SERVER);
+  return Await(pa_context_subscribe(context_.get(), mask, Succeeded, &request)) && request.ok;
+}
+
+bool PulseConnection::Alive() {
+  if (!Connected()) return false;
+  PulseLock lock(loop_.get());
+  return pa_context_get_state(context_.get()) == PA_CONTEXT_READY;
+}
+
 PulseRecordStream::~PulseRecordStream() {
   if (stream_) {
     PulseLock lock(connection_.Loop());
@@ -307,6 +329,12 @@ bool PulseRecordStream::WaitData(int timeoutMs) {
 bool PulseRecordStream::Alive() const {
   return stream_ && pa_stream_get_state(stream_) == PA_STREAM_READY &&
          pa_context_get_state(connection_.Context()) == PA_CONTEXT_READY;
+}
+
+bool PulseRecordStream::ServerLost() {
+  if (!connection_.Loop()) return true;
+  PulseLock lock(connection_.Loop());
+  return !connection_.Connected() || pa_context_get_state(connection_.Context()) != PA_CONTEXT_READY;
 }
 
 long PulseRecordStream::Readable() {

@@ -63,6 +63,8 @@ class PulseConnection {
   // (checked every few tens of milliseconds; it stays in force for the later waits).
   bool Connect(const char* clientName, const std::atomic<bool>* cancel = nullptr);
   bool Connected() const { return context_ != nullptr && !broken_; }
+  // How long any one answer may take from now on (kPulseTimeoutMs unless set).
+  void SetTimeoutMs(int ms) { timeoutMs_ = ms; }
 
   // Default sink and source names; false when the server cannot be asked.
   bool DefaultNames(std::string& sink, std::string& source);
@@ -71,6 +73,11 @@ class PulseConnection {
   bool SetSourceVolume(uint32_t index, const pa_cvolume& volume);
   bool SetSourceMute(uint32_t index, bool mute);
   bool SetSinkVolume(uint32_t index, const pa_cvolume& volume);
+  // Calls changed, on libpulse's loop thread, whenever a sink, a source or the server's
+  // defaults change, until the connection ends. False when the server refused.
+  bool Subscribe(std::function<void()> changed);
+  // The connection still stands (the server has not gone, no answer ran out of time).
+  bool Alive();
 
   pa_threaded_mainloop* Loop() const { return loop_.get(); }
   pa_context* Context() const { return context_.get(); }
@@ -85,9 +92,13 @@ class PulseConnection {
  private:
   bool WaitOn(pa_threaded_mainloop* loop, pa_context* context, const std::function<bool()>& done);
 
+  static void Changed(pa_context*, pa_subscription_event_type_t, uint32_t, void* self);
+
   PulseLoopPtr loop_;
   PulseContextPtr context_;
+  std::function<void()> changed_;
   const std::atomic<bool>* cancel_ = nullptr;
+  int timeoutMs_ = kPulseTimeoutMs;
   bool broken_ = false;  // a wait ran out of time: the server is stuck
 };
 
@@ -130,6 +141,9 @@ class PulseRecordStream {
   // the last wait). True when data came.
   bool WaitData(int timeoutMs);
   const pa_sample_spec& Spec() const { return spec_; }
+  // True once the connection to the server is lost (the server ended, or stopped answering),
+  // as opposed to the stream alone ending with its device.
+  bool ServerLost();
 
  private:
   bool Alive() const;

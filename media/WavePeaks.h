@@ -13,10 +13,10 @@ namespace tw {
 constexpr int kWaveSampleRate = 8000;
 constexpr int kWaveTargetValues = 8640;
 // Length of the resampler's low-pass filter (FFmpeg's "filter_size") for the 8 kHz conversion;
-// 0 keeps the library's default (32). 20 keeps the drawn extremes within two thirds of a pixel
-// of the default's on a 400 px band and saves a tenth of the reading; 16 and below move them
-// by a pixel or more.
-constexpr int kWaveFilterSize = 20;
+// 0 keeps the library's default (32). The view grows with the window and scales a quiet file up
+// to its height: only the default's own extremes stay within a pixel of themselves at any size
+// (a shorter filter saved a tenth of the reading but moved them by pixels on a tall view).
+constexpr int kWaveFilterSize = 0;
 // The buckets kept while reading never exceed this; past it neighbours are merged in pairs.
 constexpr std::size_t kWaveKeptLimit = 2 * kWaveTargetValues;
 

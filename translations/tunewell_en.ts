@@ -345,6 +345,14 @@ a file: a name taken when the job ends gets &quot;-2&quot;, &quot;-3&quot; ...
         <translation>the recording device went away; what was recorded is kept in %1</translation>
     </message>
     <message>
+        <source>声音服务器没有应答；已录下的内容保存在 %1</source>
+        <translation>the sound server stopped answering; what was recorded is kept in %1</translation>
+    </message>
+    <message>
+        <source>无法编码录音；已录下的内容保存在 %1</source>
+        <translation>the recording could not be encoded; what was recorded is kept in %1</translation>
+    </message>
+    <message>
         <source>无法完成录音</source>
         <translation>the recording could not be finished</translation>
     </message>
@@ -1323,6 +1331,13 @@ Put &apos;--&apos; before file names that start with &apos;-&apos;.
     </message>
 </context>
 <context>
+    <name>MediaHelpers</name>
+    <message>
+        <source>仅保留了第 %1 条音轨（共 %2 条）</source>
+        <translation>kept sound track %1 of %2</translation>
+    </message>
+</context>
+<context>
     <name>MergeListContainerElement</name>
     <message>
         <source>文件名</source>
@@ -1452,6 +1467,18 @@ Put &apos;--&apos; before file names that start with &apos;-&apos;.
     <message>
         <source>录音文件写入失败,录音已停止!</source>
         <translation>The recording could not be written and has stopped!</translation>
+    </message>
+    <message>
+        <source>声音服务器没有应答,录音已停止!</source>
+        <translation>The sound server stopped answering; the recording has stopped!</translation>
+    </message>
+    <message>
+        <source>录音无法编码,录音已停止!</source>
+        <translation>The recording could not be encoded and has stopped!</translation>
+    </message>
+    <message>
+        <source>已录下的内容保存在 %1</source>
+        <translation>What was recorded is kept in %1</translation>
     </message>
     <message>
         <source>继续录音</source>

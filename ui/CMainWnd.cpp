@@ -414,6 +414,7 @@ bool CMainWnd::HandleCustomMessage(Message& message) {
     case WM_RECORD_TIME:
     case WM_RECORD_FAILED:
     case WM_RECORD_SCAN_ENTRY:
+    case WM_RECORD_LEVELS:
       return record_ && record_->HandleMessage(message);
     case WM_LIST_OPEN_DIR:
     case WM_LIST_ADD_TO_CONVERT:

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <set>
 #include <thread>
@@ -101,11 +102,15 @@ TEST(TunewellCli, EverySubcommandOnGeneratedMedia) {
     int channels = 0;  // 0: not checked
     int rate = 0;      // 0: not checked
     double at = 0, peakDb = 0;  // the peak from at on: within 2 dB, or at most peakDb if that is -30 or less; 0: unchecked
+    const char* note = "";  // what the run tells of the result; "" for nothing
   } cases[] = {
       {"convert", {"convert", "--format", "mp3", tone}, "tone-4s-440hz-44100-2ch.mp3", 4, "mp3", 2, 0},
       {"convert options", {"convert", "--format", "wav", "--channels", "1", "--rate", "22050", tone},
        "tone-4s-440hz-44100-2ch.wav", 4, "pcm_s16le", 1, 22050},
       {"convert video sound", {"convert", "--format", "m4a", video}, "video-sound-3s.m4a", 3, "aac"},
+      // Of two tracks the default one (880 Hz) is kept, and the run says so.
+      {"convert two tracks", {"convert", "--format", "wav", test::TwoAudioStreams()}, "two-audio-streams-second-default.wav", 4,
+       "pcm_s16le", 0, 0, 0, 0, "kept sound track 2 of 2"},
       // Its header claims 136 s: the 30 s it holds are the whole of it.
       {"convert VBR without its header", {"convert", "--format", "wav", test::VbrMp3WithoutHeader()}, "vbr-no-xing.wav",
        30, "pcm_s16le"},
@@ -145,6 +150,12 @@ TEST(TunewellCli, EverySubcommandOnGeneratedMedia) {
     EXPECT_EQ(info.First("audio")->codecName, c.codec);
     if (c.channels) EXPECT_EQ(info.First("audio")->channels, c.channels);
     if (c.rate) EXPECT_EQ(info.First("audio")->sampleRate, c.rate);
+    if (*c.note) {
+      EXPECT_NE((r.out + r.err).find(c.note), std::string::npos) << r.out << r.err;
+      EXPECT_GT(test::BandLevelDb(outDir + "/" + files[0], 850, 910), test::BandLevelDb(outDir + "/" + files[0], 410, 470) + 20);
+    } else {
+      EXPECT_EQ((r.out + r.err).find("sound track"), std::string::npos) << r.out << r.err;
+    }
     const double measured = test::MeasureLevel(outDir + "/" + files[0], c.at).maxDb;
     if (c.peakDb <= -30) EXPECT_LE(measured, c.peakDb);
     if (c.peakDb > -30 && c.peakDb != 0) EXPECT_NEAR(measured, c.peakDb, 2);
@@ -695,23 +706,39 @@ TEST(TunewellCli, InterruptedRecordingLeavesNothing) {
   EXPECT_TRUE(test::FileNames(outDir + "/录音").empty());
 }
 
-TEST(TunewellCli, ARecordingWhoseMicrophoneGoesAwayFailsAndKeepsWhatItHas) {
-  test::PrivatePulse pulse;
-  if (!pulse.Ok()) GTEST_SKIP() << "no private sound server";
-  const std::string outDir = test::TempDir();
-  test::Process p =
-      StartInEnglish({"record", "--seconds", "60", "--source", "microphone", "--output-dir", outDir});
-  // About a second of sound in the file (128 kbit/s) before the device goes.
-  ASSERT_TRUE(p.WaitFor([&] { return RecordedBytes(outDir) > 16000; }, std::chrono::seconds(20))) << p.Err();
-  ASSERT_EQ(pulse.Pactl({"unload-module", "module-remap-source"}), 0);
-  const ProcessResult r = p.Finish();
-  EXPECT_EQ(r.exitStatus, 1) << r.err;
-  EXPECT_NE(r.err.find("the recording device went away"), std::string::npos) << r.err;
-  const auto files = test::FileNames(outDir + "/录音");
-  ASSERT_EQ(files.size(), 1u);
-  const test::MediaInfo info = test::Probe(outDir + "/录音/" + files[0]);
-  ASSERT_TRUE(info.ok);
-  EXPECT_GT(info.durationSec, 0.5);
+TEST(TunewellCli, ARecordingWhoseMicrophoneOrServerGoesAwayFailsAndKeepsWhatItHas) {
+  const struct {
+    const char* name;
+    std::function<void(test::PrivatePulse&)> breakIt;
+    const char* told;
+  } cases[] = {
+      {"microphone unplugged",
+       [](test::PrivatePulse& pulse) { ASSERT_EQ(pulse.Pactl({"unload-module", "module-remap-source"}), 0); },
+       "the recording device went away"},
+      {"server stops answering", [](test::PrivatePulse& pulse) { ASSERT_TRUE(test::FreezeServer(pulse, true)); },
+       "the sound server stopped answering"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::PrivatePulse pulse;
+    if (!pulse.Ok()) GTEST_SKIP() << "no private sound server";
+    const std::string outDir = test::TempDir();
+    test::Process p =
+        StartInEnglish({"record", "--seconds", "60", "--source", "microphone", "--output-dir", outDir});
+    // About a second of sound in the file (128 kbit/s) before the device goes.
+    ASSERT_TRUE(p.WaitFor([&] { return RecordedBytes(outDir) > 16000; }, std::chrono::seconds(20))) << p.Err();
+    c.breakIt(pulse);
+    const ProcessResult r = p.Finish();
+    test::FreezeServer(pulse, false);
+    EXPECT_EQ(r.exitStatus, 1) << r.err;
+    EXPECT_NE(r.err.find(c.told), std::string::npos) << r.err;
+    const auto files = test::FileNames(outDir + "/录音");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_NE(r.err.find(files[0]), std::string::npos) << "where the part is";
+    const test::MediaInfo info = test::Probe(outDir + "/录音/" + files[0]);
+    ASSERT_TRUE(info.ok);
+    EXPECT_GT(info.durationSec, 0.5);
+  }
 }
 
 TEST(TunewellCli, HelpAndExitStatuses) {

@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -389,15 +390,27 @@ TEST_F(AudioRecorderTest, AStuckSoundServerHoldsNothingUpForLong) {
   test::Player systemPlayer("tw_speaker", system);
   test::Player micPlayer("tw_micfeed", mic);
   auto release = [&] { test::FreezeServer(*pulse_, false); };
-  for (int source : {SourceAll, SourceMicrophone, SourceSystem}) {
+  // Stopped while it is stuck, or left recording until the recorder gives up on it: a server
+  // that does not answer is a failure that says so, never a silent file reported done.
+  for (const auto& [source, waitForFailure] : {std::pair{SourceAll, false}, {SourceMicrophone, false},
+                                               {SourceSystem, false}, {SourceSystem, true}, {SourceMicrophone, true}}) {
     SCOPED_TRACE(source);
     WriteSettings(Settings(source));
     const std::string folder = test::TempDir();
-    auto recorder = std::make_unique<AudioRecorder>(nullptr);
+    test::QueueSink sink;
+    auto recorder = std::make_unique<AudioRecorder>(&sink);
     ASSERT_EQ(recorder->Start("stuck.mp3", folder, 128000, CodecMp3, true, "TwMicrophone"), 0);
     recorder->Resume();
     ASSERT_TRUE(WaitEncoded(*recorder, 1.5));
     ASSERT_TRUE(test::FreezeServer(*pulse_, true));
+    if (waitForFailure) {
+      EXPECT_TRUE(test::PollUntil([&] { return recorder->Failure() != FailureNone; }, 15s));
+      EXPECT_EQ(recorder->Failure(), FailureServer);
+      const auto posted = sink.Drain();
+      EXPECT_TRUE(std::any_of(posted.begin(), posted.end(), [](const auto& m) {
+        return m.id == WM_RECORD_FAILED && m.param == FailureServer;
+      })) << "the owner is told";
+    }
     EXPECT_TRUE(test::ReturnsWithin(
         4000,
         [&] {
@@ -483,6 +496,49 @@ TEST_F(AudioRecorderTest, MixKeepsTheSystemSoundInStepAcrossItsPauses) {
     ASSERT_LT(click, clickOnsets.size());
     EXPECT_NEAR(clickOnsets[click] - clickOnsets[click - 6], 1.8, 0.01) << "the microphone runs steadily";
     EXPECT_NEAR(burstOnsets[k] - clickOnsets[click], startOffset, 0.03) << "the system sound drifted";
+  }
+}
+
+TEST_F(AudioRecorderTest, RecordingFollowsTheDefaultDeviceTheDesktopSwitchesTo) {
+  // Headphones or a headset plugged in mid-recording: the desktop makes them the default and
+  // moves the players there, and the old device falls silent. The recording goes on from the new
+  // default with no gap beyond the switch.
+  ASSERT_TRUE(pulse_->AddSink("tw_headphones", 2, 48000));
+  ASSERT_TRUE(pulse_->AddMicrophone("tw_headset_mic", 1, 48000));
+  const std::string tone = test::ToneWav(20, 440);
+  const double reference = BandLevel(tone, 440, 1, 2);
+  const struct {
+    int source;
+    const char *before, *after, *sink, *mic;  // the players' devices; the defaults after the switch
+  } cases[] = {{SourceSystem, "tw_speaker", "tw_headphones", "tw_headphones", "tw_mic"},
+               {SourceMicrophone, "tw_micfeed", "tw_headset_mic_feed", "tw_speaker", "tw_headset_mic"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source);
+    ASSERT_TRUE(pulse_->UseDefaults("tw_speaker", "tw_mic"));
+    auto before = std::make_unique<test::Player>(c.before, tone);
+    test::Player after(c.after, tone);
+    ASSERT_TRUE(before->Sounding() && after.Sounding());
+    WriteSettings(Settings(c.source));
+    const std::string folder = test::TempDir();
+    double recorded = 0;
+    {
+      AudioRecorder recorder(nullptr);
+      ASSERT_EQ(recorder.Start("switch.mp3", folder, 128000, CodecMp3, true, "TwMicrophone"), 0);
+      const auto started = Clock::now();
+      recorder.Resume();
+      ASSERT_TRUE(test::WaitDeviceSeconds(kClock, 1.5));
+      ASSERT_TRUE(pulse_->UseDefaults(c.sink, c.mic));
+      before.reset();
+      ASSERT_TRUE(test::WaitDeviceSeconds(kClock, 2.0));
+      recorded = Since(started);
+      recorder.Stop();
+      ASSERT_TRUE(recorder.WaitFinished(10000));
+      EXPECT_EQ(recorder.Failure(), FailureNone);
+    }
+    const std::string path = folder + "/switch.mp3";
+    EXPECT_NEAR(test::DecodedSeconds(path), recorded, 0.2);
+    EXPECT_EQ(CountSilences(path, 0.1), 0) << "the sound goes on from the new default";
+    EXPECT_NEAR(BandLevel(path, 440, recorded - 1.5, 1.0), reference, 1.5);
   }
 }
 

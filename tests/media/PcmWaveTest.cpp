@@ -399,11 +399,11 @@ TEST(PcmWaveTest, ASlowSourceIsWaitedForWithoutSpinning) {
   EXPECT_LT(cpu, 0.25 * wall) << "cpu " << cpu << " s in " << wall << " s";
 }
 
-// The drawn extremes stay within a pixel of a tall view (a band of 400 px: 164 sample units a
-// pixel) of the sound as the ffmpeg program converts it with its default filter, on music and
-// speech. A filter of 8 taps does not.
+// The drawn extremes stay within a pixel of the tallest view a maximised window gives (a band of
+// 2160 px on a 4K screen: 30 sample units a pixel) of the sound as the ffmpeg program converts it
+// with its default filter, on music and speech. A filter of 8 taps does not.
 TEST(PcmWaveTest, TheDrawnExtremesAreThoseOfTheDefaultConversion) {
-  constexpr double kUnitsPerPixel = 32768.0 / 200;
+  constexpr double kUnitsPerPixel = 32768.0 / 1080;
   const auto worstPixels = [](const WaveEnvelope& envelope, const std::vector<int16_t>& samples) {
     int worst = 0;
     // The last bucket may hold the filter's tail, which the two conversions end differently.

@@ -137,7 +137,7 @@ bool PageWindowTest::RowDone(OperationKind kind, int taskId) const {
   auto* button = row->findChild<QWidget*>(spec->actionButton);
   // 100 % shows while the last of the result is still being written: done is when no job holds
   // the row any more.
-  return RowText(kind, taskId, "progress-label") == "100%" && button && IsMouseEnabled(button) &&
+  return RowIsDone(row) && button && IsMouseEnabled(button) &&
          !window_->Queue()->Holds({kind, taskId});
 }
 

@@ -57,21 +57,31 @@ TEST_F(PageRunsTest, ConvertOneRowRunsThroughTheQueue) {
       CopyAs(test::MakeMedia("tagged-conversion-failed-2s.mp3",
                              {"-f", "lavfi", "-i", "sine=d=2", "-metadata", "title=Conversion failed"}),
              "tagged.mp3");
+  // Of two sound tracks the result keeps one, and its row says which.
+  const std::string tracks = test::TwoAudioStreams();
   AddThroughDialog(OperationKind::Convert, {QString::fromStdString(flac), QString::fromStdString(named),
-                                            QString::fromStdString(tagged)});
-  for (int id = 0; id < 3; ++id) ClickRow(OperationKind::Convert, id, "convertBtn");
+                                            QString::fromStdString(tagged), QString::fromStdString(tracks)});
+  for (int id = 0; id < 4; ++id) ClickRow(OperationKind::Convert, id, "convertBtn");
   // While its task waits or runs, the row's button offers the cancel.
   EXPECT_EQ(Row(OperationKind::Convert, 0)->findChild<QAbstractButton*>("convertBtn")->text(), "取消");
-  const std::pair<int, const char*> results[] = {
-      {0, "song \"one\".mp3"}, {1, "No space left on device.mp3"}, {2, "tagged.mp3"}};
-  for (const auto& [id, name] : results) {
-    SCOPED_TRACE(name);
-    ASSERT_TRUE(WaitUntil([&, id = id] { return RowDone(OperationKind::Convert, id); }));
-    EXPECT_EQ(Row(OperationKind::Convert, id)->findChild<QProgressBar*>("convert-progress")->value(), 100);
-    const test::MediaInfo info = test::Probe(outputDir_ + "/" + name);
+  const struct {
+    int id;
+    const char* name;
+    double seconds;
+    const char* label;
+  } results[] = {{0, "song \"one\".mp3", 2, "100%"},
+                 {1, "No space left on device.mp3", 2, "100%"},
+                 {2, "tagged.mp3", 2, "100%"},
+                 {3, "two-audio-streams-second-default.mp3", 4, "100% · 仅保留了第 2 条音轨（共 2 条）"}};
+  for (const auto& r : results) {
+    SCOPED_TRACE(r.name);
+    ASSERT_TRUE(WaitUntil([&] { return RowDone(OperationKind::Convert, r.id); }));
+    EXPECT_EQ(Row(OperationKind::Convert, r.id)->findChild<QProgressBar*>("convert-progress")->value(), 100);
+    EXPECT_EQ(Row(OperationKind::Convert, r.id)->findChild<QLabel*>("progress-label")->text().toStdString(), r.label);
+    const test::MediaInfo info = test::Probe(outputDir_ + "/" + r.name);
     ASSERT_TRUE(info.ok);
     EXPECT_EQ(info.First("audio")->codecName, "mp3");
-    EXPECT_NEAR(info.durationSec, 2.0, 0.2);
+    EXPECT_NEAR(info.durationSec, r.seconds, 0.2);
   }
   EXPECT_TRUE(WaitUntil([&] { return window_->Queue()->BusyTasks().empty(); }));
 }

@@ -244,12 +244,21 @@ TEST_F(RecordPageTest, PauseAndResumeMakeOneFileOfTheRecordedLength) {
   test::Player player("tw_speaker", tone);
   WaitForPlayers();
 
+  // What the recording was started with is locked until it ends, paused or not.
+  const char* const kLocked[] = {"recorder-origin-all", "recorder-origin-microphone", "recorder-origin-system",
+                                 "record-audio-quality", "agc-check", "mic-strengthen-slider", "noise-check"};
+  const auto lockedAre = [&](bool locked) {
+    for (const char* name : kLocked) EXPECT_EQ(Ctl(name)->isEnabled(), !locked) << name;
+  };
+  lockedAre(false);
   Click("recorder-start");
   auto t = Clock::now();
+  lockedAre(true);
   RecordUntil(1.5);
   Click("recorder-pause");
   double recorded = Since(t);
   ASSERT_FALSE(Idle());
+  lockedAre(true);
   EXPECT_EQ(Page()->Recorder()->State(), Paused);
   EXPECT_TRUE(Ctl("recorder-start")->isVisible());
   EXPECT_FALSE(Ctl("recorder-pause")->isVisible());
@@ -277,6 +286,7 @@ TEST_F(RecordPageTest, PauseAndResumeMakeOneFileOfTheRecordedLength) {
   recorded += Since(t);
   Click("recorder-stop");
   Click("recorder-stop");  // stopping while idle changes nothing
+  lockedAre(false);
   EXPECT_EQ(Ctl<QAbstractButton>("recorder-start")->text(), "开始录音");
   window_->Post(Message(WM_RECORD_TIME, nullptr, 7));  // late seconds of the finished recording
   Pump();
@@ -292,9 +302,14 @@ TEST_F(RecordPageTest, PauseAndResumeMakeOneFileOfTheRecordedLength) {
 
 TEST_F(RecordPageTest, ControlsSetTheDevicesAndTheSettings) {
   ASSERT_EQ(pulse_->Pactl({"set-source-mute", "tw_mic", "1"}), 0);
+  // The window hands the level over and goes on: a stuck server holds up nothing.
+  ASSERT_TRUE(test::FreezeServer(*pulse_, true));
+  const auto before = Clock::now();
   Ctl<QSlider>("mic-volume-slider")->setValue(35);
+  EXPECT_LT(Since(before), 0.5) << "the window waited for the server";
+  ASSERT_TRUE(test::FreezeServer(*pulse_, false));
   EXPECT_EQ(Text("mic-volume-label"), "35");
-  EXPECT_EQ(DeviceLevel("source", "tw_mic"), 35);
+  EXPECT_TRUE(WaitUntil([&] { return DeviceLevel("source", "tw_mic") == 35; }));
   std::string mute;
   pulse_->Pactl({"get-source-mute", "tw_mic"}, &mute);
   EXPECT_NE(mute.find("no"), std::string::npos) << "moving the level unmutes the microphone: " << mute;
@@ -302,7 +317,7 @@ TEST_F(RecordPageTest, ControlsSetTheDevicesAndTheSettings) {
 
   Ctl<QSlider>("sys-volume-slider")->setValue(45);
   EXPECT_EQ(Text("sys-volume-label"), "45");
-  EXPECT_EQ(DeviceLevel("sink", "tw_speaker"), 45);
+  EXPECT_TRUE(WaitUntil([&] { return DeviceLevel("sink", "tw_speaker") == 45; }));
   EXPECT_EQ(Setting(kKeySysVolumeSize), "45");
 
   Ctl<QSlider>("mic-strengthen-slider")->setValue(30);
@@ -324,6 +339,15 @@ TEST_F(RecordPageTest, ControlsSetTheDevicesAndTheSettings) {
   EXPECT_EQ(Setting(kKeyMicVolumeSize), "35");
   EXPECT_EQ(Setting(kKeySysVolumeSize), "45");
   EXPECT_EQ(Setting(kKeyVoiceSize), "30");
+
+  // Another mixer sets the levels: the sliders follow.
+  ASSERT_EQ(pulse_->Pactl({"set-source-volume", "tw_mic", "20%"}), 0);
+  ASSERT_EQ(pulse_->Pactl({"set-sink-volume", "tw_speaker", "50%"}), 0);
+  EXPECT_TRUE(WaitUntil([&] {
+    return Ctl<QSlider>("mic-volume-slider")->value() == 20 && Ctl<QSlider>("sys-volume-slider")->value() == 50 &&
+           Text("mic-volume-label") == "20" && Text("sys-volume-label") == "50";
+  }));
+  EXPECT_EQ(Setting(kKeyMicVolumeSize), "35") << "what another program set is not the user's choice";
 
   const std::pair<const char*, const char*> origins[] = {
       {"recorder-origin-all", "0"}, {"recorder-origin-microphone", "1"}, {"recorder-origin-system", "2"}};
@@ -363,9 +387,10 @@ TEST_F(RecordPageTest, StartUpTakesTheDeviceLevelsAndTheSavedChoices) {
     SetSetting(kKeyNoiseCheck, c.noise);
     SetSetting(kKeyVoiceSize, c.boost);
     Reopen();
-    EXPECT_EQ(Ctl<QSlider>("mic-volume-slider")->value(), 25);
+    EXPECT_TRUE(WaitUntil([&] {
+      return Ctl<QSlider>("mic-volume-slider")->value() == 25 && Ctl<QSlider>("sys-volume-slider")->value() == 70;
+    }));
     EXPECT_EQ(Text("mic-volume-label"), "25");
-    EXPECT_EQ(Ctl<QSlider>("sys-volume-slider")->value(), 70);
     EXPECT_EQ(Text("sys-volume-label"), "70");
     EXPECT_TRUE(Ctl<QAbstractButton>(c.option)->isChecked());
     EXPECT_EQ(Ctl<QAbstractButton>("agc-check")->isChecked(), c.agcOn);
@@ -379,8 +404,7 @@ TEST_F(RecordPageTest, StartUpTakesTheDeviceLevelsAndTheSavedChoices) {
   ASSERT_EQ(pulse_->Pactl({"set-source-volume", "tw_mic", "100%"}), 0);
   ASSERT_EQ(pulse_->Pactl({"set-sink-volume", "tw_speaker", "100%"}), 0);
   Reopen();
-  EXPECT_EQ(Text("mic-volume-label"), "100");
-  EXPECT_EQ(Text("sys-volume-label"), "100");
+  EXPECT_TRUE(WaitUntil([&] { return Text("mic-volume-label") == "100" && Text("sys-volume-label") == "100"; }));
 
   // Without a sound server both levels start at 60.
   pulse_.reset();
@@ -529,10 +553,12 @@ TEST_F(RecordPageTest, StartIsRefusedOrNarrowedAsTheDevicesAllow) {
 }
 
 TEST_F(RecordPageTest, VanishingDeviceStopsTheRecordingAndKeepsTheFile) {
+  // The prompt says what failed, and where the part recorded so far is.
   const struct {
     const char* name;
     const char* source;
     std::function<void(RecordPageTest&)> vanish;
+    const char* cause = "音频设备出错!";
   } cases[] = {
       {"microphone unplugged", "1",
        [](RecordPageTest& t) {
@@ -548,7 +574,8 @@ TEST_F(RecordPageTest, VanishingDeviceStopsTheRecordingAndKeepsTheFile) {
        [](RecordPageTest& t) {
          t.pulse_.reset();
          setenv("PULSE_SERVER", kNoServer, 1);
-       }},
+       },
+       "声音服务器没有应答,录音已停止!"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -566,8 +593,9 @@ TEST_F(RecordPageTest, VanishingDeviceStopsTheRecordingAndKeepsTheFile) {
     mic.reset();
     c.vanish(*this);
     ASSERT_TRUE(WaitUntil([&] { return answer->answered; }, 20000)) << "the failure is told";
-    EXPECT_EQ(answer->text.toStdString(), "音频设备出错!");
-    ExpectDialogs({"音频设备出错!"});
+    const std::string told = std::string(c.cause) + "\n已录下的内容保存在 " + path;
+    EXPECT_EQ(answer->text.toStdString(), told);
+    ExpectDialogs({QString::fromStdString(told)});
     EXPECT_TRUE(Idle());
     EXPECT_TRUE(Ctl("recorder-start")->isVisible());
     EXPECT_EQ(Text("recorder-progress"), "00:00:00");
@@ -610,8 +638,9 @@ TEST_F(RecordPageTest, AFullDiskStopsTheRecordingWithAPrompt) {
       Click("recorder-stop");
     }
     ASSERT_TRUE(WaitUntil([&] { return answer->answered; }, 30000)) << "the failed write is told";
-    EXPECT_EQ(answer->text.toStdString(), "录音文件写入失败,录音已停止!");
-    ExpectDialogs({"录音文件写入失败,录音已停止!"});
+    const std::string told = "录音文件写入失败,录音已停止!\n已录下的内容保存在 " + path;
+    EXPECT_EQ(answer->text.toStdString(), told);
+    ExpectDialogs({QString::fromStdString(told)});
     EXPECT_TRUE(Idle());
     EXPECT_EQ(Rows(OperationKind::Record), rowsBefore + 1);
     if (!c.fillAtTheEnd) {

@@ -207,12 +207,12 @@ void ShowRowRunning(QWidget* row, const RowSpec& spec) {
   SetActionText(row, spec, QCoreApplication::translate("ListRows", kRowCancelText));
 }
 
-void ShowRowDone(QWidget* row, const RowSpec& spec) {
+void ShowRowDone(QWidget* row, const RowSpec& spec, const QString& note) {
   if (!row) return;
   row->setProperty(kDoneMark, true);
   ShowProgressParts(row, true);
   SetBar(row, spec, 100);
-  SetRowLabel(row, PercentText(100));
+  SetRowLabel(row, note.isEmpty() ? PercentText(100) : PercentText(100) + QStringLiteral(" · ") + note, note);
   SetActionText(row, spec, QString());
 }
 

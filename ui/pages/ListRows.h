@@ -92,7 +92,8 @@ void ShowRowWaiting(QWidget* row, const RowSpec& spec);
 // Running: the button cancels, the progress starts at 0.
 void ShowRowRunning(QWidget* row, const RowSpec& spec);
 // Done: the button reads its own text, the progress is 100.
-void ShowRowDone(QWidget* row, const RowSpec& spec);
+// note: what the result leaves out (KeptTrackNote), shown beside the 100 %.
+void ShowRowDone(QWidget* row, const RowSpec& spec, const QString& note = QString());
 // Failed with reasonText: the button reads its own text (or retryText when given), the label
 // says why, and details (the transcoder's last lines) are the tooltip.
 void ShowRowFailed(QWidget* row, const RowSpec& spec, const QString& reasonText, const QString& details,

@@ -368,7 +368,9 @@ void Page::ShowRunning(int taskId) {
   if (rows_) ShowRowRunning(FindRow(taskId), *rows_);
 }
 void Page::ShowDone(int taskId) {
-  if (rows_) ShowRowDone(FindRow(taskId), *rows_);
+  FileEntry entry;
+  const bool known = ctx_.tasks && ctx_.tasks->Find(taskId, &entry);
+  if (rows_) ShowRowDone(FindRow(taskId), *rows_, known ? QString::fromStdString(KeptTrackNote(entry.facts)) : QString());
 }
 void Page::ShowFailed(int taskId, FailureReason reason, const QString& details) {
   if (rows_) ShowRowFailed(FindRow(taskId), *rows_, CoreText("FailureReason", ReasonText(reason)), details);

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QListWidget>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <algorithm>
 #include <vector>
@@ -114,6 +115,7 @@ RecordPage::RecordPage(PageContext& context) : Page(context, OperationKind::Reco
 }
 
 RecordPage::~RecordPage() {
+  levels_.reset();
   scanStop_ = true;
   if (scan_.joinable()) scan_.join();
   if (recorder_) FinishRecorder();
@@ -160,23 +162,14 @@ void RecordPage::Init() {
   StartScan();
 }
 
-// The sliders start from the devices' levels, not from the saved ones; the options and the
-// boost from the settings.
+// The sliders follow the devices' levels, not the saved ones: the server's are shown as it
+// reports them (at once, and after every change another mixer makes), without the window ever
+// waiting for it. The options and the boost come from the settings.
 void RecordPage::InitControls() {
-  int micLevel = -1;
-  GetCaptureVolume(micLevel);
-  if (micLevel < 0 || micLevel > 100) micLevel = kDefaultLevel;
-  if (auto* slider = Ctl<QSlider>("mic-volume-slider")) slider->setValue(micLevel);
-  if (auto* label = Ctl<QLabel>("mic-volume-label")) label->setText(QString::number(micLevel));
-
-  // The reading comes rounded up by one half (100.5 at full volume): the range is checked on
-  // its integer part, so that a device at full volume shows 100.
-  float renderLevel = -1;
-  GetRenderVolume(renderLevel);
-  int sysLevel = renderLevel < 0 ? -1 : static_cast<int>(renderLevel);
-  if (sysLevel < 0 || sysLevel > 100) sysLevel = kDefaultLevel;
-  if (auto* slider = Ctl<QSlider>("sys-volume-slider")) slider->setValue(sysLevel);
-  if (auto* label = Ctl<QLabel>("sys-volume-label")) label->setText(QString::number(sysLevel));
+  ShowLevels(-1, -1);
+  levels_ = std::make_unique<LevelWatcher>([sink = ctx_.sink](int capture, int render) {
+    PostValue(sink, WM_RECORD_LEVELS, static_cast<std::int64_t>(capture + 1) * 1000 + render + 1);
+  });
 
   const SettingsFile& settings = SettingsFile::Instance();
   int boost = settings.GetInt(kSettingsSection, kKeyVoiceSize, 0);
@@ -238,6 +231,9 @@ bool RecordPage::HandleMessage(Message& message) {
     case WM_RECORD_FAILED:
       // Only the recorder that failed says so: a report of an earlier one is stale.
       if (recorder_ && recorder_->Failure() != FailureNone) Stop(recorder_->Failure());
+      return true;
+    case WM_RECORD_LEVELS:
+      ShowLevels(static_cast<int>(message.param / 1000) - 1, static_cast<int>(message.param % 1000) - 1);
       return true;
     case WM_RECORD_SCAN_ENTRY:
       scanPending_ -= 1;
@@ -328,11 +324,15 @@ void RecordPage::Stop(int failure) {
   if (failure == FailureNone) failure = finishFailure;
   AddEntry(RecordingEntry(recordingsFolder_, recordingFileName_));
   listTimer_.start(kListTimerDelayMs);
-  // What was recorded up to the failure is kept and listed above.
-  if (failure == FailureWrite)
-    Prompt(QCoreApplication::translate("RecordPage", "录音文件写入失败,录音已停止!"));
-  else if (failure != FailureNone)
-    Prompt(QCoreApplication::translate("RecordPage", "音频设备出错!"));
+  // What was recorded up to the failure is kept and listed above; the prompt says what failed
+  // and where the part is.
+  if (failure == FailureNone) return;
+  const char* cause = failure == FailureWrite    ? QT_TRANSLATE_NOOP("RecordPage", "录音文件写入失败,录音已停止!")
+                      : failure == FailureServer ? QT_TRANSLATE_NOOP("RecordPage", "声音服务器没有应答,录音已停止!")
+                      : failure == FailureEncode ? QT_TRANSLATE_NOOP("RecordPage", "录音无法编码,录音已停止!")
+                                                 : QT_TRANSLATE_NOOP("RecordPage", "音频设备出错!");
+  Prompt(QCoreApplication::translate("RecordPage", cause) + QLatin1Char('\n') +
+         QCoreApplication::translate("RecordPage", "已录下的内容保存在 %1").arg(QString::fromStdString(RecordingPath())));
 }
 
 // Blocks the window thread while the recorder finishes its file (about a second); the recorder
@@ -355,6 +355,28 @@ void RecordPage::ShowRecording(bool recording, bool paused) {
     start->setVisible(!recording);
   }
   if (QWidget* pause = Control("recorder-pause")) pause->setVisible(recording);
+  // What a recording was started with holds until it ends: these are locked meanwhile, for the
+  // keyboard as for the mouse.
+  const bool locked = recording || paused;
+  for (const char* name : {"recorder-origin-all", "recorder-origin-microphone", "recorder-origin-system",
+                           "record-audio-quality", "agc-check", "mic-strengthen-slider", "noise-check"})
+    if (QWidget* control = Control(name)) control->setEnabled(!locked);
+}
+
+// A level outside 0..100 (no such device) shows the default. The sliders are moved without
+// telling the page, which would send the level back.
+void RecordPage::ShowLevels(int capture, int render) {
+  const std::pair<const char*, int> levels[] = {{"mic-volume", capture}, {"sys-volume", render}};
+  for (const auto& [name, level] : levels) {
+    const int shown = level < 0 || level > 100 ? kDefaultLevel : level;
+    auto* slider = Ctl<QSlider>(QString(name) + "-slider");
+    if (slider && slider->isSliderDown()) continue;  // the user's hand wins over a report on its way
+    if (slider) {
+      const QSignalBlocker quiet(slider);
+      slider->setValue(shown);
+    }
+    if (auto* label = Ctl<QLabel>(QString(name) + "-label")) label->setText(QString::number(shown));
+  }
 }
 
 void RecordPage::OnLevelChanged(const QString& name, int value) {
@@ -362,11 +384,11 @@ void RecordPage::OnLevelChanged(const QString& name, int value) {
   const QString text = QString::number(value);
   if (name == "mic-volume-slider") {
     if (auto* label = Ctl<QLabel>("mic-volume-label")) label->setText(text);
-    SetCaptureVolume(false, static_cast<float>(value));
+    if (levels_) levels_->SetCapture(value);
     WriteSetting(kKeyMicVolumeSize, text.toStdString());
   } else if (name == "sys-volume-slider") {
     if (auto* label = Ctl<QLabel>("sys-volume-label")) label->setText(text);
-    SetRenderVolume(static_cast<float>(value));
+    if (levels_) levels_->SetRender(value);
     WriteSetting(kKeySysVolumeSize, text.toStdString());
   } else if (name == "mic-strengthen-slider") {
     if (auto* label = Ctl<QLabel>("mic-strengthen-label")) label->setText(text);

@@ -19,6 +19,7 @@
 namespace tw {
 
 class AudioRecorder;
+class LevelWatcher;
 
 // The record of WM_RECORD_SCAN_ENTRY: one recording found by the scan, probed. Owned by the
 // receiver.
@@ -88,6 +89,9 @@ class RecordPage : public Page {
   void Scan(std::string folder);
 
   std::unique_ptr<AudioRecorder> recorder_;
+  // The level sliders' link to the sound server (from Init on).
+  std::unique_ptr<LevelWatcher> levels_;
+  void ShowLevels(int capture, int render);
   std::string recordingFileName_;
   std::string recordingsFolder_;
   QTimer listTimer_;   // timer 1001: brings a new recording into view
