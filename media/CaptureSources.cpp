@@ -184,27 +184,29 @@ bool FindSink(PulseConnection& pulse, const std::string& name, PulseDeviceFacts&
   return false;
 }
 
-// Asks the server every kWatchMs, on a connection of the capture thread's own, which devices
-// are the defaults, so that the thread can follow the one of its side.
+// Asks the server, on a connection of the capture thread's own, which devices are the defaults
+// as soon as it tells of a change, and every kWatchMs anyway (which also finds a server that
+// stopped answering), so that the thread can follow the one of its side.
 class DefaultWatch {
  public:
   enum Answer { kNotDue, kAnswered, kNoAnswer };
   // False when no server answers, or the recording stops meanwhile.
   bool Connect(const std::atomic<bool>* stop) {
     pulse_.SetTimeoutMs(kServerDeadlineMs);
-    return pulse_.Connect("Tunewell", stop);
+    return pulse_.Connect("Tunewell", stop) && pulse_.Subscribe([this] { changed_ = true; });
   }
   PulseConnection& Pulse() { return pulse_; }
   // The default sink's and source's names when it is time to ask; kNoAnswer when the server
   // did not answer within kServerDeadlineMs (or the recording stopped meanwhile).
   Answer Ask(std::string& sink, std::string& source) {
     const auto now = std::chrono::steady_clock::now();
-    if (now < next_) return kNotDue;
+    if (!changed_.exchange(false) && now < next_) return kNotDue;
     next_ = now + std::chrono::milliseconds(kWatchMs);
     return pulse_.DefaultNames(sink, source) ? kAnswered : kNoAnswer;
   }
 
  private:
+  std::atomic<bool> changed_{false};  // set on libpulse's thread; outlives the connection below
   PulseConnection pulse_;
   std::chrono::steady_clock::time_point next_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWatchMs);
 };
@@ -377,7 +379,7 @@ int MicCaptureThread(AudioRecorder* r) {
       return r->micInput->ServerLost() ? kCaptureServerSilent : -1;
     }
     if (bytes == 0) {
-      r->micInput->WaitData(50);  // a stop is seen within 50 ms
+      r->micInput->WaitData(20);  // a stop or a new default device is seen within 20 ms
       continue;
     }
     if (!r->running) continue;
@@ -670,7 +672,7 @@ int LoopbackCaptureThread(AudioRecorder* r) {
       // Nothing delivered for kIdleMs (a suspended sink, a stuck server): the encoder stops
       // waiting for this side and fills it with silence until sound comes again.
       const auto waitStart = std::chrono::steady_clock::now();
-      if (device->stream.WaitData(50)) continue;
+      if (device->stream.WaitData(20)) continue;
       idleMs += static_cast<int>(
           std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - waitStart)
               .count());

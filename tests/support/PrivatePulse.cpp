@@ -41,11 +41,23 @@ void WarmUp(const std::string& device, int channels, int rate) {
 
 }  // namespace
 
-PrivatePulse::PrivatePulse() {
+const char* ServerName(SoundServer server) {
+  return server == SoundServer::PipeWire ? "PipeWire" : "PulseAudio";
+}
+
+PrivatePulse::PrivatePulse(SoundServer server) {
   dir_ = TempDir() + "/pulse";
   std::filesystem::create_directories(dir_ + "/runtime");
   std::filesystem::permissions(dir_, std::filesystem::perms::owner_all);
   std::filesystem::permissions(dir_ + "/runtime", std::filesystem::perms::owner_all);
+  if (const char* previous = std::getenv("PULSE_SERVER")) {
+    hadPrevious_ = true;
+    previousServer_ = previous;
+  }
+  if (server == SoundServer::PipeWire) {
+    StartPipeWire();
+    return;
+  }
   const std::string socket = dir_ + "/native";
   server_ = "unix:" + socket;
   daemon_ =
@@ -59,15 +71,43 @@ PrivatePulse::PrivatePulse() {
              "source_properties=device.description=TwMicrophone"},
             {"XDG_RUNTIME_DIR=" + dir_ + "/runtime", "PULSE_RUNTIME_PATH=" + dir_ + "/runtime",
              "HOME=" + dir_, "PULSE_SERVER=" + server_});
-  if (const char* previous = std::getenv("PULSE_SERVER")) {
-    hadPrevious_ = true;
-    previousServer_ = previous;
-  }
   setenv("PULSE_SERVER", server_.c_str(), 1);
   const bool answers = daemon_->Started() &&
                        daemon_->WaitFor([this] { return Pactl({"info"}) == 0; }, std::chrono::seconds(5));
-  if (!answers) return;
-  ok_ = UseDefaults("tw_speaker", "tw_mic");
+  if (answers) UseStandardDevices(false);
+}
+
+// PipeWire's daemons in the private runtime folder, its PulseAudio server on its socket there,
+// and the standard devices made through it.
+void PrivatePulse::StartPipeWire() {
+  const std::string runtime = dir_ + "/runtime";
+  server_ = "unix:" + runtime + "/pulse/native";
+  const std::string bus = "unix:path=" + dir_ + "/bus";
+  const std::vector<std::string> env{"XDG_RUNTIME_DIR=" + runtime, "HOME=" + dir_, "PULSE_SERVER", "PULSE_COOKIE",
+                                     "PULSE_RUNTIME_PATH=" + runtime + "/pulse",
+                                     "DBUS_SESSION_BUS_ADDRESS=" + bus, "PIPEWIRE_RUNTIME_DIR=" + runtime,
+                                     "XDG_CONFIG_HOME=" + dir_ + "/config", "XDG_STATE_HOME=" + dir_ + "/state"};
+  helpers_.push_back(Quiet({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=" + bus}, env));
+  const auto exists = [](const std::string& path) { return std::filesystem::exists(path); };
+  if (!PollUntil([&] { return exists(dir_ + "/bus"); }, std::chrono::seconds(5))) return;
+  helpers_.push_back(Quiet({"pipewire"}, env));
+  if (!PollUntil([&] { return exists(runtime + "/pipewire-0"); }, std::chrono::seconds(5))) return;
+  helpers_.push_back(Quiet({"wireplumber"}, env));
+  daemon_ = Quiet({"pipewire-pulse"}, env);
+  setenv("PULSE_SERVER", server_.c_str(), 1);
+  const bool answers = daemon_->Started() &&
+                       daemon_->WaitFor([this] { return Pactl({"info"}) == 0; }, std::chrono::seconds(5));
+  if (answers) UseStandardDevices(true);
+}
+
+void PrivatePulse::UseStandardDevices(bool add) {
+  if (add && !(AddSink("tw_speaker", 2, 44100, false) && AddSink("tw_micfeed", 2, 44100, false) &&
+               Pactl({"load-module", "module-remap-source", "source_name=tw_mic", "master=tw_micfeed.monitor",
+                      "source_properties=device.description=TwMicrophone"}) == 0))
+    return;
+  // The session manager takes a moment to learn of new devices before it lets them be defaults.
+  ok_ = PollUntil([this] { return UseDefaults("tw_speaker", "tw_mic") && DefaultsAre("tw_speaker", "tw_mic"); },
+                  std::chrono::seconds(5));
   // An idle null sink renders in blocks of up to two seconds: low-latency readers make these
   // render in small blocks, as a sound card does.
   for (const char* device : {"tw_speaker.monitor", "tw_mic"}) {
@@ -76,9 +116,16 @@ PrivatePulse::PrivatePulse() {
   }
 }
 
+bool PrivatePulse::DefaultsAre(const std::string& sink, const std::string& source) const {
+  std::string info;
+  return Pactl({"info"}, &info) == 0 && info.find("Default Sink: " + sink + "\n") != std::string::npos &&
+         info.find("Default Source: " + source + "\n") != std::string::npos;
+}
+
 PrivatePulse::~PrivatePulse() {
   keepers_.clear();
   daemon_.reset();
+  while (!helpers_.empty()) helpers_.pop_back();
   if (hadPrevious_)
     setenv("PULSE_SERVER", previousServer_.c_str(), 1);
   else

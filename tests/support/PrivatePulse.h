@@ -26,9 +26,14 @@ class PulseRecordStream;
 
 namespace tw::test {
 
+// The two servers desktops run: PulseAudio, and PipeWire with its PulseAudio server
+// (pipewire-pulse, beside wireplumber and a D-Bus session bus of its own).
+enum class SoundServer { PulseAudio, PipeWire };
+const char* ServerName(SoundServer server);
+
 class PrivatePulse {
  public:
-  PrivatePulse();
+  explicit PrivatePulse(SoundServer server = SoundServer::PulseAudio);
   ~PrivatePulse();
   PrivatePulse(const PrivatePulse&) = delete;
   PrivatePulse& operator=(const PrivatePulse&) = delete;
@@ -59,8 +64,15 @@ class PrivatePulse {
   bool UseBlockSink();    // "tw_blocks": a default sink whose monitor delivers in 2 s blocks
 
  private:
+  void StartPipeWire();
+  // The devices of scripts/pulse-env (made here when add, the daemon's own otherwise) as the
+  // defaults, with their keepers.
+  void UseStandardDevices(bool add);
+  bool DefaultsAre(const std::string& sink, const std::string& source) const;
+
   bool ok_ = false;
-  std::unique_ptr<Process> daemon_;
+  std::unique_ptr<Process> daemon_;  // the one speaking the protocol (pipewire-pulse on PipeWire)
+  std::vector<std::unique_ptr<Process>> helpers_;  // PipeWire's own daemons, ended last
   std::vector<std::unique_ptr<Process>> keepers_;
   std::string dir_;
   std::string server_;
