@@ -192,6 +192,7 @@ class DefaultWatch {
   enum Answer { kNotDue, kAnswered, kNoAnswer };
   // False when no server answers, or the recording stops meanwhile.
   bool Connect(const std::atomic<bool>* stop) {
+    stop_ = stop;
     pulse_.SetTimeoutMs(kServerDeadlineMs);
     return pulse_.Connect("Tunewell", stop) && pulse_.Subscribe([this] { changed_ = true; });
   }
@@ -202,10 +203,13 @@ class DefaultWatch {
     const auto now = std::chrono::steady_clock::now();
     if (!changed_.exchange(false) && now < next_) return kNotDue;
     next_ = now + std::chrono::milliseconds(kWatchMs);
-    return pulse_.DefaultNames(sink, source) ? kAnswered : kNoAnswer;
+    if (pulse_.DefaultNames(sink, source)) return kAnswered;
+    if (!stop_->load()) LOG(ERROR) << "the sound server stopped answering";
+    return kNoAnswer;
   }
 
  private:
+  const std::atomic<bool>* stop_ = nullptr;
   std::atomic<bool> changed_{false};  // set on libpulse's thread; outlives the connection below
   PulseConnection pulse_;
   std::chrono::steady_clock::time_point next_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWatchMs);
@@ -347,11 +351,8 @@ int MicCaptureThread(AudioRecorder* r) {
   while (!r->stopRequested) {
     std::string sinkName, sourceName;
     const DefaultWatch::Answer answer = watch.Ask(sinkName, sourceName);
-    if (answer == DefaultWatch::kNoAnswer) {
-      if (r->stopRequested) break;
-      LOG(ERROR) << "the sound server stopped answering";
-      return kCaptureServerSilent;
-    }
+    if (answer == DefaultWatch::kNoAnswer && r->stopRequested) break;
+    if (answer == DefaultWatch::kNoAnswer) return kCaptureServerSilent;
     PulseDeviceFacts next;
     if (answer == DefaultWatch::kAnswered && sourceName != r->micDeviceName && sourceName != refused) {
       // A microphone unplugged is the end of the recording, whatever the server takes instead.
@@ -627,11 +628,8 @@ int LoopbackCaptureThread(AudioRecorder* r) {
   while (!r->stopRequested) {
     std::string sinkName, sourceName;
     const DefaultWatch::Answer answer = watch.Ask(sinkName, sourceName);
-    if (answer == DefaultWatch::kNoAnswer) {
-      if (r->stopRequested) break;
-      LOG(ERROR) << "the sound server stopped answering";
-      return kCaptureServerSilent;
-    }
+    if (answer == DefaultWatch::kNoAnswer && r->stopRequested) break;
+    if (answer == DefaultWatch::kNoAnswer) return kCaptureServerSilent;
     if (answer == DefaultWatch::kAnswered && sinkName != device->sink && sinkName != refused) {
       // The desktop moved the players to another output: record that one from now on, after what
       // the old one's conversion still holds.

@@ -196,21 +196,12 @@ TEST_F(AudioPlayerTest, TogglePauseSwitchesOnlyPlayingAndPaused) {
 // whatever the device's layout and rate.
 TEST_F(PlayerPulseTest, PositionFollowsTheSoundTheDeviceTakes) {
   const struct {
-    const char* name;
-    bool (test::PrivatePulse::*devices)();
-    std::string sink;
+    std::string sink;  // a default sink added for the case, but for the server's own
     int channels, rate;
-  } cases[] = {
-      {"stereo 44100 Hz", nullptr, "tw_speaker", 2, 44100},
-      {"mono", &test::PrivatePulse::UseMonoDevices, "tw_mono", 1, 44100},
-      {"48000 Hz", &test::PrivatePulse::Use48kDevices, "tw_48k", 2, 48000},
-      {"8000 Hz", &test::PrivatePulse::Use8kDevices, "tw_8k", 1, 8000},
-  };
+  } cases[] = {{"tw_speaker", 2, 44100}, {"tw_mono", 1, 44100}, {"tw_48k", 2, 48000}, {"tw_8k", 1, 8000}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    if (c.devices) {
-      ASSERT_TRUE((pulse_.*c.devices)());
-    }
+    SCOPED_TRACE(c.sink);
+    if (c.sink != "tw_speaker") ASSERT_TRUE(pulse_.AddSink(c.sink, c.channels, c.rate) && pulse_.UseDefaults(c.sink, "tw_mic"));
     AudioPlayer player;
     ASSERT_EQ(player.Play(test::ToneWav(10)), 0);
     ASSERT_TRUE(test::PollUntil([&] { return player.GetPosition() > 0.3; }, 10s));

@@ -171,21 +171,6 @@ bool PrivatePulse::UseDefaults(const std::string& sink, const std::string& sourc
   return Pactl({"set-default-sink", sink}) == 0 && Pactl({"set-default-source", source}) == 0;
 }
 
-bool PrivatePulse::UseMonoDevices() {
-  return AddSink("tw_mono", 1, 44100) && AddMicrophone("tw_mono_mic", 1, 44100) &&
-         UseDefaults("tw_mono", "tw_mono_mic");
-}
-
-bool PrivatePulse::Use48kDevices() {
-  return AddSink("tw_48k", 2, 48000) && AddMicrophone("tw_48k_mic", 2, 48000) &&
-         UseDefaults("tw_48k", "tw_48k_mic");
-}
-
-bool PrivatePulse::Use8kDevices() {
-  return AddSink("tw_8k", 1, 8000) && AddMicrophone("tw_8k_mic", 1, 8000) &&
-         UseDefaults("tw_8k", "tw_8k_mic");
-}
-
 bool PrivatePulse::UseBlockSink() {
   return AddSink("tw_blocks", 2, 44100, false) && UseDefaults("tw_blocks", "tw_mic");
 }

@@ -1,12 +1,12 @@
-// A sound server of the test's own: a PulseAudio daemon in a private runtime folder with
-// the same devices as scripts/pulse-env (default sink "tw_speaker"; fake microphone
-// "tw_mic", the remapped monitor of sink "tw_micfeed"). While it lives, PULSE_SERVER
+// A sound server of the test's own: a PulseAudio daemon (or PipeWire with its PulseAudio
+// server) in a private runtime folder with the same devices as scripts/pulse-env (default sink
+// "tw_speaker"; fake microphone "tw_mic", the remapped monitor of sink "tw_micfeed"). While it lives, PULSE_SERVER
 // points at it, so this process and the programs it starts (paplay, pactl) talk to it
 // alone and other tests playing into the shared server cannot disturb a measurement.
 //
-// Devices that break the assumptions of capture and playback code are added on demand (the
-// fixtures below): mono, 48 kHz and 8 kHz devices, a sink whose monitor delivers in 2 s
-// blocks, and players that keep 2 s of sound buffered.
+// Devices that break the assumptions of capture and playback code are added on demand: any
+// layout and rate, a sink whose monitor delivers in 2 s blocks, and players that keep 2 s of
+// sound buffered.
 #pragma once
 
 #include <sys/types.h>
@@ -57,11 +57,8 @@ class PrivatePulse {
   // Makes sink and source the defaults (the system sound and the microphone of the program).
   bool UseDefaults(const std::string& sink, const std::string& source);
 
-  // The fixtures: each adds its devices and makes them the defaults; false when that failed.
-  bool UseMonoDevices();  // "tw_mono" sink and "tw_mono_mic", one channel, 44100 Hz
-  bool Use48kDevices();   // "tw_48k" sink and "tw_48k_mic", stereo 48000 Hz
-  bool Use8kDevices();    // "tw_8k" sink and "tw_8k_mic", one channel 8000 Hz
-  bool UseBlockSink();    // "tw_blocks": a default sink whose monitor delivers in 2 s blocks
+  // A default sink "tw_blocks" whose monitor delivers in 2 s blocks; false when that failed.
+  bool UseBlockSink();
 
  private:
   void StartPipeWire();
