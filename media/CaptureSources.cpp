@@ -109,7 +109,9 @@ uint64_t AvChannel(pa_channel_position_t position) {
 // How a device is recorded: its own rate and channels, in FFmpeg's order of their places, so
 // that the conversion knows where each one stands (read in the server's default order, a 5.1
 // device's front right was lost and its left landed on the right). A device whose places
-// FFmpeg cannot all name, or names twice, is taken as stereo, mixed by the server.
+// FFmpeg cannot all name, or names twice (an interface's "aux0", "aux1" ...), is recorded in its
+// own order and taken as FFmpeg's default layout of its count: asked for as stereo instead,
+// the server mixed nothing of it in. Past eight channels the server mixes it to stereo.
 struct DeviceShape {
   pa_sample_spec spec{};
   pa_channel_map map{};
@@ -135,10 +137,15 @@ DeviceShape ShapeOf(const PulseDeviceFacts& device, pa_sample_format_t format) {
     }
     layout |= bit;
   }
-  if (!known || layout == 0 || shape.spec.channels > 8) {
+  if (!known || shape.spec.channels > 8) {
     shape.spec.channels = 2;
     pa_channel_map_init_stereo(&shape.map);
     shape.layout = AV_CH_LAYOUT_STEREO;
+    return shape;
+  }
+  if (layout == 0) {
+    shape.map = own;
+    shape.layout = 0;  // the default layout of the count
     return shape;
   }
   shape.layout = layout;

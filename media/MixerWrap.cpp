@@ -121,6 +121,15 @@ void ReadRenderLevel(PulseConnection& pulse, float& level) {
   }
 }
 
+// The default devices' own levels, as the sliders show them: 0 for a silent one, above 100 as
+// it is (-1 for one that is not there).
+void ReadDefaultLevels(PulseConnection& pulse, int& capture, int& render) {
+  std::vector<PulseDeviceFacts> devices;
+  PulseDeviceFacts found;
+  if (FindDefaultCapture(pulse, devices, found)) capture = LevelFromScalar(ScalarOf(found.volume));
+  if (FindDefaultRender(pulse, devices, found)) render = LevelFromScalar(ScalarOf(found.volume));
+}
+
 void WriteCaptureLevel(PulseConnection& pulse, bool mute, float level) {
   const float scalar = level / 100;
   for (const auto& s : MatchingCaptures(pulse)) {
@@ -254,15 +263,12 @@ void LevelWatcher::Run() {
           break;
         }
         if (!reread || stop_) continue;
-        int captureLevel = -1;
-        float renderLevel = -1;
-        ReadCaptureLevel(pulse, captureLevel);
-        ReadRenderLevel(pulse, renderLevel);
-        const int renderShown = renderLevel < 0 ? -1 : static_cast<int>(renderLevel);
-        if (captureLevel != reportedCapture || renderShown != reportedRender) {
+        int captureLevel = -1, renderLevel = -1;
+        ReadDefaultLevels(pulse, captureLevel, renderLevel);
+        if (captureLevel != reportedCapture || renderLevel != reportedRender) {
           reportedCapture = captureLevel;
-          reportedRender = renderShown;
-          changed_(captureLevel, renderShown);
+          reportedRender = renderLevel;
+          changed_(captureLevel, renderLevel);
         }
       }
     }

@@ -41,8 +41,9 @@ int LevelFromScalar(double scalar);
 // in the background (only the latest of a run of them, unmuting the microphone as
 // SetCaptureVolume does); every change of the default devices' levels, made here or by another
 // mixer, and a change of the defaults themselves, is handed to `changed` on the watcher's
-// thread as the microphone's and the playback device's levels (-1 for a device that is not
-// there), once at the start and then whenever they differ from the last ones handed.
+// thread as the default microphone's and playback device's own levels (0 when silent, above 100
+// when raised past normal, -1 for a device that is not there), once at the start and then
+// whenever they differ from the last ones handed.
 class LevelWatcher {
  public:
   using Changed = std::function<void(int captureLevel, int renderLevel)>;

@@ -340,13 +340,15 @@ TEST_F(RecordPageTest, ControlsSetTheDevicesAndTheSettings) {
   EXPECT_EQ(Setting(kKeySysVolumeSize), "45");
   EXPECT_EQ(Setting(kKeyVoiceSize), "30");
 
-  // Another mixer sets the levels: the sliders follow.
-  ASSERT_EQ(pulse_->Pactl({"set-source-volume", "tw_mic", "20%"}), 0);
-  ASSERT_EQ(pulse_->Pactl({"set-sink-volume", "tw_speaker", "50%"}), 0);
-  EXPECT_TRUE(WaitUntil([&] {
-    return Ctl<QSlider>("mic-volume-slider")->value() == 20 && Ctl<QSlider>("sys-volume-slider")->value() == 50 &&
-           Text("mic-volume-label") == "20" && Text("sys-volume-label") == "50";
-  }));
+  // Another mixer sets the levels: the sliders follow, to 0 and past 100 (shown as 100) too.
+  for (const auto& [mic, sys] : {std::pair{20, 50}, {0, 0}, {130, 150}}) {
+    ASSERT_EQ(pulse_->Pactl({"set-source-volume", "tw_mic", std::to_string(mic) + "%"}), 0);
+    ASSERT_EQ(pulse_->Pactl({"set-sink-volume", "tw_speaker", std::to_string(sys) + "%"}), 0);
+    EXPECT_TRUE(WaitUntil([&, mic = std::min(mic, 100), sys = std::min(sys, 100)] {
+      return Ctl<QSlider>("mic-volume-slider")->value() == mic && Ctl<QSlider>("sys-volume-slider")->value() == sys &&
+             Text("mic-volume-label") == QString::number(mic) && Text("sys-volume-label") == QString::number(sys);
+    })) << mic << " " << sys;
+  }
   EXPECT_EQ(Setting(kKeyMicVolumeSize), "35") << "what another program set is not the user's choice";
 
   const std::pair<const char*, const char*> origins[] = {

@@ -363,12 +363,12 @@ void RecordPage::ShowRecording(bool recording, bool paused) {
     if (QWidget* control = Control(name)) control->setEnabled(!locked);
 }
 
-// A level outside 0..100 (no such device) shows the default. The sliders are moved without
-// telling the page, which would send the level back.
+// No such device shows the default; one raised past 100 shows 100. The sliders are moved
+// without telling the page, which would send the level back.
 void RecordPage::ShowLevels(int capture, int render) {
   const std::pair<const char*, int> levels[] = {{"mic-volume", capture}, {"sys-volume", render}};
   for (const auto& [name, level] : levels) {
-    const int shown = level < 0 || level > 100 ? kDefaultLevel : level;
+    const int shown = level < 0 ? kDefaultLevel : std::min(level, 100);
     auto* slider = Ctl<QSlider>(QString(name) + "-slider");
     if (slider && slider->isSliderDown()) continue;  // the user's hand wins over a report on its way
     if (slider) {
