@@ -106,20 +106,18 @@ void PrivatePulse::UseStandardDevices(bool add) {
                       "source_properties=device.description=TwMicrophone"}) == 0))
     return;
   // The session manager takes a moment to learn of new devices before it lets them be defaults.
-  ok_ = PollUntil([this] { return UseDefaults("tw_speaker", "tw_mic") && DefaultsAre("tw_speaker", "tw_mic"); },
-                  std::chrono::seconds(5));
+  std::string info;
+  ok_ = PollUntil([&] {
+    return UseDefaults("tw_speaker", "tw_mic") && Pactl({"info"}, &info) == 0 &&
+           info.find("Default Sink: tw_speaker\n") != std::string::npos &&
+           info.find("Default Source: tw_mic\n") != std::string::npos;
+  }, std::chrono::seconds(5));
   // An idle null sink renders in blocks of up to two seconds: low-latency readers make these
   // render in small blocks, as a sound card does.
   for (const char* device : {"tw_speaker.monitor", "tw_mic"}) {
     keepers_.push_back(Quiet({"parec", "--latency-msec=10", "--raw", "-d", device}));
     WarmUp(device, 2, 44100);
   }
-}
-
-bool PrivatePulse::DefaultsAre(const std::string& sink, const std::string& source) const {
-  std::string info;
-  return Pactl({"info"}, &info) == 0 && info.find("Default Sink: " + sink + "\n") != std::string::npos &&
-         info.find("Default Source: " + source + "\n") != std::string::npos;
 }
 
 PrivatePulse::~PrivatePulse() {

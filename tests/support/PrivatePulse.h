@@ -65,7 +65,6 @@ class PrivatePulse {
   // The devices of scripts/pulse-env (made here when add, the daemon's own otherwise) as the
   // defaults, with their keepers.
   void UseStandardDevices(bool add);
-  bool DefaultsAre(const std::string& sink, const std::string& source) const;
 
   bool ok_ = false;
   std::unique_ptr<Process> daemon_;  // the one speaking the protocol (pipewire-pulse on PipeWire)
